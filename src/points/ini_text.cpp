@@ -2,7 +2,7 @@
 
 #include "points/text_utils.h"
 
-void forEachIniEntry(std::istream& in, const IniEntryHandler& handler) {
+void forEachIniEntry(std::istream& in, const IniEntryHandler& handler, const IniSectionHandler& onSection) {
     std::string section;
     std::string line;
     while (std::getline(in, line)) {
@@ -10,6 +10,7 @@ void forEachIniEntry(std::istream& in, const IniEntryHandler& handler) {
         if (text.empty() || text.front() == ';' || text.front() == '#') continue;
         if (text.front() == '[' && text.back() == ']' && text.size() >= 2) {
             section = trim(text.substr(1, text.size() - 2));
+            if (onSection) onSection(section);
             continue;
         }
         const auto eq = text.find('=');

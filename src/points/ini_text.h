@@ -11,4 +11,7 @@
 using IniEntryHandler =
     std::function<void(const std::string& section, const std::string& key, const std::string& value)>;
 
-void forEachIniEntry(std::istream& in, const IniEntryHandler& handler);
+using IniSectionHandler = std::function<void(const std::string& section)>;
+
+// onSection, when given, is called for every section header, also one without entries.
+void forEachIniEntry(std::istream& in, const IniEntryHandler& handler, const IniSectionHandler& onSection = {});
