@@ -1,0 +1,271 @@
+// Behaviour of the Simple reader API that callers rely on.
+
+#include <gtest/gtest.h>
+
+#include <E57SimpleReader.h>
+
+#include <string>
+#include <type_traits>
+#include <vector>
+
+#include "reader_test_builder.h"
+#include "support/test_support.h"
+
+using e57test::Bytes;
+using e57test::FileBuilder;
+
+static_assert(!std::is_copy_constructible_v<e57::Image2D>, "Image2D is move-only, as in the reference");
+static_assert(std::is_move_constructible_v<e57::Image2D>);
+static_assert(std::is_same_v<decltype(std::declval<e57::CompressedVectorReader&>().read()), unsigned>);
+
+namespace {
+
+int codeOf(const std::function<void()>& f) {
+    try {
+        f();
+    } catch (const e57::E57Exception& e) {
+        return e.errorCode();
+    }
+    return -1;
+}
+
+// Two scans (xyz; spherical only) and five images.
+std::string apiFile() {
+    FileBuilder fb;
+    const Bytes jpeg = {0xff, 0xd8, 0xff, 0xe0, 1, 2, 3, 4, 5, 6, 7};
+    const Bytes mask = {0x89, 'P', 'N', 'G', 9};
+    const Bytes png = {0x89, 'P', 'N', 'G', 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1};
+    const auto jpegAt = fb.addBlob(jpeg);
+    const auto maskAt = fb.addBlob(mask);
+    const auto pngAt = fb.addBlob(png);
+    std::vector<double> v(10);
+    for (int i = 0; i < 10; ++i) v[i] = i;
+    const auto scan0 = fb.addVector({e57test::packDoubles(v), e57test::packDoubles(v), e57test::packDoubles(v)});
+    const auto scan1 = fb.addVector({e57test::packDoubles(v)});
+    auto blob = [](const char* name, std::uint64_t at, std::size_t n) {
+        return std::string("<") + name + " type=\"Blob\" fileOffset=\"" + std::to_string(at) + "\" length=\"" +
+               std::to_string(n) + "\"/>";
+    };
+    const std::string wh = "<imageWidth type=\"Integer\">10</imageWidth><imageHeight type=\"Integer\">20</imageHeight>";
+    const std::string xml =
+        "<data3D type=\"Vector\" allowHeterogeneousChildren=\"1\">"
+        "<vectorChild type=\"Structure\"><guid type=\"String\">scan-a</guid>"
+        "<points type=\"CompressedVector\" fileOffset=\"" + std::to_string(scan0) + "\" recordCount=\"10\">"
+        "<prototype type=\"Structure\"><cartesianX type=\"Float\"/><cartesianY type=\"Float\"/><cartesianZ type=\"Float\"/>"
+        "</prototype><codecs type=\"Vector\" allowHeterogeneousChildren=\"1\"/></points></vectorChild>"
+        "<vectorChild type=\"Structure\"><guid type=\"String\">scan-b</guid>"
+        "<points type=\"CompressedVector\" fileOffset=\"" + std::to_string(scan1) + "\" recordCount=\"10\">"
+        "<prototype type=\"Structure\"><sphericalRange type=\"Float\"/></prototype><codecs type=\"Vector\"/></points>"
+        "</vectorChild></data3D>"
+        "<images2D type=\"Vector\" allowHeterogeneousChildren=\"1\">"
+        // 0: visual jpeg + mask and a pinhole png: Visual wins
+        "<vectorChild type=\"Structure\"><guid type=\"String\">img0</guid>"
+        "<associatedData3DGuid type=\"String\">scan-a</associatedData3DGuid>"
+        "<visualReferenceRepresentation type=\"Structure\">" + blob("jpegImage", jpegAt, jpeg.size()) +
+        blob("imageMask", maskAt, mask.size()) + wh + "</visualReferenceRepresentation>"
+        "<pinholeRepresentation type=\"Structure\">" + blob("pngImage", pngAt, png.size()) + wh +
+        "<focalLength type=\"Float\">0.035</focalLength></pinholeRepresentation></vectorChild>"
+        // 1: pinhole png
+        "<vectorChild type=\"Structure\"><guid type=\"String\">img1</guid>"
+        "<pinholeRepresentation type=\"Structure\">" + blob("pngImage", pngAt, png.size()) + wh +
+        "<principalPointX type=\"Float\">5</principalPointX></pinholeRepresentation></vectorChild>"
+        // 2: spherical with only a mask
+        "<vectorChild type=\"Structure\"><guid type=\"String\">img2</guid>"
+        "<sphericalRepresentation type=\"Structure\">" + blob("imageMask", maskAt, mask.size()) + wh +
+        "<pixelWidth type=\"Float\">0.001</pixelWidth></sphericalRepresentation></vectorChild>"
+        // 3: cylindrical without height
+        "<vectorChild type=\"Structure\"><guid type=\"String\">img3</guid>"
+        "<cylindricalRepresentation type=\"Structure\">" + blob("jpegImage", jpegAt, jpeg.size()) +
+        "<imageWidth type=\"Integer\">7</imageWidth><radius type=\"Float\">2</radius></cylindricalRepresentation></vectorChild>"
+        // 4: no representation
+        "<vectorChild type=\"Structure\"><guid type=\"String\">img4</guid></vectorChild>"
+        // 5: a blob longer than the file
+        "<vectorChild type=\"Structure\"><guid type=\"String\">img5</guid><pinholeRepresentation type=\"Structure\">" +
+        blob("jpegImage", jpegAt, 1u << 30) + wh + "</pinholeRepresentation></vectorChild>"
+        "</images2D>";
+    return fb.finish(xml);
+}
+
+}  // namespace
+
+TEST(E57ReaderApi, LifecycleAndPointReaderRules) {
+    testsupport::TempDir dir;
+    testsupport::writeFile(dir / "a.e57", apiFile());
+    e57::Reader r((dir / "a.e57").string(), e57::ReaderOptions{});
+    EXPECT_TRUE(r.IsOpen());
+    EXPECT_EQ(r.GetData3DCount(), 2);
+    e57::Data3D h;
+    EXPECT_FALSE(r.ReadData3D(2, h));
+    EXPECT_FALSE(r.ReadData3D(-1, h));
+    ASSERT_TRUE(r.ReadData3D(0, h));
+    EXPECT_EQ(h.guid, "scan-a");
+
+    std::vector<double> x(4), y(4), z(4);
+    e57::Data3DPointsDouble b;
+    b.cartesianX = x.data();
+    b.cartesianY = y.data();
+    b.cartesianZ = z.data();
+    EXPECT_EQ(codeOf([&] { r.SetUpData3DPointsData(5, 4, b); }), e57::ErrorChildIndexOutOfBounds);
+    EXPECT_EQ(codeOf([&] { r.SetUpData3DPointsData(0, 4, e57::Data3DPointsDouble{}); }), e57::ErrorBadAPIArgument);
+    // Spherical-only scan given only xyz buffers: nothing to bind, and the message says why.
+    try {
+        r.SetUpData3DPointsData(1, 4, b);
+        FAIL();
+    } catch (const e57::E57Exception& e) {
+        EXPECT_EQ(e.errorCode(), e57::ErrorBadAPIArgument);
+        EXPECT_NE(std::string(e.what()).find("has no cartesianX, cartesianY, cartesianZ"), std::string::npos) << e.what();
+    }
+
+    {
+        auto cv = r.SetUpData3DPointsData(0, 4, b);
+        // One point reader per file at a time.
+        EXPECT_EQ(codeOf([&] { r.SetUpData3DPointsData(0, 4, b); }), e57::ErrorTooManyReaders);
+        e57::CompressedVectorReader copy = cv;  // copies share the read
+        EXPECT_EQ(copy.read(), 4u);
+        EXPECT_EQ(cv.read(), 4u);
+        EXPECT_EQ(x[0], 4.0);
+        EXPECT_EQ(codeOf([&] { cv.seek(0); }), e57::ErrorNotImplemented);
+    }
+    // The last copy going away closed it.
+    auto cv2 = r.SetUpData3DPointsData(0, 4, b);
+    EXPECT_EQ(cv2.read(), 4u);
+    EXPECT_EQ(x[3], 3.0);
+
+    e57::Reader shared = r;  // copies share the open file
+    EXPECT_TRUE(shared.Close());
+    EXPECT_FALSE(r.Close());
+    EXPECT_FALSE(r.IsOpen());
+    EXPECT_FALSE(r.ReadData3D(0, h));
+    e57::E57Root root;
+    EXPECT_FALSE(r.GetE57Root(root));
+    EXPECT_EQ(codeOf([&] { r.GetData3DCount(); }), e57::ErrorImageFileNotOpen);
+    EXPECT_EQ(codeOf([&] { r.GetImage2DCount(); }), e57::ErrorImageFileNotOpen);
+    EXPECT_EQ(codeOf([&] { cv2.read(); }), e57::ErrorImageFileNotOpen);
+    unsigned char byte = 0;
+    EXPECT_EQ(codeOf([&] { r.ReadImage2DData(0, e57::ProjectionVisual, e57::ImageJPEG, &byte, 0, 1); }),
+              e57::ErrorImageFileNotOpen);
+}
+
+TEST(E57ReaderApi, ImagesSizesAndData) {
+    testsupport::TempDir dir;
+    testsupport::writeFile(dir / "a.e57", apiFile());
+    e57::Reader r((dir / "a.e57").string(), e57::ReaderOptions{});
+    ASSERT_EQ(r.GetImage2DCount(), 6);
+
+    e57::Image2D im;
+    ASSERT_TRUE(r.ReadImage2D(0, im));
+    EXPECT_EQ(im.guid, "img0");
+    EXPECT_EQ(im.associatedData3DGuid, "scan-a");
+    EXPECT_EQ(im.visualReferenceRepresentation.jpegImageSize, 11);
+    EXPECT_EQ(im.visualReferenceRepresentation.imageMaskSize, 5);
+    EXPECT_EQ(im.visualReferenceRepresentation.imageHeight, 20);
+    EXPECT_EQ(im.pinholeRepresentation.pngImageSize, 15);
+    EXPECT_EQ(im.pinholeRepresentation.focalLength, 0.035);
+    EXPECT_EQ(im.pinholeCameraDistortionExt, nullptr);
+    ASSERT_TRUE(r.ReadImage2D(2, im));  // resets what the previous image filled
+    EXPECT_EQ(im.visualReferenceRepresentation.jpegImageSize, 0);
+    EXPECT_EQ(im.sphericalRepresentation.pixelWidth, 0.001);
+    ASSERT_TRUE(r.ReadImage2D(3, im));
+    EXPECT_EQ(im.cylindricalRepresentation.radius, 2.0);
+    EXPECT_FALSE(r.ReadImage2D(6, im));
+
+    e57::Image2DProjection proj{};
+    e57::Image2DType type{}, mask{}, visual{};
+    int64_t w = -1, h = -1, size = -1;
+    ASSERT_TRUE(r.GetImage2DSizes(0, proj, type, w, h, size, mask, visual));
+    EXPECT_EQ(proj, e57::ProjectionVisual);
+    EXPECT_EQ(type, e57::ImageJPEG);
+    EXPECT_EQ(size, 11);
+    EXPECT_EQ(w, 10);
+    EXPECT_EQ(h, 20);
+    EXPECT_EQ(mask, e57::ImageMaskPNG);
+    EXPECT_EQ(visual, e57::ImageJPEG);
+
+    ASSERT_TRUE(r.GetImage2DSizes(1, proj, type, w, h, size, mask, visual));
+    EXPECT_EQ(proj, e57::ProjectionPinhole);
+    EXPECT_EQ(type, e57::ImagePNG);
+    EXPECT_EQ(size, 15);
+    EXPECT_EQ(mask, e57::ImageNone);
+    EXPECT_EQ(visual, e57::ImageNone);
+
+    ASSERT_TRUE(r.GetImage2DSizes(2, proj, type, w, h, size, mask, visual));
+    EXPECT_EQ(proj, e57::ProjectionSpherical);
+    EXPECT_EQ(type, e57::ImageMaskPNG);
+    EXPECT_EQ(size, 5);
+
+    EXPECT_FALSE(r.GetImage2DSizes(3, proj, type, w, h, size, mask, visual));  // no height
+    EXPECT_EQ(proj, e57::ProjectionCylindrical);
+    EXPECT_EQ(w, 7);
+    EXPECT_EQ(h, 0);
+    EXPECT_EQ(size, 0);
+
+    w = h = size = 99;
+    EXPECT_FALSE(r.GetImage2DSizes(4, proj, type, w, h, size, mask, visual));  // no representation
+    EXPECT_EQ(proj, e57::ProjectionNone);
+    EXPECT_EQ(type, e57::ImageNone);
+    EXPECT_EQ(w, 99);
+    proj = e57::ProjectionPinhole;
+    EXPECT_FALSE(r.GetImage2DSizes(17, proj, type, w, h, size, mask, visual));  // out of range: untouched
+    EXPECT_EQ(proj, e57::ProjectionPinhole);
+
+    std::vector<unsigned char> buf(32, 0);
+    EXPECT_EQ(r.ReadImage2DData(0, e57::ProjectionVisual, e57::ImageJPEG, buf.data(), 0, 11), 11);
+    EXPECT_EQ(buf[0], 0xff);
+    EXPECT_EQ(buf[10], 7);
+    EXPECT_EQ(r.ReadImage2DData(0, e57::ProjectionVisual, e57::ImageJPEG, buf.data(), 4, 3), 3);
+    EXPECT_EQ(buf[0], 1);
+    EXPECT_EQ(r.ReadImage2DData(0, e57::ProjectionVisual, e57::ImageMaskPNG, buf.data(), 0, 5), 5);
+    EXPECT_EQ(buf[1], 'P');
+    EXPECT_EQ(r.ReadImage2DData(0, e57::ProjectionPinhole, e57::ImagePNG, buf.data(), 0, 15), 15);
+    EXPECT_EQ(r.ReadImage2DData(0, e57::ProjectionVisual, e57::ImagePNG, buf.data(), 0, 1), 0);     // absent blob
+    EXPECT_EQ(r.ReadImage2DData(0, e57::ProjectionSpherical, e57::ImageJPEG, buf.data(), 0, 1), 0); // absent projection
+    EXPECT_EQ(r.ReadImage2DData(0, e57::ProjectionVisual, e57::ImageNone, buf.data(), 0, 1), 0);
+    EXPECT_EQ(r.ReadImage2DData(9, e57::ProjectionVisual, e57::ImageJPEG, buf.data(), 0, 1), 0);
+    EXPECT_EQ(codeOf([&] { r.ReadImage2DData(0, e57::ProjectionVisual, e57::ImageJPEG, buf.data(), 5, 7); }),
+              e57::ErrorBadAPIArgument);
+    EXPECT_EQ(codeOf([&] { r.ReadImage2DData(0, e57::ProjectionVisual, e57::ImageJPEG, buf.data(), -1, 2); }),
+              e57::ErrorBadAPIArgument);
+    // A blob that claims more bytes than the file has is refused before a caller sizes a buffer by it.
+    EXPECT_EQ(codeOf([&] { r.ReadImage2D(5, im); }), e57::ErrorBadXMLFormat);
+    EXPECT_EQ(codeOf([&] { r.GetImage2DSizes(5, proj, type, w, h, size, mask, visual); }), e57::ErrorBadXMLFormat);
+}
+
+TEST(E57ReaderApi, DataStructDefaultsAndBufferAllocation) {
+    const e57::SphericalBounds sb;
+    EXPECT_EQ(sb.rangeMinimum, 0.0);
+    EXPECT_EQ(sb.rangeMaximum, e57::DOUBLE_MAX);
+    EXPECT_DOUBLE_EQ(sb.azimuthEnd, 3.141592653589793);
+    EXPECT_EQ(e57::Data3D{}.temperature, e57::FLOAT_MAX);
+    EXPECT_EQ(e57::RigidBodyTransform::identity(), e57::RigidBodyTransform{});
+    EXPECT_EQ(e57::FLOAT_MIN, -FLT_MAX);
+
+    e57::Data3D h;
+    h.pointCount = 1000;
+    h.pointFields.cartesianXField = true;
+    h.pointFields.colorRedField = true;
+    h.pointFields.pointRangeNodeType = e57::NumericalNodeType::Float;
+    {
+        e57::Data3DPointsDouble d(h);
+        EXPECT_EQ(h.pointFields.pointRangeNodeType, e57::NumericalNodeType::Double);
+        ASSERT_NE(d.cartesianX, nullptr);
+        ASSERT_NE(d.colorRed, nullptr);
+        EXPECT_EQ(d.cartesianY, nullptr);
+        d.cartesianX[999] = 1.0;
+        e57::Data3DPointsDouble copy = d;  // shares the arrays: no double free
+        EXPECT_EQ(copy.cartesianX, d.cartesianX);
+    }
+    e57::Data3D f;
+    f.pointCount = 10;
+    f.pointFields.cartesianXField = true;
+    e57::Data3DPointsFloat fl(f);
+    EXPECT_EQ(f.pointFields.pointRangeMinimum, e57::FLOAT_MIN);
+    EXPECT_EQ(f.pointFields.pointRangeNodeType, e57::NumericalNodeType::Float);
+    e57::Data3D bad;
+    bad.pointFields.angleNodeType = e57::NumericalNodeType::Integer;
+    EXPECT_EQ(codeOf([&] { e57::Data3DPointsDouble x(bad); }), e57::ErrorInvalidNodeType);
+
+    const e57::E57Exception e(e57::ErrorBadChecksum, "page=3");
+    EXPECT_EQ(e.errorStr(), "checksum mismatch, file is corrupted (ErrorBadChecksum)");
+    EXPECT_EQ(std::string(e.what()), "checksum mismatch, file is corrupted (ErrorBadChecksum): page=3");
+    EXPECT_EQ(e.context(), "page=3");
+}
