@@ -37,3 +37,16 @@ inline TileIndex tileIndexFor(double x, double y, double tileSize) {
     return TileIndex{static_cast<std::int64_t>(std::floor(x / tileSize)),
                      static_cast<std::int64_t>(std::floor(y / tileSize))};
 }
+
+// Like tileIndexFor, but false (out untouched) when a quotient has no i64 floor: a
+// non-finite coordinate, a zero size, or a coordinate so far out that the conversion
+// would be undefined.
+inline bool tryTileIndexFor(double x, double y, double tileSize, TileIndex& out) {
+    const double fx = std::floor(x / tileSize);
+    const double fy = std::floor(y / tileSize);
+    constexpr double lo = -9223372036854775808.0;  // -2^63
+    constexpr double hi = 9223372036854775808.0;   // 2^63, first value out of range
+    if (!(fx >= lo && fx < hi && fy >= lo && fy < hi)) return false;
+    out = TileIndex{static_cast<std::int64_t>(fx), static_cast<std::int64_t>(fy)};
+    return true;
+}

@@ -1,0 +1,93 @@
+// Per-point selection tests with 1,000 selected tiles (10 rows of a 100 x 100 grid of 1 m
+// tiles) and 10 vertical selections of 100 tiles each. Points cover 100 x 20 m, so about half
+// fall in selected tiles, and z spreads over the ranges' span.
+
+#include <benchmark/benchmark.h>
+
+#include <random>
+#include <vector>
+
+#include "points/selection.h"
+
+namespace {
+
+constexpr double kTileSize = 1.0;
+constexpr std::size_t kPoints = 1 << 16;
+
+struct Fixture {
+    ExportJob job;
+    std::vector<CloudPoint> pts;
+    std::vector<TileIndex> tiles;
+
+    // rangesOnSelected: the ranges list the selected rows (tiles decided by Z); otherwise they
+    // list tiles elsewhere, so selected tiles go through the last scan of every list.
+    explicit Fixture(bool rangesOnSelected) {
+        job.coarseTileSize = kTileSize;
+        SavedTileSelection top;
+        for (std::int64_t iy = 0; iy < 10; ++iy)
+            for (std::int64_t ix = 0; ix < 100; ++ix) {
+                job.selectedCoarseTiles.insert({ix, iy});
+                top.tiles.push_back({ix, iy});
+            }
+        job.savedTileSelections.push_back(top);
+        for (int k = 0; k < 10; ++k) {
+            SelectedHeightRange r;
+            const std::int64_t row = rangesOnSelected ? k : 50 + k;
+            for (std::int64_t ix = 0; ix < 100; ++ix) r.tiles.push_back({ix, row});
+            r.zMin = k * 2.0 + 4.0;
+            r.zMax = k * 2.0;
+            job.selectedHeightRanges.push_back(r);
+        }
+        std::mt19937_64 gen(7);
+        std::uniform_real_distribution<double> x(0.0, 100.0), y(0.0, 20.0), z(-5.0, 30.0);
+        pts.resize(kPoints);
+        for (CloudPoint& p : pts) {
+            p.x = x(gen);
+            p.y = y(gen);
+            p.z = z(gen);
+            tiles.push_back(tileIndexFor(p.x, p.y, kTileSize));
+        }
+    }
+};
+
+void finish(benchmark::State& state, std::size_t n, std::size_t kept) {
+    state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * n));
+    state.counters["ns/point"] = benchmark::Counter(
+        static_cast<double>(n) * 1e-9,
+        benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+    state.counters["kept%"] = 100.0 * static_cast<double>(kept) / static_cast<double>(n);
+}
+
+void BM_PointPassesSelection(benchmark::State& state) {
+    const Fixture f(state.range(0) != 0);
+    std::size_t kept = 0;
+    for (auto _ : state) {
+        kept = 0;
+        for (const CloudPoint& p : f.pts)
+            kept += pointPassesSelection(p.x, p.y, p.z, f.job.selectedCoarseTiles,
+                                         f.job.selectedHeightRanges, kTileSize);
+        benchmark::DoNotOptimize(kept);
+    }
+    finish(state, f.pts.size(), kept);
+}
+
+void BM_IsPointSelected(benchmark::State& state) {
+    const Fixture f(state.range(0) != 0);
+    const ExportSelectionFilter filter = buildExportSelectionFilter(f.job);
+    std::size_t kept = 0;
+    for (auto _ : state) {
+        kept = 0;
+        for (std::size_t i = 0; i < f.pts.size(); ++i)
+            kept += isPointSelected(f.pts[i], tileIndexFor(f.pts[i].x, f.pts[i].y, kTileSize),
+                                    filter);
+        benchmark::DoNotOptimize(kept);
+    }
+    finish(state, f.pts.size(), kept);
+}
+
+}  // namespace
+
+BENCHMARK(BM_PointPassesSelection)->ArgName("rangesOnSelected")->Arg(1)->Arg(0);
+BENCHMARK(BM_IsPointSelected)->ArgName("rangesOnSelected")->Arg(1)->Arg(0);
+
+BENCHMARK_MAIN();

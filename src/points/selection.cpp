@@ -1,0 +1,154 @@
+#include "points/selection.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+TileSet makeTileSet(const std::vector<TileIndex>& tiles) {
+    TileSet set;
+    set.max_load_factor(1.0f);
+    set.reserve(tiles.size());
+    set.insert(tiles.begin(), tiles.end());
+    return set;
+}
+
+// The stored pair put in order. A NaN bound is left where it is, so every comparison with it
+// fails and the range holds no z at all.
+inline void orderedBounds(double a, double b, double& lower, double& upper) {
+    if (a > b) {
+        lower = b;
+        upper = a;
+    } else {
+        lower = a;
+        upper = b;
+    }
+}
+
+inline bool inside(double z, double lower, double upper) { return lower <= z && z <= upper; }
+
+// Plain scan of a stored list; a hash index would need a cache tied to the caller's vectors.
+inline bool lists(const std::vector<TileIndex>& tiles, const TileIndex& tile) {
+    for (const TileIndex& t : tiles)
+        if (t.ix == tile.ix && t.iy == tile.iy) return true;
+    return false;
+}
+
+inline bool rangeHolds(const SelectedHeightRange& r, double z) {
+    double lower;
+    double upper;
+    orderedBounds(r.zMin, r.zMax, lower, upper);
+    return inside(z, lower, upper);
+}
+
+// clamp(v, 0, 1) that also sends NaN to 0, so a broken bound cannot poison the estimate.
+inline double clamp01(double v) {
+    if (v > 1.0) return 1.0;
+    if (v >= 0.0) return v;
+    return 0.0;
+}
+
+}  // namespace
+
+bool buildXyzExportSelectionFilter(const ExportJob& job, std::vector<TileSet>& topSelections,
+                                   std::vector<HeightRangeFilter>& heightRanges,
+                                   TileSet& selectedTiles) {
+    topSelections.clear();
+    heightRanges.clear();
+    selectedTiles.clear();
+    for (const SavedTileSelection& sel : job.savedTileSelections) {
+        TileSet set = makeTileSet(sel.tiles);
+        if (!set.empty()) topSelections.push_back(std::move(set));
+    }
+    for (const SelectedHeightRange& r : job.selectedHeightRanges) {
+        HeightRangeFilter f;
+        orderedBounds(r.zMin, r.zMax, f.zMin, f.zMax);
+        f.tiles = makeTileSet(r.tiles);
+        if (!f.tiles.empty()) heightRanges.push_back(std::move(f));
+    }
+    if (topSelections.empty() && heightRanges.empty()) selectedTiles = job.selectedCoarseTiles;
+    return !topSelections.empty() || !heightRanges.empty() || !selectedTiles.empty();
+}
+
+ExportSelectionFilter buildExportSelectionFilter(const ExportJob& job) {
+    ExportSelectionFilter filter;
+    buildXyzExportSelectionFilter(job, filter.topSelections, filter.heightRanges,
+                                  filter.selectedTiles);
+    return filter;
+}
+
+bool isPointSelectedForXyzExport(const CloudPoint& point, const TileIndex& tile,
+                                 const std::vector<TileSet>& topSelections,
+                                 const std::vector<HeightRangeFilter>& heightRanges,
+                                 const TileSet& selectedTiles) {
+    for (const TileSet& set : topSelections)
+        if (set.find(tile) != set.end()) return true;
+    const double z = point.z;
+    for (const HeightRangeFilter& r : heightRanges)
+        if (inside(z, r.zMin, r.zMax) && r.tiles.find(tile) != r.tiles.end()) return true;
+    if (selectedTiles.empty()) return false;
+    return selectedTiles.find(tile) != selectedTiles.end();
+}
+
+bool isPointSelected(const CloudPoint& point, const TileIndex& tile,
+                     const ExportSelectionFilter& filter) {
+    return isPointSelectedForXyzExport(point, tile, filter.topSelections, filter.heightRanges,
+                                       filter.selectedTiles);
+}
+
+bool pointPassesSelection(double x, double y, double z, const TileSet& selectedTiles,
+                          const std::vector<SelectedHeightRange>& heightRanges, double tileSize) {
+    if (selectedTiles.empty() && heightRanges.empty()) return true;
+    TileIndex tile;
+    if (!tryTileIndexFor(x, y, tileSize, tile)) return false;
+
+    // A range whose interval holds z and lists the tile keeps the point. The lists of the
+    // other ranges matter only when selectedTiles holds the tile, so they are scanned last and
+    // only then: the result is the one of scanning every range in order.
+    for (const SelectedHeightRange& r : heightRanges)
+        if (rangeHolds(r, z) && lists(r.tiles, tile)) return true;
+    if (selectedTiles.empty() || selectedTiles.find(tile) == selectedTiles.end()) return false;
+    for (const SelectedHeightRange& r : heightRanges)
+        if (!rangeHolds(r, z) && lists(r.tiles, tile)) return false;
+    return true;
+}
+
+TileHeightRanges buildTileHeightRanges(const std::vector<SelectedHeightRange>& ranges) {
+    TileHeightRanges out;
+    for (const SelectedHeightRange& r : ranges) out.tiles.insert(r.tiles.begin(), r.tiles.end());
+    return out;
+}
+
+std::uint64_t estimateExportPointCount(std::uint64_t totalPoints, const TileCountMap& allTiles,
+                                       const TileSet& selectedTiles,
+                                       const std::vector<SelectedHeightRange>& heightRanges,
+                                       bool hasGlobalZBounds, double globalMinZ,
+                                       double globalMaxZ) {
+    if (totalPoints == 0) return 0;
+    if (allTiles.empty()) return totalPoints;
+    const double tileFraction =
+        static_cast<double>(selectedTiles.size()) / static_cast<double>(allTiles.size());
+    double zFraction = 1.0;
+    if (!heightRanges.empty() && hasGlobalZBounds) {
+        const double diff = globalMaxZ - globalMinZ;
+        const double span = diff > 1e-9 ? diff : 1e-9;  // NaN takes 1e-9 too
+        double sumW = 0.0;
+        double sumWF = 0.0;
+        for (const SelectedHeightRange& r : heightRanges) {
+            const double hi = std::min(std::max(r.zMin, r.zMax), globalMaxZ);
+            const double lo = std::max(std::min(r.zMin, r.zMax), globalMinZ);
+            const double f = std::max(hi - lo, 0.0) / span;
+            const double w = static_cast<double>(r.tiles.size());
+            sumW += w;
+            sumWF += w * clamp01(f);
+        }
+        if (sumW > 0.0) zFraction = clamp01(sumWF / sumW);
+    }
+    const double factor = clamp01(zFraction * clamp01(tileFraction));
+    const double product = static_cast<double>(totalPoints) * factor;
+    // llround covers the i64 range; beyond it (counts past 2^63) round and convert unsigned.
+    if (product < 9223372036854775808.0) return static_cast<std::uint64_t>(std::llround(product));
+    const double rounded = std::round(product);
+    if (rounded >= 18446744073709551616.0) return totalPoints;
+    return std::min(static_cast<std::uint64_t>(rounded), totalPoints);
+}

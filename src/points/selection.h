@@ -1,0 +1,61 @@
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "points/cloud_point.h"
+#include "points/export_job.h"
+#include "points/selection_types.h"
+#include "points/tile_index.h"
+
+// One saved vertical selection ready for per-point tests; zMin <= zMax unless a bound is NaN.
+struct HeightRangeFilter {
+    double zMin = 0.0;
+    double zMax = 0.0;
+    TileSet tiles;
+};
+
+// A job's selections compiled for the union rule. selectedTiles is filled only when the job
+// has no non-empty top-view or vertical selection.
+struct ExportSelectionFilter {
+    std::vector<TileSet> topSelections;
+    std::vector<HeightRangeFilter> heightRanges;
+    TileSet selectedTiles;
+};
+
+// Every tile listed by any vertical selection.
+struct TileHeightRanges {
+    TileSet tiles;
+};
+
+ExportSelectionFilter buildExportSelectionFilter(const ExportJob& job);
+
+// Same compilation into three separate parts; true when any of them is non-empty.
+bool buildXyzExportSelectionFilter(const ExportJob& job, std::vector<TileSet>& topSelections,
+                                   std::vector<HeightRangeFilter>& heightRanges,
+                                   TileSet& selectedTiles);
+
+// Union rule: kept when any saved selection keeps the point. Only point.z is read; the
+// caller computes the tile from x and y with the job's tile size.
+bool isPointSelected(const CloudPoint& point, const TileIndex& tile,
+                     const ExportSelectionFilter& filter);
+bool isPointSelectedForXyzExport(const CloudPoint& point, const TileIndex& tile,
+                                 const std::vector<TileSet>& topSelections,
+                                 const std::vector<HeightRangeFilter>& heightRanges,
+                                 const TileSet& selectedTiles);
+
+// Z-decides rule on the job's own lists: a tile listed by any vertical selection is decided by
+// Z alone, other tiles by selectedTiles; with neither every point passes. A point without a
+// tile (non-finite x or y) is refused otherwise.
+bool pointPassesSelection(double x, double y, double z, const TileSet& selectedTiles,
+                          const std::vector<SelectedHeightRange>& heightRanges, double tileSize);
+
+TileHeightRanges buildTileHeightRanges(const std::vector<SelectedHeightRange>& ranges);
+
+// Points an export is expected to write: the share of selected tiles times the tile-weighted
+// share of the global Z span the ranges cover, rounded half away from zero.
+std::uint64_t estimateExportPointCount(std::uint64_t totalPoints, const TileCountMap& allTiles,
+                                       const TileSet& selectedTiles,
+                                       const std::vector<SelectedHeightRange>& heightRanges,
+                                       bool hasGlobalZBounds, double globalMinZ,
+                                       double globalMaxZ);
