@@ -1,0 +1,116 @@
+// Whole preview builds (thread start to ready) on real inputs, and the cost of one
+// publication of a large map.
+//   BRINDLEWICK_BENCH_XYZ7, BRINDLEWICK_BENCH_LAS, BRINDLEWICK_BENCH_E57: input paths
+//   (a benchmark is skipped when its variable is unset).
+
+#include <benchmark/benchmark.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <iostream>
+#include <memory>
+#include <sstream>
+#include <string>
+
+#include "points/preview_build.h"
+#include "points/program_state.h"
+
+namespace {
+
+const char* envPath(const char* name) {
+    const char* v = std::getenv(name);
+    return (v && *v) ? v : nullptr;
+}
+
+// The build's console lines would swamp the benchmark output.
+class QuietConsole {
+public:
+    QuietConsole() : out_(std::cout.rdbuf(sink_.rdbuf())), err_(std::cerr.rdbuf(sink_.rdbuf())) {}
+    ~QuietConsole() {
+        std::cout.rdbuf(out_);
+        std::cerr.rdbuf(err_);
+    }
+
+private:
+    std::ostringstream sink_;
+    std::streambuf* out_;
+    std::streambuf* err_;
+};
+
+void runBuild(benchmark::State& bm, const char* envName, bool pointRate) {
+    const char* path = envPath(envName);
+    if (!path) {
+        bm.SkipWithError((std::string(envName) + " is not set").c_str());
+        return;
+    }
+    const int mode = static_cast<int>(bm.range(0));
+    const std::string outDir =
+        (std::filesystem::temp_directory_path() / "brindlewick_bench_preview_out").string();
+    std::uint64_t points = 0;
+    std::uint64_t bytes = 0;
+    for (auto _ : bm) {
+        bm.PauseTiming();
+        auto state = std::make_unique<ProgramState>();
+        state->inputPath = path;
+        state->outputFolder = outDir;
+        bm.ResumeTiming();
+        {
+            QuietConsole quiet;
+            startBuildThread(*state, mode);
+            joinBuildThread(*state);
+        }
+        bm.PauseTiming();
+        if (!state->buildState.ready) {
+            std::lock_guard<std::mutex> lock(state->buildState.mutex);
+            bm.SkipWithError(("build failed: " + state->buildState.message).c_str());
+            bm.ResumeTiming();
+            break;
+        }
+        points += state->inputInfo.totalPoints;
+        bytes += state->buildState.inputFileBytes.load();
+        state.reset();
+        bm.ResumeTiming();
+    }
+    if (pointRate)
+        bm.SetItemsProcessed(static_cast<std::int64_t>(points));
+    else
+        bm.SetBytesProcessed(static_cast<std::int64_t>(bytes));
+}
+
+void BM_PreviewBuildXyz(benchmark::State& bm) { runBuild(bm, "BRINDLEWICK_BENCH_XYZ7", false); }
+void BM_PreviewBuildLas(benchmark::State& bm) { runBuild(bm, "BRINDLEWICK_BENCH_LAS", false); }
+void BM_PreviewBuildE57(benchmark::State& bm) { runBuild(bm, "BRINDLEWICK_BENCH_E57", true); }
+
+// 40,000 tiles at the per-tile cap the global sample cap allows (50 samples each).
+// Arg 0: into fresh maps; 1: into the reused spare, as the build publishes.
+void BM_PublishPreview40kTiles(benchmark::State& bm) {
+    TileCountMap counts;
+    TileSampleMap samples;
+    counts.reserve(ProgramState::kBuildMapReserve);  // as the build's own maps are
+    samples.reserve(ProgramState::kBuildMapReserve);
+    for (std::int64_t i = 0; i < 40000; ++i) {
+        const TileIndex t{i % 200, i / 200};
+        counts[t] = 12500;
+        samples[t].assign(50, Sample2D{static_cast<float>(i), 1.0f, 2.0f});
+    }
+    PreviewBuildState live;
+    PreviewMapBuffers spare;
+    const bool fresh = bm.range(0) == 0;
+    for (auto _ : bm) {
+        if (fresh)
+            publishPreviewMaps(live, counts, samples);
+        else
+            publishPreviewMaps(live, counts, samples, spare);
+        benchmark::DoNotOptimize(live.generation.load());
+    }
+    bm.SetItemsProcessed(static_cast<std::int64_t>(bm.iterations()) * 40000);
+}
+
+}  // namespace
+
+BENCHMARK(BM_PreviewBuildXyz)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
+BENCHMARK(BM_PreviewBuildLas)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
+BENCHMARK(BM_PreviewBuildE57)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(2);
+BENCHMARK(BM_PublishPreview40kTiles)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+
+BENCHMARK_MAIN();

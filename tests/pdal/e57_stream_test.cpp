@@ -1,0 +1,305 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <fstream>
+#include <map>
+
+#include "pdal/PointRef.hpp"
+#include "pdal_test_util.h"
+#include "support/test_support.h"
+
+using pdal::Dimension::Id;
+using pdaltest::ScanSpec;
+
+namespace {
+
+struct Xyz {
+    double x, y, z;
+};
+
+std::vector<Xyz> collectXyz(const std::string& path, pdal::point_count_t capacity = 100000) {
+    std::vector<Xyz> out;
+    pdaltest::streamE57(path, capacity, [&](pdal::PointRef& p, pdal::PointLayoutPtr) {
+        out.push_back({p.getFieldAs<double>(Id::X), p.getFieldAs<double>(Id::Y), p.getFieldAs<double>(Id::Z)});
+        return true;
+    });
+    return out;
+}
+
+ScanSpec cartesianScan(std::vector<Xyz> pts) {
+    ScanSpec s;
+    for (const Xyz& p : pts) {
+        s.x.push_back(p.x);
+        s.y.push_back(p.y);
+        s.z.push_back(p.z);
+    }
+    return s;
+}
+
+}  // namespace
+
+TEST(E57Stream, PosedScansArriveInFileOrderAndWorldCoordinates) {
+    testsupport::TempDir dir;
+    const std::string path = (dir / "posed.e57").string();
+    ScanSpec a = cartesianScan({{1, 0, 0}, {0, 2, 0}, {0, 0, 3}});
+    // 90 degrees about Z, then a translation.
+    a.pose.rotation.w = std::sqrt(0.5);
+    a.pose.rotation.z = std::sqrt(0.5);
+    a.pose.translation = {10, 20, 30};
+    ScanSpec b = cartesianScan({{5, 6, 7}, {-1, -2, -3}});
+    // Not unit length on purpose: the matrix is built as given.
+    ScanSpec c = cartesianScan({{1, 1, 1}});
+    c.pose.rotation = {0.5, 0.5, 0.5, 0.5};  // 120 degrees about (1,1,1): x->y->z->x
+    c.pose.translation = {0, 0, -1};
+    pdaltest::writeE57(path, {a, b, c});
+
+    const std::vector<Xyz> got = collectXyz(path);
+    const std::vector<Xyz> want = {{10, 21, 30}, {8, 20, 30}, {10, 20, 33}, {5, 6, 7}, {-1, -2, -3}, {1, 1, 0}};
+    ASSERT_EQ(got.size(), want.size());
+    for (std::size_t i = 0; i < want.size(); ++i) {
+        EXPECT_NEAR(got[i].x, want[i].x, 1e-12) << i;
+        EXPECT_NEAR(got[i].y, want[i].y, 1e-12) << i;
+        EXPECT_NEAR(got[i].z, want[i].z, 1e-12) << i;
+    }
+}
+
+TEST(E57Stream, SphericalOnlyScanIsConvertedAndPosed) {
+    testsupport::TempDir dir;
+    const std::string path = (dir / "spherical.e57").string();
+    ScanSpec s;
+    s.range = {2.0, 5.0, 1.5};
+    s.azimuth = {0.3, -2.0, 1.0};
+    s.elevation = {0.2, -0.7, 1.5};
+    s.pose.translation = {100, 0, 0};
+    pdaltest::writeE57(path, {s});
+
+    std::vector<Xyz> got;
+    bool layoutOk = false;
+    pdaltest::streamE57(path, 2, [&](pdal::PointRef& p, pdal::PointLayoutPtr layout) {
+        layoutOk = layout->hasDim(Id::X) && layout->hasDim(Id::SphericalRange) && !layout->hasDim(Id::Red);
+        got.push_back({p.getFieldAs<double>(Id::X), p.getFieldAs<double>(Id::Y), p.getFieldAs<double>(Id::Z)});
+        EXPECT_EQ(p.getFieldAs<double>(Id::SphericalRange), s.range[got.size() - 1]);
+        return true;
+    });
+    EXPECT_TRUE(layoutOk);
+    ASSERT_EQ(got.size(), 3u);
+    for (std::size_t i = 0; i < 3; ++i) {
+        const double r = s.range[i], az = s.azimuth[i], el = s.elevation[i];
+        EXPECT_NEAR(got[i].x, r * std::cos(el) * std::cos(az) + 100, 1e-12);
+        EXPECT_NEAR(got[i].y, r * std::cos(el) * std::sin(az), 1e-12);
+        EXPECT_NEAR(got[i].z, r * std::sin(el), 1e-12);
+    }
+}
+
+TEST(E57Stream, MixedFileGivesCorrectCoordinatesForEveryScan) {
+    testsupport::TempDir dir;
+    const std::string path = (dir / "mixed.e57").string();
+    ScanSpec cart = cartesianScan({{1, 2, 3}, {4, 5, 6}});
+    cart.pose.translation = {1, 1, 1};
+    cart.cartesianInvalid = {0, 2};  // delivered as they are, state in Omit
+    ScanSpec sph;
+    sph.range = {10};
+    sph.azimuth = {M_PI / 2};
+    sph.elevation = {0};
+    pdaltest::writeE57(path, {cart, sph, cartesianScan({{7, 8, 9}})});
+
+    const std::vector<Xyz> got = collectXyz(path);
+    std::vector<int> omit;
+    pdaltest::streamE57(path, 100, [&](pdal::PointRef& p, pdal::PointLayoutPtr layout) {
+        EXPECT_TRUE(layout->hasDim(Id::Omit));
+        omit.push_back(p.getFieldAs<int>(Id::Omit));
+        return true;
+    });
+    EXPECT_EQ(omit, (std::vector<int>{0, 2, 0, 0}));
+    ASSERT_EQ(got.size(), 4u);
+    EXPECT_DOUBLE_EQ(got[0].x, 2);
+    EXPECT_DOUBLE_EQ(got[0].z, 4);
+    EXPECT_DOUBLE_EQ(got[1].y, 6);
+    EXPECT_NEAR(got[2].x, 0, 1e-12);
+    EXPECT_NEAR(got[2].y, 10, 1e-12);
+    EXPECT_NEAR(got[2].z, 0, 1e-12);
+    EXPECT_DOUBLE_EQ(got[3].x, 7);
+    EXPECT_DOUBLE_EQ(got[3].z, 9);
+}
+
+TEST(E57Stream, ColourAndIntensityAreRescaledAsPdalDoes) {
+    testsupport::TempDir dir;
+    const std::string path = (dir / "colour.e57").string();
+    ScanSpec eight = cartesianScan({{0, 0, 0}, {1, 1, 1}, {2, 2, 2}});
+    eight.red = {0, 255, 128};
+    eight.green = {1, 2, 3};
+    eight.blue = {255, 0, 7};
+    eight.intensity = {0.0, 1.0, 0.5};
+    ScanSpec sixteen = cartesianScan({{3, 3, 3}, {4, 4, 4}});
+    sixteen.red = {65535, 1000};
+    sixteen.green = {0, 2};
+    sixteen.blue = {12345, 3};
+    sixteen.colourMax = 65535;
+    sixteen.intensity = {-5, 100};
+    sixteen.intensityMin = -2048;
+    sixteen.intensityMax = 2047;
+    ScanSpec plain = cartesianScan({{5, 5, 5}});  // no colour: the table's zero
+    pdaltest::writeE57(path, {eight, sixteen, plain});
+
+    struct Row {
+        unsigned r, g, b, i;
+    };
+    std::vector<Row> rows;
+    bool hasRgb = false;
+    pdaltest::streamE57(path, 100000, [&](pdal::PointRef& p, pdal::PointLayoutPtr layout) {
+        hasRgb = layout->hasDim(Id::Red) && layout->hasDim(Id::Green) && layout->hasDim(Id::Blue) &&
+                 layout->hasDim(Id::Intensity);
+        rows.push_back({p.getFieldAs<unsigned>(Id::Red), p.getFieldAs<unsigned>(Id::Green),
+                        p.getFieldAs<unsigned>(Id::Blue), p.getFieldAs<unsigned>(Id::Intensity)});
+        return true;
+    });
+    EXPECT_TRUE(hasRgb);
+    ASSERT_EQ(rows.size(), 6u);
+    EXPECT_EQ(rows[0].r, 0u);
+    EXPECT_EQ(rows[1].r, 65535u);
+    EXPECT_EQ(rows[2].r, 128u * 257u);
+    EXPECT_EQ(rows[0].g, 257u);
+    EXPECT_EQ(rows[2].b, 7u * 257u);
+    EXPECT_EQ(rows[0].i, 0u);
+    EXPECT_EQ(rows[1].i, 65535u);
+    EXPECT_EQ(rows[2].i, 32768u);  // 32767.5 rounds away from zero
+    EXPECT_EQ(rows[3].r, 65535u);
+    EXPECT_EQ(rows[4].r, 1000u);
+    EXPECT_EQ(rows[3].b, 12345u);
+    // Limits -2048..2047 give a factor of 16 without subtracting the minimum;
+    // a negative result does not fit and stays 0.
+    EXPECT_EQ(rows[3].i, 0u);
+    EXPECT_EQ(rows[4].i, 1600u);
+    EXPECT_EQ(rows[5].r, 0u);
+    EXPECT_EQ(rows[5].i, 0u);
+}
+
+TEST(E57Stream, ChunksHoldAtMostTheCapacityAndDeliverEveryPointOnce) {
+    testsupport::TempDir dir;
+    const std::string path = (dir / "chunks.e57").string();
+    std::vector<Xyz> a, b;
+    for (int i = 0; i < 2500; ++i) a.push_back({double(i), 0, 0});
+    for (int i = 2500; i < 13201; ++i) b.push_back({double(i), 1, 0});
+    pdaltest::writeE57(path, {cartesianScan(a), cartesianScan(b)});
+
+    for (pdal::point_count_t capacity : {1u, 7u, 1000u, 2500u, 5000u, 100000u}) {
+        std::vector<double> xs;
+        const uint64_t calls = pdaltest::streamE57(path, capacity, [&](pdal::PointRef& p, pdal::PointLayoutPtr) {
+            EXPECT_LT(p.pointId(), capacity);
+            xs.push_back(p.getFieldAs<double>(Id::X));
+            return true;
+        });
+        EXPECT_EQ(calls, 13201u) << capacity;
+        ASSERT_EQ(xs.size(), 13201u) << capacity;
+        for (std::size_t i = 0; i < xs.size(); ++i) ASSERT_EQ(xs[i], double(i)) << capacity;
+    }
+}
+
+TEST(E57Stream, CallbackFalseStopsTheStream) {
+    testsupport::TempDir dir;
+    const std::string path = (dir / "stop.e57").string();
+    std::vector<Xyz> a;
+    for (int i = 0; i < 50; ++i) a.push_back({double(i), 0, 0});
+    pdaltest::writeE57(path, {cartesianScan(a), cartesianScan(a)});
+    uint64_t seen = 0;
+    const uint64_t calls = pdaltest::streamE57(path, 3, [&](pdal::PointRef&, pdal::PointLayoutPtr) {
+        return ++seen < 5;
+    });
+    EXPECT_EQ(calls, 5u);
+}
+
+TEST(E57Stream, LibraryErrorsReachTheCallerWithTheirMessage) {
+    testsupport::TempDir dir;
+    // Missing file: fails in prepare.
+    try {
+        pdaltest::streamE57((dir / "absent.e57").string(), 10, [](pdal::PointRef&, pdal::PointLayoutPtr) {
+            return true;
+        });
+        ADD_FAILURE() << "no error for a missing file";
+    } catch (const std::exception& e) {
+        EXPECT_NE(std::string(e.what()).find("(ErrorOpenFailed)"), std::string::npos) << e.what();
+        EXPECT_NE(std::string(e.what()).find("absent.e57"), std::string::npos) << e.what();
+    }
+    // Junk: fails in prepare with the library's diagnosis.
+    const auto junk = dir / "junk.e57";
+    testsupport::writeFile(junk, std::string(1024, 'x'));
+    try {
+        pdaltest::streamE57(junk.string(), 10, [](pdal::PointRef&, pdal::PointLayoutPtr) { return true; });
+        ADD_FAILURE() << "no error for a damaged file";
+    } catch (const std::exception& e) {
+        EXPECT_NE(std::string(e.what()).find("(ErrorBadChecksum)"), std::string::npos) << e.what();
+    }
+}
+
+TEST(E57Stream, UnknownStageIsNullAndUnknownOptionIsRejected) {
+    pdal::StageFactory factory(true);
+    EXPECT_EQ(factory.createStage("readers.las_nonexistent"), nullptr);
+    EXPECT_EQ(factory.createStage(""), nullptr);
+    pdal::Stage* reader = factory.createStage("readers.e57");
+    ASSERT_NE(reader, nullptr);
+    EXPECT_EQ(reader->getName(), "readers.e57");
+    pdal::Stage* filter = factory.createStage("filters.streamcallback");
+    ASSERT_NE(filter, nullptr);
+    EXPECT_EQ(filter->getName(), "filters.streamcallback");
+
+    pdal::Options options;
+    options.add("filename", "x.e57");
+    options.add("bogus", 1);
+    reader->setOptions(options);
+    pdal::FixedPointTable table(10);
+    try {
+        reader->prepare(table);
+        ADD_FAILURE();
+    } catch (const pdal::pdal_error& e) {
+        EXPECT_STREQ(e.what(), "readers.e57: Unexpected argument 'bogus'.");
+    }
+}
+
+// The shared reference files: errors as the reference library reports them, and world sums.
+TEST(E57Stream, SharedFilesMatchTheReferenceAnswers) {
+    REQUIRE_SHARED_TESTDATA();
+    const auto base = testsupport::sharedTestData() / "e57";
+    for (const char* name : {"bunnyDouble", "ColouredCubeFloat", "ColourRepresentation", "ZeroPoints",
+                             "InvalidCVHeader", "bad-crc", "empty", "PinholeImageWithDistortionParameters"}) {
+        std::map<std::string, std::string> expected;
+        std::ifstream in(base / "expected" / (std::string(name) + ".txt"));
+        for (std::string line; std::getline(in, line);) {
+            const auto eq = line.find('=');
+            if (eq != std::string::npos) expected[line.substr(0, eq)] = line.substr(eq + 1);
+        }
+        double sum[3] = {0, 0, 0};
+        uint64_t count = 0;
+        std::string error;
+        try {
+            count = pdaltest::streamE57((base / (std::string(name) + ".e57")).string(), 4096,
+                                        [&](pdal::PointRef& p, pdal::PointLayoutPtr) {
+                                            sum[0] += p.getFieldAs<double>(Id::X);
+                                            sum[1] += p.getFieldAs<double>(Id::Y);
+                                            sum[2] += p.getFieldAs<double>(Id::Z);
+                                            return true;
+                                        });
+        } catch (const std::exception& e) {
+            error = e.what();
+        }
+        if (expected.count("error")) {
+            // The library's sentence, e.g. "checksum mismatch, file is corrupted (ErrorBadChecksum)".
+            const std::string& ref = expected["error"];
+            const auto from = ref.find(": ") + 2;
+            const std::string sentence = ref.substr(from, ref.find(" [code") - from);
+            EXPECT_NE(error.find(sentence), std::string::npos) << name << ": " << error;
+            continue;
+        }
+        if (expected["data3D.count"] == "0") {
+            // No scan in the file: PDAL's own complaint.
+            EXPECT_EQ(error, "readers.e57: File doesn't contain 3D data") << name;
+            continue;
+        }
+        ASSERT_EQ(error, "") << name;
+        const char* keys[3] = {"total.world.x.sum", "total.world.y.sum", "total.world.z.sum"};
+        for (int k = 0; k < 3; ++k) {
+            const double want = std::stod(expected[keys[k]]);
+            EXPECT_NEAR(sum[k], want, 1e-9 * std::max(1.0, std::fabs(want))) << name << " " << keys[k];
+        }
+        EXPECT_EQ(std::to_string(count), expected["total.read.points"]) << name;
+    }
+}
