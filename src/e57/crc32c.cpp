@@ -55,9 +55,69 @@ std::uint32_t portableUpdate(std::uint32_t crc, const std::uint8_t* p, std::size
 }
 
 #ifdef E57_HAVE_SSE42_PATH
+#if defined(__x86_64__)
+// The crc32 instruction has a latency of three cycles but issues every cycle, so three
+// independent streams over thirds of a block run three times as fast as one. The stream
+// registers are joined by "appending zeros" to the earlier ones: a linear map over GF(2), done
+// with four byte tables for a fixed stream length.
+constexpr std::size_t kStreamBytes = 336;  // 42 words; three streams cover 1008 of a page's 1020 bytes
+
+struct ShiftTables {
+    std::uint32_t t[4][256];
+};
+
+// Register after feeding `bytes` zero bytes to `crc` (no pre/post inversion).
+std::uint32_t shiftByZeros(std::uint32_t crc, std::size_t bytes) {
+    while (bytes--) crc = (crc >> 8) ^ kTables.t[0][crc & 0xFFu];
+    return crc;
+}
+
+ShiftTables makeShiftTables() {
+    std::uint32_t bit[32];
+    for (int b = 0; b < 32; ++b) bit[b] = shiftByZeros(1u << b, kStreamBytes);
+    ShiftTables s{};
+    for (int k = 0; k < 4; ++k)
+        for (std::uint32_t v = 0; v < 256; ++v) {
+            std::uint32_t r = 0;
+            for (int b = 0; b < 8; ++b)
+                if ((v >> b) & 1u) r ^= bit[8 * k + b];
+            s.t[k][v] = r;
+        }
+    return s;
+}
+
+const ShiftTables& shiftTables() {
+    static const ShiftTables tables = makeShiftTables();
+    return tables;
+}
+
+inline std::uint32_t shiftStream(const ShiftTables& s, std::uint32_t c) {
+    return s.t[0][c & 0xFFu] ^ s.t[1][(c >> 8) & 0xFFu] ^ s.t[2][(c >> 16) & 0xFFu] ^ s.t[3][c >> 24];
+}
+#endif
+
 __attribute__((target("sse4.2"))) std::uint32_t hardwareUpdate(std::uint32_t crc, const std::uint8_t* p,
                                                                std::size_t n) {
 #if defined(__x86_64__)
+    if (n >= 3 * kStreamBytes) {
+        const ShiftTables& shift = shiftTables();
+        while (n >= 3 * kStreamBytes) {
+            std::uint64_t a = crc, b = 0, c = 0;
+            for (std::size_t i = 0; i < kStreamBytes; i += 8) {
+                std::uint64_t va, vb, vc;
+                std::memcpy(&va, p + i, 8);
+                std::memcpy(&vb, p + kStreamBytes + i, 8);
+                std::memcpy(&vc, p + 2 * kStreamBytes + i, 8);
+                a = _mm_crc32_u64(a, va);
+                b = _mm_crc32_u64(b, vb);
+                c = _mm_crc32_u64(c, vc);
+            }
+            const std::uint32_t ab = shiftStream(shift, static_cast<std::uint32_t>(a)) ^ static_cast<std::uint32_t>(b);
+            crc = shiftStream(shift, ab) ^ static_cast<std::uint32_t>(c);
+            p += 3 * kStreamBytes;
+            n -= 3 * kStreamBytes;
+        }
+    }
     std::uint64_t c = crc;
     while (n >= 8) {
         std::uint64_t v;

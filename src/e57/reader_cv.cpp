@@ -17,6 +17,7 @@ namespace {
 constexpr std::size_t kPacketCacheSize = 32;
 constexpr std::size_t kMaxBytestreams = (65536 - 6) / 2;
 constexpr std::size_t kPacketSlack = 16;  // readable zero bytes after every packet for wide loads
+constexpr std::size_t kRecordsPerSlice = 4096;
 
 std::uint16_t u16At(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | (p[1] << 8)); }
 std::uint64_t u64At(const std::uint8_t* p) { return load64le(p); }
@@ -400,6 +401,12 @@ void CompressedVectorReaderImpl::decodeNumeric(Channel& ch, std::size_t n, Out* 
             return;
         }
         case XmlNodeType::Float:
+            if constexpr (std::is_same_v<Out, double>) {
+                if (!leaf.singlePrecision) {  // copied as they are
+                    decodeFixed<true>(ch, n, out, SameFloat{});
+                    return;
+                }
+            }
             if (!ch.checked) decodeFixed<true>(ch, n, out, [](double v) -> Out { return static_cast<Out>(v); });
             else decodeFixed<true>(ch, n, out, [&](double v) -> Out { return fromDouble(v); });
             return;
@@ -408,9 +415,9 @@ void CompressedVectorReaderImpl::decodeNumeric(Channel& ch, std::size_t n, Out* 
     }
 }
 
+// Appends strings until the caller's vector holds `n` (it was cleared when the read began).
 void CompressedVectorReaderImpl::decodeStrings(Channel& ch, std::size_t n) {
     auto& out = *static_cast<std::vector<std::string>*>(ch.data);
-    out.clear();
     while (out.size() < n) {
         ch.decoded = ch.decodedBefore + out.size();
         if (ch.bitPos >= ch.bufBits) nextBuffer(ch);
@@ -426,17 +433,16 @@ void CompressedVectorReaderImpl::decodeStrings(Channel& ch, std::size_t n) {
     }
 }
 
-void CompressedVectorReaderImpl::decode(Channel& ch, std::size_t n) {
+void CompressedVectorReaderImpl::decode(Channel& ch, std::size_t first, std::size_t n) {
     switch (ch.kind) {
-        case DestKind::Float64: decodeNumeric(ch, n, static_cast<double*>(ch.data)); break;
-        case DestKind::Float32: decodeNumeric(ch, n, static_cast<float*>(ch.data)); break;
-        case DestKind::UInt16: decodeNumeric(ch, n, static_cast<std::uint16_t*>(ch.data)); break;
-        case DestKind::Int8: decodeNumeric(ch, n, static_cast<std::int8_t*>(ch.data)); break;
-        case DestKind::Int32: decodeNumeric(ch, n, static_cast<std::int32_t*>(ch.data)); break;
+        case DestKind::Float64: decodeNumeric(ch, n, static_cast<double*>(ch.data) + first); break;
+        case DestKind::Float32: decodeNumeric(ch, n, static_cast<float*>(ch.data) + first); break;
+        case DestKind::UInt16: decodeNumeric(ch, n, static_cast<std::uint16_t*>(ch.data) + first); break;
+        case DestKind::Int8: decodeNumeric(ch, n, static_cast<std::int8_t*>(ch.data) + first); break;
+        case DestKind::Int32: decodeNumeric(ch, n, static_cast<std::int32_t*>(ch.data) + first); break;
         case DestKind::String:
-            ch.decodedBefore = ch.decoded;
-            decodeStrings(ch, n);
-            ch.decoded = ch.decodedBefore + n;
+            decodeStrings(ch, first + n);
+            ch.decoded = ch.decodedBefore + first + n;
             break;
     }
 }
@@ -449,7 +455,17 @@ unsigned CompressedVectorReaderImpl::read() {
     if (n64 == 0) return 0;
     const std::size_t n = static_cast<std::size_t>(n64);
     try {
-        for (Channel& ch : channels_) decode(ch, n);
+        for (Channel& ch : channels_) {
+            if (ch.kind != DestKind::String) continue;
+            static_cast<std::vector<std::string>*>(ch.data)->clear();
+            ch.decodedBefore = ch.decoded;
+        }
+        // All fields advance together a slice at a time, so each packet is fetched once and is
+        // still in cache when the next field reads its buffer.
+        for (std::size_t first = 0; first < n; first += kRecordsPerSlice) {
+            const std::size_t k = std::min(kRecordsPerSlice, n - first);
+            for (Channel& ch : channels_) decode(ch, first, k);
+        }
     } catch (...) {
         failed_ = true;
         throw;

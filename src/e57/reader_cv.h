@@ -74,7 +74,7 @@ public:
 private:
     std::shared_ptr<const Packet> packetAt(std::uint64_t logical);
     void nextBuffer(Channel& ch);
-    void decode(Channel& ch, std::size_t n);
+    void decode(Channel& ch, std::size_t first, std::size_t n);
     template <bool Floats, class Out, class Conv>
     void decodeFixed(Channel& ch, std::size_t n, Out* out, Conv conv);
     template <class Out>

@@ -467,14 +467,31 @@ private:
 
     template <class S>
     void validateFloating(const FieldPlan& f, const S* p) const {
-        double mn = std::numeric_limits<double>::infinity();
-        double mx = -mn;
+        // Four independent lanes: one chain of min/max would wait on each comparison.
+        constexpr double inf = std::numeric_limits<double>::infinity();
+        double lo[4] = {inf, inf, inf, inf};
+        double hi[4] = {-inf, -inf, -inf, -inf};
         bool nan = false;
-        for (std::size_t i = 0; i < n_; ++i) {
+        std::size_t i = 0;
+        for (; i + 4 <= n_; i += 4) {
+            for (std::size_t j = 0; j < 4; ++j) {
+                const double v = static_cast<double>(p[i + j]);
+                nan |= (v != v);
+                lo[j] = v < lo[j] ? v : lo[j];
+                hi[j] = v > hi[j] ? v : hi[j];
+            }
+        }
+        for (; i < n_; ++i) {
             const double v = static_cast<double>(p[i]);
             nan |= (v != v);
-            mn = v < mn ? v : mn;
-            mx = v > mx ? v : mx;
+            lo[0] = v < lo[0] ? v : lo[0];
+            hi[0] = v > hi[0] ? v : hi[0];
+        }
+        double mn = lo[0];
+        double mx = hi[0];
+        for (std::size_t j = 1; j < 4; ++j) {
+            mn = lo[j] < mn ? lo[j] : mn;
+            mx = hi[j] > mx ? hi[j] : mx;
         }
         if (!nan) {
             // The conversions are monotonic, so the extremes decide for all values.
