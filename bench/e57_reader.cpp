@@ -6,6 +6,8 @@
 
 #include <benchmark/benchmark.h>
 
+#include "e57_bench_scan.h"
+
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -45,21 +47,7 @@ void writeCloud(const std::string& path, bool scaled, std::size_t points) {
     const std::string tmp = path + ".part";
     {
         e57::Writer writer(tmp, e57::WriterOptions{});
-        e57::Data3D h;
-        h.guid = "bench-reader";
-        h.pointCount = static_cast<int64_t>(points);
-        auto& f = h.pointFields;
-        f.cartesianXField = f.cartesianYField = f.cartesianZField = true;
-        f.colorRedField = f.colorGreenField = f.colorBlueField = true;
-        f.intensityField = true;
-        if (scaled) {
-            f.pointRangeNodeType = e57::NumericalNodeType::ScaledInteger;
-            f.pointRangeScale = 0.001;
-            f.pointRangeMinimum = -1000.0;
-            f.pointRangeMaximum = 3000.0;
-        }
-        h.colorLimits.colorRedMaximum = h.colorLimits.colorGreenMaximum = h.colorLimits.colorBlueMaximum = 255;
-        h.intensityLimits.intensityMaximum = 1.0;
+        e57::Data3D h = benchScanHeader("bench-reader", static_cast<int64_t>(points), scaled);
         e57::Data3DPointsDouble b;
         b.cartesianX = x.data();
         b.cartesianY = y.data();

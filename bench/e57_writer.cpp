@@ -4,6 +4,8 @@
 
 #include <benchmark/benchmark.h>
 
+#include "e57_bench_scan.h"
+
 #include <sys/resource.h>
 
 #include <cmath>
@@ -43,21 +45,7 @@ double peakRssMiB() {
 
 void writeOnce(const Cloud& cloud, const std::string& path, bool scaled) {
     e57::Writer writer(path, e57::WriterOptions{});
-    e57::Data3D h;
-    h.guid = "bench";
-    h.pointCount = kPoints;
-    auto& f = h.pointFields;
-    f.cartesianXField = f.cartesianYField = f.cartesianZField = true;
-    f.colorRedField = f.colorGreenField = f.colorBlueField = true;
-    f.intensityField = true;
-    if (scaled) {
-        f.pointRangeNodeType = e57::NumericalNodeType::ScaledInteger;
-        f.pointRangeScale = 0.001;
-        f.pointRangeMinimum = -1000.0;
-        f.pointRangeMaximum = 3000.0;
-    }
-    h.colorLimits.colorRedMaximum = h.colorLimits.colorGreenMaximum = h.colorLimits.colorBlueMaximum = 255;
-    h.intensityLimits.intensityMaximum = 1.0;
+    e57::Data3D h = benchScanHeader("bench", kPoints, scaled);
     e57::Data3DPointsDouble b;
     b.cartesianX = const_cast<double*>(cloud.x.data());
     b.cartesianY = const_cast<double*>(cloud.y.data());
