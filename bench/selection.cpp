@@ -4,6 +4,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <random>
 #include <vector>
 
@@ -85,8 +86,29 @@ void BM_IsPointSelected(benchmark::State& state) {
     finish(state, f.pts.size(), kept);
 }
 
+// Points in file order come in runs from one tile; arg 1 sorts them by tile to show that case.
+void BM_UnionSelectionTest(benchmark::State& state) {
+    Fixture f(true);
+    if (state.range(0) != 0)
+        std::sort(f.pts.begin(), f.pts.end(), [](const CloudPoint& a, const CloudPoint& b) {
+            const TileIndex ta = tileIndexFor(a.x, a.y, kTileSize);
+            const TileIndex tb = tileIndexFor(b.x, b.y, kTileSize);
+            return ta.ix != tb.ix ? ta.ix < tb.ix : ta.iy < tb.iy;
+        });
+    const ExportSelectionFilter filter = buildExportSelectionFilter(f.job);
+    UnionSelectionTest test(filter, kTileSize);
+    std::size_t kept = 0;
+    for (auto _ : state) {
+        kept = 0;
+        for (const CloudPoint& p : f.pts) kept += test.accepts(p.x, p.y, p.z);
+        benchmark::DoNotOptimize(kept);
+    }
+    finish(state, f.pts.size(), kept);
+}
+
 }  // namespace
 
+BENCHMARK(BM_UnionSelectionTest)->ArgName("tileOrder")->Arg(0)->Arg(1);
 BENCHMARK(BM_PointPassesSelection)->ArgName("rangesOnSelected")->Arg(1)->Arg(0);
 BENCHMARK(BM_IsPointSelected)->ArgName("rangesOnSelected")->Arg(1)->Arg(0);
 

@@ -96,6 +96,25 @@ bool isPointSelected(const CloudPoint& point, const TileIndex& tile,
                                        filter.selectedTiles);
 }
 
+UnionSelectionTest::UnionSelectionTest(const std::vector<TileSet>& topSelections,
+                                       const std::vector<HeightRangeFilter>& heightRanges,
+                                       const TileSet& selectedTiles, double tileSize)
+    : tileSize_(tileSize) {
+    // Every part of the rule is an "or", so merging keeps its answers exactly.
+    for (const TileSet& set : topSelections) keepTiles_.insert(set.begin(), set.end());
+    keepTiles_.insert(selectedTiles.begin(), selectedTiles.end());
+    for (const HeightRangeFilter& r : heightRanges)
+        for (const TileIndex& t : r.tiles) rangeTiles_[t].push_back(ZRange{r.zMin, r.zMax});
+}
+
+void UnionSelectionTest::learnTile(const TileIndex& tile) {
+    haveTile_ = true;
+    tile_ = tile;
+    keepAll_ = keepTiles_.find(tile) != keepTiles_.end();
+    const auto it = rangeTiles_.find(tile);
+    ranges_ = it == rangeTiles_.end() ? nullptr : &it->second;
+}
+
 bool pointPassesSelection(double x, double y, double z, const TileSet& selectedTiles,
                           const std::vector<SelectedHeightRange>& heightRanges, double tileSize) {
     if (selectedTiles.empty() && heightRanges.empty()) return true;

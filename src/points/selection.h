@@ -44,6 +44,48 @@ bool isPointSelectedForXyzExport(const CloudPoint& point, const TileIndex& tile,
                                  const std::vector<HeightRangeFilter>& heightRanges,
                                  const TileSet& selectedTiles);
 
+// The union rule prepared for streaming: the top-view sets and the tile set merged into one
+// set of tiles kept at any z, the vertical selections into one map from tile to its z ranges,
+// and a memo of the last tile, since points arrive in runs from one tile. So a point costs at
+// most two hash lookups, and none within a run; the answers are isPointSelected's. The tile
+// comes from x and y with the tile size given; a point whose tile cannot be computed
+// (non-finite or far-out coordinates) is refused.
+class UnionSelectionTest {
+public:
+    UnionSelectionTest(const std::vector<TileSet>& topSelections,
+                       const std::vector<HeightRangeFilter>& heightRanges,
+                       const TileSet& selectedTiles, double tileSize);
+    UnionSelectionTest(const ExportSelectionFilter& filter, double tileSize)
+        : UnionSelectionTest(filter.topSelections, filter.heightRanges, filter.selectedTiles,
+                             tileSize) {}
+
+    bool accepts(double x, double y, double z) {
+        TileIndex tile;
+        if (!tryTileIndexFor(x, y, tileSize_, tile)) return false;
+        if (!haveTile_ || tile.ix != tile_.ix || tile.iy != tile_.iy) learnTile(tile);
+        if (keepAll_) return true;
+        if (ranges_)
+            for (const ZRange& r : *ranges_)
+                if (r.lower <= z && z <= r.upper) return true;
+        return false;
+    }
+
+private:
+    struct ZRange {
+        double lower;
+        double upper;
+    };
+    void learnTile(const TileIndex& tile);
+
+    TileSet keepTiles_;
+    std::unordered_map<TileIndex, std::vector<ZRange>, TileIndexHash> rangeTiles_;
+    double tileSize_;
+    bool haveTile_ = false;
+    TileIndex tile_;
+    bool keepAll_ = false;
+    const std::vector<ZRange>* ranges_ = nullptr;  // of the last tile; null when none lists it
+};
+
 // Z-decides rule on the job's own lists: a tile listed by any vertical selection is decided by
 // Z alone, other tiles by selectedTiles; with neither every point passes. A point without a
 // tile (non-finite x or y) is refused otherwise.

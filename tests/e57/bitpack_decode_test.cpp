@@ -1,10 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdint>
 #include <random>
 #include <vector>
 
 #include "bitpack_decode.h"
+#include "bitpack_encode.h"
 
 // unpackBits has byte-wise paths for aligned 8/16/32-bit records and a shifting path for the
 // rest; every width, start bit and a count past the 16-record blocks must give the bit-exact values.
@@ -28,19 +30,6 @@ TEST(BitpackDecode, UnpackBitsMatchesBitByBitReadAtEveryWidthAndStart) {
                     [](std::uint64_t u) { return static_cast<std::uint16_t>(u + 1); });
     for (std::size_t i = 0; i < colour.size(); ++i) EXPECT_EQ(colour[i], data[1 + i] + 1u);
 }
-
-TEST(BitpackDecode, SameTypeFloatsAreCopiedExactly) {
-    const double in[3] = {1.5, -0.0, 1e300};
-    std::uint8_t bytes[sizeof in];
-    std::memcpy(bytes, in, sizeof in);
-    double out[3] = {};
-    e57::unpackFloats<double>(bytes, 3, out, e57::SameFloat{});
-    EXPECT_EQ(std::memcmp(in, out, sizeof in), 0);
-}
-
-#include <cmath>
-
-#include "bitpack_encode.h"
 
 // The writer's rounding avoids the floor() call; it must agree with floor(v / scale + 0.5)
 // for negative values, exact halves and values next to them.

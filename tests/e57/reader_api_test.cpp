@@ -101,10 +101,7 @@ TEST(E57ReaderApi, LifecycleAndPointReaderRules) {
     EXPECT_EQ(h.guid, "scan-a");
 
     std::vector<double> x(4), y(4), z(4);
-    e57::Data3DPointsDouble b;
-    b.cartesianX = x.data();
-    b.cartesianY = y.data();
-    b.cartesianZ = z.data();
+    const e57::Data3DPointsDouble b = e57test::xyzBuffers(x.data(), y.data(), z.data());
     EXPECT_EQ(codeOf([&] { r.SetUpData3DPointsData(5, 4, b); }), e57::ErrorChildIndexOutOfBounds);
     EXPECT_EQ(codeOf([&] { r.SetUpData3DPointsData(0, 4, e57::Data3DPointsDouble{}); }), e57::ErrorBadAPIArgument);
     // Spherical-only scan given only xyz buffers: nothing to bind, and the message says why.
@@ -169,35 +166,35 @@ TEST(E57ReaderApi, ImagesSizesAndData) {
     EXPECT_EQ(im.cylindricalRepresentation.radius, 2.0);
     EXPECT_FALSE(r.ReadImage2D(6, im));
 
+    struct Sizes {
+        int64_t image;
+        bool ok;
+        e57::Image2DProjection proj;
+        e57::Image2DType type;
+        int64_t w, h, size;
+        e57::Image2DType mask, visual;
+    };
+    const Sizes table[] = {
+        {0, true, e57::ProjectionVisual, e57::ImageJPEG, 10, 20, 11, e57::ImageMaskPNG, e57::ImageJPEG},
+        {1, true, e57::ProjectionPinhole, e57::ImagePNG, 10, 20, 15, e57::ImageNone, e57::ImageNone},
+        {2, true, e57::ProjectionSpherical, e57::ImageMaskPNG, 10, 20, 5, e57::ImageMaskPNG, e57::ImageNone},
+        {3, false, e57::ProjectionCylindrical, e57::ImageJPEG, 7, 0, 0, e57::ImageNone, e57::ImageNone},  // no height
+    };
     e57::Image2DProjection proj{};
     e57::Image2DType type{}, mask{}, visual{};
     int64_t w = -1, h = -1, size = -1;
-    ASSERT_TRUE(r.GetImage2DSizes(0, proj, type, w, h, size, mask, visual));
-    EXPECT_EQ(proj, e57::ProjectionVisual);
-    EXPECT_EQ(type, e57::ImageJPEG);
-    EXPECT_EQ(size, 11);
-    EXPECT_EQ(w, 10);
-    EXPECT_EQ(h, 20);
-    EXPECT_EQ(mask, e57::ImageMaskPNG);
-    EXPECT_EQ(visual, e57::ImageJPEG);
-
-    ASSERT_TRUE(r.GetImage2DSizes(1, proj, type, w, h, size, mask, visual));
-    EXPECT_EQ(proj, e57::ProjectionPinhole);
-    EXPECT_EQ(type, e57::ImagePNG);
-    EXPECT_EQ(size, 15);
-    EXPECT_EQ(mask, e57::ImageNone);
-    EXPECT_EQ(visual, e57::ImageNone);
-
-    ASSERT_TRUE(r.GetImage2DSizes(2, proj, type, w, h, size, mask, visual));
-    EXPECT_EQ(proj, e57::ProjectionSpherical);
-    EXPECT_EQ(type, e57::ImageMaskPNG);
-    EXPECT_EQ(size, 5);
-
-    EXPECT_FALSE(r.GetImage2DSizes(3, proj, type, w, h, size, mask, visual));  // no height
-    EXPECT_EQ(proj, e57::ProjectionCylindrical);
-    EXPECT_EQ(w, 7);
-    EXPECT_EQ(h, 0);
-    EXPECT_EQ(size, 0);
+    for (const Sizes& t : table) {
+        SCOPED_TRACE(t.image);
+        EXPECT_EQ(r.GetImage2DSizes(t.image, proj, type, w, h, size, mask, visual), t.ok);
+        EXPECT_EQ(proj, t.proj);
+        EXPECT_EQ(w, t.w);
+        EXPECT_EQ(h, t.h);
+        EXPECT_EQ(size, t.size);
+        if (!t.ok) continue;
+        EXPECT_EQ(type, t.type);
+        EXPECT_EQ(mask, t.mask);
+        EXPECT_EQ(visual, t.visual);
+    }
 
     w = h = size = 99;
     EXPECT_FALSE(r.GetImage2DSizes(4, proj, type, w, h, size, mask, visual));  // no representation
@@ -230,15 +227,7 @@ TEST(E57ReaderApi, ImagesSizesAndData) {
     EXPECT_EQ(codeOf([&] { r.GetImage2DSizes(5, proj, type, w, h, size, mask, visual); }), e57::ErrorBadXMLFormat);
 }
 
-TEST(E57ReaderApi, DataStructDefaultsAndBufferAllocation) {
-    const e57::SphericalBounds sb;
-    EXPECT_EQ(sb.rangeMinimum, 0.0);
-    EXPECT_EQ(sb.rangeMaximum, e57::DOUBLE_MAX);
-    EXPECT_DOUBLE_EQ(sb.azimuthEnd, 3.141592653589793);
-    EXPECT_EQ(e57::Data3D{}.temperature, e57::FLOAT_MAX);
-    EXPECT_EQ(e57::RigidBodyTransform::identity(), e57::RigidBodyTransform{});
-    EXPECT_EQ(e57::FLOAT_MIN, -FLT_MAX);
-
+TEST(E57ReaderApi, BufferAllocationAndExceptionText) {
     e57::Data3D h;
     h.pointCount = 1000;
     h.pointFields.cartesianXField = true;

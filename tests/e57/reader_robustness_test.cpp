@@ -17,12 +17,7 @@ using e57test::FileBuilder;
 
 namespace {
 
-std::string scanXml(std::uint64_t fileOffset, std::uint64_t records, const std::string& prototype) {
-    return "<data3D type=\"Vector\"><vectorChild type=\"Structure\"><guid type=\"String\">s</guid>"
-           "<points type=\"CompressedVector\" fileOffset=\"" + std::to_string(fileOffset) + "\" recordCount=\"" +
-           std::to_string(records) + "\"><prototype type=\"Structure\">" + prototype +
-           "</prototype><codecs type=\"Vector\"/></points></vectorChild></data3D>";
-}
+using e57test::scanXml;
 
 const std::string kXyz = "<cartesianX type=\"Float\"/><cartesianY type=\"Float\"/><cartesianZ type=\"Float\"/>";
 
@@ -44,10 +39,7 @@ Outcome openAndRead(const std::string& bytes) {
             r.ReadData3D(i, h);
             std::vector<double> x(100), y(100), z(100);
             std::vector<std::uint16_t> red(100);
-            e57::Data3DPointsDouble b;
-            b.cartesianX = x.data();
-            b.cartesianY = y.data();
-            b.cartesianZ = z.data();
+            e57::Data3DPointsDouble b = e57test::xyzBuffers(x.data(), y.data(), z.data());
             b.colorRed = red.data();
             auto cv = r.SetUpData3DPointsData(i, 100, b);
             while (cv.read() > 0) {
@@ -69,8 +61,9 @@ Outcome openAndRead(const std::string& bytes) {
         EXPECT_NE(o_.what.find(fragment), std::string::npos) << o_.what;                        \
     } while (0)
 
-std::string goodFile(std::uint64_t records = 3) {
+std::string goodFile(std::uint64_t records = 3, std::function<void(Bytes&)> headerPatch = [](Bytes&) {}) {
     FileBuilder fb;
+    fb.headerPatch = std::move(headerPatch);
     const std::vector<double> v = {1, 2, 3};
     const auto off = fb.addVector({e57test::packDoubles(v), e57test::packDoubles(v), e57test::packDoubles(v)});
     return fb.finish(scanXml(off, records, kXyz));
@@ -88,13 +81,7 @@ TEST(E57ReaderRobustness, FileLevelDamage) {
     s[100] ^= 0x40;  // damage after the checksums were made
     EXPECT_FAILS_WITH(openAndRead(s), e57::ErrorBadChecksum, "page=0");
 
-    auto patched = [](std::function<void(Bytes&)> patch) {
-        FileBuilder fb;
-        const std::vector<double> v = {1, 2, 3};
-        const auto off = fb.addVector({e57test::packDoubles(v), e57test::packDoubles(v), e57test::packDoubles(v)});
-        fb.headerPatch = patch;
-        return fb.finish(scanXml(off, 3, kXyz));
-    };
+    auto patched = [](std::function<void(Bytes&)> patch) { return goodFile(3, patch); };
     EXPECT_FAILS_WITH(openAndRead(patched([](Bytes& b) { b[0] = 'X'; })), e57::ErrorBadFileSignature, "XSTM-E57");
     EXPECT_FAILS_WITH(openAndRead(patched([](Bytes& b) { b[8] = 2; })), e57::ErrorUnknownFileVersion, "majorVersion=2");
     EXPECT_FAILS_WITH(openAndRead(patched([](Bytes& b) { e57test::putLe(b, 16, 4096, 8); })), e57::ErrorBadFileLength,
@@ -183,23 +170,32 @@ TEST(E57ReaderRobustness, CompressedVectorDamage) {
     EXPECT_FAILS_WITH(openAndRead(build(4, none)), e57::ErrorBadCVPacket, "has no data left after 3 of 4 records");
     // Far more than the file could ever hold: refused before anyone allocates for it.
     EXPECT_FAILS_WITH(openAndRead(build(1ull << 60, none)), e57::ErrorBadCVHeader, "recordCount=1152921504606846976");
-    EXPECT_FAILS_WITH(openAndRead(build(3, [](FileBuilder& fb, std::uint64_t s) { fb.logical()[s] = 7; })),
-                      e57::ErrorBadCVHeader, "sectionId=7 (expected 1)");
-    EXPECT_FAILS_WITH(openAndRead(build(3, [](FileBuilder& fb, std::uint64_t s) { fb.logical()[s + 3] = 1; })),
-                      e57::ErrorBadCVHeader, "reserved header bytes");
-    EXPECT_FAILS_WITH(openAndRead(build(3, [](FileBuilder& fb, std::uint64_t s) { e57test::putLe(fb.logical(), s + 8, 1ull << 50, 8); })),
-                      e57::ErrorBadCVHeader, "sectionLogicalLength=");
-    EXPECT_FAILS_WITH(openAndRead(build(3, [](FileBuilder& fb, std::uint64_t s) { e57test::putLe(fb.logical(), s + 16, 8, 8); })),
-                      e57::ErrorBadCVHeader, "outside the section");
-    // Packet-level damage (the first packet starts 32 bytes into the section).
-    EXPECT_FAILS_WITH(openAndRead(build(3, [](FileBuilder& fb, std::uint64_t s) { fb.logical()[s + 32] = 9; })),
-                      e57::ErrorBadCVPacket, "unknown packet type 9");
-    EXPECT_FAILS_WITH(openAndRead(build(3, [](FileBuilder& fb, std::uint64_t s) { e57test::putLe(fb.logical(), s + 34, 0xFFFF, 2); })),
-                      e57::ErrorBadCVPacket, "runs past the section end");
-    EXPECT_FAILS_WITH(openAndRead(build(3, [](FileBuilder& fb, std::uint64_t s) { e57test::putLe(fb.logical(), s + 36, 2, 2); })),
-                      e57::ErrorBadCVPacket, "has 2 bytestreams, the prototype has 3");
-    EXPECT_FAILS_WITH(openAndRead(build(3, [](FileBuilder& fb, std::uint64_t s) { e57test::putLe(fb.logical(), s + 38, 60000, 2); })),
-                      e57::ErrorBadCVPacket, "overrun the packet");
+
+    // One field of the section header (at 0) or of the first packet (at 32) damaged.
+    struct Damage {
+        std::uint64_t at;
+        std::uint64_t value;
+        int width;
+        int code;
+        const char* fragment;
+    };
+    const Damage damages[] = {
+        {0, 7, 1, e57::ErrorBadCVHeader, "sectionId=7 (expected 1)"},
+        {3, 1, 1, e57::ErrorBadCVHeader, "reserved header bytes"},
+        {8, 1ull << 50, 8, e57::ErrorBadCVHeader, "sectionLogicalLength="},
+        {16, 8, 8, e57::ErrorBadCVHeader, "outside the section"},
+        {32, 9, 1, e57::ErrorBadCVPacket, "unknown packet type 9"},
+        {34, 0xFFFF, 2, e57::ErrorBadCVPacket, "runs past the section end"},
+        {36, 2, 2, e57::ErrorBadCVPacket, "has 2 bytestreams, the prototype has 3"},
+        {38, 60000, 2, e57::ErrorBadCVPacket, "overrun the packet"},
+    };
+    for (const Damage& d : damages) {
+        SCOPED_TRACE(d.fragment);
+        EXPECT_FAILS_WITH(openAndRead(build(3, [&](FileBuilder& fb, std::uint64_t s) {
+                              e57test::putLe(fb.logical(), s + d.at, d.value, d.width);
+                          })),
+                          d.code, d.fragment);
+    }
     // Section offset beyond the file.
     FileBuilder fb;
     EXPECT_FAILS_WITH(openAndRead(fb.finish(scanXml(1ull << 40, 3, kXyz))), e57::ErrorBadCVHeader, "beyond the file size");
@@ -225,10 +221,7 @@ TEST(E57ReaderRobustness, DataPagesAreCheckedWhenRead) {
     testsupport::TempDir dir;
     testsupport::writeFile(dir / "d.e57", file);
     std::vector<double> x(500), y(500), z(500);
-    e57::Data3DPointsDouble b;
-    b.cartesianX = x.data();
-    b.cartesianY = y.data();
-    b.cartesianZ = z.data();
+    const e57::Data3DPointsDouble b = e57test::xyzBuffers(x.data(), y.data(), z.data());
     e57::Reader r((dir / "d.e57").string(), e57::ReaderOptions{});  // header and XML pages are intact
     auto cv = r.SetUpData3DPointsData(0, 500, b);
     try {
@@ -263,10 +256,6 @@ TEST(E57ReaderRobustness, EmptyVectorWithoutSectionReadsAsEmpty) {
     ASSERT_TRUE(r.ReadData3D(0, h));
     EXPECT_EQ(h.pointCount, 0u);
     std::vector<double> x(10), y(10), z(10);
-    e57::Data3DPointsDouble b;
-    b.cartesianX = x.data();
-    b.cartesianY = y.data();
-    b.cartesianZ = z.data();
-    auto cv = r.SetUpData3DPointsData(0, 10, b);
+    auto cv = r.SetUpData3DPointsData(0, 10, e57test::xyzBuffers(x.data(), y.data(), z.data()));
     EXPECT_EQ(cv.read(), 0u);
 }

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "E57SimpleData.h"
 #include "crc32c.h"
 
 namespace e57test {
@@ -54,6 +55,24 @@ inline Bytes packStrings(const std::vector<std::string>& values) {
         out.insert(out.end(), s.begin(), s.end());
     }
     return out;
+}
+
+inline e57::Data3DPointsDouble xyzBuffers(double* x, double* y, double* z) {
+    e57::Data3DPointsDouble b;
+    b.cartesianX = x;
+    b.cartesianY = y;
+    b.cartesianZ = z;
+    return b;
+}
+
+// One scan with the given prototype; `extra` goes into the scan's structure before its points.
+inline std::string scanXml(std::uint64_t fileOffset, std::uint64_t records, const std::string& prototype,
+                    const std::string& extra = "") {
+    return "<data3D type=\"Vector\" allowHeterogeneousChildren=\"1\"><vectorChild type=\"Structure\">"
+           "<guid type=\"String\">scan-0</guid>" +
+           extra + "<points type=\"CompressedVector\" fileOffset=\"" + std::to_string(fileOffset) +
+           "\" recordCount=\"" + std::to_string(records) + "\"><prototype type=\"Structure\">" + prototype +
+           "</prototype><codecs type=\"Vector\" allowHeterogeneousChildren=\"1\"/></points></vectorChild></data3D>";
 }
 
 inline std::uint64_t toPhysical(std::uint64_t logical) { return logical / 1020 * 1024 + logical % 1020; }

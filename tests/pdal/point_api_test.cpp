@@ -9,21 +9,6 @@
 #include "pdal/PointTable.hpp"
 
 using pdal::Dimension::Id;
-using pdal::Dimension::Type;
-
-TEST(PdalApi, DimensionIdsKeepPdalNumbers) {
-    EXPECT_EQ(static_cast<int>(Id::X), 1);
-    EXPECT_EQ(static_cast<int>(Id::Y), 2);
-    EXPECT_EQ(static_cast<int>(Id::Z), 3);
-    EXPECT_EQ(static_cast<int>(Id::Intensity), 5);
-    EXPECT_EQ(static_cast<int>(Id::Red), 16);
-    EXPECT_EQ(static_cast<int>(Id::Green), 17);
-    EXPECT_EQ(static_cast<int>(Id::Blue), 18);
-    EXPECT_EQ(static_cast<int>(Id::Omit), 76);
-    EXPECT_EQ(static_cast<int>(Id::SphericalElevation), 128);
-    EXPECT_EQ(static_cast<int>(Type::Unsigned16), 0x202);
-    EXPECT_EQ(static_cast<int>(Type::Double), 0x408);
-}
 
 TEST(PdalApi, GetFieldAsConvertsLikePdal) {
     pdal::FixedPointTable table(4);

@@ -273,61 +273,47 @@ TEST(ExportJobFile, ReaderAcceptsCrLfBlanksAndIgnoresNoise) {
 }
 
 TEST(ExportJobFile, OutputFormatFromExtension) {
-    EXPECT_EQ(outputFormatFromExtension("a/b.E57"), 0);
-    EXPECT_EQ(outputFormatFromExtension("a/b.xyz"), 1);
-    EXPECT_EQ(outputFormatFromExtension("a/b.TXT"), 1);
-    EXPECT_EQ(outputFormatFromExtension("a/b.PTS"), 1);
-    EXPECT_EQ(outputFormatFromExtension("a/b.LaS"), 2);
-    EXPECT_EQ(outputFormatFromExtension("a/b.laz"), 0);
-    EXPECT_EQ(outputFormatFromExtension("no_dot"), 0);
-    EXPECT_EQ(outputFormatFromExtension("/d.las/file"), 0);  // the dot of the folder counts
+    const std::pair<const char*, int> cases[] = {
+        {"a/b.E57", 0}, {"a/b.xyz", 1}, {"a/b.TXT", 1}, {"a/b.PTS", 1}, {"a/b.LaS", 2}, {"a/b.laz", 0},
+        {"no_dot", 0},
+        {"/d.las/file", 0},  // the dot of the folder counts
+    };
+    for (const auto& [path, format] : cases) EXPECT_EQ(outputFormatFromExtension(path), format) << path;
 
-    const LoadOutcome pts = loadText(jobSection("", "/o/CUT.PTS") + kEmptyLists);
-    ASSERT_TRUE(pts.ok) << pts.error;
-    EXPECT_EQ(pts.job.outputFormat, 1);
-    const LoadOutcome laz = loadText(jobSection("", "/o/cut.laz") + kEmptyLists);
-    ASSERT_TRUE(laz.ok) << laz.error;
-    EXPECT_EQ(laz.job.outputFormat, 0);
-    const LoadOutcome stored = loadText(jobSection("OutputFormat=2\n", "/o/cut.xyz") + kEmptyLists);
-    ASSERT_TRUE(stored.ok) << stored.error;
-    EXPECT_EQ(stored.job.outputFormat, 2);
+    // Without an OutputFormat key the output path decides; a stored key wins.
+    const std::tuple<std::string, std::string, int> loads[] = {
+        {"", "/o/CUT.PTS", 1}, {"", "/o/cut.laz", 0}, {"OutputFormat=2\n", "/o/cut.xyz", 2}};
+    for (const auto& [middle, path, format] : loads) {
+        const LoadOutcome o = loadText(jobSection(middle, path) + kEmptyLists);
+        ASSERT_TRUE(o.ok) << o.error;
+        EXPECT_EQ(o.job.outputFormat, format) << path;
+    }
 }
 
 TEST(ExportJobFile, ContentAndFlags) {
-    // A stored content decides, whatever the flag keys say.
-    LoadOutcome o = loadText(jobSection("ExportContent=2\nExportRGB=0\nEnablePhotoThirdPass=0\n") + kEmptyLists);
-    ASSERT_TRUE(o.ok) << o.error;
-    EXPECT_TRUE(o.job.exportRGB);
-    EXPECT_TRUE(o.job.enablePhotoThirdPass);
-
-    o = loadText(jobSection("ExportContent=5\nExportRGB=1\n") + kEmptyLists);
-    ASSERT_TRUE(o.ok) << o.error;
-    EXPECT_EQ(o.job.exportContent, 5);
-    EXPECT_FALSE(o.job.exportRGB);
-    EXPECT_FALSE(o.job.enablePhotoThirdPass);
-
-    o = loadText(jobSection("ExportContent=-1\n") + kEmptyLists);
-    ASSERT_TRUE(o.ok) << o.error;
-    EXPECT_EQ(o.job.exportContent, -1);
-    EXPECT_FALSE(o.job.exportRGB);
-
-    // Without a content key the flags decide, and the photo pass implies colour.
-    o = loadText(jobSection("EnablePhotoThirdPass=1\nExportRGB=0\n") + kEmptyLists);
-    ASSERT_TRUE(o.ok) << o.error;
-    EXPECT_TRUE(o.job.exportRGB);
-    EXPECT_TRUE(o.job.enablePhotoThirdPass);
-    EXPECT_EQ(o.job.exportContent, 2);
-
-    o = loadText(jobSection("ExportRGB=0\n") + kEmptyLists);
-    ASSERT_TRUE(o.ok) << o.error;
-    EXPECT_FALSE(o.job.exportRGB);
-    EXPECT_EQ(o.job.exportContent, 0);
-
-    o = loadText(jobSection() + kEmptyLists);
-    ASSERT_TRUE(o.ok) << o.error;
-    EXPECT_TRUE(o.job.exportRGB);
-    EXPECT_FALSE(o.job.enablePhotoThirdPass);
-    EXPECT_EQ(o.job.exportContent, 1);
+    struct Case {
+        const char* middle;
+        int content;
+        bool rgb, photo;
+    };
+    const Case cases[] = {
+        // A stored content decides, whatever the flag keys say.
+        {"ExportContent=2\nExportRGB=0\nEnablePhotoThirdPass=0\n", 2, true, true},
+        {"ExportContent=5\nExportRGB=1\n", 5, false, false},
+        {"ExportContent=-1\n", -1, false, false},
+        // Without a content key the flags decide, and the photo pass implies colour.
+        {"EnablePhotoThirdPass=1\nExportRGB=0\n", 2, true, true},
+        {"ExportRGB=0\n", 0, false, false},
+        {"", 1, true, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.middle);
+        const LoadOutcome o = loadText(jobSection(c.middle) + kEmptyLists);
+        ASSERT_TRUE(o.ok) << o.error;
+        EXPECT_EQ(o.job.exportContent, c.content);
+        EXPECT_EQ(o.job.exportRGB, c.rgb);
+        EXPECT_EQ(o.job.enablePhotoThirdPass, c.photo);
+    }
 
     ExportJob job;
     job.exportContent = 1;
@@ -411,44 +397,43 @@ TEST(ExportJobFile, SectionsAndCounts) {
 }
 
 TEST(ExportJobFile, NumberConversionsFollowCAndNameTheirFailures) {
-    auto withTotal = [](const std::string& total) {
+    // Replaces the value of `key` in a valid job and loads it.
+    auto with = [](const std::string& key, const std::string& value) {
         std::string text = jobSection() + kEmptyLists;
-        text.replace(text.find("InputTotalPoints=1000"), 21, "InputTotalPoints=" + total);
+        const auto at = text.find(key + "=");
+        text.replace(at, text.find('\n', at) - at, key + "=" + value);
         return loadText(text);
     };
-    auto withMode = [](const std::string& mode) {
-        std::string text = jobSection() + kEmptyLists;
-        text.replace(text.find("ExportMode=0"), 12, "ExportMode=" + mode);
-        return loadText(text);
+    EXPECT_EQ(with("ExportMode", "1.9").job.exportMode, 1);
+    EXPECT_EQ(with("ExportMode", "+3abc").job.exportMode, 3);
+    EXPECT_EQ(with("ExportMode", "-2147483648").job.exportMode, std::numeric_limits<std::int32_t>::min());
+    EXPECT_EQ(with("InputTotalPoints", "18446744073709551615").job.inputTotalPoints,
+              std::numeric_limits<std::uint64_t>::max());
+    EXPECT_EQ(with("InputTotalPoints", "5 points").job.inputTotalPoints, 5u);
+    EXPECT_EQ(with("InputTotalPoints", "-1").job.inputTotalPoints, std::numeric_limits<std::uint64_t>::max());  // C wraps
+    EXPECT_EQ(with("OutputAreaM2", "2.5e3m2").job.outputAreaM2, 2500.0);
+    EXPECT_EQ(with("OutputAreaM2", "0x10").job.outputAreaM2, 16.0);
+    EXPECT_TRUE(std::isinf(with("OutputAreaM2", "inf").job.outputAreaM2));
+    EXPECT_TRUE(std::isnan(with("OutputAreaM2", "nan").job.outputAreaM2));
+    EXPECT_EQ(with("OutputAreaM2", "4.9406564584124654e-324").job.outputAreaM2,
+              std::numeric_limits<double>::denorm_min());
+
+    const std::tuple<const char*, const char*, const char*> failures[] = {
+        {"ExportMode", "x1", "invalid stoi argument"},
+        {"ExportMode", "", "invalid stoi argument"},
+        {"ExportMode", "2147483648", "stoi argument out of range"},
+        {"ExportMode", "99999999999999999999", "stoi argument out of range"},
+        {"InputTotalPoints", "many", "invalid stoull argument"},
+        {"InputTotalPoints", "18446744073709551616", "stoull argument out of range"},
+        {"OutputAreaM2", ".", "invalid stod argument"},
+        {"OutputAreaM2", "1e999", "stod argument out of range"},
+        {"OutputAreaM2", "-1e999", "stod argument out of range"},
     };
-    auto withArea = [](const std::string& area) {
-        std::string text = jobSection() + kEmptyLists;
-        text.replace(text.find("OutputAreaM2=25"), 15, "OutputAreaM2=" + area);
-        return loadText(text);
-    };
-
-    EXPECT_EQ(withMode("1.9").job.exportMode, 1);
-    EXPECT_EQ(withMode("+3abc").job.exportMode, 3);
-    EXPECT_EQ(withMode("-2147483648").job.exportMode, std::numeric_limits<std::int32_t>::min());
-    EXPECT_EQ(withMode("x1").error, "invalid stoi argument");
-    EXPECT_EQ(withMode("").error, "invalid stoi argument");
-    EXPECT_EQ(withMode("2147483648").error, "stoi argument out of range");
-    EXPECT_EQ(withMode("99999999999999999999").error, "stoi argument out of range");
-
-    EXPECT_EQ(withTotal("18446744073709551615").job.inputTotalPoints, std::numeric_limits<std::uint64_t>::max());
-    EXPECT_EQ(withTotal("5 points").job.inputTotalPoints, 5u);
-    EXPECT_EQ(withTotal("-1").job.inputTotalPoints, std::numeric_limits<std::uint64_t>::max());  // C wraps
-    EXPECT_EQ(withTotal("many").error, "invalid stoull argument");
-    EXPECT_EQ(withTotal("18446744073709551616").error, "stoull argument out of range");
-
-    EXPECT_EQ(withArea("2.5e3m2").job.outputAreaM2, 2500.0);
-    EXPECT_EQ(withArea("0x10").job.outputAreaM2, 16.0);
-    EXPECT_TRUE(std::isinf(withArea("inf").job.outputAreaM2));
-    EXPECT_TRUE(std::isnan(withArea("nan").job.outputAreaM2));
-    EXPECT_EQ(withArea("4.9406564584124654e-324").job.outputAreaM2, std::numeric_limits<double>::denorm_min());
-    EXPECT_EQ(withArea(".").error, "invalid stod argument");
-    EXPECT_EQ(withArea("1e999").error, "stod argument out of range");
-    EXPECT_EQ(withArea("-1e999").error, "stod argument out of range");
+    for (const auto& [key, value, error] : failures) {
+        const LoadOutcome o = with(key, value);
+        EXPECT_FALSE(o.ok) << key << "=" << value;
+        EXPECT_EQ(o.error, error) << key << "=" << value;
+    }
 }
 
 TEST(ExportJobFile, LoadFailuresLeaveErrorsOnlyOnFailure) {
@@ -470,35 +455,34 @@ TEST(ExportJobFile, LoadFailuresLeaveErrorsOnlyOnFailure) {
 }
 
 TEST(ExportJobFile, TileValueParsing) {
-    TileIndex tile{99, 99};
-    EXPECT_TRUE(parseTileIndexValue("3,4,5", tile));
-    EXPECT_EQ(tile, (TileIndex{3, 4}));
-    EXPECT_TRUE(parseTileIndexValue(" -3, +4x", tile));
-    EXPECT_EQ(tile, (TileIndex{-3, 4}));
-    EXPECT_TRUE(parseTileIndexValue("-9223372036854775808,9223372036854775807", tile));
-    EXPECT_EQ(tile, (TileIndex{std::numeric_limits<std::int64_t>::min(), std::numeric_limits<std::int64_t>::max()}));
-    tile = {7, 7};
-    EXPECT_FALSE(parseTileIndexValue("", tile));
-    EXPECT_FALSE(parseTileIndexValue("3", tile));
-    EXPECT_FALSE(parseTileIndexValue("a,4", tile));
-    EXPECT_FALSE(parseTileIndexValue("3,", tile));
-    EXPECT_FALSE(parseTileIndexValue("3,9223372036854775808", tile));
-    EXPECT_EQ(tile, (TileIndex{7, 7}));
+    constexpr auto kMin = std::numeric_limits<std::int64_t>::min();
+    constexpr auto kMax = std::numeric_limits<std::int64_t>::max();
+    const std::pair<const char*, TileIndex> good[] = {
+        {"3,4,5", {3, 4}}, {" -3, +4x", {-3, 4}}, {"-9223372036854775808,9223372036854775807", {kMin, kMax}}};
+    for (const auto& [text, want] : good) {
+        TileIndex tile{99, 99};
+        EXPECT_TRUE(parseTileIndexValue(text, tile)) << text;
+        EXPECT_EQ(tile, want) << text;
+    }
+    // A refused value leaves the outputs alone.
+    for (const char* text : {"", "3", "a,4", "3,", "3,9223372036854775808"}) {
+        TileIndex tile{7, 7};
+        EXPECT_FALSE(parseTileIndexValue(text, tile)) << text;
+        EXPECT_EQ(tile, (TileIndex{7, 7})) << text;
+    }
 
+    TileIndex tile{7, 7};
     std::uint64_t count = 5;
     EXPECT_TRUE(parseTileCountValue("1,-2,30", tile, count));
     EXPECT_EQ(tile, (TileIndex{1, -2}));
     EXPECT_EQ(count, 30u);
     EXPECT_TRUE(parseTileCountValue("1,2,3,4", tile, count));
     EXPECT_EQ(count, 3u);
-    tile = {7, 7};
-    count = 5;
-    EXPECT_FALSE(parseTileCountValue("1,2", tile, count));
-    EXPECT_FALSE(parseTileCountValue("1,", tile, count));
-    EXPECT_FALSE(parseTileCountValue("1,,3", tile, count));
-    EXPECT_FALSE(parseTileCountValue("1,2,", tile, count));
-    EXPECT_FALSE(parseTileCountValue("1,2,x", tile, count));
-    EXPECT_FALSE(parseTileCountValue("1,2,18446744073709551616", tile, count));
-    EXPECT_EQ(tile, (TileIndex{7, 7}));
-    EXPECT_EQ(count, 5u);
+    for (const char* text : {"1,2", "1,", "1,,3", "1,2,", "1,2,x", "1,2,18446744073709551616"}) {
+        tile = {7, 7};
+        count = 5;
+        EXPECT_FALSE(parseTileCountValue(text, tile, count)) << text;
+        EXPECT_EQ(tile, (TileIndex{7, 7})) << text;
+        EXPECT_EQ(count, 5u) << text;
+    }
 }

@@ -82,18 +82,18 @@ TEST(LasReader, SharedFilesMatchTheirExpectedAnswers) {
         EXPECT_TRUE(reader.hasIntensity());
 
         const std::string bytes = testsupport::readFile(entry.path());
-        double minX = INFINITY, maxX = -INFINITY, minY = INFINITY, maxY = -INFINITY, minZ = INFINITY,
-               maxZ = -INFINITY, sumX = 0, sumY = 0, sumZ = 0, sumI = 0, sumR = 0, sumG = 0, sumB = 0;
+        double minX = INFINITY, maxX = -INFINITY, minY = INFINITY, maxY = -INFINITY, minZ = INFINITY, maxZ = -INFINITY;
+        double sum[7] = {};  // x, y, z, intensity, red, green, blue
         CloudPoint p;
         std::uint64_t n = 0;
         bool recordsMatch = true;
         while (reader.readNext(p, &error)) {
-            minX = std::min(minX, p.x), maxX = std::max(maxX, p.x), sumX += p.x;
-            minY = std::min(minY, p.y), maxY = std::max(maxY, p.y), sumY += p.y;
-            minZ = std::min(minZ, p.z), maxZ = std::max(maxZ, p.z), sumZ += p.z;
-            sumI += p.intensity;
+            minX = std::min(minX, p.x), maxX = std::max(maxX, p.x);
+            minY = std::min(minY, p.y), maxY = std::max(maxY, p.y);
+            minZ = std::min(minZ, p.z), maxZ = std::max(maxZ, p.z);
+            const double values[7] = {p.x, p.y, p.z, p.intensity, double(p.red), double(p.green), double(p.blue)};
+            for (int k = 0; k < 7; ++k) sum[k] += values[k];
             EXPECT_EQ(p.hasRGB, reader.hasRGB());
-            sumR += p.red, sumG += p.green, sumB += p.blue;
             const std::size_t at = reader.offsetToPointData() + n * reader.pointRecordLength();
             recordsMatch = recordsMatch && bytes.compare(at, reader.pointRecordLength(),
                                                          reinterpret_cast<const char*>(reader.record().data()),
@@ -103,87 +103,62 @@ TEST(LasReader, SharedFilesMatchTheirExpectedAnswers) {
         EXPECT_TRUE(error.empty()) << error;
         EXPECT_TRUE(recordsMatch);
         EXPECT_EQ(n, reader.pointCount());
-        expectClose(minX, expected["x.min"], "x.min");
-        expectClose(maxX, expected["x.max"], "x.max");
-        expectClose(sumX, expected["x.sum"], "x.sum");
-        expectClose(minY, expected["y.min"], "y.min");
-        expectClose(maxY, expected["y.max"], "y.max");
-        expectClose(sumY, expected["y.sum"], "y.sum");
-        expectClose(minZ, expected["z.min"], "z.min");
-        expectClose(maxZ, expected["z.max"], "z.max");
-        expectClose(sumZ, expected["z.sum"], "z.sum");
-        expectClose(sumI, expected["intensity.sum"], "intensity.sum");
-        if (expected.count("red8.sum")) {
-            EXPECT_TRUE(reader.hasRGB());
-            expectClose(sumR, expected["red8.sum"], "red8.sum");
-            expectClose(sumG, expected["green8.sum"], "green8.sum");
-            expectClose(sumB, expected["blue8.sum"], "blue8.sum");
+        const std::pair<const char*, double> stats[] = {
+            {"x.min", minX}, {"x.max", maxX}, {"x.sum", sum[0]}, {"y.min", minY}, {"y.max", maxY}, {"y.sum", sum[1]},
+            {"z.min", minZ}, {"z.max", maxZ}, {"z.sum", sum[2]}, {"intensity.sum", sum[3]}};
+        for (const auto& [key, value] : stats) expectClose(value, expected[key], key);
+        EXPECT_EQ(reader.hasRGB(), expected.count("red8.sum") == 1);
+        if (reader.hasRGB()) {
+            expectClose(sum[4], expected["red8.sum"], "red8.sum");
+            expectClose(sum[5], expected["green8.sum"], "green8.sum");
+            expectClose(sum[6], expected["blue8.sum"], "blue8.sum");
         } else {
-            EXPECT_FALSE(reader.hasRGB());
-            EXPECT_EQ(sumR + sumG + sumB, 0.0);
+            EXPECT_EQ(sum[4] + sum[5] + sum[6], 0.0);
         }
     }
     EXPECT_EQ(files, 14);
 }
 
 TEST(LasReader, CountRules) {
+    auto header = [](std::uint8_t minor, std::uint16_t headerSize, std::uint32_t offset, std::uint32_t legacy,
+                     std::uint64_t wide) {
+        LasTestHeader h;
+        h.versionMinor = minor;
+        h.headerSize = headerSize;
+        h.offsetToPointData = offset;
+        h.legacyCount = legacy;
+        h.wideCount = wide;
+        return h;
+    };
+    struct Case {
+        const char* why;
+        LasTestHeader h;
+        std::size_t records;
+        std::uint64_t count;
+    };
+    const Case cases[] = {
+        {"legacy count 0: the records in the file", header(2, 227, 227, 0, 0), 1000, 1000},
+        {"legacy count beyond the file: cut to whole records", header(2, 227, 227, 5000, 0), 1000, 1000},
+        {"legacy count below the file", header(2, 227, 227, 3, 0), 10, 3},
+        // LAS 1.4 with a full header: the 64-bit count wins, capped by the records in the file.
+        {"1.4 wide count beyond the file", header(4, 375, 375, 3, 5000000000ULL), 10, 10},
+        {"1.4 wide count", header(4, 375, 375, 3, 7), 10, 7},
+        {"1.4 zero wide count falls back to the legacy one", header(4, 375, 375, 3, 0), 10, 3},
+        {"1.4 with a 227-byte header: legacy, whatever stands at 247", header(4, 227, 300, 3, 8), 10, 3},
+        {"a header size below the fields read is taken as it stands", header(2, 100, 227, 2, 0), 2, 2},
+    };
     TempDir dir;
     const auto path = (dir / "c.las").string();
-    LasBinaryPointReader reader;
-    std::string error;
-
-    LasTestHeader h;  // 1.2, legacy count 0, room for 1000 records
-    writeFile(path, makeLasFile(h, numberedRecords(1000)));
-    ASSERT_TRUE(reader.open(path, &error)) << error;
-    EXPECT_EQ(reader.pointCount(), 1000U);
-
-    h.legacyCount = 5000;  // more than the file holds: cut to whole records
-    std::string bytes = makeLasFile(h, numberedRecords(1000));
-    bytes += "tail-bytes";  // a partial record does not count
-    writeFile(path, bytes);
-    ASSERT_TRUE(reader.open(path, &error)) << error;
-    EXPECT_EQ(reader.pointCount(), 1000U);
-
-    h.legacyCount = 3;
-    writeFile(path, makeLasFile(h, numberedRecords(10)));
-    ASSERT_TRUE(reader.open(path, &error));
-    EXPECT_EQ(reader.pointCount(), 3U);
-
-    // LAS 1.4 with a full header: the 64-bit count wins, capped by the records in the file.
-    h = LasTestHeader{};
-    h.versionMinor = 4;
-    h.headerSize = 375;
-    h.offsetToPointData = 375;
-    h.legacyCount = 3;
-    h.wideCount = 5000000000ULL;
-    writeFile(path, makeLasFile(h, numberedRecords(10)));
-    ASSERT_TRUE(reader.open(path, &error)) << error;
-    EXPECT_EQ(reader.pointCount(), 10U);
-    h.wideCount = 7;
-    writeFile(path, makeLasFile(h, numberedRecords(10)));
-    ASSERT_TRUE(reader.open(path, &error));
-    EXPECT_EQ(reader.pointCount(), 7U);
-    h.wideCount = 0;  // a zero 64-bit count falls back to the legacy one
-    writeFile(path, makeLasFile(h, numberedRecords(10)));
-    ASSERT_TRUE(reader.open(path, &error));
-    EXPECT_EQ(reader.pointCount(), 3U);
-
-    // LAS 1.4 whose header size is 227: the legacy count, whatever stands at 247.
-    h.headerSize = 227;
-    h.offsetToPointData = 300;
-    h.wideCount = 8;
-    writeFile(path, makeLasFile(h, numberedRecords(10)));
-    ASSERT_TRUE(reader.open(path, &error));
-    EXPECT_EQ(reader.pointCount(), 3U);
-    EXPECT_EQ(reader.versionMinor(), 4);
-
-    // A header size below the fields read is taken as it stands.
-    h = LasTestHeader{};
-    h.headerSize = 100;
-    h.legacyCount = 2;
-    writeFile(path, makeLasFile(h, numberedRecords(2)));
-    ASSERT_TRUE(reader.open(path, &error)) << error;
-    EXPECT_EQ(reader.pointCount(), 2U);
+    LasBinaryPointReader reader;  // reopened for every case: nothing carries over
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.why);
+        // A partial record at the end never counts.
+        writeFile(path, makeLasFile(c.h, numberedRecords(c.records)) + "tail-bytes");
+        std::string error;
+        ASSERT_TRUE(reader.open(path, &error)) << error;
+        EXPECT_EQ(reader.pointCount(), c.count);
+        EXPECT_EQ(reader.versionMinor(), c.h.versionMinor);
+    }
 }
 
 TEST(LasReader, FormatsAndColour) {

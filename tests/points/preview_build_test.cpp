@@ -8,9 +8,8 @@
 #include <fstream>
 #include <thread>
 
-#include <E57SimpleWriter.h>
-
 #include "las_test_file.h"
+#include "pdal/pdal_test_util.h"
 #include "points/program_state.h"
 #include "support/test_support.h"
 
@@ -91,80 +90,58 @@ void writeXyz(const std::filesystem::path& path, std::uint64_t lines) {
 
 TEST(PreviewBuild, PathAndEnvironmentFailures) {
     TempDir dir;
-    {
+    testsupport::writeFile(dir / "cloud.ptx", "1 2 3\n");
+    testsupport::writeFile(dir / "blocker", "x");
+    testsupport::writeFile(dir / "bad.las", "not a las file at all");
+    std::string garbage;
+    for (int i = 0; i < 600; ++i) garbage += "garbage line\n";
+    testsupport::writeFile(dir / "bad.xyz", garbage);
+    const std::string out = (dir / "out").string();
+    struct Case {
+        std::string input, outputFolder, message, stderrPart;
+    };
+    const Case cases[] = {
+        {"", (dir / "unused").string(), "Input .e57 path is empty. | points=0 | tiles=0", ""},
+        {(dir / "a.las").string(), "", "Output directory is empty. | points=0 | tiles=0",
+         "[STARTUP BUILD] exception | what=Output directory is empty. | points=0 | tiles=0"},
+        {(dir / "cloud.ptx").string(), out,
+         "Unsupported input file extension. Supported: .e57, .xyz and .las | points=0 | tiles=0", ""},
+        {(dir / "missing.las").string(), out,
+         "Input file does not exist: " + (dir / "missing.las").string() + " | points=0 | tiles=0", ""},
+        // Reader failures and inputs without a usable point.
+        {(dir / "bad.las").string(), out, "Build returned false.",
+         "ERROR: Could not open input LAS file through LasBinaryPointReader. | error="},
+        {(dir / "bad.xyz").string(), out, "Build returned false.", ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.message);
         ProgramState state;
-        state.inputPath.clear();
-        buildOnThread(state, 0);
-        expectFailed(state, "Input .e57 path is empty. | points=0 | tiles=0");
-    }
-    {
-        ProgramState state;
-        state.inputPath = (dir / "a.las").string();
-        state.outputFolder.clear();
+        state.inputPath = c.input;
+        state.outputFolder = c.outputFolder;
         const BuildResult r = buildOnThread(state, 0);
-        expectFailed(state, "Output directory is empty. | points=0 | tiles=0");
-        EXPECT_NE(r.err.find("[STARTUP BUILD] exception | what=Output directory is empty. | points=0 | tiles=0"),
-                  std::string::npos)
-            << r.err;
-    }
-    {
-        ProgramState state;
-        testsupport::writeFile(dir / "cloud.ptx", "1 2 3\n");
-        prepare(state, dir, dir / "cloud.ptx");
-        buildOnThread(state, 0);
-        expectFailed(state,
-                     "Unsupported input file extension. Supported: .e57, .xyz and .las | points=0 | tiles=0");
-        EXPECT_TRUE(std::filesystem::is_directory(dir / "out"));  // folder made before the check
-    }
-    {
-        ProgramState state;
-        prepare(state, dir, dir / "missing.las");
-        buildOnThread(state, 0);
-        expectFailed(state, "Input file does not exist: " + (dir / "missing.las").string() +
-                                " | points=0 | tiles=0");
-    }
-    {
-        ProgramState state;
-        testsupport::writeFile(dir / "blocker", "x");
-        state.inputPath = (dir / "a.las").string();
-        state.outputFolder = (dir / "blocker" / "sub").string();
-        buildOnThread(state, 0);
-        const std::string m = buildMessage(state);
-        EXPECT_EQ(m.rfind("Cannot create output directory: " + (dir / "blocker" / "sub").string() + " | ", 0), 0u)
-            << m;
-        EXPECT_TRUE(state.buildState.failed);
-    }
-    {
-        // Reader failures and inputs without a usable point: "Build returned false.".
-        ProgramState state;
-        testsupport::writeFile(dir / "bad.las", "not a las file at all");
-        prepare(state, dir, dir / "bad.las");
-        const BuildResult r = buildOnThread(state, 0);
-        expectFailed(state, "Build returned false.");
-        EXPECT_NE(r.err.find("ERROR: Could not open input LAS file through LasBinaryPointReader. | error="),
-                  std::string::npos);
-        EXPECT_EQ(state.inputInfo.totalPoints, 0u);
-    }
-    {
-        ProgramState state;
-        std::string text;
-        for (int i = 0; i < 600; ++i) text += "garbage line\n";
-        testsupport::writeFile(dir / "bad.xyz", text);
-        prepare(state, dir, dir / "bad.xyz");
-        buildOnThread(state, 0);
-        expectFailed(state, "Build returned false.");
+        expectFailed(state, c.message);
+        EXPECT_NE(r.err.find(c.stderrPart), std::string::npos) << r.err;
         EXPECT_FALSE(state.inputInfo.boundsValid);
+        if (!c.input.ends_with(".xyz")) { EXPECT_EQ(state.inputInfo.totalPoints, 0u); }
+        // The output folder is made before the extension check.
+        if (c.input.ends_with(".ptx")) { EXPECT_TRUE(std::filesystem::is_directory(dir / "out")); }
     }
-    {
-        // A second start of the same run is refused.
-        ProgramState state;
-        state.inputPath.clear();
-        buildOnThread(state, 0);
-        testing::internal::CaptureStderr();
-        EXPECT_FALSE(startBuildThread(state, 1));
-        testing::internal::GetCapturedStderr();
-        EXPECT_EQ(state.previewMode, 0);
-    }
+
+    ProgramState blocked;
+    blocked.inputPath = (dir / "a.las").string();
+    blocked.outputFolder = (dir / "blocker" / "sub").string();
+    buildOnThread(blocked, 0);
+    const std::string m = buildMessage(blocked);
+    EXPECT_EQ(m.rfind("Cannot create output directory: " + (dir / "blocker" / "sub").string() + " | ", 0), 0u) << m;
+    EXPECT_TRUE(blocked.buildState.failed);
+
+    // A second start of the same run is refused.
+    ProgramState again;
+    buildOnThread(again, 0);
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(startBuildThread(again, 1));
+    testing::internal::GetCapturedStderr();
+    EXPECT_EQ(again.previewMode, 0);
 }
 
 TEST(PreviewBuild, LasThousandRecordsSampledEvery250th) {
@@ -309,36 +286,33 @@ TEST(PreviewBuild, PublicationCopiesAndCountsGenerations) {
     TileCountMap counts{{TileIndex{1, 2}, 7}, {TileIndex{-3, 4}, 250}};
     TileSampleMap samples{{TileIndex{1, 2}, {Sample2D{1, 2, 3}}}};
     publishPreviewMaps(bs, counts, samples);
-    publishPreviewMaps(bs, counts, samples);
-    EXPECT_EQ(bs.generation.load(), 2u);
     counts[TileIndex{9, 9}] = 1;  // the live maps are copies
-    std::lock_guard<std::mutex> lock(bs.mutex);
-    EXPECT_EQ(bs.liveTileCounts.size(), 2u);
-    EXPECT_EQ(bs.liveTileCounts.at(TileIndex{-3, 4}), 250u);
-    ASSERT_EQ(bs.liveTileSamples.at(TileIndex{1, 2}).size(), 1u);
-    EXPECT_EQ(bs.liveTileSamples.at(TileIndex{1, 2})[0].z, 3.0f);
-}
-
-TEST(PreviewBuild, PublicationThroughReusedSpareMatchesEverySource) {
-    PreviewBuildState bs;
-    PreviewMapBuffers spare;
-    const std::vector<TileCountMap> counts{
-        {{TileIndex{0, 0}, 1}, {TileIndex{1, 0}, 2}, {TileIndex{2, 0}, 3}},
-        {{TileIndex{0, 0}, 10}, {TileIndex{5, 5}, 20}},  // fewer tiles, one new
-        {{TileIndex{0, 0}, 10}, {TileIndex{5, 5}, 20}, {TileIndex{6, 6}, 30}},
-        {{TileIndex{7, 0}, 1}, {TileIndex{8, 0}, 1}, {TileIndex{9, 0}, 1}},  // same size, other tiles
-    };
-    for (std::size_t round = 0; round < counts.size(); ++round) {
-        SCOPED_TRACE(round);
-        TileSampleMap samples;
-        for (const auto& [tile, n] : counts[round])
-            samples[tile].assign(n, Sample2D{static_cast<float>(round), 0, 0});
-        publishPreviewMaps(bs, counts[round], samples, spare);
+    {
         std::lock_guard<std::mutex> lock(bs.mutex);
-        EXPECT_EQ(bs.generation.load(), round + 1);
-        EXPECT_EQ(bs.liveTileCounts, counts[round]);
-        ASSERT_EQ(bs.liveTileSamples.size(), samples.size());
-        for (const auto& [tile, list] : samples) {
+        EXPECT_EQ(bs.generation.load(), 1u);
+        EXPECT_EQ(bs.liveTileCounts.size(), 2u);
+        ASSERT_EQ(bs.liveTileSamples.at(TileIndex{1, 2}).size(), 1u);
+        EXPECT_EQ(bs.liveTileSamples.at(TileIndex{1, 2})[0].z, 3.0f);
+    }
+    // Through a reused spare: fewer tiles, new tiles, same size with other tiles.
+    PreviewMapBuffers spare;
+    const std::vector<TileCountMap> rounds{
+        {{TileIndex{0, 0}, 1}, {TileIndex{1, 0}, 2}, {TileIndex{2, 0}, 3}},
+        {{TileIndex{0, 0}, 10}, {TileIndex{5, 5}, 20}},
+        {{TileIndex{0, 0}, 10}, {TileIndex{5, 5}, 20}, {TileIndex{6, 6}, 30}},
+        {{TileIndex{7, 0}, 1}, {TileIndex{8, 0}, 1}, {TileIndex{9, 0}, 1}},
+    };
+    for (std::size_t round = 0; round < rounds.size(); ++round) {
+        SCOPED_TRACE(round);
+        TileSampleMap roundSamples;
+        for (const auto& [tile, n] : rounds[round])
+            roundSamples[tile].assign(n, Sample2D{static_cast<float>(round), 0, 0});
+        publishPreviewMaps(bs, rounds[round], roundSamples, spare);
+        std::lock_guard<std::mutex> lock(bs.mutex);
+        EXPECT_EQ(bs.generation.load(), round + 2);
+        EXPECT_EQ(bs.liveTileCounts, rounds[round]);
+        ASSERT_EQ(bs.liveTileSamples.size(), roundSamples.size());
+        for (const auto& [tile, list] : roundSamples) {
             ASSERT_EQ(bs.liveTileSamples.at(tile).size(), list.size());
             EXPECT_EQ(bs.liveTileSamples.at(tile)[0].x, static_cast<float>(round));
         }
@@ -365,51 +339,26 @@ TEST(PreviewBuild, SharedLasFile) {
 
 namespace {
 
-struct ScanPlan {
-    std::size_t points = 0;
-    bool spherical = false;
-    e57::Translation translation{};
-};
-
-void writeE57(const std::filesystem::path& path, const std::vector<ScanPlan>& scans) {
-    e57::WriterOptions options;
-    options.guid = "preview-test";
-    e57::Writer writer(path.string(), options);
-    int index = 0;
-    for (const ScanPlan& plan : scans) {
-        std::vector<double> a(plan.points), b(plan.points), c(plan.points);
-        for (std::size_t i = 0; i < plan.points; ++i) {
-            if (plan.spherical) {
-                a[i] = 1.0 + static_cast<double>(i % 10);  // range
-                b[i] = 0.0;                                 // azimuth
-                c[i] = 0.0;                                 // elevation
-            } else {
-                a[i] = static_cast<double>(i % 20);
-                b[i] = static_cast<double>(i % 7);
-                c[i] = 0.25;
-            }
-        }
-        e57::Data3D h;
-        h.guid = "scan-" + std::to_string(index++);
-        h.pointCount = static_cast<std::int64_t>(plan.points);
-        h.pose.translation = plan.translation;
-        e57::Data3DPointsDouble buf;
-        if (plan.spherical) {
-            h.pointFields.sphericalRangeField = h.pointFields.sphericalAzimuthField =
-                h.pointFields.sphericalElevationField = true;
-            buf.sphericalRange = a.data();
-            buf.sphericalAzimuth = b.data();
-            buf.sphericalElevation = c.data();
+// Cartesian scans: x cycles 0..19, y 0..6, z 0.25. Spherical: range 1..10 at azimuth and elevation 0.
+pdaltest::ScanSpec scan(std::size_t points, bool spherical, e57::Translation translation = {}) {
+    pdaltest::ScanSpec s;
+    for (std::size_t i = 0; i < points; ++i) {
+        if (spherical) {
+            s.range.push_back(1.0 + static_cast<double>(i % 10));
+            s.azimuth.push_back(0.0);
+            s.elevation.push_back(0.0);
         } else {
-            h.pointFields.cartesianXField = h.pointFields.cartesianYField =
-                h.pointFields.cartesianZField = true;
-            buf.cartesianX = a.data();
-            buf.cartesianY = b.data();
-            buf.cartesianZ = c.data();
+            s.x.push_back(static_cast<double>(i % 20));
+            s.y.push_back(static_cast<double>(i % 7));
+            s.z.push_back(0.25);
         }
-        writer.WriteData3DData(h, buf);
     }
-    writer.Close();
+    s.pose.translation = translation;
+    return s;
+}
+
+void writeE57(const std::filesystem::path& path, std::vector<pdaltest::ScanSpec> scans) {
+    pdaltest::writeE57(path.string(), std::move(scans));
 }
 
 #define REQUIRE_PDAL_E57()                                                      \
@@ -434,7 +383,7 @@ TEST(PreviewBuildE57, MissingStageFailsTheBuild) {
 TEST(PreviewBuildE57, ExactAndQuickOnPosedScans) {
     REQUIRE_PDAL_E57();
     TempDir dir;
-    writeE57(dir / "posed.e57", {{3000, false, {0, 0, 0}}, {2000, false, {100, 0, 10}}, {1000, false, {0, 50, 0}}});
+    writeE57(dir / "posed.e57", {scan(3000, false), scan(2000, false, {100, 0, 10}), scan(1000, false, {0, 50, 0})});
     {
         ProgramState state;
         prepare(state, dir, dir / "posed.e57");
@@ -476,8 +425,8 @@ TEST(PreviewBuildE57, ExactAndQuickOnPosedScans) {
 TEST(PreviewBuildE57, SphericalAndMixedFiles) {
     REQUIRE_PDAL_E57();
     TempDir dir;
-    writeE57(dir / "sph.e57", {{500, true, {0, 0, 0}}});
-    writeE57(dir / "mixed.e57", {{400, false, {0, 0, 0}}, {300, true, {1000, 0, 0}}});
+    writeE57(dir / "sph.e57", {scan(500, true)});
+    writeE57(dir / "mixed.e57", {scan(400, false), scan(300, true, {1000, 0, 0})});
     {
         ProgramState state;
         prepare(state, dir, dir / "sph.e57");

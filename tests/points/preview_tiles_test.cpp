@@ -85,15 +85,6 @@ TEST(TileIndexTest, FloorsTowardsMinusInfinity) {
     EXPECT_FALSE(tryTileIndexFor(9223372036854775808.0, 0.0, 1.0, untouched));
 }
 
-TEST(TileIndexTest, HashMatchesHandComputedValues) {
-    const TileIndexHash hash;
-    EXPECT_EQ(hash(TileIndex{0, 0}), 0x9e3779b97f4a7c15ULL);
-    EXPECT_EQ(hash(TileIndex{0, 1}), 0x9e3779b97f4a7c16ULL);
-    EXPECT_EQ(hash(TileIndex{1, 0}), 0xcd94bf3ecef65c4fULL);
-    EXPECT_EQ(hash(TileIndex{-1, 2}), 0x4903aaadcc6d543aULL);
-    EXPECT_EQ(hash(TileIndex{123456789, -987654321}), 0xd4363eef75483febULL);
-}
-
 TEST(PreviewTiles, SampleCapPerTile) {
     TileCountMap counts;
     EXPECT_EQ(sampleCapPerTile(2000, counts), 2000u);
@@ -108,16 +99,6 @@ TEST(PreviewTiles, SampleCapPerTile) {
     counts.reserve(3000000);
     for (std::int64_t i = 2000; i < 3000000; ++i) counts[TileIndex{i, 0}] = 1;
     EXPECT_EQ(sampleCapPerTile(2000, counts), 1u);
-}
-
-TEST(PreviewTiles, ResetBoundsLeavesMinAboveMax) {
-    double b[6] = {0, 0, 0, 0, 0, 0};
-    resetBounds(b[0], b[1], b[2], b[3], b[4], b[5]);
-    for (int axis = 0; axis < 3; ++axis) {
-        EXPECT_EQ(b[2 * axis], 1.7976931348623157e308);
-        EXPECT_EQ(b[2 * axis + 1], -1.7976931348623157e308);
-        EXPECT_GT(b[2 * axis], b[2 * axis + 1]);
-    }
 }
 
 TEST(PreviewTiles, SampledRejectsChangeNothing) {

@@ -212,6 +212,56 @@ TEST(Selection, ZDecidesMatchesTheLiteralStepsOnRandomJobs) {
     EXPECT_LT(kept, 300 * 200 - 1000);
 }
 
+// The memo must give isPointSelectedForXyzExport's answers whatever the order of the points:
+// runs in one tile (the memo's case), jumps between tiles, and coordinates without a tile.
+TEST(Selection, UnionSelectionTestAgreesWithTheRuleOnRandomJobs) {
+    std::mt19937_64 gen(43);
+    std::uniform_int_distribution<int> tileCoord(-3, 3);
+    std::uniform_real_distribution<double> coord(-3.5, 3.5);
+    std::uniform_real_distribution<double> zDist(-2.0, 12.0);
+    int kept = 0;
+    int total = 0;
+    for (int jobNo = 0; jobNo < 300; ++jobNo) {
+        ExportJob job;
+        job.coarseTileSize = 1.0;
+        for (int i = 0, n = static_cast<int>(gen() % 8); i < n; ++i)
+            job.selectedCoarseTiles.insert({tileCoord(gen), tileCoord(gen)});
+        if (gen() % 3 == 0) {
+            SavedTileSelection top;
+            for (int i = 0, n = static_cast<int>(gen() % 5); i < n; ++i)
+                top.tiles.push_back({tileCoord(gen), tileCoord(gen)});
+            job.savedTileSelections.push_back(top);
+        }
+        for (int i = 0, n = static_cast<int>(gen() % 4); i < n; ++i) {
+            std::vector<TileIndex> tiles;
+            for (int t = 0, nt = static_cast<int>(gen() % 6); t < nt; ++t)
+                tiles.push_back({tileCoord(gen), tileCoord(gen)});
+            job.selectedHeightRanges.push_back(range(tiles, zDist(gen), zDist(gen)));
+        }
+        const ExportSelectionFilter filter = buildExportSelectionFilter(job);
+        UnionSelectionTest test(filter, 1.0);
+        double x = 0.0, y = 0.0;
+        for (int p = 0; p < 400; ++p) {
+            if (p % 4 == 0) {  // stay in the tile three points out of four
+                x = coord(gen);
+                y = coord(gen);
+            }
+            double px = x, py = y;
+            if (p % 97 == 0) px = kNaN;
+            if (p % 89 == 0) py = 1e300;
+            const double z = (p % 50 == 0) ? kNaN : zDist(gen);
+            TileIndex tile;
+            const bool expected = tryTileIndexFor(px, py, 1.0, tile) &&
+                                  isPointSelected(atZ(z), tile, filter);
+            ASSERT_EQ(test.accepts(px, py, z), expected) << "job " << jobNo << " point " << p;
+            kept += expected;
+            ++total;
+        }
+    }
+    EXPECT_GT(kept, total / 50);  // both outcomes occur
+    EXPECT_LT(kept, total - total / 50);
+}
+
 TEST(Selection, TileHeightRangesCollectsEveryListedTile) {
     const TileHeightRanges t = buildTileHeightRanges(
         {range({{1, 1}, {2, 2}}, 0, 1), range({}, 0, 1), range({{2, 2}, {-3, 4}}, 5, 2)});

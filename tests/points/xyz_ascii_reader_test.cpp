@@ -89,80 +89,65 @@ void expectMatchesReference(const std::string& path, const std::string& text, st
 
 }  // namespace
 
-TEST(XyzLineGrammar, TokenCountsAndFields) {
+struct Parsed {
+    const char* line;
+    double x, y, z;
+    bool rgb, intensity;
+    int red, green, blue;
+    double value;  // intensity
+};
+
+void expectParsed(const Parsed& c) {
+    SCOPED_TRACE(std::string("\"") + c.line + "\"");
     CloudPoint p;
-    ASSERT_TRUE(parseXyzLine("1 2 3", p));
-    EXPECT_EQ(p.x, 1.0);
-    EXPECT_EQ(p.y, 2.0);
-    EXPECT_EQ(p.z, 3.0);
-    EXPECT_FALSE(p.hasRGB);
-    EXPECT_FALSE(p.hasIntensity);
-    ASSERT_TRUE(parseXyzLine("\t1\t2\t3\r", p));
-    EXPECT_EQ(p.z, 3.0);
-    ASSERT_TRUE(parseXyzLine("  1  2   3 \t ", p));
+    ASSERT_TRUE(parseXyzLine(c.line, p));
+    EXPECT_EQ(p.x, c.x);
+    EXPECT_EQ(p.y, c.y);
+    EXPECT_EQ(p.z, c.z);
+    EXPECT_EQ(p.hasRGB, c.rgb);
+    EXPECT_EQ(p.hasIntensity, c.intensity);
+    EXPECT_EQ(p.red, c.red);
+    EXPECT_EQ(p.green, c.green);
+    EXPECT_EQ(p.blue, c.blue);
+    EXPECT_EQ(p.intensity, c.value);
+}
 
-    ASSERT_TRUE(parseXyzLine("1 2 3 300 -5 128 7.5", p));
-    EXPECT_EQ(p.red, 255);
-    EXPECT_EQ(p.green, 0);
-    EXPECT_EQ(p.blue, 128);
-    EXPECT_EQ(p.intensity, 7.5);
-    EXPECT_TRUE(p.hasRGB);
-    EXPECT_TRUE(p.hasIntensity);
+TEST(XyzLineGrammar, TokenCountsFieldsAndNumbers) {
+    const Parsed cases[] = {
+        {"1 2 3", 1, 2, 3, false, false, 0, 0, 0, 0},
+        {"\t1\t2\t3\r", 1, 2, 3, false, false, 0, 0, 0, 0},
+        {"  1  2   3 \t ", 1, 2, 3, false, false, 0, 0, 0, 0},
+        {"1 2 3 300 -5 128 7.5", 1, 2, 3, true, true, 255, 0, 128, 7.5},  // colour clamped
+        {"1 2 3 0.25", 1, 2, 3, false, true, 0, 0, 0, 0.25},
+        {"1 2 3 10 20 30", 1, 2, 3, true, false, 10, 20, 30, 0},
+        {"1.5e3 .5 -0.125", 1500, 0.5, -0.125, false, false, 0, 0, 0, 0},
+        {"1E-2 5. -7", 0.01, 5, -7, false, false, 0, 0, 0, 0},
+        // Values the short-cut path and the general conversion must agree on.
+        {"0.1 123456.789012 9007199254740993", 0.1, 123456.789012, 9007199254740992.0, false, false, 0, 0, 0, 0},
+        {"0.30000000000000004441 1234567890123456789 1", 0.30000000000000004, 1234567890123456789.0, 1, false,
+         false, 0, 0, 0, 0},
+        {"0 0 0 -2147483648 2147483647 0255", 0, 0, 0, true, false, 0, 255, 255, 0},
+        {"0 0 0 -0 256 65535", 0, 0, 0, true, false, 0, 255, 255, 0},  // clamped, not divided
+    };
+    for (const Parsed& c : cases) expectParsed(c);
+    CloudPoint p;
+    ASSERT_TRUE(parseXyzLine("1 2 -0.0", p));
+    EXPECT_TRUE(std::signbit(p.z));
 
-    ASSERT_TRUE(parseXyzLine("1 2 3 0.25", p));
-    EXPECT_TRUE(p.hasIntensity);
-    EXPECT_FALSE(p.hasRGB);
-    EXPECT_EQ(p.intensity, 0.25);
-    ASSERT_TRUE(parseXyzLine("1 2 3 10 20 30", p));
-    EXPECT_TRUE(p.hasRGB);
-    EXPECT_FALSE(p.hasIntensity);
-    EXPECT_EQ(p.intensity, 0.0);
-
-    for (const char* line : {"", "   ", "\r", "1", "1 2", "1 2 3 4 5", "1 2 3 4 5 6 7 8", "1 2 3 4 5 6 7 8 9"})
+    for (const char* line :
+         {"", "   ", "\r", "1", "1 2", "1 2 3 4 5", "1 2 3 4 5 6 7 8", "1 2 3 4 5 6 7 8 9",
+          // whole tokens in the C locale, finite
+          "+1 2 3", "1,5 2 3", "1.5m 2 3", "1 2 nan", "1 2 inf", "1 -inf 3", "1 2 3 inf", "1 2 3 nan",
+          "1 2 3 4 5 6 NaN", "0x10 2 3", "1e 2 3", "1 2 1e999", "- 2 3", ". 2 3",
+          // colour tokens are whole 32-bit integers
+          "1 2 3 10 20 255.0", "1 2 3 +10 20 30", "1 2 3 1e2 20 30", "1 2 3 2147483648 0 0",
+          "1 2 3 -2147483649 0 0", "1 2 3 - 0 0", "1 2 3 10 20 30 x"})
         EXPECT_FALSE(parses(line)) << '"' << line << '"';
     // A rejected line leaves nothing behind.
+    ASSERT_TRUE(parseXyzLine("1 2 3 10 20 30", p));
     EXPECT_FALSE(parseXyzLine("1 2 3 4 5", p));
     EXPECT_EQ(p.x, 0.0);
     EXPECT_FALSE(p.hasRGB);
-}
-
-TEST(XyzLineGrammar, NumbersAreWholeTokensInTheCLocale) {
-    CloudPoint p;
-    ASSERT_TRUE(parseXyzLine("1.5e3 .5 -0.125", p));
-    EXPECT_EQ(p.x, 1500.0);
-    EXPECT_EQ(p.y, 0.5);
-    EXPECT_EQ(p.z, -0.125);
-    ASSERT_TRUE(parseXyzLine("1E-2 5. -7", p));
-    EXPECT_EQ(p.x, 0.01);
-    EXPECT_EQ(p.y, 5.0);
-    // Values the short-cut path and the general conversion must agree on.
-    ASSERT_TRUE(parseXyzLine("0.1 123456.789012 9007199254740993", p));
-    EXPECT_EQ(p.x, 0.1);
-    EXPECT_EQ(p.y, 123456.789012);
-    EXPECT_EQ(p.z, 9007199254740992.0);
-    ASSERT_TRUE(parseXyzLine("0.30000000000000004441 1234567890123456789 -0.0", p));
-    EXPECT_EQ(p.x, 0.30000000000000004);
-    EXPECT_EQ(p.y, 1234567890123456789.0);
-    EXPECT_TRUE(std::signbit(p.z));
-
-    for (const char* line : {"+1 2 3", "1,5 2 3", "1.5m 2 3", "1 2 nan", "1 2 inf", "1 -inf 3", "1 2 3 inf",
-                             "1 2 3 nan", "1 2 3 4 5 6 NaN", "0x10 2 3", "1e 2 3", "1 2 1e999", "- 2 3", ". 2 3"})
-        EXPECT_FALSE(parses(line)) << line;
-}
-
-TEST(XyzLineGrammar, ColourTokens) {
-    CloudPoint p;
-    ASSERT_TRUE(parseXyzLine("0 0 0 -2147483648 2147483647 0255", p));
-    EXPECT_EQ(p.red, 0);
-    EXPECT_EQ(p.green, 255);
-    EXPECT_EQ(p.blue, 255);
-    ASSERT_TRUE(parseXyzLine("0 0 0 -0 256 65535", p));
-    EXPECT_EQ(p.red, 0);
-    EXPECT_EQ(p.green, 255);
-    EXPECT_EQ(p.blue, 255);  // clamped, not divided
-    for (const char* line : {"1 2 3 10 20 255.0", "1 2 3 +10 20 30", "1 2 3 1e2 20 30", "1 2 3 2147483648 0 0",
-                             "1 2 3 -2147483649 0 0", "1 2 3 - 0 0", "1 2 3 10 20 30 x"})
-        EXPECT_FALSE(parses(line)) << line;
 }
 
 // Short lines take a separate fast path; it must agree with the general one on everything,

@@ -1,0 +1,65 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+// An output file written through one large buffer with plain POSIX calls. A failed write is
+// remembered like a stream's bad state (later writes are dropped) together with the system's
+// reason, so a route can tell a full disk from success and say why.
+class OutputFile {
+public:
+    static constexpr std::size_t kBufferBytes = std::size_t{1} << 20;
+
+    OutputFile();
+    ~OutputFile();  // closes without reporting; routes call close() themselves
+    OutputFile(const OutputFile&) = delete;
+    OutputFile& operator=(const OutputFile&) = delete;
+
+    // Creates or truncates. False with reason() filled when the file cannot be opened.
+    bool open(const std::string& path);
+
+    void write(const void* data, std::size_t bytes) {
+        if (bytes <= kBufferBytes - used_) {
+            copyIn(data, bytes);
+            return;
+        }
+        writeSlow(data, bytes);
+    }
+
+    // Room for at least `bytes` (at most kBufferBytes) at the buffer's end; commit() what was
+    // used. Lets callers format straight into the buffer.
+    char* reserve(std::size_t bytes) {
+        if (bytes > kBufferBytes - used_) flushBuffer();
+        return buffer_ + used_;
+    }
+    void commit(std::size_t bytes) { used_ += bytes; }
+
+    // Writes the buffer out, then `bytes` at `offset` without moving the end of the file.
+    void writeAt(std::uint64_t offset, const void* data, std::size_t bytes);
+
+    // Flushes and closes; false when this or any earlier write or the close failed.
+    bool close();
+
+    bool good() const { return failed_.empty(); }
+    // "No space left on device" and the like; empty while good.
+    const std::string& reason() const { return failed_; }
+    bool isOpen() const { return fd_ >= 0; }
+    const std::string& path() const { return path_; }
+    // Bytes handed to write() and commit() so far.
+    std::uint64_t bytesWritten() const { return flushed_ + used_; }
+
+private:
+    void copyIn(const void* data, std::size_t bytes);
+    void writeSlow(const void* data, std::size_t bytes);
+    void flushBuffer();
+    bool writeAll(const char* data, std::size_t bytes);
+    void fail(int errnoValue);
+
+    int fd_ = -1;
+    std::string path_;
+    std::string failed_;
+    char* buffer_ = nullptr;
+    std::size_t used_ = 0;
+    std::uint64_t flushed_ = 0;
+};

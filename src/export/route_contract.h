@@ -1,0 +1,91 @@
+#pragma once
+
+#include <cstdint>
+#include <exception>
+#include <filesystem>
+#include <string>
+
+#include "export/export_result.h"
+#include "points/export_job.h"
+#include "points/selection.h"
+
+class OutputFile;
+
+// What the LAS and XYZ export routes share: their words, the common checks, progress
+// cadence, result filling and the failure boundary.
+
+struct ExportRouteWords {
+    const char* prefix;         // "LAS export": "<prefix> failed: ..."
+    const char* folderFailure;  // followed by the system's text
+    const char* progressMethod;
+};
+
+inline constexpr ExportRouteWords kLasToXyzWords{"LAS export", "Cannot create LAS export output folder: ",
+                                                 "LAS -> XYZ ASCII"};
+inline constexpr ExportRouteWords kXyzAsciiWords{"XYZ ASCII export", "Cannot create XYZ ASCII output folder: ",
+                                                 "XYZ ASCII export"};
+inline constexpr ExportRouteWords kSyntheticLasWords{
+    "Synthetic LAS export", "Cannot create synthetic LAS output folder: ", "Synthetic LAS export"};
+inline constexpr ExportRouteWords kLasBinaryWords{"LAS binary export", "Cannot create LAS export output folder: ",
+                                                  "LAS -> LAS full record"};
+inline constexpr ExportRouteWords kLasToE57Words{"LAS -> E57 export", "Cannot create LAS -> E57 output folder: ",
+                                                 "LAS -> E57"};
+
+inline constexpr std::uint64_t kRouteProgressEvery = 5000000;
+
+// Throws std::runtime_error carrying the message.
+[[noreturn]] void failExportRoute(const std::string& message);
+
+// "<prefix> failed: coarse tile size must be > 0." when the size is not positive (NaN too).
+void checkRouteTileSize(const ExportJob& job, const ExportRouteWords& words);
+
+// Creates the output's parent folder with its ancestors; then refuses an output path that
+// names the input file itself (through a link too), which opening it for writing would destroy.
+void prepareRouteOutputFolder(const ExportJob& job, const ExportRouteWords& words);
+
+// "<prefix> failed: no selected tiles or height ranges." when the compiled selection is empty.
+ExportSelectionFilter compileRouteSelection(const ExportJob& job, const ExportRouteWords& words);
+void requireRouteSelection(bool anySelection, const ExportRouteWords& words);
+
+// Opens the output or fails with openFailure followed by the path.
+void openRouteOutput(OutputFile& out, const std::string& path, const std::string& openFailure);
+// Fails with "<prefix> failed while writing output file: <path> (<reason>)" once the output has
+// seen a failed write.
+void checkRouteOutput(const OutputFile& out, const ExportRouteWords& words);
+// close() with the same failure.
+void closeRouteOutput(OutputFile& out, const ExportRouteWords& words);
+
+// The first report at 5,000,000 points read, then each further 5,000,000.
+struct RouteProgressCadence {
+    std::uint64_t lastReport = 0;
+    bool due(std::uint64_t pointsRead) {
+        if (pointsRead < lastReport + kRouteProgressEvery) return false;
+        lastReport = pointsRead;
+        return true;
+    }
+};
+
+// What a successful route hands to the result.
+struct RouteCounts {
+    std::uint64_t inputPoints = 0;
+    std::uint64_t writtenPoints = 0;
+    bool reportsWritten = true;  // false: writtenPoints and skippedPoints stay 0
+};
+
+// Resets the result, then fills success, the counts, area, output path and size in MB.
+void fillRouteSuccess(ExportResult* result, const ExportJob& job, const RouteCounts& counts);
+void fillRouteFailure(ExportResult* result, std::string* error, const char* message);
+
+// Runs body() -> RouteCounts inside the failure boundary: standard exceptions become a false
+// result with their text; any other kind leaves to the caller.
+template <class Body>
+bool runExportRoute(const ExportJob& job, ExportResult* result, std::string* error, Body&& body) {
+    try {
+        const RouteCounts counts = body();
+        fillRouteSuccess(result, job, counts);
+        return true;
+    } catch (const std::exception& e) {
+        fillRouteFailure(result, error, e.what());
+        return false;
+    }
+}

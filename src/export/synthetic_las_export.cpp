@@ -1,0 +1,303 @@
+#include "export/synthetic_las_export.h"
+
+#include <bit>
+#include <cmath>
+#include <cstring>
+#include <iostream>
+#include <stdexcept>
+#include <system_error>
+
+#include "export/e57_point_stream.h"
+#include "export/output_file.h"
+#include "export/route_contract.h"
+#include "points/export_status.h"
+#include "points/text_utils.h"
+#include "points/xyz_ascii_reader.h"
+
+namespace fs = std::filesystem;
+
+// Header and records are assembled with memcpy of native values.
+static_assert(std::endian::native == std::endian::little, "LAS is little-endian; this writer assumes the host is");
+
+namespace {
+
+constexpr const char* kOnlyE57OrXyz =
+    "Synthetic LAS writer supports only E57 and XYZ input. LAS input uses the existing raw LAS copier.";
+constexpr std::uint64_t kMaxLegacyPointCount = 4294967295ULL;
+constexpr std::uint16_t kRecordLengthGeometry = 20;
+constexpr std::uint16_t kRecordLengthColour = 26;
+
+template <class T>
+void put(std::uint8_t* at, T value) {
+    std::memcpy(at, &value, sizeof value);
+}
+
+std::uint16_t recordLengthFor(bool withRgb) { return withRgb ? kRecordLengthColour : kRecordLengthGeometry; }
+
+bool finite3(const CloudPoint& p) { return std::isfinite(p.x) && std::isfinite(p.y) && std::isfinite(p.z); }
+
+// One coordinate as its i32 record value. llround of a value outside the range of long long is
+// unspecified, so the range is tested on the quotient itself: exactly the values that round
+// (half away from zero) into i32 lie strictly between -2^31 - 0.5 and 2^31 - 0.5. NaN fails too.
+bool toRecordInt(double coordinate, double offset, double scale, std::int32_t& out) {
+    const double q = (coordinate - offset) / scale;
+    if (!(q > -2147483648.5 && q < 2147483647.5)) return false;
+    out = static_cast<std::int32_t>(std::llround(q));
+    return true;
+}
+
+std::uint16_t colourTimes257(std::uint16_t v) { return static_cast<std::uint16_t>((v < 255 ? v : 255) * 257); }
+
+// The sink each pass hands its selected points to.
+void feedSink(SyntheticLasBounds& bounds, const CloudPoint& p) { accumulateSyntheticLasBounds(bounds, p); }
+void feedSink(SyntheticLasRecordWriter& writer, const CloudPoint& p) { writeSyntheticLasPoint(writer, p); }
+
+// The per-point step shared by both input paths and both passes.
+template <class Sink>
+class SelectedPointStep {
+public:
+    SelectedPointStep(const ExportJob& job, const ExportSelectionFilter& filter, Sink& sink,
+                      const SyntheticLasProgress& progress)
+        : sink_(sink), selection_(filter, job.coarseTileSize), progress_(progress), hasProgress_(bool(progress)) {}
+
+    void operator()(const CloudPoint& p) {
+        ++read_;
+        if (hasProgress_ && read_ % kRouteProgressEvery == 0) progress_(read_);
+        if (!finite3(p)) return;
+        if (!selection_.accepts(p.x, p.y, p.z)) return;
+        feedSink(sink_, p);
+    }
+
+    void finish() {
+        if (hasProgress_) progress_(read_);
+    }
+    std::uint64_t read() const { return read_; }
+
+private:
+    Sink& sink_;
+    UnionSelectionTest selection_;
+    const SyntheticLasProgress& progress_;
+    bool hasProgress_;
+    std::uint64_t read_ = 0;
+};
+
+template <class Sink>
+void streamXyz(const std::string& path, SelectedPointStep<Sink>& step) {
+    XyzAsciiPointReader reader(1.0);
+    std::string readError;
+    if (!reader.open(path, &readError))
+        throw std::runtime_error("Cannot open XYZ input for synthetic LAS export: " + readError);
+    CloudPoint p;
+    while (reader.readNext(p, &readError)) step(p);
+    reader.close();
+    if (!readError.empty()) throw std::runtime_error("XYZ read error during synthetic LAS export: " + readError);
+}
+
+template <class Sink>
+void streamE57(const std::string& path, SelectedPointStep<Sink>& step) {
+    bool hasColour = false;
+    streamE57File(path, "Could not create PDAL readers.e57 stage for synthetic LAS export.", hasColour,
+                  [&](pdal::PointRef& ref) {
+                      step(cloudPointFromStream(ref, hasColour, ColourReadErrors::LeaveWithoutColour));
+                      return true;
+                  });
+}
+
+template <class Sink>
+bool streamSelectedPointsTo(const ExportJob& job, const ExportSelectionFilter& filter, Sink& sink,
+                            std::uint64_t* pointsRead, std::string* error, const SyntheticLasProgress& progress) {
+    try {
+        SelectedPointStep<Sink> step(job, filter, sink, progress);
+        const std::string& path = job.inputE57Path;
+        if (hasXyzExtension(path))
+            streamXyz(path, step);
+        else if (hasE57Extension(path))
+            streamE57(path, step);
+        else
+            throw std::runtime_error(kOnlyE57OrXyz);
+        step.finish();
+        if (pointsRead) *pointsRead = step.read();
+        return true;
+    } catch (const std::exception& e) {
+        if (error) *error = e.what();
+        return false;
+    }
+}
+
+void reportSyntheticLasPass1Progress(const fs::path& statusPath, const ExportJob& job,
+                                     const SyntheticLasBounds& bounds, std::uint64_t read) {
+    writeExportProgressStatus(statusPath, "Synthetic LAS export", read, job.inputTotalPoints, bounds.selectedPoints,
+                              "pass 1/2 scanning bounds", 0.0, 50.0);
+}
+
+}  // namespace
+
+bool streamSelectedPoints(const ExportJob& job, const ExportSelectionFilter& filter, SyntheticLasBounds& sink,
+                          std::uint64_t* pointsRead, std::string* error, const SyntheticLasProgress& progress) {
+    return streamSelectedPointsTo(job, filter, sink, pointsRead, error, progress);
+}
+
+bool streamSelectedPoints(const ExportJob& job, const ExportSelectionFilter& filter,
+                          SyntheticLasRecordWriter& sink, std::uint64_t* pointsRead, std::string* error,
+                          const SyntheticLasProgress& progress) {
+    return streamSelectedPointsTo(job, filter, sink, pointsRead, error, progress);
+}
+
+double lasScaleForExtent(double min, double max) {
+    const double d = max - min;
+    if (!std::isfinite(d) || d <= 0.0) return 0.000001;
+    const double scale = d / 2140000000.0 * 1.01;
+    return scale > 0.000001 ? scale : 0.000001;
+}
+
+std::array<std::uint8_t, kSyntheticLasHeaderSize> buildSyntheticLasHeader(
+    std::uint64_t count, bool withRgb, double scaleX, double scaleY, double scaleZ, double offsetX, double offsetY,
+    double offsetZ, double minX, double maxX, double minY, double maxY, double minZ, double maxZ) {
+    if (count > kMaxLegacyPointCount)
+        throw std::runtime_error(
+            "Synthetic LAS 1.2 writer cannot write more than 4,294,967,295 points. LAS 1.4 extended count writer is "
+            "planned later.");
+    std::array<std::uint8_t, kSyntheticLasHeaderSize> h{};
+    std::uint8_t* b = h.data();
+    std::memcpy(b, "LASF", 4);
+    b[24] = 1;
+    b[25] = 2;
+    std::memcpy(b + 26, "Brindlewick", 11);
+    std::memcpy(b + 58, "Brindlewick synthetic LAS", 25);
+    put<std::uint16_t>(b + 94, static_cast<std::uint16_t>(kSyntheticLasHeaderSize));
+    put<std::uint32_t>(b + 96, static_cast<std::uint32_t>(kSyntheticLasHeaderSize));
+    put<std::uint32_t>(b + 100, 0);
+    b[104] = withRgb ? 2 : 0;
+    put<std::uint16_t>(b + 105, recordLengthFor(withRgb));
+    put<std::uint32_t>(b + 107, static_cast<std::uint32_t>(count));
+    put<std::uint32_t>(b + 111, static_cast<std::uint32_t>(count));
+    const double tail[] = {scaleX, scaleY, scaleZ, offsetX, offsetY, offsetZ,
+                           maxX,   minX,   maxY,   minY,    maxZ,    minZ};
+    for (std::size_t i = 0; i < std::size(tail); ++i) put<double>(b + 131 + 8 * i, tail[i]);
+    return h;
+}
+
+void writeLasPointRecord(OutputFile& out, const CloudPoint& point, bool withRgb, double scaleX, double scaleY,
+                         double scaleZ, double offsetX, double offsetY, double offsetZ) {
+    std::int32_t x = 0;
+    std::int32_t y = 0;
+    std::int32_t z = 0;
+    if (!toRecordInt(point.x, offsetX, scaleX, x) || !toRecordInt(point.y, offsetY, scaleY, y) ||
+        !toRecordInt(point.z, offsetZ, scaleZ, z))
+        throw std::runtime_error("Synthetic LAS coordinate is outside int32 range. A larger LAS scale is needed.");
+    std::uint8_t rec[kRecordLengthColour] = {};
+    put<std::int32_t>(rec + 0, x);
+    put<std::int32_t>(rec + 4, y);
+    put<std::int32_t>(rec + 8, z);
+    rec[14] = 9;  // return 1 of 1
+    if (withRgb) {
+        put<std::uint16_t>(rec + 20, colourTimes257(point.red));
+        put<std::uint16_t>(rec + 22, colourTimes257(point.green));
+        put<std::uint16_t>(rec + 24, colourTimes257(point.blue));
+    }
+    out.write(rec, recordLengthFor(withRgb));
+}
+
+void accumulateSyntheticLasBounds(SyntheticLasBounds& b, const CloudPoint& p) {
+    if (!b.hasBounds) {
+        b.minX = b.maxX = p.x;
+        b.minY = b.maxY = p.y;
+        b.minZ = b.maxZ = p.z;
+        b.hasBounds = true;
+    } else {
+        if (p.x < b.minX) b.minX = p.x;
+        if (p.x > b.maxX) b.maxX = p.x;
+        if (p.y < b.minY) b.minY = p.y;
+        if (p.y > b.maxY) b.maxY = p.y;
+        if (p.z < b.minZ) b.minZ = p.z;
+        if (p.z > b.maxZ) b.maxZ = p.z;
+    }
+    if (p.hasRGB) b.anyRgb = true;
+    ++b.selectedPoints;
+}
+
+void writeSyntheticLasPoint(SyntheticLasRecordWriter& w, const CloudPoint& point) {
+    CloudPoint copy = point;
+    if (w.withRgb && !copy.hasRGB) copy.red = copy.green = copy.blue = 0;
+    writeLasPointRecord(w.out, copy, w.withRgb, w.scaleX, w.scaleY, w.scaleZ, w.offsetX, w.offsetY, w.offsetZ);
+    // A full disk ends the pass at once instead of streaming the rest of the source for nothing.
+    if (!w.out.good()) checkRouteOutput(w.out, kSyntheticLasWords);
+    ++w.written;
+    if (w.written >= w.lastProgress + kRouteProgressEvery) {
+        w.lastProgress = w.written;
+        writeExportProgressStatus(w.statusPath, "Synthetic LAS export", w.written, w.expected, w.written,
+                                  "pass 2/2 writing LAS records", 50.0, 99.9);
+    }
+}
+
+bool exportSyntheticLas(const ExportJob& job, const std::string& statusPath, ExportResult* result,
+                        std::string* error) {
+    return runExportRoute(job, result, error, [&] {
+        const ExportRouteWords& words = kSyntheticLasWords;
+        const fs::path status(statusPath);
+        checkRouteTileSize(job, words);
+        if (!hasE57Extension(job.inputE57Path) && !hasXyzExtension(job.inputE57Path)) failExportRoute(kOnlyE57OrXyz);
+        const ExportSelectionFilter filter = compileRouteSelection(job, words);
+        prepareRouteOutputFolder(job, words);
+        writeExportStatusFile(status, "Running", "Synthetic LAS export pass 1/2: scanning selected points and bounds...");
+
+        SyntheticLasBounds bounds;
+        std::uint64_t pass1Read = 0;
+        std::string passError;
+        const SyntheticLasProgress pass1Progress = [&status, &job, &bounds](std::uint64_t read) {
+            reportSyntheticLasPass1Progress(status, job, bounds, read);
+        };
+        if (!streamSelectedPoints(job, filter, bounds, &pass1Read, &passError, pass1Progress))
+            failExportRoute(passError.empty() ? "Synthetic LAS pass 1 failed." : passError);
+        if (bounds.selectedPoints == 0) failExportRoute("Synthetic LAS export produced zero selected points.");
+
+        const bool withRgb = job.exportRGB && bounds.anyRgb;
+        const double scaleX = lasScaleForExtent(bounds.minX, bounds.maxX);
+        const double scaleY = lasScaleForExtent(bounds.minY, bounds.maxY);
+        const double scaleZ = lasScaleForExtent(bounds.minZ, bounds.maxZ);
+        const double spanX = bounds.maxX - bounds.minX;
+        const double spanY = bounds.maxY - bounds.minY;
+        const double spanZ = bounds.maxZ - bounds.minZ;
+        std::cout << "[SYNTHETIC LAS EXPORT] bounds and scale"
+                  << " | spanX=" << spanX << " | spanY=" << spanY << " | spanZ=" << spanZ << " | scaleX=" << scaleX
+                  << " | scaleY=" << scaleY << " | scaleZ=" << scaleZ << " | rawSpanX=" << spanX / scaleX
+                  << " | rawSpanY=" << spanY / scaleY << " | rawSpanZ=" << spanZ / scaleZ << "\n";
+
+        const auto header = buildSyntheticLasHeader(bounds.selectedPoints, withRgb, scaleX, scaleY, scaleZ,
+                                                    bounds.minX, bounds.minY, bounds.minZ, bounds.minX, bounds.maxX,
+                                                    bounds.minY, bounds.maxY, bounds.minZ, bounds.maxZ);
+        OutputFile out;
+        openRouteOutput(out, job.outputE57Path, "Cannot open output synthetic LAS file: ");
+        out.write(header.data(), header.size());
+        if (!out.good()) failExportRoute("Synthetic LAS export failed while writing header.");
+
+        writeExportStatusFile(status, "Running", "Synthetic LAS export pass 2/2: writing LAS records...");
+        std::uint64_t written = 0;
+        std::uint64_t lastProgress = 0;
+        SyntheticLasRecordWriter writer{withRgb,      out,         scaleX,      scaleY,      scaleZ, bounds.minX,
+                                        bounds.minY,  bounds.minZ, written,     lastProgress, status,
+                                        bounds.selectedPoints};
+        std::uint64_t pass2Read = 0;
+        passError.clear();
+        if (!streamSelectedPoints(job, filter, writer, &pass2Read, &passError, SyntheticLasProgress{}))
+            failExportRoute(passError.empty() ? "Synthetic LAS pass 2 failed." : passError);
+        closeRouteOutput(out, words);
+        if (written != bounds.selectedPoints)
+            failExportRoute("Synthetic LAS export point count mismatch: expected " +
+                            std::to_string(bounds.selectedPoints) + ", written " + std::to_string(written));
+
+        const std::uint16_t recordLength = recordLengthFor(withRgb);
+        std::error_code ec;
+        const std::uintmax_t actualBytes = fs::file_size(fs::path(job.outputE57Path), ec);
+        if (!ec)
+            std::cout << "[SYNTHETIC LAS EXPORT] file size check"
+                      << " | expectedBytes=" << kSyntheticLasHeaderSize + recordLength * written
+                      << " | actualBytes=" << actualBytes << " | recordLength=" << recordLength << "\n";
+        std::cout << "[SYNTHETIC LAS EXPORT] completed"
+                  << " | input=" << job.inputE57Path << " | output=" << job.outputE57Path
+                  << " | selectedPoints=" << written << " | pointFormat=" << (withRgb ? 2 : 0)
+                  << " | rgb=" << (withRgb ? 1 : 0) << " | scale=(" << scaleX << "," << scaleY << "," << scaleZ
+                  << ")\n";
+        return RouteCounts{pass1Read, written};
+    });
+}

@@ -1,0 +1,315 @@
+#include "export/las_binary_export.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <utility>
+#include <vector>
+
+#include "export/export_test_util.h"
+#include "points/las_test_file.h"
+
+namespace fs = std::filesystem;
+using exporttest::at;
+using exporttest::failureOf;
+using exporttest::jobWithTiles;
+using exporttest::LasBack;
+using exporttest::readLasBack;
+using exporttest::runRoute;
+using lastest::LasTestHeader;
+using lastest::makeLasFile;
+using testsupport::readFile;
+using testsupport::TempDir;
+using testsupport::writeFile;
+
+namespace {
+
+using Ranges = std::vector<std::pair<std::size_t, std::size_t>>;
+
+// Stands in for VLR or header bytes the route must copy untouched.
+void fillPattern(std::string& bytes, std::size_t from, std::size_t to, int seed) {
+    for (std::size_t i = from; i < to; ++i) bytes[i] = static_cast<char>((i * 7 + std::size_t(seed)) % 251);
+}
+
+void setReturnBytes(std::string& file, const LasTestHeader& h, std::size_t count, const std::vector<std::uint8_t>& v) {
+    for (std::size_t i = 0; i < count; ++i)
+        file[h.offsetToPointData + i * h.recordLength + 14] = static_cast<char>(v[i % v.size()]);
+}
+
+std::vector<std::size_t> firstN(std::size_t n) {
+    std::vector<std::size_t> v(n);
+    for (std::size_t i = 0; i < n; ++i) v[i] = i;
+    return v;
+}
+
+struct Counts {
+    std::array<std::uint64_t, 15> byReturn{};
+    std::uint64_t points = 0;
+    double bounds[6] = {};  // maxX, minX, maxY, minY, maxZ, minZ as the header stores them
+};
+
+// What the header must say about the kept records, worked out apart from the route.
+Counts countsOf(const LasBack& d, const std::vector<std::size_t>& kept, unsigned returnMask) {
+    Counts c;
+    const double inf = std::numeric_limits<double>::infinity();
+    double b[6] = {-inf, inf, -inf, inf, -inf, inf};
+    for (std::size_t i : kept) {
+        ++c.points;
+        const unsigned r = static_cast<unsigned char>(d.records[i][14]) & returnMask;
+        if (r > 0) ++c.byReturn[r - 1];
+        const double v[3] = {d.points[i].x, d.points[i].y, d.points[i].z};
+        for (int a = 0; a < 3; ++a) {
+            b[2 * a] = std::max(b[2 * a], v[a]);
+            b[2 * a + 1] = std::min(b[2 * a + 1], v[a]);
+        }
+    }
+    if (c.points > 0) std::copy(b, b + 6, c.bounds);
+    return c;
+}
+
+// The patched fields, and every other byte before the points as in the input.
+void expectHeader(const std::string& in, const std::string& out, std::uint32_t dataOffset, std::uint16_t headerSize,
+                  const Counts& c) {
+    EXPECT_EQ(at<std::uint32_t>(out, 107), c.points);
+    for (std::size_t i = 0; i < 5; ++i) EXPECT_EQ(at<std::uint32_t>(out, 111 + 4 * i), c.byReturn[i]) << i + 1;
+    for (std::size_t i = 0; i < 6; ++i) EXPECT_EQ(at<double>(out, 179 + 8 * i), c.bounds[i]) << i;
+    Ranges patched{{107, 131}, {179, 227}};
+    if (headerSize >= 235) {
+        EXPECT_EQ(at<std::uint64_t>(out, 227), 0u);  // no waveform data is copied
+        patched.push_back({227, 235});
+    }
+    if (headerSize >= 375) {
+        EXPECT_EQ(at<std::uint64_t>(out, 235), 0u);  // nor extended VLRs after the points
+        EXPECT_EQ(at<std::uint32_t>(out, 243), 0u);
+        EXPECT_EQ(at<std::uint64_t>(out, 247), c.points);
+        for (std::size_t i = 0; i < 15; ++i) EXPECT_EQ(at<std::uint64_t>(out, 255 + 8 * i), c.byReturn[i]) << i + 1;
+        patched.push_back({235, 375});
+    }
+    ASSERT_GE(out.size(), dataOffset);
+    for (std::size_t i = 0; i < dataOffset; ++i) {
+        const bool inPatched = std::any_of(patched.begin(), patched.end(),
+                                           [i](const auto& r) { return i >= r.first && i < r.second; });
+        if (!inPatched && in[i] != out[i]) {
+            ADD_FAILURE() << "byte " << i << " changed";
+            return;
+        }
+    }
+}
+
+// The kept input records, in order and byte for byte, and nothing after them.
+void expectRecords(const std::string& out, std::uint32_t dataOffset, const LasBack& d,
+                   const std::vector<std::size_t>& kept) {
+    std::string bytes;
+    for (std::size_t i : kept) bytes += d.records[i];
+    ASSERT_EQ(out.size(), dataOffset + bytes.size());
+    EXPECT_TRUE(out.compare(dataOffset, std::string::npos, bytes) == 0);
+}
+
+}  // namespace
+
+TEST(LasBinaryExport, SharedFilesAreCopiedRecordForRecord) {
+    REQUIRE_SHARED_TESTDATA();
+    TempDir dir;
+    int copied = 0;
+    for (const auto& entry : fs::directory_iterator(testsupport::sharedTestData() / "las")) {
+        if (entry.path().extension() != ".las") continue;
+        const std::string input = entry.path().string();
+        SCOPED_TRACE(input);
+        LasBinaryPointReader probe;
+        std::string error;
+        if (!probe.open(input, &error)) {  // the header-only files
+            EXPECT_EQ(failureOf(exportLasBinary, jobWithTiles(input, (dir / "refused.las").string(), {{0, 0}})),
+                      "Cannot open LAS input for binary export: " + error);
+            continue;
+        }
+        probe.close();
+        const LasBack d = readLasBack(input);
+        const auto tiles = exporttest::tileBlock(-1, -1, 0, 0);  // tiles of 1e8: the whole file
+        const std::string output = (dir / (entry.path().stem().string() + "_cut.las")).string();
+        const std::string in = readFile(input);
+        const auto r = runRoute(exportLasBinary, jobWithTiles(input, output, tiles, 1e8), dir / "status.ini");
+        ASSERT_TRUE(r.ok) << r.error;
+        ++copied;
+
+        const std::string out = readFile(output);
+        const auto all = firstN(d.records.size());
+        expectRecords(out, d.offsetToPointData, d, all);
+        expectHeader(in, out, d.offsetToPointData, d.headerSize, countsOf(d, all, d.format >= 6 ? 0x0F : 0x07));
+        EXPECT_EQ(r.result.inputPoints, d.records.size());
+        EXPECT_EQ(r.result.writtenPoints, d.records.size());
+        EXPECT_EQ(r.console, "[LAS EXPORT - BINARY] completed | inputPoints=" + std::to_string(d.records.size()) +
+                                 " | writtenPoints=" + std::to_string(d.records.size()) + " | output=" + output + "\n");
+        EXPECT_EQ(readFile(input), in);
+    }
+    EXPECT_GE(copied, 10);
+}
+
+TEST(LasBinaryExport, PartialSelectionKeepsExactlyThePassingRecordsInOrder) {
+    TempDir dir;
+    LasTestHeader h;
+    h.formatByte = 1;
+    h.recordLength = 28 + 3;  // extra bytes after the standard fields travel along
+    h.offsetToPointData = 227 + 54;
+    h.legacyCount = 40;
+    h.scale[0] = h.scale[1] = h.scale[2] = 0.1;
+    h.offset[0] = 1000.0;
+    std::vector<lastest::LasTestRecord> records(40);
+    for (std::size_t i = 0; i < records.size(); ++i)
+        records[i] = {static_cast<std::int32_t>(i), 5, static_cast<std::int32_t>(i % 10), 0, 0, 0, 0};
+    std::string file = makeLasFile(h, records);
+    fillPattern(file, 227, h.offsetToPointData, 3);
+    setReturnBytes(file, h, 40, {0x00, 0x01, 0x3A, 0x07, 0x0E, 0xFD, 0x05});  // low 3 bits: 0 1 2 7 6 5 5
+    for (std::size_t i = 0; i < 40; ++i) file[h.offsetToPointData + i * h.recordLength + 30] = static_cast<char>(i);
+    const std::string input = (dir / "in.las").string();
+    writeFile(input, file);
+
+    // x = 1000 + i/10 with tile size 1: tile 1000 whole, tile 1002 only for z from 0.3 to 0.6.
+    ExportJob job = jobWithTiles(input, (dir / "sub" / "out.las").string(), {});
+    job.savedTileSelections.push_back(SavedTileSelection{{{1000, 0}}});
+    job.selectedHeightRanges.push_back(SelectedHeightRange{{{1002, 0}}, 0.65, 0.25});  // reversed on purpose
+    const auto r = runRoute(exportLasBinary, job, dir / "status.ini");
+    ASSERT_TRUE(r.ok) << r.error;
+
+    std::vector<std::size_t> kept = firstN(10);
+    for (std::size_t i = 23; i <= 26; ++i) kept.push_back(i);
+    const LasBack d = readLasBack(input);
+    const std::string out = readFile(job.outputE57Path);
+    expectRecords(out, h.offsetToPointData, d, kept);
+    const Counts c = countsOf(d, kept, 0x07);
+    EXPECT_EQ(c.byReturn[0], 2u);  // the kept records do exercise returns 0, 6 and 7
+    EXPECT_EQ(c.byReturn[5], 2u);
+    EXPECT_EQ(c.byReturn[6], 2u);
+    expectHeader(file, out, h.offsetToPointData, 227, c);
+    EXPECT_EQ(r.result.writtenPoints, kept.size());
+    EXPECT_EQ(r.result.inputPoints, 40u);
+    EXPECT_EQ(exporttest::readStatus(dir / "status.ini").message, "LAS binary export started.");
+
+    // No selected point: a success that leaves the header with zero counts and bounds.
+    job = jobWithTiles(input, job.outputE57Path, {{50, 50}});
+    ASSERT_TRUE(runRoute(exportLasBinary, job).ok);
+    const std::string empty = readFile(job.outputE57Path);
+    ASSERT_EQ(empty.size(), h.offsetToPointData);
+    expectHeader(file, empty, h.offsetToPointData, 227, Counts{});
+}
+
+// LAS 1.3 gets only its waveform field cleared; LAS 1.4 gets its 64-bit counts and loses its
+// extended VLRs after the points. Formats 6 and up have 4-bit return numbers.
+TEST(LasBinaryExport, NewerHeaders) {
+    TempDir dir;
+    const struct {
+        std::uint8_t minor, format;
+        std::uint16_t headerSize, recordLength;
+        std::size_t topReturn;  // a return number the kept records reach
+    } cases[] = {{3, 0, 235, 20, 7}, {4, 6, 375, 30, 15}, {4, 1, 375, 28, 7}};
+    for (const auto& k : cases) {
+        SCOPED_TRACE(static_cast<int>(k.minor) * 100 + k.format);
+        LasTestHeader h;
+        h.versionMinor = k.minor;
+        h.headerSize = k.headerSize;
+        h.offsetToPointData = k.headerSize + 90u;
+        h.formatByte = k.format;
+        h.recordLength = k.recordLength;
+        h.legacyCount = k.format >= 6 ? 0 : 12;
+        h.wideCount = k.minor == 4 ? 12 : 0;
+        std::string file = makeLasFile(h, lastest::numberedRecords(12));
+        fillPattern(file, k.headerSize, h.offsetToPointData, 5);
+        setReturnBytes(file, h, 12, {0x0F, 0x08, 0x12, 0x0E, 0x00, 0x01});
+        if (k.minor == 4) {  // one extended VLR after the points, announced in the header
+            const std::uint64_t evlrStart = file.size();
+            const std::uint32_t evlrCount = 1;
+            file += std::string(60, '\x5A');
+            std::memcpy(file.data() + 235, &evlrStart, 8);
+            std::memcpy(file.data() + 243, &evlrCount, 4);
+            std::memcpy(file.data() + 227, &evlrStart, 8);
+        } else {
+            std::memcpy(file.data() + 227, "waveform", 8);
+        }
+        const std::string input = (dir / "in.las").string();
+        writeFile(input, file);
+
+        // x = i/100, y = 2i/100 in tiles of 0.095: records 0..9 lie in tiles (0, 0..1).
+        const std::string output = (dir / "out.las").string();
+        const auto r = runRoute(exportLasBinary, jobWithTiles(input, output, exporttest::tileBlock(0, 0, 0, 1), 0.095));
+        ASSERT_TRUE(r.ok) << r.error;
+        const std::string out = readFile(output);
+        const LasBack d = readLasBack(input);
+        const auto kept = firstN(10);
+        expectRecords(out, h.offsetToPointData, d, kept);
+        const Counts c = countsOf(d, kept, k.format >= 6 ? 0x0F : 0x07);
+        EXPECT_EQ(c.byReturn[k.topReturn - 1], 2u);
+        expectHeader(file, out, h.offsetToPointData, k.headerSize, c);
+        EXPECT_EQ(readLasBack(output).points.size(), 10u);
+    }
+}
+
+// Counts past 32 bits, an odd header size, invalid bounds: no field is written past its room.
+TEST(LasBinaryExport, HeaderPatchStaysInsideItsBytes) {
+    std::array<std::uint64_t, 15> byReturn{};
+    for (std::size_t i = 0; i < 15; ++i) byReturn[i] = 100 + i;
+    byReturn[2] = 0x100000000ULL;  // too large for the legacy field
+    std::vector<std::uint8_t> bytes(400, 0xCC);
+    const std::uint16_t headerSize = 240;  // 227 and 235 fit, 243 does not
+    std::memcpy(bytes.data() + 94, &headerSize, 2);
+    patchLasOutputHeader(bytes, 0x100000005ULL, byReturn, false, -1.5, 2.5, -3.5, 4.5, -5.5, 6.5);
+    const std::string b(bytes.begin(), bytes.end());
+    ASSERT_EQ(b.size(), 400u);
+    EXPECT_EQ(at<std::uint32_t>(b, 107), 0u);  // the count needs 64 bits
+    EXPECT_EQ(at<std::uint32_t>(b, 111), 100u);
+    EXPECT_EQ(at<std::uint32_t>(b, 119), 0u);
+    for (std::size_t i = 179; i < 227; i += 8) EXPECT_EQ(at<double>(b, i), 0.0);
+    EXPECT_EQ(at<std::uint64_t>(b, 227), 0u);
+    EXPECT_EQ(b.substr(235), std::string(165, '\xCC'));
+
+    std::vector<std::uint8_t> shortHeader(110, 0xCC);  // 107..110 is not whole
+    patchLasOutputHeader(shortHeader, 7, byReturn, true, 1, 2, 3, 4, 5, 6);
+    EXPECT_EQ(shortHeader, std::vector<std::uint8_t>(110, 0xCC));
+}
+
+TEST(LasBinaryExport, FailuresCarryTheirMessages) {
+    TempDir dir;
+    LasTestHeader h;
+    h.offsetToPointData = 227 + 20;
+    h.legacyCount = 4;
+    std::string file = makeLasFile(h, lastest::numberedRecords(4));
+    fillPattern(file, 227, h.offsetToPointData, 9);
+    const std::string input = (dir / "in.las").string();
+    writeFile(input, file);
+    const std::string output = (dir / "out.las").string();
+    fs::create_directories(dir / "folder.las");
+    writeFile(dir / "big.las", [] {
+        LasTestHeader big;  // 1.2 MB of records at (0, 0): more than the output buffers
+        big.legacyCount = 60000;
+        return makeLasFile(big, std::vector<lastest::LasTestRecord>(60000));
+    }());
+
+    const struct {
+        std::string input, output;
+        std::vector<TileIndex> tiles;
+        double tileSize;
+        std::string want;
+    } cases[] = {
+        {input, output, {{0, 0}}, 0.0, "LAS binary export failed: coarse tile size must be > 0."},
+        {(dir / "missing.las").string(), output, {{0, 0}}, 1.0,
+         "Cannot open LAS input for binary export: LasBinaryPointReader: cannot open LAS file."},
+        {input, (dir / "folder.las").string(), {{0, 0}}, 1.0,
+         "Cannot open output LAS file: " + (dir / "folder.las").string()},
+        // A small output fails at the header patch, a larger one at a record.
+        {input, "/dev/full", {{0, 0}}, 1.0, "LAS binary export failed while patching output header."},
+        {(dir / "big.las").string(), "/dev/full", {{0, 0}}, 1.0,
+         "LAS binary export failed while writing point record."},
+        // Found after the header went out: the file holds it unpatched.
+        {input, output, {}, 1.0, "LAS binary export failed: no selected tiles or height ranges."},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.want);
+        EXPECT_EQ(failureOf(exportLasBinary, jobWithTiles(c.input, c.output, c.tiles, c.tileSize)), c.want);
+        if (!c.tiles.empty()) {
+            EXPECT_FALSE(fs::exists(output));
+        }
+    }
+    EXPECT_EQ(readFile(output), file.substr(0, h.offsetToPointData));
+}

@@ -1,0 +1,157 @@
+#include "export/route_contract.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <limits>
+#include <stdexcept>
+
+#include "export/export_test_util.h"
+#include "export/output_file.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using testsupport::TempDir;
+
+std::string failureOf(const std::function<void()>& step) {
+    try {
+        step();
+    } catch (const std::runtime_error& e) {
+        return e.what();
+    }
+    return "(no failure)";
+}
+
+TEST(RouteContract, TileSizeMustBePositive) {
+    ExportJob job;
+    for (double size : {0.0, -1.0, std::numeric_limits<double>::quiet_NaN()}) {
+        job.coarseTileSize = size;
+        EXPECT_EQ(failureOf([&] { checkRouteTileSize(job, kLasToXyzWords); }),
+                  "LAS export failed: coarse tile size must be > 0.");
+    }
+    job.coarseTileSize = 1e-9;
+    EXPECT_EQ(failureOf([&] { checkRouteTileSize(job, kLasToE57Words); }), "(no failure)");
+}
+
+TEST(RouteContract, OutputFolderIsCreatedOrFailsWithTheSystemText) {
+    TempDir dir;
+    ExportJob job;
+    job.inputE57Path = (dir / "in.las").string();
+    job.outputE57Path = (dir / "a" / "b" / "out.xyz").string();
+    EXPECT_EQ(failureOf([&] { prepareRouteOutputFolder(job, kXyzAsciiWords); }), "(no failure)");
+    EXPECT_TRUE(fs::is_directory(dir / "a" / "b"));
+    EXPECT_EQ(failureOf([&] { prepareRouteOutputFolder(job, kXyzAsciiWords); }), "(no failure)");
+
+    testsupport::writeFile(dir / "file", "x");
+    job.outputE57Path = (dir / "file" / "sub" / "out.xyz").string();
+    const std::string text = failureOf([&] { prepareRouteOutputFolder(job, kSyntheticLasWords); });
+    EXPECT_EQ(text.rfind("Cannot create synthetic LAS output folder: ", 0), 0u) << text;
+    EXPECT_GT(text.size(), std::string("Cannot create synthetic LAS output folder: ").size());
+
+    job.outputE57Path = "bare-name.xyz";  // no parent: nothing to create
+    EXPECT_EQ(failureOf([&] { prepareRouteOutputFolder(job, kXyzAsciiWords); }), "(no failure)");
+}
+
+// Opening the output truncates it: an output that names the input, also through a link or
+// another spelling of the path, would destroy the source.
+TEST(RouteContract, OutputThatIsTheInputIsRefused) {
+    TempDir dir;
+    const fs::path input = dir / "scan.las";
+    testsupport::writeFile(input, "precious");
+    fs::create_directory(dir / "sub");
+    fs::create_symlink(input, dir / "link.las");
+    fs::create_hard_link(input, dir / "hard.las");
+    ExportJob job;
+    job.inputE57Path = input.string();
+    for (const fs::path& out : {input, dir / "link.las", dir / "hard.las", dir / "sub" / ".." / "scan.las"}) {
+        job.outputE57Path = out.string();
+        EXPECT_EQ(failureOf([&] { prepareRouteOutputFolder(job, kLasBinaryWords); }),
+                  "LAS binary export failed: the output file is the input file: " + out.string());
+    }
+    EXPECT_EQ(testsupport::readFile(input), "precious");
+}
+
+TEST(RouteContract, SelectionMustHoldSomething) {
+    ExportJob job;
+    EXPECT_EQ(failureOf([&] { compileRouteSelection(job, kLasToE57Words); }),
+              "LAS -> E57 export failed: no selected tiles or height ranges.");
+    job.savedTileSelections.push_back({});  // an empty saved selection counts as none
+    EXPECT_EQ(failureOf([&] { compileRouteSelection(job, kLasToE57Words); }),
+              "LAS -> E57 export failed: no selected tiles or height ranges.");
+    job.selectedCoarseTiles.insert({1, 2});
+    EXPECT_EQ(compileRouteSelection(job, kLasToE57Words).selectedTiles.size(), 1u);
+}
+
+TEST(RouteContract, ProgressCadence) {
+    RouteProgressCadence cadence;
+    EXPECT_FALSE(cadence.due(4999999));
+    EXPECT_TRUE(cadence.due(5000000));
+    EXPECT_FALSE(cadence.due(5000001));
+    EXPECT_FALSE(cadence.due(9999999));
+    EXPECT_TRUE(cadence.due(10000003));  // at least 5,000,000 after the last report
+    EXPECT_FALSE(cadence.due(15000002));
+    EXPECT_TRUE(cadence.due(15000003));
+}
+
+TEST(RouteContract, SuccessResetsAndFillsTheResult) {
+    TempDir dir;
+    ExportJob job;
+    job.outputE57Path = (dir / "out.xyz").string();
+    job.outputAreaM2 = 42.5;
+    testsupport::writeFile(job.outputE57Path, std::string(3 * 1048576 / 2, 'x'));
+    ExportResult result;
+    result.errorMessage = "stale";
+    result.success = false;
+    std::string error = "untouched";
+    EXPECT_TRUE(runExportRoute(job, &result, &error, [] { return RouteCounts{10, 4, true}; }));
+    EXPECT_TRUE(result.success);
+    EXPECT_EQ(result.inputPoints, 10u);
+    EXPECT_EQ(result.writtenPoints, 4u);
+    EXPECT_EQ(result.skippedPoints, 6u);
+    EXPECT_DOUBLE_EQ(result.outputAreaM2, 42.5);
+    EXPECT_DOUBLE_EQ(result.outputSizeMB, 1.5);
+    EXPECT_EQ(result.outputPath, job.outputE57Path);
+    EXPECT_TRUE(result.errorMessage.empty());
+    EXPECT_EQ(error, "untouched");
+
+    EXPECT_TRUE(runExportRoute(job, &result, nullptr, [] { return RouteCounts{3, 5, true}; }));
+    EXPECT_EQ(result.skippedPoints, 0u);  // more written than read
+    EXPECT_TRUE(runExportRoute(job, &result, nullptr, [] { return RouteCounts{3, 2, false}; }));
+    EXPECT_EQ(result.writtenPoints, 0u);
+    EXPECT_EQ(result.skippedPoints, 0u);
+
+    job.outputE57Path = (dir / "missing.xyz").string();
+    EXPECT_TRUE(runExportRoute(job, nullptr, nullptr, [] { return RouteCounts{}; }));
+    EXPECT_TRUE(runExportRoute(job, &result, nullptr, [] { return RouteCounts{}; }));
+    EXPECT_EQ(result.outputSizeMB, 0.0);
+}
+
+TEST(RouteContract, StandardExceptionsFailTheRouteOthersPassOn) {
+    ExportJob job;
+    ExportResult result;
+    result.inputPoints = 7;
+    std::string error;
+    EXPECT_FALSE(runExportRoute(job, &result, &error, []() -> RouteCounts { failExportRoute("broken"); }));
+    EXPECT_FALSE(result.success);
+    EXPECT_EQ(result.errorMessage, "broken");
+    EXPECT_EQ(result.inputPoints, 7u);  // only the flag and the message change
+    EXPECT_EQ(error, "broken");
+    EXPECT_FALSE(runExportRoute(job, nullptr, nullptr, []() -> RouteCounts { throw std::bad_alloc(); }));
+    EXPECT_THROW(runExportRoute(job, &result, &error, []() -> RouteCounts { throw 42; }), int);
+}
+
+TEST(RouteContract, OutputFailuresNameTheFileAndTheReason) {
+    if (!fs::exists("/dev/full")) GTEST_SKIP() << "/dev/full not available";
+    OutputFile out;
+    openRouteOutput(out, "/dev/full", "Cannot open output XYZ file: ");
+    out.write("x", 1);
+    EXPECT_EQ(failureOf([&] { checkRouteOutput(out, kXyzAsciiWords); }), "(no failure)");
+    EXPECT_EQ(failureOf([&] { closeRouteOutput(out, kXyzAsciiWords); }),
+              "XYZ ASCII export failed while writing output file: /dev/full (No space left on device)");
+    OutputFile missing;
+    EXPECT_EQ(failureOf([&] { openRouteOutput(missing, "/no/such/dir/x.xyz", "Cannot open output XYZ file: "); }),
+              "Cannot open output XYZ file: /no/such/dir/x.xyz");
+}
+
+}  // namespace
