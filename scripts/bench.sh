@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the default preset, makes the benchmark inputs (scripts/make-bench-data.sh), warms the
-# page cache and runs every bench_* program with BRINDLEWICK_BENCH_XYZ3, _XYZ6, _XYZ7 and _LAS
-# pointing at them. Arguments are passed to each benchmark (e.g. --benchmark_filter=Xyz).
+# page cache and runs every bench_* program with BRINDLEWICK_BENCH_XYZ3, _XYZ6, _XYZ7, _LAS and
+# _E57 pointing at them. Arguments are passed to each benchmark (e.g. --benchmark_filter=Xyz).
 # BRINDLEWICK_BENCH_DATA sets the data folder (default build/bench-data);
 # BRINDLEWICK_BUILD_DIR=<dir> uses an already built tree instead of building the default preset.
 set -euo pipefail
@@ -24,9 +24,11 @@ export BRINDLEWICK_BENCH_XYZ3="$data/bench_xyz3.xyz"
 export BRINDLEWICK_BENCH_XYZ6="$data/bench_xyz6.xyz"
 export BRINDLEWICK_BENCH_XYZ7="$data/bench_xyz7.xyz"
 export BRINDLEWICK_BENCH_LAS="$data/bench_las12-2.las"
+export BRINDLEWICK_BENCH_E57="$data/bench_e57.e57"
 
 echo "[bench] warming the page cache"
-cat "$BRINDLEWICK_BENCH_XYZ3" "$BRINDLEWICK_BENCH_XYZ6" "$BRINDLEWICK_BENCH_XYZ7" "$BRINDLEWICK_BENCH_LAS" >/dev/null
+cat "$BRINDLEWICK_BENCH_XYZ3" "$BRINDLEWICK_BENCH_XYZ6" "$BRINDLEWICK_BENCH_XYZ7" "$BRINDLEWICK_BENCH_LAS" \
+  "$BRINDLEWICK_BENCH_E57" >/dev/null
 
 found=0
 for bench in "$build_dir"/bench/bench_*; do

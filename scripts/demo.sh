@@ -18,7 +18,8 @@ fi
 
 gen="$build_dir/tools/make_demo_cloud"
 demo="$build_dir/tools/point_io_demo"
-for tool in "$gen" "$demo"; do
+cut="$build_dir/tools/export_demo"
+for tool in "$gen" "$demo" "$cut"; do
   [ -x "$tool" ] || { echo "ERROR: [demo] $tool was not built" >&2; exit 1; }
 done
 
@@ -50,6 +51,7 @@ make_cloud site_mixed.xyz xyzmixed 500000
 make_cloud site_las12_format0.las las12-0 1000000
 make_cloud site_las12_format2.las las12-2 1000000
 make_cloud site_las14_format6.las las14-6 1000000
+make_cloud site_scan.e57 e57rgb 1000000
 
 echo
 echo "[demo] === $data/site.xyz: 2,000,000 points, x y z r g b intensity, 5 m tiles ==="
@@ -57,6 +59,16 @@ echo "[demo] === $data/site.xyz: 2,000,000 points, x y z r g b intensity, 5 m ti
 echo
 echo "[demo] === $data/site_mixed.xyz: all four line variants, a header line and bad lines, 10 m tiles ==="
 "$demo" "$data/site_mixed.xyz" 10.0 500
+
+# The export routes, each cutting the same selection (west half from above, east half's ground
+# from the side) out of one input and reading its output back.
+out="$data/cut"
+mkdir -p "$out"
+for input in site_las12_format2.las site_las14_format6.las site.xyz site_scan.e57; do
+  echo
+  echo "[demo] === export routes on $data/$input -> $out/ ==="
+  "$cut" "$data/$input" "$out"
+done
 
 end=$(date +%s.%N)
 echo

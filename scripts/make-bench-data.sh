@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Writes the benchmark inputs, each at least 1 GiB: bench_xyz3.xyz, bench_xyz6.xyz,
-# bench_xyz7.xyz and bench_las12-2.las, into the folder given (default build/bench-data).
+# bench_xyz7.xyz, bench_las12-2.las and bench_e57.e57 (double xyz, 8-bit colour), into the folder
+# given (default build/bench-data).
 # Files already there at full size are kept. Needs make_demo_cloud from the build
 # (build/default, or BRINDLEWICK_BUILD_DIR).
 set -euo pipefail
@@ -17,15 +18,16 @@ mkdir -p "$out"
 
 size_of() { stat -c %s "$1"; }
 
-# XYZ lines vary in length with their colour and intensity values, so the point count comes from
-# the mean line length of a sample drawn with the same seed, plus 2 % to spare; the result is
-# checked afterwards. LAS records have a fixed length.
+# XYZ lines vary in length with their colour and intensity values (and E57 packets with how well
+# the values pack), so the point count comes from the mean bytes per point of a sample drawn with
+# the same seed, plus 2 % to spare; the result is checked afterwards. LAS records have a fixed
+# length.
 points_for() {
   local format=$1
   case $format in
     las12-2) echo $(((min_bytes - 227 + 25) / 26)) ;;
     *)
-      local sample="$out/.sample.$format.xyz" n=200000
+      local sample="$out/.sample.$format" n=200000
       "$gen" --points "$n" --format "$format" --out "$sample" --seed "$seed" >/dev/null
       local bytes
       bytes=$(size_of "$sample")
@@ -55,3 +57,4 @@ make_file bench_xyz3.xyz xyz3
 make_file bench_xyz6.xyz xyz6
 make_file bench_xyz7.xyz xyz7
 make_file bench_las12-2.las las12-2
+make_file bench_e57.e57 e57rgb

@@ -1,15 +1,15 @@
 #pragma once
 
 // A synthetic survey site (about 60 m x 60 m: sloping, gently undulating ground, box buildings,
-// trees and a little noise) written as XYZ ASCII or LAS. The same seed gives the same points, in
-// the same order, in every format and on every machine: the generator has its own PRNG and uses
-// only correctly rounded arithmetic (no libm transcendentals), and every coordinate is an integer
-// number of millimetres from the site origin before it is written.
+// trees and a little noise) written as XYZ ASCII, LAS or E57. The same seed gives the same
+// points, in the same order, in every format and on every machine: the generator has its own PRNG
+// and uses only correctly rounded arithmetic (no libm transcendentals), and every coordinate is an
+// integer number of millimetres from the site origin before it is written.
 //
 // Points are drawn in fixed blocks, each from its own seed derived from the run's seed and the
 // block number, so blocks can be generated on several threads and the file is still the same
 // whatever the thread count. Blocks are written in order as they are done; memory stays a few
-// blocks for any point count.
+// blocks for any point count (E57: two scans of about a million points, see writeDemoE57).
 
 #include <algorithm>
 #include <array>
@@ -24,22 +24,25 @@
 #include <future>
 #include <limits>
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <system_error>
 #include <thread>
 #include <vector>
 
+#include <E57SimpleWriter.h>
+
 namespace democloud {
 
-enum class DemoFormat { Xyz3, Xyz4, Xyz6, Xyz7, XyzMixed, Las12Format0, Las12Format2, Las14Format6 };
+enum class DemoFormat { Xyz3, Xyz4, Xyz6, Xyz7, XyzMixed, Las12Format0, Las12Format2, Las14Format6, E57Rgb };
 
 struct DemoFormatName {
     std::string_view name;
     DemoFormat format;
 };
 
-inline constexpr std::array<DemoFormatName, 8> kDemoFormatNames{{
+inline constexpr std::array<DemoFormatName, 9> kDemoFormatNames{{
     {"xyz3", DemoFormat::Xyz3},
     {"xyz4", DemoFormat::Xyz4},
     {"xyz6", DemoFormat::Xyz6},
@@ -48,6 +51,7 @@ inline constexpr std::array<DemoFormatName, 8> kDemoFormatNames{{
     {"las12-0", DemoFormat::Las12Format0},
     {"las12-2", DemoFormat::Las12Format2},
     {"las14-6", DemoFormat::Las14Format6},
+    {"e57rgb", DemoFormat::E57Rgb},
 }};
 
 inline bool parseDemoFormat(std::string_view text, DemoFormat& out) {
@@ -64,6 +68,8 @@ inline bool isLasFormat(DemoFormat format) {
     return format == DemoFormat::Las12Format0 || format == DemoFormat::Las12Format2 ||
            format == DemoFormat::Las14Format6;
 }
+
+inline bool isE57Format(DemoFormat format) { return format == DemoFormat::E57Rgb; }
 
 // Site origin in a projected-looking frame; local coordinates are metres east, north and up of it.
 inline constexpr double kOriginX = 500000.0;
@@ -673,6 +679,125 @@ inline DemoCloudStats writeDemoBlocks(DemoOutputFile& out, DemoFormat format, st
     return stats;
 }
 
+// E57: double x, y, z and 8-bit colour. The writer takes a scan's arrays whole, so the cloud goes
+// out as a run of scans of kE57ScanBlocks blocks each (the last one shorter); one scan is filled
+// on the generator threads while the one before it is written.
+inline constexpr std::uint64_t kE57ScanBlocks = 32;  // 1,048,576 points
+
+// The same decimal as the XYZ text: a correctly rounded division of the exact millimetre count.
+inline double millimetresToMetres(std::int64_t mm) { return static_cast<double>(mm) / 1000.0; }
+
+struct DemoE57Scan {
+    std::vector<double> x, y, z;
+    std::vector<std::uint16_t> red, green, blue;
+    std::uint64_t points = 0;
+    DemoCloudStats stats;
+
+    void resize(std::size_t n) {
+        x.resize(n), y.resize(n), z.resize(n);
+        red.resize(n), green.resize(n), blue.resize(n);
+    }
+};
+
+// Blocks [firstBlock, firstBlock + blocks) of the cloud into scan, spread over the threads.
+inline void fillE57Scan(DemoE57Scan& scan, std::uint64_t seed, std::uint64_t firstBlock, std::uint64_t blocks,
+                        std::uint64_t count, unsigned threads) {
+    const std::uint64_t firstPoint = firstBlock * kBlockPoints;
+    scan.points = std::min<std::uint64_t>(blocks * kBlockPoints, count - firstPoint);
+    std::vector<DemoCloudStats> parts(threads);
+    const auto work = [&](unsigned k) {
+        for (std::uint64_t b = k; b < blocks; b += threads) {
+            const std::uint64_t at = b * kBlockPoints;
+            if (at >= scan.points) break;
+            const std::uint64_t n = std::min<std::uint64_t>(kBlockPoints, scan.points - at);
+            DemoSiteGenerator site(blockSeed(seed, firstBlock + b));
+            DemoCloudStats& stats = parts[k];
+            for (std::uint64_t j = at; j < at + n; ++j) {
+                const DemoPoint pt = site.next();
+                widenBounds(stats, pt);
+                ++stats.points;
+                scan.x[j] = millimetresToMetres(kOriginXMm + pt.x);
+                scan.y[j] = millimetresToMetres(kOriginYMm + pt.y);
+                scan.z[j] = millimetresToMetres(kOriginZMm + pt.z);
+                scan.red[j] = pt.red;
+                scan.green[j] = pt.green;
+                scan.blue[j] = pt.blue;
+            }
+        }
+    };
+    std::vector<std::future<void>> jobs;
+    for (unsigned k = 1; k < threads; ++k) jobs.push_back(std::async(std::launch::async, work, k));
+    work(0);
+    for (auto& job : jobs) job.get();
+    scan.stats = DemoCloudStats{};
+    for (const auto& part : parts) mergeStats(scan.stats, part);
+}
+
+inline void writeE57Scan(e57::Writer& writer, DemoE57Scan& scan, std::uint64_t seed, std::uint64_t index) {
+    e57::Data3D h;
+    h.guid = "{demo-site-" + std::to_string(seed) + "-scan-" + std::to_string(index) + "}";
+    h.name = "demo site part " + std::to_string(index + 1);
+    h.pointCount = static_cast<std::size_t>(scan.points);
+    auto& f = h.pointFields;
+    f.cartesianXField = f.cartesianYField = f.cartesianZField = true;
+    f.pointRangeNodeType = e57::NumericalNodeType::Double;
+    f.colorRedField = f.colorGreenField = f.colorBlueField = true;
+    h.colorLimits.colorRedMaximum = h.colorLimits.colorGreenMaximum = h.colorLimits.colorBlueMaximum = 255;
+    const DemoCloudStats& s = scan.stats;
+    h.cartesianBounds.xMinimum = millimetresToMetres(kOriginXMm + s.minX);
+    h.cartesianBounds.xMaximum = millimetresToMetres(kOriginXMm + s.maxX);
+    h.cartesianBounds.yMinimum = millimetresToMetres(kOriginYMm + s.minY);
+    h.cartesianBounds.yMaximum = millimetresToMetres(kOriginYMm + s.maxY);
+    h.cartesianBounds.zMinimum = millimetresToMetres(kOriginZMm + s.minZ);
+    h.cartesianBounds.zMaximum = millimetresToMetres(kOriginZMm + s.maxZ);
+    e57::Data3DPointsDouble b;
+    b.cartesianX = scan.x.data();
+    b.cartesianY = scan.y.data();
+    b.cartesianZ = scan.z.data();
+    b.colorRed = scan.red.data();
+    b.colorGreen = scan.green.data();
+    b.colorBlue = scan.blue.data();
+    writer.WriteData3DData(h, b);
+}
+
+// Writes the whole cloud to path as scans of scanBlocks blocks; throws on failure (the writer's
+// exceptions included). Two scans are held at a time, whatever the point count.
+inline DemoCloudStats writeDemoE57(const std::string& path, std::uint64_t count, std::uint64_t seed, unsigned threads,
+                                   std::uint64_t scanBlocks = kE57ScanBlocks) {
+    if (scanBlocks == 0) scanBlocks = 1;
+    e57::WriterOptions options;
+    options.guid = "{demo-site-" + std::to_string(seed) + "}";
+    e57::Writer writer(path, options);
+    const std::uint64_t blocks = (count + kBlockPoints - 1) / kBlockPoints;
+    const std::uint64_t scans = (blocks + scanBlocks - 1) / scanBlocks;
+    DemoE57Scan sets[2];
+    const std::size_t capacity = static_cast<std::size_t>(std::min(count, scanBlocks * kBlockPoints));
+    sets[0].resize(capacity);
+    if (scans > 1) sets[1].resize(capacity);
+    DemoCloudStats stats;
+    fillE57Scan(sets[0], seed, 0, scanBlocks, count, threads);
+    for (std::uint64_t s = 0; s < scans; ++s) {
+        DemoE57Scan& ready = sets[s % 2];
+        std::future<void> next;
+        if (s + 1 < scans) {
+            DemoE57Scan& other = sets[(s + 1) % 2];
+            next = std::async(std::launch::async,
+                              [&, s] { fillE57Scan(other, seed, (s + 1) * scanBlocks, scanBlocks, count, threads); });
+        }
+        try {
+            writeE57Scan(writer, ready, seed, s);
+        } catch (...) {
+            if (next.valid()) next.wait();  // the filler still uses the other set
+            throw;
+        }
+        mergeStats(stats, ready.stats);
+        if (next.valid()) next.get();
+    }
+    if (!writer.Close()) throw std::runtime_error("the E57 writer did not close " + path);
+    stats.bytes = std::filesystem::file_size(path);
+    return stats;
+}
+
 // Writes `count` points of the site to `path` (through a ".partial" file that replaces `path` only
 // when complete), generating on `threads` threads (0: a default). Returns false with a message on
 // failure; a failed run leaves no file behind.
@@ -691,7 +816,15 @@ inline bool writeDemoCloud(const std::string& path, DemoFormat format, std::uint
 
     const std::string partial = path + ".partial";
     DemoCloudStats stats;
-    {
+    if (isE57Format(format)) {
+        try {
+            stats = writeDemoE57(partial, count, seed, threads);
+        } catch (const std::exception& e) {  // cannot create or write it, or no memory or thread
+            std::error_code ignored;
+            std::filesystem::remove(partial, ignored);
+            return fail("cannot write " + partial + ": " + e.what());
+        }
+    } else {
         DemoOutputFile out;
         if (!out.open(partial)) return fail("cannot create " + partial);
         try {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 
 namespace {
 
@@ -105,14 +106,61 @@ UnionSelectionTest::UnionSelectionTest(const std::vector<TileSet>& topSelections
     keepTiles_.insert(selectedTiles.begin(), selectedTiles.end());
     for (const HeightRangeFilter& r : heightRanges)
         for (const TileIndex& t : r.tiles) rangeTiles_[t].push_back(ZRange{r.zMin, r.zMax});
+    buildGrid();
+}
+
+void UnionSelectionTest::buildGrid() {
+    if (keepTiles_.empty() && rangeTiles_.empty()) return;
+    std::int64_t x0 = INT64_MAX, x1 = INT64_MIN, y0 = INT64_MAX, y1 = INT64_MIN;
+    const auto widen = [&](const TileIndex& t) {
+        x0 = std::min(x0, t.ix);
+        x1 = std::max(x1, t.ix);
+        y0 = std::min(y0, t.iy);
+        y1 = std::max(y1, t.iy);
+    };
+    for (const TileIndex& t : keepTiles_) widen(t);
+    for (const auto& entry : rangeTiles_) widen(entry.first);
+    // Unsigned differences cannot overflow; a box spanning the whole i64 range wraps to 0.
+    const std::uint64_t width = static_cast<std::uint64_t>(x1) - static_cast<std::uint64_t>(x0) + 1;
+    const std::uint64_t height = static_cast<std::uint64_t>(y1) - static_cast<std::uint64_t>(y0) + 1;
+    if (width == 0 || height == 0 || width > kMaxGridCells || height > kMaxGridCells / width) return;
+    gridX0_ = x0;
+    gridY0_ = y0;
+    gridWidth_ = width;
+    gridHeight_ = height;
+    grid_.assign(static_cast<std::size_t>(width * height), 0);
+    const auto cell = [&](const TileIndex& t) -> std::uint8_t& {
+        return grid_[static_cast<std::size_t>((static_cast<std::uint64_t>(t.ix) - static_cast<std::uint64_t>(x0)) +
+                                              (static_cast<std::uint64_t>(t.iy) - static_cast<std::uint64_t>(y0)) *
+                                                  width)];
+    };
+    for (const TileIndex& t : keepTiles_) cell(t) |= kCellKeep;
+    for (const auto& entry : rangeTiles_) cell(entry.first) |= kCellRanges;
 }
 
 void UnionSelectionTest::learnTile(const TileIndex& tile) {
     haveTile_ = true;
     tile_ = tile;
-    keepAll_ = keepTiles_.find(tile) != keepTiles_.end();
-    const auto it = rangeTiles_.find(tile);
-    ranges_ = it == rangeTiles_.end() ? nullptr : &it->second;
+    keepAll_ = false;
+    ranges_ = nullptr;
+    std::uint8_t flags = kCellKeep | kCellRanges;  // without a grid: look both up
+    if (!grid_.empty()) {
+        const std::uint64_t dx = static_cast<std::uint64_t>(tile.ix) - static_cast<std::uint64_t>(gridX0_);
+        const std::uint64_t dy = static_cast<std::uint64_t>(tile.iy) - static_cast<std::uint64_t>(gridY0_);
+        if (dx >= gridWidth_ || dy >= gridHeight_) return;  // outside the box, both sides
+        flags = grid_[static_cast<std::size_t>(dx + dy * gridWidth_)];
+        if (flags & kCellKeep) {
+            keepAll_ = true;
+            return;
+        }
+    } else if (keepTiles_.find(tile) != keepTiles_.end()) {
+        keepAll_ = true;
+        return;
+    }
+    if (flags & kCellRanges) {
+        const auto it = rangeTiles_.find(tile);
+        if (it != rangeTiles_.end()) ranges_ = &it->second;
+    }
 }
 
 bool pointPassesSelection(double x, double y, double z, const TileSet& selectedTiles,

@@ -46,12 +46,15 @@ bool isPointSelectedForXyzExport(const CloudPoint& point, const TileIndex& tile,
 
 // The union rule prepared for streaming: the top-view sets and the tile set merged into one
 // set of tiles kept at any z, the vertical selections into one map from tile to its z ranges,
-// and a memo of the last tile, since points arrive in runs from one tile. So a point costs at
-// most two hash lookups, and none within a run; the answers are isPointSelected's. The tile
-// comes from x and y with the tile size given; a point whose tile cannot be computed
-// (non-finite or far-out coordinates) is refused.
+// and both marked in a byte grid over the selection's bounding box of tiles (when that box has
+// at most kMaxGridCells tiles), so a point outside the box costs no lookup and one inside it a
+// byte read; a memo of the last tile saves even that within runs from one tile. The answers are
+// isPointSelected's. The tile comes from x and y with the tile size given; a point whose tile
+// cannot be computed (non-finite or far-out coordinates) is refused.
 class UnionSelectionTest {
 public:
+    static constexpr std::uint64_t kMaxGridCells = std::uint64_t{1} << 24;  // 16 MiB at most
+
     UnionSelectionTest(const std::vector<TileSet>& topSelections,
                        const std::vector<HeightRangeFilter>& heightRanges,
                        const TileSet& selectedTiles, double tileSize);
@@ -70,16 +73,28 @@ public:
         return false;
     }
 
+    bool usesGrid() const { return !grid_.empty(); }
+
 private:
     struct ZRange {
         double lower;
         double upper;
     };
+    static constexpr std::uint8_t kCellKeep = 1;
+    static constexpr std::uint8_t kCellRanges = 2;
+
+    void buildGrid();
     void learnTile(const TileIndex& tile);
 
     TileSet keepTiles_;
     std::unordered_map<TileIndex, std::vector<ZRange>, TileIndexHash> rangeTiles_;
     double tileSize_;
+    // Cell (ix - gridX0_) + (iy - gridY0_) * gridWidth_ of the box; empty without a grid.
+    std::vector<std::uint8_t> grid_;
+    std::int64_t gridX0_ = 0;
+    std::int64_t gridY0_ = 0;
+    std::uint64_t gridWidth_ = 0;
+    std::uint64_t gridHeight_ = 0;
     bool haveTile_ = false;
     TileIndex tile_;
     bool keepAll_ = false;

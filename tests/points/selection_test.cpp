@@ -238,8 +238,15 @@ TEST(Selection, UnionSelectionTestAgreesWithTheRuleOnRandomJobs) {
                 tiles.push_back({tileCoord(gen), tileCoord(gen)});
             job.selectedHeightRanges.push_back(range(tiles, zDist(gen), zDist(gen)));
         }
+        // Every fifth job also keeps a tile far away, so its box is too big for the grid and
+        // the hash lookups decide.
+        const bool farTile = jobNo % 5 == 0;
+        if (farTile) job.savedTileSelections.push_back({{{std::int64_t{1} << 40, -5}, {-3, -3}}});
         const ExportSelectionFilter filter = buildExportSelectionFilter(job);
         UnionSelectionTest test(filter, 1.0);
+        if (farTile) {
+            EXPECT_FALSE(test.usesGrid());
+        }
         double x = 0.0, y = 0.0;
         for (int p = 0; p < 400; ++p) {
             if (p % 4 == 0) {  // stay in the tile three points out of four
@@ -260,6 +267,25 @@ TEST(Selection, UnionSelectionTestAgreesWithTheRuleOnRandomJobs) {
     }
     EXPECT_GT(kept, total / 50);  // both outcomes occur
     EXPECT_LT(kept, total - total / 50);
+}
+
+// Boxes at the ends of the i64 tile range must neither overflow nor wrap into a small grid.
+TEST(Selection, UnionSelectionTestAtTheEndsOfTheTileRange) {
+    constexpr std::int64_t lo = INT64_MIN;
+    constexpr std::int64_t hi = INT64_MAX;
+    ExportSelectionFilter filter;
+    filter.selectedTiles = {{lo, lo}, {hi, hi}};
+    UnionSelectionTest wide(filter, 1.0);
+    EXPECT_FALSE(wide.usesGrid());
+    EXPECT_TRUE(wide.accepts(-9223372036854775808.0, -9223372036854775808.0, 0.0));
+    EXPECT_FALSE(wide.accepts(0.5, 0.5, 0.0));
+
+    filter.selectedTiles = {{lo, 7}, {lo + 1, 7}};
+    UnionSelectionTest low(filter, 1.0);
+    EXPECT_TRUE(low.usesGrid());
+    EXPECT_TRUE(low.accepts(-9223372036854775808.0, 7.5, 0.0));
+    EXPECT_FALSE(low.accepts(-9223372036854775808.0, 8.5, 0.0));
+    EXPECT_FALSE(low.accepts(1e18, 7.5, 0.0));  // far right of the box: the unsigned offset is large
 }
 
 TEST(Selection, TileHeightRangesCollectsEveryListedTile) {

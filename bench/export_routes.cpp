@@ -1,0 +1,307 @@
+// The five LAS/XYZ export routes over whole benchmark files (the demo site, tile size 1 m), each
+// against its own input:
+//   BRINDLEWICK_BENCH_LAS   LAS 1.2 format 2 (raw copy, LAS -> XYZ, LAS -> E57, plain copy)
+//   BRINDLEWICK_BENCH_XYZ3  XYZ, three columns (synthetic LAS)
+//   BRINDLEWICK_BENCH_XYZ6  XYZ with colour (synthetic LAS, XYZ ASCII)
+//   BRINDLEWICK_BENCH_E57   E57 with colour (synthetic LAS, XYZ ASCII)
+// A benchmark whose variable is unset is skipped. Outputs go to out/ beside the input, on the
+// same file system, and are removed after every iteration. "50pct" selects the western half of
+// the site's tiles, "100pct" all of them. GB/s is input bytes (1e9) per second; Mpts/s input
+// points, Mwritten/s written points (lines for XYZ output). peakRSS_MiB is the whole process's
+// peak: run one benchmark per process (scripts/bench-export-memory.sh) to read it per route.
+// BM_PlainCopy copies the LAS input with a 1 MiB read/write loop (0) or copy_file_range (1): the
+// floor the raw LAS copy is measured against.
+
+#include <benchmark/benchmark.h>
+
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <iostream>
+#include <memory>
+#include <streambuf>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "../tools/demo_cloud.h"
+#include "export/export_result.h"
+#include "export/las_binary_export.h"
+#include "export/las_to_e57_export.h"
+#include "export/synthetic_las_export.h"
+#include "export/xyz_ascii_export.h"
+#include "points/export_job.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+using Route = bool (*)(const ExportJob&, const std::string&, ExportResult*, std::string*);
+
+const char* envPath(const char* name) {
+    const char* v = std::getenv(name);
+    return (v && *v) ? v : nullptr;
+}
+
+double peakRssMiB() {
+    rusage ru{};
+    ::getrusage(RUSAGE_SELF, &ru);
+    return static_cast<double>(ru.ru_maxrss) / 1024.0;
+}
+
+// Reads the file once so every benchmark starts from the page cache; false when unreadable.
+bool warmPageCache(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    std::vector<char> buffer(std::size_t{1} << 20);
+    ssize_t n = 0;
+    while ((n = ::read(fd, buffer.data(), buffer.size())) > 0) {
+    }
+    ::close(fd);
+    return n == 0;
+}
+
+fs::path outputFolderFor(const std::string& input) {
+    fs::path dir = fs::absolute(input).parent_path() / "out";
+    fs::create_directories(dir);
+    return dir;
+}
+
+// Swallows the routes' console lines and notes when the first line holding `marker` arrives
+// (the synthetic LAS route prints its bounds line between its two passes).
+class MarkingSink : public std::streambuf {
+public:
+    explicit MarkingSink(std::string_view marker) : marker_(marker) {}
+    bool seen() const { return seen_; }
+    Clock::time_point when() const { return when_; }
+
+protected:
+    int overflow(int c) override { return traits_type::not_eof(c); }
+    std::streamsize xsputn(const char* s, std::streamsize n) override {
+        if (!seen_ && !marker_.empty() && std::string_view(s, static_cast<std::size_t>(n)).find(marker_) != std::string_view::npos) {
+            seen_ = true;
+            when_ = Clock::now();
+        }
+        return n;
+    }
+
+private:
+    std::string_view marker_;
+    bool seen_ = false;
+    Clock::time_point when_{};
+};
+
+class ConsoleRedirect {
+public:
+    explicit ConsoleRedirect(std::streambuf* sink) : saved_(std::cout.rdbuf(sink)) {}
+    ~ConsoleRedirect() { std::cout.rdbuf(saved_); }
+    ConsoleRedirect(const ConsoleRedirect&) = delete;
+    ConsoleRedirect& operator=(const ConsoleRedirect&) = delete;
+
+private:
+    std::streambuf* saved_;
+};
+
+// Tiles of the demo site (absolute coordinates), with a margin of one tile for the few points
+// that stray past its edges; percent 50 keeps the tiles west of the middle.
+ExportJob siteJob(const std::string& input, const std::string& output, int percent) {
+    ExportJob job;
+    job.inputE57Path = input;
+    job.outputE57Path = output;
+    job.coarseTileSize = 1.0;
+    job.exportMode = 0;
+    job.exportRGB = true;
+    job.exportContent = 1;
+    const auto x0 = static_cast<std::int64_t>(std::floor(democloud::kOriginX));
+    const auto y0 = static_cast<std::int64_t>(std::floor(democloud::kOriginY));
+    const auto size = static_cast<std::int64_t>(democloud::kSiteSize);
+    const std::int64_t xEnd = percent >= 100 ? x0 + size : x0 + size / 2 - 1;
+    for (std::int64_t ix = x0 - 1; ix <= xEnd; ++ix)
+        for (std::int64_t iy = y0 - 1; iy <= y0 + size; ++iy) job.selectedCoarseTiles.insert({ix, iy});
+    job.outputAreaM2 = static_cast<double>((xEnd - x0 + 2) * (size + 2));
+    return job;
+}
+
+void removeQuietly(const fs::path& path) {
+    std::error_code ignored;
+    fs::remove(path, ignored);
+}
+
+void BM_Route(benchmark::State& state, Route route, const char* envName, int percent, const char* outExtension,
+              const char* passMarker) {
+    const char* input = envPath(envName);
+    if (!input) {
+        state.SkipWithError((std::string(envName) + " is not set").c_str());
+        return;
+    }
+    if (!warmPageCache(input)) {
+        state.SkipWithError((std::string("cannot read ") + input).c_str());
+        return;
+    }
+    const fs::path dir = outputFolderFor(input);
+    const fs::path output = dir / (std::string("bench_export_out") + outExtension);
+    const fs::path status = dir / "bench_export.status.ini";
+    removeQuietly(output);
+    const ExportJob job = siteJob(input, output.string(), percent);
+    const auto inputBytes = static_cast<std::int64_t>(fs::file_size(input));
+
+    std::uint64_t read = 0;
+    std::uint64_t written = 0;
+    double outputMiB = 0.0;
+    double pass1Seconds = 0.0;
+    double pass2Seconds = 0.0;
+    for (auto _ : state) {
+        ExportResult result;
+        std::string error;
+        MarkingSink sink(passMarker ? passMarker : "");
+        const Clock::time_point start = Clock::now();
+        bool ok = false;
+        {
+            ConsoleRedirect quiet(&sink);
+            ok = route(job, status.string(), &result, &error);
+        }
+        const Clock::time_point end = Clock::now();
+        state.PauseTiming();
+        removeQuietly(output);
+        if (!ok || !result.success || result.writtenPoints == 0) {
+            state.SkipWithError(ok ? "the route wrote no point" : ("route failed: " + error).c_str());
+            state.ResumeTiming();
+            break;
+        }
+        read += result.inputPoints;
+        written += result.writtenPoints;
+        outputMiB = result.outputSizeMB;
+        if (sink.seen()) {
+            pass1Seconds += std::chrono::duration<double>(sink.when() - start).count();
+            pass2Seconds += std::chrono::duration<double>(end - sink.when()).count();
+        }
+        state.ResumeTiming();
+    }
+    removeQuietly(status);
+    state.SetBytesProcessed(inputBytes * static_cast<std::int64_t>(state.iterations()));
+    const double n = static_cast<double>(state.iterations());
+    state.counters["GB/s"] = benchmark::Counter(static_cast<double>(inputBytes) * n / 1e9, benchmark::Counter::kIsRate);
+    state.counters["Mpts/s"] = benchmark::Counter(static_cast<double>(read) / 1e6, benchmark::Counter::kIsRate);
+    state.counters["Mwritten/s"] = benchmark::Counter(static_cast<double>(written) / 1e6, benchmark::Counter::kIsRate);
+    state.counters["in_Mpts"] = n > 0 ? static_cast<double>(read) / 1e6 / n : 0.0;
+    state.counters["out_MiB"] = outputMiB;
+    if (passMarker && pass1Seconds > 0.0) {
+        // Each pass reads the whole input.
+        state.counters["pass1_s"] = pass1Seconds / n;
+        state.counters["pass2_s"] = pass2Seconds / n;
+        state.counters["pass1_Mpts/s"] = static_cast<double>(read) / 1e6 / pass1Seconds;
+        state.counters["pass2_Mpts/s"] = static_cast<double>(read) / 1e6 / pass2Seconds;
+    }
+    state.counters["peakRSS_MiB"] = peakRssMiB();
+}
+
+// False with errno set when the copy failed.
+bool copyWithReadWrite(int in, int out) {
+    std::vector<char> buffer(std::size_t{1} << 20);
+    for (;;) {
+        const ssize_t n = ::read(in, buffer.data(), buffer.size());
+        if (n == 0) return true;
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        for (ssize_t done = 0; done < n;) {
+            const ssize_t w = ::write(out, buffer.data() + done, static_cast<std::size_t>(n - done));
+            if (w < 0) {
+                if (errno == EINTR) continue;
+                return false;
+            }
+            done += w;
+        }
+    }
+}
+
+bool copyWithCopyFileRange(int in, int out) {
+    for (;;) {
+        const ssize_t n = ::copy_file_range(in, nullptr, out, nullptr, std::size_t{1} << 30, 0);
+        if (n == 0) return true;
+        if (n < 0 && errno != EINTR) return false;
+    }
+}
+
+// Arg: 0 read/write loop of 1 MiB, 1 copy_file_range.
+void BM_PlainCopy(benchmark::State& state) {
+    const char* input = envPath("BRINDLEWICK_BENCH_LAS");
+    if (!input) {
+        state.SkipWithError("BRINDLEWICK_BENCH_LAS is not set");
+        return;
+    }
+    if (!warmPageCache(input)) {
+        state.SkipWithError((std::string("cannot read ") + input).c_str());
+        return;
+    }
+    const fs::path output = outputFolderFor(input) / "bench_plain_copy.las";
+    removeQuietly(output);
+    const auto inputBytes = static_cast<std::int64_t>(fs::file_size(input));
+    const bool kernelCopy = state.range(0) != 0;
+    for (auto _ : state) {
+        const int in = ::open(input, O_RDONLY | O_CLOEXEC);
+        const int out = ::open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+        const bool ok = in >= 0 && out >= 0 && (kernelCopy ? copyWithCopyFileRange(in, out) : copyWithReadWrite(in, out));
+        const std::string reason = std::strerror(errno);
+        if (in >= 0) ::close(in);
+        const bool closed = out >= 0 && ::close(out) == 0;
+        state.PauseTiming();
+        removeQuietly(output);
+        if (!ok || !closed) {
+            state.SkipWithError(("copy failed: " + reason).c_str());
+            state.ResumeTiming();
+            break;
+        }
+        state.ResumeTiming();
+    }
+    state.SetLabel(kernelCopy ? "copy_file_range" : "read/write 1 MiB");
+    state.SetBytesProcessed(inputBytes * static_cast<std::int64_t>(state.iterations()));
+    state.counters["GB/s"] = benchmark::Counter(static_cast<double>(inputBytes) * static_cast<double>(state.iterations()) / 1e9,
+                                                benchmark::Counter::kIsRate);
+    state.counters["peakRSS_MiB"] = peakRssMiB();
+}
+
+constexpr const char* kLas = "BRINDLEWICK_BENCH_LAS";
+constexpr const char* kXyz3 = "BRINDLEWICK_BENCH_XYZ3";
+constexpr const char* kXyz6 = "BRINDLEWICK_BENCH_XYZ6";
+constexpr const char* kE57 = "BRINDLEWICK_BENCH_E57";
+constexpr const char* kPassMarker = "[SYNTHETIC LAS EXPORT] bounds and scale";
+
+}  // namespace
+
+BENCHMARK(BM_PlainCopy)->ArgName("kernel")->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+BENCHMARK_CAPTURE(BM_Route, LasBinary_las_50pct, &exportLasBinary, kLas, 50, ".las", nullptr)
+    ->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK_CAPTURE(BM_Route, LasBinary_las_100pct, &exportLasBinary, kLas, 100, ".las", nullptr)
+    ->Unit(benchmark::kMillisecond)->UseRealTime();
+
+BENCHMARK_CAPTURE(BM_Route, SyntheticLas_xyz3_100pct, &exportSyntheticLas, kXyz3, 100, ".las", kPassMarker)
+    ->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK_CAPTURE(BM_Route, SyntheticLas_xyz6_100pct, &exportSyntheticLas, kXyz6, 100, ".las", kPassMarker)
+    ->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK_CAPTURE(BM_Route, SyntheticLas_e57_100pct, &exportSyntheticLas, kE57, 100, ".las", kPassMarker)
+    ->Unit(benchmark::kMillisecond)->UseRealTime();
+
+BENCHMARK_CAPTURE(BM_Route, XyzAscii_xyz6_100pct, &exportXyzAscii, kXyz6, 100, ".xyz", nullptr)
+    ->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK_CAPTURE(BM_Route, XyzAscii_e57_100pct, &exportXyzAscii, kE57, 100, ".xyz", nullptr)
+    ->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK_CAPTURE(BM_Route, LasToXyz_las_50pct, &exportLasToXyz, kLas, 50, ".xyz", nullptr)
+    ->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK_CAPTURE(BM_Route, LasToXyz_las_100pct, &exportLasToXyz, kLas, 100, ".xyz", nullptr)
+    ->Unit(benchmark::kMillisecond)->UseRealTime();
+
+BENCHMARK_CAPTURE(BM_Route, LasToE57_las_100pct, &exportLasToE57, kLas, 100, ".e57", nullptr)
+    ->Unit(benchmark::kMillisecond)->UseRealTime();
+
+BENCHMARK_MAIN();
