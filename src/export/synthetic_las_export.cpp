@@ -42,7 +42,15 @@ bool finite3(const CloudPoint& p) { return std::isfinite(p.x) && std::isfinite(p
 bool toRecordInt(double coordinate, double offset, double scale, std::int32_t& out) {
     const double q = (coordinate - offset) / scale;
     if (!(q > -2147483648.5 && q < 2147483647.5)) return false;
-    out = static_cast<std::int32_t>(std::llround(q));
+    // llround inline (it is a library call): truncate, then step away from zero on a fraction
+    // of one half or more; q - t is exact for |q| < 2^31.
+    std::int64_t t = static_cast<std::int64_t>(q);
+    const double fraction = q - static_cast<double>(t);
+    if (fraction >= 0.5)
+        ++t;
+    else if (fraction <= -0.5)
+        --t;
+    out = static_cast<std::int32_t>(t);
     return true;
 }
 
