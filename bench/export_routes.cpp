@@ -9,6 +9,8 @@
 // the site's tiles, "100pct" all of them. GB/s is input bytes (1e9) per second; Mpts/s input
 // points, Mwritten/s written points (lines for XYZ output). peakRSS_MiB is the whole process's
 // peak: run one benchmark per process (scripts/bench-export-memory.sh) to read it per route.
+// "sweep" runs a route over a LAS file of the same size and site written row by row (see
+// sweepLasBeside), the order survey files come in.
 // BM_PlainCopy copies the LAS input with a 1 MiB read/write loop (0) or copy_file_range (1): the
 // floor the raw LAS copy is measured against.
 
@@ -135,13 +137,8 @@ void removeQuietly(const fs::path& path) {
     fs::remove(path, ignored);
 }
 
-void BM_Route(benchmark::State& state, Route route, const char* envName, int percent, const char* outExtension,
+void runRoute(benchmark::State& state, Route route, const char* input, int percent, const char* outExtension,
               const char* passMarker) {
-    const char* input = envPath(envName);
-    if (!input) {
-        state.SkipWithError((std::string(envName) + " is not set").c_str());
-        return;
-    }
     if (!warmPageCache(input)) {
         state.SkipWithError((std::string("cannot read ") + input).c_str());
         return;
@@ -201,6 +198,82 @@ void BM_Route(benchmark::State& state, Route route, const char* envName, int per
         state.counters["pass2_Mpts/s"] = static_cast<double>(read) / 1e6 / pass2Seconds;
     }
     state.counters["peakRSS_MiB"] = peakRssMiB();
+}
+
+void BM_Route(benchmark::State& state, Route route, const char* envName, int percent, const char* outExtension,
+              const char* passMarker) {
+    const char* input = envPath(envName);
+    if (!input) {
+        state.SkipWithError((std::string(envName) + " is not set").c_str());
+        return;
+    }
+    runRoute(state, route, input, percent, outExtension, passMarker);
+}
+
+// The generated site comes in random order, the worst case for the selection's last-tile memo.
+// Survey files arrive in spatial runs: this LAS 1.2 format 2 file of as many records as the
+// benchmark LAS holds sweeps the same site row by row (y rows, x along each), written once
+// beside it.
+std::string sweepLasBeside(const char* lasPath) {
+    const fs::path path = fs::path(lasPath).parent_path() / "bench_las12-2_sweep.las";
+    const auto records = static_cast<std::uint64_t>((fs::file_size(lasPath) - 227) / 26);
+    if (fs::exists(path) && fs::file_size(path) == 227 + 26 * records) return path.string();
+    const auto side = static_cast<std::uint64_t>(std::ceil(std::sqrt(static_cast<double>(records))));
+    const double stepMm = democloud::kSiteSize * 1000.0 / static_cast<double>(side);
+    std::vector<char> header(227, 0);
+    const auto put = [&](std::size_t at, const auto value) { std::memcpy(header.data() + at, &value, sizeof value); };
+    std::memcpy(header.data(), "LASF", 4);
+    header[24] = 1;
+    header[25] = 2;
+    put(94, std::uint16_t{227});
+    put(96, std::uint32_t{227});
+    header[104] = 2;
+    put(105, std::uint16_t{26});
+    put(107, static_cast<std::uint32_t>(records));
+    const double tail[] = {0.001, 0.001, 0.001, democloud::kOriginX, democloud::kOriginY, democloud::kOriginZ,
+                           democloud::kOriginX + democloud::kSiteSize, democloud::kOriginX,
+                           democloud::kOriginY + democloud::kSiteSize, democloud::kOriginY,
+                           democloud::kOriginZ + 30.0, democloud::kOriginZ};
+    for (std::size_t i = 0; i < std::size(tail); ++i) put(131 + 8 * i, tail[i]);
+    const std::string partial = path.string() + ".partial";
+    const int fd = ::open(partial.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd < 0) return {};
+    bool ok = ::write(fd, header.data(), header.size()) == 227;
+    std::vector<char> block;
+    block.reserve(26 * 40000);
+    for (std::uint64_t i = 0; i < records && ok; ++i) {
+        char rec[26] = {};
+        const auto x = static_cast<std::int32_t>(static_cast<double>(i % side) * stepMm);
+        const auto y = static_cast<std::int32_t>(static_cast<double>(i / side) * stepMm);
+        const auto z = static_cast<std::int32_t>((i * 7919) % 30000);
+        std::memcpy(rec, &x, 4);
+        std::memcpy(rec + 4, &y, 4);
+        std::memcpy(rec + 8, &z, 4);
+        rec[14] = 9;
+        block.insert(block.end(), rec, rec + 26);
+        if (block.size() == block.capacity() || i + 1 == records) {
+            ok = ::write(fd, block.data(), block.size()) == static_cast<ssize_t>(block.size());
+            block.clear();
+        }
+    }
+    ok = ::close(fd) == 0 && ok;
+    if (!ok) return {};
+    fs::rename(partial, path);
+    return path.string();
+}
+
+void BM_RouteSweepLas(benchmark::State& state, Route route, int percent, const char* outExtension) {
+    const char* las = envPath("BRINDLEWICK_BENCH_LAS");
+    if (!las) {
+        state.SkipWithError("BRINDLEWICK_BENCH_LAS is not set");
+        return;
+    }
+    const std::string input = sweepLasBeside(las);
+    if (input.empty()) {
+        state.SkipWithError("cannot write the sweep-ordered LAS beside BRINDLEWICK_BENCH_LAS");
+        return;
+    }
+    runRoute(state, route, input.c_str(), percent, outExtension, nullptr);
 }
 
 // False with errno set when the copy failed.
@@ -283,6 +356,11 @@ BENCHMARK(BM_PlainCopy)->ArgName("kernel")->Arg(0)->Arg(1)->Unit(benchmark::kMil
 BENCHMARK_CAPTURE(BM_Route, LasBinary_las_50pct, &exportLasBinary, kLas, 50, ".las", nullptr)
     ->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK_CAPTURE(BM_Route, LasBinary_las_100pct, &exportLasBinary, kLas, 100, ".las", nullptr)
+    ->Unit(benchmark::kMillisecond)->UseRealTime();
+
+BENCHMARK_CAPTURE(BM_RouteSweepLas, LasBinary_sweep_50pct, &exportLasBinary, 50, ".las")
+    ->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK_CAPTURE(BM_RouteSweepLas, LasToXyz_sweep_50pct, &exportLasToXyz, 50, ".xyz")
     ->Unit(benchmark::kMillisecond)->UseRealTime();
 
 BENCHMARK_CAPTURE(BM_Route, SyntheticLas_xyz3_100pct, &exportSyntheticLas, kXyz3, 100, ".las", kPassMarker)
