@@ -7,9 +7,9 @@
 #include <stdexcept>
 #include <system_error>
 
-#include "export/e57_point_stream.h"
 #include "export/output_file.h"
 #include "export/route_contract.h"
+#include "points/e57_point_stream.h"
 #include "points/export_status.h"
 #include "points/text_utils.h"
 #include "points/xyz_ascii_reader.h"
@@ -104,11 +104,11 @@ void streamXyz(const std::string& path, SelectedPointStep<Sink>& step) {
 template <class Sink>
 void streamE57(const std::string& path, SelectedPointStep<Sink>& step) {
     bool hasColour = false;
-    streamE57File(path, "Could not create PDAL readers.e57 stage for synthetic LAS export.", hasColour,
-                  [&](pdal::PointRef& ref) {
-                      step(cloudPointFromStream(ref, hasColour, ColourReadErrors::LeaveWithoutColour));
-                      return true;
-                  });
+    const bool streamed = streamE57File(path, hasColour, [&](pdal::PointRef& ref) {
+        step(cloudPointFromStream(ref, hasColour, ColourReadErrors::LeaveWithoutColour));
+        return true;
+    });
+    if (!streamed) throw std::runtime_error("Could not create PDAL readers.e57 stage for synthetic LAS export.");
 }
 
 template <class Sink>

@@ -5,9 +5,9 @@
 
 #include <pdal/PointRef.hpp>
 
-#include "export/e57_point_stream.h"
 #include "export/output_file.h"
 #include "export/xyz_number_format.h"
+#include "points/e57_point_stream.h"
 #include "points/export_status.h"
 #include "points/las_reader.h"
 #include "points/text_utils.h"
@@ -167,8 +167,8 @@ bool exportXyzAscii(const ExportJob& job, const std::string& statusPath, ExportR
                 writeXyzAsciiPoint(ctx, cloudPointFromStream(ref, hasColour, ColourReadErrors::EndTheStream));
                 return true;
             };
-            streamE57File(input, "Could not create PDAL readers.e57 stage for XYZ ASCII export.", hasColour,
-                          exportXyzAsciiPointRef);
+            if (!streamE57File(input, hasColour, exportXyzAsciiPointRef))
+                failExportRoute("Could not create PDAL readers.e57 stage for XYZ ASCII export.");
         } else {
             failExportRoute(
                 "XYZ ASCII export route supports E57 and XYZ here. LAS uses the existing LAS-specific route.");

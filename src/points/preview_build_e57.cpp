@@ -5,19 +5,16 @@
 #include <E57SimpleReader.h>
 
 #include <pdal/Dimension.hpp>
-#include <pdal/Options.hpp>
 #include <pdal/PointRef.hpp>
-#include <pdal/PointTable.hpp>
 #include <pdal/StageFactory.hpp>
-#include <pdal/filters/StreamCallbackFilter.hpp>
 
+#include "points/e57_point_stream.h"
 #include "points/preview_build.h"
 #include "points/preview_build_paths.h"
 
 namespace {
 
 constexpr std::uint64_t kStreamPublishEvery = 10000000;
-constexpr pdal::point_count_t kStreamTableCapacity = 100000;
 
 // Sum of the scans' point counts from the file's metadata; 0 when anything about it fails,
 // which only moves the opening to the end of the stream.
@@ -92,26 +89,14 @@ bool acceptE57StreamPoint(ProgramState& state, E57StreamRun& stream, pdal::Point
 }
 
 bool runE57PointStreamPreview(ProgramState& state, E57StreamRun& stream) {
-    pdal::StageFactory factory(true);
-    pdal::Stage* reader = factory.createStage("readers.e57");
-    if (!reader) {
+    bool hasColour = false;  // the preview keeps geometry only
+    if (!streamE57File(state.buildInputPath.string(), hasColour,
+                       [&state, &stream](pdal::PointRef& point) { return acceptE57StreamPoint(state, stream, point); })) {
         std::cerr << "ERROR: Could not create readers.e57 stage." << std::endl;
         return false;
     }
-    pdal::Options options;
-    options.add("filename", state.buildInputPath.string());
-    reader->setOptions(options);
-
-    pdal::FixedPointTable table(kStreamTableCapacity);
-    pdal::StreamCallbackFilter filter;
-    filter.setInput(*reader);
-    filter.setCallback(
-        [&state, &stream](pdal::PointRef& point) { return acceptE57StreamPoint(state, stream, point); });
-    filter.prepare(table);
-    filter.execute(table);
     return true;
 }
-
 
 bool buildE57ExactPreview(ProgramState& state, PreviewReadRun& run) {
     E57StreamRun stream = makeE57StreamRun(state, run, false, 0);

@@ -16,11 +16,10 @@ inline std::uint16_t colourTo8Bits(unsigned int v) {
 
 // Streams every point of an E57 file through "readers.e57" in file order: the factory, the
 // stage with the one option "filename", a fixed table of 100,000 points, a stream callback
-// filter, prepare, then execute. stageFailure is the message when the stage cannot be made.
+// filter, prepare, then execute. False, before anything is read, when the stage cannot be made.
 // hasColour is set after prepare, before the first point, to whether the stream's layout has
 // Red, Green and Blue. PDAL's and the library's errors pass through as they are.
-void streamE57File(const std::string& path, const std::string& stageFailure, bool& hasColour,
-                   const std::function<bool(pdal::PointRef&)>& callback);
+bool streamE57File(const std::string& path, bool& hasColour, const std::function<bool(pdal::PointRef&)>& callback);
 
 enum class ColourReadErrors { EndTheStream, LeaveWithoutColour };
 

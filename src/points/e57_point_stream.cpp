@@ -1,6 +1,4 @@
-#include "export/e57_point_stream.h"
-
-#include <stdexcept>
+#include "points/e57_point_stream.h"
 
 #include <pdal/Dimension.hpp>
 #include <pdal/Options.hpp>
@@ -13,11 +11,10 @@ namespace {
 constexpr pdal::point_count_t kStreamTableCapacity = 100000;
 }
 
-void streamE57File(const std::string& path, const std::string& stageFailure, bool& hasColour,
-                   const std::function<bool(pdal::PointRef&)>& callback) {
+bool streamE57File(const std::string& path, bool& hasColour, const std::function<bool(pdal::PointRef&)>& callback) {
     pdal::StageFactory factory;
     pdal::Stage* reader = factory.createStage("readers.e57");
-    if (!reader) throw std::runtime_error(stageFailure);
+    if (!reader) return false;
     pdal::Options options;
     options.add("filename", path);
     reader->setOptions(options);
@@ -31,6 +28,7 @@ void streamE57File(const std::string& path, const std::string& stageFailure, boo
     hasColour = layout->hasDim(pdal::Dimension::Id::Red) && layout->hasDim(pdal::Dimension::Id::Green) &&
                 layout->hasDim(pdal::Dimension::Id::Blue);
     filter.execute(table);
+    return true;
 }
 
 CloudPoint cloudPointFromStream(pdal::PointRef& ref, bool hasColour, ColourReadErrors onError) {
