@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "e57/crc32c.h"
+#include "crc32c.h"
 
 namespace {
 

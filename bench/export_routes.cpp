@@ -34,13 +34,13 @@
 #include <string_view>
 #include <vector>
 
-#include "../tools/demo_cloud.h"
+#include "demo_cloud/demo_cloud.h"
 #include "export/export_result.h"
 #include "export/las_binary_export.h"
 #include "export/las_to_e57_export.h"
 #include "export/synthetic_las_export.h"
 #include "export/xyz_ascii_export.h"
-#include "points/export_job.h"
+#include "points/job/export_job.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 // The input comes from BRINDLEWICK_BENCH_LAS; when unset a small format-3 file is generated
 // into /tmp for a quick run.
 
-#include "points/las_reader.h"
+#include "points/input/las_reader.h"
 
 #include <benchmark/benchmark.h>
 

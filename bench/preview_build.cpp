@@ -12,8 +12,8 @@
 #include <sstream>
 #include <string>
 
-#include "points/preview_build.h"
-#include "points/program_state.h"
+#include "points/preview/preview_build.h"
+#include "points/preview/preview_build_session.h"
 
 namespace {
 
@@ -50,7 +50,7 @@ void runBuild(benchmark::State& bm, const char* envName, bool pointRate) {
     std::uint64_t bytes = 0;
     for (auto _ : bm) {
         bm.PauseTiming();
-        auto state = std::make_unique<ProgramState>();
+        auto state = std::make_unique<PreviewBuildSession>();
         state->inputPath = path;
         state->outputFolder = outDir;
         bm.ResumeTiming();
@@ -86,8 +86,8 @@ void BM_PreviewBuildE57(benchmark::State& bm) { runBuild(bm, "BRINDLEWICK_BENCH_
 void BM_PublishPreview40kTiles(benchmark::State& bm) {
     TileCountMap counts;
     TileSampleMap samples;
-    counts.reserve(ProgramState::kBuildMapReserve);  // as the build's own maps are
-    samples.reserve(ProgramState::kBuildMapReserve);
+    counts.reserve(PreviewBuildSession::kBuildMapReserve);  // as the build's own maps are
+    samples.reserve(PreviewBuildSession::kBuildMapReserve);
     for (std::int64_t i = 0; i < 40000; ++i) {
         const TileIndex t{i % 200, i / 200};
         counts[t] = 12500;

@@ -10,7 +10,7 @@
 #include <random>
 #include <vector>
 
-#include "points/preview_tiles.h"
+#include "points/tiles/preview_tiles.h"
 
 namespace {
 
@@ -88,7 +88,7 @@ void BM_AcceptPreviewPoint(benchmark::State& state) {
     TileSampleMap samples;
     bool capReported = false;
     std::mt19937_64 gen(1234567);
-    PreviewBuildState build;
+    std::atomic<std::uint64_t> build{0};  // the build state's point counter
     auto lastProgress = std::chrono::steady_clock::now();
     PreviewStreamContext ctx{minX,   maxX,       minY,     maxY,          minZ,
                              maxZ,   buildPoints, accepted, kTileSize,    counts,

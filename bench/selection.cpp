@@ -8,7 +8,7 @@
 #include <random>
 #include <vector>
 
-#include "points/selection.h"
+#include "points/selection/selection.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 // Input files come from BRINDLEWICK_BENCH_XYZ3 / _XYZ6 / _XYZ7 (3, 6 and 7 tokens per line);
 // when a variable is unset a small file of that shape is generated into /tmp for a quick run.
 
-#include "points/xyz_ascii_reader.h"
+#include "points/input/xyz_ascii_reader.h"
 
 #include <benchmark/benchmark.h>
 

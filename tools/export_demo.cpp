@@ -17,9 +17,9 @@
 #include "export/las_to_e57_export.h"
 #include "export/synthetic_las_export.h"
 #include "export/xyz_ascii_export.h"
-#include "points/las_reader.h"
-#include "points/text_utils.h"
-#include "points/xyz_ascii_reader.h"
+#include "points/input/las_reader.h"
+#include "points/input/text_utils.h"
+#include "points/input/xyz_ascii_reader.h"
 
 namespace fs = std::filesystem;
 

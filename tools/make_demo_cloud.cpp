@@ -1,7 +1,7 @@
 // make_demo_cloud --points N --format FORMAT --out PATH [--seed S]
 // Writes a deterministic synthetic survey site for the demo, the tests and the benchmarks.
 
-#include "demo_cloud.h"
+#include "demo_cloud/demo_cloud.h"
 
 #include <chrono>
 #include <charconv>

@@ -2,8 +2,8 @@
 // Runs the point reader self-tests on an XYZ ASCII file and prints what they see: the first
 // points and the reader's summary, then the tile and sample figures of a sampled preview pass.
 
-#include "points/point_io_self_tests.h"
-#include "points/text_utils.h"
+#include "points/preview/point_io_self_tests.h"
+#include "points/input/text_utils.h"
 
 #include <charconv>
 #include <cmath>

@@ -1,4 +1,4 @@
-#include "e57/bitpack_encode.h"
+#include "bitpack_encode.h"
 
 #include <bit>
 

@@ -1,11 +1,11 @@
-#include "e57/paged_writer.h"
+#include "paged_writer.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 
 #include "E57Exception.h"
-#include "e57/crc32c.h"
+#include "crc32c.h"
 
 namespace e57 {
 

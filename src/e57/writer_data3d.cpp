@@ -9,9 +9,9 @@
 #include <optional>
 #include <type_traits>
 
-#include "e57/bitpack_encode.h"
-#include "e57/writer_impl.h"
-#include "e57/xml_writer.h"
+#include "bitpack_encode.h"
+#include "writer_impl.h"
+#include "xml_writer.h"
 
 namespace e57 {
 

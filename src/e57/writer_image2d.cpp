@@ -4,8 +4,8 @@
 #include <cmath>
 #include <cstdio>
 
-#include "e57/writer_impl.h"
-#include "e57/xml_writer.h"
+#include "writer_impl.h"
+#include "xml_writer.h"
 
 namespace e57 {
 

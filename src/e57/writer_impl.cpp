@@ -1,10 +1,10 @@
-#include "e57/writer_impl.h"
+#include "writer_impl.h"
 
 #include <cstdio>
 #include <cstring>
 #include <random>
 
-#include "e57/xml_writer.h"
+#include "xml_writer.h"
 
 namespace e57 {
 

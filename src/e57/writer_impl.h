@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "E57SimpleWriter.h"
-#include "e57/paged_writer.h"
+#include "paged_writer.h"
 
 namespace e57 {
 

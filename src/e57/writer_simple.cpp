@@ -1,6 +1,6 @@
 #include "E57SimpleWriter.h"
 
-#include "e57/writer_impl.h"
+#include "writer_impl.h"
 
 namespace e57 {
 

@@ -1,4 +1,4 @@
-#include "e57/xml_writer.h"
+#include "xml_writer.h"
 
 #include <algorithm>
 #include <cfloat>

@@ -8,10 +8,10 @@
 
 #include "export/output_file.h"
 #include "export/route_contract.h"
-#include "points/cloud_point.h"
-#include "points/export_status.h"
-#include "points/las_reader.h"
-#include "points/selection.h"
+#include "points/input/cloud_point.h"
+#include "points/job/export_status.h"
+#include "points/input/las_reader.h"
+#include "points/selection/selection.h"
 
 namespace {
 

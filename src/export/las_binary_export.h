@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "export/export_result.h"
-#include "points/export_job.h"
+#include "points/job/export_job.h"
 
 // LAS input to a LAS file of the same version and point format: header and VLR bytes copied,
 // selected records copied byte for byte, counts and bounds patched at the end.

@@ -7,11 +7,11 @@
 
 #include "export/output_naming.h"
 #include "export/route_contract.h"
-#include "points/cloud_point.h"
-#include "points/export_status.h"
-#include "points/las_reader.h"
-#include "points/selection.h"
-#include "points/text_utils.h"
+#include "points/input/cloud_point.h"
+#include "points/job/export_status.h"
+#include "points/input/las_reader.h"
+#include "points/selection/selection.h"
+#include "points/input/text_utils.h"
 
 namespace {
 

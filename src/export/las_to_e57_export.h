@@ -7,7 +7,7 @@
 #include <E57SimpleWriter.h>
 
 #include "export/export_result.h"
-#include "points/export_job.h"
+#include "points/job/export_job.h"
 
 // LAS input to one E57 file of Data3D parts of at most 1,000,000 points.
 bool exportLasToE57(const ExportJob& job, const std::string& statusPath, ExportResult* result,

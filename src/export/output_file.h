@@ -4,7 +4,9 @@
 #include <cstdint>
 #include <string>
 
-// An output file written through one large buffer with plain POSIX calls. A failed write is
+#include "platform/file_io.h"
+
+// An output file written through one large buffer. A failed write is
 // remembered like a stream's bad state (later writes are dropped) together with the system's
 // reason, so a route can tell a full disk from success and say why.
 class OutputFile {
@@ -44,7 +46,7 @@ public:
     bool good() const { return failed_.empty(); }
     // "No space left on device" and the like; empty while good.
     const std::string& reason() const { return failed_; }
-    bool isOpen() const { return fd_ >= 0; }
+    bool isOpen() const { return file_.isOpen(); }
     const std::string& path() const { return path_; }
     // Bytes handed to write() and commit() so far.
     std::uint64_t bytesWritten() const { return flushed_ + used_; }
@@ -53,10 +55,9 @@ private:
     void copyIn(const void* data, std::size_t bytes);
     void writeSlow(const void* data, std::size_t bytes);
     void flushBuffer();
-    bool writeAll(const char* data, std::size_t bytes);
     void fail(int errnoValue);
 
-    int fd_ = -1;
+    platform::File file_;
     std::string path_;
     std::string failed_;
     char* buffer_ = nullptr;

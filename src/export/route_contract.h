@@ -6,8 +6,8 @@
 #include <string>
 
 #include "export/export_result.h"
-#include "points/export_job.h"
-#include "points/selection.h"
+#include "points/job/export_job.h"
+#include "points/selection/selection.h"
 
 class OutputFile;
 

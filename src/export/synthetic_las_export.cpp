@@ -9,10 +9,10 @@
 
 #include "export/output_file.h"
 #include "export/route_contract.h"
-#include "points/e57_point_stream.h"
-#include "points/export_status.h"
-#include "points/text_utils.h"
-#include "points/xyz_ascii_reader.h"
+#include "points/input/e57_point_stream.h"
+#include "points/job/export_status.h"
+#include "points/input/text_utils.h"
+#include "points/input/xyz_ascii_reader.h"
 
 namespace fs = std::filesystem;
 

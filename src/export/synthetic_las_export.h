@@ -7,9 +7,9 @@
 #include <string>
 
 #include "export/export_result.h"
-#include "points/cloud_point.h"
-#include "points/export_job.h"
-#include "points/selection.h"
+#include "points/input/cloud_point.h"
+#include "points/job/export_job.h"
+#include "points/selection/selection.h"
 
 class OutputFile;
 

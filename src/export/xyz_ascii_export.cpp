@@ -7,11 +7,11 @@
 
 #include "export/output_file.h"
 #include "export/xyz_number_format.h"
-#include "points/e57_point_stream.h"
-#include "points/export_status.h"
-#include "points/las_reader.h"
-#include "points/text_utils.h"
-#include "points/xyz_ascii_reader.h"
+#include "points/input/e57_point_stream.h"
+#include "points/job/export_status.h"
+#include "points/input/las_reader.h"
+#include "points/input/text_utils.h"
+#include "points/input/xyz_ascii_reader.h"
 
 namespace fs = std::filesystem;
 

@@ -8,9 +8,9 @@
 
 #include "export/export_result.h"
 #include "export/route_contract.h"
-#include "points/cloud_point.h"
-#include "points/export_job.h"
-#include "points/selection.h"
+#include "points/input/cloud_point.h"
+#include "points/job/export_job.h"
+#include "points/selection/selection.h"
 
 class OutputFile;
 

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "E57SimpleData.h"
-#include "crc32c.h"
+#include "support/e57_page_checksum.h"
 
 namespace e57test {
 
@@ -215,7 +215,7 @@ public:
         for (std::uint64_t p = 0; p < pages; ++p) {
             auto* page = reinterpret_cast<std::uint8_t*>(&file[p * 1024]);
             std::memcpy(page, all.data() + p * 1020, 1020);
-            e57::sealPage(page);
+            testsupport::sealE57Page(page);
         }
         return file;
     }

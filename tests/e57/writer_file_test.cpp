@@ -10,9 +10,9 @@
 #include <vector>
 
 #include "E57SimpleWriter.h"
-#include "e57/bitpack_encode.h"
-#include "e57/paged_writer.h"
-#include "e57/xml_writer.h"
+#include "bitpack_encode.h"
+#include "paged_writer.h"
+#include "xml_writer.h"
 #include "writer_test_util.h"
 
 namespace {

@@ -9,7 +9,7 @@
 #include <filesystem>
 #include <string>
 
-#include "e57/crc32c.h"
+#include "support/e57_page_checksum.h"
 #include "support/test_support.h"
 
 namespace writertest {
@@ -49,7 +49,7 @@ inline E57Bytes loadE57(const std::filesystem::path& path) {
     for (std::size_t p = 0; p < pages; ++p) {
         const auto* page = reinterpret_cast<const std::uint8_t*>(f.physical.data() + p * 1024);
         // The portable path on purpose: the writer uses the hardware one.
-        const std::uint32_t crc = e57::crc32cPortable(page, 1020);
+        const std::uint32_t crc = testsupport::crc32c(page, 1020);
         const std::uint32_t stored = (std::uint32_t(page[1020]) << 24) | (std::uint32_t(page[1021]) << 16) |
                                      (std::uint32_t(page[1022]) << 8) | std::uint32_t(page[1023]);
         if (crc != stored) ++f.badPages;

@@ -12,10 +12,10 @@
 #include <vector>
 
 #include "export/export_result.h"
-#include "points/export_job.h"
-#include "points/export_status.h"
-#include "points/las_reader.h"
-#include "points/xyz_ascii_reader.h"
+#include "points/job/export_job.h"
+#include "points/job/export_status.h"
+#include "points/input/las_reader.h"
+#include "points/input/xyz_ascii_reader.h"
 #include "support/test_support.h"
 
 namespace exporttest {

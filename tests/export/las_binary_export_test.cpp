@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "export/export_test_util.h"
-#include "points/las_test_file.h"
+#include "points/input/las_test_file.h"
 
 namespace fs = std::filesystem;
 using exporttest::at;

@@ -12,7 +12,7 @@
 #include "export/export_test_util.h"
 #include "export/output_file.h"
 #include "pdal/pdal_test_util.h"
-#include "points/las_test_file.h"
+#include "points/input/las_test_file.h"
 
 namespace {
 

@@ -1,0 +1,56 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace platform {
+
+// One open file owned by one object and closed when it goes. Reads and writes resume after
+// interruptions and short transfers; a failure keeps the system's error number, so callers
+// can say why ("No space left on device").
+class File {
+public:
+    File() = default;
+    ~File();
+    File(File&& other) noexcept;
+    File& operator=(File&& other) noexcept;
+    File(const File&) = delete;
+    File& operator=(const File&) = delete;
+
+    // Opens for reading; the kernel is told the file will be read front to back.
+    bool openRead(const std::string& path);
+    // Creates or truncates for writing.
+    bool openWrite(const std::string& path);
+    bool isOpen() const { return fd_ >= 0; }
+
+    // Up to `bytes` from the current position: the count read, 0 at the end, -1 on failure.
+    long long readSome(void* target, std::size_t bytes);
+    // Exactly `bytes` at `offset` unless the file ends or fails first; the count read.
+    std::size_t readAt(std::uint64_t offset, void* target, std::size_t bytes);
+    // Every byte at the current position, or false (a device that takes nothing is full).
+    bool writeAll(const void* data, std::size_t bytes);
+    // Every byte at `offset`, without moving the current position.
+    bool writeAllAt(std::uint64_t offset, const void* data, std::size_t bytes);
+    // The file's size, or -1.
+    long long size();
+    bool seek(std::uint64_t offset);
+
+    // False when the system reported a failure at close (some file systems report a lost write
+    // only there). Closing a closed file succeeds.
+    bool close();
+
+    // The error number of the last failure, 0 before any.
+    int lastError() const { return error_; }
+
+private:
+    bool failed(int errorNumber);
+
+    int fd_ = -1;
+    int error_ = 0;
+};
+
+// The system's text for an error number ("No space left on device").
+std::string systemErrorText(int errorNumber);
+
+}  // namespace platform

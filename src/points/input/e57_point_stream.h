@@ -1,0 +1,27 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include <pdal/PointRef.hpp>
+
+#include "points/input/cloud_point.h"
+
+// 16-bit and 8-bit colour alike to 0..255: a value of 256 and more is taken as 16-bit.
+inline std::uint16_t colourTo8Bits(unsigned int v) {
+    const unsigned int r = v < 256 ? v : v >> 8;
+    return static_cast<std::uint16_t>(r < 255 ? r : 255);
+}
+
+// Streams every point of an E57 file through "readers.e57" in file order: the factory, the
+// stage with the one option "filename", a fixed table of 100,000 points, a stream callback
+// filter, prepare, then execute. False, before anything is read, when the stage cannot be made.
+// hasColour is set after prepare, before the first point, to whether the stream's layout has
+// Red, Green and Blue. PDAL's and the library's errors pass through as they are.
+bool streamE57File(const std::string& path, bool& hasColour, const std::function<bool(pdal::PointRef&)>& callback);
+
+enum class ColourReadErrors { EndTheStream, LeaveWithoutColour };
+
+// A fresh point with x, y, z as delivered and, when hasColour, the colour in 8 bits.
+CloudPoint cloudPointFromStream(pdal::PointRef& ref, bool hasColour, ColourReadErrors onError);

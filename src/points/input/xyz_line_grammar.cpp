@@ -1,0 +1,319 @@
+#include "points/input/xyz_line_grammar.h"
+
+#include <bit>
+#include <charconv>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <system_error>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace {
+
+constexpr int kMaxTokens = 8;
+
+inline bool isSeparator(unsigned char c) {
+    // ' ', '\t', '\n', '\r'
+    return c <= 32 && ((0x100002600ULL >> c) & 1U) != 0;
+}
+
+// Powers of ten that are exact doubles.
+constexpr double kExactPow10[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                  1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                  1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+
+// Plain "[-]digits[.digits]" with at most 19 digits and a mantissa up to 2^53: the mantissa
+// and the power of ten are exact doubles, so one IEEE division gives the correctly rounded
+// value, the same one from_chars gives. Returns false when the token is not of that shape.
+inline bool parsePlainDecimal(const char* p, const char* e, double& value) {
+    const bool negative = (*p == '-');
+    if (negative) ++p;
+    std::uint64_t mantissa = 0;
+    int digits = 0;
+    const char* const intStart = p;
+    while (p < e && static_cast<unsigned>(*p - '0') < 10U) {
+        mantissa = mantissa * 10 + static_cast<unsigned>(*p - '0');
+        ++p;
+        ++digits;
+    }
+    if (p == intStart || digits > 19) return false;
+    int fraction = 0;
+    if (p < e && *p == '.') {
+        ++p;
+        const char* const fracStart = p;
+        while (p < e && static_cast<unsigned>(*p - '0') < 10U) {
+            if (++digits > 19) return false;
+            mantissa = mantissa * 10 + static_cast<unsigned>(*p - '0');
+            ++p;
+        }
+        fraction = static_cast<int>(p - fracStart);
+    }
+    if (p != e || mantissa > (std::uint64_t{1} << 53) || fraction > 22) return false;
+    double v = static_cast<double>(mantissa);
+    if (fraction > 0) v /= kExactPow10[fraction];
+    value = negative ? -v : v;
+    return true;
+}
+
+// Whole-token, locale-independent floating-point conversion; finite values only.
+inline bool parseFiniteDouble(const char* b, const char* e, double& value) {
+    if (parsePlainDecimal(b, e, value)) return true;
+    double v = 0.0;
+    const auto result = std::from_chars(b, e, v, std::chars_format::general);
+    if (result.ec != std::errc() || result.ptr != e || !std::isfinite(v)) return false;
+    value = v;
+    return true;
+}
+
+// Optional '-', decimal digits, 32-bit range; then clamped to 0..255.
+inline bool parseColour(const char* b, const char* e, std::uint16_t& value) {
+    std::int32_t v = 0;
+    const auto result = std::from_chars(b, e, v, 10);
+    if (result.ec != std::errc() || result.ptr != e) return false;
+    value = static_cast<std::uint16_t>(v < 0 ? 0 : (v > 255 ? 255 : v));
+    return true;
+}
+
+// Collects the token bounds of a line of any length.
+int splitTokens(const char* p, const char* const e, const char** tokBegin, const char** tokEnd) {
+    int count = 0;
+    for (;;) {
+        while (p < e && isSeparator(static_cast<unsigned char>(*p))) ++p;
+        if (p == e) break;
+        if (count == kMaxTokens) return kMaxTokens + 1;  // already too many; the rest is not examined
+        tokBegin[count] = p;
+        while (p < e && !isSeparator(static_cast<unsigned char>(*p))) ++p;
+        tokEnd[count] = p;
+        ++count;
+    }
+    return count;
+}
+
+bool parseAnyLength(std::string_view line, CloudPoint& fields) {
+    const char* tokBegin[kMaxTokens];
+    const char* tokEnd[kMaxTokens];
+    const int count = splitTokens(line.data(), line.data() + line.size(), tokBegin, tokEnd);
+    if (count != 3 && count != 4 && count != 6 && count != 7) return false;
+
+    double x = 0.0;
+    double y = 0.0;
+    double z = 0.0;
+    if (!parseFiniteDouble(tokBegin[0], tokEnd[0], x) || !parseFiniteDouble(tokBegin[1], tokEnd[1], y) ||
+        !parseFiniteDouble(tokBegin[2], tokEnd[2], z))
+        return false;
+
+    std::uint16_t red = 0;
+    std::uint16_t green = 0;
+    std::uint16_t blue = 0;
+    const bool withColour = count >= 6;
+    if (withColour) {
+        if (!parseColour(tokBegin[3], tokEnd[3], red) || !parseColour(tokBegin[4], tokEnd[4], green) ||
+            !parseColour(tokBegin[5], tokEnd[5], blue))
+            return false;
+    }
+
+    double intensity = 0.0;
+    const bool withIntensity = (count == 4 || count == 7);
+    if (withIntensity && !parseFiniteDouble(tokBegin[count - 1], tokEnd[count - 1], intensity)) return false;
+
+    fields.x = x;
+    fields.y = y;
+    fields.z = z;
+    if (withColour) {
+        fields.red = red;
+        fields.green = green;
+        fields.blue = blue;
+        fields.hasRGB = true;
+    }
+    if (withIntensity) {
+        fields.intensity = intensity;
+        fields.hasIntensity = true;
+    }
+    return true;
+}
+
+#if defined(__SSE2__)
+// Short lines (the usual case) take a branch-poor path: the line is copied into a padded
+// block, byte classes come from SSE2 compares as bit masks, tokens are found from the masks
+// and plain decimals are converted eight digits at a time. Anything unusual in a token goes
+// to the same conversions as the general path, so both paths give identical results.
+constexpr std::size_t kShortLine = kXyzLinePadAfter;
+constexpr std::size_t kFrontPad = kXyzLinePadBefore;
+
+inline std::uint64_t maskOf(const __m128i* m, int chunks) {
+    std::uint64_t out = 0;
+    for (int i = 0; i < chunks; ++i)
+        out |= std::uint64_t{static_cast<std::uint16_t>(_mm_movemask_epi8(m[i]))} << (16 * i);
+    return out;
+}
+
+struct ByteClasses {
+    std::uint64_t sep, dot;
+};
+
+// Separator and '.' masks of the first 16 x chunks bytes at p (chunks 2 or 4).
+template <int chunks>
+[[gnu::always_inline]] inline ByteClasses classify(const char* p) {
+    const __m128i blank = _mm_set1_epi8(' '), tab = _mm_set1_epi8('\t'), cr = _mm_set1_epi8('\r'),
+                  lf = _mm_set1_epi8('\n'), pt = _mm_set1_epi8('.');
+    __m128i sep[chunks], dot[chunks];
+    for (int i = 0; i < chunks; ++i) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * i));
+        sep[i] = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, blank), _mm_cmpeq_epi8(v, tab)),
+                              _mm_or_si128(_mm_cmpeq_epi8(v, cr), _mm_cmpeq_epi8(v, lf)));
+        dot[i] = _mm_cmpeq_epi8(v, pt);
+    }
+    return {maskOf(sep, chunks), maskOf(dot, chunks)};
+}
+
+// The k (1..8) bytes that end at p + 8 must all be decimal digits; gives their value.
+// The bytes before them may be anything.
+[[gnu::always_inline]] inline bool digitRun8(const char* p, int k, std::uint64_t& value) {
+    std::uint64_t chunk = 0;
+    std::memcpy(&chunk, p, 8);
+    const std::uint64_t low = (std::uint64_t{1} << (8 * (8 - k))) - 1;  // bytes before the digits
+    chunk = (chunk & ~low) | (0x3030303030303030ULL & low);
+    if (((chunk & 0xF0F0F0F0F0F0F0F0ULL) | (((chunk + 0x0606060606060606ULL) & 0xF0F0F0F0F0F0F0F0ULL) >> 4)) !=
+        0x3333333333333333ULL)
+        return false;
+    std::uint64_t v = chunk - 0x3030303030303030ULL;
+    v = (v * 10) + (v >> 8);
+    value = (((v & 0x000000FF000000FFULL) * (100 + (1000000ULL << 32))) +
+             (((v >> 16) & 0x000000FF000000FFULL) * (1 + (10000ULL << 32)))) >>
+            32;
+    return true;
+}
+
+// The k (1..16) bytes from p must be digits; needs 8 readable bytes before p.
+[[gnu::always_inline]] inline bool digitRun(const char* p, int k, std::uint64_t& value) {
+    if (k <= 8) return digitRun8(p + k - 8, k, value);
+    std::uint64_t high = 0;
+    std::uint64_t low = 0;
+    if (!digitRun8(p + k - 16, k - 8, high) || !digitRun8(p + k - 8, 8, low)) return false;
+    value = high * 100000000ULL + low;
+    return true;
+}
+
+constexpr std::uint64_t kPow10U[] = {1ULL, 10ULL, 100ULL, 1000ULL, 10000ULL, 100000ULL, 1000000ULL,
+                                     10000000ULL, 100000000ULL, 1000000000ULL, 10000000000ULL,
+                                     100000000000ULL, 1000000000000ULL, 10000000000000ULL,
+                                     100000000000000ULL, 1000000000000000ULL, 10000000000000000ULL};
+
+// "[-]digits[.digits]" at buf[s..last] by the short cut, anything else by the general conversion.
+[[gnu::always_inline]] inline bool shortTokenDouble(const char* buf, std::uint64_t dotMask, int s, int last,
+                                                    double& value) {
+    const bool negative = buf[s] == '-';
+    const int body = s + (negative ? 1 : 0);
+    const std::uint64_t upToLast = last == 63 ? ~0ULL : ((std::uint64_t{2} << last) - 1);
+    const std::uint64_t dots = (dotMask >> body << body) & upToLast;  // dots within the token
+    const int dotAt = dots ? std::countr_zero(dots) : last + 1;
+    const int intLen = dotAt - body;
+    const int fracLen = dots ? last - dotAt : 0;
+    std::uint64_t whole = 0;
+    std::uint64_t fraction = 0;
+    if (intLen >= 1 && intLen <= 16 && fracLen <= 16 && intLen + fracLen <= 19 && digitRun(buf + body, intLen, whole) &&
+        (fracLen == 0 || digitRun(buf + dotAt + 1, fracLen, fraction))) {
+        const std::uint64_t mantissa = whole * kPow10U[fracLen] + fraction;
+        if (mantissa <= (std::uint64_t{1} << 53)) {
+            double v = static_cast<double>(mantissa);
+            if (fracLen > 0) v /= kExactPow10[fracLen];
+            value = negative ? -v : v;
+            return true;
+        }
+    }
+    return parseFiniteDouble(buf + s, buf + last + 1, value);
+}
+
+[[gnu::always_inline]] inline bool shortTokenColour(const char* buf, int s, int last, std::uint16_t& value) {
+    const bool negative = buf[s] == '-';
+    const int body = s + (negative ? 1 : 0);
+    const int k = last - body + 1;
+    std::uint64_t v = 0;
+    if (k >= 1 && k <= 8 && digitRun8(buf + body + k - 8, k, v)) {
+        value = static_cast<std::uint16_t>(negative ? 0 : (v > 255 ? 255 : v));
+        return true;
+    }
+    return parseColour(buf + s, buf + last + 1, value);
+}
+
+// buf points at the line; [buf - kFrontPad, buf + kShortLine) is readable and the bytes from
+// buf + length on are ignored.
+bool parseShort(const char* const buf, std::size_t length, CloudPoint& fields) {
+    const ByteClasses c = length <= 32 ? classify<2>(buf) : classify<4>(buf);
+    const std::uint64_t inLine = length >= 64 ? ~0ULL : ((std::uint64_t{1} << length) - 1);
+    const std::uint64_t word = ~c.sep & inLine;
+    const std::uint64_t dotMask = c.dot & inLine;
+    std::uint64_t starts = word & ~(word << 1);
+    std::uint64_t lasts = word & ~(word >> 1);
+    int first[7];
+    int last[7];
+    int count = 0;
+    for (; starts != 0; ++count) {
+        if (count == 7) return false;  // an eighth token
+        first[count] = std::countr_zero(starts);
+        last[count] = std::countr_zero(lasts);
+        starts &= starts - 1;
+        lasts &= lasts - 1;
+    }
+    if (count != 3 && count != 4 && count != 6 && count != 7) return false;
+    double x = 0.0;
+    double y = 0.0;
+    double z = 0.0;
+    if (!shortTokenDouble(buf, dotMask, first[0], last[0], x) || !shortTokenDouble(buf, dotMask, first[1], last[1], y) ||
+        !shortTokenDouble(buf, dotMask, first[2], last[2], z))
+        return false;
+    std::uint16_t red = 0;
+    std::uint16_t green = 0;
+    std::uint16_t blue = 0;
+    const bool withColour = count >= 6;
+    if (withColour && (!shortTokenColour(buf, first[3], last[3], red) ||
+                       !shortTokenColour(buf, first[4], last[4], green) ||
+                       !shortTokenColour(buf, first[5], last[5], blue)))
+        return false;
+    double intensity = 0.0;
+    const bool withIntensity = (count == 4 || count == 7);
+    if (withIntensity && !shortTokenDouble(buf, dotMask, first[count - 1], last[count - 1], intensity)) return false;
+
+    fields.x = x;
+    fields.y = y;
+    fields.z = z;
+    if (withColour) {
+        fields.red = red;
+        fields.green = green;
+        fields.blue = blue;
+        fields.hasRGB = true;
+    }
+    if (withIntensity) {
+        fields.intensity = intensity;
+        fields.hasIntensity = true;
+    }
+    return true;
+}
+#endif
+
+}  // namespace
+
+bool parseXyzLine(std::string_view line, CloudPoint& fields) {
+    fields = CloudPoint{};
+#if defined(__SSE2__)
+    if (line.size() <= kShortLine) {
+        alignas(16) char block[kFrontPad + kShortLine];
+        std::memset(block, ' ', sizeof block);
+        std::memcpy(block + kFrontPad, line.data(), line.size());
+        return parseShort(block + kFrontPad, line.size(), fields);
+    }
+#endif
+    return parseAnyLength(line, fields);
+}
+
+bool parseXyzLineInPaddedBuffer(const char* begin, const char* end, CloudPoint& fields) {
+    fields = CloudPoint{};
+    const auto length = static_cast<std::size_t>(end - begin);
+#if defined(__SSE2__)
+    if (length <= kShortLine) return parseShort(begin, length, fields);
+#endif
+    return parseAnyLength(std::string_view(begin, length), fields);
+}

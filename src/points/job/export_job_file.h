@@ -1,0 +1,33 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+
+#include "points/job/export_job.h"
+#include "points/tiles/tile_index.h"
+
+// The job file carries an ExportJob from the interactive process to the export helper.
+// Writer and reader agree field by field; doubles are written with 17 significant digits so
+// every finite value reads back to the same bits.
+
+// Returns false with a message in *error (when given) if the file cannot be opened or written.
+// *error is left alone on success.
+bool writeExportJobFile(const std::filesystem::path& jobPath, const ExportJob& job, std::string* error);
+
+// Reads into out; fields assigned before a failure keep their new values, so the caller
+// discards the record on false. *error is left alone on success.
+bool loadExportJobFile(const std::filesystem::path& jobPath, ExportJob& out, std::string* error);
+
+// "x,y"; text after a further ',' is ignored. out is untouched on refusal.
+bool parseTileIndexValue(const std::string& value, TileIndex& out);
+// "x,y,count". tile and count are untouched on refusal.
+bool parseTileCountValue(const std::string& value, TileIndex& tile, std::uint64_t& count);
+
+// exportContent from the two flags.
+void exportContentFromFlags(ExportJob& job);
+// The two flags from exportContent; a value outside 1..2 clears both and is itself kept.
+void applyExportContentToFlags(ExportJob& job);
+
+// 0 for ".e57", 1 for ".xyz", ".txt" and ".pts", 2 for ".las" (any case); anything else 0.
+std::int32_t outputFormatFromExtension(const std::string& path);

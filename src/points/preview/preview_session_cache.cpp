@@ -1,0 +1,51 @@
+#include "points/preview/preview_session_cache.h"
+
+#include <algorithm>
+#include <random>
+
+void clearPreviewSessionCache(PreviewSessionCache& cache) {
+    cache.samples.clear();
+    cache.ready = false;
+    cache.sourceTileSize = 0.0;
+    cache.sourceTiles = 0;
+}
+
+void buildPreviewSessionCache(PreviewSessionCache& cache, const TileSampleMap& tileSamples,
+                              double tileSize) {
+    cache.samples.clear();
+    std::size_t total = 0;
+    for (const auto& entry : tileSamples) total += entry.second.size();
+    cache.samples.reserve(total);
+    for (const auto& entry : tileSamples)
+        cache.samples.insert(cache.samples.end(), entry.second.begin(), entry.second.end());
+    cache.ready = !cache.samples.empty();
+    cache.sourceTileSize = tileSize;
+    cache.sourceTiles = tileSamples.size();
+}
+
+void retilePreview(const PreviewSessionCache& cache, double tileSize, int samplesPerTile,
+                   TileCountMap& tileCounts, TileSampleMap& tileSamples) {
+    tileCounts.clear();
+    tileSamples.clear();
+    if (!cache.ready || !(tileSize > 0.0)) return;
+
+    const auto cap = static_cast<std::uint64_t>(std::clamp(samplesPerTile, 4, 5000));
+    tileCounts.reserve(cache.samples.size());
+    tileSamples.reserve(cache.sourceTiles == 0 ? 1024 : cache.sourceTiles);
+    std::mt19937_64 generator(987654321);
+
+    for (const Sample2D& s : cache.samples) {
+        TileIndex tile;
+        // A sample is finite, but a tiny tile size can push its quotient out of range.
+        if (!tryTileIndexFor(static_cast<double>(s.x), static_cast<double>(s.y), tileSize, tile))
+            continue;
+        const std::uint64_t count = ++tileCounts[tile];
+        std::vector<Sample2D>& list = tileSamples[tile];
+        if (list.size() < cap) {
+            list.push_back(s);
+        } else {
+            const std::uint64_t r = generator() % std::max<std::uint64_t>(count, 1);
+            if (r < cap) list[r % list.size()] = s;
+        }
+    }
+}

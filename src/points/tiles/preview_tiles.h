@@ -1,0 +1,72 @@
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <random>
+#include <unordered_map>
+#include <vector>
+
+#include "points/input/cloud_point.h"
+#include "points/tiles/tile_index.h"
+
+// Samples offered to each tile on the sampled path (1 per sampled line or record); drives the
+// reservoir draw there.
+using TileOfferMap = std::unordered_map<TileIndex, std::uint64_t, TileIndexHash>;
+
+// Most samples all tiles hold together while samples are still appended.
+inline constexpr std::uint64_t globalPreviewSampleCap = 2000000;
+
+// Per-tile sample cap: the request clamped to 4..5000, lowered so that all current tiles
+// together stay within the global cap, never below 1.
+std::uint64_t sampleCapPerTile(int requestedSamplesPerTile, const TileCountMap& tileCounts);
+
+// Minima to the largest finite double, maxima to its negative: min > max until a point widens.
+void resetBounds(double& minX, double& maxX, double& minY, double& maxY, double& minZ,
+                 double& maxZ);
+
+// One sampled XYZ line or LAS record. False, changing nothing, when the tile size is not
+// positive, a coordinate is not finite, or the point has no representable tile.
+bool accumulatePreviewPoint(const CloudPoint& point, double tileSize, bool withSamples,
+                            std::uint64_t cap, std::uint64_t globalCap,
+                            std::uint64_t& acceptedCounter, std::uint64_t& globalSamples,
+                            double& minX, double& maxX, double& minY, double& maxY,
+                            double& minZ, double& maxZ, TileCountMap& tileCounts,
+                            TileSampleMap& tileSamples, TileOfferMap& tileOffers,
+                            std::mt19937_64& generator, std::uint64_t weight);
+
+// What the E57 stream accumulator works on. The mutable parts live in the program state and
+// are held by reference; tile size, requested samples and mode are fixed for one build.
+struct PreviewStreamContext {
+    double& minX;
+    double& maxX;
+    double& minY;
+    double& maxY;
+    double& minZ;
+    double& maxZ;
+    std::uint64_t& buildPointCounter;
+    std::uint64_t& acceptedCounter;  // this stream's own count; drives the progress lines
+    double tileSize;
+    TileCountMap& tileCounts;
+    TileSampleMap& tileSamples;
+    int requestedSamplesPerTile;
+    std::uint64_t& globalSamples;
+    bool& capReported;
+    std::mt19937_64& generator;
+    std::atomic<std::uint64_t>& pointsRead;  // the build state's counter, for the GUI
+    std::chrono::steady_clock::time_point& lastProgressTime;
+    int previewMode;
+
+    // The tile of the previous point and its entries: scans deliver long runs of points in one
+    // tile, which then skip both hash lookups. Entry addresses survive rehashing, so this holds
+    // as long as no entry is erased while the context is in use (the build clears its maps
+    // before it makes the context).
+    TileIndex lastTile{};
+    std::uint64_t* lastCount = nullptr;
+    std::vector<Sample2D>* lastSamples = nullptr;
+};
+
+// One point of the E57 stream (every point is offered). A point with a non-finite coordinate
+// is counted and widens the bounds where it compares, but gets no tile and no sample.
+void acceptPreviewPoint(PreviewStreamContext& ctx, double x, double y, double z,
+                        bool withSamples);

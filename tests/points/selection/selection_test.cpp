@@ -1,0 +1,354 @@
+#include "points/selection/selection.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <random>
+
+namespace {
+
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+constexpr double kInf = std::numeric_limits<double>::infinity();
+
+CloudPoint atZ(double z) {
+    CloudPoint p;
+    p.z = z;
+    return p;
+}
+
+SelectedHeightRange range(std::vector<TileIndex> tiles, double zMin, double zMax) {
+    SelectedHeightRange r;
+    r.tiles = std::move(tiles);
+    r.zMin = zMin;
+    r.zMax = zMax;
+    return r;
+}
+
+// Both rules for a point in tile (0,0) of a 1 m grid.
+struct Rules {
+    ExportJob job;
+    ExportSelectionFilter filter;
+    void compile() {
+        job.coarseTileSize = 1.0;
+        filter = buildExportSelectionFilter(job);
+    }
+    bool unionRule(double x, double y, double z) const {
+        return isPointSelected(atZ(z), tileIndexFor(x, y, 1.0), filter);
+    }
+    bool zDecides(double x, double y, double z) const {
+        return pointPassesSelection(x, y, z, job.selectedCoarseTiles, job.selectedHeightRanges,
+                                    1.0);
+    }
+};
+
+// The Z-decides steps taken literally: every range scanned in order.
+bool referenceZDecides(double x, double y, double z, const TileSet& selected,
+                       const std::vector<SelectedHeightRange>& ranges, double tileSize) {
+    if (selected.empty() && ranges.empty()) return true;
+    if (!std::isfinite(x) || !std::isfinite(y)) return false;
+    const TileIndex tile = tileIndexFor(x, y, tileSize);
+    bool listed = false;
+    for (const auto& r : ranges) {
+        if (std::find(r.tiles.begin(), r.tiles.end(), tile) == r.tiles.end()) continue;
+        listed = true;
+        const double lo = std::min(r.zMin, r.zMax);
+        const double hi = std::max(r.zMin, r.zMax);
+        if (lo <= z && z <= hi) return true;
+    }
+    if (listed) return false;
+    if (selected.empty()) return false;
+    return selected.count(tile) != 0;
+}
+
+}  // namespace
+
+TEST(Selection, ReversedRangeAndInclusiveBounds) {
+    Rules r;
+    r.job.selectedHeightRanges.push_back(range({{0, 0}}, 10.0, 2.0));
+    r.compile();
+    ASSERT_EQ(r.filter.heightRanges.size(), 1u);
+    EXPECT_EQ(r.filter.heightRanges[0].zMin, 2.0);
+    EXPECT_EQ(r.filter.heightRanges[0].zMax, 10.0);
+    for (double z : {2.0, 6.0, 10.0}) {
+        EXPECT_TRUE(r.unionRule(0.5, 0.5, z)) << z;
+        EXPECT_TRUE(r.zDecides(0.5, 0.5, z)) << z;
+    }
+    for (double z : {1.999, 10.001, kNaN}) {
+        EXPECT_FALSE(r.unionRule(0.5, 0.5, z)) << z;
+        EXPECT_FALSE(r.zDecides(0.5, 0.5, z)) << z;
+    }
+    // Other tiles: nothing keeps them.
+    EXPECT_FALSE(r.unionRule(1.5, 0.5, 5.0));
+    EXPECT_FALSE(r.zDecides(1.5, 0.5, 5.0));
+}
+
+TEST(Selection, TopAndVerticalOnTheSameTileDiffer) {
+    Rules r;
+    r.job.savedTileSelections.push_back(SavedTileSelection{{{0, 0}}});
+    r.job.selectedHeightRanges.push_back(range({{0, 0}}, 0.0, 1.0));
+    r.job.selectedCoarseTiles = {{0, 0}};
+    r.compile();
+    EXPECT_TRUE(r.unionRule(0.5, 0.5, 50.0));   // the top-view selection keeps any z
+    EXPECT_FALSE(r.zDecides(0.5, 0.5, 50.0));   // the range decides the listed tile
+    EXPECT_TRUE(r.zDecides(0.5, 0.5, 0.5));
+    EXPECT_TRUE(r.unionRule(0.5, 0.5, kNaN));    // NaN z still kept by the top view
+    EXPECT_FALSE(r.zDecides(0.5, 0.5, kNaN));
+}
+
+TEST(Selection, NanZKeptBySelectedTilesWhenNoRangeListsTheTile) {
+    Rules r;
+    r.job.selectedHeightRanges.push_back(range({{5, 5}}, 0.0, 1.0));
+    r.job.selectedCoarseTiles = {{0, 0}, {5, 5}};
+    r.compile();
+    EXPECT_TRUE(r.zDecides(0.5, 0.5, kNaN));
+    EXPECT_FALSE(r.zDecides(5.5, 5.5, kNaN));
+    // The union rule ignores selectedCoarseTiles once a range exists.
+    EXPECT_TRUE(r.filter.selectedTiles.empty());
+    EXPECT_FALSE(r.unionRule(0.5, 0.5, 0.5));
+}
+
+TEST(Selection, LaterRangeCanAcceptAfterAnEarlierRefused) {
+    Rules r;
+    r.job.selectedHeightRanges.push_back(range({{3, 3}, {0, 0}}, 0.0, 1.0));
+    r.job.selectedHeightRanges.push_back(range({{0, 0}}, 6.0, 5.0));
+    r.job.selectedCoarseTiles = {{0, 0}};
+    r.compile();
+    EXPECT_TRUE(r.zDecides(0.5, 0.5, 5.5));
+    EXPECT_FALSE(r.zDecides(0.5, 0.5, 3.0));
+    EXPECT_TRUE(r.unionRule(0.5, 0.5, 5.5));
+    EXPECT_FALSE(r.unionRule(0.5, 0.5, 3.0));
+}
+
+TEST(Selection, EmptyJobAndNonFiniteCoordinates) {
+    Rules empty;
+    empty.compile();
+    EXPECT_FALSE(empty.unionRule(0.5, 0.5, 0.0));
+    EXPECT_TRUE(empty.zDecides(0.5, 0.5, 0.0));
+    EXPECT_TRUE(empty.zDecides(kNaN, kInf, kNaN));  // a job with neither keeps every point
+
+    Rules tiles;
+    tiles.job.selectedCoarseTiles = {{0, 0}};
+    tiles.compile();
+    EXPECT_TRUE(tiles.zDecides(0.5, 0.5, 0.0));
+    EXPECT_FALSE(tiles.zDecides(kNaN, 0.5, 0.0));
+    EXPECT_FALSE(tiles.zDecides(0.5, -kInf, 0.0));
+    EXPECT_FALSE(tiles.zDecides(1e300, 0.5, 0.0));  // no i64 tile
+    EXPECT_TRUE(tiles.unionRule(0.5, 0.5, kNaN));
+}
+
+TEST(Selection, CompilationDropsEmptyListsAndIgnoresJobTilesWhenSelectionsExist) {
+    ExportJob job;
+    job.savedTileSelections.push_back(SavedTileSelection{});
+    job.savedTileSelections.push_back(SavedTileSelection{{{1, 1}, {1, 1}, {2, 2}}});
+    job.selectedHeightRanges.push_back(range({}, 0.0, 1.0));
+    job.selectedCoarseTiles = {{9, 9}};
+    std::vector<TileSet> top;
+    std::vector<HeightRangeFilter> ranges;
+    TileSet selected{{4, 4}};  // outputs are cleared first
+    EXPECT_TRUE(buildXyzExportSelectionFilter(job, top, ranges, selected));
+    ASSERT_EQ(top.size(), 1u);
+    EXPECT_EQ(top[0].size(), 2u);
+    EXPECT_TRUE(ranges.empty());
+    EXPECT_TRUE(selected.empty());
+    EXPECT_FALSE(isPointSelectedForXyzExport(atZ(0), {9, 9}, top, ranges, selected));
+    EXPECT_TRUE(isPointSelectedForXyzExport(atZ(0), {2, 2}, top, ranges, selected));
+
+    ExportJob hollow;
+    hollow.savedTileSelections.push_back(SavedTileSelection{});
+    hollow.selectedHeightRanges.push_back(range({}, 0.0, 1.0));
+    EXPECT_FALSE(buildXyzExportSelectionFilter(hollow, top, ranges, selected));
+    EXPECT_TRUE(top.empty() && ranges.empty() && selected.empty());
+    hollow.selectedCoarseTiles = {{9, 9}};
+    EXPECT_TRUE(buildXyzExportSelectionFilter(hollow, top, ranges, selected));
+    EXPECT_EQ(selected.size(), 1u);
+    const ExportSelectionFilter f = buildExportSelectionFilter(hollow);
+    EXPECT_TRUE(isPointSelected(atZ(kNaN), {9, 9}, f));
+    EXPECT_FALSE(isPointSelected(atZ(0), {9, 8}, f));
+}
+
+TEST(Selection, NanBoundHoldsNothingUnderEitherRule) {
+    Rules r;
+    r.job.selectedHeightRanges.push_back(range({{0, 0}}, 5.0, kNaN));
+    r.job.selectedHeightRanges.push_back(range({{0, 0}}, kNaN, 5.0));
+    r.compile();
+    for (double z : {5.0, 0.0, 1e9}) {
+        EXPECT_FALSE(r.unionRule(0.5, 0.5, z));
+        EXPECT_FALSE(r.zDecides(0.5, 0.5, z));
+    }
+}
+
+TEST(Selection, ZDecidesMatchesTheLiteralStepsOnRandomJobs) {
+    std::mt19937_64 gen(42);
+    std::uniform_int_distribution<int> tileCoord(-3, 3);
+    std::uniform_real_distribution<double> coord(-3.5, 3.5);
+    std::uniform_real_distribution<double> zDist(-2.0, 12.0);
+    int kept = 0;
+    for (int job = 0; job < 300; ++job) {
+        TileSet selected;
+        std::vector<SelectedHeightRange> ranges;
+        const int nSel = static_cast<int>(gen() % 8);
+        for (int i = 0; i < nSel; ++i) selected.insert({tileCoord(gen), tileCoord(gen)});
+        const int nRanges = static_cast<int>(gen() % 4);
+        for (int i = 0; i < nRanges; ++i) {
+            SelectedHeightRange r;
+            const int nTiles = static_cast<int>(gen() % 6);
+            for (int t = 0; t < nTiles; ++t) r.tiles.push_back({tileCoord(gen), tileCoord(gen)});
+            r.zMin = zDist(gen);
+            r.zMax = zDist(gen);
+            ranges.push_back(r);
+        }
+        for (int p = 0; p < 200; ++p) {
+            const double x = coord(gen), y = coord(gen);
+            const double z = (p % 50 == 0) ? kNaN : zDist(gen);
+            const bool expected = referenceZDecides(x, y, z, selected, ranges, 1.0);
+            ASSERT_EQ(pointPassesSelection(x, y, z, selected, ranges, 1.0), expected)
+                << "job " << job << " point " << p;
+            kept += expected;
+        }
+    }
+    EXPECT_GT(kept, 1000);  // the random jobs exercise both outcomes
+    EXPECT_LT(kept, 300 * 200 - 1000);
+}
+
+// The memo must give isPointSelectedForXyzExport's answers whatever the order of the points:
+// runs in one tile (the memo's case), jumps between tiles, and coordinates without a tile.
+TEST(Selection, UnionSelectionTestAgreesWithTheRuleOnRandomJobs) {
+    std::mt19937_64 gen(43);
+    std::uniform_int_distribution<int> tileCoord(-3, 3);
+    std::uniform_real_distribution<double> coord(-3.5, 3.5);
+    std::uniform_real_distribution<double> zDist(-2.0, 12.0);
+    int kept = 0;
+    int total = 0;
+    for (int jobNo = 0; jobNo < 300; ++jobNo) {
+        ExportJob job;
+        job.coarseTileSize = 1.0;
+        for (int i = 0, n = static_cast<int>(gen() % 8); i < n; ++i)
+            job.selectedCoarseTiles.insert({tileCoord(gen), tileCoord(gen)});
+        if (gen() % 3 == 0) {
+            SavedTileSelection top;
+            for (int i = 0, n = static_cast<int>(gen() % 5); i < n; ++i)
+                top.tiles.push_back({tileCoord(gen), tileCoord(gen)});
+            job.savedTileSelections.push_back(top);
+        }
+        for (int i = 0, n = static_cast<int>(gen() % 4); i < n; ++i) {
+            std::vector<TileIndex> tiles;
+            for (int t = 0, nt = static_cast<int>(gen() % 6); t < nt; ++t)
+                tiles.push_back({tileCoord(gen), tileCoord(gen)});
+            job.selectedHeightRanges.push_back(range(tiles, zDist(gen), zDist(gen)));
+        }
+        // Every fifth job also keeps a tile far away, so its box is too big for the grid and
+        // the hash lookups decide.
+        const bool farTile = jobNo % 5 == 0;
+        if (farTile) job.savedTileSelections.push_back({{{std::int64_t{1} << 40, -5}, {-3, -3}}});
+        const ExportSelectionFilter filter = buildExportSelectionFilter(job);
+        UnionSelectionTest test(filter, 1.0);
+        if (farTile) {
+            EXPECT_FALSE(test.usesGrid());
+        }
+        double x = 0.0, y = 0.0;
+        for (int p = 0; p < 400; ++p) {
+            if (p % 4 == 0) {  // stay in the tile three points out of four
+                x = coord(gen);
+                y = coord(gen);
+            }
+            double px = x, py = y;
+            if (p % 97 == 0) px = kNaN;
+            if (p % 89 == 0) py = 1e300;
+            const double z = (p % 50 == 0) ? kNaN : zDist(gen);
+            TileIndex tile;
+            const bool expected = tryTileIndexFor(px, py, 1.0, tile) &&
+                                  isPointSelected(atZ(z), tile, filter);
+            ASSERT_EQ(test.accepts(px, py, z), expected) << "job " << jobNo << " point " << p;
+            kept += expected;
+            ++total;
+        }
+    }
+    EXPECT_GT(kept, total / 50);  // both outcomes occur
+    EXPECT_LT(kept, total - total / 50);
+}
+
+// Boxes at the ends of the i64 tile range must neither overflow nor wrap into a small grid.
+TEST(Selection, UnionSelectionTestAtTheEndsOfTheTileRange) {
+    constexpr std::int64_t lo = INT64_MIN;
+    constexpr std::int64_t hi = INT64_MAX;
+    ExportSelectionFilter filter;
+    filter.selectedTiles = {{lo, lo}, {hi, hi}};
+    UnionSelectionTest wide(filter, 1.0);
+    EXPECT_FALSE(wide.usesGrid());
+    EXPECT_TRUE(wide.accepts(-9223372036854775808.0, -9223372036854775808.0, 0.0));
+    EXPECT_FALSE(wide.accepts(0.5, 0.5, 0.0));
+
+    filter.selectedTiles = {{lo, 7}, {lo + 1, 7}};
+    UnionSelectionTest low(filter, 1.0);
+    EXPECT_TRUE(low.usesGrid());
+    EXPECT_TRUE(low.accepts(-9223372036854775808.0, 7.5, 0.0));
+    EXPECT_FALSE(low.accepts(-9223372036854775808.0, 8.5, 0.0));
+    EXPECT_FALSE(low.accepts(1e18, 7.5, 0.0));  // far right of the box: the unsigned offset is large
+}
+
+TEST(Selection, TileHeightRangesCollectsEveryListedTile) {
+    const TileHeightRanges t = buildTileHeightRanges(
+        {range({{1, 1}, {2, 2}}, 0, 1), range({}, 0, 1), range({{2, 2}, {-3, 4}}, 5, 2)});
+    EXPECT_EQ(t.tiles, (TileSet{{1, 1}, {2, 2}, {-3, 4}}));
+}
+
+TEST(Selection, EstimateExamples) {
+    TileCountMap all;
+    for (std::int64_t i = 0; i < 4; ++i) all[{i, 0}] = 10;
+    const TileSet one{{0, 0}};
+    const std::vector<SelectedHeightRange> none;
+
+    EXPECT_EQ(estimateExportPointCount(0, all, one, none, true, 0, 10), 0u);
+    EXPECT_EQ(estimateExportPointCount(1234, {}, one, none, true, 0, 10), 1234u);
+    EXPECT_EQ(estimateExportPointCount(1000, all, one, none, false, 0, 0), 250u);
+    // Rounding half away from zero: 10 * 0.25 = 2.5 -> 3; 6 * 0.25 = 1.5 -> 2.
+    EXPECT_EQ(estimateExportPointCount(10, all, one, none, false, 0, 0), 3u);
+    EXPECT_EQ(estimateExportPointCount(6, all, one, none, false, 0, 0), 2u);
+    // More selected tiles than the map has: the tile share is clamped to 1.
+    TileSet many;
+    for (std::int64_t i = 0; i < 9; ++i) many.insert({i, 9});
+    EXPECT_EQ(estimateExportPointCount(1000, all, many, none, false, 0, 0), 1000u);
+
+    // Ranges without Z bounds, or with empty tile lists, leave the Z factor at 1.
+    const std::vector<SelectedHeightRange> half{range({{0, 0}}, 0, 5)};
+    EXPECT_EQ(estimateExportPointCount(1000, all, one, half, false, 0, 10), 250u);
+    EXPECT_EQ(estimateExportPointCount(1000, all, one, {range({}, 0, 5)}, true, 0, 10), 250u);
+    // Half the span: 1000 * 0.5 * 0.25 = 125; reversed pair gives the same.
+    EXPECT_EQ(estimateExportPointCount(1000, all, one, half, true, 0, 10), 125u);
+    EXPECT_EQ(estimateExportPointCount(1000, all, one, {range({{0, 0}}, 5, 0)}, true, 0, 10),
+              125u);
+    // Weighted by tile entries (duplicates count): (3 * 0.5 + 1 * 0) / 4 = 0.375 of 1000 * 1.
+    const TileSet allFour{{0, 0}, {1, 0}, {2, 0}, {3, 0}};
+    EXPECT_EQ(estimateExportPointCount(
+                  1000, all, allFour,
+                  {range({{0, 0}, {1, 0}, {1, 0}}, 0, 5), range({{2, 0}}, 20, 30)}, true, 0, 10),
+              375u);
+    // A range wholly outside the bounds contributes 0 with full weight.
+    EXPECT_EQ(estimateExportPointCount(1000, all, allFour, {range({{0, 0}}, -9, -1)}, true, 0, 10),
+              0u);
+    // Equal global Z: divisor 1e-9, overlap 0, so nothing.
+    EXPECT_EQ(estimateExportPointCount(1000, all, allFour, {range({{0, 0}}, 0, 10)}, true, 3, 3),
+              0u);
+    // A range covering more than the span is clamped to 1.
+    EXPECT_EQ(
+        estimateExportPointCount(1000, all, allFour, {range({{0, 0}}, -50, 50)}, true, 0, 10),
+        1000u);
+}
+
+TEST(Selection, EstimateStaysDefinedOnBrokenInputs) {
+    TileCountMap all{{{0, 0}, 1}};
+    const TileSet sel{{0, 0}};
+    // NaN global bounds drop out of the min/max and the span falls back to 1e-9.
+    EXPECT_EQ(estimateExportPointCount(1000, all, sel, {range({{0, 0}}, 0, 5)}, true, kNaN, kNaN),
+              1000u);
+    // A NaN range bound covers nothing; the rounding never sees a NaN.
+    EXPECT_EQ(estimateExportPointCount(1000, all, sel, {range({{0, 0}}, kNaN, 5)}, true, 0, 10),
+              0u);
+    // Counts beyond the i64 range stay exact where a double can hold them.
+    const std::uint64_t huge = 1ULL << 63;
+    EXPECT_EQ(estimateExportPointCount(huge, all, sel, {}, false, 0, 0), huge);
+    const std::uint64_t top = std::numeric_limits<std::uint64_t>::max();
+    EXPECT_EQ(estimateExportPointCount(top, all, sel, {}, false, 0, 0), top);
+}
