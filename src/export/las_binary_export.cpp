@@ -10,6 +10,7 @@
 #include "export/route_contract.h"
 #include "points/input/cloud_point.h"
 #include "points/job/export_status.h"
+#include "points/input/las_header.h"
 #include "points/input/las_reader.h"
 #include "points/selection/selection.h"
 
@@ -76,26 +77,30 @@ void patchLasOutputHeader(std::vector<std::uint8_t>& header, std::uint64_t point
                           const std::array<std::uint64_t, 15>& pointsByReturn, bool boundsValid, double minX,
                           double maxX, double minY, double maxY, double minZ, double maxZ) {
     const std::size_t bytes = header.size();
-    // Fields from 227 on exist only in LAS 1.3 and 1.4 headers; in older files those bytes
-    // already belong to the VLRs.
+    // Fields past the 1.2 header exist only in LAS 1.3 and 1.4 headers; in older files those
+    // bytes already belong to the VLRs.
     std::size_t publicHeader = 0;
-    if (bytes >= 96) publicHeader = static_cast<std::size_t>(header[94]) | (static_cast<std::size_t>(header[95]) << 8);
+    if (bytes >= las::kHeaderSizeAt + 2)
+        publicHeader = static_cast<std::size_t>(header[las::kHeaderSizeAt]) |
+                       (static_cast<std::size_t>(header[las::kHeaderSizeAt + 1]) << 8);
     const std::size_t extended = publicHeader < bytes ? publicHeader : bytes;
 
-    putU32(header, bytes, 107, legacyCount(pointsWritten));
-    for (std::size_t i = 0; i < 5; ++i) putU32(header, bytes, 111 + 4 * i, legacyCount(pointsByReturn[i]));
-    putF64(header, bytes, 179, boundsValid ? maxX : 0.0);
-    putF64(header, bytes, 187, boundsValid ? minX : 0.0);
-    putF64(header, bytes, 195, boundsValid ? maxY : 0.0);
-    putF64(header, bytes, 203, boundsValid ? minY : 0.0);
-    putF64(header, bytes, 211, boundsValid ? maxZ : 0.0);
-    putF64(header, bytes, 219, boundsValid ? minZ : 0.0);
-    putU64(header, extended, 247, pointsWritten);
-    for (std::size_t i = 0; i < 15; ++i) putU64(header, extended, 255 + 8 * i, pointsByReturn[i]);
+    putU32(header, bytes, las::kLegacyPointCountAt, legacyCount(pointsWritten));
+    for (std::size_t i = 0; i < las::kLegacyReturnCounts; ++i)
+        putU32(header, bytes, las::kLegacyPointsByReturnAt + 4 * i, legacyCount(pointsByReturn[i]));
+    putF64(header, bytes, las::kMaxXAt, boundsValid ? maxX : 0.0);
+    putF64(header, bytes, las::kMinXAt, boundsValid ? minX : 0.0);
+    putF64(header, bytes, las::kMaxYAt, boundsValid ? maxY : 0.0);
+    putF64(header, bytes, las::kMinYAt, boundsValid ? minY : 0.0);
+    putF64(header, bytes, las::kMaxZAt, boundsValid ? maxZ : 0.0);
+    putF64(header, bytes, las::kMinZAt, boundsValid ? minZ : 0.0);
+    putU64(header, extended, las::kPointCountAt, pointsWritten);
+    for (std::size_t i = 0; i < las::kReturnCounts; ++i)
+        putU64(header, extended, las::kPointsByReturnAt + 8 * i, pointsByReturn[i]);
     // Waveform data and extended VLRs after the points are not copied.
-    putU64(header, extended, 227, 0);
-    putU64(header, extended, 235, 0);
-    putU32(header, extended, 243, 0);
+    putU64(header, extended, las::kWaveformDataStartAt, 0);
+    putU64(header, extended, las::kFirstExtendedVlrAt, 0);
+    putU32(header, extended, las::kExtendedVlrCountAt, 0);
 }
 
 bool exportLasBinary(const ExportJob& job, const std::string& statusPath, ExportResult* result,

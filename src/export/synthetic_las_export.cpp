@@ -10,6 +10,7 @@
 #include "export/output_file.h"
 #include "export/route_contract.h"
 #include "points/input/e57_point_stream.h"
+#include "points/input/las_header.h"
 #include "points/job/export_status.h"
 #include "points/input/text_utils.h"
 #include "points/input/xyz_ascii_reader.h"
@@ -168,20 +169,21 @@ std::array<std::uint8_t, kSyntheticLasHeaderSize> buildSyntheticLasHeader(
     std::array<std::uint8_t, kSyntheticLasHeaderSize> h{};
     std::uint8_t* b = h.data();
     std::memcpy(b, "LASF", 4);
-    b[24] = 1;
-    b[25] = 2;
-    std::memcpy(b + 26, "Brindlewick", 11);
-    std::memcpy(b + 58, "Brindlewick synthetic LAS", 25);
-    put<std::uint16_t>(b + 94, static_cast<std::uint16_t>(kSyntheticLasHeaderSize));
-    put<std::uint32_t>(b + 96, static_cast<std::uint32_t>(kSyntheticLasHeaderSize));
-    put<std::uint32_t>(b + 100, 0);
-    b[104] = withRgb ? 2 : 0;
-    put<std::uint16_t>(b + 105, recordLengthFor(withRgb));
-    put<std::uint32_t>(b + 107, static_cast<std::uint32_t>(count));
-    put<std::uint32_t>(b + 111, static_cast<std::uint32_t>(count));
+    b[las::kVersionMajorAt] = 1;
+    b[las::kVersionMinorAt] = 2;
+    std::memcpy(b + las::kSystemIdentifierAt, "Brindlewick", 11);
+    std::memcpy(b + las::kGeneratingSoftwareAt, "Brindlewick synthetic LAS", 25);
+    put<std::uint16_t>(b + las::kHeaderSizeAt, static_cast<std::uint16_t>(kSyntheticLasHeaderSize));
+    put<std::uint32_t>(b + las::kOffsetToPointDataAt, static_cast<std::uint32_t>(kSyntheticLasHeaderSize));
+    put<std::uint32_t>(b + las::kVlrCountAt, 0);
+    b[las::kPointFormatAt] = withRgb ? 2 : 0;
+    put<std::uint16_t>(b + las::kPointRecordLengthAt, recordLengthFor(withRgb));
+    put<std::uint32_t>(b + las::kLegacyPointCountAt, static_cast<std::uint32_t>(count));
+    put<std::uint32_t>(b + las::kLegacyPointsByReturnAt, static_cast<std::uint32_t>(count));
+    // Scale, offset and bounds follow each other from the scale on.
     const double tail[] = {scaleX, scaleY, scaleZ, offsetX, offsetY, offsetZ,
                            maxX,   minX,   maxY,   minY,    maxZ,    minZ};
-    for (std::size_t i = 0; i < std::size(tail); ++i) put<double>(b + 131 + 8 * i, tail[i]);
+    for (std::size_t i = 0; i < std::size(tail); ++i) put<double>(b + las::kScaleAt + 8 * i, tail[i]);
     return h;
 }
 

@@ -8,6 +8,7 @@
 
 #include "export/export_result.h"
 #include "points/input/cloud_point.h"
+#include "points/input/las_header.h"
 #include "points/job/export_job.h"
 #include "points/selection/selection.h"
 
@@ -17,7 +18,7 @@ class OutputFile;
 bool exportSyntheticLas(const ExportJob& job, const std::string& statusPath, ExportResult* result,
                         std::string* error);
 
-inline constexpr std::size_t kSyntheticLasHeaderSize = 227;
+inline constexpr std::size_t kSyntheticLasHeaderSize = las::kHeaderSize12;
 
 // Pass 1: what the selected points look like.
 struct SyntheticLasBounds {

@@ -33,6 +33,8 @@
 
 #include <E57SimpleWriter.h>
 
+#include "points/input/las_header.h"
+
 namespace democloud {
 
 enum class DemoFormat { Xyz3, Xyz4, Xyz6, Xyz7, XyzMixed, Las12Format0, Las12Format2, Las14Format6, E57Rgb };
@@ -472,48 +474,48 @@ struct LasLayout {
 
 inline LasLayout lasLayout(DemoFormat format) {
     switch (format) {
-        case DemoFormat::Las12Format2: return {2, 227, 2, 26};
-        case DemoFormat::Las14Format6: return {4, 375, 6, 30};
-        default: return {2, 227, 0, 20};
+        case DemoFormat::Las12Format2: return {2, las::kHeaderSize12, 2, 26};
+        case DemoFormat::Las14Format6: return {4, las::kHeaderSize14, 6, 30};
+        default: return {2, las::kHeaderSize12, 0, 20};
     }
 }
 
 inline constexpr double kLasScale = 0.001;
 
 // The public header, byte for byte; no variable-length records follow it.
-inline std::array<unsigned char, 375> lasHeader(const LasLayout& layout, const DemoCloudStats& stats) {
-    std::array<unsigned char, 375> h{};
+inline std::array<unsigned char, las::kHeaderSize14> lasHeader(const LasLayout& layout, const DemoCloudStats& stats) {
+    std::array<unsigned char, las::kHeaderSize14> h{};
     std::memcpy(h.data(), "LASF", 4);
     putLe(&h[6], layout.versionMinor >= 4 ? 0x10 : 0, 2);  // global encoding: WKT bit, required for format 6
-    h[24] = 1;
-    h[25] = layout.versionMinor;
-    std::memcpy(&h[26], "BRINDLEWICK DEMO SITE", 21);
-    std::memcpy(&h[58], "make_demo_cloud", 15);
+    h[las::kVersionMajorAt] = 1;
+    h[las::kVersionMinorAt] = layout.versionMinor;
+    std::memcpy(&h[las::kSystemIdentifierAt], "BRINDLEWICK DEMO SITE", 21);
+    std::memcpy(&h[las::kGeneratingSoftwareAt], "make_demo_cloud", 15);
     putLe(&h[90], 1, 2);     // creation day of year, fixed so files are reproducible
     putLe(&h[92], 2024, 2);  // creation year
-    putLe(&h[94], layout.headerSize, 2);
-    putLe(&h[96], layout.headerSize, 4);  // offset to point data
-    putLe(&h[100], 0, 4);                 // variable-length records
-    h[104] = layout.pointFormat;
-    putLe(&h[105], layout.recordLength, 2);
+    putLe(&h[las::kHeaderSizeAt], layout.headerSize, 2);
+    putLe(&h[las::kOffsetToPointDataAt], layout.headerSize, 4);
+    putLe(&h[las::kVlrCountAt], 0, 4);
+    h[las::kPointFormatAt] = layout.pointFormat;
+    putLe(&h[las::kPointRecordLengthAt], layout.recordLength, 2);
     const bool legacy = layout.versionMinor < 4;
-    putLe(&h[107], legacy ? stats.points : 0, 4);
-    putLe(&h[111], legacy ? stats.points : 0, 4);  // every point is a single (first) return
-    for (int axis = 0; axis < 3; ++axis) putLeF64(&h[131 + 8 * axis], kLasScale);
-    putLeF64(&h[155], kOriginX);
-    putLeF64(&h[163], kOriginY);
-    putLeF64(&h[171], kOriginZ);
+    putLe(&h[las::kLegacyPointCountAt], legacy ? stats.points : 0, 4);
+    putLe(&h[las::kLegacyPointsByReturnAt], legacy ? stats.points : 0, 4);  // every point is a single (first) return
+    for (int axis = 0; axis < 3; ++axis) putLeF64(&h[las::kScaleAt + 8 * axis], kLasScale);
+    putLeF64(&h[las::kOffsetAt], kOriginX);
+    putLeF64(&h[las::kOffsetAt + 8], kOriginY);
+    putLeF64(&h[las::kOffsetAt + 16], kOriginZ);
     const auto coord = [&](double origin, std::int32_t mm) { return stats.points ? origin + mm * kLasScale : 0.0; };
-    putLeF64(&h[179], coord(kOriginX, stats.maxX));
-    putLeF64(&h[187], coord(kOriginX, stats.minX));
-    putLeF64(&h[195], coord(kOriginY, stats.maxY));
-    putLeF64(&h[203], coord(kOriginY, stats.minY));
-    putLeF64(&h[211], coord(kOriginZ, stats.maxZ));
-    putLeF64(&h[219], coord(kOriginZ, stats.minZ));
+    putLeF64(&h[las::kMaxXAt], coord(kOriginX, stats.maxX));
+    putLeF64(&h[las::kMinXAt], coord(kOriginX, stats.minX));
+    putLeF64(&h[las::kMaxYAt], coord(kOriginY, stats.maxY));
+    putLeF64(&h[las::kMinYAt], coord(kOriginY, stats.minY));
+    putLeF64(&h[las::kMaxZAt], coord(kOriginZ, stats.maxZ));
+    putLeF64(&h[las::kMinZAt], coord(kOriginZ, stats.minZ));
     if (!legacy) {
-        // 227 waveform data start, 235 first extended VLR, 243 extended VLR count: all zero.
-        putLe(&h[247], stats.points, 8);
-        putLe(&h[255], stats.points, 8);
+        // Waveform data start, first extended VLR and extended VLR count stay zero.
+        putLe(&h[las::kPointCountAt], stats.points, 8);
+        putLe(&h[las::kPointsByReturnAt], stats.points, 8);
     }
     return h;
 }
@@ -638,7 +640,7 @@ inline DemoCloudStats writeDemoBlocks(DemoOutputFile& out, DemoFormat format, st
     const LasLayout layout = lasLayout(format);
     const bool las = isLasFormat(format);
     DemoCloudStats stats;
-    const std::array<unsigned char, 375> placeholder{};
+    const std::array<unsigned char, las::kHeaderSize14> placeholder{};
     if (las) {
         out.write(placeholder.data(), layout.headerSize);
         stats.bytes = layout.headerSize;

@@ -1,5 +1,6 @@
 #include "points/input/las_reader.h"
 
+#include "points/input/las_header.h"
 #include "points/input/text_utils.h"
 
 #include <cstring>
@@ -120,38 +121,38 @@ bool LasBinaryPointReader::open(const std::string& path, std::string* error) {
     std::uint8_t u16[2] = {};
     std::uint8_t u32[4] = {};
     std::uint8_t f64[8] = {};
-    bool ok = readAt(24, &versionMajor_, 1);
-    ok = ok && readAt(25, &versionMinor_, 1);
-    ok = ok && readAt(94, u16, 2);
+    bool ok = readAt(las::kVersionMajorAt, &versionMajor_, 1);
+    ok = ok && readAt(las::kVersionMinorAt, &versionMinor_, 1);
+    ok = ok && readAt(las::kHeaderSizeAt, u16, 2);
     headerSize_ = loadU16(u16);
-    ok = ok && readAt(96, u32, 4);
+    ok = ok && readAt(las::kOffsetToPointDataAt, u32, 4);
     offsetToPointData_ = static_cast<std::uint32_t>(loadI32(u32));
-    ok = ok && readAt(104, &u8, 1);
+    ok = ok && readAt(las::kPointFormatAt, &u8, 1);
     pointFormatByte_ = u8;
-    ok = ok && readAt(105, u16, 2);
+    ok = ok && readAt(las::kPointRecordLengthAt, u16, 2);
     pointRecordLength_ = loadU16(u16);
     if (!ok) return fail(error, "LasBinaryPointReader: failed to read LAS header.");
     pointFormat_ = static_cast<std::uint8_t>(pointFormatByte_ & 63U);
 
-    if (!readAt(107, u32, 4)) return fail(error, "LasBinaryPointReader: failed to read legacy point count.");
+    if (!readAt(las::kLegacyPointCountAt, u32, 4)) return fail(error, "LasBinaryPointReader: failed to read legacy point count.");
     const std::uint64_t legacyCount = static_cast<std::uint32_t>(loadI32(u32));
 
     for (int axis = 0; axis < 3; ++axis) {
-        if (!readAt(131 + 8 * static_cast<std::uint64_t>(axis), f64, 8))
+        if (!readAt(las::kScaleAt + 8 * static_cast<std::uint64_t>(axis), f64, 8))
             return fail(error, "LasBinaryPointReader: failed to read scale/offset values.");
         scale_[static_cast<std::size_t>(axis)] = loadF64(f64);
     }
     for (int axis = 0; axis < 3; ++axis) {
-        if (!readAt(155 + 8 * static_cast<std::uint64_t>(axis), f64, 8))
+        if (!readAt(las::kOffsetAt + 8 * static_cast<std::uint64_t>(axis), f64, 8))
             return fail(error, "LasBinaryPointReader: failed to read scale/offset values.");
         offset_[static_cast<std::size_t>(axis)] = loadF64(f64);
     }
 
     std::uint64_t count = legacyCount;
     const bool hasWideCount = versionMajor_ >= 2 || (versionMajor_ == 1 && versionMinor_ >= 4);
-    if (hasWideCount && headerSize_ >= 375) {
+    if (hasWideCount && headerSize_ >= las::kHeaderSize14) {
         std::uint8_t u64[8] = {};
-        if (readAt(247, u64, 8) && loadU64(u64) != 0) count = loadU64(u64);
+        if (readAt(las::kPointCountAt, u64, 8) && loadU64(u64) != 0) count = loadU64(u64);
     }
 
     if (pointRecordLength_ < 20) return fail(error, "LasBinaryPointReader: invalid point record length.");
