@@ -293,7 +293,7 @@ void SampledPublication::step(PreviewBuildSession& state, const PreviewReadRun& 
     state.buildState.pointsRead = counter;
     if (!opened) {
         opened = true;
-        state.buildState.selectionStageOpen = true;  // only once the opening maps are published
+        openSelectionStage(state);  // only once the opening maps are published
     }
     std::cout << tag << event << " | pts=" << state.totalInputPoints << " | sampledPts=" << run.sampledPoints
               << " | tiles=" << state.tileCounts.size() << " | samples=" << run.globalSamples << std::endl;

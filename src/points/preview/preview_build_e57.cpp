@@ -71,7 +71,7 @@ bool acceptE57StreamPoint(PreviewBuildSession& state, E57StreamRun& stream, pdal
         !state.tileCounts.empty()) {
         bs.pointsRead = realPoints;
         publishPreviewSnapshot(state);
-        bs.selectionStageOpen = true;
+        openSelectionStage(state);
         stream.selectionOpened = true;
         std::cout << "[QUICK REAL PREVIEW] selection stage opened"
                   << " | targetPoints=" << stream.targetPoints << " | realPoints=" << realPoints
@@ -125,7 +125,7 @@ bool buildE57QuickPreview(PreviewBuildSession& state, PreviewReadRun& run) {
     if (!ok) return false;
 
     publishPreviewSnapshot(state);
-    bs.selectionStageOpen = true;
+    openSelectionStage(state);
     std::cout << "[QUICK REAL PREVIEW] exact point-stream finished"
               << " | realPoints=" << state.totalInputPoints
               << " | exactTiles=" << state.tileCounts.size() << std::endl;

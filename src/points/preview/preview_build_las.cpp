@@ -100,7 +100,7 @@ bool buildLasPreview(PreviewBuildSession& state, PreviewReadRun& run) {
     state.totalInputPoints = total;
     publishPreviewSnapshot(state);
     bs.pointsRead = state.totalInputPoints;
-    bs.selectionStageOpen = true;
+    openSelectionStage(state);
     bs.bytesRead = reader.fileSize() > 0 ? static_cast<std::uint64_t>(reader.fileSize()) : 0;
     std::cout << "[LAS PREVIEW - STREAM] completed"
               << " | totalPts=" << state.totalInputPoints << " | sampledPts=" << run.sampledPoints

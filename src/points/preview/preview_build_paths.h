@@ -12,6 +12,12 @@ namespace pdal {
 class PointRef;
 }
 
+// Opens the selection stage; the session's observer hears of the first opening only.
+inline void openSelectionStage(PreviewBuildSession& state) {
+    const bool wasOpen = state.buildState.selectionStageOpen.exchange(true);
+    if (!wasOpen && state.onSelectionStageOpen) state.onSelectionStageOpen(state.buildState);
+}
+
 // Per-build scratch of buildPreviewFromInput.
 struct PreviewReadRun {
     std::chrono::steady_clock::time_point buildStart;

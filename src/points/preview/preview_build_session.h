@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <limits>
 #include <random>
 #include <string>
@@ -88,6 +89,10 @@ struct PreviewBuildSession {
 
     std::thread buildThread;
     bool buildStarted = false;  // the build runs once per run
+
+    // Called on the build thread when the selection stage opens, with the flags
+    // and counters as they are at that moment; lets tests see the moment without polling.
+    std::function<void(const PreviewBuildState&)> onSelectionStageOpen;
 };
 
 // Joins the build thread when it is joinable.

@@ -72,7 +72,7 @@ bool buildXyzPreview(PreviewBuildSession& state, PreviewReadRun& run) {
     state.totalInputPoints = reader.lineNumber();
     publishPreviewSnapshot(state);
     bs.pointsRead = state.totalInputPoints;
-    bs.selectionStageOpen = true;
+    openSelectionStage(state);
     bs.bytesRead = readPositionOf(reader);
     std::cout << "[XYZ PREVIEW - POINT IO] completed"
               << " | rawLines=" << state.totalInputPoints << " | sampledPts=" << run.sampledPoints

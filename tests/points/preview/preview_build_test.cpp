@@ -227,7 +227,7 @@ TEST(PreviewBuild, Xyz499LinesGivesOneSample) {
         << r.out;
 }
 
-// Both preview modes on a 6,000,000-line file, observed from another thread.
+// Both preview modes on a 6,000,000-line file, observed at the moment the selection stage opens.
 TEST(PreviewBuild, XyzSixMillionLinesOpensByMode) {
     TempDir dir;
     writeXyz(dir / "big.xyz", 6000000);
@@ -235,45 +235,34 @@ TEST(PreviewBuild, XyzSixMillionLinesOpensByMode) {
         SCOPED_TRACE(mode);
         PreviewBuildSession state;
         prepare(state, dir, dir / "big.xyz");
-        std::atomic<bool> stop{false};
-        std::atomic<bool> sawOpenEarly{false};
-        std::atomic<bool> sawOpenBeforeReady{false};
-        std::atomic<bool> sawReadyWithoutOpen{false};
-        std::atomic<bool> sawStreaming{false};
-        std::thread watcher([&] {
-            const PreviewBuildState& bs = state.buildState;
-            while (!stop) {
-                const bool streaming = bs.streaming;
-                const bool open = bs.selectionStageOpen;
-                const bool ready = bs.ready;
-                if (streaming) sawStreaming = true;
-                if (open && bs.pointsRead.load() < 6000000u) sawOpenEarly = true;
-                if (open && !ready && bs.running) sawOpenBeforeReady = true;
-                if (ready && !open) sawReadyWithoutOpen = true;
-                std::this_thread::yield();
-            }
-        });
+        int opened = 0;
+        bool openedEarly = false, openedWhileStreaming = false, openedBeforeReady = false;
+        state.onSelectionStageOpen = [&](const PreviewBuildState& bs) {
+            ++opened;
+            openedEarly = bs.pointsRead.load() < 6000000u;
+            openedWhileStreaming = bs.streaming;
+            openedBeforeReady = bs.running && !bs.ready;
+        };
         const BuildResult r = buildOnThread(state, mode);
-        stop = true;
-        watcher.join();
 
         ASSERT_TRUE(state.buildState.ready) << buildMessage(state);
         EXPECT_EQ(state.inputInfo.totalPoints, 6000000u);
         EXPECT_EQ(countTotal(state.tileCounts), 6000000u);  // 24,000 sampled lines x 250
-        EXPECT_TRUE(sawStreaming);
-        EXPECT_FALSE(sawReadyWithoutOpen);
+        EXPECT_EQ(opened, 1);
+        EXPECT_TRUE(openedWhileStreaming);
+        EXPECT_TRUE(openedBeforeReady);
+        EXPECT_TRUE(state.buildState.selectionStageOpen);
         EXPECT_FALSE(state.buildState.streaming);
         if (mode == 1) {
             EXPECT_NE(r.out.find("[XYZ PREVIEW - POINT IO] quick preview opened | pts=5000000 | "
                                  "sampledPts=20000 | tiles="),
                       std::string::npos)
                 << r.out;
-            EXPECT_TRUE(sawOpenBeforeReady);
-            EXPECT_TRUE(sawOpenEarly);
+            EXPECT_TRUE(openedEarly);
             EXPECT_EQ(state.buildState.generation.load(), 3u);
         } else {
             EXPECT_EQ(r.out.find("quick preview opened"), std::string::npos);
-            EXPECT_FALSE(sawOpenEarly);
+            EXPECT_FALSE(openedEarly);
             EXPECT_EQ(state.buildState.generation.load(), 2u);
         }
         EXPECT_EQ(r.out.find("progressive refresh"), std::string::npos);
