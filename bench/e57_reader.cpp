@@ -21,6 +21,7 @@
 
 #include "E57SimpleReader.h"
 #include "E57SimpleWriter.h"
+#include "support/e57_columns.h"
 
 namespace {
 
@@ -31,35 +32,25 @@ std::string benchPath(bool scaled, std::size_t points) {
 }
 
 void writeCloud(const std::string& path, bool scaled, std::size_t points) {
-    std::vector<double> x(points), y(points), z(points), intensity(points);
-    std::vector<std::uint16_t> red(points), green(points), blue(points);
+    testsupport::E57Columns p(points);
     for (std::size_t i = 0; i < points; ++i) {
         const double t = double(i);
         // Millimetre values, so both codings hold the same cloud.
-        x[i] = std::round((100.0 + 0.0001 * t) * 1000.0) / 1000.0;
-        y[i] = std::round((900.0 - 0.00004 * t) * 1000.0) / 1000.0;
-        z[i] = std::round(std::sin(t * 1e-3) * 20000.0) / 1000.0;
-        intensity[i] = double(i % 4096) / 4095.0;
-        red[i] = std::uint16_t(i & 255);
-        green[i] = std::uint16_t((i >> 3) & 255);
-        blue[i] = std::uint16_t((i >> 6) & 255);
+        p.x[i] = std::round((100.0 + 0.0001 * t) * 1000.0) / 1000.0;
+        p.y[i] = std::round((900.0 - 0.00004 * t) * 1000.0) / 1000.0;
+        p.z[i] = std::round(std::sin(t * 1e-3) * 20000.0) / 1000.0;
+        p.intensity[i] = double(i % 4096) / 4095.0;
+        p.red[i] = std::uint16_t(i & 255);
+        p.green[i] = std::uint16_t((i >> 3) & 255);
+        p.blue[i] = std::uint16_t((i >> 6) & 255);
     }
     const std::string tmp = path + ".part";
     {
         e57::Writer writer(tmp, e57::WriterOptions{});
         e57::Data3D h = benchScanHeader("bench-reader", static_cast<int64_t>(points), scaled);
-        e57::Data3DPointsDouble b;
-        b.cartesianX = x.data();
-        b.cartesianY = y.data();
-        b.cartesianZ = z.data();
-        b.intensity = intensity.data();
-        b.colorRed = red.data();
-        b.colorGreen = green.data();
-        b.colorBlue = blue.data();
+        const e57::Data3DPointsDouble b = p.buffers(true, true);
         writer.WriteData3DData(h, b);
         writer.Close();
-        b.cartesianX = b.cartesianY = b.cartesianZ = b.intensity = nullptr;
-        b.colorRed = b.colorGreen = b.colorBlue = nullptr;
     }
     std::rename(tmp.c_str(), path.c_str());
 }
@@ -88,43 +79,32 @@ double peakRssMiB() {
     return static_cast<double>(ru.ru_maxrss) / 1024.0;
 }
 
-std::int64_t readAll(const std::string& path, std::size_t capacity, std::vector<double>& x, std::vector<double>& y,
-                     std::vector<double>& z, std::vector<double>& intensity, std::vector<std::uint16_t>& red,
-                     std::vector<std::uint16_t>& green, std::vector<std::uint16_t>& blue) {
+std::int64_t readAll(const std::string& path, std::size_t capacity, testsupport::E57Columns& columns) {
     std::int64_t points = 0;
     e57::Reader reader(path, e57::ReaderOptions{});
     for (std::int64_t scan = 0; scan < reader.GetData3DCount(); ++scan) {
         e57::Data3D header;
         if (!reader.ReadData3D(scan, header)) continue;
-        e57::Data3DPointsDouble buffers;
-        buffers.cartesianX = x.data();
-        buffers.cartesianY = y.data();
-        buffers.cartesianZ = z.data();
-        if (header.pointFields.intensityField) buffers.intensity = intensity.data();
-        if (header.pointFields.colorRedField) buffers.colorRed = red.data();
-        if (header.pointFields.colorGreenField) buffers.colorGreen = green.data();
-        if (header.pointFields.colorBlueField) buffers.colorBlue = blue.data();
-        e57::CompressedVectorReader cv = reader.SetUpData3DPointsData(scan, capacity, buffers);
+        const auto& f = header.pointFields;
+        e57::CompressedVectorReader cv = reader.SetUpData3DPointsData(
+            scan, capacity, columns.buffers(f.intensityField, f.colorRedField && f.colorGreenField && f.colorBlueField));
         unsigned n = 0;
         while ((n = cv.read()) > 0) {
             points += n;
-            benchmark::DoNotOptimize(x[n - 1]);
-            benchmark::DoNotOptimize(blue[n - 1]);
+            benchmark::DoNotOptimize(columns.x[n - 1]);
+            benchmark::DoNotOptimize(columns.blue[n - 1]);
         }
         cv.close();
-        buffers.cartesianX = buffers.cartesianY = buffers.cartesianZ = buffers.intensity = nullptr;
-        buffers.colorRed = buffers.colorGreen = buffers.colorBlue = nullptr;
     }
     reader.Close();
     return points;
 }
 
 void runRead(benchmark::State& state, const std::string& path, std::size_t capacity) {
-    std::vector<double> x(capacity), y(capacity), z(capacity), intensity(capacity);
-    std::vector<std::uint16_t> red(capacity), green(capacity), blue(capacity);
-    readAll(path, capacity, x, y, z, intensity, red, green, blue);  // warm the page cache
+    testsupport::E57Columns columns(capacity);
+    readAll(path, capacity, columns);  // warm the page cache
     std::int64_t points = 0;
-    for (auto _ : state) points += readAll(path, capacity, x, y, z, intensity, red, green, blue);
+    for (auto _ : state) points += readAll(path, capacity, columns);
     state.SetItemsProcessed(points);
     state.counters["Mpoints/s"] =
         benchmark::Counter(static_cast<double>(points) / 1e6, benchmark::Counter::kIsRate);

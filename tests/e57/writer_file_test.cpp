@@ -13,6 +13,7 @@
 #include "bitpack_encode.h"
 #include "paged_writer.h"
 #include "xml_writer.h"
+#include "support/e57_columns.h"
 #include "writer_test_util.h"
 
 namespace {
@@ -120,16 +121,15 @@ TEST(WriterFile, CompressedVectorSectionPacketsAndStreams) {
     testsupport::TempDir dir;
     const auto path = dir / "scan.e57";
     const std::size_t n = 10000;
-    std::vector<double> x(n), y(n), z(n), intensity(n);
-    std::vector<std::uint16_t> red(n), green(n), blue(n);
+    testsupport::E57Columns p(n);
     for (std::size_t i = 0; i < n; ++i) {
-        x[i] = 500000.0 + 0.001 * double(i);
-        y[i] = -12.25 * double(i);
-        z[i] = std::sin(double(i));
-        intensity[i] = double(i % 1000) / 1000.0;
-        red[i] = std::uint16_t(i % 256);
-        green[i] = std::uint16_t((i * 7) % 256);
-        blue[i] = 255;
+        p.x[i] = 500000.0 + 0.001 * double(i);
+        p.y[i] = -12.25 * double(i);
+        p.z[i] = std::sin(double(i));
+        p.intensity[i] = double(i % 1000) / 1000.0;
+        p.red[i] = std::uint16_t(i % 256);
+        p.green[i] = std::uint16_t((i * 7) % 256);
+        p.blue[i] = 255;
     }
     std::uint64_t scanIndex = 99;
     {
@@ -143,14 +143,7 @@ TEST(WriterFile, CompressedVectorSectionPacketsAndStreams) {
         h.pointFields.cartesianXField = h.pointFields.cartesianYField = h.pointFields.cartesianZField = true;
         h.pointFields.colorRedField = h.pointFields.colorGreenField = h.pointFields.colorBlueField = true;
         h.pointFields.intensityField = true;
-        e57::Data3DPointsDouble b;
-        b.cartesianX = x.data();
-        b.cartesianY = y.data();
-        b.cartesianZ = z.data();
-        b.intensity = intensity.data();
-        b.colorRed = red.data();
-        b.colorGreen = green.data();
-        b.colorBlue = blue.data();
+        const e57::Data3DPointsDouble b = p.buffers(true, true);
         scanIndex = static_cast<std::uint64_t>(writer.WriteData3DData(h, b));
         writer.Close();
     }
@@ -234,12 +227,12 @@ TEST(WriterFile, CompressedVectorSectionPacketsAndStreams) {
     for (std::size_t i = 0; i < n; i += 997) {
         double vx;
         std::memcpy(&vx, streams[0].data() + 8 * i, 8);
-        EXPECT_EQ(vx, x[i]);
+        EXPECT_EQ(vx, p.x[i]);
         float vi;
         std::memcpy(&vi, streams[3].data() + 4 * i, 4);
-        EXPECT_EQ(vi, static_cast<float>(intensity[i]));
-        EXPECT_EQ(static_cast<unsigned char>(streams[4][i]), red[i]);
-        EXPECT_EQ(static_cast<unsigned char>(streams[5][i]), green[i]);
+        EXPECT_EQ(vi, static_cast<float>(p.intensity[i]));
+        EXPECT_EQ(static_cast<unsigned char>(streams[4][i]), p.red[i]);
+        EXPECT_EQ(static_cast<unsigned char>(streams[5][i]), p.green[i]);
     }
 }
 

@@ -1,5 +1,6 @@
 #include "demo_cloud/demo_cloud.h"
 
+#include "support/e57_columns.h"
 #include "support/test_support.h"
 
 #include <E57SimpleReader.h>
@@ -40,23 +41,15 @@ E57Cloud readE57(const std::string& path) {
         EXPECT_TRUE(h.pointFields.colorRedField && h.pointFields.colorGreenField && h.pointFields.colorBlueField);
         EXPECT_EQ(h.colorLimits.colorRedMaximum, 255.0);
         const std::size_t chunk = 10000;
-        std::vector<double> x(chunk), y(chunk), z(chunk);
-        std::vector<std::uint16_t> r(chunk), g(chunk), b(chunk);
-        e57::Data3DPointsDouble buffers;
-        buffers.cartesianX = x.data();
-        buffers.cartesianY = y.data();
-        buffers.cartesianZ = z.data();
-        buffers.colorRed = r.data();
-        buffers.colorGreen = g.data();
-        buffers.colorBlue = b.data();
-        auto cv = reader.SetUpData3DPointsData(s, chunk, buffers);
+        testsupport::E57Columns got(chunk);
+        auto cv = reader.SetUpData3DPointsData(s, chunk, got.buffers(false, true));
         while (const unsigned n = cv.read()) {
-            c.x.insert(c.x.end(), x.begin(), x.begin() + n);
-            c.y.insert(c.y.end(), y.begin(), y.begin() + n);
-            c.z.insert(c.z.end(), z.begin(), z.begin() + n);
-            c.red.insert(c.red.end(), r.begin(), r.begin() + n);
-            c.green.insert(c.green.end(), g.begin(), g.begin() + n);
-            c.blue.insert(c.blue.end(), b.begin(), b.begin() + n);
+            c.x.insert(c.x.end(), got.x.begin(), got.x.begin() + n);
+            c.y.insert(c.y.end(), got.y.begin(), got.y.begin() + n);
+            c.z.insert(c.z.end(), got.z.begin(), got.z.begin() + n);
+            c.red.insert(c.red.end(), got.red.begin(), got.red.begin() + n);
+            c.green.insert(c.green.end(), got.green.begin(), got.green.begin() + n);
+            c.blue.insert(c.blue.end(), got.blue.begin(), got.blue.begin() + n);
         }
         cv.close();
     }
