@@ -41,21 +41,17 @@ char* formatDouble10g(char* at, double value) {
     // Fixed notation holds for decimal exponents -4..9 after rounding to 10 digits.
     if (!(a >= 1e-4 && a < 9.9999999e9)) return slowFormat(at, value);
 
-    // Decimal exponent e: 10^e <= a < 10^(e+1), give or take one at the inexact powers below 1;
-    // the product check below corrects it.
+    // Decimal exponent e: the shift gives floor(b * log10(2)) exactly for the binary exponents
+    // b = -14..33 of this range, so 10^e <= 2^b <= a and s >= 1e9; a can still reach 10^(e+1),
+    // which the product check below corrects.
     std::uint64_t bits;
     std::memcpy(&bits, &a, sizeof bits);
     const int binaryExponent = static_cast<int>((bits >> 52) & 0x7ff) - 1023;
-    int e = (binaryExponent * 1233) >> 12;  // floor(b * log10(2)), or one below it
+    int e = (binaryExponent * 1233) >> 12;
     int k = 9 - e;  // digits after the point
     if (k < 0 || k > 14) return slowFormat(at, value);
     double s = a * kPow10[k];
-    if (s < 1e9) {  // log10 one too high
-        ++k;
-        --e;
-        if (k > 14) return slowFormat(at, value);
-        s = a * kPow10[k];
-    } else if (s >= 1e10) {
+    if (s >= 1e10) {
         --k;
         ++e;
         if (k < 0) return slowFormat(at, value);
