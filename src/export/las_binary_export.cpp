@@ -2,6 +2,7 @@
 
 #include <bit>
 #include <cmath>
+#include <cstring>
 #include <fstream>
 #include <iostream>
 #include <limits>
@@ -71,6 +72,94 @@ struct Bounds {
     }
 };
 
+// The raw copy's inner loop. Records are decided from their stored integers scaled as the
+// reader scales them, and copied straight into the output buffer: every record is copied and
+// the cursor moves past it only when it is kept, so a file in random order costs no mispredicted
+// branch on the answer. Counts and bounds are taken afterwards from the kept records while they
+// are still in cache. The buffer is flushed exactly where write() would flush it: when a kept
+// record does not fit.
+struct RecordCopy {
+    RecordCopy(const LasBinaryPointReader& reader, unsigned mask, UnionSelectionTest& test, OutputFile& output)
+        : scale(reader.scale()), offset(reader.offset()), length(reader.pointRecordLength()), returnMask(mask),
+          selection(test), out(output) {}
+
+    const std::array<double, 3>& scale;
+    const std::array<double, 3>& offset;
+    const std::size_t length;
+    const unsigned returnMask;
+    UnionSelectionTest& selection;
+    OutputFile& out;
+
+    std::uint64_t written = 0;
+    Bounds bounds;
+    std::array<std::uint64_t, 16> byReturn{};  // [0] counts records without a return number
+
+    // Every kept record of the run is in the output when this returns.
+    void take(const std::uint8_t* records, std::size_t count) {
+        if (length >= 16 && length <= 32) {
+            takeWith(records, count, [](std::uint8_t* dst, const std::uint8_t* src, std::size_t n) {
+                std::memcpy(dst, src, 16);  // two overlapping fixed-size copies
+                std::memcpy(dst + n - 16, src + n - 16, 16);
+            });
+        } else if (length > 32 && length <= 64) {
+            takeWith(records, count, [](std::uint8_t* dst, const std::uint8_t* src, std::size_t n) {
+                std::memcpy(dst, src, 32);
+                std::memcpy(dst + n - 32, src + n - 32, 32);
+            });
+        } else {
+            takeWith(records, count,
+                     [](std::uint8_t* dst, const std::uint8_t* src, std::size_t n) { std::memcpy(dst, src, n); });
+        }
+    }
+
+private:
+    template <class Copy>
+    void takeWith(const std::uint8_t* records, std::size_t count, Copy copyRecord) {
+        const std::size_t n = length;
+        const std::array<double, 3> s = scale;  // locals: the record stores cannot change them
+        const std::array<double, 3> o = offset;
+        std::uint8_t* from = reinterpret_cast<std::uint8_t*>(out.reserve(0));
+        std::uint8_t* dst = from;
+        std::size_t left = out.room();
+        for (const std::uint8_t *rec = records, *end = records + count * n; rec != end; rec += n) {
+            const bool keep = selection.acceptsUnordered(lasrecord::coordinate(rec, 0, s, o),
+                                                         lasrecord::coordinate(rec, 1, s, o),
+                                                         lasrecord::coordinate(rec, 2, s, o));
+            if (left < n) [[unlikely]] {
+                if (!keep) continue;
+                account(from, dst);
+                from = dst = reinterpret_cast<std::uint8_t*>(out.reserve(n));
+                if (!out.good()) failExportRoute("LAS binary export failed while writing point record.");
+                left = out.room();
+            }
+            copyRecord(dst, rec, n);
+            const std::size_t step = n & (0 - static_cast<std::size_t>(keep));  // not a branch
+            dst += step;
+            left -= step;
+        }
+        account(from, dst);
+    }
+
+    // Counts and bounds of the kept records in [from, to) of the buffer, then commits them.
+    void account(const std::uint8_t* from, const std::uint8_t* to) {
+        const std::size_t n = length;
+        const std::array<double, 3> s = scale;
+        const std::array<double, 3> o = offset;
+        Bounds b = bounds;
+        std::array<std::uint64_t, 16> returns = byReturn;
+        for (const std::uint8_t* rec = from; rec != to; rec += n) {
+            b.widen(lasrecord::coordinate(rec, 0, s, o), lasrecord::coordinate(rec, 1, s, o),
+                    lasrecord::coordinate(rec, 2, s, o));
+            ++returns[rec[14] & returnMask];
+        }
+        bounds = b;
+        byReturn = returns;
+        const auto bytes = static_cast<std::size_t>(to - from);
+        written += bytes / n;
+        out.commit(bytes);
+    }
+};
+
 }  // namespace
 
 void patchLasOutputHeader(std::vector<std::uint8_t>& header, std::uint64_t pointsWritten,
@@ -130,29 +219,32 @@ bool exportLasBinary(const ExportJob& job, const std::string& statusPath, Export
         UnionSelectionTest selection(filter, job.coarseTileSize);
         writeExportStatusFile(statusPath, "Running", "LAS binary export started.");
 
-        std::array<std::uint64_t, 15> byReturn{};
-        Bounds bounds;
-        std::uint64_t written = 0;
+        RecordCopy copy(reader, returnMask, selection, out);
         RouteProgressCadence progress;
-        CloudPoint point;
-        while (reader.readNext(point, &readError)) {
-            const std::uint64_t read = reader.nextPointIndex();
-            if (progress.due(read)) {
-                writeExportProgressStatus(statusPath, words.progressMethod, read, total, written, std::string(), 0.0,
-                                          99.9);
-                std::cout << "[LAS EXPORT - BINARY]" << " read=" << read << " / " << total
-                          << " | written=" << written << "\n";
+        std::uint64_t read = 0;  // records handed out before the current run
+        const std::uint8_t* run = nullptr;
+        std::size_t count = 0;
+        while (reader.readRecords(run, count, &readError)) {
+            for (std::size_t i = 0; i < count;) {
+                // A report is due when record `at` has been read, before it is decided.
+                const std::uint64_t at = read + i;
+                if (progress.due(at + 1)) {
+                    writeExportProgressStatus(statusPath, words.progressMethod, at + 1, total, copy.written,
+                                              std::string(), 0.0, 99.9);
+                    std::cout << "[LAS EXPORT - BINARY]" << " read=" << at + 1 << " / " << total
+                              << " | written=" << copy.written << "\n";
+                }
+                const std::uint64_t untilDue = progress.lastReport + kRouteProgressEvery - 1 - at;
+                const std::size_t end = untilDue < count - i ? i + static_cast<std::size_t>(untilDue) : count;
+                copy.take(run + i * recordLength, end - i);
+                i = end;
             }
-            if (!selection.accepts(point.x, point.y, point.z)) continue;
-
-            const std::uint8_t* record = reader.record().data();
-            out.write(record, recordLength);
-            if (!out.good()) failExportRoute("LAS binary export failed while writing point record.");
-            ++written;
-            bounds.widen(point.x, point.y, point.z);
-            const unsigned returnNumber = record[14] & returnMask;
-            if (returnNumber >= 1) ++byReturn[returnNumber - 1];
+            read += count;
         }
+        const std::uint64_t written = copy.written;
+        const Bounds& bounds = copy.bounds;
+        std::array<std::uint64_t, 15> byReturn{};
+        for (std::size_t r = 1; r < copy.byReturn.size(); ++r) byReturn[r - 1] = copy.byReturn[r];
         if (!readError.empty()) failExportRoute("LAS binary export read error: " + readError);
 
         const bool boundsValid = written > 0 && bounds.finite();

@@ -36,6 +36,8 @@ public:
         return buffer_ + used_;
     }
     void commit(std::size_t bytes) { used_ += bytes; }
+    // Bytes that fit at the buffer's end before write() or reserve() would flush.
+    std::size_t room() const { return kBufferBytes - used_; }
 
     // Writes the buffer out, then `bytes` at `offset` without moving the end of the file.
     void writeAt(std::uint64_t offset, const void* data, std::size_t bytes);

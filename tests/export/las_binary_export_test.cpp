@@ -6,12 +6,15 @@
 #include <array>
 #include <cmath>
 #include <cstring>
+#include <fstream>
 #include <limits>
 #include <utility>
 #include <vector>
 
 #include "export/export_test_util.h"
+#include "export/output_file.h"
 #include "points/input/las_test_file.h"
+#include "points/selection/selection.h"
 
 namespace fs = std::filesystem;
 using exporttest::at;
@@ -312,4 +315,105 @@ TEST(LasBinaryExport, FailuresCarryTheirMessages) {
         }
     }
     EXPECT_EQ(readFile(output), file.substr(0, h.offsetToPointData));
+}
+
+// The copy decides raw records on a path of its own: it must keep exactly the records the union
+// rule keeps, at tile edges on both sides of zero, outside the selection's box, in tiles with
+// vertical selections, with tile sizes whose inverse is exact and ones whose inverse is not, and
+// with more kept bytes than the output buffer holds.
+TEST(LasBinaryExport, KeepsWhatTheUnionRuleKeepsAtTileEdges) {
+    TempDir dir;
+    const struct {
+        double tileSize;
+        std::uint16_t recordLength;
+    } cases[] = {{0.5, 20}, {0.1, 34}, {0.125, 70}};
+    for (const auto& k : cases) {
+        SCOPED_TRACE(k.tileSize);
+        LasTestHeader h;
+        h.recordLength = k.recordLength;
+        h.scale[0] = h.scale[1] = 0.001;
+        h.offset[0] = -2.0;
+        h.offset[1] = -1.5;
+        std::vector<lastest::LasTestRecord> records(130000);
+        std::uint32_t lcg = 12345;
+        for (std::size_t i = 0; i < records.size(); ++i) {
+            lcg = lcg * 1664525u + 1013904223u;
+            // x from -3 to 3 in steps of 1 mm: every tile edge and its neighbours.
+            records[i] = {static_cast<std::int32_t>(i % 6000) - 1000, static_cast<std::int32_t>(lcg % 5000) - 1500,
+                          static_cast<std::int32_t>(i % 400), 0, 0, 0, 0};
+        }
+        records[17].x = std::numeric_limits<std::int32_t>::min();
+        records[18].y = std::numeric_limits<std::int32_t>::max();
+        std::string file = makeLasFile(h, records);
+        setReturnBytes(file, h, records.size(), {0x01, 0x02, 0x00, 0x0B});
+        const std::string input = (dir / "edges.las").string();
+        writeFile(input, file);
+
+        // Tiles for x and y from -2.5 to 2.5: a checkerboard kept at any z, and every third
+        // other tile for z from 1 to 2.5.
+        const auto lo = static_cast<std::int64_t>(std::floor(-2.5 / k.tileSize));
+        const auto hi = static_cast<std::int64_t>(std::floor(2.5 / k.tileSize));
+        ExportJob job = jobWithTiles(input, (dir / "edges_out.las").string(), {}, k.tileSize);
+        SavedTileSelection top;
+        SelectedHeightRange vertical{{}, 2.5, 1.0};
+        for (std::int64_t ix = lo; ix <= hi; ++ix)
+            for (std::int64_t iy = lo; iy <= hi; ++iy) {
+                if ((ix + iy) % 2 == 0) top.tiles.push_back({ix, iy});
+                else if (ix % 3 == 0) vertical.tiles.push_back({ix, iy});
+            }
+        job.savedTileSelections.push_back(top);
+        job.selectedHeightRanges.push_back(vertical);
+        const auto r = runRoute(exportLasBinary, job);
+        ASSERT_TRUE(r.ok) << r.error;
+
+        const LasBack d = readLasBack(input);
+        const ExportSelectionFilter filter = buildExportSelectionFilter(job);
+        std::vector<std::size_t> kept;
+        for (std::size_t i = 0; i < d.points.size(); ++i) {
+            TileIndex tile;
+            if (tryTileIndexFor(d.points[i].x, d.points[i].y, k.tileSize, tile) &&
+                isPointSelected(d.points[i], tile, filter))
+                kept.push_back(i);
+        }
+        ASSERT_GT(kept.size() * k.recordLength, OutputFile::kBufferBytes);
+        const std::string out = readFile(job.outputE57Path);
+        expectRecords(out, h.offsetToPointData, d, kept);
+        expectHeader(file, out, h.offsetToPointData, 227, countsOf(d, kept, 0x07));
+    }
+}
+
+// The report at the 5,000,000th record comes before that record is decided.
+TEST(LasBinaryExport, ProgressEveryFiveMillionRecords) {
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "5,000,000-record input: optimised build only";
+#endif
+    TempDir dir;
+    const fs::path input = dir / "zeros.las";
+    LasTestHeader h;
+    h.legacyCount = 5000000;
+    writeFile(input, makeLasFile(h, {}));
+    fs::resize_file(input, 227 + std::uintmax_t{5000000} * 20);
+    std::string kept(20, '\0');
+    const std::int32_t z = 150;  // 1.5 at scale 0.01: inside the range
+    std::memcpy(kept.data() + 8, &z, sizeof z);
+    {
+        std::fstream f(input, std::ios::binary | std::ios::in | std::ios::out);
+        for (const std::streamoff record : {4999998, 4999999}) {
+            f.seekp(227 + record * 20);
+            f.write(kept.data(), 20);
+        }
+        ASSERT_TRUE(f.good());
+    }
+    const fs::path status = dir / "status.ini";
+    const fs::path output = dir / "out.las";
+    ExportJob job = jobWithTiles(input.string(), output.string(), {{0, 0}});
+    job.selectedHeightRanges.push_back(SelectedHeightRange{{{0, 0}}, 1.0, 2.0});  // z = 0 is outside
+    const auto r = runRoute(exportLasBinary, job, status);
+    ASSERT_TRUE(r.ok) << r.error;
+    EXPECT_EQ(r.console, "[LAS EXPORT - BINARY] read=5000000 / 5000000 | written=1\n"
+                         "[LAS EXPORT - BINARY] completed | inputPoints=5000000 | writtenPoints=2 | output=" +
+                             output.string() + "\n");
+    EXPECT_EQ(exporttest::readStatus(status).message,
+              "Exporting 99.9% | read=5M / 5M | written=1 | method=LAS -> LAS full record");
+    EXPECT_EQ(readFile(output).substr(227), kept + kept);
 }

@@ -10,14 +10,9 @@ namespace {
 // Sequential reads fetch this many bytes of records at once.
 constexpr std::size_t kWindowBytes = std::size_t{1} << 20;
 
-inline std::uint16_t loadU16(const std::uint8_t* p) {
-    return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
-}
-inline std::int32_t loadI32(const std::uint8_t* p) {
-    const std::uint32_t v = std::uint32_t{p[0]} | (std::uint32_t{p[1]} << 8) | (std::uint32_t{p[2]} << 16) |
-                            (std::uint32_t{p[3]} << 24);
-    return static_cast<std::int32_t>(v);
-}
+using lasrecord::loadI32;
+using lasrecord::loadU16;
+
 inline std::uint64_t loadU64(const std::uint8_t* p) {
     std::uint64_t v = 0;
     for (int i = 7; i >= 0; --i) v = (v << 8) | p[i];
@@ -28,22 +23,6 @@ inline double loadF64(const std::uint8_t* p) {
     double v = 0.0;
     std::memcpy(&v, &bits, sizeof v);
     return v;
-}
-
-// 16-bit colour to 0..255: values below 256 are taken as 8-bit already.
-inline std::uint16_t colourTo8Bit(std::uint16_t v) { return v < 256 ? v : static_cast<std::uint16_t>(v >> 8); }
-
-// Record copy without a library call for the usual record lengths (20 to 64 bytes).
-inline void copyRecord(std::uint8_t* dst, const std::uint8_t* src, std::size_t length) {
-    if (length >= 16 && length <= 32) {
-        std::memcpy(dst, src, 16);
-        std::memcpy(dst + length - 16, src + length - 16, 16);
-    } else if (length > 32 && length <= 64) {
-        std::memcpy(dst, src, 32);
-        std::memcpy(dst + length - 32, src + length - 32, 32);
-    } else {
-        std::memcpy(dst, src, length);
-    }
 }
 
 }  // namespace
@@ -82,12 +61,13 @@ void LasBinaryPointReader::close() {
     hasRGB_ = false;
     hasIntensity_ = false;
     isOpen_ = false;
+    last_ = nullptr;
     std::vector<std::uint8_t>().swap(record_);
     std::vector<std::uint8_t>().swap(window_);
     windowStart_ = 0;
     windowEnd_ = 0;
     nextOffset_ = 0;
-    colourOffset_ = -1;
+    colourAt_ = -1;
 }
 
 bool LasBinaryPointReader::readAt(std::uint64_t offset, void* target, std::size_t bytes) {
@@ -170,8 +150,10 @@ bool LasBinaryPointReader::open(const std::string& path, std::string* error) {
                                std::to_string(static_cast<int>(pointFormat_)) + ".");
 
     hasIntensity_ = true;
-    colourOffset_ = lasRgbByteOffset(pointFormat_);
-    hasRGB_ = colourOffset_ >= 0;
+    const int colourOffset = lasRgbByteOffset(pointFormat_);
+    hasRGB_ = colourOffset >= 0;
+    // A record too short for its format's colour gives points without colour.
+    colourAt_ = hasRGB_ && static_cast<std::size_t>(colourOffset) + 6 <= pointRecordLength_ ? colourOffset : -1;
     record_.assign(pointRecordLength_, 0);
 
     if (!file_.seek(offsetToPointData_))
@@ -184,6 +166,7 @@ bool LasBinaryPointReader::open(const std::string& path, std::string* error) {
     windowEnd_ = offsetToPointData_;
 
     isOpen_ = true;
+    last_ = record_.data();
     nextPointIndex_ = 0;
     nextOffset_ = offsetToPointData_;
     clearError(error);
@@ -203,6 +186,11 @@ bool LasBinaryPointReader::seekToRecord(std::uint64_t index) {
 // sparse sampling does not read the records it skips.
 bool LasBinaryPointReader::fillWindow(std::uint64_t recordOffset, bool sequential) {
     const std::size_t length = pointRecordLength_;
+    // The window is about to be overwritten, even by a read that fails.
+    if (last_ != record_.data()) {
+        std::memcpy(record_.data(), last_, length);
+        last_ = record_.data();
+    }
     std::uint64_t records = 1;
     if (sequential) {
         records = window_.size() / length;
@@ -215,7 +203,8 @@ bool LasBinaryPointReader::fillWindow(std::uint64_t recordOffset, bool sequentia
     return got >= length;
 }
 
-bool LasBinaryPointReader::readNext(CloudPoint& out, std::string* error) {
+// Everything readNext's inline path leaves: a closed reader, the end, a window to fill.
+bool LasBinaryPointReader::readNextFromFile(CloudPoint& out, std::string* error) {
     if (!isOpen_) {
         setError(error, "LasBinaryPointReader: reader is not open.");
         return false;
@@ -226,32 +215,45 @@ bool LasBinaryPointReader::readNext(CloudPoint& out, std::string* error) {
     }
     const std::size_t length = pointRecordLength_;
     const std::uint64_t at = nextOffset_;
-    if (at < windowStart_ || at + length > windowEnd_) [[unlikely]] {
+    if (at < windowStart_ || at + length > windowEnd_) {
         if (!fillWindow(at, at == windowEnd_)) {
             setError(error, "LasBinaryPointReader: failed to read point record.");
             return false;
         }
     }
     const std::uint8_t* src = window_.data() + (at - windowStart_);
-    copyRecord(record_.data(), src, length);
-
-    out = CloudPoint{};
-    out.x = static_cast<double>(loadI32(src)) * scale_[0] + offset_[0];
-    out.y = static_cast<double>(loadI32(src + 4)) * scale_[1] + offset_[1];
-    out.z = static_cast<double>(loadI32(src + 8)) * scale_[2] + offset_[2];
-    if (hasIntensity_) {
-        out.hasIntensity = true;
-        out.intensity = static_cast<double>(loadU16(src + 12));
-    }
-    if (colourOffset_ >= 0 && static_cast<std::size_t>(colourOffset_) + 6 <= length) {
-        const std::uint8_t* c = src + colourOffset_;
-        out.red = colourTo8Bit(loadU16(c));
-        out.green = colourTo8Bit(loadU16(c + 2));
-        out.blue = colourTo8Bit(loadU16(c + 4));
-        out.hasRGB = true;
-    }
+    decode(src, out);
+    last_ = src;
     ++nextPointIndex_;
     nextOffset_ = at + length;
+    clearError(error);
+    return true;
+}
+
+bool LasBinaryPointReader::readRecords(const std::uint8_t*& records, std::size_t& count, std::string* error) {
+    if (!isOpen_) {
+        setError(error, "LasBinaryPointReader: reader is not open.");
+        return false;
+    }
+    if (nextPointIndex_ >= pointCount_) {
+        clearError(error);
+        return false;
+    }
+    const std::size_t length = pointRecordLength_;
+    const std::uint64_t at = nextOffset_;
+    if (at < windowStart_ || at + length > windowEnd_) {
+        if (!fillWindow(at, at == windowEnd_)) {
+            setError(error, "LasBinaryPointReader: failed to read point record.");
+            return false;
+        }
+    }
+    std::uint64_t n = (windowEnd_ - at) / length;
+    if (n > pointCount_ - nextPointIndex_) n = pointCount_ - nextPointIndex_;
+    records = window_.data() + (at - windowStart_);
+    count = static_cast<std::size_t>(n);
+    last_ = records + (count - 1) * length;
+    nextPointIndex_ += n;
+    nextOffset_ = at + n * length;
     clearError(error);
     return true;
 }

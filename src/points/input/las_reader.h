@@ -4,12 +4,33 @@
 #include "points/input/cloud_point.h"
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <vector>
 
 // Colour offset within a point record for a LAS point format; -1 when it has no colour.
 int lasRgbByteOffset(std::uint8_t pointFormat);
+
+// Little-endian fields of a raw point record.
+namespace lasrecord {
+
+inline std::uint16_t loadU16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | (p[1] << 8)); }
+inline std::int32_t loadI32(const std::uint8_t* p) {
+    const std::uint32_t v = std::uint32_t{p[0]} | (std::uint32_t{p[1]} << 8) | (std::uint32_t{p[2]} << 16) |
+                            (std::uint32_t{p[3]} << 24);
+    return static_cast<std::int32_t>(v);
+}
+// Coordinate `axis` (0 x, 1 y, 2 z) of a record: the stored integer times the scale plus the
+// offset. readNext computes its points with this, so code that decides on raw records gets
+// the very same doubles.
+inline double coordinate(const std::uint8_t* record, std::size_t axis, const std::array<double, 3>& scale,
+                         const std::array<double, 3>& offset) {
+    return static_cast<double>(loadI32(record + 4 * axis)) * scale[axis] + offset[axis];
+}
+
+}  // namespace lasrecord
 
 // LAS reader without a library: validates the public header, then yields records as
 // CloudPoint values. Not an IPointReader; open/readNext/close have the same form.
@@ -29,7 +50,25 @@ public:
     bool open(const std::string& path, std::string* error);
     // True with a point; false with an empty error at the end of the records; false with a
     // message on a read failure (the reader stays open).
-    bool readNext(CloudPoint& out, std::string* error);
+    bool readNext(CloudPoint& out, std::string* error) {
+        // Unsigned: an offset before the window wraps to a value past its end.
+        const std::uint64_t inWindow = nextOffset_ - windowStart_;
+        if (inWindow < windowEnd_ - windowStart_ && nextPointIndex_ < pointCount_) [[likely]] {
+            const std::uint8_t* src = window_.data() + inWindow;
+            decode(src, out);
+            last_ = src;
+            ++nextPointIndex_;
+            nextOffset_ += pointRecordLength_;
+            if (error) error->clear();
+            return true;
+        }
+        return readNextFromFile(out, error);
+    }
+    // The next run of whole records straight from the read-ahead window, for callers that
+    // decode raw records themselves: true with `count` >= 1 records at `records` (valid until
+    // the next call on the reader), the next index moved past them and record() the run's
+    // last; otherwise false as readNext would be, with the same errors.
+    bool readRecords(const std::uint8_t*& records, std::size_t& count, std::string* error);
     // Closes the file and resets every field to its initial value.
     void close();
 
@@ -53,8 +92,11 @@ public:
     bool hasRGB() const { return hasRGB_; }
     bool hasIntensity() const { return hasIntensity_; }
     bool isOpen() const { return isOpen_; }
-    // Raw bytes of the last record read (pointRecordLength() bytes while open).
-    const std::vector<std::uint8_t>& record() const { return record_; }
+    // Raw bytes of the last record read (pointRecordLength() bytes while open, zeros before
+    // the first read); valid until the next read or close.
+    std::span<const std::uint8_t> record() const {
+        return {last_, last_ ? std::size_t{pointRecordLength_} : std::size_t{0}};
+    }
     // File offset of the next record, for progress.
     std::uint64_t readPosition() const { return nextOffset_; }
 
@@ -62,6 +104,30 @@ private:
     bool readAt(std::uint64_t offset, void* target, std::size_t bytes);
     bool fail(std::string* error, const std::string& message);
     bool fillWindow(std::uint64_t recordOffset, bool sequential);
+    bool readNextFromFile(CloudPoint& out, std::string* error);
+    void decode(const std::uint8_t* src, CloudPoint& out) const {
+        out.x = lasrecord::coordinate(src, 0, scale_, offset_);
+        out.y = lasrecord::coordinate(src, 1, scale_, offset_);
+        out.z = lasrecord::coordinate(src, 2, scale_, offset_);
+        out.hasIntensity = hasIntensity_;
+        out.intensity = hasIntensity_ ? static_cast<double>(lasrecord::loadU16(src + 12)) : 0.0;
+        if (colourAt_ >= 0) {
+            const std::uint8_t* c = src + colourAt_;
+            out.red = colourTo8Bit(lasrecord::loadU16(c));
+            out.green = colourTo8Bit(lasrecord::loadU16(c + 2));
+            out.blue = colourTo8Bit(lasrecord::loadU16(c + 4));
+            out.hasRGB = true;
+        } else {
+            out.red = 0;
+            out.green = 0;
+            out.blue = 0;
+            out.hasRGB = false;
+        }
+    }
+    // 16-bit colour to 0..255: values below 256 are taken as 8-bit already.
+    static std::uint16_t colourTo8Bit(std::uint16_t v) {
+        return v < 256 ? v : static_cast<std::uint16_t>(v >> 8);
+    }
 
     std::string path_;
     platform::File file_;
@@ -80,6 +146,9 @@ private:
     bool hasRGB_ = false;
     bool hasIntensity_ = false;
     bool isOpen_ = false;
+    // The last record read: in the window, or in record_ (zeros after open, or a copy kept
+    // when the window is refilled); null while closed.
+    const std::uint8_t* last_ = nullptr;
     std::vector<std::uint8_t> record_;
 
     // Read-ahead window: file bytes [windowStart_, windowEnd_). nextOffset_ is always the file
@@ -88,5 +157,5 @@ private:
     std::uint64_t windowStart_ = 0;
     std::uint64_t windowEnd_ = 0;
     std::uint64_t nextOffset_ = 0;
-    int colourOffset_ = -1;
+    int colourAt_ = -1;  // colour offset in the record; -1 without colour or room for it
 };

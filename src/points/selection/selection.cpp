@@ -107,6 +107,11 @@ UnionSelectionTest::UnionSelectionTest(const std::vector<TileSet>& topSelections
     for (const HeightRangeFilter& r : heightRanges)
         for (const TileIndex& t : r.tiles) rangeTiles_[t].push_back(ZRange{r.zMin, r.zMax});
     buildGrid();
+    int exponent = 0;
+    if (tileSize > 0.0 && std::frexp(tileSize, &exponent) == 0.5 && std::isfinite(1.0 / tileSize)) {
+        exactInverse_ = true;
+        inverse_ = 1.0 / tileSize;
+    }
 }
 
 void UnionSelectionTest::buildGrid() {

@@ -362,3 +362,84 @@ TEST(LasReader, FileShrinkingAfterOpenIsAReadFailure) {
     EXPECT_TRUE(reader.isOpen());
     EXPECT_EQ(reader.nextPointIndex(), 10U);
 }
+
+// Runs handed out whole cover the records readNext gives, from any index, and mix with it.
+TEST(LasReader, RunsOfRecordsAreTheRecordsInOrder) {
+    TempDir dir;
+    const auto path = (dir / "r.las").string();
+    LasTestHeader h;
+    h.formatByte = 2;
+    h.recordLength = 26;
+    h.offsetToPointData = 300;
+    h.legacyCount = 100000;  // below the records in the file: the rest is not handed out
+    const std::string file = makeLasFile(h, numberedRecords(100007), 20);
+    writeFile(path, file);
+    const auto recordAt = [&](std::uint64_t i) { return file.substr(300 + i * 26, 26); };
+
+    LasBinaryPointReader reader;
+    std::string error;
+    ASSERT_TRUE(reader.open(path, &error));
+    EXPECT_EQ(std::string(reader.record().begin(), reader.record().end()), std::string(26, '\0'));
+    CloudPoint p;
+    ASSERT_TRUE(reader.readNext(p, &error));  // a run starts wherever the reader stands
+    const std::uint8_t* run = nullptr;
+    std::size_t count = 0;
+    std::uint64_t next = 1;
+    bool ok = true;
+    int runs = 0;
+    while (reader.readRecords(run, count, &error)) {
+        ok = ok && count >= 1 && file.compare(300 + next * 26, count * 26, reinterpret_cast<const char*>(run),
+                                              count * 26) == 0;
+        next += count;
+        ok = ok && reader.nextPointIndex() == next && reader.readPosition() == 300 + next * 26 &&
+             std::string(reader.record().begin(), reader.record().end()) == recordAt(next - 1);
+        ++runs;
+        if (runs == 2) {  // readNext goes on where the run ended
+            ASSERT_TRUE(reader.readNext(p, &error));
+            ok = ok && p.x == static_cast<double>(next) * 0.01;
+            ++next;
+        }
+    }
+    EXPECT_TRUE(ok);
+    EXPECT_GE(runs, 3);
+    EXPECT_EQ(next, 100000U);
+    EXPECT_TRUE(error.empty());
+
+    // After a seek a run holds just the record sought; past the end there is none.
+    ASSERT_TRUE(reader.seekToRecord(77));
+    ASSERT_TRUE(reader.readRecords(run, count, &error));
+    EXPECT_EQ(count, 1U);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(run), 26), recordAt(77));
+    ASSERT_TRUE(reader.seekToRecord(100000));
+    EXPECT_FALSE(reader.readRecords(run, count, &error));
+    EXPECT_TRUE(error.empty());
+    reader.close();
+    EXPECT_FALSE(reader.readRecords(run, count, &error));
+    EXPECT_EQ(error, "LasBinaryPointReader: reader is not open.");
+}
+
+// The window is refilled in place, even by a read that fails: the last record read survives it.
+TEST(LasReader, LastRecordSurvivesAFailedRead) {
+    TempDir dir;
+    const auto path = dir / "t.las";
+    LasTestHeader h;
+    const std::string file = makeLasFile(h, numberedRecords(100));
+    for (bool runs : {false, true}) {
+        SCOPED_TRACE(runs ? "readRecords" : "readNext");
+        writeFile(path, file);
+        LasBinaryPointReader reader;
+        std::string error;
+        ASSERT_TRUE(reader.open(path.string(), &error));
+        std::filesystem::resize_file(path, 227 + 20 * 70 + 5);
+        CloudPoint p;
+        const std::uint8_t* run = nullptr;
+        std::size_t count = 0;
+        const auto read = [&] { return runs ? reader.readRecords(run, count, &error) : reader.readNext(p, &error); };
+        ASSERT_TRUE(reader.seekToRecord(69));
+        ASSERT_TRUE(read());  // the window holds record 69 alone
+        EXPECT_FALSE(read());  // and gets 5 bytes of record 70 over it
+        EXPECT_EQ(error, "LasBinaryPointReader: failed to read point record.");
+        EXPECT_EQ(reader.nextPointIndex(), 70U);
+        EXPECT_EQ(std::string(reader.record().begin(), reader.record().end()), file.substr(227 + 69 * 20, 20));
+    }
+}
