@@ -106,8 +106,22 @@ void BM_UnionSelectionTest(benchmark::State& state) {
     finish(state, f.pts.size(), kept);
 }
 
+// The Z-decides rule prepared once per export, on the same job as BM_PointPassesSelection.
+void BM_ZDecidesSelectionTest(benchmark::State& state) {
+    const Fixture f(state.range(0) != 0);
+    ZDecidesSelectionTest test(f.job.selectedCoarseTiles, f.job.selectedHeightRanges, kTileSize);
+    std::size_t kept = 0;
+    for (auto _ : state) {
+        kept = 0;
+        for (const CloudPoint& p : f.pts) kept += test.accepts(p.x, p.y, p.z);
+        benchmark::DoNotOptimize(kept);
+    }
+    finish(state, f.pts.size(), kept);
+}
+
 }  // namespace
 
+BENCHMARK(BM_ZDecidesSelectionTest)->ArgName("rangesOnSelected")->Arg(1)->Arg(0);
 BENCHMARK(BM_UnionSelectionTest)->ArgName("tileOrder")->Arg(0)->Arg(1);
 BENCHMARK(BM_PointPassesSelection)->ArgName("rangesOnSelected")->Arg(1)->Arg(0);
 BENCHMARK(BM_IsPointSelected)->ArgName("rangesOnSelected")->Arg(1)->Arg(0);

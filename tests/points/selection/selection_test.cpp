@@ -212,6 +212,53 @@ TEST(Selection, ZDecidesMatchesTheLiteralStepsOnRandomJobs) {
     EXPECT_LT(kept, 300 * 200 - 1000);
 }
 
+// The prepared Z-decides test must answer as pointPassesSelection in every order of points,
+// with and without its grid, for points without a tile, and for jobs with neither list.
+TEST(Selection, ZDecidesSelectionTestAgreesWithTheRuleOnRandomJobs) {
+    std::mt19937_64 gen(44);
+    std::uniform_int_distribution<int> tileCoord(-3, 3);
+    std::uniform_real_distribution<double> coord(-3.5, 3.5);
+    std::uniform_real_distribution<double> zDist(-2.0, 12.0);
+    int kept = 0;
+    int total = 0;
+    for (int jobNo = 0; jobNo < 300; ++jobNo) {
+        TileSet selected;
+        for (int i = 0, n = static_cast<int>(gen() % 8); i < n; ++i)
+            selected.insert({tileCoord(gen), tileCoord(gen)});
+        std::vector<SelectedHeightRange> ranges;
+        for (int i = 0, n = static_cast<int>(gen() % 4); i < n; ++i) {
+            std::vector<TileIndex> tiles;
+            for (int t = 0, nt = static_cast<int>(gen() % 6); t < nt; ++t)
+                tiles.push_back({tileCoord(gen), tileCoord(gen)});
+            ranges.push_back(range(tiles, i == 2 ? kNaN : zDist(gen), zDist(gen)));
+        }
+        // Every fifth job lists a tile far away, so the hash lookups decide.
+        const bool farTile = jobNo % 5 == 0;
+        if (farTile) ranges.push_back(range({{std::int64_t{1} << 40, -5}, {-3, -3}}, 0.0, 5.0));
+        ZDecidesSelectionTest test(selected, ranges, 1.0);
+        if (farTile) {
+            EXPECT_FALSE(test.usesGrid());
+        }
+        double x = 0.0, y = 0.0;
+        for (int p = 0; p < 400; ++p) {
+            if (p % 4 == 0) {  // stay in the tile three points out of four
+                x = coord(gen);
+                y = coord(gen);
+            }
+            double px = x, py = y;
+            if (p % 97 == 0) px = kNaN;
+            if (p % 89 == 0) py = 1e300;
+            const double z = (p % 50 == 0) ? kNaN : zDist(gen);
+            const bool expected = pointPassesSelection(px, py, z, selected, ranges, 1.0);
+            ASSERT_EQ(test.accepts(px, py, z), expected) << "job " << jobNo << " point " << p;
+            kept += expected;
+            ++total;
+        }
+    }
+    EXPECT_GT(kept, total / 50);  // both outcomes occur
+    EXPECT_LT(kept, total - total / 50);
+}
+
 // The memo must give isPointSelectedForXyzExport's answers whatever the order of the points:
 // runs in one tile (the memo's case), jumps between tiles, and coordinates without a tile.
 TEST(Selection, UnionSelectionTestAgreesWithTheRuleOnRandomJobs) {
