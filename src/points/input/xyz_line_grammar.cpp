@@ -143,30 +143,91 @@ bool parseAnyLength(std::string_view line, CloudPoint& fields) {
 constexpr std::size_t kShortLine = kXyzLinePadAfter;
 constexpr std::size_t kFrontPad = kXyzLinePadBefore;
 
-inline std::uint64_t maskOf(const __m128i* m, int chunks) {
-    std::uint64_t out = 0;
-    for (int i = 0; i < chunks; ++i)
-        out |= std::uint64_t{static_cast<std::uint16_t>(_mm_movemask_epi8(m[i]))} << (16 * i);
-    return out;
-}
-
 struct ByteClasses {
-    std::uint64_t sep, dot;
+    std::uint64_t sep, dot, digit;
 };
 
-// Separator and '.' masks of the first 16 x chunks bytes at p (chunks 2 or 4).
-template <int chunks>
-[[gnu::always_inline]] inline ByteClasses classify(const char* p) {
-    const __m128i blank = _mm_set1_epi8(' '), tab = _mm_set1_epi8('\t'), cr = _mm_set1_epi8('\r'),
-                  lf = _mm_set1_epi8('\n'), pt = _mm_set1_epi8('.');
-    __m128i sep[chunks], dot[chunks];
-    for (int i = 0; i < chunks; ++i) {
-        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * i));
-        sep[i] = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, blank), _mm_cmpeq_epi8(v, tab)),
-                              _mm_or_si128(_mm_cmpeq_epi8(v, cr), _mm_cmpeq_epi8(v, lf)));
-        dot[i] = _mm_cmpeq_epi8(v, pt);
+// Adds the separator, '.' and digit bits of the 16 bytes at p, shifted by `at`.
+[[gnu::always_inline]] inline void classifyChunk(const char* p, int at, ByteClasses& c) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    const __m128i blankOrTab =
+        _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8(' ')), _mm_cmpeq_epi8(v, _mm_set1_epi8('\t')));
+    const __m128i lineEnd = _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('\r')),
+                                         _mm_cmpeq_epi8(v, _mm_set1_epi8('\n')));
+    const __m128i d = _mm_sub_epi8(v, _mm_set1_epi8('0'));
+    const __m128i digit = _mm_cmpeq_epi8(_mm_min_epu8(d, _mm_set1_epi8(9)), d);
+    const auto bits = [at](__m128i m) {
+        return std::uint64_t{static_cast<std::uint16_t>(_mm_movemask_epi8(m))} << at;
+    };
+    c.sep |= bits(_mm_or_si128(blankOrTab, lineEnd));
+    c.dot |= bits(_mm_cmpeq_epi8(v, _mm_set1_epi8('.')));
+    c.digit |= bits(digit);
+}
+
+// Byte classes of the first 32 or 64 bytes at p.
+[[gnu::always_inline]] inline ByteClasses classify(const char* p, bool wide) {
+    ByteClasses c{0, 0, 0};
+    classifyChunk(p, 0, c);
+    classifyChunk(p + 16, 16, c);
+    if (wide) {
+        classifyChunk(p + 32, 32, c);
+        classifyChunk(p + 48, 48, c);
     }
-    return {maskOf(sep, chunks), maskOf(dot, chunks)};
+    return c;
+}
+
+// Bits s..last (s <= last <= 63).
+inline std::uint64_t tokenBits(int s, int last) {
+    return ((std::uint64_t{2} << last) - 1) & ~((std::uint64_t{1} << s) - 1);
+}
+
+// Sixteen zero bytes, then sixteen 0xFF: 16 bytes from kTail + n keep the last n.
+alignas(16) constexpr unsigned char kTail[32] = {
+    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,
+    0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
+
+// The common token, "[-]digits[.digits]" with at most 16 digits and a mantissa up to 2^53, at
+// buf[s..last], in one go: the digits, dot removed, are gathered right-aligned into one vector
+// and converted by pairwise multiply-adds. Gives the same value as parsePlainDecimal; false
+// leaves the token to the slower paths.
+[[gnu::always_inline]] inline bool plainDecimal16(const char* buf, const ByteClasses& c,
+                                                  bool negative, int s, int last, double& value) {
+    const int body = s + (negative ? 1 : 0);
+    const std::uint64_t other =
+        tokenBits(s, last) & ~c.digit & ~(negative ? std::uint64_t{1} << s : 0);
+    if ((other & (other - 1)) != 0 || (other & ~c.dot) != 0)
+        return false;  // only one '.' besides digits
+    const int dotAt = other ? std::countr_zero(other) : last + 1;
+    const int fracLen = last + 1 - dotAt - (other ? 1 : 0);
+    const int digits = dotAt - body + fracLen;
+    if (dotAt == body || digits > 16) return false;
+
+    // Byte j of the result is buf[last - 15 + j] after the dot and buf[last - 16 + j] up to it;
+    // the digits fill its last `digits` bytes.
+    const int afterDotBytes = other ? fracLen : 16;
+    const __m128i afterDot =
+        _mm_loadu_si128(reinterpret_cast<const __m128i*>(kTail + afterDotBytes));
+    const __m128i used = _mm_loadu_si128(reinterpret_cast<const __m128i*>(kTail + digits));
+    const __m128i here = _mm_loadu_si128(reinterpret_cast<const __m128i*>(buf + last - 15));
+    const __m128i shifted = _mm_loadu_si128(reinterpret_cast<const __m128i*>(buf + last - 16));
+    const __m128i joined =
+        _mm_or_si128(_mm_and_si128(afterDot, here), _mm_andnot_si128(afterDot, shifted));
+    const __m128i d = _mm_and_si128(_mm_sub_epi8(joined, _mm_set1_epi8('0')), used);
+    // Pairs, then fours, then eights of digits.
+    const __m128i pairs =
+        _mm_add_epi16(_mm_mullo_epi16(_mm_and_si128(d, _mm_set1_epi16(0xFF)), _mm_set1_epi16(10)),
+                      _mm_srli_epi16(d, 8));
+    const __m128i fours = _mm_madd_epi16(pairs, _mm_set1_epi32(100 + (1 << 16)));
+    const __m128i eights =
+        _mm_madd_epi16(_mm_packs_epi32(fours, fours), _mm_set1_epi32(10000 + (1 << 16)));
+    const auto high = static_cast<std::uint32_t>(_mm_cvtsi128_si32(eights));
+    const auto low = static_cast<std::uint32_t>(_mm_cvtsi128_si32(_mm_srli_si128(eights, 4)));
+    const std::uint64_t mantissa = std::uint64_t{high} * 100000000ULL + low;
+    if (mantissa > (std::uint64_t{1} << 53)) return false;
+    double v = static_cast<double>(mantissa);
+    if (fracLen > 0) v /= kExactPow10[fracLen];
+    value = negative ? -v : v;
+    return true;
 }
 
 // The k (1..8) bytes that end at p + 8 must all be decimal digits; gives their value.
@@ -202,13 +263,13 @@ constexpr std::uint64_t kPow10U[] = {1ULL, 10ULL, 100ULL, 1000ULL, 10000ULL, 100
                                      100000000000ULL, 1000000000000ULL, 10000000000000ULL,
                                      100000000000000ULL, 1000000000000000ULL, 10000000000000000ULL};
 
-// "[-]digits[.digits]" at buf[s..last] by the short cut, anything else by the general conversion.
-[[gnu::always_inline]] inline bool shortTokenDouble(const char* buf, std::uint64_t dotMask, int s, int last,
-                                                    double& value) {
+// What plainDecimal16 leaves: "[-]digits[.digits]" of up to 19 digits by 8-digit runs, anything
+// else by the general conversion. Out of line, so that the common path stays small.
+[[gnu::noinline]] bool otherTokenDouble(const char* buf, std::uint64_t dotMask, int s, int last,
+                                        double& value) {
     const bool negative = buf[s] == '-';
     const int body = s + (negative ? 1 : 0);
-    const std::uint64_t upToLast = last == 63 ? ~0ULL : ((std::uint64_t{2} << last) - 1);
-    const std::uint64_t dots = (dotMask >> body << body) & upToLast;  // dots within the token
+    const std::uint64_t dots = dotMask & tokenBits(s, last);  // a leading '-' is no dot
     const int dotAt = dots ? std::countr_zero(dots) : last + 1;
     const int intLen = dotAt - body;
     const int fracLen = dots ? last - dotAt : 0;
@@ -227,7 +288,15 @@ constexpr std::uint64_t kPow10U[] = {1ULL, 10ULL, 100ULL, 1000ULL, 10000ULL, 100
     return parseFiniteDouble(buf + s, buf + last + 1, value);
 }
 
-[[gnu::always_inline]] inline bool shortTokenColour(const char* buf, int s, int last, std::uint16_t& value) {
+[[gnu::always_inline]] inline bool shortTokenDouble(const char* buf, const ByteClasses& c, int s,
+                                                    int last, double& value) {
+    const bool negative = buf[s] == '-';
+    return plainDecimal16(buf, c, negative, s, last, value) ||
+           otherTokenDouble(buf, c.dot, s, last, value);
+}
+
+// Colours that are not 1 to 3 plain digits.
+[[gnu::noinline]] bool otherTokenColour(const char* buf, int s, int last, std::uint16_t& value) {
     const bool negative = buf[s] == '-';
     const int body = s + (negative ? 1 : 0);
     const int k = last - body + 1;
@@ -239,43 +308,74 @@ constexpr std::uint64_t kPow10U[] = {1ULL, 10ULL, 100ULL, 1000ULL, 10000ULL, 100
     return parseColour(buf + s, buf + last + 1, value);
 }
 
+// "[-]d", "[-]dd" or "[-]ddd" from the word that ends at the token's last byte; anything else
+// by the longer paths.
+[[gnu::always_inline]] inline bool shortTokenColour(const char* buf, const ByteClasses& c, int s,
+                                                    int last, std::uint16_t& value) {
+    const bool negative = buf[s] == '-';
+    const int body = s + (negative ? 1 : 0);
+    const int k = last - body + 1;
+    const std::uint64_t other =
+        tokenBits(s, last) & ~c.digit & ~(negative ? std::uint64_t{1} << s : 0);
+    if (k < 1 || k > 3 || other != 0) return otherTokenColour(buf, s, last, value);
+    std::uint32_t word = 0;
+    std::memcpy(&word, buf + last - 3, 4);
+    const std::uint32_t keep = ~std::uint32_t{0} << (8 * (4 - k));  // the token's bytes
+    word = (word & keep) - (0x30303030U & keep);
+    const std::uint32_t v = ((word >> 8) & 0xFF) * 100 + ((word >> 16) & 0xFF) * 10 + (word >> 24);
+    value = static_cast<std::uint16_t>(negative ? 0 : (v > 255 ? 255 : v));
+    return true;
+}
+
 // buf points at the line; [buf - kFrontPad, buf + kShortLine) is readable and the bytes from
 // buf + length on are ignored.
 bool parseShort(const char* const buf, std::size_t length, CloudPoint& fields) {
-    const ByteClasses c = length <= 32 ? classify<2>(buf) : classify<4>(buf);
+    ByteClasses c = classify(buf, length > 32);
     const std::uint64_t inLine = length >= 64 ? ~0ULL : ((std::uint64_t{1} << length) - 1);
     const std::uint64_t word = ~c.sep & inLine;
-    const std::uint64_t dotMask = c.dot & inLine;
+    c.dot &= inLine;
     std::uint64_t starts = word & ~(word << 1);
     std::uint64_t lasts = word & ~(word >> 1);
-    int first[7];
-    int last[7];
     int count = 0;
-    for (; starts != 0; ++count) {
-        if (count == 7) return false;  // an eighth token
-        first[count] = std::countr_zero(starts);
-        last[count] = std::countr_zero(lasts);
+    for (std::uint64_t r = starts; r != 0; r &= r - 1)
+        if (++count == 8) return false;  // an eighth token
+    if (count != 3 && count != 4 && count != 6 && count != 7) return false;
+    // Token bounds in line order, taken from the masks as they are needed.
+    int first = 0;
+    int last = 0;
+    const auto nextToken = [&] {
+        first = std::countr_zero(starts);
+        last = std::countr_zero(lasts);
         starts &= starts - 1;
         lasts &= lasts - 1;
-    }
-    if (count != 3 && count != 4 && count != 6 && count != 7) return false;
+    };
     double x = 0.0;
     double y = 0.0;
     double z = 0.0;
-    if (!shortTokenDouble(buf, dotMask, first[0], last[0], x) || !shortTokenDouble(buf, dotMask, first[1], last[1], y) ||
-        !shortTokenDouble(buf, dotMask, first[2], last[2], z))
-        return false;
+    nextToken();
+    if (!shortTokenDouble(buf, c, first, last, x)) return false;
+    nextToken();
+    if (!shortTokenDouble(buf, c, first, last, y)) return false;
+    nextToken();
+    if (!shortTokenDouble(buf, c, first, last, z)) return false;
     std::uint16_t red = 0;
     std::uint16_t green = 0;
     std::uint16_t blue = 0;
     const bool withColour = count >= 6;
-    if (withColour && (!shortTokenColour(buf, first[3], last[3], red) ||
-                       !shortTokenColour(buf, first[4], last[4], green) ||
-                       !shortTokenColour(buf, first[5], last[5], blue)))
-        return false;
+    if (withColour) {
+        nextToken();
+        if (!shortTokenColour(buf, c, first, last, red)) return false;
+        nextToken();
+        if (!shortTokenColour(buf, c, first, last, green)) return false;
+        nextToken();
+        if (!shortTokenColour(buf, c, first, last, blue)) return false;
+    }
     double intensity = 0.0;
     const bool withIntensity = (count == 4 || count == 7);
-    if (withIntensity && !shortTokenDouble(buf, dotMask, first[count - 1], last[count - 1], intensity)) return false;
+    if (withIntensity) {
+        nextToken();
+        if (!shortTokenDouble(buf, c, first, last, intensity)) return false;
+    }
 
     fields.x = x;
     fields.y = y;

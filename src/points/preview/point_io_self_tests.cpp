@@ -5,8 +5,11 @@
 #include <cstdint>
 #include <iostream>
 #include <limits>
+#include <memory>
 #include <random>
 #include <sstream>
+#include <utility>
+#include <vector>
 
 #include "points/tiles/preview_tiles.h"
 #include "points/input/text_utils.h"
@@ -28,6 +31,31 @@ void appendBounds(std::ostringstream& line, double minX, double maxX, double min
 void emit(const std::ostringstream& line) { std::cout << line.str() << std::endl; }
 
 }  // namespace
+
+XyzSampledReadAhead::XyzSampledReadAhead() = default;
+
+XyzSampledReadAhead::~XyzSampledReadAhead() = default;
+
+void XyzSampledReadAhead::keep(const std::string& path, double coordScaleToMeters,
+                               std::uint64_t lineStep, std::vector<Sampled> points,
+                               std::unique_ptr<XyzAsciiPointReader> reader) {
+    path_ = path;
+    scale_ = coordScaleToMeters;
+    lineStep_ = lineStep;
+    points_ = std::move(points);
+    reader_ = std::move(reader);
+}
+
+bool XyzSampledReadAhead::take(const std::string& path, double coordScaleToMeters,
+                               std::uint64_t lineStep, std::vector<Sampled>& points,
+                               std::unique_ptr<XyzAsciiPointReader>& reader) {
+    if (!reader_ || path_ != path || scale_ != coordScaleToMeters || lineStep_ != lineStep)
+        return false;
+    points = std::move(points_);
+    reader = std::move(reader_);
+    points_.clear();
+    return true;
+}
 
 void pointIoTestXyzAsciiPointReader(const std::string& inputPath, double coordScaleToMeters) {
     if (!hasXyzExtension(inputPath)) return;
@@ -76,7 +104,8 @@ void pointIoTestXyzAsciiPointReader(const std::string& inputPath, double coordSc
 }
 
 void pointIoTestGenericPreviewProcessor(const std::string& inputPath, double coordScaleToMeters,
-                                        double tileSize, int requestedSamplesPerTile) {
+                                        double tileSize, int requestedSamplesPerTile,
+                                        XyzSampledReadAhead* readAhead) {
     if (!hasXyzExtension(inputPath)) return;
     constexpr std::uint64_t lineStep = 250;
     constexpr std::uint64_t maxAccepted = 100000;
@@ -89,7 +118,8 @@ void pointIoTestGenericPreviewProcessor(const std::string& inputPath, double coo
              << " | sampledRawLineStep=" << lineStep;
         emit(line);
     }
-    XyzAsciiPointReader reader(coordScaleToMeters);
+    auto readerHolder = std::make_unique<XyzAsciiPointReader>(coordScaleToMeters);
+    XyzAsciiPointReader& reader = *readerHolder;
     std::string error;
     if (!reader.open(inputPath, &error)) {
         std::ostringstream line;
@@ -108,17 +138,32 @@ void pointIoTestGenericPreviewProcessor(const std::string& inputPath, double coo
     std::uint64_t sampleCount = 0;
     std::uint64_t accepted = 0;
     std::mt19937_64 generator(1234567);
+    // What the build will need of this read. Points the accumulation refuses (a tile size that
+    // is not positive, say) do not count towards maxAccepted: past a bound, the build rereads.
+    constexpr std::size_t maxKept = 2 * maxAccepted;
+    std::vector<XyzSampledReadAhead::Sampled> kept;
+    bool keeping = readAhead != nullptr;
+    bool readFailed = false;
 
     CloudPoint p;
     while (accepted < maxAccepted) {
         if (!reader.readNextSampled(lineStep, p, &error)) {
             if (!error.empty()) {
+                readFailed = true;
                 std::ostringstream line;
                 line << "[POINT IO TEST] generic preview processor read stopped with error"
                      << " | error=" << error;
                 emit(line);
             }
             break;
+        }
+        if (keeping) {
+            if (kept.size() == maxKept) {
+                keeping = false;
+                std::vector<XyzSampledReadAhead::Sampled>().swap(kept);
+            } else {
+                kept.push_back({p, reader.lineNumber(), reader.readPosition()});
+            }
         }
         // Skips a non-positive tile size and non-finite coordinates by itself.
         accumulatePreviewPoint(p, tileSize, true, cap, globalPreviewSampleCap, accepted,
@@ -135,5 +180,9 @@ void pointIoTestGenericPreviewProcessor(const std::string& inputPath, double coo
         std::isfinite(maxY) && std::isfinite(minZ) && std::isfinite(maxZ))
         appendBounds(line, minX, maxX, minY, maxY, minZ, maxZ);
     emit(line);
-    reader.close();
+    if (keeping && !readFailed)
+        readAhead->keep(inputPath, coordScaleToMeters, lineStep, std::move(kept),
+                        std::move(readerHolder));
+    else
+        reader.close();
 }

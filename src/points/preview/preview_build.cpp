@@ -183,12 +183,13 @@ void runStartupBuild(PreviewBuildSession& state) {
         std::cout << "[PDAL] readers.e57: " << (pdalOk ? "OK" : "MISSING") << std::endl;
         std::cout << "[E57] export writer: libE57Format / E57SimpleWriter.h" << std::endl;
 
+        XyzSampledReadAhead xyzReadAhead;  // the XYZ build goes on with the self-test's read
         if (hasE57Extension(state.inputPath)) {
             if (!pdalOk) throw std::runtime_error("PDAL readers.e57 is not available.");
         } else if (hasXyzExtension(state.inputPath)) {
             pointIoTestXyzAsciiPointReader(state.inputPath, 1.0);
             pointIoTestGenericPreviewProcessor(state.inputPath, 1.0, state.coarseTileSize,
-                                               state.previewSamplesPerTile);
+                                               state.previewSamplesPerTile, &xyzReadAhead);
         } else if (!isLasPath(state.inputPath)) {
             throw std::runtime_error(kUnsupportedExtension);
         }
@@ -208,7 +209,7 @@ void runStartupBuild(PreviewBuildSession& state) {
         std::cout << "Reading file: " << input.string() << std::endl;
         std::cout << "Output dir:   " << output.string() << std::endl;
 
-        if (buildPreviewFromInput(state)) {
+        if (buildPreviewFromInput(state, &xyzReadAhead)) {
             bs.ready = true;
         } else {
             setMessage(bs, "Build returned false.");
@@ -236,8 +237,9 @@ void runStartupBuild(PreviewBuildSession& state) {
     bs.running = false;
 }
 
-bool buildPreviewFromInput(PreviewBuildSession& state) {
+bool buildPreviewFromInput(PreviewBuildSession& state, XyzSampledReadAhead* xyzReadAhead) {
     PreviewReadRun run;
+    run.xyzReadAhead = xyzReadAhead;
     run.buildStart = std::chrono::steady_clock::now();
     state.tileCounts.clear();
     state.tileSamples.clear();

@@ -16,9 +16,12 @@ bool startBuildThread(PreviewBuildSession& state, int previewMode);
 // and reports ready or failed. Never lets an exception out.
 void runStartupBuild(PreviewBuildSession& state);
 
+class XyzSampledReadAhead;
+
 // Reads the input into the build's maps; true when at least one tile was found. Throws on
-// failures that are not reader errors.
-bool buildPreviewFromInput(PreviewBuildSession& state);
+// failures that are not reader errors. An XYZ build goes on with the self-tests' read when it
+// is given one that matches.
+bool buildPreviewFromInput(PreviewBuildSession& state, XyzSampledReadAhead* xyzReadAhead = nullptr);
 
 // Replaces the live maps of the build state by copies of the given maps and counts one more
 // generation. The copies are made into `spare` before the mutex is taken, so the lock is held

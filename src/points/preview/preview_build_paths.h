@@ -11,6 +11,7 @@
 namespace pdal {
 class PointRef;
 }
+class XyzSampledReadAhead;
 
 // Opens the selection stage; the session's observer hears of the first opening only.
 inline void openSelectionStage(PreviewBuildSession& state) {
@@ -26,6 +27,7 @@ struct PreviewReadRun {
     std::uint64_t sampledPoints = 0;  // accepted sampled points (XYZ, LAS), stream points (E57)
     std::uint64_t globalSamples = 0;
     bool capReported = false;
+    XyzSampledReadAhead* xyzReadAhead = nullptr;  // the self-tests' read, for an XYZ build
 };
 
 // Opening threshold of the sampled paths.

@@ -1,6 +1,9 @@
 #include <iostream>
+#include <memory>
 #include <string>
+#include <vector>
 
+#include "points/preview/point_io_self_tests.h"
 #include "points/preview/preview_build.h"
 #include "preview_build_paths.h"
 #include "points/input/xyz_ascii_reader.h"
@@ -11,17 +14,56 @@ std::uint64_t readPositionOf(const XyzAsciiPointReader& reader) {
     return reader.isOpen() ? reader.readPosition() : 0;
 }
 
+// The build's sampled lines: first those the self-test already read, then the reader's own.
+class SampledLines {
+public:
+    SampledLines(XyzAsciiPointReader& reader, std::vector<XyzSampledReadAhead::Sampled> readAhead)
+        : reader_(reader), readAhead_(std::move(readAhead)) {}
+
+    bool next(CloudPoint& point, std::string* error) {
+        if (next_ < readAhead_.size()) {
+            const XyzSampledReadAhead::Sampled& s = readAhead_[next_++];
+            point = s.point;
+            lineNumber_ = s.lineNumber;
+            readPosition_ = s.readPosition;
+            error->clear();
+            return true;
+        }
+        if (!readAhead_.empty()) std::vector<XyzSampledReadAhead::Sampled>().swap(readAhead_);
+        const bool ok = reader_.readNextSampled(kSampledLineStep, point, error);
+        lineNumber_ = reader_.lineNumber();
+        readPosition_ = readPositionOf(reader_);
+        return ok;
+    }
+    std::uint64_t lineNumber() const { return lineNumber_; }
+    std::uint64_t readPosition() const { return readPosition_; }
+
+private:
+    XyzAsciiPointReader& reader_;
+    std::vector<XyzSampledReadAhead::Sampled> readAhead_;
+    std::size_t next_ = 0;
+    std::uint64_t lineNumber_ = 0;
+    std::uint64_t readPosition_ = 0;
+};
+
 }  // namespace
 
 bool buildXyzPreview(PreviewBuildSession& state, PreviewReadRun& run) {
     PreviewBuildState& bs = state.buildState;
-    XyzAsciiPointReader reader(1.0);
+    const std::string path = state.buildInputPath.string();
+    std::vector<XyzSampledReadAhead::Sampled> readAhead;
+    std::unique_ptr<XyzAsciiPointReader> heldReader;
     std::string error;
-    if (!reader.open(state.buildInputPath.string(), &error)) {
-        std::cerr << "ERROR: Could not open input XYZ file through XyzAsciiPointReader."
-                  << " | error=" << error << std::endl;
-        return false;
+    if (!run.xyzReadAhead ||
+        !run.xyzReadAhead->take(path, 1.0, kSampledLineStep, readAhead, heldReader)) {
+        heldReader = std::make_unique<XyzAsciiPointReader>(1.0);
+        if (!heldReader->open(path, &error)) {
+            std::cerr << "ERROR: Could not open input XYZ file through XyzAsciiPointReader."
+                      << " | error=" << error << std::endl;
+            return false;
+        }
     }
+    XyzAsciiPointReader& reader = *heldReader;
     std::cout << "[XYZ PREVIEW - POINT IO] sampled preview"
               << " | skip=1/" << kSampledLineStep
               << " | coarse_tile_size_m=" << state.coarseTileSize
@@ -31,10 +73,11 @@ bool buildXyzPreview(PreviewBuildSession& state, PreviewReadRun& run) {
     SampledPublication publication{"[XYZ PREVIEW - POINT IO]", sampledOpeningThreshold(state.previewMode)};
     CloudPoint point;
     error.clear();
+    SampledLines lines(reader, std::move(readAhead));
 
     bs.streaming = true;
-    while (reader.readNextSampled(kSampledLineStep, point, &error)) {
-        const std::uint64_t counter = reader.lineNumber();
+    while (lines.next(point, &error)) {
+        const std::uint64_t counter = lines.lineNumber();
         state.totalInputPoints = counter;
         const std::uint64_t cap = sampleCapPerTile(state.previewSamplesPerTile, state.tileCounts);
         const bool accepted = accumulatePreviewPoint(
@@ -45,7 +88,7 @@ bool buildXyzPreview(PreviewBuildSession& state, PreviewReadRun& run) {
 
         if (accepted && run.sampledPoints % kSampledProgressEvery == 0) {
             bs.pointsRead = counter;
-            bs.bytesRead = readPositionOf(reader);
+            bs.bytesRead = lines.readPosition();
         }
         if (counter % kProgressLineEvery == 0) {
             bs.pointsRead = counter;

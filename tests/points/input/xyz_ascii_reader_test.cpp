@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <random>
 #include <string>
 #include <vector>
@@ -371,4 +372,26 @@ TEST(XyzReader, VeryLongLines) {
     EXPECT_FALSE(reader.readNext(p, &error));
     EXPECT_TRUE(error.empty());
     EXPECT_EQ(reader.readPosition(), text.size());
+}
+
+// 20 significant digits do not fit the short path's 64-bit mantissa even when the integer and
+// the fraction part each do; such tokens must come out as the general path gives them. A token
+// in the short path's last byte (run under the sanitizers) must not shift bit masks out of range.
+TEST(XyzLineGrammar, ShortPathLimits) {
+    for (const std::string token : {"1845.0000000000000000", "-9999.9999999999999999"}) {
+        const std::string line = token + " " + token + " 1";
+        CloudPoint shortPath, general, padded;
+        ASSERT_TRUE(parseXyzLine(line, shortPath)) << line;
+        ASSERT_TRUE(parseXyzLine(line + std::string(80, ' '), general)) << line;
+        const std::string buffer = std::string(16, '7') + line + std::string(64, '7');
+        ASSERT_TRUE(parseXyzLineInPaddedBuffer(buffer.data() + 16, buffer.data() + 16 + line.size(),
+                                               padded));
+        EXPECT_EQ(shortPath.x, std::stod(token)) << line;
+        EXPECT_TRUE(samePoint(shortPath, general) && samePoint(shortPath, padded)) << line;
+    }
+    for (const char* end : {"-", "7", "-7"}) {
+        std::string line = "1 2 3 4 5 6 ";
+        line += std::string(64 - line.size() - std::strlen(end), ' ') + end;
+        EXPECT_EQ(parses(line), std::strcmp(end, "-") != 0) << line;
+    }
 }
