@@ -27,7 +27,7 @@ struct E57ReaderStage::Scan {
     }
 };
 
-// Decode buffers of one table capacity, allocated once per stream.
+// Decode buffers of one read, allocated once per stream.
 struct E57ReaderStage::Buffers {
     explicit Buffers(std::size_t n)
         : x(n), y(n), z(n), range(n), azimuth(n), elevation(n), intensity(n), red(n), green(n), blue(n),
@@ -40,6 +40,10 @@ struct E57ReaderStage::Buffers {
 };
 
 namespace {
+
+// Points per read(), at most a table capacity: the decoded columns, the rows written from them
+// and what the later stages do with the rows then all fit in the core's own cache.
+constexpr std::size_t kReadBlock = 4096;
 
 // PDAL's rescale factor: the type's maximum over the width of the limits, the minimum not
 // subtracted from values. No limits at all means no rescale.
@@ -213,7 +217,7 @@ void E57ReaderStage::closeScan() {
 
 bool E57ReaderStage::openNextScan(StreamPointTable& table) {
     if (!reader_) throwError("Stage is not prepared.");
-    const auto capacity = static_cast<std::size_t>(table.capacity());
+    const auto capacity = std::min(kReadBlock, static_cast<std::size_t>(table.capacity()));
     if (!buffers_) buffers_ = std::make_unique<Buffers>(capacity);
     Buffers& b = *buffers_;
     while (nextScan_ < scans_.size()) {
@@ -252,17 +256,14 @@ bool E57ReaderStage::openNextScan(StreamPointTable& table) {
 }
 
 point_count_t E57ReaderStage::fillChunk(StreamPointTable& table) {
-    // One read() decodes up to a table capacity of points; they are handed on in slices so the
-    // rows written are still in cache when the later stages read them.
-    constexpr std::size_t kSlice = 4096;
     while (decodedNext_ == decodedCount_) {
         if (!points_ && !openNextScan(table)) return 0;
         decodedCount_ = points_->read();
         decodedNext_ = 0;
         if (decodedCount_ == 0) closeScan();
     }
-    const std::size_t n = std::min<std::size_t>(
-        {kSlice, decodedCount_ - decodedNext_, static_cast<std::size_t>(table.capacity())});
+    const std::size_t n =
+        std::min<std::size_t>(decodedCount_ - decodedNext_, static_cast<std::size_t>(table.capacity()));
     storeBlock(*current_, table, decodedNext_, n);
     decodedNext_ += n;
     return n;

@@ -11,7 +11,8 @@
 namespace pdal {
 
 // "readers.e57": every scan of an E57 file in file order, in world coordinates.
-// Points are decoded in bulk, one table capacity at a time, and stored straight into the rows.
+// Points are decoded in bulk, a few thousand at a time (at most a table capacity), and each
+// read's points are stored straight into the rows of one chunk.
 class E57ReaderStage : public Streamable {
 public:
     E57ReaderStage();

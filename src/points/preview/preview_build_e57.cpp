@@ -1,4 +1,5 @@
 #include <cmath>
+#include <functional>
 #include <iostream>
 #include <string>
 
@@ -58,12 +59,28 @@ bool isPdalStageAvailable(const std::string& stageName) {
     }
 }
 
+namespace {
+
+// The exact stream's callback body: the point joins the run, which is passed on when full.
+inline void queueE57StreamPoint(E57StreamRun& stream, const pdal::PointRef& point) {
+    const std::size_t i = stream.pending;
+    stream.xs[i] = point.getFieldAs<double>(pdal::Dimension::Id::X);
+    stream.ys[i] = point.getFieldAs<double>(pdal::Dimension::Id::Y);
+    stream.zs[i] = point.getFieldAs<double>(pdal::Dimension::Id::Z);
+    if (++stream.pending == E57StreamRun::kRun) flushE57StreamPoints(stream);
+}
+
+}  // namespace
+
 bool acceptE57StreamPoint(PreviewBuildSession& state, E57StreamRun& stream, pdal::PointRef& point) {
+    if (!stream.quick) {
+        queueE57StreamPoint(stream, point);
+        return true;
+    }
     const double x = point.getFieldAs<double>(pdal::Dimension::Id::X);
     const double y = point.getFieldAs<double>(pdal::Dimension::Id::Y);
     const double z = point.getFieldAs<double>(pdal::Dimension::Id::Z);
     acceptPreviewPoint(stream.ctx, x, y, z, true);
-    if (!stream.quick) return true;
 
     PreviewBuildState& bs = state.buildState;
     const std::uint64_t realPoints = state.totalInputPoints;
@@ -88,10 +105,32 @@ bool acceptE57StreamPoint(PreviewBuildSession& state, E57StreamRun& stream, pdal
     return true;
 }
 
+void flushE57StreamPoints(E57StreamRun& stream) {
+    const std::size_t n = stream.pending;
+    stream.pending = 0;
+    acceptPreviewPoints(stream.ctx, stream.xs.data(), stream.ys.data(), stream.zs.data(), n, true);
+}
+
 bool runE57PointStreamPreview(PreviewBuildSession& state, E57StreamRun& stream) {
     bool hasColour = false;  // the preview keeps geometry only
-    if (!streamE57File(state.buildInputPath.string(), hasColour,
-                       [&state, &stream](pdal::PointRef& point) { return acceptE57StreamPoint(state, stream, point); })) {
+    bool created = false;
+    std::function<bool(pdal::PointRef&)> callback;
+    if (stream.quick)
+        callback = [&state, &stream](pdal::PointRef& point) { return acceptE57StreamPoint(state, stream, point); };
+    else
+        callback = [&stream](pdal::PointRef& point) {
+            queueE57StreamPoint(stream, point);
+            return true;
+        };
+    try {
+        created = streamE57File(state.buildInputPath.string(), hasColour, callback);
+    } catch (...) {
+        // The points read before the error count, as they did when taken one by one.
+        flushE57StreamPoints(stream);
+        throw;
+    }
+    flushE57StreamPoints(stream);
+    if (!created) {
         std::cerr << "ERROR: Could not create readers.e57 stage." << std::endl;
         return false;
     }

@@ -2,7 +2,9 @@
 
 // Shared between the input paths of the preview build; not for other callers.
 
+#include <array>
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 
 #include "points/tiles/preview_tiles.h"
@@ -68,6 +70,14 @@ struct E57StreamRun {
     bool quick = false;
     std::uint64_t targetPoints = 0;
     bool selectionOpened = false;
+
+    // The exact stream hands its points on in runs, in stream order; the quick one checks its
+    // openings after every point and takes them one by one.
+    static constexpr std::size_t kRun = 256;
+    std::size_t pending = 0;
+    std::array<double, kRun> xs{};
+    std::array<double, kRun> ys{};
+    std::array<double, kRun> zs{};
 };
 
 E57StreamRun makeE57StreamRun(PreviewBuildSession& state, PreviewReadRun& run, bool quick,
@@ -76,6 +86,9 @@ E57StreamRun makeE57StreamRun(PreviewBuildSession& state, PreviewReadRun& run, b
 // The whole E57 stream through PDAL's readers.e57; false when the stage cannot be created.
 // PDAL's exceptions pass to the caller.
 bool runE57PointStreamPreview(PreviewBuildSession& state, E57StreamRun& stream);
+
+// Hands the points the exact stream has taken but not yet passed on to the accumulator.
+void flushE57StreamPoints(E57StreamRun& stream);
 
 // The stream callback; always true (the stream goes on).
 bool acceptE57StreamPoint(PreviewBuildSession& state, E57StreamRun& stream, pdal::PointRef& point);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -57,16 +58,28 @@ struct PreviewStreamContext {
     std::chrono::steady_clock::time_point& lastProgressTime;
     int previewMode;
 
-    // The tile of the previous point and its entries: scans deliver long runs of points in one
-    // tile, which then skip both hash lookups. Entry addresses survive rehashing, so this holds
-    // as long as no entry is erased while the context is in use (the build clears its maps
-    // before it makes the context).
-    TileIndex lastTile{};
-    std::uint64_t* lastCount = nullptr;
-    std::vector<Sample2D>* lastSamples = nullptr;
+    // Entries of recently seen tiles, one slot per tile index modulo a 32 x 32 window: a scan
+    // keeps revisiting a few neighbouring tiles, which then skip both hash lookups. Entry
+    // addresses survive rehashing, so this holds as long as no entry is erased while the
+    // context is in use (the build clears its maps before it makes the context).
+    struct TileSlot {
+        TileIndex tile{};
+        std::uint64_t* count = nullptr;  // null: the slot is empty
+        std::vector<Sample2D>* samples = nullptr;
+    };
+    static constexpr std::size_t kTileSlotsSide = 32;
+    std::array<TileSlot, kTileSlotsSide * kTileSlotsSide> recentTiles{};
+
+    // sampleCapPerTile for the tile count it was computed at; it only moves with a new tile.
+    std::size_t capTileCount = static_cast<std::size_t>(-1);
+    std::uint64_t capForTileCount = 0;
 };
 
 // One point of the E57 stream (every point is offered). A point with a non-finite coordinate
 // is counted and widens the bounds where it compares, but gets no tile and no sample.
 void acceptPreviewPoint(PreviewStreamContext& ctx, double x, double y, double z,
                         bool withSamples);
+
+// Points 0..n-1 in order, exactly as n calls of acceptPreviewPoint.
+void acceptPreviewPoints(PreviewStreamContext& ctx, const double* x, const double* y,
+                         const double* z, std::size_t n, bool withSamples);

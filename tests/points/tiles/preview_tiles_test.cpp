@@ -306,3 +306,76 @@ TEST(PreviewTiles, StreamProgressLinesAndPointsRead) {
         EXPECT_EQ(st.buildPoints, 2u);
     }
 }
+
+// Runs of any length must leave the state, the draws and the console lines exactly as taking
+// the points one by one: tiles far apart sharing a memo slot, tile-less points, the global cap
+// and a progress line falling inside a run.
+TEST(PreviewTiles, StreamRunsMatchPointByPoint) {
+    std::mt19937_64 data{99};
+    std::vector<double> xs, ys, zs;
+    while (xs.size() < 6000) {
+        const double x = -100.0 + static_cast<double>(data() % 40000) / 100.0;
+        const double y = -100.0 + static_cast<double>(data() % 40000) / 100.0;
+        for (std::uint64_t k = data() % 20; k-- > 0;) {
+            xs.push_back(x + static_cast<double>(k % 3));
+            ys.push_back(y);
+            zs.push_back(static_cast<double>(xs.size() % 17));
+        }
+        if (data() % 9 == 0) xs.push_back(kNaN), ys.push_back(1.0), zs.push_back(1.0);
+        if (data() % 9 == 0) xs.push_back(1.0), ys.push_back(1.0), zs.push_back(kInf);
+        xs.push_back(x + 160.0), ys.push_back(y), zs.push_back(-1.0);  // 32 tiles to the right
+    }
+    // Tile edges and the ends of the i64 range.
+    for (double v : {-5.0, -0.0, -1e-300, std::nextafter(5.0, 0.0), -4.611686018427388e19,
+                     -4.611686018427389e19, 4.611686018427387e19, 4.611686018427388e19, 1e300}) {
+        xs.push_back(v), ys.push_back(-v), zs.push_back(0.0);
+        xs.push_back(3.0), ys.push_back(v), zs.push_back(0.0);
+    }
+    auto run = [&](StreamState& st, bool oneByOne) {
+        st.globalSamples = globalPreviewSampleCap - 300;
+        st.accepted = 9997000;
+        testing::internal::CaptureStdout();
+        std::size_t i = 0;
+        for (std::size_t step = 1; i < xs.size(); step = step * 7 % 613 + 1) {
+            const std::size_t n = std::min(step, xs.size() - i);
+            if (oneByOne)
+                for (std::size_t k = i; k < i + n; ++k) acceptPreviewPoint(st.ctx, xs[k], ys[k], zs[k], true);
+            else
+                acceptPreviewPoints(st.ctx, &xs[i], &ys[i], &zs[i], n, true);
+            i += n;
+        }
+        acceptPreviewPoints(st.ctx, xs.data(), ys.data(), zs.data(), 50, false);
+        return std::regex_replace(testing::internal::GetCapturedStdout(), std::regex("=[0-9]+ ms"), "");
+    };
+    StreamState a(4), b(4);
+    const std::string outA = run(a, true);
+    const std::string outB = run(b, false);
+    EXPECT_NE(outA.find("cap reached"), std::string::npos);
+    EXPECT_NE(outA.find("Reading 10M"), std::string::npos);
+    EXPECT_EQ(outA, outB);
+    TileCountMap expected;
+    for (std::size_t k = 0; k < xs.size() + 50; ++k) {
+        const std::size_t j = k < xs.size() ? k : k - xs.size();
+        TileIndex t;
+        if (std::isfinite(zs[j]) && tryTileIndexFor(xs[j], ys[j], 5.0, t)) ++expected[t];
+    }
+    EXPECT_EQ(a.counts, expected);
+    EXPECT_EQ(b.counts, expected);
+    ASSERT_EQ(a.samples.size(), b.samples.size());
+    for (const auto& [tile, list] : a.samples) {
+        const auto& other = b.samples[tile];
+        ASSERT_EQ(list.size(), other.size());
+        for (std::size_t k = 0; k < list.size(); ++k) {
+            EXPECT_EQ(list[k].x, other[k].x);
+            EXPECT_EQ(list[k].z, other[k].z);
+        }
+    }
+    EXPECT_TRUE(a.gen == b.gen);
+    EXPECT_EQ(a.build.load(), b.build.load());
+    EXPECT_EQ(a.buildPoints, b.buildPoints);
+    EXPECT_EQ(a.accepted, b.accepted);
+    EXPECT_EQ(a.globalSamples, b.globalSamples);
+    EXPECT_EQ(a.capReported, b.capReported);
+    EXPECT_EQ((std::array{a.minX, a.maxX, a.minY, a.maxY, a.minZ, a.maxZ}),
+              (std::array{b.minX, b.maxX, b.minY, b.maxY, b.minZ, b.maxZ}));
+}
