@@ -22,7 +22,8 @@ inline e57::Data3D benchScanHeader(const std::string& guid, std::int64_t points,
         f.pointRangeMinimum = -1000.0;
         f.pointRangeMaximum = 3000.0;
     }
-    h.colorLimits.colorRedMaximum = h.colorLimits.colorGreenMaximum = h.colorLimits.colorBlueMaximum = 255;
+    h.colorLimits.colorRedMaximum = h.colorLimits.colorGreenMaximum =
+        h.colorLimits.colorBlueMaximum = 255;
     h.intensityLimits.intensityMaximum = 1.0;
     return h;
 }

@@ -31,10 +31,12 @@ void BM_Crc32cPages(benchmark::State& state) {
     const auto data = block(1024 * 1024);
     for (auto _ : state) {
         std::uint32_t acc = 0;
-        for (std::size_t p = 0; p < data.size(); p += e57::kPhysicalPageSize) acc ^= e57::pageChecksum(data.data() + p);
+        for (std::size_t p = 0; p < data.size(); p += e57::kPhysicalPageSize)
+            acc ^= e57::pageChecksum(data.data() + p);
         benchmark::DoNotOptimize(acc);
     }
-    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * 1024 * e57::kLogicalPageSize);
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * 1024 *
+                            e57::kLogicalPageSize);
 }
 BENCHMARK(BM_Crc32cPages);
 

@@ -28,7 +28,8 @@ namespace {
 constexpr std::size_t kPoints = 20'000'000;
 
 std::string benchPath(bool scaled, std::size_t points) {
-    return std::string("/tmp/bench_e57_reader_") + (scaled ? "scaled_" : "double_") + std::to_string(points) + ".e57";
+    return std::string("/tmp/bench_e57_reader_") + (scaled ? "scaled_" : "double_") +
+           std::to_string(points) + ".e57";
 }
 
 void writeCloud(const std::string& path, bool scaled, std::size_t points) {
@@ -79,7 +80,8 @@ double peakRssMiB() {
     return static_cast<double>(ru.ru_maxrss) / 1024.0;
 }
 
-std::int64_t readAll(const std::string& path, std::size_t capacity, testsupport::E57Columns& columns) {
+std::int64_t readAll(const std::string& path, std::size_t capacity,
+                     testsupport::E57Columns& columns) {
     std::int64_t points = 0;
     e57::Reader reader(path, e57::ReaderOptions{});
     for (std::int64_t scan = 0; scan < reader.GetData3DCount(); ++scan) {
@@ -87,7 +89,9 @@ std::int64_t readAll(const std::string& path, std::size_t capacity, testsupport:
         if (!reader.ReadData3D(scan, header)) continue;
         const auto& f = header.pointFields;
         e57::CompressedVectorReader cv = reader.SetUpData3DPointsData(
-            scan, capacity, columns.buffers(f.intensityField, f.colorRedField && f.colorGreenField && f.colorBlueField));
+            scan, capacity,
+            columns.buffers(f.intensityField,
+                            f.colorRedField && f.colorGreenField && f.colorBlueField));
         unsigned n = 0;
         while ((n = cv.read()) > 0) {
             points += n;
@@ -109,7 +113,8 @@ void runRead(benchmark::State& state, const std::string& path, std::size_t capac
     state.counters["Mpoints/s"] =
         benchmark::Counter(static_cast<double>(points) / 1e6, benchmark::Counter::kIsRate);
     state.counters["peakRSS_MiB"] = peakRssMiB();
-    state.counters["buffers_MiB"] = static_cast<double>(capacity * (4 * 8 + 3 * 2)) / (1024.0 * 1024.0);
+    state.counters["buffers_MiB"] =
+        static_cast<double>(capacity * (4 * 8 + 3 * 2)) / (1024.0 * 1024.0);
 }
 
 // Args: scaled (0/1), points per read() call, points in the scan.

@@ -22,7 +22,14 @@ constexpr std::size_t kPoints = 20'000'000;
 struct Cloud {
     std::vector<double> x, y, z, intensity;
     std::vector<std::uint16_t> red, green, blue;
-    Cloud() : x(kPoints), y(kPoints), z(kPoints), intensity(kPoints), red(kPoints), green(kPoints), blue(kPoints) {
+    Cloud()
+        : x(kPoints),
+          y(kPoints),
+          z(kPoints),
+          intensity(kPoints),
+          red(kPoints),
+          green(kPoints),
+          blue(kPoints) {
         for (std::size_t i = 0; i < kPoints; ++i) {
             const double t = double(i);
             x[i] = std::round((100.0 + 0.0001 * t) * 1000.0) / 1000.0;
@@ -34,7 +41,9 @@ struct Cloud {
             blue[i] = std::uint16_t((i >> 6) & 255);
         }
     }
-    double mib() const { return static_cast<double>(kPoints * (4 * 8 + 3 * 2)) / (1024.0 * 1024.0); }
+    double mib() const {
+        return static_cast<double>(kPoints * (4 * 8 + 3 * 2)) / (1024.0 * 1024.0);
+    }
 };
 
 double peakRssMiB() {
@@ -62,7 +71,8 @@ void writeOnce(const Cloud& cloud, const std::string& path, bool scaled) {
 void BM_E57Write(benchmark::State& state) {
     static const Cloud cloud;
     const bool scaled = state.range(0) != 0;
-    const std::string path = std::string("/tmp/bench_e57_writer_") + (scaled ? "scaled" : "double") + ".e57";
+    const std::string path =
+        std::string("/tmp/bench_e57_writer_") + (scaled ? "scaled" : "double") + ".e57";
     writeOnce(cloud, path, scaled);  // page cache and file blocks warmed
     for (auto _ : state) {
         // A new file each time, as an export makes: rewriting a truncated file makes ext4 flush
@@ -75,12 +85,18 @@ void BM_E57Write(benchmark::State& state) {
     std::remove(path.c_str());
     state.SetLabel(scaled ? "scaledInteger xyz" : "double xyz");
     state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * kPoints));
-    state.counters["Mpoints/s"] =
-        benchmark::Counter(static_cast<double>(state.iterations() * kPoints) / 1e6, benchmark::Counter::kIsRate);
+    state.counters["Mpoints/s"] = benchmark::Counter(
+        static_cast<double>(state.iterations() * kPoints) / 1e6, benchmark::Counter::kIsRate);
     state.counters["peakRSS_MiB"] = peakRssMiB();
     state.counters["source_MiB"] = cloud.mib();
 }
-BENCHMARK(BM_E57Write)->ArgName("scaled")->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
+BENCHMARK(BM_E57Write)
+    ->ArgName("scaled")
+    ->Arg(0)
+    ->Arg(1)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(3)
+    ->UseRealTime();
 
 }  // namespace
 

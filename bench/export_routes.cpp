@@ -88,7 +88,9 @@ public:
 protected:
     int overflow(int c) override { return traits_type::not_eof(c); }
     std::streamsize xsputn(const char* s, std::streamsize n) override {
-        if (!seen_ && !marker_.empty() && std::string_view(s, static_cast<std::size_t>(n)).find(marker_) != std::string_view::npos) {
+        if (!seen_ && !marker_.empty() &&
+            std::string_view(s, static_cast<std::size_t>(n)).find(marker_) !=
+                std::string_view::npos) {
             seen_ = true;
             when_ = Clock::now();
         }
@@ -127,7 +129,8 @@ ExportJob siteJob(const std::string& input, const std::string& output, int perce
     const auto size = static_cast<std::int64_t>(democloud::kSiteSize);
     const std::int64_t xEnd = percent >= 100 ? x0 + size : x0 + size / 2 - 1;
     for (std::int64_t ix = x0 - 1; ix <= xEnd; ++ix)
-        for (std::int64_t iy = y0 - 1; iy <= y0 + size; ++iy) job.selectedCoarseTiles.insert({ix, iy});
+        for (std::int64_t iy = y0 - 1; iy <= y0 + size; ++iy)
+            job.selectedCoarseTiles.insert({ix, iy});
     job.outputAreaM2 = static_cast<double>((xEnd - x0 + 2) * (size + 2));
     return job;
 }
@@ -137,8 +140,8 @@ void removeQuietly(const fs::path& path) {
     fs::remove(path, ignored);
 }
 
-void runRoute(benchmark::State& state, Route route, const char* input, int percent, const char* outExtension,
-              const char* passMarker) {
+void runRoute(benchmark::State& state, Route route, const char* input, int percent,
+              const char* outExtension, const char* passMarker) {
     if (!warmPageCache(input)) {
         state.SkipWithError((std::string("cannot read ") + input).c_str());
         return;
@@ -169,7 +172,8 @@ void runRoute(benchmark::State& state, Route route, const char* input, int perce
         state.PauseTiming();
         removeQuietly(output);
         if (!ok || !result.success || result.writtenPoints == 0) {
-            state.SkipWithError(ok ? "the route wrote no point" : ("route failed: " + error).c_str());
+            state.SkipWithError(ok ? "the route wrote no point"
+                                   : ("route failed: " + error).c_str());
             state.ResumeTiming();
             break;
         }
@@ -185,9 +189,12 @@ void runRoute(benchmark::State& state, Route route, const char* input, int perce
     removeQuietly(status);
     state.SetBytesProcessed(inputBytes * static_cast<std::int64_t>(state.iterations()));
     const double n = static_cast<double>(state.iterations());
-    state.counters["GB/s"] = benchmark::Counter(static_cast<double>(inputBytes) * n / 1e9, benchmark::Counter::kIsRate);
-    state.counters["Mpts/s"] = benchmark::Counter(static_cast<double>(read) / 1e6, benchmark::Counter::kIsRate);
-    state.counters["Mwritten/s"] = benchmark::Counter(static_cast<double>(written) / 1e6, benchmark::Counter::kIsRate);
+    state.counters["GB/s"] =
+        benchmark::Counter(static_cast<double>(inputBytes) * n / 1e9, benchmark::Counter::kIsRate);
+    state.counters["Mpts/s"] =
+        benchmark::Counter(static_cast<double>(read) / 1e6, benchmark::Counter::kIsRate);
+    state.counters["Mwritten/s"] =
+        benchmark::Counter(static_cast<double>(written) / 1e6, benchmark::Counter::kIsRate);
     state.counters["in_Mpts"] = n > 0 ? static_cast<double>(read) / 1e6 / n : 0.0;
     state.counters["out_MiB"] = outputMiB;
     if (passMarker && pass1Seconds > 0.0) {
@@ -200,8 +207,8 @@ void runRoute(benchmark::State& state, Route route, const char* input, int perce
     state.counters["peakRSS_MiB"] = peakRssMiB();
 }
 
-void BM_Route(benchmark::State& state, Route route, const char* envName, int percent, const char* outExtension,
-              const char* passMarker) {
+void BM_Route(benchmark::State& state, Route route, const char* envName, int percent,
+              const char* outExtension, const char* passMarker) {
     const char* input = envPath(envName);
     if (!input) {
         state.SkipWithError((std::string(envName) + " is not set").c_str());
@@ -218,10 +225,13 @@ std::string sweepLasBeside(const char* lasPath) {
     const fs::path path = fs::path(lasPath).parent_path() / "bench_las12-2_sweep.las";
     const auto records = static_cast<std::uint64_t>((fs::file_size(lasPath) - 227) / 26);
     if (fs::exists(path) && fs::file_size(path) == 227 + 26 * records) return path.string();
-    const auto side = static_cast<std::uint64_t>(std::ceil(std::sqrt(static_cast<double>(records))));
+    const auto side =
+        static_cast<std::uint64_t>(std::ceil(std::sqrt(static_cast<double>(records))));
     const double stepMm = democloud::kSiteSize * 1000.0 / static_cast<double>(side);
     std::vector<char> header(227, 0);
-    const auto put = [&](std::size_t at, const auto value) { std::memcpy(header.data() + at, &value, sizeof value); };
+    const auto put = [&](std::size_t at, const auto value) {
+        std::memcpy(header.data() + at, &value, sizeof value);
+    };
     std::memcpy(header.data(), "LASF", 4);
     header[24] = 1;
     header[25] = 2;
@@ -230,10 +240,18 @@ std::string sweepLasBeside(const char* lasPath) {
     header[104] = 2;
     put(105, std::uint16_t{26});
     put(107, static_cast<std::uint32_t>(records));
-    const double tail[] = {0.001, 0.001, 0.001, democloud::kOriginX, democloud::kOriginY, democloud::kOriginZ,
-                           democloud::kOriginX + democloud::kSiteSize, democloud::kOriginX,
-                           democloud::kOriginY + democloud::kSiteSize, democloud::kOriginY,
-                           democloud::kOriginZ + 30.0, democloud::kOriginZ};
+    const double tail[] = {0.001,
+                           0.001,
+                           0.001,
+                           democloud::kOriginX,
+                           democloud::kOriginY,
+                           democloud::kOriginZ,
+                           democloud::kOriginX + democloud::kSiteSize,
+                           democloud::kOriginX,
+                           democloud::kOriginY + democloud::kSiteSize,
+                           democloud::kOriginY,
+                           democloud::kOriginZ + 30.0,
+                           democloud::kOriginZ};
     for (std::size_t i = 0; i < std::size(tail); ++i) put(131 + 8 * i, tail[i]);
     const std::string partial = path.string() + ".partial";
     const int fd = ::open(partial.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
@@ -287,7 +305,8 @@ bool copyWithReadWrite(int in, int out) {
             return false;
         }
         for (ssize_t done = 0; done < n;) {
-            const ssize_t w = ::write(out, buffer.data() + done, static_cast<std::size_t>(n - done));
+            const ssize_t w =
+                ::write(out, buffer.data() + done, static_cast<std::size_t>(n - done));
             if (w < 0) {
                 if (errno == EINTR) continue;
                 return false;
@@ -323,7 +342,8 @@ void BM_PlainCopy(benchmark::State& state) {
     for (auto _ : state) {
         const int in = ::open(input, O_RDONLY | O_CLOEXEC);
         const int out = ::open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-        const bool ok = in >= 0 && out >= 0 && (kernelCopy ? copyWithCopyFileRange(in, out) : copyWithReadWrite(in, out));
+        const bool ok = in >= 0 && out >= 0 &&
+                        (kernelCopy ? copyWithCopyFileRange(in, out) : copyWithReadWrite(in, out));
         const std::string reason = std::strerror(errno);
         if (in >= 0) ::close(in);
         const bool closed = out >= 0 && ::close(out) == 0;
@@ -338,8 +358,9 @@ void BM_PlainCopy(benchmark::State& state) {
     }
     state.SetLabel(kernelCopy ? "copy_file_range" : "read/write 1 MiB");
     state.SetBytesProcessed(inputBytes * static_cast<std::int64_t>(state.iterations()));
-    state.counters["GB/s"] = benchmark::Counter(static_cast<double>(inputBytes) * static_cast<double>(state.iterations()) / 1e9,
-                                                benchmark::Counter::kIsRate);
+    state.counters["GB/s"] = benchmark::Counter(
+        static_cast<double>(inputBytes) * static_cast<double>(state.iterations()) / 1e9,
+        benchmark::Counter::kIsRate);
     state.counters["peakRSS_MiB"] = peakRssMiB();
 }
 
@@ -351,35 +372,55 @@ constexpr const char* kPassMarker = "[SYNTHETIC LAS EXPORT] bounds and scale";
 
 }  // namespace
 
-BENCHMARK(BM_PlainCopy)->ArgName("kernel")->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_PlainCopy)
+    ->ArgName("kernel")
+    ->Arg(0)
+    ->Arg(1)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
 BENCHMARK_CAPTURE(BM_Route, LasBinary_las_50pct, &exportLasBinary, kLas, 50, ".las", nullptr)
-    ->Unit(benchmark::kMillisecond)->UseRealTime();
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 BENCHMARK_CAPTURE(BM_Route, LasBinary_las_100pct, &exportLasBinary, kLas, 100, ".las", nullptr)
-    ->Unit(benchmark::kMillisecond)->UseRealTime();
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
 BENCHMARK_CAPTURE(BM_RouteSweepLas, LasBinary_sweep_50pct, &exportLasBinary, 50, ".las")
-    ->Unit(benchmark::kMillisecond)->UseRealTime();
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 BENCHMARK_CAPTURE(BM_RouteSweepLas, LasToXyz_sweep_50pct, &exportLasToXyz, 50, ".xyz")
-    ->Unit(benchmark::kMillisecond)->UseRealTime();
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
-BENCHMARK_CAPTURE(BM_Route, SyntheticLas_xyz3_100pct, &exportSyntheticLas, kXyz3, 100, ".las", kPassMarker)
-    ->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK_CAPTURE(BM_Route, SyntheticLas_xyz6_100pct, &exportSyntheticLas, kXyz6, 100, ".las", kPassMarker)
-    ->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK_CAPTURE(BM_Route, SyntheticLas_e57_100pct, &exportSyntheticLas, kE57, 100, ".las", kPassMarker)
-    ->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK_CAPTURE(BM_Route, SyntheticLas_xyz3_100pct, &exportSyntheticLas, kXyz3, 100, ".las",
+                  kPassMarker)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+BENCHMARK_CAPTURE(BM_Route, SyntheticLas_xyz6_100pct, &exportSyntheticLas, kXyz6, 100, ".las",
+                  kPassMarker)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+BENCHMARK_CAPTURE(BM_Route, SyntheticLas_e57_100pct, &exportSyntheticLas, kE57, 100, ".las",
+                  kPassMarker)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
 BENCHMARK_CAPTURE(BM_Route, XyzAscii_xyz6_100pct, &exportXyzAscii, kXyz6, 100, ".xyz", nullptr)
-    ->Unit(benchmark::kMillisecond)->UseRealTime();
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 BENCHMARK_CAPTURE(BM_Route, XyzAscii_e57_100pct, &exportXyzAscii, kE57, 100, ".xyz", nullptr)
-    ->Unit(benchmark::kMillisecond)->UseRealTime();
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 BENCHMARK_CAPTURE(BM_Route, LasToXyz_las_50pct, &exportLasToXyz, kLas, 50, ".xyz", nullptr)
-    ->Unit(benchmark::kMillisecond)->UseRealTime();
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 BENCHMARK_CAPTURE(BM_Route, LasToXyz_las_100pct, &exportLasToXyz, kLas, 100, ".xyz", nullptr)
-    ->Unit(benchmark::kMillisecond)->UseRealTime();
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
 BENCHMARK_CAPTURE(BM_Route, LasToE57_las_100pct, &exportLasToE57, kLas, 100, ".e57", nullptr)
-    ->Unit(benchmark::kMillisecond)->UseRealTime();
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
 BENCHMARK_MAIN();

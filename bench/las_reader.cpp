@@ -67,8 +67,10 @@ const InputFile& input() {
         if (const char* env = std::getenv("BRINDLEWICK_BENCH_LAS"); env && *env) {
             f.path = env;
         } else {
-            std::fprintf(stderr, "BRINDLEWICK_BENCH_LAS is not set: using a generated %u-record file in /tmp\n",
-                         kQuickRecords);
+            std::fprintf(
+                stderr,
+                "BRINDLEWICK_BENCH_LAS is not set: using a generated %u-record file in /tmp\n",
+                kQuickRecords);
             f.path = generateQuickFile();
             f.generated = !f.path.empty();
         }

@@ -55,7 +55,8 @@ void writeCloud(const std::string& path) {
         f.cartesianXField = f.cartesianYField = f.cartesianZField = true;
         f.pointRangeNodeType = e57::NumericalNodeType::Double;
         f.colorRedField = f.colorGreenField = f.colorBlueField = true;
-        h.colorLimits.colorRedMaximum = h.colorLimits.colorGreenMaximum = h.colorLimits.colorBlueMaximum = 255;
+        h.colorLimits.colorRedMaximum = h.colorLimits.colorGreenMaximum =
+            h.colorLimits.colorBlueMaximum = 255;
         e57::Data3DPointsDouble b;
         b.cartesianX = x.data();
         b.cartesianY = y.data();
@@ -71,7 +72,8 @@ void writeCloud(const std::string& path) {
 
 const std::string& benchFile() {
     static const std::string path = [] {
-        if (const char* env = std::getenv("BRINDLEWICK_BENCH_E57"); env && *env) return std::string(env);
+        if (const char* env = std::getenv("BRINDLEWICK_BENCH_E57"); env && *env)
+            return std::string(env);
         const std::string p = "/tmp/bench_pdal_e57_stream_" + std::to_string(kPoints) + ".e57";
         if (!exists(p)) writeCloud(p);
         return p;
@@ -93,8 +95,10 @@ void BM_RawE57Decode(benchmark::State& state) {
             reader.ReadData3D(s, h);
             e57::Data3DPointsDouble d;
             const auto& f = h.pointFields;
-            if (f.cartesianXField) d.cartesianX = x.data(), d.cartesianY = y.data(), d.cartesianZ = z.data();
-            if (f.colorRedField) d.colorRed = r.data(), d.colorGreen = g.data(), d.colorBlue = b.data();
+            if (f.cartesianXField)
+                d.cartesianX = x.data(), d.cartesianY = y.data(), d.cartesianZ = z.data();
+            if (f.colorRedField)
+                d.colorRed = r.data(), d.colorGreen = g.data(), d.colorBlue = b.data();
             if (f.intensityField) d.intensity = intensity.data();
             auto cv = reader.SetUpData3DPointsData(s, kChunk, d);
             while (unsigned n = cv.read()) {
@@ -139,7 +143,8 @@ void BM_PdalE57Stream(benchmark::State& state) {
             return true;
         });
         filter.prepare(table);
-        rgb = table.layout()->hasDim(pdal::Dimension::Id::Red) && table.layout()->hasDim(pdal::Dimension::Id::Green) &&
+        rgb = table.layout()->hasDim(pdal::Dimension::Id::Red) &&
+              table.layout()->hasDim(pdal::Dimension::Id::Green) &&
               table.layout()->hasDim(pdal::Dimension::Id::Blue);
         filter.execute(table);
         benchmark::DoNotOptimize(sx + sy + sz);

@@ -101,7 +101,8 @@ std::uint64_t rawE57Decode(const std::string& path) {
         reader.ReadData3D(s, h);
         e57::Data3DPointsDouble d;
         const auto& f = h.pointFields;
-        if (f.cartesianXField) d.cartesianX = x.data(), d.cartesianY = y.data(), d.cartesianZ = z.data();
+        if (f.cartesianXField)
+            d.cartesianX = x.data(), d.cartesianY = y.data(), d.cartesianZ = z.data();
         if (f.colorRedField) d.colorRed = r.data(), d.colorGreen = g.data(), d.colorBlue = b.data();
         auto cv = reader.SetUpData3DPointsData(s, kChunk, d);
         while (const unsigned n = cv.read()) {
@@ -188,10 +189,28 @@ void BM_PublishPreview40kTiles(benchmark::State& bm) {
 
 }  // namespace
 
-BENCHMARK(BM_PreviewBuildXyz)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
-BENCHMARK(BM_PreviewBuildLas)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
-BENCHMARK(BM_PreviewBuildE57)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(2);
-BENCHMARK(BM_PreviewBuildE57VsDecode)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(3);
+BENCHMARK(BM_PreviewBuildXyz)
+    ->Arg(0)
+    ->Arg(1)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Iterations(3);
+BENCHMARK(BM_PreviewBuildLas)
+    ->Arg(0)
+    ->Arg(1)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Iterations(3);
+BENCHMARK(BM_PreviewBuildE57)
+    ->Arg(0)
+    ->Arg(1)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Iterations(2);
+BENCHMARK(BM_PreviewBuildE57VsDecode)
+    ->Unit(benchmark::kMillisecond)
+    ->UseManualTime()
+    ->Iterations(3);
 BENCHMARK(BM_PublishPreview40kTiles)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 
 BENCHMARK_MAIN();

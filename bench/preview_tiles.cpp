@@ -75,8 +75,8 @@ void BM_AccumulatePreviewPoint(benchmark::State& state) {
         }
     }
     state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * pts.size()));
-    state.counters["Mpts/s"] = benchmark::Counter(
-        static_cast<double>(pts.size()) / 1e6, benchmark::Counter::kIsIterationInvariantRate);
+    state.counters["Mpts/s"] = benchmark::Counter(static_cast<double>(pts.size()) / 1e6,
+                                                  benchmark::Counter::kIsIterationInvariantRate);
     state.counters["tiles"] = static_cast<double>(counts.size());
 }
 
@@ -91,17 +91,19 @@ void BM_AcceptPreviewPoint(benchmark::State& state) {
     std::mt19937_64 gen(1234567);
     std::atomic<std::uint64_t> build{0};  // the build state's point counter
     auto lastProgress = std::chrono::steady_clock::now();
-    PreviewStreamContext ctx{minX,   maxX,       minY,     maxY,          minZ,
-                             maxZ,   buildPoints, accepted, kTileSize,    counts,
-                             samples, static_cast<int>(state.range(0)), globalSamples,
-                             capReported, gen, build, lastProgress, 0};
+    PreviewStreamContext ctx{minX,          maxX,         minY,
+                             maxY,          minZ,         maxZ,
+                             buildPoints,   accepted,     kTileSize,
+                             counts,        samples,      static_cast<int>(state.range(0)),
+                             globalSamples, capReported,  gen,
+                             build,         lastProgress, 0};
     for (auto _ : state) {
         for (const CloudPoint& p : pts) acceptPreviewPoint(ctx, p.x, p.y, p.z, true);
         benchmark::ClobberMemory();
     }
     state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * pts.size()));
-    state.counters["Mpts/s"] = benchmark::Counter(
-        static_cast<double>(pts.size()) / 1e6, benchmark::Counter::kIsIterationInvariantRate);
+    state.counters["Mpts/s"] = benchmark::Counter(static_cast<double>(pts.size()) / 1e6,
+                                                  benchmark::Counter::kIsIterationInvariantRate);
     state.counters["tiles"] = static_cast<double>(counts.size());
 }
 
@@ -119,10 +121,12 @@ void BM_AcceptPreviewPointRuns(benchmark::State& state) {
     std::mt19937_64 gen(1234567);
     std::atomic<std::uint64_t> build{0};
     auto lastProgress = std::chrono::steady_clock::now();
-    PreviewStreamContext ctx{minX,   maxX,       minY,     maxY,          minZ,
-                             maxZ,   buildPoints, accepted, kTileSize,    counts,
-                             samples, static_cast<int>(state.range(0)), globalSamples,
-                             capReported, gen, build, lastProgress, 0};
+    PreviewStreamContext ctx{minX,          maxX,         minY,
+                             maxY,          minZ,         maxZ,
+                             buildPoints,   accepted,     kTileSize,
+                             counts,        samples,      static_cast<int>(state.range(0)),
+                             globalSamples, capReported,  gen,
+                             build,         lastProgress, 0};
     constexpr std::size_t kRun = 256;
     for (auto _ : state) {
         for (std::size_t i = 0; i < xs.size(); i += kRun)
@@ -130,8 +134,8 @@ void BM_AcceptPreviewPointRuns(benchmark::State& state) {
         benchmark::ClobberMemory();
     }
     state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * pts.size()));
-    state.counters["Mpts/s"] = benchmark::Counter(
-        static_cast<double>(pts.size()) / 1e6, benchmark::Counter::kIsIterationInvariantRate);
+    state.counters["Mpts/s"] = benchmark::Counter(static_cast<double>(pts.size()) / 1e6,
+                                                  benchmark::Counter::kIsIterationInvariantRate);
     state.counters["tiles"] = static_cast<double>(counts.size());
 }
 

@@ -79,8 +79,8 @@ void BM_IsPointSelected(benchmark::State& state) {
     for (auto _ : state) {
         kept = 0;
         for (std::size_t i = 0; i < f.pts.size(); ++i)
-            kept += isPointSelected(f.pts[i], tileIndexFor(f.pts[i].x, f.pts[i].y, kTileSize),
-                                    filter);
+            kept +=
+                isPointSelected(f.pts[i], tileIndexFor(f.pts[i].x, f.pts[i].y, kTileSize), filter);
         benchmark::DoNotOptimize(kept);
     }
     finish(state, f.pts.size(), kept);

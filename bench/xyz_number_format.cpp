@@ -15,7 +15,9 @@ std::vector<double> lasLikeValues() {
     std::uniform_int_distribution<std::int64_t> mm(0, 60000);
     std::vector<double> v(1 << 16);
     for (std::size_t i = 0; i < v.size(); ++i)
-        v[i] = static_cast<double>(mm(gen)) * 0.001 + (i % 3 == 0 ? 500000.0 : i % 3 == 1 ? 5400000.0 : 100.0);
+        v[i] = static_cast<double>(mm(gen)) * 0.001 + (i % 3 == 0   ? 500000.0
+                                                       : i % 3 == 1 ? 5400000.0
+                                                                    : 100.0);
     return v;
 }
 
@@ -32,7 +34,8 @@ void BM_ToChars10(benchmark::State& state) {
     char buf[32];
     for (auto _ : state)
         for (double v : values)
-            benchmark::DoNotOptimize(std::to_chars(buf, buf + 32, v, std::chars_format::general, 10).ptr);
+            benchmark::DoNotOptimize(
+                std::to_chars(buf, buf + 32, v, std::chars_format::general, 10).ptr);
     state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * values.size()));
 }
 

@@ -33,11 +33,12 @@ std::string generateQuickFile(int tokens) {
         if (tokens == 3)
             n = std::snprintf(line, sizeof line, "%.3f %.3f %.3f\n", x, y, zz);
         else if (tokens == 6)
-            n = std::snprintf(line, sizeof line, "%.3f %.3f %.3f %u %u %u\n", x, y, zz, unsigned(rng() % 256),
-                              unsigned(rng() % 256), unsigned(rng() % 256));
+            n = std::snprintf(line, sizeof line, "%.3f %.3f %.3f %u %u %u\n", x, y, zz,
+                              unsigned(rng() % 256), unsigned(rng() % 256), unsigned(rng() % 256));
         else
-            n = std::snprintf(line, sizeof line, "%.3f %.3f %.3f %u %u %u %.4f\n", x, y, zz, unsigned(rng() % 256),
-                              unsigned(rng() % 256), unsigned(rng() % 256), double(rng() % 10000) / 10000.0);
+            n = std::snprintf(line, sizeof line, "%.3f %.3f %.3f %u %u %u %.4f\n", x, y, zz,
+                              unsigned(rng() % 256), unsigned(rng() % 256), unsigned(rng() % 256),
+                              double(rng() % 10000) / 10000.0);
         std::fwrite(line, 1, static_cast<std::size_t>(n), f);
         written += static_cast<std::uint64_t>(n);
     }
@@ -61,8 +62,8 @@ const InputFile& inputFor(int tokens) {
         if (const char* env = std::getenv(var.c_str()); env && *env) {
             f.path = env;
         } else {
-            std::fprintf(stderr, "%s is not set: using a generated %llu MiB file in /tmp\n", var.c_str(),
-                         static_cast<unsigned long long>(kQuickBytes >> 20));
+            std::fprintf(stderr, "%s is not set: using a generated %llu MiB file in /tmp\n",
+                         var.c_str(), static_cast<unsigned long long>(kQuickBytes >> 20));
             f.path = generateQuickFile(tokens);
             f.generated = !f.path.empty();
         }
@@ -90,7 +91,8 @@ void runXyz(benchmark::State& state, bool sampled) {
         }
         CloudPoint p;
         double sink = 0.0;
-        while (sampled ? reader.readNextSampled(250, p, &error) : reader.readNext(p, &error)) sink += p.x;
+        while (sampled ? reader.readNextSampled(250, p, &error) : reader.readNext(p, &error))
+            sink += p.x;
         benchmark::DoNotOptimize(sink);
         if (!error.empty()) {
             state.SkipWithError(error.c_str());
@@ -101,7 +103,8 @@ void runXyz(benchmark::State& state, bool sampled) {
     }
     state.SetBytesProcessed(static_cast<std::int64_t>(size * state.iterations()));
     state.SetItemsProcessed(static_cast<std::int64_t>(lines));
-    state.counters["points"] = static_cast<double>(points) / static_cast<double>(state.iterations());
+    state.counters["points"] =
+        static_cast<double>(points) / static_cast<double>(state.iterations());
     state.SetLabel(input.generated ? "generated quick file" : input.path);
 }
 

@@ -21,8 +21,10 @@ constexpr std::uint64_t kMaxRecordsPerScan = 1u << 20;
 constexpr std::int64_t kMaxBlobBytes = 16 << 20;
 
 template <typename C>
-inline void readPoints(const e57::Reader& r, std::int64_t scan, const e57::Data3D& h, std::size_t capacity) {
-    std::vector<C> x(capacity), y(capacity), z(capacity), range(capacity), az(capacity), el(capacity);
+inline void readPoints(const e57::Reader& r, std::int64_t scan, const e57::Data3D& h,
+                       std::size_t capacity) {
+    std::vector<C> x(capacity), y(capacity), z(capacity), range(capacity), az(capacity),
+        el(capacity);
     std::vector<double> intensity(capacity), time(capacity);
     std::vector<std::uint16_t> red(capacity), green(capacity), blue(capacity);
     std::vector<std::int8_t> flags[7];
@@ -85,9 +87,12 @@ inline void readEverything(const std::string& path, int checksumPolicy) {
         } catch (const e57::E57Exception&) {
             continue;
         }
-        const std::size_t capacity = 1 + static_cast<std::size_t>(std::min<std::uint64_t>(h.pointCount, 700));
-        if (i % 2 == 0) readPoints<double>(r, i, h, capacity);
-        else readPoints<float>(r, i, h, capacity);
+        const std::size_t capacity =
+            1 + static_cast<std::size_t>(std::min<std::uint64_t>(h.pointCount, 700));
+        if (i % 2 == 0)
+            readPoints<double>(r, i, h, capacity);
+        else
+            readPoints<float>(r, i, h, capacity);
     }
     const std::int64_t images = r.GetImage2DCount();
     for (std::int64_t i = 0; i < images && i < 64; ++i) {
@@ -100,7 +105,8 @@ inline void readEverything(const std::string& path, int checksumPolicy) {
             if (!r.GetImage2DSizes(i, proj, type, w, h, size, mask, visual)) continue;
             if (size > 0 && size <= kMaxBlobBytes) {
                 std::vector<unsigned char> blob(static_cast<std::size_t>(size));
-                if (r.ReadImage2DData(i, proj, type, blob.data(), 0, size) != size) __builtin_trap();
+                if (r.ReadImage2DData(i, proj, type, blob.data(), 0, size) != size)
+                    __builtin_trap();
             }
             if (mask == e57::ImageMaskPNG) {
                 unsigned char byte = 0;

@@ -118,14 +118,16 @@ int main(int argc, char** argv) {
 
     int failures = 0;
     for (const RouteRun& run : runs) {
-        const std::string output = (folder / (fs::path(input).stem().string() + run.suffix)).string();
+        const std::string output =
+            (folder / (fs::path(input).stem().string() + run.suffix)).string();
         const std::string statusPath = output + ".status.ini";
         const ExportJob job = demoJob(input, output);
         ExportResult result;
         std::string error;
         const auto start = std::chrono::steady_clock::now();
         const bool ok = run.route(job, statusPath, &result, &error);
-        const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        const double seconds =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         if (!ok) {
             std::cout << "[EXPORT DEMO] " << run.name << " FAILED: " << error << "\n";
             ++failures;
@@ -133,11 +135,13 @@ int main(int argc, char** argv) {
         }
         const std::int64_t readBack = countOutputPoints(output);
         // The raw copy leaves its written count unreported, so its check uses the file's own count.
-        const bool countOk = readBack >= 0 && (run.route == exportLasBinary ||
-                                               static_cast<std::uint64_t>(readBack) == result.writtenPoints);
+        const bool countOk =
+            readBack >= 0 && (run.route == exportLasBinary ||
+                              static_cast<std::uint64_t>(readBack) == result.writtenPoints);
         std::cout << "[EXPORT DEMO] " << run.name << " | input=" << input << " | output=" << output
-                  << " | inputPoints=" << result.inputPoints << " | writtenPoints=" << result.writtenPoints
-                  << " | readBack=" << readBack << " | sizeMB=" << result.outputSizeMB << " | seconds=" << seconds
+                  << " | inputPoints=" << result.inputPoints
+                  << " | writtenPoints=" << result.writtenPoints << " | readBack=" << readBack
+                  << " | sizeMB=" << result.outputSizeMB << " | seconds=" << seconds
                   << (countOk ? " | check=ok" : " | check=MISMATCH") << "\n";
         if (!countOk) ++failures;
     }

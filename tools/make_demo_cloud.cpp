@@ -49,13 +49,16 @@ int main(int argc, char** argv) {
         const std::string_view value = argv[++i];
         if (arg == "--points") {
             if (!parseCount(value, points) || points == 0)
-                return usage("--points needs a whole number of at least 1, got '" + std::string(value) + "'");
+                return usage("--points needs a whole number of at least 1, got '" +
+                             std::string(value) + "'");
             havePoints = true;
         } else if (arg == "--seed") {
-            if (!parseCount(value, seed)) return usage("--seed needs a whole number, got '" + std::string(value) + "'");
+            if (!parseCount(value, seed))
+                return usage("--seed needs a whole number, got '" + std::string(value) + "'");
         } else if (arg == "--format") {
             formatText = value;
-            if (!democloud::parseDemoFormat(value, format)) return usage("unknown format '" + formatText + "'");
+            if (!democloud::parseDemoFormat(value, format))
+                return usage("unknown format '" + formatText + "'");
             haveFormat = true;
         } else if (arg == "--out") {
             out = value;
@@ -63,7 +66,8 @@ int main(int argc, char** argv) {
             return usage("unknown option " + std::string(arg));
         }
     }
-    if (!havePoints || !haveFormat || out.empty()) return usage("--points, --format and --out are required");
+    if (!havePoints || !haveFormat || out.empty())
+        return usage("--points, --format and --out are required");
 
     const auto start = std::chrono::steady_clock::now();
     democloud::DemoCloudStats stats;
@@ -72,10 +76,13 @@ int main(int argc, char** argv) {
         std::cerr << "ERROR: [DEMO CLOUD] " << error << "\n";
         return 1;
     }
-    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    const double mbPerSecond = seconds > 0.0 ? static_cast<double>(stats.bytes) / 1e6 / seconds : 0.0;
-    std::cout << "[DEMO CLOUD] wrote " << out << " | format=" << formatText << " | points=" << stats.points
-              << " | badLines=" << stats.badLines << " | bytes=" << stats.bytes << " | seconds=" << seconds
-              << " | MBps=" << mbPerSecond << "\n";
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    const double mbPerSecond =
+        seconds > 0.0 ? static_cast<double>(stats.bytes) / 1e6 / seconds : 0.0;
+    std::cout << "[DEMO CLOUD] wrote " << out << " | format=" << formatText
+              << " | points=" << stats.points << " | badLines=" << stats.badLines
+              << " | bytes=" << stats.bytes << " | seconds=" << seconds << " | MBps=" << mbPerSecond
+              << "\n";
     return 0;
 }

@@ -16,7 +16,8 @@ namespace {
 
 int usage(const std::string& problem) {
     std::cerr << "ERROR: " << problem << "\n"
-              << "usage: point_io_demo XYZ_PATH [TILE_SIZE (default 5.0) [SAMPLES_PER_TILE (default 2000)]]\n";
+              << "usage: point_io_demo XYZ_PATH [TILE_SIZE (default 5.0) [SAMPLES_PER_TILE "
+                 "(default 2000)]]\n";
     return 2;
 }
 
@@ -30,12 +31,15 @@ bool parseWhole(std::string_view text, T& value) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc < 2 || argc > 4) return usage("expected an XYZ path and optionally a tile size and samples per tile");
+    if (argc < 2 || argc > 4)
+        return usage("expected an XYZ path and optionally a tile size and samples per tile");
     const std::string path = argv[1];
     double tileSize = 5.0;
     int samplesPerTile = 2000;
-    if (argc >= 3 && (!parseWhole(std::string_view(argv[2]), tileSize) || !std::isfinite(tileSize) || tileSize <= 0.0))
-        return usage("tile size must be a positive number of metres, got '" + std::string(argv[2]) + "'");
+    if (argc >= 3 && (!parseWhole(std::string_view(argv[2]), tileSize) ||
+                      !std::isfinite(tileSize) || tileSize <= 0.0))
+        return usage("tile size must be a positive number of metres, got '" + std::string(argv[2]) +
+                     "'");
     if (argc >= 4 && !parseWhole(std::string_view(argv[3]), samplesPerTile))
         return usage("samples per tile must be a whole number, got '" + std::string(argv[3]) + "'");
     if (!hasXyzExtension(path)) return usage("the self-tests only read .xyz files: " + path);

@@ -5,7 +5,8 @@
 
 std::string defaultOutputFolder() {
     const char* home = std::getenv("HOME");
-    std::filesystem::path base = (home && *home) ? std::filesystem::path(home) : std::filesystem::path();
+    std::filesystem::path base =
+        (home && *home) ? std::filesystem::path(home) : std::filesystem::path();
     return (base / "Brindlewick" / "OUTPUT").string();
 }
 

@@ -81,7 +81,8 @@ public:
     const char* what() const noexcept override;
 
     void report(const char* reportingFileName = nullptr, int reportingLineNumber = 0,
-                const char* reportingFunctionName = nullptr, std::ostream& os = std::cout) const noexcept;
+                const char* reportingFunctionName = nullptr,
+                std::ostream& os = std::cout) const noexcept;
 
     ErrorCode errorCode() const noexcept;
     std::string errorStr() const noexcept;

@@ -257,7 +257,8 @@ struct E57_DLL Data3D {
 // that storage is shared between copies, so copying such an object is safe.
 template <typename COORDTYPE>
 struct Data3DPointsData_t {
-    static_assert(std::is_floating_point<COORDTYPE>::value, "COORDTYPE must be a floating-point type");
+    static_assert(std::is_floating_point<COORDTYPE>::value,
+                  "COORDTYPE must be a floating-point type");
 
     Data3DPointsData_t() = default;
     explicit Data3DPointsData_t(e57::Data3D& data3D);

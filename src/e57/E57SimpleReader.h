@@ -23,11 +23,13 @@ public:
 
     int64_t GetImage2DCount() const;
     bool ReadImage2D(int64_t imageIndex, Image2D& image2DHeader) const;
-    bool GetImage2DSizes(int64_t imageIndex, Image2DProjection& imageProjection, Image2DType& imageType,
-                         int64_t& imageWidth, int64_t& imageHeight, int64_t& imageSize,
-                         Image2DType& imageMaskType, Image2DType& imageVisualType) const;
-    int64_t ReadImage2DData(int64_t imageIndex, Image2DProjection imageProjection, Image2DType imageType,
-                            void* buffer, int64_t start, int64_t count) const;
+    bool GetImage2DSizes(int64_t imageIndex, Image2DProjection& imageProjection,
+                         Image2DType& imageType, int64_t& imageWidth, int64_t& imageHeight,
+                         int64_t& imageSize, Image2DType& imageMaskType,
+                         Image2DType& imageVisualType) const;
+    int64_t ReadImage2DData(int64_t imageIndex, Image2DProjection imageProjection,
+                            Image2DType imageType, void* buffer, int64_t start,
+                            int64_t count) const;
 
     int64_t GetData3DCount() const;
     bool ReadData3D(int64_t dataIndex, Data3D& data3DHeader) const;

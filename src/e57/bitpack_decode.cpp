@@ -11,7 +11,8 @@ std::size_t StringStreamDecoder::feed(const std::uint8_t* p, std::size_t n, std:
     std::size_t made = 0;
     while (made < want) {
         if (state_ == State::Body) {
-            const std::size_t take = static_cast<std::size_t>(std::min<std::uint64_t>(remaining_, n - used));
+            const std::size_t take =
+                static_cast<std::size_t>(std::min<std::uint64_t>(remaining_, n - used));
             current_.append(reinterpret_cast<const char*>(p + used), take);
             used += take;
             remaining_ -= take;
@@ -41,7 +42,8 @@ std::size_t StringStreamDecoder::feed(const std::uint8_t* p, std::size_t n, std:
         for (int i = 7; i >= 0; --i) word = (word << 8) | prefix_[i];
         remaining_ = word >> 1;
         if (remaining_ > kMaxStringBytes)
-            throw std::length_error("string of " + std::to_string(remaining_) + " bytes in a String field");
+            throw std::length_error("string of " + std::to_string(remaining_) +
+                                    " bytes in a String field");
         current_.reserve(static_cast<std::size_t>(remaining_));
         state_ = State::Body;
     }

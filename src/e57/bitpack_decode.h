@@ -11,7 +11,8 @@ namespace e57 {
 
 // Bits per record of an Integer or ScaledInteger field: the bit length of (maximum - minimum).
 inline unsigned bitWidthFor(std::int64_t minimum, std::int64_t maximum) {
-    const std::uint64_t span = static_cast<std::uint64_t>(maximum) - static_cast<std::uint64_t>(minimum);
+    const std::uint64_t span =
+        static_cast<std::uint64_t>(maximum) - static_cast<std::uint64_t>(minimum);
     return span == 0 ? 0u : 64u - static_cast<unsigned>(__builtin_clzll(span));
 }
 
@@ -46,7 +47,8 @@ inline std::uint64_t loadBitsExact(const std::uint8_t* p, std::uint64_t bitPos, 
         const unsigned inByte = static_cast<unsigned>(pos & 7);
         unsigned take = 8 - inByte;
         if (take > bits - have) take = bits - have;
-        const std::uint64_t chunk = (static_cast<std::uint64_t>(p[pos >> 3]) >> inByte) & maskFor(take);
+        const std::uint64_t chunk =
+            (static_cast<std::uint64_t>(p[pos >> 3]) >> inByte) & maskFor(take);
         v |= chunk << have;
         have += take;
     }
@@ -56,8 +58,8 @@ inline std::uint64_t loadBitsExact(const std::uint8_t* p, std::uint64_t bitPos, 
 // Unpacks `count` records of `bits` bits starting at stream bit `bitPos` and stores conv(u) for
 // each. Needs 9 bytes of readable slack after the last record's byte. bits must be 1..64.
 template <class Out, class Conv>
-inline void unpackBits(const std::uint8_t* p, std::uint64_t bitPos, unsigned bits, std::size_t count, Out* out,
-                       Conv conv) {
+inline void unpackBits(const std::uint8_t* p, std::uint64_t bitPos, unsigned bits,
+                       std::size_t count, Out* out, Conv conv) {
     const std::uint64_t mask = maskFor(bits);
     // Byte-aligned 8/16/32-bit records (colour, intensity) are plain little-endian arrays: a
     // straight loop the compiler vectorises.
@@ -69,7 +71,8 @@ inline void unpackBits(const std::uint8_t* p, std::uint64_t bitPos, unsigned bit
             Out* __restrict dst = out;
             std::size_t i = 0;
             for (; i + 16 <= count; i += 16)
-                for (std::size_t j = 0; j < 16; ++j) dst[i + j] = conv(static_cast<std::uint64_t>(src[i + j]));
+                for (std::size_t j = 0; j < 16; ++j)
+                    dst[i + j] = conv(static_cast<std::uint64_t>(src[i + j]));
             for (; i < count; ++i) dst[i] = conv(static_cast<std::uint64_t>(src[i]));
         } else if (bits == 16) {
             for (std::size_t i = 0; i < count; ++i) {
@@ -98,7 +101,8 @@ inline void unpackBits(const std::uint8_t* p, std::uint64_t bitPos, unsigned bit
             out[i] = conv((load64le(p + (pos >> 3)) >> (pos & 7)) & mask);
         }
     } else {
-        for (std::size_t i = 0; i < count; ++i) out[i] = conv(loadBits(p, bitPos + std::uint64_t(i) * bits, bits));
+        for (std::size_t i = 0; i < count; ++i)
+            out[i] = conv(loadBits(p, bitPos + std::uint64_t(i) * bits, bits));
     }
 }
 
@@ -136,7 +140,8 @@ public:
     // Consumes bytes from [p, p+n) until `want` more strings are complete or the input runs out.
     // Appends the completed strings to out. Returns the bytes consumed. Throws std::length_error
     // for a string longer than kMaxStringBytes.
-    std::size_t feed(const std::uint8_t* p, std::size_t n, std::size_t want, std::vector<std::string>& out);
+    std::size_t feed(const std::uint8_t* p, std::size_t n, std::size_t want,
+                     std::vector<std::string>& out);
 
     bool midRecord() const { return state_ != State::Start; }
 

@@ -80,8 +80,8 @@ struct ScaleToRaw {
 
 // LSB-first bit packing of u = raw - minimum, `bits` (1..64) bits per record.
 template <class Src, class ToRaw>
-std::size_t encodeBits(const Src* src, std::size_t count, unsigned bits, std::int64_t minimum, ToRaw toRaw,
-                       std::uint8_t* out) {
+std::size_t encodeBits(const Src* src, std::size_t count, unsigned bits, std::int64_t minimum,
+                       ToRaw toRaw, std::uint8_t* out) {
     const std::uint64_t base = static_cast<std::uint64_t>(minimum);
     auto u = [&](std::size_t i) { return static_cast<std::uint64_t>(toRaw(src[i])) - base; };
     if (bits == 8) {

@@ -25,7 +25,8 @@ constexpr SliceTables makeTables() {
         s.t[0][i] = c;
     }
     for (std::uint32_t i = 0; i < 256; ++i) {
-        for (int j = 1; j < 8; ++j) s.t[j][i] = (s.t[j - 1][i] >> 8) ^ s.t[0][s.t[j - 1][i] & 0xFFu];
+        for (int j = 1; j < 8; ++j)
+            s.t[j][i] = (s.t[j - 1][i] >> 8) ^ s.t[0][s.t[j - 1][i] & 0xFFu];
     }
     return s;
 }
@@ -44,9 +45,10 @@ std::uint32_t portableUpdate(std::uint32_t crc, const std::uint8_t* p, std::size
         hi = __builtin_bswap32(hi);
 #endif
         lo ^= crc;
-        crc = kTables.t[7][lo & 0xFF] ^ kTables.t[6][(lo >> 8) & 0xFF] ^ kTables.t[5][(lo >> 16) & 0xFF] ^
-              kTables.t[4][lo >> 24] ^ kTables.t[3][hi & 0xFF] ^ kTables.t[2][(hi >> 8) & 0xFF] ^
-              kTables.t[1][(hi >> 16) & 0xFF] ^ kTables.t[0][hi >> 24];
+        crc = kTables.t[7][lo & 0xFF] ^ kTables.t[6][(lo >> 8) & 0xFF] ^
+              kTables.t[5][(lo >> 16) & 0xFF] ^ kTables.t[4][lo >> 24] ^ kTables.t[3][hi & 0xFF] ^
+              kTables.t[2][(hi >> 8) & 0xFF] ^ kTables.t[1][(hi >> 16) & 0xFF] ^
+              kTables.t[0][hi >> 24];
         p += 8;
         n -= 8;
     }
@@ -60,7 +62,8 @@ std::uint32_t portableUpdate(std::uint32_t crc, const std::uint8_t* p, std::size
 // independent streams over thirds of a block run three times as fast as one. The stream
 // registers are joined by "appending zeros" to the earlier ones: a linear map over GF(2), done
 // with four byte tables for a fixed stream length.
-constexpr std::size_t kStreamBytes = 336;  // 42 words; three streams cover 1008 of a page's 1020 bytes
+constexpr std::size_t kStreamBytes =
+    336;  // 42 words; three streams cover 1008 of a page's 1020 bytes
 
 struct ShiftTables {
     std::uint32_t t[4][256];
@@ -92,11 +95,13 @@ const ShiftTables& shiftTables() {
 }
 
 inline std::uint32_t shiftStream(const ShiftTables& s, std::uint32_t c) {
-    return s.t[0][c & 0xFFu] ^ s.t[1][(c >> 8) & 0xFFu] ^ s.t[2][(c >> 16) & 0xFFu] ^ s.t[3][c >> 24];
+    return s.t[0][c & 0xFFu] ^ s.t[1][(c >> 8) & 0xFFu] ^ s.t[2][(c >> 16) & 0xFFu] ^
+           s.t[3][c >> 24];
 }
 #endif
 
-__attribute__((target("sse4.2"))) std::uint32_t hardwareUpdate(std::uint32_t crc, const std::uint8_t* p,
+__attribute__((target("sse4.2"))) std::uint32_t hardwareUpdate(std::uint32_t crc,
+                                                               const std::uint8_t* p,
                                                                std::size_t n) {
 #if defined(__x86_64__)
     if (n >= 3 * kStreamBytes) {
@@ -112,7 +117,8 @@ __attribute__((target("sse4.2"))) std::uint32_t hardwareUpdate(std::uint32_t crc
                 b = _mm_crc32_u64(b, vb);
                 c = _mm_crc32_u64(c, vc);
             }
-            const std::uint32_t ab = shiftStream(shift, static_cast<std::uint32_t>(a)) ^ static_cast<std::uint32_t>(b);
+            const std::uint32_t ab =
+                shiftStream(shift, static_cast<std::uint32_t>(a)) ^ static_cast<std::uint32_t>(b);
             crc = shiftStream(shift, ab) ^ static_cast<std::uint32_t>(c);
             p += 3 * kStreamBytes;
             n -= 3 * kStreamBytes;
@@ -153,7 +159,8 @@ std::uint32_t crc32cPortable(const void* data, std::size_t size) {
 
 std::uint32_t crc32c(const void* data, std::size_t size) {
 #ifdef E57_HAVE_SSE42_PATH
-    if (cpuHasSse42()) return ~hardwareUpdate(0xFFFFFFFFu, static_cast<const std::uint8_t*>(data), size);
+    if (cpuHasSse42())
+        return ~hardwareUpdate(0xFFFFFFFFu, static_cast<const std::uint8_t*>(data), size);
 #endif
     return crc32cPortable(data, size);
 }

@@ -17,12 +17,15 @@ std::uint32_t crc32c(const void* data, std::size_t size);
 std::uint32_t crc32cPortable(const void* data, std::size_t size);
 
 // Checksum of one physical page: CRC-32C of its payload.
-inline std::uint32_t pageChecksum(const std::uint8_t* page) { return crc32c(page, kLogicalPageSize); }
+inline std::uint32_t pageChecksum(const std::uint8_t* page) {
+    return crc32c(page, kLogicalPageSize);
+}
 
 // The checksum word is stored most-significant byte first in page bytes 1020..1023.
 inline std::uint32_t storedPageChecksum(const std::uint8_t* page) {
     const std::uint8_t* p = page + kLogicalPageSize;
-    return (std::uint32_t(p[0]) << 24) | (std::uint32_t(p[1]) << 16) | (std::uint32_t(p[2]) << 8) | std::uint32_t(p[3]);
+    return (std::uint32_t(p[0]) << 24) | (std::uint32_t(p[1]) << 16) | (std::uint32_t(p[2]) << 8) |
+           std::uint32_t(p[3]);
 }
 
 // Computes the payload checksum and stores it into page bytes 1020..1023.
@@ -35,6 +38,8 @@ inline void sealPage(std::uint8_t* page) {
     p[3] = std::uint8_t(c);
 }
 
-inline bool pageChecksumMatches(const std::uint8_t* page) { return pageChecksum(page) == storedPageChecksum(page); }
+inline bool pageChecksumMatches(const std::uint8_t* page) {
+    return pageChecksum(page) == storedPageChecksum(page);
+}
 
 }  // namespace e57

@@ -17,12 +17,13 @@ namespace {
 constexpr std::uint64_t kPagesPerRead = 1024;
 }  // namespace
 
-PagedReader::PagedReader(const std::string& path, int checksumPolicy) : path_(path), policy_(checksumPolicy) {
+PagedReader::PagedReader(const std::string& path, int checksumPolicy)
+    : path_(path), policy_(checksumPolicy) {
     fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd_ < 0) {
         const int err = errno;
-        E57_THROW(ErrorOpenFailed,
-                  "errno=" + std::to_string(err) + " error='" + std::strerror(err) + "' fileName=" + path);
+        E57_THROW(ErrorOpenFailed, "errno=" + std::to_string(err) + " error='" +
+                                       std::strerror(err) + "' fileName=" + path);
     }
     struct stat st {};
     if (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) {
@@ -34,8 +35,9 @@ PagedReader::PagedReader(const std::string& path, int checksumPolicy) : path_(pa
     if (physicalSize_ == 0 || physicalSize_ % kPhysicalPageSize != 0) {
         ::close(fd_);
         fd_ = -1;
-        E57_THROW(ErrorBadInputDataSize, "file size " + std::to_string(physicalSize_) +
-                                             " is not a positive multiple of the 1024-byte page size: fileName=" + path);
+        E57_THROW(ErrorBadInputDataSize,
+                  "file size " + std::to_string(physicalSize_) +
+                      " is not a positive multiple of the 1024-byte page size: fileName=" + path);
     }
     pageCount_ = physicalSize_ / kPhysicalPageSize;
     verified_.assign((pageCount_ + 63) / 64, 0);
@@ -61,16 +63,19 @@ void PagedReader::readPages(std::uint64_t firstPage, std::uint64_t count) {
     std::size_t done = 0;
     const off_t base = static_cast<off_t>(firstPage * kPhysicalPageSize);
     while (done < bytes) {
-        const ssize_t got = ::pread(fd_, scratch_.data() + done, bytes - done, base + static_cast<off_t>(done));
+        const ssize_t got =
+            ::pread(fd_, scratch_.data() + done, bytes - done, base + static_cast<off_t>(done));
         if (got < 0) {
             if (errno == EINTR) continue;
             const int err = errno;
-            E57_THROW(ErrorReadFailed, "errno=" + std::to_string(err) + " error='" + std::strerror(err) +
-                                           "' fileName=" + path_ + " physicalOffset=" + std::to_string(base + done));
+            E57_THROW(ErrorReadFailed, "errno=" + std::to_string(err) + " error='" +
+                                           std::strerror(err) + "' fileName=" + path_ +
+                                           " physicalOffset=" + std::to_string(base + done));
         }
         if (got == 0)
-            E57_THROW(ErrorReadFailed, "file ended early (was it truncated while open?): fileName=" + path_ +
-                                           " physicalOffset=" + std::to_string(base + done));
+            E57_THROW(ErrorReadFailed,
+                      "file ended early (was it truncated while open?): fileName=" + path_ +
+                          " physicalOffset=" + std::to_string(base + done));
         done += static_cast<std::size_t>(got);
     }
 }
@@ -84,9 +89,10 @@ void PagedReader::verifyPage(std::uint64_t page) {
         const std::uint32_t computed = pageChecksum(p);
         const std::uint32_t stored = storedPageChecksum(p);
         if (computed != stored)
-            E57_THROW(ErrorBadChecksum, "fileName=" + path_ + " computedChecksum=" + std::to_string(computed) +
-                                            " storedChecksum=" + std::to_string(stored) + " page=" +
-                                            std::to_string(page) + " length=" + std::to_string(kPhysicalPageSize));
+            E57_THROW(ErrorBadChecksum,
+                      "fileName=" + path_ + " computedChecksum=" + std::to_string(computed) +
+                          " storedChecksum=" + std::to_string(stored) + " page=" +
+                          std::to_string(page) + " length=" + std::to_string(kPhysicalPageSize));
     }
     word |= bit;
 }
@@ -105,7 +111,8 @@ void PagedReader::readLogical(std::uint64_t logical, void* dst, std::size_t n) {
     const std::uint64_t end = logical + n;
     if (end < logical || end > logicalSize())
         E57_THROW(ErrorReadFailed, "read of " + std::to_string(n) + " bytes at logical offset " +
-                                       std::to_string(logical) + " leaves the file (logical length " +
+                                       std::to_string(logical) +
+                                       " leaves the file (logical length " +
                                        std::to_string(logicalSize()) + "): fileName=" + path_);
     auto* out = static_cast<std::uint8_t*>(dst);
     // Payloads are copied straight out of the verified physical pages.
@@ -115,7 +122,8 @@ void PagedReader::readLogical(std::uint64_t logical, void* dst, std::size_t n) {
         verifyPage(page);  // once per page, when its bytes are first used
         const std::size_t inPage = static_cast<std::size_t>(logical - page * kLogicalPageSize);
         const std::size_t take = std::min<std::size_t>(n, kLogicalPageSize - inPage);
-        std::memcpy(out, scratch_.data() + (page - windowFirstPage_) * kPhysicalPageSize + inPage, take);
+        std::memcpy(out, scratch_.data() + (page - windowFirstPage_) * kPhysicalPageSize + inPage,
+                    take);
         out += take;
         logical += take;
         n -= take;

@@ -43,7 +43,7 @@ public:
 private:
     bool shouldVerify(std::uint64_t page) const;
     void readPages(std::uint64_t firstPage, std::uint64_t count);  // into scratch_
-    void verifyPage(std::uint64_t page);                            // page must be in the window
+    void verifyPage(std::uint64_t page);                           // page must be in the window
     void fillWindow(std::uint64_t logical);
 
     std::string path_;

@@ -26,8 +26,8 @@ PagedWriter::PagedWriter(const std::string& path) : path_(path), buffer_(kBuffer
     errno = 0;
     file_.open(path, std::ios::in | std::ios::out | std::ios::trunc | std::ios::binary);
     if (!file_.is_open()) {
-        throw E57Exception(ErrorOpenFailed, "cannot create file=" + path + " error=" + errnoText(), __FILE__,
-                           __LINE__, __func__);
+        throw E57Exception(ErrorOpenFailed, "cannot create file=" + path + " error=" + errnoText(),
+                           __FILE__, __LINE__, __func__);
     }
 }
 
@@ -45,19 +45,23 @@ void PagedWriter::abandon() noexcept {
 
 void PagedWriter::ensureUsable() const {
     if (broken_ || finished_) {
-        throw E57Exception(ErrorWriteFailed,
-                           "file=" + path_ + (broken_ ? " is unusable after an earlier write error" : " is closed"),
-                           __FILE__, __LINE__, __func__);
+        throw E57Exception(
+            ErrorWriteFailed,
+            "file=" + path_ +
+                (broken_ ? " is unusable after an earlier write error" : " is closed"),
+            __FILE__, __LINE__, __func__);
     }
 }
 
 void PagedWriter::fail(const char* what) {
     broken_ = true;
-    const std::string text = std::string(what) + " failed for file=" + path_ + " error=" + errnoText();
+    const std::string text =
+        std::string(what) + " failed for file=" + path_ + " error=" + errnoText();
     throw E57Exception(ErrorWriteFailed, text, __FILE__, __LINE__, __func__);
 }
 
-void PagedWriter::writeAt(std::uint64_t physicalOffset, const std::uint8_t* data, std::size_t size) {
+void PagedWriter::writeAt(std::uint64_t physicalOffset, const std::uint8_t* data,
+                          std::size_t size) {
     errno = 0;
     file_.seekp(static_cast<std::streamoff>(physicalOffset));
     if (!file_) fail("seek");
@@ -116,8 +120,8 @@ void PagedWriter::appendZeros(std::size_t size) {
 void PagedWriter::patch(std::uint64_t logicalOffset, const void* data, std::size_t size) {
     ensureUsable();
     if (logicalOffset + size > logicalPosition()) {
-        throw E57Exception(ErrorInternal, "patch beyond the written end of file=" + path_, __FILE__, __LINE__,
-                           __func__);
+        throw E57Exception(ErrorInternal, "patch beyond the written end of file=" + path_, __FILE__,
+                           __LINE__, __func__);
     }
     const auto* src = static_cast<const std::uint8_t*>(data);
     while (size > 0) {
@@ -127,7 +131,8 @@ void PagedWriter::patch(std::uint64_t logicalOffset, const void* data, std::size
         if (pageIndex >= firstPage_) {
             std::uint8_t* page = buffer_.data() + (pageIndex - firstPage_) * kPage;
             std::memcpy(page + inPage, src, take);
-            if (pageIndex - firstPage_ < pageInBuffer_) sealPage(page);  // the open page is sealed later
+            if (pageIndex - firstPage_ < pageInBuffer_)
+                sealPage(page);  // the open page is sealed later
         } else {
             std::uint8_t page[kPage];
             readAt(pageIndex * kPage, page, kPage);

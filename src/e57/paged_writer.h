@@ -23,7 +23,9 @@ public:
     const std::string& path() const { return path_; }
 
     // Number of logical bytes appended so far (the next byte's logical offset).
-    std::uint64_t logicalPosition() const { return (firstPage_ + pageInBuffer_) * kPayload + posInPage_; }
+    std::uint64_t logicalPosition() const {
+        return (firstPage_ + pageInBuffer_) * kPayload + posInPage_;
+    }
     std::uint64_t physicalPosition() const { return logicalToPhysical(logicalPosition()); }
 
     void append(const void* data, std::size_t size);

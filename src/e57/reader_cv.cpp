@@ -19,7 +19,9 @@ constexpr std::size_t kMaxBytestreams = (65536 - 6) / 2;
 constexpr std::size_t kPacketSlack = 16;  // readable zero bytes after every packet for wide loads
 constexpr std::size_t kRecordsPerSlice = 4096;
 
-std::uint16_t u16At(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | (p[1] << 8)); }
+std::uint16_t u16At(const std::uint8_t* p) {
+    return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
+}
 std::uint64_t u64At(const std::uint8_t* p) { return load64le(p); }
 
 void collectLeaves(const XmlNode& n, const std::string& path, std::vector<PrototypeLeaf>& out) {
@@ -31,7 +33,8 @@ void collectLeaves(const XmlNode& n, const std::string& path, std::vector<Protot
                 const std::string name = n.type == XmlNodeType::Vector ? std::to_string(i) : c.name;
                 collectLeaves(c, path.empty() ? name : path + "/" + name, out);
                 if (out.size() > kMaxBytestreams)
-                    E57_THROW(ErrorBadPrototype, "prototype has more than " + std::to_string(kMaxBytestreams) +
+                    E57_THROW(ErrorBadPrototype, "prototype has more than " +
+                                                     std::to_string(kMaxBytestreams) +
                                                      " fields, more than a data packet can carry");
             }
             return;
@@ -48,13 +51,16 @@ void collectLeaves(const XmlNode& n, const std::string& path, std::vector<Protot
             leaf.scale = n.scale;
             leaf.offset = n.offset;
             leaf.singlePrecision = n.singlePrecision;
-            if (n.type == XmlNodeType::Float) leaf.bits = n.singlePrecision ? 32 : 64;
-            else if (n.type != XmlNodeType::String) leaf.bits = bitWidthFor(n.intMinimum, n.intMaximum);
+            if (n.type == XmlNodeType::Float)
+                leaf.bits = n.singlePrecision ? 32 : 64;
+            else if (n.type != XmlNodeType::String)
+                leaf.bits = bitWidthFor(n.intMinimum, n.intMaximum);
             out.push_back(std::move(leaf));
             return;
         }
         default:
-            E57_THROW(ErrorBadPrototype, std::string(xmlNodeTypeName(n.type)) + " field '" + path + "' in a prototype");
+            E57_THROW(ErrorBadPrototype, std::string(xmlNodeTypeName(n.type)) + " field '" + path +
+                                             "' in a prototype");
     }
 }
 
@@ -68,17 +74,22 @@ constexpr double highestOf() {
 }
 
 [[noreturn]] void notRepresentable(const std::string& path, double v, const char* typeName) {
-    E57_THROW(ErrorValueNotRepresentable,
-              "value " + std::to_string(v) + " of field '" + path + "' does not fit the " + typeName + " buffer");
+    E57_THROW(ErrorValueNotRepresentable, "value " + std::to_string(v) + " of field '" + path +
+                                              "' does not fit the " + typeName + " buffer");
 }
 
 template <class Out>
 const char* outName() {
-    if constexpr (std::is_same_v<Out, double>) return "double";
-    else if constexpr (std::is_same_v<Out, float>) return "float";
-    else if constexpr (std::is_same_v<Out, std::uint16_t>) return "uint16";
-    else if constexpr (std::is_same_v<Out, std::int8_t>) return "int8";
-    else return "int32";
+    if constexpr (std::is_same_v<Out, double>)
+        return "double";
+    else if constexpr (std::is_same_v<Out, float>)
+        return "float";
+    else if constexpr (std::is_same_v<Out, std::uint16_t>)
+        return "uint16";
+    else if constexpr (std::is_same_v<Out, std::int8_t>)
+        return "int8";
+    else
+        return "int32";
 }
 
 }  // namespace
@@ -92,27 +103,33 @@ std::vector<PrototypeLeaf> prototypeLeaves(const XmlNode& prototype) {
 CvSection readCvSection(PagedReader& pages, std::uint64_t fileOffset) {
     const std::string where = " fileOffset=" + std::to_string(fileOffset);
     if (fileOffset >= pages.physicalSize())
-        E57_THROW(ErrorBadCVHeader, "section offset beyond the file size " + std::to_string(pages.physicalSize()) + where);
+        E57_THROW(ErrorBadCVHeader, "section offset beyond the file size " +
+                                        std::to_string(pages.physicalSize()) + where);
     CvSection s;
     s.start = physicalToLogical(fileOffset);
-    if (s.start + 32 > pages.logicalSize()) E57_THROW(ErrorBadCVHeader, "section header leaves the file" + where);
+    if (s.start + 32 > pages.logicalSize())
+        E57_THROW(ErrorBadCVHeader, "section header leaves the file" + where);
     std::uint8_t h[32];
     pages.readLogical(s.start, h, sizeof h);
-    if (h[0] != 1) E57_THROW(ErrorBadCVHeader, "sectionId=" + std::to_string(h[0]) + " (expected 1)" + where);
+    if (h[0] != 1)
+        E57_THROW(ErrorBadCVHeader, "sectionId=" + std::to_string(h[0]) + " (expected 1)" + where);
     for (int i = 1; i < 8; ++i)
         if (h[i] != 0) E57_THROW(ErrorBadCVHeader, "reserved header bytes are not zero" + where);
     const std::uint64_t length = u64At(h + 8);
     const std::uint64_t dataPhysical = u64At(h + 16);
     const std::uint64_t indexPhysical = u64At(h + 24);
     if (length < 32 || length % 4 != 0 || length > pages.logicalSize() - s.start)
-        E57_THROW(ErrorBadCVHeader, "sectionLogicalLength=" + std::to_string(length) + " is invalid" + where);
+        E57_THROW(ErrorBadCVHeader,
+                  "sectionLogicalLength=" + std::to_string(length) + " is invalid" + where);
     if (dataPhysical >= pages.physicalSize() || indexPhysical >= pages.physicalSize())
-        E57_THROW(ErrorBadCVHeader, "dataPhysicalOffset=" + std::to_string(dataPhysical) + " or indexPhysicalOffset=" +
-                                        std::to_string(indexPhysical) + " beyond the file size" + where);
+        E57_THROW(ErrorBadCVHeader, "dataPhysicalOffset=" + std::to_string(dataPhysical) +
+                                        " or indexPhysicalOffset=" + std::to_string(indexPhysical) +
+                                        " beyond the file size" + where);
     s.end = s.start + length;
     s.firstPacket = physicalToLogical(dataPhysical);
     if (s.firstPacket < s.start + 32 || s.firstPacket > s.end)
-        E57_THROW(ErrorBadCVHeader, "dataPhysicalOffset=" + std::to_string(dataPhysical) + " lies outside the section" + where);
+        E57_THROW(ErrorBadCVHeader, "dataPhysicalOffset=" + std::to_string(dataPhysical) +
+                                        " lies outside the section" + where);
     return s;
 }
 
@@ -142,30 +159,41 @@ struct CompressedVectorReaderImpl::Channel {
     StringStreamDecoder strings;
 };
 
-CompressedVectorReaderImpl::CompressedVectorReaderImpl(std::shared_ptr<ReaderFile> file, const XmlNode& cv,
-                                                       std::vector<PointDest> dests, std::size_t capacity)
+CompressedVectorReaderImpl::CompressedVectorReaderImpl(std::shared_ptr<ReaderFile> file,
+                                                       const XmlNode& cv,
+                                                       std::vector<PointDest> dests,
+                                                       std::size_t capacity)
     : file_(std::move(file)), recordCount_(cv.recordCount), capacity_(capacity) {
     if (!file_ || !file_->pages) E57_THROW(ErrorImageFileNotOpen, "the E57 file is closed");
     if (cv.type != XmlNodeType::CompressedVector || cv.prototype() == nullptr)
-        E57_THROW(ErrorBadPrototype, "node '" + cv.name + "' is not a CompressedVector with a prototype");
+        E57_THROW(ErrorBadPrototype,
+                  "node '" + cv.name + "' is not a CompressedVector with a prototype");
     if (capacity_ == 0 || capacity_ > UINT_MAX)
-        E57_THROW(ErrorBadAPIArgument, "buffer capacity " + std::to_string(capacity_) + " is out of range");
+        E57_THROW(ErrorBadAPIArgument,
+                  "buffer capacity " + std::to_string(capacity_) + " is out of range");
     if (file_->pointReaderOpen)
-        E57_THROW(ErrorTooManyReaders, "another point reader of this file is still open; close it first");
+        E57_THROW(ErrorTooManyReaders,
+                  "another point reader of this file is still open; close it first");
     leaves_ = prototypeLeaves(*cv.prototype());
 
     for (const PointDest& d : dests) {
-        if (d.data == nullptr) E57_THROW(ErrorBadAPIArgument, "null buffer for field '" + d.path + "'");
-        const auto it = std::find_if(leaves_.begin(), leaves_.end(), [&](const PrototypeLeaf& l) { return l.path == d.path; });
-        if (it == leaves_.end()) E57_THROW(ErrorPathUndefined, "the points have no field '" + d.path + "'");
+        if (d.data == nullptr)
+            E57_THROW(ErrorBadAPIArgument, "null buffer for field '" + d.path + "'");
+        const auto it = std::find_if(leaves_.begin(), leaves_.end(),
+                                     [&](const PrototypeLeaf& l) { return l.path == d.path; });
+        if (it == leaves_.end())
+            E57_THROW(ErrorPathUndefined, "the points have no field '" + d.path + "'");
         const std::size_t leaf = static_cast<std::size_t>(it - leaves_.begin());
         for (const Channel& c : channels_)
-            if (c.leaf == leaf) E57_THROW(ErrorBufferDuplicatePathName, "two buffers for field '" + d.path + "'");
+            if (c.leaf == leaf)
+                E57_THROW(ErrorBufferDuplicatePathName, "two buffers for field '" + d.path + "'");
         const bool isString = it->type == XmlNodeType::String;
         if (isString && d.kind != DestKind::String)
-            E57_THROW(ErrorExpectingNumeric, "field '" + d.path + "' holds strings, the buffer is numeric");
+            E57_THROW(ErrorExpectingNumeric,
+                      "field '" + d.path + "' holds strings, the buffer is numeric");
         if (!isString && d.kind == DestKind::String)
-            E57_THROW(ErrorExpectingUString, "field '" + d.path + "' is numeric, the buffer holds strings");
+            E57_THROW(ErrorExpectingUString,
+                      "field '" + d.path + "' is numeric, the buffer holds strings");
         Channel ch;
         ch.leaf = leaf;
         ch.kind = d.kind;
@@ -174,14 +202,30 @@ CompressedVectorReaderImpl::CompressedVectorReaderImpl(std::shared_ptr<ReaderFil
         // Integer fields whose declared bounds fit the destination need no per-value check.
         double lo = 0, hi = 0;
         switch (d.kind) {
-            case DestKind::UInt16: lo = 0; hi = 65535; break;
-            case DestKind::Int8: lo = -128; hi = 127; break;
-            case DestKind::Int32: lo = INT32_MIN; hi = INT32_MAX; break;
-            case DestKind::Float32: lo = -FLT_MAX; hi = FLT_MAX; break;
-            default: lo = -DBL_MAX; hi = DBL_MAX; break;
+            case DestKind::UInt16:
+                lo = 0;
+                hi = 65535;
+                break;
+            case DestKind::Int8:
+                lo = -128;
+                hi = 127;
+                break;
+            case DestKind::Int32:
+                lo = INT32_MIN;
+                hi = INT32_MAX;
+                break;
+            case DestKind::Float32:
+                lo = -FLT_MAX;
+                hi = FLT_MAX;
+                break;
+            default:
+                lo = -DBL_MAX;
+                hi = DBL_MAX;
+                break;
         }
         if (it->type == XmlNodeType::Integer)
-            ch.checked = !(static_cast<double>(it->minimum) >= lo && static_cast<double>(it->maximum) <= hi);
+            ch.checked =
+                !(static_cast<double>(it->minimum) >= lo && static_cast<double>(it->maximum) <= hi);
         else if (it->type == XmlNodeType::Float && it->singlePrecision)
             ch.checked = d.kind != DestKind::Float64 && d.kind != DestKind::Float32;
         else
@@ -192,13 +236,16 @@ CompressedVectorReaderImpl::CompressedVectorReaderImpl(std::shared_ptr<ReaderFil
     if (recordCount_ != 0 || cv.fileOffset != 0) {
         section_ = readCvSection(*file_->pages, cv.fileOffset);
         std::uint64_t bitsPerRecord = 0;
-        for (const PrototypeLeaf& l : leaves_) bitsPerRecord += l.type == XmlNodeType::String ? 8 : l.bits;
+        for (const PrototypeLeaf& l : leaves_)
+            bitsPerRecord += l.type == XmlNodeType::String ? 8 : l.bits;
         if (bitsPerRecord > 0) {
             const std::uint64_t room = section_.end - section_.firstPacket;
             if (recordCount_ > room / bitsPerRecord * 8 + 8)
-                E57_THROW(ErrorBadCVHeader, "recordCount=" + std::to_string(recordCount_) + " cannot fit in a section of " +
-                                                std::to_string(section_.end - section_.start) + " bytes fileOffset=" +
-                                                std::to_string(cv.fileOffset));
+                E57_THROW(ErrorBadCVHeader,
+                          "recordCount=" + std::to_string(recordCount_) +
+                              " cannot fit in a section of " +
+                              std::to_string(section_.end - section_.start) +
+                              " bytes fileOffset=" + std::to_string(cv.fileOffset));
         }
     }
     for (Channel& ch : channels_) ch.nextPacket = section_.firstPacket;
@@ -219,12 +266,14 @@ void CompressedVectorReaderImpl::close() {
     }
 }
 
-std::shared_ptr<const CompressedVectorReaderImpl::Packet> CompressedVectorReaderImpl::packetAt(std::uint64_t logical) {
+std::shared_ptr<const CompressedVectorReaderImpl::Packet> CompressedVectorReaderImpl::packetAt(
+    std::uint64_t logical) {
     for (const auto& p : cache_)
         if (p->offset == logical) return p;
     PagedReader& pages = *file_->pages;
     const std::string where = " at logical offset " + std::to_string(logical);
-    if (logical + 4 > section_.end) E57_THROW(ErrorBadCVPacket, "packet header runs past the section end" + where);
+    if (logical + 4 > section_.end)
+        E57_THROW(ErrorBadCVPacket, "packet header runs past the section end" + where);
     std::uint8_t prefix[4];
     pages.readLogical(logical, prefix, 4);
     auto p = std::make_shared<Packet>();
@@ -232,13 +281,17 @@ std::shared_ptr<const CompressedVectorReaderImpl::Packet> CompressedVectorReader
     p->type = prefix[0];
     p->length = static_cast<std::uint64_t>(u16At(prefix + 2)) + 1;
     if (p->length % 4 != 0)
-        E57_THROW(ErrorBadCVPacket, "packet length " + std::to_string(p->length) + " is not a multiple of 4" + where);
+        E57_THROW(ErrorBadCVPacket,
+                  "packet length " + std::to_string(p->length) + " is not a multiple of 4" + where);
     if (logical + p->length > section_.end)
-        E57_THROW(ErrorBadCVPacket, "packet of " + std::to_string(p->length) + " bytes runs past the section end" + where);
+        E57_THROW(ErrorBadCVPacket, "packet of " + std::to_string(p->length) +
+                                        " bytes runs past the section end" + where);
     if (p->type == 0) {
-        if (p->length < 16) E57_THROW(ErrorBadCVPacket, "index packet shorter than its header" + where);
+        if (p->length < 16)
+            E57_THROW(ErrorBadCVPacket, "index packet shorter than its header" + where);
     } else if (p->type == 1) {
-        if (p->length < 6) E57_THROW(ErrorBadCVPacket, "data packet shorter than its header" + where);
+        if (p->length < 6)
+            E57_THROW(ErrorBadCVPacket, "data packet shorter than its header" + where);
         const std::size_t len = static_cast<std::size_t>(p->length);
         p->storage.reset(new std::uint8_t[len + kPacketSlack]);  // no zero fill: it is overwritten
         std::memset(p->storage.get() + len, 0, kPacketSlack);
@@ -247,10 +300,12 @@ std::shared_ptr<const CompressedVectorReaderImpl::Packet> CompressedVectorReader
         const std::size_t count = u16At(p->bytes + 4);
         if (count != 0) {
             if (count != leaves_.size())
-                E57_THROW(ErrorBadCVPacket, "data packet has " + std::to_string(count) + " bytestreams, the prototype has " +
+                E57_THROW(ErrorBadCVPacket, "data packet has " + std::to_string(count) +
+                                                " bytestreams, the prototype has " +
                                                 std::to_string(leaves_.size()) + " fields" + where);
             std::size_t pos = 6 + 2 * count;
-            if (pos > p->length) E57_THROW(ErrorBadCVPacket, "bytestream length table overruns the packet" + where);
+            if (pos > p->length)
+                E57_THROW(ErrorBadCVPacket, "bytestream length table overruns the packet" + where);
             p->bufferStart.resize(count);
             p->bufferLength.resize(count);
             for (std::size_t i = 0; i < count; ++i) {
@@ -259,7 +314,8 @@ std::shared_ptr<const CompressedVectorReaderImpl::Packet> CompressedVectorReader
                 p->bufferLength[i] = len;
                 pos += len;
             }
-            if (pos > p->length) E57_THROW(ErrorBadCVPacket, "bytestream buffers overrun the packet" + where);
+            if (pos > p->length)
+                E57_THROW(ErrorBadCVPacket, "bytestream buffers overrun the packet" + where);
         }
     } else if (p->type != 2) {
         E57_THROW(ErrorBadCVPacket, "unknown packet type " + std::to_string(p->type) + where);
@@ -272,8 +328,9 @@ std::shared_ptr<const CompressedVectorReaderImpl::Packet> CompressedVectorReader
 void CompressedVectorReaderImpl::nextBuffer(Channel& ch) {
     for (;;) {
         if (ch.nextPacket >= section_.end)
-            E57_THROW(ErrorBadCVPacket, "field '" + leaves_[ch.leaf].path + "' (bytestream " + std::to_string(ch.leaf) +
-                                            ") has no data left after " + std::to_string(ch.decoded) + " of " +
+            E57_THROW(ErrorBadCVPacket, "field '" + leaves_[ch.leaf].path + "' (bytestream " +
+                                            std::to_string(ch.leaf) + ") has no data left after " +
+                                            std::to_string(ch.decoded) + " of " +
                                             std::to_string(recordCount_) + " records");
         std::shared_ptr<const Packet> p = packetAt(ch.nextPacket);
         ch.nextPacket = p->offset + p->length;
@@ -311,7 +368,8 @@ void CompressedVectorReaderImpl::decodeFixed(Channel& ch, std::size_t n, Out* ou
         if constexpr (!Floats) {
             return conv(bitsValue);
         } else if (leaf.singlePrecision) {
-            return conv(static_cast<double>(std::bit_cast<float>(static_cast<std::uint32_t>(bitsValue))));
+            return conv(
+                static_cast<double>(std::bit_cast<float>(static_cast<std::uint32_t>(bitsValue))));
         } else {
             return conv(std::bit_cast<double>(bitsValue));
         }
@@ -336,7 +394,8 @@ void CompressedVectorReaderImpl::decodeFixed(Channel& ch, std::size_t n, Out* ou
         } else {
             const std::uint8_t* p = ch.buf + (ch.bitPos >> 3);
             if (leaf.singlePrecision)
-                unpackFloats<float>(p, k, out + done, [&](float v) { return conv(static_cast<double>(v)); });
+                unpackFloats<float>(p, k, out + done,
+                                    [&](float v) { return conv(static_cast<double>(v)); });
             else
                 unpackFloats<double>(p, k, out + done, conv);
         }
@@ -358,12 +417,14 @@ void CompressedVectorReaderImpl::decodeNumeric(Channel& ch, std::size_t n, Out* 
         if constexpr (outIsFloating) {
             if constexpr (std::is_same_v<Out, float>) {
                 if (std::fabs(v) > FLT_MAX && std::isfinite(v))
-                    E57_THROW(ErrorReal64TooLarge, "value " + std::to_string(v) + " of field '" + path +
+                    E57_THROW(ErrorReal64TooLarge, "value " + std::to_string(v) + " of field '" +
+                                                       path +
                                                        "' is too large for the float buffer");
             }
             return static_cast<Out>(v);
         } else {
-            if (!(v >= lowestOf<Out>() && v <= highestOf<Out>())) notRepresentable(path, v, outName<Out>());
+            if (!(v >= lowestOf<Out>() && v <= highestOf<Out>()))
+                notRepresentable(path, v, outName<Out>());
             return static_cast<Out>(v);
         }
     };
@@ -391,11 +452,13 @@ void CompressedVectorReaderImpl::decodeNumeric(Channel& ch, std::size_t n, Out* 
             const double offset = leaf.offset;
             if (!ch.checked) {
                 decodeFixed<false>(ch, n, out, [=](std::uint64_t u) -> Out {
-                    return static_cast<Out>(static_cast<double>(static_cast<std::int64_t>(minU + u)) * scale + offset);
+                    return static_cast<Out>(
+                        static_cast<double>(static_cast<std::int64_t>(minU + u)) * scale + offset);
                 });
             } else {
                 decodeFixed<false>(ch, n, out, [&](std::uint64_t u) -> Out {
-                    return fromDouble(static_cast<double>(static_cast<std::int64_t>(minU + u)) * scale + offset);
+                    return fromDouble(
+                        static_cast<double>(static_cast<std::int64_t>(minU + u)) * scale + offset);
                 });
             }
             return;
@@ -407,11 +470,12 @@ void CompressedVectorReaderImpl::decodeNumeric(Channel& ch, std::size_t n, Out* 
                     return;
                 }
             }
-            if (!ch.checked) decodeFixed<true>(ch, n, out, [](double v) -> Out { return static_cast<Out>(v); });
-            else decodeFixed<true>(ch, n, out, [&](double v) -> Out { return fromDouble(v); });
+            if (!ch.checked)
+                decodeFixed<true>(ch, n, out, [](double v) -> Out { return static_cast<Out>(v); });
+            else
+                decodeFixed<true>(ch, n, out, [&](double v) -> Out { return fromDouble(v); });
             return;
-        default:
-            E57_THROW(ErrorInternal, "string field '" + path + "' bound to a numeric buffer");
+        default: E57_THROW(ErrorInternal, "string field '" + path + "' bound to a numeric buffer");
     }
 }
 
@@ -437,9 +501,15 @@ void CompressedVectorReaderImpl::decode(Channel& ch, std::size_t first, std::siz
     switch (ch.kind) {
         case DestKind::Float64: decodeNumeric(ch, n, static_cast<double*>(ch.data) + first); break;
         case DestKind::Float32: decodeNumeric(ch, n, static_cast<float*>(ch.data) + first); break;
-        case DestKind::UInt16: decodeNumeric(ch, n, static_cast<std::uint16_t*>(ch.data) + first); break;
-        case DestKind::Int8: decodeNumeric(ch, n, static_cast<std::int8_t*>(ch.data) + first); break;
-        case DestKind::Int32: decodeNumeric(ch, n, static_cast<std::int32_t*>(ch.data) + first); break;
+        case DestKind::UInt16:
+            decodeNumeric(ch, n, static_cast<std::uint16_t*>(ch.data) + first);
+            break;
+        case DestKind::Int8:
+            decodeNumeric(ch, n, static_cast<std::int8_t*>(ch.data) + first);
+            break;
+        case DestKind::Int32:
+            decodeNumeric(ch, n, static_cast<std::int32_t*>(ch.data) + first);
+            break;
         case DestKind::String:
             decodeStrings(ch, first + n);
             ch.decoded = ch.decodedBefore + first + n;
@@ -449,8 +519,11 @@ void CompressedVectorReaderImpl::decode(Channel& ch, std::size_t first, std::siz
 
 unsigned CompressedVectorReaderImpl::read() {
     if (!open_) E57_THROW(ErrorReaderNotOpen, "the point reader is closed");
-    if (!file_->pages) E57_THROW(ErrorImageFileNotOpen, "the E57 file was closed while its point reader was open");
-    if (failed_) E57_THROW(ErrorBadCVPacket, "an earlier read of these points failed; the data cannot be continued");
+    if (!file_->pages)
+        E57_THROW(ErrorImageFileNotOpen, "the E57 file was closed while its point reader was open");
+    if (failed_)
+        E57_THROW(ErrorBadCVPacket,
+                  "an earlier read of these points failed; the data cannot be continued");
     const std::uint64_t n64 = std::min<std::uint64_t>(capacity_, recordCount_ - delivered_);
     if (n64 == 0) return 0;
     const std::size_t n = static_cast<std::size_t>(n64);
@@ -474,7 +547,8 @@ unsigned CompressedVectorReaderImpl::read() {
     return static_cast<unsigned>(n);
 }
 
-CompressedVectorReader::CompressedVectorReader(std::shared_ptr<CompressedVectorReaderImpl> impl) : impl_(std::move(impl)) {}
+CompressedVectorReader::CompressedVectorReader(std::shared_ptr<CompressedVectorReaderImpl> impl)
+    : impl_(std::move(impl)) {}
 
 unsigned CompressedVectorReader::read() {
     if (!impl_) E57_THROW(ErrorReaderNotOpen, "the point reader is closed");

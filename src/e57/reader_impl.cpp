@@ -17,7 +17,8 @@ std::string printable(const char* p, std::size_t n) {
     std::string s;
     for (std::size_t i = 0; i < n; ++i) {
         const unsigned char c = static_cast<unsigned char>(p[i]);
-        if (c >= 32 && c < 127) s += static_cast<char>(c);
+        if (c >= 32 && c < 127)
+            s += static_cast<char>(c);
         else {
             static const char* hex = "0123456789abcdef";
             s += "\\x";
@@ -30,11 +31,12 @@ std::string printable(const char* p, std::size_t n) {
 
 // Typed access to optional children, with a clear error when a child has the wrong type.
 [[noreturn]] void wrongType(const XmlNode& n, const std::string& where, const char* expected) {
-    E57_THROW(ErrorBadNodeDowncast, "element '" + where + "/" + n.name + "' is a " + xmlNodeTypeName(n.type) +
-                                        ", expected " + expected);
+    E57_THROW(ErrorBadNodeDowncast, "element '" + where + "/" + n.name + "' is a " +
+                                        xmlNodeTypeName(n.type) + ", expected " + expected);
 }
 
-bool getString(const XmlNode& parent, const char* name, std::string& out, const std::string& where) {
+bool getString(const XmlNode& parent, const char* name, std::string& out,
+               const std::string& where) {
     const XmlNode* c = parent.child(name);
     if (!c) return false;
     if (c->type != XmlNodeType::String) wrongType(*c, where, "String");
@@ -50,7 +52,8 @@ bool getNumber(const XmlNode& parent, const char* name, double& out, const std::
     return true;
 }
 
-bool getInteger(const XmlNode& parent, const char* name, std::int64_t& out, const std::string& where) {
+bool getInteger(const XmlNode& parent, const char* name, std::int64_t& out,
+                const std::string& where) {
     const XmlNode* c = parent.child(name);
     if (!c) return false;
     if (c->type != XmlNodeType::Integer) wrongType(*c, where, "Integer");
@@ -68,7 +71,8 @@ const XmlNode* getStructure(const XmlNode& parent, const char* name, const std::
 void getBound(const XmlNode& parent, const char* name, double& out) {
     const XmlNode* c = parent.child(name);
     if (!c) return;
-    if (c->type == XmlNodeType::Float || c->type == XmlNodeType::ScaledInteger) out = c->numericValue();
+    if (c->type == XmlNodeType::Float || c->type == XmlNodeType::ScaledInteger)
+        out = c->numericValue();
 }
 
 float toFloat(double v) {
@@ -85,7 +89,8 @@ void readDateTime(const XmlNode* n, DateTime& out, const std::string& where) {
     if (n->type != XmlNodeType::Structure) wrongType(*n, where, "Structure");
     getNumber(*n, "dateTimeValue", out.dateTimeValue, where + "/" + n->name);
     std::int64_t atomic = 0;
-    if (getInteger(*n, "isAtomicClockReferenced", atomic, where + "/" + n->name)) out.isAtomicClockReferenced = toInt32(atomic);
+    if (getInteger(*n, "isAtomicClockReferenced", atomic, where + "/" + n->name))
+        out.isAtomicClockReferenced = toInt32(atomic);
 }
 
 void readPose(const XmlNode& parent, RigidBodyTransform& pose, const std::string& where) {
@@ -199,7 +204,8 @@ E57BinaryHeader decodeBinaryHeader(const std::uint8_t* b) {
     return h;
 }
 
-ReaderImpl::ReaderImpl(const std::string& path, const ReaderOptions& options) : file_(std::make_shared<ReaderFile>()) {
+ReaderImpl::ReaderImpl(const std::string& path, const ReaderOptions& options)
+    : file_(std::make_shared<ReaderFile>()) {
     file_->pages = std::make_unique<PagedReader>(path, options.checksumPolicy);
     PagedReader& pages = *file_->pages;
     const std::string where = " fileName=" + path;
@@ -208,41 +214,51 @@ ReaderImpl::ReaderImpl(const std::string& path, const ReaderOptions& options) : 
     pages.readLogical(0, raw, sizeof raw);
     header_ = decodeBinaryHeader(raw);
     if (std::memcmp(header_.signature, kSignature, 8) != 0)
-        E57_THROW(ErrorBadFileSignature, "fileSignature='" + printable(header_.signature, 8) + "'" + where);
+        E57_THROW(ErrorBadFileSignature,
+                  "fileSignature='" + printable(header_.signature, 8) + "'" + where);
     if (header_.majorVersion > 1 || (header_.majorVersion == 1 && header_.minorVersion > 0))
-        E57_THROW(ErrorUnknownFileVersion, "majorVersion=" + std::to_string(header_.majorVersion) + " minorVersion=" +
-                                               std::to_string(header_.minorVersion) + where);
+        E57_THROW(ErrorUnknownFileVersion,
+                  "majorVersion=" + std::to_string(header_.majorVersion) +
+                      " minorVersion=" + std::to_string(header_.minorVersion) + where);
     if (header_.filePhysicalLength != pages.physicalSize())
-        E57_THROW(ErrorBadFileLength, "filePhysicalLength=" + std::to_string(header_.filePhysicalLength) +
-                                          " fileSize=" + std::to_string(pages.physicalSize()) + where);
+        E57_THROW(ErrorBadFileLength,
+                  "filePhysicalLength=" + std::to_string(header_.filePhysicalLength) +
+                      " fileSize=" + std::to_string(pages.physicalSize()) + where);
     if (header_.majorVersion != 0 && header_.pageSize != kPhysicalPageSize)
-        E57_THROW(ErrorBadFileLength, "pageSize=" + std::to_string(header_.pageSize) + " (expected 1024)" + where);
+        E57_THROW(ErrorBadFileLength,
+                  "pageSize=" + std::to_string(header_.pageSize) + " (expected 1024)" + where);
     if (header_.xmlPhysicalOffset >= pages.physicalSize())
-        E57_THROW(ErrorBadFileLength, "xmlPhysicalOffset=" + std::to_string(header_.xmlPhysicalOffset) +
-                                          " is beyond the file size " + std::to_string(pages.physicalSize()) + where);
+        E57_THROW(ErrorBadFileLength,
+                  "xmlPhysicalOffset=" + std::to_string(header_.xmlPhysicalOffset) +
+                      " is beyond the file size " + std::to_string(pages.physicalSize()) + where);
     const std::uint64_t xmlStart = physicalToLogical(header_.xmlPhysicalOffset);
     if (header_.xmlLogicalLength == 0 || header_.xmlLogicalLength > pages.logicalSize() - xmlStart)
-        E57_THROW(ErrorBadFileLength, "xmlLogicalLength=" + std::to_string(header_.xmlLogicalLength) +
-                                          " at xmlPhysicalOffset=" + std::to_string(header_.xmlPhysicalOffset) +
-                                          " does not fit in the file" + where);
+        E57_THROW(ErrorBadFileLength,
+                  "xmlLogicalLength=" + std::to_string(header_.xmlLogicalLength) +
+                      " at xmlPhysicalOffset=" + std::to_string(header_.xmlPhysicalOffset) +
+                      " does not fit in the file" + where);
     if (header_.xmlLogicalLength > kMaxXmlBytes)
-        E57_THROW(ErrorBadFileLength, "xmlLogicalLength=" + std::to_string(header_.xmlLogicalLength) +
-                                          " is larger than the supported " + std::to_string(kMaxXmlBytes) + where);
+        E57_THROW(ErrorBadFileLength,
+                  "xmlLogicalLength=" + std::to_string(header_.xmlLogicalLength) +
+                      " is larger than the supported " + std::to_string(kMaxXmlBytes) + where);
     std::string xml(static_cast<std::size_t>(header_.xmlLogicalLength), '\0');
     pages.readLogical(xmlStart, xml.data(), xml.size());
     try {
         doc_ = parseE57Xml(xml.data(), xml.size());
     } catch (const E57Exception& e) {
-        throw E57Exception(e.errorCode(), e.context() + where, e.sourceFileName(), e.sourceLineNumber(),
-                           e.sourceFunctionName());
+        throw E57Exception(e.errorCode(), e.context() + where, e.sourceFileName(),
+                           e.sourceLineNumber(), e.sourceFunctionName());
     }
 
     data3D_ = doc_.root.child("data3D");
     images2D_ = doc_.root.child("images2D");
     if (data3D_ && data3D_->type != XmlNodeType::Vector)
-        E57_THROW(ErrorBadXMLFormat, "/data3D is a " + std::string(xmlNodeTypeName(data3D_->type)) + ", expected Vector" + where);
+        E57_THROW(ErrorBadXMLFormat, "/data3D is a " + std::string(xmlNodeTypeName(data3D_->type)) +
+                                         ", expected Vector" + where);
     if (images2D_ && images2D_->type != XmlNodeType::Vector)
-        E57_THROW(ErrorBadXMLFormat, "/images2D is a " + std::string(xmlNodeTypeName(images2D_->type)) + ", expected Vector" + where);
+        E57_THROW(ErrorBadXMLFormat, "/images2D is a " +
+                                         std::string(xmlNodeTypeName(images2D_->type)) +
+                                         ", expected Vector" + where);
 }
 
 bool ReaderImpl::close() {
@@ -295,20 +311,22 @@ int64_t ReaderImpl::image2DCount() const {
 }
 
 const XmlNode* ReaderImpl::scanNode(int64_t index) const {
-    if (!data3D_ || index < 0 || index >= static_cast<int64_t>(data3D_->children.size())) return nullptr;
+    if (!data3D_ || index < 0 || index >= static_cast<int64_t>(data3D_->children.size()))
+        return nullptr;
     const XmlNode* n = &data3D_->children[static_cast<std::size_t>(index)];
     if (n->type != XmlNodeType::Structure)
-        E57_THROW(ErrorBadNodeDowncast, "/data3D/" + std::to_string(index) + " is a " + xmlNodeTypeName(n->type) +
-                                            ", expected Structure");
+        E57_THROW(ErrorBadNodeDowncast, "/data3D/" + std::to_string(index) + " is a " +
+                                            xmlNodeTypeName(n->type) + ", expected Structure");
     return n;
 }
 
 const XmlNode* ReaderImpl::imageNode(int64_t index) const {
-    if (!images2D_ || index < 0 || index >= static_cast<int64_t>(images2D_->children.size())) return nullptr;
+    if (!images2D_ || index < 0 || index >= static_cast<int64_t>(images2D_->children.size()))
+        return nullptr;
     const XmlNode* n = &images2D_->children[static_cast<std::size_t>(index)];
     if (n->type != XmlNodeType::Structure)
-        E57_THROW(ErrorBadNodeDowncast, "/images2D/" + std::to_string(index) + " is a " + xmlNodeTypeName(n->type) +
-                                            ", expected Structure");
+        E57_THROW(ErrorBadNodeDowncast, "/images2D/" + std::to_string(index) + " is a " +
+                                            xmlNodeTypeName(n->type) + ", expected Structure");
     return n;
 }
 
@@ -319,10 +337,12 @@ bool ReaderImpl::readData3D(int64_t index, Data3D& h) const {
     const std::string where = "/data3D/" + std::to_string(index);
     h = Data3D{};
 
-    if (!getString(*scan, "guid", h.guid, where)) E57_THROW(ErrorPathUndefined, "scan " + where + " has no guid");
+    if (!getString(*scan, "guid", h.guid, where))
+        E57_THROW(ErrorPathUndefined, "scan " + where + " has no guid");
     const XmlNode* points = scan->child("points");
     if (!points) E57_THROW(ErrorPathUndefined, "scan " + where + " has no points");
-    if (points->type != XmlNodeType::CompressedVector) wrongType(*points, where, "CompressedVector");
+    if (points->type != XmlNodeType::CompressedVector)
+        wrongType(*points, where, "CompressedVector");
 
     // Callers size buffers by pointCount, so a count the file cannot hold is refused here.
     {
@@ -331,9 +351,10 @@ bool ReaderImpl::readData3D(int64_t index, Data3D& h) const {
             bitsPerRecord += l.type == XmlNodeType::String ? 8 : l.bits;
         const std::uint64_t fileBits = file_->pages->logicalSize();
         if (bitsPerRecord > 0 && points->recordCount > fileBits / bitsPerRecord * 8 + 8)
-            E57_THROW(ErrorBadCVHeader, "scan " + where + " declares recordCount=" + std::to_string(points->recordCount) +
-                                            ", more than the file of " + std::to_string(file_->pages->physicalSize()) +
-                                            " bytes can hold");
+            E57_THROW(ErrorBadCVHeader,
+                      "scan " + where + " declares recordCount=" +
+                          std::to_string(points->recordCount) + ", more than the file of " +
+                          std::to_string(file_->pages->physicalSize()) + " bytes can hold");
         if (points->recordCount > std::numeric_limits<size_t>::max())
             E57_THROW(ErrorBadCVHeader, "scan " + where + " recordCount is too large");
     }
@@ -379,9 +400,11 @@ bool ReaderImpl::readData3D(int64_t index, Data3D& h) const {
         const std::string w = where + "/pointGroupingSchemes";
         if (const XmlNode* gbl = getStructure(*pgs, "groupingByLine", w)) {
             const std::string gw = w + "/groupingByLine";
-            getString(*gbl, "idElementName", h.pointGroupingSchemes.groupingByLine.idElementName, gw);
+            getString(*gbl, "idElementName", h.pointGroupingSchemes.groupingByLine.idElementName,
+                      gw);
             if (const XmlNode* groups = gbl->child("groups")) {
-                if (groups->type != XmlNodeType::CompressedVector) wrongType(*groups, gw, "CompressedVector");
+                if (groups->type != XmlNodeType::CompressedVector)
+                    wrongType(*groups, gw, "CompressedVector");
                 h.pointGroupingSchemes.groupingByLine.groupsSize =
                     static_cast<int64_t>(std::min<std::uint64_t>(groups->recordCount, INT64_MAX));
                 const XmlNode* pc = groups->prototype()->child("pointCount");
@@ -413,7 +436,9 @@ bool ReaderImpl::readData3D(int64_t index, Data3D& h) const {
     readDateTime(scan->child("acquisitionEnd"), h.acquisitionEnd, where);
 
     const XmlNode& proto = *points->prototype();
-    auto leaf = [&](const char* name) { return proto.type == XmlNodeType::Structure ? proto.child(name) : nullptr; };
+    auto leaf = [&](const char* name) {
+        return proto.type == XmlNodeType::Structure ? proto.child(name) : nullptr;
+    };
     PointStandardizedFieldsAvailable& f = h.pointFields;
     f.cartesianXField = leaf("cartesianX") != nullptr;
     f.cartesianYField = leaf("cartesianY") != nullptr;
@@ -466,7 +491,8 @@ bool ReaderImpl::readData3D(int64_t index, Data3D& h) const {
     }
     f.rowIndexMaximum = 0;
     f.columnIndexMaximum = 0;
-    if (const XmlNode* n = leaf("rowIndex"); n && n->type == XmlNodeType::Integer) f.rowIndexMaximum = clampU32(n->intMaximum);
+    if (const XmlNode* n = leaf("rowIndex"); n && n->type == XmlNodeType::Integer)
+        f.rowIndexMaximum = clampU32(n->intMaximum);
     if (const XmlNode* n = leaf("columnIndex"); n && n->type == XmlNodeType::Integer)
         f.columnIndexMaximum = clampU32(n->intMaximum);
     f.returnMaximum = 0;
@@ -485,15 +511,18 @@ bool ReaderImpl::readData3D(int64_t index, Data3D& h) const {
     }
 
     if (const XmlNode* il = getStructure(*scan, "intensityLimits", where)) {
-        getNumber(*il, "intensityMinimum", h.intensityLimits.intensityMinimum, where + "/intensityLimits");
-        getNumber(*il, "intensityMaximum", h.intensityLimits.intensityMaximum, where + "/intensityLimits");
+        getNumber(*il, "intensityMinimum", h.intensityLimits.intensityMinimum,
+                  where + "/intensityLimits");
+        getNumber(*il, "intensityMaximum", h.intensityLimits.intensityMaximum,
+                  where + "/intensityLimits");
     }
     if (f.intensityField) {
         const LeafRange r = leafRange(leaf("intensity"));
         if (r.numeric) {
             f.intensityNodeType = r.type;
             if (r.type == NumericalNodeType::ScaledInteger) f.intensityScale = r.scale;
-            const bool isFloat = r.type == NumericalNodeType::Float || r.type == NumericalNodeType::Double;
+            const bool isFloat =
+                r.type == NumericalNodeType::Float || r.type == NumericalNodeType::Double;
             if (isFloat || h.intensityLimits.intensityMaximum == 0.0) {
                 h.intensityLimits.intensityMinimum = r.minimum;
                 h.intensityLimits.intensityMaximum = r.maximum;
@@ -523,20 +552,23 @@ bool ReaderImpl::readData3D(int64_t index, Data3D& h) const {
 }
 
 template <typename COORDTYPE>
-CompressedVectorReader ReaderImpl::setUpData3DPointsData(int64_t index, size_t capacity,
-                                                         const Data3DPointsData_t<COORDTYPE>& b) const {
+CompressedVectorReader ReaderImpl::setUpData3DPointsData(
+    int64_t index, size_t capacity, const Data3DPointsData_t<COORDTYPE>& b) const {
     requireOpen();
     const XmlNode* scan = scanNode(index);
     if (!scan)
-        E57_THROW(ErrorChildIndexOutOfBounds, "scan index " + std::to_string(index) + " is not in [0, " +
+        E57_THROW(ErrorChildIndexOutOfBounds, "scan index " + std::to_string(index) +
+                                                  " is not in [0, " +
                                                   std::to_string(data3DCount()) + ")");
     const std::string where = "/data3D/" + std::to_string(index);
     const XmlNode* points = scan->child("points");
     if (!points) E57_THROW(ErrorPathUndefined, "scan " + where + " has no points");
-    if (points->type != XmlNodeType::CompressedVector) wrongType(*points, where, "CompressedVector");
+    if (points->type != XmlNodeType::CompressedVector)
+        wrongType(*points, where, "CompressedVector");
     const XmlNode& proto = *points->prototype();
 
-    constexpr DestKind coord = std::is_same_v<COORDTYPE, float> ? DestKind::Float32 : DestKind::Float64;
+    constexpr DestKind coord =
+        std::is_same_v<COORDTYPE, float> ? DestKind::Float32 : DestKind::Float64;
     std::vector<PointDest> dests;
     std::string skipped;
     auto bind = [&](const char* name, DestKind kind, const void* data) {
@@ -576,31 +608,35 @@ CompressedVectorReader ReaderImpl::setUpData3DPointsData(int64_t index, size_t c
         skipped += skipped.empty() ? "normals" : ", normals";
     }
     if (dests.empty())
-        E57_THROW(ErrorBadAPIArgument, "none of the given buffers matches a field of scan " + where +
-                                           (skipped.empty() ? std::string(" (no buffers given)")
-                                                            : " (the scan has no " + skipped + ")"));
+        E57_THROW(ErrorBadAPIArgument,
+                  "none of the given buffers matches a field of scan " + where +
+                      (skipped.empty() ? std::string(" (no buffers given)")
+                                       : " (the scan has no " + skipped + ")"));
     if (capacity == 0) E57_THROW(ErrorBadAPIArgument, "buffer capacity is 0");
     try {
-        return CompressedVectorReader(std::make_shared<CompressedVectorReaderImpl>(file_, *points, std::move(dests), capacity));
+        return CompressedVectorReader(std::make_shared<CompressedVectorReaderImpl>(
+            file_, *points, std::move(dests), capacity));
     } catch (const E57Exception& e) {
         throw E57Exception(e.errorCode(), e.context() + " (scan " + where + ")", e.sourceFileName(),
                            e.sourceLineNumber(), e.sourceFunctionName());
     }
 }
 
-template CompressedVectorReader ReaderImpl::setUpData3DPointsData<float>(int64_t, size_t,
-                                                                         const Data3DPointsData_t<float>&) const;
-template CompressedVectorReader ReaderImpl::setUpData3DPointsData<double>(int64_t, size_t,
-                                                                          const Data3DPointsData_t<double>&) const;
+template CompressedVectorReader ReaderImpl::setUpData3DPointsData<float>(
+    int64_t, size_t, const Data3DPointsData_t<float>&) const;
+template CompressedVectorReader ReaderImpl::setUpData3DPointsData<double>(
+    int64_t, size_t, const Data3DPointsData_t<double>&) const;
 
 int64_t ReaderImpl::blobSize(const XmlNode* blob, const std::string& where) const {
     if (!blob) return 0;
     const std::uint64_t start = physicalToLogical(blob->fileOffset);
     const std::uint64_t size = file_->pages->logicalSize();
-    if (blob->fileOffset >= file_->pages->physicalSize() || start + 16 > size || blob->blobLength > size - start - 16)
-        E57_THROW(ErrorBadXMLFormat, "Blob " + where + "/" + blob->name + " of " + std::to_string(blob->blobLength) +
-                                         " bytes at fileOffset=" + std::to_string(blob->fileOffset) +
-                                         " does not fit in the file");
+    if (blob->fileOffset >= file_->pages->physicalSize() || start + 16 > size ||
+        blob->blobLength > size - start - 16)
+        E57_THROW(ErrorBadXMLFormat,
+                  "Blob " + where + "/" + blob->name + " of " + std::to_string(blob->blobLength) +
+                      " bytes at fileOffset=" + std::to_string(blob->fileOffset) +
+                      " does not fit in the file");
     return static_cast<int64_t>(blob->blobLength);
 }
 
@@ -610,7 +646,8 @@ bool ReaderImpl::readImage2D(int64_t index, Image2D& im) const {
     if (!image) return false;
     const std::string where = "/images2D/" + std::to_string(index);
     im = Image2D{};
-    if (!getString(*image, "guid", im.guid, where)) E57_THROW(ErrorPathUndefined, "image " + where + " has no guid");
+    if (!getString(*image, "guid", im.guid, where))
+        E57_THROW(ErrorPathUndefined, "image " + where + " has no guid");
     getString(*image, "name", im.name, where);
     getString(*image, "description", im.description, where);
     getString(*image, "sensorVendor", im.sensorVendor, where);
@@ -630,7 +667,8 @@ bool ReaderImpl::readImage2D(int64_t index, Image2D& im) const {
         if (getInteger(rep, "imageHeight", iv, w)) out.imageHeight = toInt32(iv);
         return w;
     };
-    if (const XmlNode* rep = representation(*image, ProjectionVisual)) common(*rep, im.visualReferenceRepresentation);
+    if (const XmlNode* rep = representation(*image, ProjectionVisual))
+        common(*rep, im.visualReferenceRepresentation);
     if (const XmlNode* rep = representation(*image, ProjectionPinhole)) {
         PinholeRepresentation& p = im.pinholeRepresentation;
         const std::string w = common(*rep, p);
@@ -680,15 +718,17 @@ bool ReaderImpl::readImage2D(int64_t index, Image2D& im) const {
     return true;
 }
 
-bool ReaderImpl::getImage2DSizes(int64_t index, Image2DProjection& projection, Image2DType& type, int64_t& width,
-                                 int64_t& height, int64_t& size, Image2DType& maskType, Image2DType& visualType) const {
+bool ReaderImpl::getImage2DSizes(int64_t index, Image2DProjection& projection, Image2DType& type,
+                                 int64_t& width, int64_t& height, int64_t& size,
+                                 Image2DType& maskType, Image2DType& visualType) const {
     requireOpen();
     const XmlNode* image = imageNode(index);
     if (!image) return false;
     const std::string where = "/images2D/" + std::to_string(index);
     const XmlNode* rep = nullptr;
     Image2DProjection proj = ProjectionNone;
-    for (Image2DProjection p : {ProjectionVisual, ProjectionPinhole, ProjectionSpherical, ProjectionCylindrical}) {
+    for (Image2DProjection p :
+         {ProjectionVisual, ProjectionPinhole, ProjectionSpherical, ProjectionCylindrical}) {
         rep = representation(*image, p);
         if (rep) {
             proj = p;
@@ -732,8 +772,8 @@ bool ReaderImpl::getImage2DSizes(int64_t index, Image2DProjection& projection, I
     return true;
 }
 
-int64_t ReaderImpl::readImage2DData(int64_t index, Image2DProjection projection, Image2DType type, void* buffer,
-                                    int64_t start, int64_t count) const {
+int64_t ReaderImpl::readImage2DData(int64_t index, Image2DProjection projection, Image2DType type,
+                                    void* buffer, int64_t start, int64_t count) const {
     requireOpen();
     const XmlNode* image = imageNode(index);
     if (!image) return 0;
@@ -744,11 +784,13 @@ int64_t ReaderImpl::readImage2DData(int64_t index, Image2DProjection projection,
     const std::string where = "/images2D/" + std::to_string(index) + "/" + rep->name;
     const int64_t size = blobSize(blob, where);
     if (start < 0 || count < 0 || start > size || count > size - start)
-        E57_THROW(ErrorBadAPIArgument, "requested bytes [" + std::to_string(start) + ", " + std::to_string(start) + "+" +
-                                           std::to_string(count) + ") of Blob " + where + "/" + blob->name + " of " +
+        E57_THROW(ErrorBadAPIArgument, "requested bytes [" + std::to_string(start) + ", " +
+                                           std::to_string(start) + "+" + std::to_string(count) +
+                                           ") of Blob " + where + "/" + blob->name + " of " +
                                            std::to_string(size) + " bytes");
     if (count == 0) return 0;
-    if (buffer == nullptr) E57_THROW(ErrorBadAPIArgument, "null buffer for Blob " + where + "/" + blob->name);
+    if (buffer == nullptr)
+        E57_THROW(ErrorBadAPIArgument, "null buffer for Blob " + where + "/" + blob->name);
 
     PagedReader& pages = *file_->pages;
     const std::uint64_t section = physicalToLogical(blob->fileOffset);
@@ -756,11 +798,13 @@ int64_t ReaderImpl::readImage2DData(int64_t index, Image2DProjection projection,
     pages.readLogical(section, h, sizeof h);
     const std::uint64_t sectionLength = load64le(h + 8);
     if (h[0] != 0 || sectionLength < 16 + blob->blobLength)
-        E57_THROW(ErrorReadFailed, "Blob section of " + where + "/" + blob->name + " at fileOffset=" +
-                                       std::to_string(blob->fileOffset) + " is invalid: sectionId=" +
-                                       std::to_string(h[0]) + " (expected 0) sectionLogicalLength=" +
-                                       std::to_string(sectionLength));
-    pages.readLogical(section + 16 + static_cast<std::uint64_t>(start), buffer, static_cast<std::size_t>(count));
+        E57_THROW(ErrorReadFailed,
+                  "Blob section of " + where + "/" + blob->name +
+                      " at fileOffset=" + std::to_string(blob->fileOffset) +
+                      " is invalid: sectionId=" + std::to_string(h[0]) +
+                      " (expected 0) sectionLogicalLength=" + std::to_string(sectionLength));
+    pages.readLogical(section + 16 + static_cast<std::uint64_t>(start), buffer,
+                      static_cast<std::size_t>(count));
     return count;
 }
 

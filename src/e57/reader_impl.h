@@ -33,17 +33,18 @@ public:
 
     int64_t image2DCount() const;
     bool readImage2D(int64_t index, Image2D& image) const;
-    bool getImage2DSizes(int64_t index, Image2DProjection& projection, Image2DType& type, int64_t& width,
-                         int64_t& height, int64_t& size, Image2DType& maskType, Image2DType& visualType) const;
-    int64_t readImage2DData(int64_t index, Image2DProjection projection, Image2DType type, void* buffer,
-                            int64_t start, int64_t count) const;
+    bool getImage2DSizes(int64_t index, Image2DProjection& projection, Image2DType& type,
+                         int64_t& width, int64_t& height, int64_t& size, Image2DType& maskType,
+                         Image2DType& visualType) const;
+    int64_t readImage2DData(int64_t index, Image2DProjection projection, Image2DType type,
+                            void* buffer, int64_t start, int64_t count) const;
 
     int64_t data3DCount() const;
     bool readData3D(int64_t index, Data3D& header) const;
 
     template <typename COORDTYPE>
-    CompressedVectorReader setUpData3DPointsData(int64_t index, size_t capacity,
-                                                 const Data3DPointsData_t<COORDTYPE>& buffers) const;
+    CompressedVectorReader setUpData3DPointsData(
+        int64_t index, size_t capacity, const Data3DPointsData_t<COORDTYPE>& buffers) const;
 
     const XmlDocument& document() const { return doc_; }
     const E57BinaryHeader& binaryHeader() const { return header_; }

@@ -7,11 +7,15 @@
 
 namespace e57 {
 
-bool Translation::operator==(const Translation& r) const { return x == r.x && y == r.y && z == r.z; }
+bool Translation::operator==(const Translation& r) const {
+    return x == r.x && y == r.y && z == r.z;
+}
 bool Translation::operator!=(const Translation& r) const { return !(*this == r); }
 Translation Translation::identity() { return {}; }
 
-bool Quaternion::operator==(const Quaternion& r) const { return w == r.w && x == r.x && y == r.y && z == r.z; }
+bool Quaternion::operator==(const Quaternion& r) const {
+    return w == r.w && x == r.x && y == r.y && z == r.z;
+}
 bool Quaternion::operator!=(const Quaternion& r) const { return !(*this == r); }
 Quaternion Quaternion::identity() { return {}; }
 
@@ -22,8 +26,8 @@ bool RigidBodyTransform::operator!=(const RigidBodyTransform& r) const { return 
 RigidBodyTransform RigidBodyTransform::identity() { return {}; }
 
 bool CartesianBounds::operator==(const CartesianBounds& r) const {
-    return xMinimum == r.xMinimum && xMaximum == r.xMaximum && yMinimum == r.yMinimum && yMaximum == r.yMaximum &&
-           zMinimum == r.zMinimum && zMaximum == r.zMaximum;
+    return xMinimum == r.xMinimum && xMaximum == r.xMaximum && yMinimum == r.yMinimum &&
+           yMaximum == r.yMaximum && zMinimum == r.zMinimum && zMaximum == r.zMaximum;
 }
 bool CartesianBounds::operator!=(const CartesianBounds& r) const { return !(*this == r); }
 
@@ -36,14 +40,16 @@ SphericalBounds::SphericalBounds()
       azimuthEnd(M_PI) {}
 
 bool SphericalBounds::operator==(const SphericalBounds& r) const {
-    return rangeMinimum == r.rangeMinimum && rangeMaximum == r.rangeMaximum && elevationMinimum == r.elevationMinimum &&
-           elevationMaximum == r.elevationMaximum && azimuthStart == r.azimuthStart && azimuthEnd == r.azimuthEnd;
+    return rangeMinimum == r.rangeMinimum && rangeMaximum == r.rangeMaximum &&
+           elevationMinimum == r.elevationMinimum && elevationMaximum == r.elevationMaximum &&
+           azimuthStart == r.azimuthStart && azimuthEnd == r.azimuthEnd;
 }
 bool SphericalBounds::operator!=(const SphericalBounds& r) const { return !(*this == r); }
 
 bool IndexBounds::operator==(const IndexBounds& r) const {
-    return rowMinimum == r.rowMinimum && rowMaximum == r.rowMaximum && columnMinimum == r.columnMinimum &&
-           columnMaximum == r.columnMaximum && returnMinimum == r.returnMinimum && returnMaximum == r.returnMaximum;
+    return rowMinimum == r.rowMinimum && rowMaximum == r.rowMaximum &&
+           columnMinimum == r.columnMinimum && columnMaximum == r.columnMaximum &&
+           returnMinimum == r.returnMinimum && returnMaximum == r.returnMaximum;
 }
 bool IndexBounds::operator!=(const IndexBounds& r) const { return !(*this == r); }
 
@@ -68,7 +74,8 @@ namespace {
 template <class R>
 bool sameImageFields(const R& a, const R& b) {
     return a.jpegImageSize == b.jpegImageSize && a.pngImageSize == b.pngImageSize &&
-           a.imageMaskSize == b.imageMaskSize && a.imageWidth == b.imageWidth && a.imageHeight == b.imageHeight;
+           a.imageMaskSize == b.imageMaskSize && a.imageWidth == b.imageWidth &&
+           a.imageHeight == b.imageHeight;
 }
 
 // Owns the arrays the Data3D constructor allocates; shared between copies of the buffer set.
@@ -89,32 +96,44 @@ struct OwnedArrays {
 bool VisualReferenceRepresentation::operator==(const VisualReferenceRepresentation& r) const {
     return sameImageFields(*this, r);
 }
-bool VisualReferenceRepresentation::operator!=(const VisualReferenceRepresentation& r) const { return !(*this == r); }
+bool VisualReferenceRepresentation::operator!=(const VisualReferenceRepresentation& r) const {
+    return !(*this == r);
+}
 
 bool PinholeRepresentation::operator==(const PinholeRepresentation& r) const {
-    return sameImageFields(*this, r) && focalLength == r.focalLength && pixelWidth == r.pixelWidth &&
-           pixelHeight == r.pixelHeight && principalPointX == r.principalPointX && principalPointY == r.principalPointY;
+    return sameImageFields(*this, r) && focalLength == r.focalLength &&
+           pixelWidth == r.pixelWidth && pixelHeight == r.pixelHeight &&
+           principalPointX == r.principalPointX && principalPointY == r.principalPointY;
 }
-bool PinholeRepresentation::operator!=(const PinholeRepresentation& r) const { return !(*this == r); }
+bool PinholeRepresentation::operator!=(const PinholeRepresentation& r) const {
+    return !(*this == r);
+}
 
 bool SphericalRepresentation::operator==(const SphericalRepresentation& r) const {
     return sameImageFields(*this, r) && pixelWidth == r.pixelWidth && pixelHeight == r.pixelHeight;
 }
-bool SphericalRepresentation::operator!=(const SphericalRepresentation& r) const { return !(*this == r); }
+bool SphericalRepresentation::operator!=(const SphericalRepresentation& r) const {
+    return !(*this == r);
+}
 
 bool CylindricalRepresentation::operator==(const CylindricalRepresentation& r) const {
-    return sameImageFields(*this, r) && pixelWidth == r.pixelWidth && pixelHeight == r.pixelHeight &&
-           radius == r.radius && principalPointY == r.principalPointY;
+    return sameImageFields(*this, r) && pixelWidth == r.pixelWidth &&
+           pixelHeight == r.pixelHeight && radius == r.radius &&
+           principalPointY == r.principalPointY;
 }
-bool CylindricalRepresentation::operator!=(const CylindricalRepresentation& r) const { return !(*this == r); }
+bool CylindricalRepresentation::operator!=(const CylindricalRepresentation& r) const {
+    return !(*this == r);
+}
 
 template <typename COORDTYPE>
 Data3DPointsData_t<COORDTYPE>::Data3DPointsData_t(Data3D& data3D) {
     PointStandardizedFieldsAvailable& f = data3D.pointFields;
     if (f.pointRangeNodeType == NumericalNodeType::Integer)
-        throw E57Exception(ErrorInvalidNodeType, "pointRangeNodeType cannot be Integer", __FILE__, __LINE__, __func__);
+        throw E57Exception(ErrorInvalidNodeType, "pointRangeNodeType cannot be Integer", __FILE__,
+                           __LINE__, __func__);
     if (f.angleNodeType == NumericalNodeType::Integer)
-        throw E57Exception(ErrorInvalidNodeType, "angleNodeType cannot be Integer", __FILE__, __LINE__, __func__);
+        throw E57Exception(ErrorInvalidNodeType, "angleNodeType cannot be Integer", __FILE__,
+                           __LINE__, __func__);
 
     constexpr bool isFloat = std::is_same<COORDTYPE, float>::value;
     if (isFloat) {
@@ -125,7 +144,8 @@ Data3DPointsData_t<COORDTYPE>::Data3DPointsData_t(Data3D& data3D) {
         f.timeMinimum = FLOAT_MIN;
         f.timeMaximum = FLOAT_MAX;
     }
-    const NumericalNodeType coordType = isFloat ? NumericalNodeType::Float : NumericalNodeType::Double;
+    const NumericalNodeType coordType =
+        isFloat ? NumericalNodeType::Float : NumericalNodeType::Double;
     if (f.pointRangeNodeType != NumericalNodeType::ScaledInteger) f.pointRangeNodeType = coordType;
     if (f.angleNodeType != NumericalNodeType::ScaledInteger) f.angleNodeType = coordType;
 

@@ -65,7 +65,8 @@ public:
     int64_t run(Data3D& callerHeader) {
         const int64_t index = impl_.nextScanIndex();
         if (h_.guid.empty()) h_.guid = makeRandomGuid();
-        label_ = "scan " + std::to_string(index) + " (guid=" + h_.guid + (h_.name.empty() ? "" : ", name=" + h_.name) + ")";
+        label_ = "scan " + std::to_string(index) + " (guid=" + h_.guid +
+                 (h_.name.empty() ? "" : ", name=" + h_.name) + ")";
 
         checkHeaderNumbers();
         planFields();
@@ -84,11 +85,14 @@ public:
 
 private:
     [[noreturn]] void fail(ErrorCode code, const std::string& text) const {
-        throw E57Exception(code, "WriteData3DData " + label_ + ": " + text, __FILE__, __LINE__, "WriteData3DData");
+        throw E57Exception(code, "WriteData3DData " + label_ + ": " + text, __FILE__, __LINE__,
+                           "WriteData3DData");
     }
 
     void requireFinite(double v, const char* what) const {
-        if (!std::isfinite(v)) fail(ErrorInvalidData3DValue, std::string(what) + " is not a finite number (" + num(v) + ")");
+        if (!std::isfinite(v))
+            fail(ErrorInvalidData3DValue,
+                 std::string(what) + " is not a finite number (" + num(v) + ")");
     }
     void requireNotNaN(double v, const char* what) const {
         if (std::isnan(v)) fail(ErrorInvalidData3DValue, std::string(what) + " is NaN");
@@ -108,8 +112,8 @@ private:
         requireFinite(v, what);
         const double r = std::floor(v / scale + 0.5);
         if (!(r >= -kTwo63 && r < kTwo63)) {
-            fail(ErrorValueOutOfBounds, std::string(what) + " " + num(v) + " with scale " + num(scale) +
-                                            " does not fit a 64-bit scaled integer");
+            fail(ErrorValueOutOfBounds, std::string(what) + " " + num(v) + " with scale " +
+                                            num(scale) + " does not fit a 64-bit scaled integer");
         }
         return static_cast<std::int64_t>(r);
     }
@@ -118,46 +122,53 @@ private:
         const auto& t = h_;
         if (t.temperature != FLOAT_MAX) requireFinite(t.temperature, "temperature");
         if (t.relativeHumidity != FLOAT_MAX) requireFinite(t.relativeHumidity, "relativeHumidity");
-        if (t.atmosphericPressure != FLOAT_MAX) requireFinite(t.atmosphericPressure, "atmosphericPressure");
+        if (t.atmosphericPressure != FLOAT_MAX)
+            requireFinite(t.atmosphericPressure, "atmosphericPressure");
         if (writesCartesianBounds()) {
             const CartesianBounds& c = t.cartesianBounds;
-            for (double v : {c.xMinimum, c.xMaximum, c.yMinimum, c.yMaximum, c.zMinimum, c.zMaximum})
+            for (double v :
+                 {c.xMinimum, c.xMaximum, c.yMinimum, c.yMaximum, c.zMinimum, c.zMaximum})
                 requireFinite(v, "cartesianBounds");
         }
         if (writesSphericalBounds()) {
             const SphericalBounds& s = t.sphericalBounds;
-            for (double v : {s.rangeMinimum, s.rangeMaximum, s.elevationMinimum, s.elevationMaximum, s.azimuthStart,
-                             s.azimuthEnd})
+            for (double v : {s.rangeMinimum, s.rangeMaximum, s.elevationMinimum, s.elevationMaximum,
+                             s.azimuthStart, s.azimuthEnd})
                 requireFinite(v, "sphericalBounds");
         }
         if (t.pose != RigidBodyTransform::identity()) {
             const RigidBodyTransform& p = t.pose;
-            for (double v : {p.rotation.w, p.rotation.x, p.rotation.y, p.rotation.z, p.translation.x, p.translation.y,
-                             p.translation.z})
+            for (double v : {p.rotation.w, p.rotation.x, p.rotation.y, p.rotation.z,
+                             p.translation.x, p.translation.y, p.translation.z})
                 requireFinite(v, "pose");
         }
-        if (t.acquisitionStart.dateTimeValue > 0) requireFinite(t.acquisitionStart.dateTimeValue, "acquisitionStart");
-        if (t.acquisitionEnd.dateTimeValue > 0) requireFinite(t.acquisitionEnd.dateTimeValue, "acquisitionEnd");
+        if (t.acquisitionStart.dateTimeValue > 0)
+            requireFinite(t.acquisitionStart.dateTimeValue, "acquisitionStart");
+        if (t.acquisitionEnd.dateTimeValue > 0)
+            requireFinite(t.acquisitionEnd.dateTimeValue, "acquisitionEnd");
         if (writesIntensityLimits()) {
             requireFinite(t.intensityLimits.intensityMinimum, "intensityLimits.intensityMinimum");
             requireFinite(t.intensityLimits.intensityMaximum, "intensityLimits.intensityMaximum");
         }
         if (writesColorLimits()) {
             const ColorLimits& c = t.colorLimits;
-            for (double v : {c.colorRedMinimum, c.colorRedMaximum, c.colorGreenMinimum, c.colorGreenMaximum,
-                             c.colorBlueMinimum, c.colorBlueMaximum})
+            for (double v : {c.colorRedMinimum, c.colorRedMaximum, c.colorGreenMinimum,
+                             c.colorGreenMaximum, c.colorBlueMinimum, c.colorBlueMaximum})
                 requireFinite(v, "colorLimits");
         }
     }
 
     bool writesCartesianBounds() const {
-        return h_.cartesianBounds.xMinimum != -DOUBLE_MAX || h_.cartesianBounds.xMaximum != DOUBLE_MAX;
+        return h_.cartesianBounds.xMinimum != -DOUBLE_MAX ||
+               h_.cartesianBounds.xMaximum != DOUBLE_MAX;
     }
     bool writesSphericalBounds() const {
-        return h_.sphericalBounds.rangeMinimum != 0.0 || h_.sphericalBounds.rangeMaximum != DOUBLE_MAX;
+        return h_.sphericalBounds.rangeMinimum != 0.0 ||
+               h_.sphericalBounds.rangeMaximum != DOUBLE_MAX;
     }
     bool writesIntensityLimits() const {
-        return h_.intensityLimits.intensityMinimum != 0.0 || h_.intensityLimits.intensityMaximum != 0.0;
+        return h_.intensityLimits.intensityMinimum != 0.0 ||
+               h_.intensityLimits.intensityMaximum != 0.0;
     }
     bool writesColorLimits() const {
         return h_.colorLimits.colorRedMinimum != 0.0 || h_.colorLimits.colorRedMaximum != 0.0;
@@ -166,14 +177,15 @@ private:
     template <class P>
     const P* need(const P* p, const char* field) const {
         if (p == nullptr && n_ > 0) {
-            fail(ErrorNoBufferForElement,
-                 std::string("field ") + field + " is enabled in pointFields but its buffer is null");
+            fail(ErrorNoBufferForElement, std::string("field ") + field +
+                                              " is enabled in pointFields but its buffer is null");
         }
         return p;
     }
 
     static bool isUnsetRange(double lo, double hi) {
-        return (lo == std::numeric_limits<COORD>::lowest() && hi == std::numeric_limits<COORD>::max()) ||
+        return (lo == std::numeric_limits<COORD>::lowest() &&
+                hi == std::numeric_limits<COORD>::max()) ||
                (lo == -DOUBLE_MAX && hi == DOUBLE_MAX);
     }
 
@@ -185,11 +197,13 @@ private:
         GroupCoding g;
         switch (type) {
             case NumericalNodeType::Integer:
-                fail(ErrorInvalidNodeType, std::string(typeName) + " Integer is not allowed for coordinates");
+                fail(ErrorInvalidNodeType,
+                     std::string(typeName) + " Integer is not allowed for coordinates");
             case NumericalNodeType::ScaledInteger: {
                 if (!(scale != 0.0 && std::isfinite(scale))) {
                     fail(ErrorInvalidData3DValue,
-                         std::string(settingName) + "Scale must be a finite non-zero number for ScaledInteger, not " +
+                         std::string(settingName) +
+                             "Scale must be a finite non-zero number for ScaledInteger, not " +
                              num(scale));
                 }
                 if (isUnsetRange(lo, hi)) dataRange(members, lo, hi);
@@ -202,13 +216,16 @@ private:
             }
             case NumericalNodeType::Float:
             case NumericalNodeType::Double:
-                // A 32-bit node is written only from 32-bit buffers: rounding caller doubles to float
-                // would silently lose coordinate precision.
-                g.coding = (type == NumericalNodeType::Float && std::is_same_v<COORD, float>) ? Coding::Single
-                                                                                               : Coding::Double;
+                // A 32-bit node is written only from 32-bit buffers: rounding caller doubles to
+                // float would silently lose coordinate precision.
+                g.coding = (type == NumericalNodeType::Float && std::is_same_v<COORD, float>)
+                               ? Coding::Single
+                               : Coding::Double;
                 requireNotNaN(lo, settingName);
                 requireNotNaN(hi, settingName);
-                if (lo > hi) fail(ErrorValueOutOfBounds, std::string(settingName) + " minimum " + num(lo) + " > maximum " + num(hi));
+                if (lo > hi)
+                    fail(ErrorValueOutOfBounds, std::string(settingName) + " minimum " + num(lo) +
+                                                    " > maximum " + num(hi));
                 g.floatMinimum = lo;
                 g.floatMaximum = hi;
                 break;
@@ -234,7 +251,8 @@ private:
         hi = mx;
     }
 
-    void add(const char* name, const GroupCoding& g, Source source, const void* data, const char* boundsSource) {
+    void add(const char* name, const GroupCoding& g, Source source, const void* data,
+             const char* boundsSource) {
         FieldPlan f;
         f.name = name;
         f.coding = g.coding;
@@ -249,11 +267,12 @@ private:
         fields_.push_back(f);
     }
 
-    void addInteger(const char* name, Source source, const void* data, std::int64_t lo, std::int64_t hi,
-                    const char* boundsSource) {
+    void addInteger(const char* name, Source source, const void* data, std::int64_t lo,
+                    std::int64_t hi, const char* boundsSource) {
         if (lo > hi) {
-            fail(ErrorValueOutOfBounds, std::string("field ") + name + ": " + boundsSource + " minimum " +
-                                            std::to_string(lo) + " > maximum " + std::to_string(hi));
+            fail(ErrorValueOutOfBounds, std::string("field ") + name + ": " + boundsSource +
+                                            " minimum " + std::to_string(lo) + " > maximum " +
+                                            std::to_string(hi));
         }
         GroupCoding g;
         g.coding = Coding::Integer;
@@ -265,81 +284,100 @@ private:
     void planFields() {
         PointStandardizedFieldsAvailable& pf = h_.pointFields;
         const bool anyField =
-            pf.cartesianXField || pf.cartesianYField || pf.cartesianZField || pf.sphericalRangeField ||
-            pf.sphericalAzimuthField || pf.sphericalElevationField || pf.intensityField || pf.colorRedField ||
-            pf.colorGreenField || pf.colorBlueField || pf.returnIndexField || pf.returnCountField ||
-            pf.rowIndexField || pf.columnIndexField || pf.timeStampField || pf.cartesianInvalidStateField ||
-            pf.sphericalInvalidStateField || pf.isIntensityInvalidField || pf.isColorInvalidField ||
-            pf.isTimeStampInvalidField || pf.normalXField || pf.normalYField || pf.normalZField;
+            pf.cartesianXField || pf.cartesianYField || pf.cartesianZField ||
+            pf.sphericalRangeField || pf.sphericalAzimuthField || pf.sphericalElevationField ||
+            pf.intensityField || pf.colorRedField || pf.colorGreenField || pf.colorBlueField ||
+            pf.returnIndexField || pf.returnCountField || pf.rowIndexField || pf.columnIndexField ||
+            pf.timeStampField || pf.cartesianInvalidStateField || pf.sphericalInvalidStateField ||
+            pf.isIntensityInvalidField || pf.isColorInvalidField || pf.isTimeStampInvalidField ||
+            pf.normalXField || pf.normalYField || pf.normalZField;
         if (!anyField) fail(ErrorBadAPIArgument, "no point field is enabled in pointFields");
 
         const COORD* x = pf.cartesianXField ? need(b_.cartesianX, "cartesianX") : nullptr;
         const COORD* y = pf.cartesianYField ? need(b_.cartesianY, "cartesianY") : nullptr;
         const COORD* z = pf.cartesianZField ? need(b_.cartesianZ, "cartesianZ") : nullptr;
-        const COORD* range = pf.sphericalRangeField ? need(b_.sphericalRange, "sphericalRange") : nullptr;
-        const COORD* az = pf.sphericalAzimuthField ? need(b_.sphericalAzimuth, "sphericalAzimuth") : nullptr;
-        const COORD* el = pf.sphericalElevationField ? need(b_.sphericalElevation, "sphericalElevation") : nullptr;
+        const COORD* range =
+            pf.sphericalRangeField ? need(b_.sphericalRange, "sphericalRange") : nullptr;
+        const COORD* az =
+            pf.sphericalAzimuthField ? need(b_.sphericalAzimuth, "sphericalAzimuth") : nullptr;
+        const COORD* el = pf.sphericalElevationField
+                              ? need(b_.sphericalElevation, "sphericalElevation")
+                              : nullptr;
 
-        if (pf.cartesianXField || pf.cartesianYField || pf.cartesianZField || pf.sphericalRangeField) {
-            const GroupCoding g =
-                coordinateCoding(pf.pointRangeNodeType, pf.pointRangeMinimum, pf.pointRangeMaximum,
-                                 pf.pointRangeScale, {x, y, z, range}, "pointRangeNodeType", "pointRange");
+        if (pf.cartesianXField || pf.cartesianYField || pf.cartesianZField ||
+            pf.sphericalRangeField) {
+            const GroupCoding g = coordinateCoding(
+                pf.pointRangeNodeType, pf.pointRangeMinimum, pf.pointRangeMaximum,
+                pf.pointRangeScale, {x, y, z, range}, "pointRangeNodeType", "pointRange");
             if (pf.cartesianXField) add("cartesianX", g, Source::Coord, x, "pointRange");
             if (pf.cartesianYField) add("cartesianY", g, Source::Coord, y, "pointRange");
             if (pf.cartesianZField) add("cartesianZ", g, Source::Coord, z, "pointRange");
-            if (pf.sphericalRangeField) add("sphericalRange", g, Source::Coord, range, "pointRange");
+            if (pf.sphericalRangeField)
+                add("sphericalRange", g, Source::Coord, range, "pointRange");
         }
         if (pf.sphericalAzimuthField || pf.sphericalElevationField) {
-            const GroupCoding g = coordinateCoding(pf.angleNodeType, pf.angleMinimum, pf.angleMaximum, pf.angleScale,
-                                                   {az, el}, "angleNodeType", "angle");
+            const GroupCoding g =
+                coordinateCoding(pf.angleNodeType, pf.angleMinimum, pf.angleMaximum, pf.angleScale,
+                                 {az, el}, "angleNodeType", "angle");
             if (pf.sphericalAzimuthField) add("sphericalAzimuth", g, Source::Coord, az, "angle");
-            if (pf.sphericalElevationField) add("sphericalElevation", g, Source::Coord, el, "angle");
+            if (pf.sphericalElevationField)
+                add("sphericalElevation", g, Source::Coord, el, "angle");
         }
         if (pf.intensityField) planIntensity(need(b_.intensity, "intensity"));
 
         const ColorLimits& c = h_.colorLimits;
         if (pf.colorRedField)
-            addInteger("colorRed", Source::U16, need(b_.colorRed, "colorRed"), integerBound(c.colorRedMinimum, "colorLimits"),
+            addInteger("colorRed", Source::U16, need(b_.colorRed, "colorRed"),
+                       integerBound(c.colorRedMinimum, "colorLimits"),
                        integerBound(c.colorRedMaximum, "colorLimits"), "colorLimits");
         if (pf.colorGreenField)
             addInteger("colorGreen", Source::U16, need(b_.colorGreen, "colorGreen"),
-                       integerBound(c.colorGreenMinimum, "colorLimits"), integerBound(c.colorGreenMaximum, "colorLimits"),
-                       "colorLimits");
+                       integerBound(c.colorGreenMinimum, "colorLimits"),
+                       integerBound(c.colorGreenMaximum, "colorLimits"), "colorLimits");
         if (pf.colorBlueField)
             addInteger("colorBlue", Source::U16, need(b_.colorBlue, "colorBlue"),
-                       integerBound(c.colorBlueMinimum, "colorLimits"), integerBound(c.colorBlueMaximum, "colorLimits"),
-                       "colorLimits");
+                       integerBound(c.colorBlueMinimum, "colorLimits"),
+                       integerBound(c.colorBlueMaximum, "colorLimits"), "colorLimits");
         if (pf.returnIndexField)
-            addInteger("returnIndex", Source::I8, need(b_.returnIndex, "returnIndex"), 0, pf.returnMaximum, "returnMaximum");
+            addInteger("returnIndex", Source::I8, need(b_.returnIndex, "returnIndex"), 0,
+                       pf.returnMaximum, "returnMaximum");
         if (pf.returnCountField)
-            addInteger("returnCount", Source::I8, need(b_.returnCount, "returnCount"), 0, pf.returnMaximum, "returnMaximum");
+            addInteger("returnCount", Source::I8, need(b_.returnCount, "returnCount"), 0,
+                       pf.returnMaximum, "returnMaximum");
         if (pf.rowIndexField)
-            addInteger("rowIndex", Source::I32, need(b_.rowIndex, "rowIndex"), 0, pf.rowIndexMaximum, "rowIndexMaximum");
+            addInteger("rowIndex", Source::I32, need(b_.rowIndex, "rowIndex"), 0,
+                       pf.rowIndexMaximum, "rowIndexMaximum");
         if (pf.columnIndexField)
-            addInteger("columnIndex", Source::I32, need(b_.columnIndex, "columnIndex"), 0, pf.columnIndexMaximum,
-                       "columnIndexMaximum");
+            addInteger("columnIndex", Source::I32, need(b_.columnIndex, "columnIndex"), 0,
+                       pf.columnIndexMaximum, "columnIndexMaximum");
         if (pf.timeStampField) planTime(need(b_.timeStamp, "timeStamp"));
         if (pf.cartesianInvalidStateField)
-            addInteger("cartesianInvalidState", Source::I8, need(b_.cartesianInvalidState, "cartesianInvalidState"), 0, 2,
+            addInteger("cartesianInvalidState", Source::I8,
+                       need(b_.cartesianInvalidState, "cartesianInvalidState"), 0, 2,
                        "the range 0..2");
         if (pf.sphericalInvalidStateField)
-            addInteger("sphericalInvalidState", Source::I8, need(b_.sphericalInvalidState, "sphericalInvalidState"), 0, 2,
+            addInteger("sphericalInvalidState", Source::I8,
+                       need(b_.sphericalInvalidState, "sphericalInvalidState"), 0, 2,
                        "the range 0..2");
         if (pf.isIntensityInvalidField)
-            addInteger("isIntensityInvalid", Source::I8, need(b_.isIntensityInvalid, "isIntensityInvalid"), 0, 1,
-                       "the range 0..1");
+            addInteger("isIntensityInvalid", Source::I8,
+                       need(b_.isIntensityInvalid, "isIntensityInvalid"), 0, 1, "the range 0..1");
         if (pf.isColorInvalidField)
-            addInteger("isColorInvalid", Source::I8, need(b_.isColorInvalid, "isColorInvalid"), 0, 1, "the range 0..1");
+            addInteger("isColorInvalid", Source::I8, need(b_.isColorInvalid, "isColorInvalid"), 0,
+                       1, "the range 0..1");
         if (pf.isTimeStampInvalidField)
-            addInteger("isTimeStampInvalid", Source::I8, need(b_.isTimeStampInvalid, "isTimeStampInvalid"), 0, 1,
-                       "the range 0..1");
+            addInteger("isTimeStampInvalid", Source::I8,
+                       need(b_.isTimeStampInvalid, "isTimeStampInvalid"), 0, 1, "the range 0..1");
         GroupCoding normal;
         normal.coding = Coding::Single;
         normal.floatMinimum = -1.0;
         normal.floatMaximum = 1.0;
-        if (pf.normalXField) add("nor:normalX", normal, Source::F32, need(b_.normalX, "normalX"), "");
-        if (pf.normalYField) add("nor:normalY", normal, Source::F32, need(b_.normalY, "normalY"), "");
-        if (pf.normalZField) add("nor:normalZ", normal, Source::F32, need(b_.normalZ, "normalZ"), "");
+        if (pf.normalXField)
+            add("nor:normalX", normal, Source::F32, need(b_.normalX, "normalX"), "");
+        if (pf.normalYField)
+            add("nor:normalY", normal, Source::F32, need(b_.normalY, "normalY"), "");
+        if (pf.normalZField)
+            add("nor:normalZ", normal, Source::F32, need(b_.normalZ, "normalZ"), "");
         usesNormals_ = pf.normalXField || pf.normalYField || pf.normalZField;
 
         for (FieldPlan& f : fields_) {
@@ -358,13 +396,16 @@ private:
         GroupCoding g;
         switch (pf.intensityNodeType) {
             case NumericalNodeType::Integer:
-                addInteger("intensity", Source::F64, data, integerBound(lim.intensityMinimum, "intensityLimits"),
-                           integerBound(lim.intensityMaximum, "intensityLimits"), "intensityLimits");
+                addInteger("intensity", Source::F64, data,
+                           integerBound(lim.intensityMinimum, "intensityLimits"),
+                           integerBound(lim.intensityMaximum, "intensityLimits"),
+                           "intensityLimits");
                 return;
             case NumericalNodeType::ScaledInteger:
                 if (!(pf.intensityScale != 0.0 && std::isfinite(pf.intensityScale))) {
                     fail(ErrorInvalidData3DValue,
-                         "intensityScale must be a finite non-zero number for ScaledInteger, not " + num(pf.intensityScale));
+                         "intensityScale must be a finite non-zero number for ScaledInteger, not " +
+                             num(pf.intensityScale));
                 }
                 g.coding = Coding::Scaled;
                 g.scale = pf.intensityScale;
@@ -374,11 +415,13 @@ private:
                 break;
             case NumericalNodeType::Float:
             case NumericalNodeType::Double:
-                g.coding = pf.intensityNodeType == NumericalNodeType::Float ? Coding::Single : Coding::Double;
+                g.coding = pf.intensityNodeType == NumericalNodeType::Float ? Coding::Single
+                                                                            : Coding::Double;
                 requireNotNaN(lim.intensityMinimum, "intensityLimits");
                 requireNotNaN(lim.intensityMaximum, "intensityLimits");
                 if (lim.intensityMinimum > lim.intensityMaximum) {
-                    fail(ErrorValueOutOfBounds, "intensityLimits minimum " + num(lim.intensityMinimum) + " > maximum " +
+                    fail(ErrorValueOutOfBounds, "intensityLimits minimum " +
+                                                    num(lim.intensityMinimum) + " > maximum " +
                                                     num(lim.intensityMaximum));
                 }
                 g.floatMinimum = lim.intensityMinimum;
@@ -393,13 +436,15 @@ private:
         GroupCoding g;
         switch (pf.timeNodeType) {
             case NumericalNodeType::Integer:
-                addInteger("timeStamp", Source::F64, data, integerBound(pf.timeMinimum, "timeMinimum"),
+                addInteger("timeStamp", Source::F64, data,
+                           integerBound(pf.timeMinimum, "timeMinimum"),
                            integerBound(pf.timeMaximum, "timeMaximum"), "timeMinimum/timeMaximum");
                 return;
             case NumericalNodeType::ScaledInteger: {
                 if (!(pf.timeScale != 0.0 && std::isfinite(pf.timeScale))) {
                     fail(ErrorInvalidData3DValue,
-                         "timeScale must be a finite non-zero number for ScaledInteger, not " + num(pf.timeScale));
+                         "timeScale must be a finite non-zero number for ScaledInteger, not " +
+                             num(pf.timeScale));
                 }
                 if (isUnsetRange(pf.timeMinimum, pf.timeMaximum)) {
                     double mn = std::numeric_limits<double>::infinity();
@@ -435,9 +480,11 @@ private:
         const GroupingByLine& g = h_.pointGroupingSchemes.groupingByLine;
         if (g.idElementName.empty()) return false;
         if (g.groupsSize < 1 || n_ < 1 || g.pointCountSize < 0) {
-            fail(ErrorValueOutOfBounds, "groupingByLine needs groupsSize >= 1, pointCount >= 1 and pointCountSize >= 0 "
-                                        "(groupsSize=" + std::to_string(g.groupsSize) + " pointCount=" +
-                                            std::to_string(n_) + " pointCountSize=" + std::to_string(g.pointCountSize) + ")");
+            fail(ErrorValueOutOfBounds,
+                 "groupingByLine needs groupsSize >= 1, pointCount >= 1 and pointCountSize >= 0 "
+                 "(groupsSize=" +
+                     std::to_string(g.groupsSize) + " pointCount=" + std::to_string(n_) +
+                     " pointCountSize=" + std::to_string(g.pointCountSize) + ")");
         }
         return true;
     }
@@ -453,15 +500,19 @@ private:
 
     std::string boundsText(const FieldPlan& f) const {
         if (f.coding == Coding::Scaled) {
-            return "[" + num(static_cast<double>(f.minimum) * f.scale) + ", " + num(static_cast<double>(f.maximum) * f.scale) +
-                   "] (raw " + std::to_string(f.minimum) + ".." + std::to_string(f.maximum) + ", scale " + num(f.scale) + ")";
+            return "[" + num(static_cast<double>(f.minimum) * f.scale) + ", " +
+                   num(static_cast<double>(f.maximum) * f.scale) + "] (raw " +
+                   std::to_string(f.minimum) + ".." + std::to_string(f.maximum) + ", scale " +
+                   num(f.scale) + ")";
         }
         return "[" + std::to_string(f.minimum) + ", " + std::to_string(f.maximum) + "]";
     }
 
-    [[noreturn]] void failValue(const FieldPlan& f, const std::string& value, std::size_t index) const {
-        fail(ErrorValueOutOfBounds, std::string("field ") + f.name + ": value " + value + " at point " +
-                                        std::to_string(index) + " is outside the declared range " + boundsText(f) +
+    [[noreturn]] void failValue(const FieldPlan& f, const std::string& value,
+                                std::size_t index) const {
+        fail(ErrorValueOutOfBounds, std::string("field ") + f.name + ": value " + value +
+                                        " at point " + std::to_string(index) +
+                                        " is outside the declared range " + boundsText(f) +
                                         " from " + f.boundsSource);
     }
 
@@ -497,7 +548,8 @@ private:
             // The conversions are monotonic, so the extremes decide for all values.
             const auto a = rawOf(f, mn);
             const auto b = rawOf(f, mx);
-            if (a && b && *a >= f.minimum && *a <= f.maximum && *b >= f.minimum && *b <= f.maximum) return;
+            if (a && b && *a >= f.minimum && *a <= f.maximum && *b >= f.minimum && *b <= f.maximum)
+                return;
         }
         for (std::size_t i = 0; i < n_; ++i) {
             const double v = static_cast<double>(p[i]);
@@ -523,7 +575,8 @@ private:
     }
 
     void validateValues(const FieldPlan& f) const {
-        if (n_ == 0 || f.coding == Coding::Single || f.coding == Coding::Double) return;  // floats are not range-checked
+        if (n_ == 0 || f.coding == Coding::Single || f.coding == Coding::Double)
+            return;  // floats are not range-checked
         switch (f.source) {
             case Source::Coord: validateFloating(f, static_cast<const COORD*>(f.data)); break;
             case Source::F64: validateFloating(f, static_cast<const double*>(f.data)); break;
@@ -537,28 +590,39 @@ private:
     // ---- encoding -----------------------------------------------------------------------
 
     template <class S>
-    static std::size_t encodeTyped(const FieldPlan& f, const S* src, std::size_t count, std::uint8_t* out) {
+    static std::size_t encodeTyped(const FieldPlan& f, const S* src, std::size_t count,
+                                   std::uint8_t* out) {
         switch (f.coding) {
             case Coding::Single: return bitpack::encodeSingle(src, count, out);
             case Coding::Double: return bitpack::encodeDouble(src, count, out);
             case Coding::Integer:
                 if (f.bits == 0) return 0;
-                return bitpack::encodeBits(src, count, f.bits, f.minimum, bitpack::TruncateToRaw{}, out);
+                return bitpack::encodeBits(src, count, f.bits, f.minimum, bitpack::TruncateToRaw{},
+                                           out);
             case Coding::Scaled:
                 if (f.bits == 0) return 0;
-                return bitpack::encodeBits(src, count, f.bits, f.minimum, bitpack::ScaleToRaw{f.scale}, out);
+                return bitpack::encodeBits(src, count, f.bits, f.minimum,
+                                           bitpack::ScaleToRaw{f.scale}, out);
         }
         return 0;
     }
 
-    static std::size_t encodeField(const FieldPlan& f, std::size_t first, std::size_t count, std::uint8_t* out) {
+    static std::size_t encodeField(const FieldPlan& f, std::size_t first, std::size_t count,
+                                   std::uint8_t* out) {
         switch (f.source) {
-            case Source::Coord: return encodeTyped(f, static_cast<const COORD*>(f.data) + first, count, out);
-            case Source::F64: return encodeTyped(f, static_cast<const double*>(f.data) + first, count, out);
-            case Source::F32: return encodeTyped(f, static_cast<const float*>(f.data) + first, count, out);
-            case Source::U16: return encodeTyped(f, static_cast<const std::uint16_t*>(f.data) + first, count, out);
-            case Source::I32: return encodeTyped(f, static_cast<const std::int32_t*>(f.data) + first, count, out);
-            case Source::I8: return encodeTyped(f, static_cast<const std::int8_t*>(f.data) + first, count, out);
+            case Source::Coord:
+                return encodeTyped(f, static_cast<const COORD*>(f.data) + first, count, out);
+            case Source::F64:
+                return encodeTyped(f, static_cast<const double*>(f.data) + first, count, out);
+            case Source::F32:
+                return encodeTyped(f, static_cast<const float*>(f.data) + first, count, out);
+            case Source::U16:
+                return encodeTyped(f, static_cast<const std::uint16_t*>(f.data) + first, count,
+                                   out);
+            case Source::I32:
+                return encodeTyped(f, static_cast<const std::int32_t*>(f.data) + first, count, out);
+            case Source::I8:
+                return encodeTyped(f, static_cast<const std::int8_t*>(f.data) + first, count, out);
         }
         return 0;
     }
@@ -583,7 +647,8 @@ private:
             for (const FieldPlan& f : fields) bitsPerRecord += f.bits;
             std::size_t perPacket = records;
             if (bitsPerRecord > 0) {
-                perPacket = static_cast<std::size_t>((65536 - 3 - headerBytes) * 8 / bitsPerRecord) / 8 * 8;
+                perPacket =
+                    static_cast<std::size_t>((65536 - 3 - headerBytes) * 8 / bitsPerRecord) / 8 * 8;
             }
             for (std::size_t first = 0; first < records; first += perPacket) {
                 const std::size_t count = std::min(perPacket, records - first);
@@ -627,8 +692,10 @@ private:
                 // Prototype values mean nothing, but readers check them against the bounds.
                 double value = 0.0;
                 if (f.floatMinimum && *f.floatMinimum > 0.0) value = *f.floatMinimum;
-                if (f.floatMaximum && *f.floatMaximum < 0.0) value = f.floatMinimum.value_or(*f.floatMaximum);
-                b.floating(f.name, value, f.coding == Coding::Single, f.floatMinimum, f.floatMaximum);
+                if (f.floatMaximum && *f.floatMaximum < 0.0)
+                    value = f.floatMinimum.value_or(*f.floatMaximum);
+                b.floating(f.name, value, f.coding == Coding::Single, f.floatMinimum,
+                           f.floatMaximum);
                 break;
             }
             case Coding::Integer:
@@ -656,7 +723,8 @@ private:
             case NumericalNodeType::Integer: b.integer(name, integerBound(v, name)); break;
             case NumericalNodeType::ScaledInteger:
                 if (pf.intensityScale != 0.0 && std::isfinite(pf.intensityScale))
-                    b.scaledInteger(name, scaledBound(v, pf.intensityScale, name), pf.intensityScale);
+                    b.scaledInteger(name, scaledBound(v, pf.intensityScale, name),
+                                    pf.intensityScale);
                 else
                     b.floating(name, v);
                 break;
@@ -665,7 +733,8 @@ private:
         }
     }
 
-    std::string describe(std::uint64_t pointsOffset, bool grouping, std::uint64_t groupsOffset) const {
+    std::string describe(std::uint64_t pointsOffset, bool grouping,
+                         std::uint64_t groupsOffset) const {
         const Data3D& h = h_;
         xml::Builder b(2);
         b.openStructure("vectorChild");
@@ -689,7 +758,8 @@ private:
             if (!value->empty()) b.string(name, *value);
         if (h.temperature != FLOAT_MAX) b.floating("temperature", h.temperature);
         if (h.relativeHumidity != FLOAT_MAX) b.floating("relativeHumidity", h.relativeHumidity);
-        if (h.atmosphericPressure != FLOAT_MAX) b.floating("atmosphericPressure", h.atmosphericPressure);
+        if (h.atmosphericPressure != FLOAT_MAX)
+            b.floating("atmosphericPressure", h.atmosphericPressure);
 
         const IndexBounds& ib = h.indexBounds;
         if (ib != IndexBounds{}) {
@@ -748,7 +818,8 @@ private:
             b.close("sphericalBounds");
         }
         writePose(b, h.pose);
-        if (h.acquisitionStart.dateTimeValue > 0) dateTime(b, "acquisitionStart", h.acquisitionStart);
+        if (h.acquisitionStart.dateTimeValue > 0)
+            dateTime(b, "acquisitionStart", h.acquisitionStart);
         if (h.acquisitionEnd.dateTimeValue > 0) dateTime(b, "acquisitionEnd", h.acquisitionEnd);
         if (grouping) {
             const GroupingByLine& g = h.pointGroupingSchemes.groupingByLine;

@@ -32,11 +32,12 @@ std::string makeRandomGuid() {
     }();
     std::uint64_t hi = engine();
     std::uint64_t lo = engine();
-    hi = (hi & ~0xF000ULL) | 0x4000ULL;                          // version 4
-    lo = (lo & ~(0xC000ULL << 48)) | (0x8000ULL << 48);          // RFC 4122 variant
+    hi = (hi & ~0xF000ULL) | 0x4000ULL;                  // version 4
+    lo = (lo & ~(0xC000ULL << 48)) | (0x8000ULL << 48);  // RFC 4122 variant
     char text[40];
-    std::snprintf(text, sizeof text, "{%08X-%04X-%04X-%04X-%012llX}", unsigned(hi >> 32), unsigned((hi >> 16) & 0xFFFF),
-                  unsigned(hi & 0xFFFF), unsigned(lo >> 48), static_cast<unsigned long long>(lo & 0xFFFFFFFFFFFFULL));
+    std::snprintf(text, sizeof text, "{%08X-%04X-%04X-%04X-%012llX}", unsigned(hi >> 32),
+                  unsigned((hi >> 16) & 0xFFFF), unsigned(hi & 0xFFFF), unsigned(lo >> 48),
+                  static_cast<unsigned long long>(lo & 0xFFFFFFFFFFFFULL));
     return text;
 }
 
@@ -68,7 +69,8 @@ WriterImpl::~WriterImpl() {
 
 void WriterImpl::requireOpen(const char* operation) const {
     if (!open_) {
-        throw E57Exception(ErrorImageFileNotOpen, std::string(operation) + ": the writer of file=" + path_ + " is closed",
+        throw E57Exception(ErrorImageFileNotOpen,
+                           std::string(operation) + ": the writer of file=" + path_ + " is closed",
                            __FILE__, __LINE__, operation);
     }
 }
@@ -134,8 +136,8 @@ bool WriterImpl::close() {
         out_->patch(16, fields, sizeof fields);
         const std::uint64_t length = out_->finish();
         if (length != pages * PagedWriter::kPage) {
-            throw E57Exception(ErrorInternal, "file=" + path_ + " ended at an unexpected length", __FILE__, __LINE__,
-                               __func__);
+            throw E57Exception(ErrorInternal, "file=" + path_ + " ended at an unexpected length",
+                               __FILE__, __LINE__, __func__);
         }
     } catch (...) {
         out_->abandon();

@@ -30,8 +30,8 @@ public:
     int64_t writeData3D(Data3D& header, const Data3DPointsFloat& buffers);
     int64_t writeData3D(Data3D& header, const Data3DPointsDouble& buffers);
 
-    int64_t writeImage2D(Image2D& header, Image2DType imageType, Image2DProjection projection, int64_t startPos,
-                         const void* buffer, int64_t byteCount);
+    int64_t writeImage2D(Image2D& header, Image2DType imageType, Image2DProjection projection,
+                         int64_t startPos, const void* buffer, int64_t byteCount);
 
     // Pieces shared by the scan and image writers.
     PagedWriter& out() { return *out_; }

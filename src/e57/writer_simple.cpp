@@ -14,9 +14,11 @@ bool Writer::IsOpen() const { return impl_->isOpen(); }
 
 bool Writer::Close() { return impl_->close(); }
 
-int64_t Writer::WriteImage2DData(Image2D& image2DHeader, Image2DType imageType, Image2DProjection imageProjection,
-                                 int64_t startPos, void* buffer, int64_t byteCount) {
-    return impl_->writeImage2D(image2DHeader, imageType, imageProjection, startPos, buffer, byteCount);
+int64_t Writer::WriteImage2DData(Image2D& image2DHeader, Image2DType imageType,
+                                 Image2DProjection imageProjection, int64_t startPos, void* buffer,
+                                 int64_t byteCount) {
+    return impl_->writeImage2D(image2DHeader, imageType, imageProjection, startPos, buffer,
+                               byteCount);
 }
 
 int64_t Writer::WriteData3DData(Data3D& data3DHeader, const Data3DPointsFloat& buffers) {

@@ -70,7 +70,8 @@ public:
 
     void build(const pugi::xml_node& rootElem) {
         if (std::string_view(rootElem.name()) != "e57Root")
-            E57_THROW(ErrorBadXMLFormat, "root element is <" + std::string(rootElem.name()) + ">, expected <e57Root>");
+            E57_THROW(ErrorBadXMLFormat,
+                      "root element is <" + std::string(rootElem.name()) + ">, expected <e57Root>");
         bool haveDefault = false;
         for (const pugi::xml_attribute& a : rootElem.attributes()) {
             std::string_view an = a.name();
@@ -79,13 +80,16 @@ public:
                 doc_.defaultNamespace = a.value();
             } else if (an.substr(0, 6) == "xmlns:") {
                 std::string prefix(an.substr(6));
-                if (prefix.empty()) E57_THROW(ErrorBadXMLFormat, "empty namespace prefix declared on e57Root");
+                if (prefix.empty())
+                    E57_THROW(ErrorBadXMLFormat, "empty namespace prefix declared on e57Root");
                 if (doc_.hasPrefix(prefix))
-                    E57_THROW(ErrorDuplicateNamespacePrefix, "namespace prefix '" + prefix + "' declared twice");
+                    E57_THROW(ErrorDuplicateNamespacePrefix,
+                              "namespace prefix '" + prefix + "' declared twice");
                 doc_.prefixes.emplace_back(prefix, a.value());
             }
         }
-        if (!haveDefault) E57_THROW(ErrorBadXMLFormat, "e57Root declares no default namespace (xmlns)");
+        if (!haveDefault)
+            E57_THROW(ErrorBadXMLFormat, "e57Root declares no default namespace (xmlns)");
         convert(rootElem, doc_.root, "/", 0, false);
         if (doc_.root.type != XmlNodeType::Structure)
             E57_THROW(ErrorBadXMLFormat, "e57Root must be a Structure");
@@ -102,7 +106,8 @@ private:
 
     static bool onlyWhitespaceText(const pugi::xml_node& e) {
         for (const pugi::xml_node& c : e.children()) {
-            if ((c.type() == pugi::node_pcdata || c.type() == pugi::node_cdata) && !trimmed(c.value()).empty())
+            if ((c.type() == pugi::node_pcdata || c.type() == pugi::node_cdata) &&
+                !trimmed(c.value()).empty())
                 return false;
         }
         return true;
@@ -115,7 +120,8 @@ private:
         std::int64_t v = 0;
         auto r = std::from_chars(s.data(), s.data() + s.size(), v);
         if (r.ec != std::errc() || r.ptr != s.data() + s.size())
-            E57_THROW(ErrorBadXMLFormat, std::string("bad integer ") + what + " '" + std::string(s) + "' at " + where);
+            E57_THROW(ErrorBadXMLFormat,
+                      std::string("bad integer ") + what + " '" + std::string(s) + "' at " + where);
         return v;
     }
 
@@ -131,11 +137,13 @@ private:
             char* end = nullptr;
             v = std::strtod(tmp.c_str(), &end);
             if (end != tmp.c_str() + tmp.size())
-                E57_THROW(ErrorBadXMLFormat, std::string("bad number ") + what + " '" + tmp + "' at " + where);
+                E57_THROW(ErrorBadXMLFormat,
+                          std::string("bad number ") + what + " '" + tmp + "' at " + where);
             return v;
         }
         if (r.ec != std::errc() || r.ptr != s.data() + s.size())
-            E57_THROW(ErrorBadXMLFormat, std::string("bad number ") + what + " '" + std::string(s) + "' at " + where);
+            E57_THROW(ErrorBadXMLFormat,
+                      std::string("bad number ") + what + " '" + std::string(s) + "' at " + where);
         return v;
     }
 
@@ -145,7 +153,8 @@ private:
         std::uint64_t v = 0;
         auto r = std::from_chars(s.data(), s.data() + s.size(), v);
         if (s.empty() || r.ec != std::errc() || r.ptr != s.data() + s.size())
-            E57_THROW(ErrorBadXMLFormat, std::string("bad ") + what + " '" + std::string(s) + "' at " + where);
+            E57_THROW(ErrorBadXMLFormat,
+                      std::string("bad ") + what + " '" + std::string(s) + "' at " + where);
         return v;
     }
 
@@ -153,15 +162,20 @@ private:
         const auto colon = name.find(':');
         if (colon == std::string_view::npos) return;
         const std::string_view prefix = name.substr(0, colon);
-        if (prefix.empty() || colon + 1 >= name.size() || name.find(':', colon + 1) != std::string_view::npos)
-            E57_THROW(ErrorBadXMLFormat, "malformed element name '" + std::string(name) + "' at " + where);
+        if (prefix.empty() || colon + 1 >= name.size() ||
+            name.find(':', colon + 1) != std::string_view::npos)
+            E57_THROW(ErrorBadXMLFormat,
+                      "malformed element name '" + std::string(name) + "' at " + where);
         if (!doc_.hasPrefix(prefix))
-            E57_THROW(ErrorBadXMLFormat, "element '" + std::string(name) + "' uses the undeclared namespace prefix '" +
+            E57_THROW(ErrorBadXMLFormat, "element '" + std::string(name) +
+                                             "' uses the undeclared namespace prefix '" +
                                              std::string(prefix) + "' at " + where);
     }
 
-    void convert(const pugi::xml_node& e, XmlNode& out, const std::string& path, int depth, bool inPrototype) {
-        if (depth > kMaxXmlDepth) E57_THROW(ErrorBadXMLFormat, "elements nested too deeply at " + path);
+    void convert(const pugi::xml_node& e, XmlNode& out, const std::string& path, int depth,
+                 bool inPrototype) {
+        if (depth > kMaxXmlDepth)
+            E57_THROW(ErrorBadXMLFormat, "elements nested too deeply at " + path);
         out.name = e.name();
         checkName(out.name, path);
         const pugi::xml_attribute typeAttr = e.attribute("type");
@@ -174,18 +188,23 @@ private:
                 const pugi::xml_attribute h = e.attribute("allowHeterogeneousChildren");
                 if (h) {
                     const std::string_view hv = trimmed(h.value());
-                    if (hv == "1") out.allowHeterogeneousChildren = true;
+                    if (hv == "1")
+                        out.allowHeterogeneousChildren = true;
                     else if (hv != "0")
-                        E57_THROW(ErrorBadXMLFormat, "allowHeterogeneousChildren='" + std::string(hv) + "' at " + path);
+                        E57_THROW(ErrorBadXMLFormat, "allowHeterogeneousChildren='" +
+                                                         std::string(hv) + "' at " + path);
                 }
             }
             convertChildren(e, out, path, depth, inPrototype);
         } else if (t == "CompressedVector") {
-            if (inPrototype) E57_THROW(ErrorBadPrototype, "CompressedVector inside a prototype at " + path);
+            if (inPrototype)
+                E57_THROW(ErrorBadPrototype, "CompressedVector inside a prototype at " + path);
             out.type = XmlNodeType::CompressedVector;
             const pugi::xml_attribute fo = e.attribute("fileOffset");
             const pugi::xml_attribute rc = e.attribute("recordCount");
-            if (!fo || !rc) E57_THROW(ErrorBadXMLFormat, "CompressedVector lacks fileOffset or recordCount at " + path);
+            if (!fo || !rc)
+                E57_THROW(ErrorBadXMLFormat,
+                          "CompressedVector lacks fileOffset or recordCount at " + path);
             out.fileOffset = parseUint(fo.value(), path, "fileOffset");
             out.recordCount = parseUint(rc.value(), path, "recordCount");
             const pugi::xml_node* proto = nullptr;
@@ -202,10 +221,12 @@ private:
                     codecsNode = c;
                     codecs = &codecsNode;
                 } else {
-                    E57_THROW(ErrorBadXMLFormat, "unexpected child <" + std::string(cn) + "> of CompressedVector at " + path);
+                    E57_THROW(ErrorBadXMLFormat, "unexpected child <" + std::string(cn) +
+                                                     "> of CompressedVector at " + path);
                 }
             }
-            if (!proto) E57_THROW(ErrorBadPrototype, "CompressedVector has no prototype at " + path);
+            if (!proto)
+                E57_THROW(ErrorBadPrototype, "CompressedVector has no prototype at " + path);
             out.children.resize(codecs ? 2 : 1);
             convert(*proto, out.children[0], path + "/prototype", depth + 1, true);
             if (codecs) {
@@ -215,28 +236,37 @@ private:
             }
         } else if (t == "Integer" || t == "ScaledInteger") {
             out.type = t == "Integer" ? XmlNodeType::Integer : XmlNodeType::ScaledInteger;
-            if (const auto a = e.attribute("minimum")) out.intMinimum = parseInt(a.value(), path, "minimum");
-            if (const auto a = e.attribute("maximum")) out.intMaximum = parseInt(a.value(), path, "maximum");
+            if (const auto a = e.attribute("minimum"))
+                out.intMinimum = parseInt(a.value(), path, "minimum");
+            if (const auto a = e.attribute("maximum"))
+                out.intMaximum = parseInt(a.value(), path, "maximum");
             if (out.intMinimum > out.intMaximum)
-                E57_THROW(ErrorBadXMLFormat, "minimum " + std::to_string(out.intMinimum) + " > maximum " +
-                                                 std::to_string(out.intMaximum) + " at " + path);
+                E57_THROW(ErrorBadXMLFormat, "minimum " + std::to_string(out.intMinimum) +
+                                                 " > maximum " + std::to_string(out.intMaximum) +
+                                                 " at " + path);
             if (out.type == XmlNodeType::ScaledInteger) {
-                if (const auto a = e.attribute("scale")) out.scale = parseDouble(a.value(), path, "scale");
-                if (const auto a = e.attribute("offset")) out.offset = parseDouble(a.value(), path, "offset");
+                if (const auto a = e.attribute("scale"))
+                    out.scale = parseDouble(a.value(), path, "scale");
+                if (const auto a = e.attribute("offset"))
+                    out.offset = parseDouble(a.value(), path, "offset");
             }
             out.intValue = parseInt(leafText(e), path, "value");
         } else if (t == "Float") {
             out.type = XmlNodeType::Float;
             if (const auto a = e.attribute("precision")) {
                 const std::string_view p = trimmed(a.value());
-                if (p == "single") out.singlePrecision = true;
+                if (p == "single")
+                    out.singlePrecision = true;
                 else if (p != "double")
-                    E57_THROW(ErrorBadXMLFormat, "Float precision '" + std::string(p) + "' at " + path);
+                    E57_THROW(ErrorBadXMLFormat,
+                              "Float precision '" + std::string(p) + "' at " + path);
             }
             out.floatMinimum = out.singlePrecision ? -double(FLT_MAX) : -DBL_MAX;
             out.floatMaximum = out.singlePrecision ? double(FLT_MAX) : DBL_MAX;
-            if (const auto a = e.attribute("minimum")) out.floatMinimum = parseDouble(a.value(), path, "minimum");
-            if (const auto a = e.attribute("maximum")) out.floatMaximum = parseDouble(a.value(), path, "maximum");
+            if (const auto a = e.attribute("minimum"))
+                out.floatMinimum = parseDouble(a.value(), path, "minimum");
+            if (const auto a = e.attribute("maximum"))
+                out.floatMaximum = parseDouble(a.value(), path, "maximum");
             out.floatValue = parseDouble(leafText(e), path, "value");
         } else if (t == "String") {
             out.type = XmlNodeType::String;
@@ -246,20 +276,24 @@ private:
             out.type = XmlNodeType::Blob;
             const pugi::xml_attribute fo = e.attribute("fileOffset");
             const pugi::xml_attribute len = e.attribute("length");
-            if (!fo || !len) E57_THROW(ErrorBadXMLFormat, "Blob lacks fileOffset or length at " + path);
+            if (!fo || !len)
+                E57_THROW(ErrorBadXMLFormat, "Blob lacks fileOffset or length at " + path);
             out.fileOffset = parseUint(fo.value(), path, "fileOffset");
             out.blobLength = parseUint(len.value(), path, "length");
         } else {
-            E57_THROW(ErrorBadXMLFormat, "unknown element type '" + std::string(t) + "' at " + path);
+            E57_THROW(ErrorBadXMLFormat,
+                      "unknown element type '" + std::string(t) + "' at " + path);
         }
         if (out.type == XmlNodeType::Structure || out.type == XmlNodeType::Vector ||
             out.type == XmlNodeType::CompressedVector || out.type == XmlNodeType::Blob) {
             if (!onlyWhitespaceText(e))
-                E57_THROW(ErrorBadXMLFormat, std::string(xmlNodeTypeName(out.type)) + " holds text at " + path);
+                E57_THROW(ErrorBadXMLFormat,
+                          std::string(xmlNodeTypeName(out.type)) + " holds text at " + path);
         }
     }
 
-    void convertChildren(const pugi::xml_node& e, XmlNode& out, const std::string& path, int depth, bool inPrototype) {
+    void convertChildren(const pugi::xml_node& e, XmlNode& out, const std::string& path, int depth,
+                         bool inPrototype) {
         std::size_t count = 0;
         for (const pugi::xml_node& c : e.children())
             if (c.type() == pugi::node_element) ++count;
@@ -269,9 +303,9 @@ private:
         for (const pugi::xml_node& c : e.children()) {
             if (c.type() != pugi::node_element) continue;
             XmlNode& child = out.children[i];
-            const std::string childPath =
-                out.type == XmlNodeType::Vector ? path + (path == "/" ? "" : "/") + std::to_string(i)
-                                                : path + (path == "/" ? "" : "/") + c.name();
+            const std::string childPath = out.type == XmlNodeType::Vector
+                                              ? path + (path == "/" ? "" : "/") + std::to_string(i)
+                                              : path + (path == "/" ? "" : "/") + c.name();
             convert(c, child, childPath, depth + 1, inPrototype);
             if (out.type == XmlNodeType::Structure && !seen.insert(child.name).second)
                 E57_THROW(ErrorBadXMLFormat, "duplicate child name at " + childPath);
@@ -289,8 +323,8 @@ XmlDocument parseE57Xml(const char* data, std::size_t size) {
     const unsigned options = pugi::parse_default | pugi::parse_ws_pcdata_single;
     const pugi::xml_parse_result r = px.load_buffer(data, size, options, pugi::encoding_utf8);
     if (!r)
-        E57_THROW(ErrorXMLParser, std::string("XML section does not parse: ") + r.description() + " at XML byte " +
-                                      std::to_string(r.offset));
+        E57_THROW(ErrorXMLParser, std::string("XML section does not parse: ") + r.description() +
+                                      " at XML byte " + std::to_string(r.offset));
     pugi::xml_node rootElem;
     for (const pugi::xml_node& c : px.children()) {
         if (c.type() == pugi::node_element) {

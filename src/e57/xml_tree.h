@@ -8,15 +8,25 @@
 
 namespace e57 {
 
-enum class XmlNodeType { Structure, Vector, CompressedVector, Integer, ScaledInteger, Float, String, Blob };
+enum class XmlNodeType {
+    Structure,
+    Vector,
+    CompressedVector,
+    Integer,
+    ScaledInteger,
+    Float,
+    String,
+    Blob
+};
 
 const char* xmlNodeTypeName(XmlNodeType type);
 
 // One element of the E57 XML tree with its attributes resolved to their defaults.
 struct XmlNode {
     XmlNodeType type = XmlNodeType::Structure;
-    std::string name;                 // element name as written, prefix included
-    std::vector<XmlNode> children;    // Structure/Vector children; CompressedVector: prototype, codecs
+    std::string name;  // element name as written, prefix included
+    std::vector<XmlNode>
+        children;  // Structure/Vector children; CompressedVector: prototype, codecs
 
     // Integer and ScaledInteger (raw values and bounds)
     std::int64_t intValue = 0;
@@ -31,7 +41,7 @@ struct XmlNode {
     double floatMinimum = 0.0;
     double floatMaximum = 0.0;
 
-    std::string text;                 // String value
+    std::string text;  // String value
 
     // CompressedVector and Blob
     std::uint64_t fileOffset = 0;
@@ -44,7 +54,8 @@ struct XmlNode {
     const XmlNode* prototype() const;  // CompressedVector only
 
     bool isNumeric() const {
-        return type == XmlNodeType::Integer || type == XmlNodeType::ScaledInteger || type == XmlNodeType::Float;
+        return type == XmlNodeType::Integer || type == XmlNodeType::ScaledInteger ||
+               type == XmlNodeType::Float;
     }
     // The value as a double: scaled for ScaledInteger. 0 for other types.
     double numericValue() const;
@@ -63,7 +74,8 @@ constexpr std::uint64_t kMaxXmlBytes = 512ull << 20;
 // Deepest element nesting accepted.
 constexpr int kMaxXmlDepth = 64;
 
-// Parses the XML section. Throws E57Exception (ErrorXMLParser, ErrorBadXMLFormat, ErrorBadPrototype).
+// Parses the XML section. Throws E57Exception (ErrorXMLParser, ErrorBadXMLFormat,
+// ErrorBadPrototype).
 XmlDocument parseE57Xml(const char* data, std::size_t size);
 
 }  // namespace e57

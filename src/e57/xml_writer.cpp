@@ -57,12 +57,13 @@ void Builder::openVector(std::string_view name, bool heterogeneous) {
     ++depth_;
 }
 
-void Builder::openCompressedVector(std::string_view name, std::uint64_t fileOffset, std::uint64_t recordCount) {
+void Builder::openCompressedVector(std::string_view name, std::uint64_t fileOffset,
+                                   std::uint64_t recordCount) {
     indent();
     out_ += '<';
     out_ += name;
-    out_ += " type=\"CompressedVector\" fileOffset=\"" + std::to_string(fileOffset) + "\" recordCount=\"" +
-            std::to_string(recordCount) + "\">\n";
+    out_ += " type=\"CompressedVector\" fileOffset=\"" + std::to_string(fileOffset) +
+            "\" recordCount=\"" + std::to_string(recordCount) + "\">\n";
     ++depth_;
 }
 
@@ -75,7 +76,9 @@ void Builder::close(std::string_view name) {
 }
 
 void Builder::emptyVector(std::string_view name, bool heterogeneous) {
-    leaf(name, "Vector", heterogeneous ? " allowHeterogeneousChildren=\"1\"" : " allowHeterogeneousChildren=\"0\"", {});
+    leaf(name, "Vector",
+         heterogeneous ? " allowHeterogeneousChildren=\"1\"" : " allowHeterogeneousChildren=\"0\"",
+         {});
 }
 
 void Builder::leaf(std::string_view name, std::string_view type, const std::string& attributes,
@@ -104,29 +107,34 @@ void Builder::string(std::string_view name, std::string_view value) {
 
 namespace {
 
-std::string integerBounds(std::optional<std::int64_t> minimum, std::optional<std::int64_t> maximum) {
+std::string integerBounds(std::optional<std::int64_t> minimum,
+                          std::optional<std::int64_t> maximum) {
     std::string a;
-    if (minimum && *minimum != std::numeric_limits<std::int64_t>::min()) a += " minimum=\"" + std::to_string(*minimum) + "\"";
-    if (maximum && *maximum != std::numeric_limits<std::int64_t>::max()) a += " maximum=\"" + std::to_string(*maximum) + "\"";
+    if (minimum && *minimum != std::numeric_limits<std::int64_t>::min())
+        a += " minimum=\"" + std::to_string(*minimum) + "\"";
+    if (maximum && *maximum != std::numeric_limits<std::int64_t>::max())
+        a += " maximum=\"" + std::to_string(*maximum) + "\"";
     return a;
 }
 
 }  // namespace
 
-void Builder::integer(std::string_view name, std::int64_t value, std::optional<std::int64_t> minimum,
-                      std::optional<std::int64_t> maximum) {
-    leaf(name, "Integer", integerBounds(minimum, maximum), value == 0 ? std::string() : std::to_string(value));
+void Builder::integer(std::string_view name, std::int64_t value,
+                      std::optional<std::int64_t> minimum, std::optional<std::int64_t> maximum) {
+    leaf(name, "Integer", integerBounds(minimum, maximum),
+         value == 0 ? std::string() : std::to_string(value));
 }
 
 void Builder::scaledInteger(std::string_view name, std::int64_t rawValue, double scale,
-                            std::optional<std::int64_t> minimum, std::optional<std::int64_t> maximum) {
+                            std::optional<std::int64_t> minimum,
+                            std::optional<std::int64_t> maximum) {
     std::string a = integerBounds(minimum, maximum);
     if (scale != 1.0) a += " scale=\"" + formatDouble(scale) + "\"";
     leaf(name, "ScaledInteger", a, rawValue == 0 ? std::string() : std::to_string(rawValue));
 }
 
-void Builder::floating(std::string_view name, double value, bool single, std::optional<double> minimum,
-                       std::optional<double> maximum) {
+void Builder::floating(std::string_view name, double value, bool single,
+                       std::optional<double> minimum, std::optional<double> maximum) {
     std::string a;
     const double limit = single ? static_cast<double>(FLT_MAX) : DBL_MAX;
     if (single) a += " precision=\"single\"";
@@ -142,7 +150,9 @@ void Builder::floating(std::string_view name, double value, bool single, std::op
 }
 
 void Builder::blob(std::string_view name, std::uint64_t fileOffset, std::uint64_t length) {
-    leaf(name, "Blob", " fileOffset=\"" + std::to_string(fileOffset) + "\" length=\"" + std::to_string(length) + "\"",
+    leaf(name, "Blob",
+         " fileOffset=\"" + std::to_string(fileOffset) + "\" length=\"" + std::to_string(length) +
+             "\"",
          {});
 }
 

@@ -25,19 +25,23 @@ public:
     // <name type="Vector" allowHeterogeneousChildren="0|1">
     void openVector(std::string_view name, bool heterogeneous);
     // <name type="CompressedVector" fileOffset=".." recordCount="..">
-    void openCompressedVector(std::string_view name, std::uint64_t fileOffset, std::uint64_t recordCount);
+    void openCompressedVector(std::string_view name, std::uint64_t fileOffset,
+                              std::uint64_t recordCount);
     void close(std::string_view name);
     // <name type="Vector" allowHeterogeneousChildren="1"/>, the empty codecs list.
     void emptyVector(std::string_view name, bool heterogeneous);
 
     void string(std::string_view name, std::string_view value);
-    void integer(std::string_view name, std::int64_t value, std::optional<std::int64_t> minimum = {},
+    void integer(std::string_view name, std::int64_t value,
+                 std::optional<std::int64_t> minimum = {},
                  std::optional<std::int64_t> maximum = {});
-    void scaledInteger(std::string_view name, std::int64_t rawValue, double scale, std::optional<std::int64_t> minimum = {},
+    void scaledInteger(std::string_view name, std::int64_t rawValue, double scale,
+                       std::optional<std::int64_t> minimum = {},
                        std::optional<std::int64_t> maximum = {});
-    // A double-precision Float, or single when `single` (bounds are then clamped to the float range).
-    void floating(std::string_view name, double value, bool single = false, std::optional<double> minimum = {},
-                  std::optional<double> maximum = {});
+    // A double-precision Float, or single when `single` (bounds are then clamped to the float
+    // range).
+    void floating(std::string_view name, double value, bool single = false,
+                  std::optional<double> minimum = {}, std::optional<double> maximum = {});
     void blob(std::string_view name, std::uint64_t fileOffset, std::uint64_t length);
     // Text already formatted at depth + 1 (children built by another Builder).
     void raw(std::string_view text) { out_ += text; }
@@ -48,7 +52,8 @@ public:
 
 private:
     void indent();
-    void leaf(std::string_view name, std::string_view type, const std::string& attributes, const std::string& value);
+    void leaf(std::string_view name, std::string_view type, const std::string& attributes,
+              const std::string& value);
 
     std::string out_;
     int depth_;

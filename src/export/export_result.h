@@ -9,9 +9,10 @@ struct ExportResult {
     bool success = false;  // true only once the output is completely written
     std::uint64_t inputPoints = 0;
     std::uint64_t writtenPoints = 0;
-    std::uint64_t skippedPoints = 0;  // inputPoints - writtenPoints, 0 when more were written than read
-    double outputAreaM2 = 0.0;        // copied from the job
-    double outputSizeMB = 0.0;        // bytes * 2^-20; split exports sum their outputs
-    std::string outputPath;           // split exports: the job's output path
-    std::string errorMessage;         // empty on success
+    std::uint64_t skippedPoints =
+        0;                      // inputPoints - writtenPoints, 0 when more were written than read
+    double outputAreaM2 = 0.0;  // copied from the job
+    double outputSizeMB = 0.0;  // bytes * 2^-20; split exports sum their outputs
+    std::string outputPath;     // split exports: the job's output path
+    std::string errorMessage;   // empty on success
 };

@@ -19,28 +19,34 @@ namespace {
 
 // Little-endian store of `bytes` bytes of value at offset, only when the field lies wholly
 // below limit (limit never exceeds the vector's size).
-void putLittleEndian(std::vector<std::uint8_t>& header, std::size_t limit, std::size_t offset, std::uint64_t value,
-                     std::size_t bytes) {
+void putLittleEndian(std::vector<std::uint8_t>& header, std::size_t limit, std::size_t offset,
+                     std::uint64_t value, std::size_t bytes) {
     if (offset > limit || bytes > limit - offset) return;
-    for (std::size_t i = 0; i < bytes; ++i) header[offset + i] = static_cast<std::uint8_t>(value >> (8 * i));
+    for (std::size_t i = 0; i < bytes; ++i)
+        header[offset + i] = static_cast<std::uint8_t>(value >> (8 * i));
 }
 
-void putU32(std::vector<std::uint8_t>& header, std::size_t limit, std::size_t offset, std::uint32_t value) {
+void putU32(std::vector<std::uint8_t>& header, std::size_t limit, std::size_t offset,
+            std::uint32_t value) {
     putLittleEndian(header, limit, offset, value, 4);
 }
-void putU64(std::vector<std::uint8_t>& header, std::size_t limit, std::size_t offset, std::uint64_t value) {
+void putU64(std::vector<std::uint8_t>& header, std::size_t limit, std::size_t offset,
+            std::uint64_t value) {
     putLittleEndian(header, limit, offset, value, 8);
 }
-void putF64(std::vector<std::uint8_t>& header, std::size_t limit, std::size_t offset, double value) {
+void putF64(std::vector<std::uint8_t>& header, std::size_t limit, std::size_t offset,
+            double value) {
     putLittleEndian(header, limit, offset, std::bit_cast<std::uint64_t>(value), 8);
 }
 
 // The legacy 32-bit counts cannot hold larger values; LAS 1.4 readers then take the 64-bit ones.
 std::uint32_t legacyCount(std::uint64_t value) {
-    return value > std::numeric_limits<std::uint32_t>::max() ? 0U : static_cast<std::uint32_t>(value);
+    return value > std::numeric_limits<std::uint32_t>::max() ? 0U
+                                                             : static_cast<std::uint32_t>(value);
 }
 
-std::vector<std::uint8_t> readHeaderBytes(const std::string& path, std::uint32_t offsetToPointData) {
+std::vector<std::uint8_t> readHeaderBytes(const std::string& path,
+                                          std::uint32_t offsetToPointData) {
     std::ifstream in(path, std::ios::binary);
     if (!in) failExportRoute("Cannot reopen LAS input to copy header.");
     std::vector<std::uint8_t> header(offsetToPointData);
@@ -67,8 +73,8 @@ struct Bounds {
         if (z > maxZ) maxZ = z;
     }
     bool finite() const {
-        return std::isfinite(minX) && std::isfinite(maxX) && std::isfinite(minY) && std::isfinite(maxY) &&
-               std::isfinite(minZ) && std::isfinite(maxZ);
+        return std::isfinite(minX) && std::isfinite(maxX) && std::isfinite(minY) &&
+               std::isfinite(maxY) && std::isfinite(minZ) && std::isfinite(maxZ);
     }
 };
 
@@ -79,9 +85,14 @@ struct Bounds {
 // are still in cache. The buffer is flushed exactly where write() would flush it: when a kept
 // record does not fit.
 struct RecordCopy {
-    RecordCopy(const LasBinaryPointReader& reader, unsigned mask, UnionSelectionTest& test, OutputFile& output)
-        : scale(reader.scale()), offset(reader.offset()), length(reader.pointRecordLength()), returnMask(mask),
-          selection(test), out(output) {}
+    RecordCopy(const LasBinaryPointReader& reader, unsigned mask, UnionSelectionTest& test,
+               OutputFile& output)
+        : scale(reader.scale()),
+          offset(reader.offset()),
+          length(reader.pointRecordLength()),
+          returnMask(mask),
+          selection(test),
+          out(output) {}
 
     const std::array<double, 3>& scale;
     const std::array<double, 3>& offset;
@@ -107,8 +118,9 @@ struct RecordCopy {
                 std::memcpy(dst + n - 32, src + n - 32, 32);
             });
         } else {
-            takeWith(records, count,
-                     [](std::uint8_t* dst, const std::uint8_t* src, std::size_t n) { std::memcpy(dst, src, n); });
+            takeWith(records, count, [](std::uint8_t* dst, const std::uint8_t* src, std::size_t n) {
+                std::memcpy(dst, src, n);
+            });
         }
     }
 
@@ -129,7 +141,8 @@ private:
                 if (!keep) continue;
                 account(from, dst);
                 from = dst = reinterpret_cast<std::uint8_t*>(out.reserve(n));
-                if (!out.good()) failExportRoute("LAS binary export failed while writing point record.");
+                if (!out.good())
+                    failExportRoute("LAS binary export failed while writing point record.");
                 left = out.room();
             }
             copyRecord(dst, rec, n);
@@ -163,8 +176,9 @@ private:
 }  // namespace
 
 void patchLasOutputHeader(std::vector<std::uint8_t>& header, std::uint64_t pointsWritten,
-                          const std::array<std::uint64_t, 15>& pointsByReturn, bool boundsValid, double minX,
-                          double maxX, double minY, double maxY, double minZ, double maxZ) {
+                          const std::array<std::uint64_t, 15>& pointsByReturn, bool boundsValid,
+                          double minX, double maxX, double minY, double maxY, double minZ,
+                          double maxZ) {
     const std::size_t bytes = header.size();
     // Fields past the 1.2 header exist only in LAS 1.3 and 1.4 headers; in older files those
     // bytes already belong to the VLRs.
@@ -208,7 +222,8 @@ bool exportLasBinary(const ExportJob& job, const std::string& statusPath, Export
         // The return number's width grew with the LAS 1.4 point formats.
         const std::uint8_t returnMask = reader.pointFormat() >= 6 ? 0x0F : 0x07;
 
-        std::vector<std::uint8_t> header = readHeaderBytes(job.inputE57Path, reader.offsetToPointData());
+        std::vector<std::uint8_t> header =
+            readHeaderBytes(job.inputE57Path, reader.offsetToPointData());
 
         OutputFile out;
         openRouteOutput(out, job.outputE57Path, "Cannot open output LAS file: ");
@@ -229,13 +244,15 @@ bool exportLasBinary(const ExportJob& job, const std::string& statusPath, Export
                 // A report is due when record `at` has been read, before it is decided.
                 const std::uint64_t at = read + i;
                 if (progress.due(at + 1)) {
-                    writeExportProgressStatus(statusPath, words.progressMethod, at + 1, total, copy.written,
-                                              std::string(), 0.0, 99.9);
-                    std::cout << "[LAS EXPORT - BINARY]" << " read=" << at + 1 << " / " << total
+                    writeExportProgressStatus(statusPath, words.progressMethod, at + 1, total,
+                                              copy.written, std::string(), 0.0, 99.9);
+                    std::cout << "[LAS EXPORT - BINARY]"
+                              << " read=" << at + 1 << " / " << total
                               << " | written=" << copy.written << "\n";
                 }
                 const std::uint64_t untilDue = progress.lastReport + kRouteProgressEvery - 1 - at;
-                const std::size_t end = untilDue < count - i ? i + static_cast<std::size_t>(untilDue) : count;
+                const std::size_t end =
+                    untilDue < count - i ? i + static_cast<std::size_t>(untilDue) : count;
                 copy.take(run + i * recordLength, end - i);
                 i = end;
             }
@@ -248,15 +265,16 @@ bool exportLasBinary(const ExportJob& job, const std::string& statusPath, Export
         if (!readError.empty()) failExportRoute("LAS binary export read error: " + readError);
 
         const bool boundsValid = written > 0 && bounds.finite();
-        patchLasOutputHeader(header, written, byReturn, boundsValid, bounds.minX, bounds.maxX, bounds.minY,
-                             bounds.maxY, bounds.minZ, bounds.maxZ);
+        patchLasOutputHeader(header, written, byReturn, boundsValid, bounds.minX, bounds.maxX,
+                             bounds.minY, bounds.maxY, bounds.minZ, bounds.maxZ);
         out.writeAt(0, header.data(), header.size());
         if (!out.good()) failExportRoute("LAS binary export failed while patching output header.");
         closeRouteOutput(out, words);
         reader.close();
 
-        std::cout << "[LAS EXPORT - BINARY] completed" << " | inputPoints=" << total
-                  << " | writtenPoints=" << written << " | output=" << job.outputE57Path << "\n";
+        std::cout << "[LAS EXPORT - BINARY] completed"
+                  << " | inputPoints=" << total << " | writtenPoints=" << written
+                  << " | output=" << job.outputE57Path << "\n";
         return RouteCounts{total, written, true};
     });
 }

@@ -17,5 +17,6 @@ bool exportLasBinary(const ExportJob& job, const std::string& statusPath, Export
 // field is written only when it lies wholly inside the bytes, and fields from offset 227 on
 // only when they also lie inside the header size stored at bytes 94-95. Never resizes.
 void patchLasOutputHeader(std::vector<std::uint8_t>& header, std::uint64_t pointsWritten,
-                          const std::array<std::uint64_t, 15>& pointsByReturn, bool boundsValid, double minX,
-                          double maxX, double minY, double maxY, double minZ, double maxZ);
+                          const std::array<std::uint64_t, 15>& pointsByReturn, bool boundsValid,
+                          double minX, double maxX, double minY, double maxY, double minZ,
+                          double maxZ);

@@ -32,8 +32,8 @@ void closeWriter(e57::Writer& writer, const std::string& path) {
         reason = e.what();
     }
     if (!closed)
-        failExportRoute(std::string(kLasToE57Words.prefix) + " failed while writing output file: " + path + " (" +
-                        reason + ")");
+        failExportRoute(std::string(kLasToE57Words.prefix) +
+                        " failed while writing output file: " + path + " (" + reason + ")");
 }
 
 }  // namespace
@@ -42,8 +42,8 @@ void flushLasToE57Part(LasToE57PartContext& ctx, bool final) {
     const std::size_t count = ctx.x.size();
     if (count == 0) return;
     const std::uint64_t partNumber = ctx.partsWritten + 1;
-    const bool rgb = ctx.job.exportRGB && ctx.partHasRgb && ctx.red.size() == count && ctx.green.size() == count &&
-                     ctx.blue.size() == count;
+    const bool rgb = ctx.job.exportRGB && ctx.partHasRgb && ctx.red.size() == count &&
+                     ctx.green.size() == count && ctx.blue.size() == count;
 
     e57::Data3D header;
     header.guid = makePartStem("las-to-e57", 0, partNumber);
@@ -80,9 +80,11 @@ void flushLasToE57Part(LasToE57PartContext& ctx, bool final) {
         points.colorBlue = ctx.blue.data();
     }
 
-    const std::string partText = " | part=" + std::to_string(partNumber) + " | points=" + std::to_string(count) +
+    const std::string partText = " | part=" + std::to_string(partNumber) +
+                                 " | points=" + std::to_string(count) +
                                  " | rgb=" + (rgb ? "1" : "0");
-    std::cout << "[LAS -> E57 EXPORT] flushing part" + partText + " | final=" + (final ? "1" : "0") + "\n";
+    std::cout << "[LAS -> E57 EXPORT] flushing part" + partText +
+                     " | final=" + (final ? "1" : "0") + "\n";
     try {
         ctx.writer.WriteData3DData(header, points);
     } catch (const std::exception& e) {
@@ -129,7 +131,8 @@ bool exportLasToE57(const ExportJob& job, const std::string& statusPath, ExportR
         std::uint64_t partsWritten = 0;
         bool partHasRgb = false;
         std::uint64_t written = 0;
-        LasToE57PartContext part{x, partsWritten, bounds, job, partHasRgb, red, green, blue, y, z, writer};
+        LasToE57PartContext part{x,     partsWritten, bounds, job, partHasRgb, red,
+                                 green, blue,         y,      z,   writer};
 
         writeExportStatusFile(statusPath, "Running", "Exporting 0.0% | method=LAS -> E57");
 
@@ -159,18 +162,21 @@ bool exportLasToE57(const ExportJob& job, const std::string& statusPath, ExportR
             ++written;
             const std::uint64_t read = reader.nextPointIndex();
             if (progress.due(read))
-                writeExportProgressStatus(statusPath, words.progressMethod, read, total, written, std::string(), 0.0,
-                                          99.9);
+                writeExportProgressStatus(statusPath, words.progressMethod, read, total, written,
+                                          std::string(), 0.0, 99.9);
         }
         if (!readError.empty()) failExportRoute("LAS -> E57 read error: " + readError);
 
         flushLasToE57Part(part, true);
         reader.close();
         closeWriter(writer, job.outputE57Path);
-        if (written == 0 || partsWritten == 0) failExportRoute("LAS -> E57 export produced zero output points.");
+        if (written == 0 || partsWritten == 0)
+            failExportRoute("LAS -> E57 export produced zero output points.");
 
-        std::cout << "[LAS -> E57 EXPORT] completed" << " | inputPoints=" << total << " | writtenPoints=" << written
-                  << " | partsWritten=" << partsWritten << " | output=" << job.outputE57Path << "\n";
+        std::cout << "[LAS -> E57 EXPORT] completed"
+                  << " | inputPoints=" << total << " | writtenPoints=" << written
+                  << " | partsWritten=" << partsWritten << " | output=" << job.outputE57Path
+                  << "\n";
         return RouteCounts{total, written, true};
     });
 }

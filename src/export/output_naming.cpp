@@ -32,7 +32,8 @@ fs::path createExportProjectDirectory(const fs::path& base) {
     else
         fs::create_directories(base, ec);
     if (ec)
-        throw std::runtime_error("Cannot create base output directory: " + base.string() + " | " + ec.message());
+        throw std::runtime_error("Cannot create base output directory: " + base.string() + " | " +
+                                 ec.message());
 
     for (int n = 1; n <= kMaxProjectNumber; ++n) {
         const fs::path candidate = base / ("Project " + std::to_string(n));
@@ -40,15 +41,17 @@ fs::path createExportProjectDirectory(const fs::path& base) {
         std::error_code createError;
         const bool created = fs::create_directory(candidate, createError);
         if (createError)
-            throw std::runtime_error("Cannot create export project directory: " + candidate.string() + " | " +
-                                     createError.message());
+            throw std::runtime_error("Cannot create export project directory: " +
+                                     candidate.string() + " | " + createError.message());
         if (created) return candidate;
         // Someone else made it meanwhile: try the next number.
     }
-    throw std::runtime_error("Could not create a new Project N folder. Too many existing project folders.");
+    throw std::runtime_error(
+        "Could not create a new Project N folder. Too many existing project folders.");
 }
 
-std::string makePartStem(const std::string& base, std::int64_t scanIndex, std::uint64_t partNumber) {
+std::string makePartStem(const std::string& base, std::int64_t scanIndex,
+                         std::uint64_t partNumber) {
     std::string stem = base.empty() ? std::string("scan_") : base + "_";
     stem += "s";
     stem += std::to_string(scanIndex);

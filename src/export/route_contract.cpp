@@ -24,8 +24,8 @@ void prepareRouteOutputFolder(const ExportJob& job, const ExportRouteWords& word
     }
     std::error_code ec;
     if (fs::equivalent(fs::path(job.inputE57Path), output, ec))
-        failExportRoute(std::string(words.prefix) + " failed: the output file is the input file: " +
-                        job.outputE57Path);
+        failExportRoute(std::string(words.prefix) +
+                        " failed: the output file is the input file: " + job.outputE57Path);
 }
 
 ExportSelectionFilter compileRouteSelection(const ExportJob& job, const ExportRouteWords& words) {
@@ -37,7 +37,8 @@ ExportSelectionFilter compileRouteSelection(const ExportJob& job, const ExportRo
 }
 
 void requireRouteSelection(bool anySelection, const ExportRouteWords& words) {
-    if (!anySelection) failExportRoute(std::string(words.prefix) + " failed: no selected tiles or height ranges.");
+    if (!anySelection)
+        failExportRoute(std::string(words.prefix) + " failed: no selected tiles or height ranges.");
 }
 
 void openRouteOutput(OutputFile& out, const std::string& path, const std::string& openFailure) {
@@ -46,8 +47,8 @@ void openRouteOutput(OutputFile& out, const std::string& path, const std::string
 
 void checkRouteOutput(const OutputFile& out, const ExportRouteWords& words) {
     if (!out.good())
-        failExportRoute(std::string(words.prefix) + " failed while writing output file: " + out.path() + " (" +
-                        out.reason() + ")");
+        failExportRoute(std::string(words.prefix) + " failed while writing output file: " +
+                        out.path() + " (" + out.reason() + ")");
 }
 
 void closeRouteOutput(OutputFile& out, const ExportRouteWords& words) {
@@ -62,8 +63,9 @@ void fillRouteSuccess(ExportResult* result, const ExportJob& job, const RouteCou
     result->inputPoints = counts.inputPoints;
     if (counts.reportsWritten) {
         result->writtenPoints = counts.writtenPoints;
-        result->skippedPoints =
-            counts.inputPoints > counts.writtenPoints ? counts.inputPoints - counts.writtenPoints : 0;
+        result->skippedPoints = counts.inputPoints > counts.writtenPoints
+                                    ? counts.inputPoints - counts.writtenPoints
+                                    : 0;
     }
     result->outputAreaM2 = job.outputAreaM2;
     result->outputPath = job.outputE57Path;

@@ -20,16 +20,16 @@ struct ExportRouteWords {
     const char* progressMethod;
 };
 
-inline constexpr ExportRouteWords kLasToXyzWords{"LAS export", "Cannot create LAS export output folder: ",
-                                                 "LAS -> XYZ ASCII"};
-inline constexpr ExportRouteWords kXyzAsciiWords{"XYZ ASCII export", "Cannot create XYZ ASCII output folder: ",
-                                                 "XYZ ASCII export"};
+inline constexpr ExportRouteWords kLasToXyzWords{
+    "LAS export", "Cannot create LAS export output folder: ", "LAS -> XYZ ASCII"};
+inline constexpr ExportRouteWords kXyzAsciiWords{
+    "XYZ ASCII export", "Cannot create XYZ ASCII output folder: ", "XYZ ASCII export"};
 inline constexpr ExportRouteWords kSyntheticLasWords{
     "Synthetic LAS export", "Cannot create synthetic LAS output folder: ", "Synthetic LAS export"};
-inline constexpr ExportRouteWords kLasBinaryWords{"LAS binary export", "Cannot create LAS export output folder: ",
-                                                  "LAS -> LAS full record"};
-inline constexpr ExportRouteWords kLasToE57Words{"LAS -> E57 export", "Cannot create LAS -> E57 output folder: ",
-                                                 "LAS -> E57"};
+inline constexpr ExportRouteWords kLasBinaryWords{
+    "LAS binary export", "Cannot create LAS export output folder: ", "LAS -> LAS full record"};
+inline constexpr ExportRouteWords kLasToE57Words{
+    "LAS -> E57 export", "Cannot create LAS -> E57 output folder: ", "LAS -> E57"};
 
 inline constexpr std::uint64_t kRouteProgressEvery = 5000000;
 

@@ -18,12 +18,14 @@
 namespace fs = std::filesystem;
 
 // Header and records are assembled with memcpy of native values.
-static_assert(std::endian::native == std::endian::little, "LAS is little-endian; this writer assumes the host is");
+static_assert(std::endian::native == std::endian::little,
+              "LAS is little-endian; this writer assumes the host is");
 
 namespace {
 
 constexpr const char* kOnlyE57OrXyz =
-    "Synthetic LAS writer supports only E57 and XYZ input. LAS input uses the existing raw LAS copier.";
+    "Synthetic LAS writer supports only E57 and XYZ input. LAS input uses the existing raw LAS "
+    "copier.";
 constexpr std::uint64_t kMaxLegacyPointCount = 4294967295ULL;
 constexpr std::uint16_t kRecordLengthGeometry = 20;
 constexpr std::uint16_t kRecordLengthColour = 26;
@@ -33,9 +35,13 @@ void put(std::uint8_t* at, T value) {
     std::memcpy(at, &value, sizeof value);
 }
 
-std::uint16_t recordLengthFor(bool withRgb) { return withRgb ? kRecordLengthColour : kRecordLengthGeometry; }
+std::uint16_t recordLengthFor(bool withRgb) {
+    return withRgb ? kRecordLengthColour : kRecordLengthGeometry;
+}
 
-bool finite3(const CloudPoint& p) { return std::isfinite(p.x) && std::isfinite(p.y) && std::isfinite(p.z); }
+bool finite3(const CloudPoint& p) {
+    return std::isfinite(p.x) && std::isfinite(p.y) && std::isfinite(p.z);
+}
 
 // One coordinate as its i32 record value. llround of a value outside the range of long long is
 // unspecified, so the range is tested on the quotient itself: exactly the values that round
@@ -55,11 +61,17 @@ bool toRecordInt(double coordinate, double offset, double scale, std::int32_t& o
     return true;
 }
 
-std::uint16_t colourTimes257(std::uint16_t v) { return static_cast<std::uint16_t>((v < 255 ? v : 255) * 257); }
+std::uint16_t colourTimes257(std::uint16_t v) {
+    return static_cast<std::uint16_t>((v < 255 ? v : 255) * 257);
+}
 
 // The sink each pass hands its selected points to.
-void feedSink(SyntheticLasBounds& bounds, const CloudPoint& p) { accumulateSyntheticLasBounds(bounds, p); }
-void feedSink(SyntheticLasRecordWriter& writer, const CloudPoint& p) { writeSyntheticLasPoint(writer, p); }
+void feedSink(SyntheticLasBounds& bounds, const CloudPoint& p) {
+    accumulateSyntheticLasBounds(bounds, p);
+}
+void feedSink(SyntheticLasRecordWriter& writer, const CloudPoint& p) {
+    writeSyntheticLasPoint(writer, p);
+}
 
 // The per-point step shared by both input paths and both passes.
 template <class Sink>
@@ -67,7 +79,10 @@ class SelectedPointStep {
 public:
     SelectedPointStep(const ExportJob& job, const ExportSelectionFilter& filter, Sink& sink,
                       const SyntheticLasProgress& progress)
-        : sink_(sink), selection_(filter, job.coarseTileSize), progress_(progress), hasProgress_(bool(progress)) {}
+        : sink_(sink),
+          selection_(filter, job.coarseTileSize),
+          progress_(progress),
+          hasProgress_(bool(progress)) {}
 
     void operator()(const CloudPoint& p) {
         ++read_;
@@ -99,7 +114,8 @@ void streamXyz(const std::string& path, SelectedPointStep<Sink>& step) {
     CloudPoint p;
     while (reader.readNext(p, &readError)) step(p);
     reader.close();
-    if (!readError.empty()) throw std::runtime_error("XYZ read error during synthetic LAS export: " + readError);
+    if (!readError.empty())
+        throw std::runtime_error("XYZ read error during synthetic LAS export: " + readError);
 }
 
 template <class Sink>
@@ -109,12 +125,15 @@ void streamE57(const std::string& path, SelectedPointStep<Sink>& step) {
         step(cloudPointFromStream(ref, hasColour, ColourReadErrors::LeaveWithoutColour));
         return true;
     });
-    if (!streamed) throw std::runtime_error("Could not create PDAL readers.e57 stage for synthetic LAS export.");
+    if (!streamed)
+        throw std::runtime_error(
+            "Could not create PDAL readers.e57 stage for synthetic LAS export.");
 }
 
 template <class Sink>
 bool streamSelectedPointsTo(const ExportJob& job, const ExportSelectionFilter& filter, Sink& sink,
-                            std::uint64_t* pointsRead, std::string* error, const SyntheticLasProgress& progress) {
+                            std::uint64_t* pointsRead, std::string* error,
+                            const SyntheticLasProgress& progress) {
     try {
         SelectedPointStep<Sink> step(job, filter, sink, progress);
         const std::string& path = job.inputE57Path;
@@ -135,20 +154,21 @@ bool streamSelectedPointsTo(const ExportJob& job, const ExportSelectionFilter& f
 
 void reportSyntheticLasPass1Progress(const fs::path& statusPath, const ExportJob& job,
                                      const SyntheticLasBounds& bounds, std::uint64_t read) {
-    writeExportProgressStatus(statusPath, "Synthetic LAS export", read, job.inputTotalPoints, bounds.selectedPoints,
-                              "pass 1/2 scanning bounds", 0.0, 50.0);
+    writeExportProgressStatus(statusPath, "Synthetic LAS export", read, job.inputTotalPoints,
+                              bounds.selectedPoints, "pass 1/2 scanning bounds", 0.0, 50.0);
 }
 
 }  // namespace
 
-bool streamSelectedPoints(const ExportJob& job, const ExportSelectionFilter& filter, SyntheticLasBounds& sink,
-                          std::uint64_t* pointsRead, std::string* error, const SyntheticLasProgress& progress) {
+bool streamSelectedPoints(const ExportJob& job, const ExportSelectionFilter& filter,
+                          SyntheticLasBounds& sink, std::uint64_t* pointsRead, std::string* error,
+                          const SyntheticLasProgress& progress) {
     return streamSelectedPointsTo(job, filter, sink, pointsRead, error, progress);
 }
 
 bool streamSelectedPoints(const ExportJob& job, const ExportSelectionFilter& filter,
-                          SyntheticLasRecordWriter& sink, std::uint64_t* pointsRead, std::string* error,
-                          const SyntheticLasProgress& progress) {
+                          SyntheticLasRecordWriter& sink, std::uint64_t* pointsRead,
+                          std::string* error, const SyntheticLasProgress& progress) {
     return streamSelectedPointsTo(job, filter, sink, pointsRead, error, progress);
 }
 
@@ -160,11 +180,13 @@ double lasScaleForExtent(double min, double max) {
 }
 
 std::array<std::uint8_t, kSyntheticLasHeaderSize> buildSyntheticLasHeader(
-    std::uint64_t count, bool withRgb, double scaleX, double scaleY, double scaleZ, double offsetX, double offsetY,
-    double offsetZ, double minX, double maxX, double minY, double maxY, double minZ, double maxZ) {
+    std::uint64_t count, bool withRgb, double scaleX, double scaleY, double scaleZ, double offsetX,
+    double offsetY, double offsetZ, double minX, double maxX, double minY, double maxY, double minZ,
+    double maxZ) {
     if (count > kMaxLegacyPointCount)
         throw std::runtime_error(
-            "Synthetic LAS 1.2 writer cannot write more than 4,294,967,295 points. LAS 1.4 extended count writer is "
+            "Synthetic LAS 1.2 writer cannot write more than 4,294,967,295 points. LAS 1.4 "
+            "extended count writer is "
             "planned later.");
     std::array<std::uint8_t, kSyntheticLasHeaderSize> h{};
     std::uint8_t* b = h.data();
@@ -174,7 +196,8 @@ std::array<std::uint8_t, kSyntheticLasHeaderSize> buildSyntheticLasHeader(
     std::memcpy(b + las::kSystemIdentifierAt, "Brindlewick", 11);
     std::memcpy(b + las::kGeneratingSoftwareAt, "Brindlewick synthetic LAS", 25);
     put<std::uint16_t>(b + las::kHeaderSizeAt, static_cast<std::uint16_t>(kSyntheticLasHeaderSize));
-    put<std::uint32_t>(b + las::kOffsetToPointDataAt, static_cast<std::uint32_t>(kSyntheticLasHeaderSize));
+    put<std::uint32_t>(b + las::kOffsetToPointDataAt,
+                       static_cast<std::uint32_t>(kSyntheticLasHeaderSize));
     put<std::uint32_t>(b + las::kVlrCountAt, 0);
     b[las::kPointFormatAt] = withRgb ? 2 : 0;
     put<std::uint16_t>(b + las::kPointRecordLengthAt, recordLengthFor(withRgb));
@@ -183,18 +206,21 @@ std::array<std::uint8_t, kSyntheticLasHeaderSize> buildSyntheticLasHeader(
     // Scale, offset and bounds follow each other from the scale on.
     const double tail[] = {scaleX, scaleY, scaleZ, offsetX, offsetY, offsetZ,
                            maxX,   minX,   maxY,   minY,    maxZ,    minZ};
-    for (std::size_t i = 0; i < std::size(tail); ++i) put<double>(b + las::kScaleAt + 8 * i, tail[i]);
+    for (std::size_t i = 0; i < std::size(tail); ++i)
+        put<double>(b + las::kScaleAt + 8 * i, tail[i]);
     return h;
 }
 
-void writeLasPointRecord(OutputFile& out, const CloudPoint& point, bool withRgb, double scaleX, double scaleY,
-                         double scaleZ, double offsetX, double offsetY, double offsetZ) {
+void writeLasPointRecord(OutputFile& out, const CloudPoint& point, bool withRgb, double scaleX,
+                         double scaleY, double scaleZ, double offsetX, double offsetY,
+                         double offsetZ) {
     std::int32_t x = 0;
     std::int32_t y = 0;
     std::int32_t z = 0;
     if (!toRecordInt(point.x, offsetX, scaleX, x) || !toRecordInt(point.y, offsetY, scaleY, y) ||
         !toRecordInt(point.z, offsetZ, scaleZ, z))
-        throw std::runtime_error("Synthetic LAS coordinate is outside int32 range. A larger LAS scale is needed.");
+        throw std::runtime_error(
+            "Synthetic LAS coordinate is outside int32 range. A larger LAS scale is needed.");
     std::uint8_t rec[kRecordLengthColour] = {};
     put<std::int32_t>(rec + 0, x);
     put<std::int32_t>(rec + 4, y);
@@ -229,14 +255,15 @@ void accumulateSyntheticLasBounds(SyntheticLasBounds& b, const CloudPoint& p) {
 void writeSyntheticLasPoint(SyntheticLasRecordWriter& w, const CloudPoint& point) {
     CloudPoint copy = point;
     if (w.withRgb && !copy.hasRGB) copy.red = copy.green = copy.blue = 0;
-    writeLasPointRecord(w.out, copy, w.withRgb, w.scaleX, w.scaleY, w.scaleZ, w.offsetX, w.offsetY, w.offsetZ);
+    writeLasPointRecord(w.out, copy, w.withRgb, w.scaleX, w.scaleY, w.scaleZ, w.offsetX, w.offsetY,
+                        w.offsetZ);
     // A full disk ends the pass at once instead of streaming the rest of the source for nothing.
     if (!w.out.good()) checkRouteOutput(w.out, kSyntheticLasWords);
     ++w.written;
     if (w.written >= w.lastProgress + kRouteProgressEvery) {
         w.lastProgress = w.written;
-        writeExportProgressStatus(w.statusPath, "Synthetic LAS export", w.written, w.expected, w.written,
-                                  "pass 2/2 writing LAS records", 50.0, 99.9);
+        writeExportProgressStatus(w.statusPath, "Synthetic LAS export", w.written, w.expected,
+                                  w.written, "pass 2/2 writing LAS records", 50.0, 99.9);
     }
 }
 
@@ -246,10 +273,13 @@ bool exportSyntheticLas(const ExportJob& job, const std::string& statusPath, Exp
         const ExportRouteWords& words = kSyntheticLasWords;
         const fs::path status(statusPath);
         checkRouteTileSize(job, words);
-        if (!hasE57Extension(job.inputE57Path) && !hasXyzExtension(job.inputE57Path)) failExportRoute(kOnlyE57OrXyz);
+        if (!hasE57Extension(job.inputE57Path) && !hasXyzExtension(job.inputE57Path))
+            failExportRoute(kOnlyE57OrXyz);
         const ExportSelectionFilter filter = compileRouteSelection(job, words);
         prepareRouteOutputFolder(job, words);
-        writeExportStatusFile(status, "Running", "Synthetic LAS export pass 1/2: scanning selected points and bounds...");
+        writeExportStatusFile(
+            status, "Running",
+            "Synthetic LAS export pass 1/2: scanning selected points and bounds...");
 
         SyntheticLasBounds bounds;
         std::uint64_t pass1Read = 0;
@@ -259,7 +289,8 @@ bool exportSyntheticLas(const ExportJob& job, const std::string& statusPath, Exp
         };
         if (!streamSelectedPoints(job, filter, bounds, &pass1Read, &passError, pass1Progress))
             failExportRoute(passError.empty() ? "Synthetic LAS pass 1 failed." : passError);
-        if (bounds.selectedPoints == 0) failExportRoute("Synthetic LAS export produced zero selected points.");
+        if (bounds.selectedPoints == 0)
+            failExportRoute("Synthetic LAS export produced zero selected points.");
 
         const bool withRgb = job.exportRGB && bounds.anyRgb;
         const double scaleX = lasScaleForExtent(bounds.minX, bounds.maxX);
@@ -269,32 +300,37 @@ bool exportSyntheticLas(const ExportJob& job, const std::string& statusPath, Exp
         const double spanY = bounds.maxY - bounds.minY;
         const double spanZ = bounds.maxZ - bounds.minZ;
         std::cout << "[SYNTHETIC LAS EXPORT] bounds and scale"
-                  << " | spanX=" << spanX << " | spanY=" << spanY << " | spanZ=" << spanZ << " | scaleX=" << scaleX
-                  << " | scaleY=" << scaleY << " | scaleZ=" << scaleZ << " | rawSpanX=" << spanX / scaleX
-                  << " | rawSpanY=" << spanY / scaleY << " | rawSpanZ=" << spanZ / scaleZ << "\n";
+                  << " | spanX=" << spanX << " | spanY=" << spanY << " | spanZ=" << spanZ
+                  << " | scaleX=" << scaleX << " | scaleY=" << scaleY << " | scaleZ=" << scaleZ
+                  << " | rawSpanX=" << spanX / scaleX << " | rawSpanY=" << spanY / scaleY
+                  << " | rawSpanZ=" << spanZ / scaleZ << "\n";
 
-        const auto header = buildSyntheticLasHeader(bounds.selectedPoints, withRgb, scaleX, scaleY, scaleZ,
-                                                    bounds.minX, bounds.minY, bounds.minZ, bounds.minX, bounds.maxX,
-                                                    bounds.minY, bounds.maxY, bounds.minZ, bounds.maxZ);
+        const auto header =
+            buildSyntheticLasHeader(bounds.selectedPoints, withRgb, scaleX, scaleY, scaleZ,
+                                    bounds.minX, bounds.minY, bounds.minZ, bounds.minX, bounds.maxX,
+                                    bounds.minY, bounds.maxY, bounds.minZ, bounds.maxZ);
         OutputFile out;
         openRouteOutput(out, job.outputE57Path, "Cannot open output synthetic LAS file: ");
         out.write(header.data(), header.size());
         if (!out.good()) failExportRoute("Synthetic LAS export failed while writing header.");
 
-        writeExportStatusFile(status, "Running", "Synthetic LAS export pass 2/2: writing LAS records...");
+        writeExportStatusFile(status, "Running",
+                              "Synthetic LAS export pass 2/2: writing LAS records...");
         std::uint64_t written = 0;
         std::uint64_t lastProgress = 0;
-        SyntheticLasRecordWriter writer{withRgb,      out,         scaleX,      scaleY,      scaleZ, bounds.minX,
-                                        bounds.minY,  bounds.minZ, written,     lastProgress, status,
-                                        bounds.selectedPoints};
+        SyntheticLasRecordWriter writer{withRgb, out,          scaleX,      scaleY,
+                                        scaleZ,  bounds.minX,  bounds.minY, bounds.minZ,
+                                        written, lastProgress, status,      bounds.selectedPoints};
         std::uint64_t pass2Read = 0;
         passError.clear();
-        if (!streamSelectedPoints(job, filter, writer, &pass2Read, &passError, SyntheticLasProgress{}))
+        if (!streamSelectedPoints(job, filter, writer, &pass2Read, &passError,
+                                  SyntheticLasProgress{}))
             failExportRoute(passError.empty() ? "Synthetic LAS pass 2 failed." : passError);
         closeRouteOutput(out, words);
         if (written != bounds.selectedPoints)
             failExportRoute("Synthetic LAS export point count mismatch: expected " +
-                            std::to_string(bounds.selectedPoints) + ", written " + std::to_string(written));
+                            std::to_string(bounds.selectedPoints) + ", written " +
+                            std::to_string(written));
 
         const std::uint16_t recordLength = recordLengthFor(withRgb);
         std::error_code ec;
@@ -302,12 +338,13 @@ bool exportSyntheticLas(const ExportJob& job, const std::string& statusPath, Exp
         if (!ec)
             std::cout << "[SYNTHETIC LAS EXPORT] file size check"
                       << " | expectedBytes=" << kSyntheticLasHeaderSize + recordLength * written
-                      << " | actualBytes=" << actualBytes << " | recordLength=" << recordLength << "\n";
+                      << " | actualBytes=" << actualBytes << " | recordLength=" << recordLength
+                      << "\n";
         std::cout << "[SYNTHETIC LAS EXPORT] completed"
                   << " | input=" << job.inputE57Path << " | output=" << job.outputE57Path
                   << " | selectedPoints=" << written << " | pointFormat=" << (withRgb ? 2 : 0)
-                  << " | rgb=" << (withRgb ? 1 : 0) << " | scale=(" << scaleX << "," << scaleY << "," << scaleZ
-                  << ")\n";
+                  << " | rgb=" << (withRgb ? 1 : 0) << " | scale=(" << scaleX << "," << scaleY
+                  << "," << scaleZ << ")\n";
         return RouteCounts{pass1Read, written};
     });
 }

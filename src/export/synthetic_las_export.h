@@ -44,24 +44,27 @@ struct SyntheticLasRecordWriter {
 // coordinates, tests the selection and hands the selected ones to the sink. Standard
 // exceptions raised inside become false with their text in *error.
 using SyntheticLasProgress = std::function<void(std::uint64_t pointsRead)>;
-bool streamSelectedPoints(const ExportJob& job, const ExportSelectionFilter& filter, SyntheticLasBounds& sink,
-                          std::uint64_t* pointsRead, std::string* error, const SyntheticLasProgress& progress);
 bool streamSelectedPoints(const ExportJob& job, const ExportSelectionFilter& filter,
-                          SyntheticLasRecordWriter& sink, std::uint64_t* pointsRead, std::string* error,
+                          SyntheticLasBounds& sink, std::uint64_t* pointsRead, std::string* error,
                           const SyntheticLasProgress& progress);
+bool streamSelectedPoints(const ExportJob& job, const ExportSelectionFilter& filter,
+                          SyntheticLasRecordWriter& sink, std::uint64_t* pointsRead,
+                          std::string* error, const SyntheticLasProgress& progress);
 
 // Scale that maps the axis span onto at most about 2.12e9 integer steps; 0.000001 at least.
 double lasScaleForExtent(double min, double max);
 
 // The 227-byte public header. Throws std::runtime_error above 4,294,967,295 points.
 std::array<std::uint8_t, kSyntheticLasHeaderSize> buildSyntheticLasHeader(
-    std::uint64_t count, bool withRgb, double scaleX, double scaleY, double scaleZ, double offsetX, double offsetY,
-    double offsetZ, double minX, double maxX, double minY, double maxY, double minZ, double maxZ);
+    std::uint64_t count, bool withRgb, double scaleX, double scaleY, double scaleZ, double offsetX,
+    double offsetY, double offsetZ, double minX, double maxX, double minY, double maxY, double minZ,
+    double maxZ);
 
 // One 20- or 26-byte record. Throws std::runtime_error (nothing written) when a coordinate
 // does not fit i32 at the given scale and offset.
-void writeLasPointRecord(OutputFile& out, const CloudPoint& point, bool withRgb, double scaleX, double scaleY,
-                         double scaleZ, double offsetX, double offsetY, double offsetZ);
+void writeLasPointRecord(OutputFile& out, const CloudPoint& point, bool withRgb, double scaleX,
+                         double scaleY, double scaleZ, double offsetX, double offsetY,
+                         double offsetZ);
 
 // The pass-2 sink: the record, the count and the progress report.
 void writeSyntheticLasPoint(SyntheticLasRecordWriter& writer, const CloudPoint& point);

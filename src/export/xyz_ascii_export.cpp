@@ -60,9 +60,10 @@ void writeXyzAsciiPoint(XyzAsciiExportContext& ctx, const CloudPoint& point) {
     ++ctx.pointsRead;
     if (ctx.progress.due(ctx.pointsRead)) {
         writeExportProgressStatus(ctx.statusPath, kXyzAsciiWords.progressMethod, ctx.pointsRead,
-                                  ctx.job.inputTotalPoints, ctx.pointsWritten, std::string(), 0.0, 99.9);
-        std::cout << "[XYZ ASCII EXPORT]" << " read=" << ctx.pointsRead << " | written=" << ctx.pointsWritten
-                  << "\n";
+                                  ctx.job.inputTotalPoints, ctx.pointsWritten, std::string(), 0.0,
+                                  99.9);
+        std::cout << "[XYZ ASCII EXPORT]"
+                  << " read=" << ctx.pointsRead << " | written=" << ctx.pointsWritten << "\n";
     }
     if (ctx.selection.accepts(point.x, point.y, point.z)) {
         writePointLine(ctx.out, point, ctx.job.exportRGB, kXyzAsciiWords);
@@ -99,10 +100,10 @@ bool exportLasToXyz(const ExportJob& job, const std::string& statusPath, ExportR
         while (reader.readNext(point, &readError)) {
             const std::uint64_t read = reader.nextPointIndex();
             if (progress.due(read)) {
-                writeExportProgressStatus(status, words.progressMethod, read, total, written, std::string(), 0.0,
-                                          99.9);
-                std::cout << "[LAS EXPORT - XYZ]" << " read=" << read << " / " << total
-                          << " | written=" << written << "\n";
+                writeExportProgressStatus(status, words.progressMethod, read, total, written,
+                                          std::string(), 0.0, 99.9);
+                std::cout << "[LAS EXPORT - XYZ]"
+                          << " read=" << read << " / " << total << " | written=" << written << "\n";
             }
             if (selection.accepts(point.x, point.y, point.z)) {
                 writePointLine(out, point, job.exportRGB, words);
@@ -114,7 +115,8 @@ bool exportLasToXyz(const ExportJob& job, const std::string& statusPath, ExportR
         closeRouteOutput(out, words);
         reader.close();
 
-        std::cout << "[LAS EXPORT - XYZ] completed" << " | inputPoints=" << total << " | writtenPoints=" << written
+        std::cout << "[LAS EXPORT - XYZ] completed"
+                  << " | inputPoints=" << total << " | writtenPoints=" << written
                   << " | output=" << job.outputE57Path << "\n";
         return RouteCounts{total, written};
     });
@@ -126,7 +128,9 @@ bool exportXyzAscii(const ExportJob& job, const std::string& statusPath, ExportR
         const ExportRouteWords& words = kXyzAsciiWords;
         checkRouteTileSize(job, words);
         if (job.exportMode != 0)
-            failExportRoute("XYZ ASCII split export is not connected yet. Use single combined output for this patch.");
+            failExportRoute(
+                "XYZ ASCII split export is not connected yet. Use single combined output for this "
+                "patch.");
         prepareRouteOutputFolder(job, words);
 
         OutputFile out;
@@ -135,9 +139,10 @@ bool exportXyzAscii(const ExportJob& job, const std::string& statusPath, ExportR
         std::vector<TileSet> topSelections;
         std::vector<HeightRangeFilter> heightRanges;
         TileSet selectedTiles;
-        requireRouteSelection(buildXyzExportSelectionFilter(job, topSelections, heightRanges, selectedTiles),
-                              words);
-        UnionSelectionTest selection(topSelections, heightRanges, selectedTiles, job.coarseTileSize);
+        requireRouteSelection(
+            buildXyzExportSelectionFilter(job, topSelections, heightRanges, selectedTiles), words);
+        UnionSelectionTest selection(topSelections, heightRanges, selectedTiles,
+                                     job.coarseTileSize);
 
         const fs::path status(statusPath);
         writeExportStatusFile(status, "Running", "XYZ ASCII export started.");
@@ -164,20 +169,23 @@ bool exportXyzAscii(const ExportJob& job, const std::string& statusPath, ExportR
             bool hasColour = false;
             // Colour reads are not guarded: a value PDAL cannot convert ends the route.
             const auto exportXyzAsciiPointRef = [&ctx, &hasColour](pdal::PointRef& ref) {
-                writeXyzAsciiPoint(ctx, cloudPointFromStream(ref, hasColour, ColourReadErrors::EndTheStream));
+                writeXyzAsciiPoint(
+                    ctx, cloudPointFromStream(ref, hasColour, ColourReadErrors::EndTheStream));
                 return true;
             };
             if (!streamE57File(input, hasColour, exportXyzAsciiPointRef))
                 failExportRoute("Could not create PDAL readers.e57 stage for XYZ ASCII export.");
         } else {
             failExportRoute(
-                "XYZ ASCII export route supports E57 and XYZ here. LAS uses the existing LAS-specific route.");
+                "XYZ ASCII export route supports E57 and XYZ here. LAS uses the existing "
+                "LAS-specific route.");
         }
 
         closeRouteOutput(out, words);
 
-        std::cout << "[XYZ ASCII EXPORT] completed" << " | inputPoints=" << pointsRead
-                  << " | writtenPoints=" << pointsWritten << " | output=" << job.outputE57Path << "\n";
+        std::cout << "[XYZ ASCII EXPORT] completed"
+                  << " | inputPoints=" << pointsRead << " | writtenPoints=" << pointsWritten
+                  << " | output=" << job.outputE57Path << "\n";
         return RouteCounts{pointsRead, pointsWritten};
     });
 }

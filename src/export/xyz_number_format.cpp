@@ -14,7 +14,8 @@
 namespace {
 
 // Exact doubles. The product a * 10^k below 2^34 is off by at most half its ulp, 2^-20.
-constexpr double kPow10[] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14};
+constexpr double kPow10[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6, 1e7,
+                             1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14};
 constexpr double kMargin = 4e-6;
 
 char* slowFormat(char* at, double value) {

@@ -20,18 +20,32 @@ struct E57ReaderStage::Scan {
     float redFactor = 1.0f, greenFactor = 1.0f, blueFactor = 1.0f, intensityFactor = 1.0f;
 
     bool deliversSomething() const {
-        return f.cartesianXField || f.cartesianYField || f.cartesianZField || f.sphericalRangeField ||
-               f.sphericalAzimuthField || f.sphericalElevationField || f.intensityField || f.colorRedField ||
-               f.colorGreenField || f.colorBlueField || f.cartesianInvalidStateField ||
-               f.sphericalInvalidStateField || f.normalXField || f.normalYField || f.normalZField;
+        return f.cartesianXField || f.cartesianYField || f.cartesianZField ||
+               f.sphericalRangeField || f.sphericalAzimuthField || f.sphericalElevationField ||
+               f.intensityField || f.colorRedField || f.colorGreenField || f.colorBlueField ||
+               f.cartesianInvalidStateField || f.sphericalInvalidStateField || f.normalXField ||
+               f.normalYField || f.normalZField;
     }
 };
 
 // Decode buffers of one read, allocated once per stream.
 struct E57ReaderStage::Buffers {
     explicit Buffers(std::size_t n)
-        : x(n), y(n), z(n), range(n), azimuth(n), elevation(n), intensity(n), red(n), green(n), blue(n),
-          cartesianInvalid(n), sphericalInvalid(n), nx(n), ny(n), nz(n) {}
+        : x(n),
+          y(n),
+          z(n),
+          range(n),
+          azimuth(n),
+          elevation(n),
+          intensity(n),
+          red(n),
+          green(n),
+          blue(n),
+          cartesianInvalid(n),
+          sphericalInvalid(n),
+          nx(n),
+          ny(n),
+          nz(n) {}
 
     std::vector<double> x, y, z, range, azimuth, elevation, intensity;
     std::vector<uint16_t> red, green, blue;
@@ -69,8 +83,8 @@ inline void storeRescaled(char* dst, double v) {
 }
 
 template <typename T>
-void storeRescaled16(char* rows, std::size_t rowSize, std::size_t offset, const T* src, std::size_t n,
-                     float factor) {
+void storeRescaled16(char* rows, std::size_t rowSize, std::size_t offset, const T* src,
+                     std::size_t n, float factor) {
     const double f = factor;
     char* dst = rows + offset;
     if constexpr (std::is_integral_v<T>) {
@@ -87,16 +101,19 @@ void storeRescaled16(char* rows, std::size_t rowSize, std::size_t offset, const 
             return;
         }
     }
-    for (std::size_t i = 0; i < n; ++i, dst += rowSize) storeRescaled(dst, static_cast<double>(src[i]) * f);
+    for (std::size_t i = 0; i < n; ++i, dst += rowSize)
+        storeRescaled(dst, static_cast<double>(src[i]) * f);
 }
 
-void storeState(char* rows, std::size_t rowSize, std::size_t offset, const int8_t* src, std::size_t n) {
+void storeState(char* rows, std::size_t rowSize, std::size_t offset, const int8_t* src,
+                std::size_t n) {
     char* dst = rows + offset;
     for (std::size_t i = 0; i < n; ++i, dst += rowSize)
         if (src[i] >= 0) *reinterpret_cast<uint8_t*>(dst) = static_cast<uint8_t>(src[i]);
 }
 
-void storeFloatAsDouble(char* rows, std::size_t rowSize, std::size_t offset, const float* src, std::size_t n) {
+void storeFloatAsDouble(char* rows, std::size_t rowSize, std::size_t offset, const float* src,
+                        std::size_t n) {
     char* dst = rows + offset;
     for (std::size_t i = 0; i < n; ++i, dst += rowSize) {
         const double v = src[i];
@@ -133,20 +150,23 @@ void E57ReaderStage::initialize() {
     scans_.reserve(static_cast<std::size_t>(count));
     for (int64_t i = 0; i < count; ++i) {
         e57::Data3D h;
-        if (!reader_->ReadData3D(i, h)) throwError("Unable to read the header of scan " + std::to_string(i) + ".");
+        if (!reader_->ReadData3D(i, h))
+            throwError("Unable to read the header of scan " + std::to_string(i) + ".");
         Scan s;
         s.index = i;
         s.pointCount = h.pointCount;
         s.f = h.pointFields;
-        s.spherical = s.f.sphericalRangeField && s.f.sphericalAzimuthField && s.f.sphericalElevationField;
+        s.spherical =
+            s.f.sphericalRangeField && s.f.sphericalAzimuthField && s.f.sphericalElevationField;
 
         const auto& q = h.pose.rotation;
         const auto& tr = h.pose.translation;
         // The usual unit-quaternion matrix, not normalised.
         const double w = q.w, x = q.x, y = q.y, z = q.z;
-        const double m[3][3] = {{1 - 2 * (y * y + z * z), 2 * (x * y - w * z), 2 * (x * z + w * y)},
-                                {2 * (x * y + w * z), 1 - 2 * (x * x + z * z), 2 * (y * z - w * x)},
-                                {2 * (x * z - w * y), 2 * (y * z + w * x), 1 - 2 * (x * x + y * y)}};
+        const double m[3][3] = {
+            {1 - 2 * (y * y + z * z), 2 * (x * y - w * z), 2 * (x * z + w * y)},
+            {2 * (x * y + w * z), 1 - 2 * (x * x + z * z), 2 * (y * z - w * x)},
+            {2 * (x * z - w * y), 2 * (y * z + w * x), 1 - 2 * (x * x + y * y)}};
         std::memcpy(s.r, m, sizeof m);
         s.t[0] = tr.x;
         s.t[1] = tr.y;
@@ -157,8 +177,8 @@ void E57ReaderStage::initialize() {
         s.redFactor = rescaleFactor(65535.0, c.colorRedMinimum, c.colorRedMaximum);
         s.greenFactor = rescaleFactor(65535.0, c.colorGreenMinimum, c.colorGreenMaximum);
         s.blueFactor = rescaleFactor(65535.0, c.colorBlueMinimum, c.colorBlueMaximum);
-        s.intensityFactor =
-            rescaleFactor(65535.0, h.intensityLimits.intensityMinimum, h.intensityLimits.intensityMaximum);
+        s.intensityFactor = rescaleFactor(65535.0, h.intensityLimits.intensityMinimum,
+                                          h.intensityLimits.intensityMaximum);
         scans_.push_back(s);
     }
 }
@@ -172,7 +192,8 @@ void E57ReaderStage::addDimensions(PointLayoutPtr layout) {
         if (f.cartesianZField) layout->registerDim(Id::Z);
         if (f.sphericalRangeField) layout->registerDim(Id::SphericalRange), range = true;
         if (f.sphericalAzimuthField) layout->registerDim(Id::SphericalAzimuth), azimuth = true;
-        if (f.sphericalElevationField) layout->registerDim(Id::SphericalElevation), elevation = true;
+        if (f.sphericalElevationField)
+            layout->registerDim(Id::SphericalElevation), elevation = true;
         if (f.normalXField) layout->registerDim(Id::NormalX);
         if (f.normalYField) layout->registerDim(Id::NormalY);
         if (f.normalZField) layout->registerDim(Id::NormalZ);
@@ -180,7 +201,8 @@ void E57ReaderStage::addDimensions(PointLayoutPtr layout) {
         if (f.colorGreenField) layout->registerDim(Id::Green);
         if (f.colorBlueField) layout->registerDim(Id::Blue);
         if (f.intensityField) layout->registerDim(Id::Intensity);
-        if (f.cartesianInvalidStateField || f.sphericalInvalidStateField) layout->registerDim(Id::Omit);
+        if (f.cartesianInvalidStateField || f.sphericalInvalidStateField)
+            layout->registerDim(Id::Omit);
     }
     if (range && azimuth && elevation) {
         layout->registerDim(Id::X);
@@ -246,7 +268,8 @@ bool E57ReaderStage::openNextScan(StreamPointTable& table) {
             points_.emplace(reader_->SetUpData3DPointsData(s.index, capacity, d));
         } catch (const e57::E57Exception& e) {
             // Old writers leave an empty scan without a binary section; it holds nothing to lose.
-            if (s.pointCount == 0 && e.errorCode() == e57::ErrorData3DReadInvalidZeroRecords) continue;
+            if (s.pointCount == 0 && e.errorCode() == e57::ErrorData3DReadInvalidZeroRecords)
+                continue;
             throw;
         }
         current_ = &s;
@@ -262,14 +285,15 @@ point_count_t E57ReaderStage::fillChunk(StreamPointTable& table) {
         decodedNext_ = 0;
         if (decodedCount_ == 0) closeScan();
     }
-    const std::size_t n =
-        std::min<std::size_t>(decodedCount_ - decodedNext_, static_cast<std::size_t>(table.capacity()));
+    const std::size_t n = std::min<std::size_t>(decodedCount_ - decodedNext_,
+                                                static_cast<std::size_t>(table.capacity()));
     storeBlock(*current_, table, decodedNext_, n);
     decodedNext_ += n;
     return n;
 }
 
-void E57ReaderStage::storeBlock(const Scan& s, StreamPointTable& table, std::size_t first, std::size_t n) {
+void E57ReaderStage::storeBlock(const Scan& s, StreamPointTable& table, std::size_t first,
+                                std::size_t n) {
     Buffers& b = *buffers_;
     const PointLayout& layout = *table.layout();
     char* rows = table.getPoint(0);
@@ -282,7 +306,8 @@ void E57ReaderStage::storeBlock(const Scan& s, StreamPointTable& table, std::siz
     double* z = b.z.data() + first;
     if (s.spherical) {
         for (std::size_t i = 0; i < n; ++i) {
-            const double r = b.range[first + i], az = b.azimuth[first + i], el = b.elevation[first + i];
+            const double r = b.range[first + i], az = b.azimuth[first + i],
+                         el = b.elevation[first + i];
             const double h = r * std::cos(el);
             x[i] = h * std::cos(az);
             y[i] = h * std::sin(az);
@@ -320,11 +345,14 @@ void E57ReaderStage::storeBlock(const Scan& s, StreamPointTable& table, std::siz
         if (layout.hasDim(Id::Y)) storeColumn(rows, rowSize, layout.dimOffset(Id::Y), y, n);
         if (layout.hasDim(Id::Z)) storeColumn(rows, rowSize, layout.dimOffset(Id::Z), z, n);
     }
-    if (f.sphericalRangeField) storeColumn(rows, rowSize, layout.dimOffset(Id::SphericalRange), b.range.data() + first, n);
+    if (f.sphericalRangeField)
+        storeColumn(rows, rowSize, layout.dimOffset(Id::SphericalRange), b.range.data() + first, n);
     if (f.sphericalAzimuthField)
-        storeColumn(rows, rowSize, layout.dimOffset(Id::SphericalAzimuth), b.azimuth.data() + first, n);
+        storeColumn(rows, rowSize, layout.dimOffset(Id::SphericalAzimuth), b.azimuth.data() + first,
+                    n);
     if (f.sphericalElevationField)
-        storeColumn(rows, rowSize, layout.dimOffset(Id::SphericalElevation), b.elevation.data() + first, n);
+        storeColumn(rows, rowSize, layout.dimOffset(Id::SphericalElevation),
+                    b.elevation.data() + first, n);
     const bool rgbTogether = f.colorRedField && f.colorGreenField && f.colorBlueField &&
                              layout.dimOffset(Id::Green) == layout.dimOffset(Id::Red) + 2 &&
                              layout.dimOffset(Id::Blue) == layout.dimOffset(Id::Red) + 4 &&
@@ -347,22 +375,29 @@ void E57ReaderStage::storeBlock(const Scan& s, StreamPointTable& table, std::siz
         }
     } else {
         if (f.colorRedField)
-            storeRescaled16(rows, rowSize, layout.dimOffset(Id::Red), b.red.data() + first, n, s.redFactor);
+            storeRescaled16(rows, rowSize, layout.dimOffset(Id::Red), b.red.data() + first, n,
+                            s.redFactor);
         if (f.colorGreenField)
-        storeRescaled16(rows, rowSize, layout.dimOffset(Id::Green), b.green.data() + first, n, s.greenFactor);
+            storeRescaled16(rows, rowSize, layout.dimOffset(Id::Green), b.green.data() + first, n,
+                            s.greenFactor);
         if (f.colorBlueField)
-            storeRescaled16(rows, rowSize, layout.dimOffset(Id::Blue), b.blue.data() + first, n, s.blueFactor);
+            storeRescaled16(rows, rowSize, layout.dimOffset(Id::Blue), b.blue.data() + first, n,
+                            s.blueFactor);
     }
     if (f.intensityField)
-        storeRescaled16(rows, rowSize, layout.dimOffset(Id::Intensity), b.intensity.data() + first, n, s.intensityFactor);
+        storeRescaled16(rows, rowSize, layout.dimOffset(Id::Intensity), b.intensity.data() + first,
+                        n, s.intensityFactor);
     // The spherical state wins when a scan has both.
     if (f.sphericalInvalidStateField)
         storeState(rows, rowSize, layout.dimOffset(Id::Omit), b.sphericalInvalid.data() + first, n);
     else if (f.cartesianInvalidStateField)
         storeState(rows, rowSize, layout.dimOffset(Id::Omit), b.cartesianInvalid.data() + first, n);
-    if (f.normalXField) storeFloatAsDouble(rows, rowSize, layout.dimOffset(Id::NormalX), b.nx.data() + first, n);
-    if (f.normalYField) storeFloatAsDouble(rows, rowSize, layout.dimOffset(Id::NormalY), b.ny.data() + first, n);
-    if (f.normalZField) storeFloatAsDouble(rows, rowSize, layout.dimOffset(Id::NormalZ), b.nz.data() + first, n);
+    if (f.normalXField)
+        storeFloatAsDouble(rows, rowSize, layout.dimOffset(Id::NormalX), b.nx.data() + first, n);
+    if (f.normalYField)
+        storeFloatAsDouble(rows, rowSize, layout.dimOffset(Id::NormalY), b.ny.data() + first, n);
+    if (f.normalZField)
+        storeFloatAsDouble(rows, rowSize, layout.dimOffset(Id::NormalZ), b.nz.data() + first, n);
 }
 
 }  // namespace pdal

@@ -11,7 +11,9 @@ void PointLayout::registerDim(Dimension::Id id, Dimension::Type type) {
     if (id == Dimension::Id::Unknown || i >= slots_.size() || type == Dimension::Type::None)
         throw pdal_error("Can't register dimension " + std::to_string(i) + ": unknown id or type.");
     if (slots_[i].type != Dimension::Type::None) return;
-    if (finalized_) throw pdal_error("Can't register dimension '" + Dimension::name(id) + "' after the layout is final.");
+    if (finalized_)
+        throw pdal_error("Can't register dimension '" + Dimension::name(id) +
+                         "' after the layout is final.");
     slots_[i] = DimSlot{type, pointSize_};
     pointSize_ += Dimension::size(type);
     dims_.push_back(id);

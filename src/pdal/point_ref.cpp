@@ -60,7 +60,8 @@ bool storeFromDouble(Dimension::Type type, double v, char* dst) {
     return false;
 }
 
-void throwConversionError(Dimension::Id id, Dimension::Type from, double value, Dimension::Type to) {
+void throwConversionError(Dimension::Id id, Dimension::Type from, double value,
+                          Dimension::Type to) {
     std::ostringstream msg;
     msg << "Unable to fetch data and convert as requested: " << Dimension::name(id) << ":"
         << Dimension::interpretationName(from) << "(" << value << ") -> "

@@ -6,7 +6,8 @@
 namespace pdal {
 
 StreamPointTable::StreamPointTable(point_count_t capacity)
-    : capacity_(std::max<point_count_t>(capacity, 1)), skips_(static_cast<std::size_t>(capacity_), 0) {}
+    : capacity_(std::max<point_count_t>(capacity, 1)),
+      skips_(static_cast<std::size_t>(capacity_), 0) {}
 
 void StreamPointTable::clear(point_count_t count) {
     count = std::min(count, capacity_);

@@ -32,9 +32,12 @@ bool Stage::pipelineStreamable() const {
 }
 
 void Stage::processOptions(const Options& options) {
-    for (const Option& o : options.getOptions()) throwError("Unexpected argument '" + o.getName() + "'.");
+    for (const Option& o : options.getOptions())
+        throwError("Unexpected argument '" + o.getName() + "'.");
 }
 
-void Stage::throwError(const std::string& message) const { throw pdal_error(getName() + ": " + message); }
+void Stage::throwError(const std::string& message) const {
+    throw pdal_error(getName() + ": " + message);
+}
 
 }  // namespace pdal

@@ -9,7 +9,8 @@ void Streamable::execute(StreamPointTable& table) {
     collect(stages);
     for (Stage* s : stages) {
         if (!s->streamable())
-            throwError("Attempting to use stream mode with a stage that doesn't support streaming.");
+            throwError(
+                "Attempting to use stream mode with a stage that doesn't support streaming.");
         if (s->inputs_.size() > 1) throwError("Stream mode supports one input per stage.");
     }
 
@@ -23,7 +24,8 @@ void Streamable::execute(StreamPointTable& table) {
             const point_count_t n = source->fillChunk(table);
             if (n == 0) break;
             table.setNumPoints(n);
-            for (std::size_t i = 1; i < stages.size() && go; ++i) go = stages[i]->processChunk(table, n);
+            for (std::size_t i = 1; i < stages.size() && go; ++i)
+                go = stages[i]->processChunk(table, n);
             table.clear(n);
         }
     } catch (...) {

@@ -27,10 +27,12 @@ TEST(Crc32c, KnownValueAndBothPathsAgreeAtEveryLengthAndAlignment) {
             ASSERT_EQ(e57::crc32c(data.data() + off, n), e57::crc32cPortable(data.data() + off, n))
                 << "offset " << off << " length " << n;
     const std::vector<unsigned char> zeros(4096, 0);
-    EXPECT_EQ(e57::crc32c(zeros.data(), zeros.size()), e57::crc32cPortable(zeros.data(), zeros.size()));
+    EXPECT_EQ(e57::crc32c(zeros.data(), zeros.size()),
+              e57::crc32cPortable(zeros.data(), zeros.size()));
     EXPECT_EQ(e57::crc32c(data.data(), data.size()), e57::crc32cPortable(data.data(), data.size()));
     for (std::size_t page = 0; page + 1024 <= data.size(); page += 1024)
-        EXPECT_EQ(e57::pageChecksum(data.data() + page), e57::crc32cPortable(data.data() + page, 1020));
+        EXPECT_EQ(e57::pageChecksum(data.data() + page),
+                  e57::crc32cPortable(data.data() + page, 1020));
 }
 
 TEST(Crc32c, PageChecksumIsStoredBigEndian) {
@@ -47,7 +49,8 @@ TEST(Crc32c, PageChecksumIsStoredBigEndian) {
 
 TEST(Crc32c, SamplePageZeroOfEmptyFile) {
     REQUIRE_SHARED_TESTDATA();
-    const std::string file = testsupport::readFile(testsupport::sharedTestData() / "e57" / "empty.e57");
+    const std::string file =
+        testsupport::readFile(testsupport::sharedTestData() / "e57" / "empty.e57");
     ASSERT_EQ(file.size(), 1024u);
     const auto* page = reinterpret_cast<const std::uint8_t*>(file.data());
     EXPECT_EQ(e57::pageChecksum(page), 0x800F6081u);

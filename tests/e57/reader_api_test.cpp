@@ -14,9 +14,11 @@
 using e57test::Bytes;
 using e57test::FileBuilder;
 
-static_assert(!std::is_copy_constructible_v<e57::Image2D>, "Image2D is move-only, as in the reference");
+static_assert(!std::is_copy_constructible_v<e57::Image2D>,
+              "Image2D is move-only, as in the reference");
 static_assert(std::is_move_constructible_v<e57::Image2D>);
-static_assert(std::is_same_v<decltype(std::declval<e57::CompressedVectorReader&>().read()), unsigned>);
+static_assert(
+    std::is_same_v<decltype(std::declval<e57::CompressedVectorReader&>().read()), unsigned>);
 
 namespace {
 
@@ -40,48 +42,66 @@ std::string apiFile() {
     const auto pngAt = fb.addBlob(png);
     std::vector<double> v(10);
     for (int i = 0; i < 10; ++i) v[i] = i;
-    const auto scan0 = fb.addVector({e57test::packDoubles(v), e57test::packDoubles(v), e57test::packDoubles(v)});
+    const auto scan0 =
+        fb.addVector({e57test::packDoubles(v), e57test::packDoubles(v), e57test::packDoubles(v)});
     const auto scan1 = fb.addVector({e57test::packDoubles(v)});
     auto blob = [](const char* name, std::uint64_t at, std::size_t n) {
-        return std::string("<") + name + " type=\"Blob\" fileOffset=\"" + std::to_string(at) + "\" length=\"" +
-               std::to_string(n) + "\"/>";
+        return std::string("<") + name + " type=\"Blob\" fileOffset=\"" + std::to_string(at) +
+               "\" length=\"" + std::to_string(n) + "\"/>";
     };
-    const std::string wh = "<imageWidth type=\"Integer\">10</imageWidth><imageHeight type=\"Integer\">20</imageHeight>";
+    const std::string wh =
+        "<imageWidth type=\"Integer\">10</imageWidth><imageHeight "
+        "type=\"Integer\">20</imageHeight>";
     const std::string xml =
         "<data3D type=\"Vector\" allowHeterogeneousChildren=\"1\">"
         "<vectorChild type=\"Structure\"><guid type=\"String\">scan-a</guid>"
-        "<points type=\"CompressedVector\" fileOffset=\"" + std::to_string(scan0) + "\" recordCount=\"10\">"
-        "<prototype type=\"Structure\"><cartesianX type=\"Float\"/><cartesianY type=\"Float\"/><cartesianZ type=\"Float\"/>"
-        "</prototype><codecs type=\"Vector\" allowHeterogeneousChildren=\"1\"/></points></vectorChild>"
+        "<points type=\"CompressedVector\" fileOffset=\"" +
+        std::to_string(scan0) +
+        "\" recordCount=\"10\">"
+        "<prototype type=\"Structure\"><cartesianX type=\"Float\"/><cartesianY "
+        "type=\"Float\"/><cartesianZ type=\"Float\"/>"
+        "</prototype><codecs type=\"Vector\" "
+        "allowHeterogeneousChildren=\"1\"/></points></vectorChild>"
         "<vectorChild type=\"Structure\"><guid type=\"String\">scan-b</guid>"
-        "<points type=\"CompressedVector\" fileOffset=\"" + std::to_string(scan1) + "\" recordCount=\"10\">"
-        "<prototype type=\"Structure\"><sphericalRange type=\"Float\"/></prototype><codecs type=\"Vector\"/></points>"
+        "<points type=\"CompressedVector\" fileOffset=\"" +
+        std::to_string(scan1) +
+        "\" recordCount=\"10\">"
+        "<prototype type=\"Structure\"><sphericalRange type=\"Float\"/></prototype><codecs "
+        "type=\"Vector\"/></points>"
         "</vectorChild></data3D>"
         "<images2D type=\"Vector\" allowHeterogeneousChildren=\"1\">"
         // 0: visual jpeg + mask and a pinhole png: Visual wins
         "<vectorChild type=\"Structure\"><guid type=\"String\">img0</guid>"
         "<associatedData3DGuid type=\"String\">scan-a</associatedData3DGuid>"
-        "<visualReferenceRepresentation type=\"Structure\">" + blob("jpegImage", jpegAt, jpeg.size()) +
-        blob("imageMask", maskAt, mask.size()) + wh + "</visualReferenceRepresentation>"
-        "<pinholeRepresentation type=\"Structure\">" + blob("pngImage", pngAt, png.size()) + wh +
+        "<visualReferenceRepresentation type=\"Structure\">" +
+        blob("jpegImage", jpegAt, jpeg.size()) + blob("imageMask", maskAt, mask.size()) + wh +
+        "</visualReferenceRepresentation>"
+        "<pinholeRepresentation type=\"Structure\">" +
+        blob("pngImage", pngAt, png.size()) + wh +
         "<focalLength type=\"Float\">0.035</focalLength></pinholeRepresentation></vectorChild>"
         // 1: pinhole png
         "<vectorChild type=\"Structure\"><guid type=\"String\">img1</guid>"
-        "<pinholeRepresentation type=\"Structure\">" + blob("pngImage", pngAt, png.size()) + wh +
+        "<pinholeRepresentation type=\"Structure\">" +
+        blob("pngImage", pngAt, png.size()) + wh +
         "<principalPointX type=\"Float\">5</principalPointX></pinholeRepresentation></vectorChild>"
         // 2: spherical with only a mask
         "<vectorChild type=\"Structure\"><guid type=\"String\">img2</guid>"
-        "<sphericalRepresentation type=\"Structure\">" + blob("imageMask", maskAt, mask.size()) + wh +
+        "<sphericalRepresentation type=\"Structure\">" +
+        blob("imageMask", maskAt, mask.size()) + wh +
         "<pixelWidth type=\"Float\">0.001</pixelWidth></sphericalRepresentation></vectorChild>"
         // 3: cylindrical without height
         "<vectorChild type=\"Structure\"><guid type=\"String\">img3</guid>"
-        "<cylindricalRepresentation type=\"Structure\">" + blob("jpegImage", jpegAt, jpeg.size()) +
-        "<imageWidth type=\"Integer\">7</imageWidth><radius type=\"Float\">2</radius></cylindricalRepresentation></vectorChild>"
+        "<cylindricalRepresentation type=\"Structure\">" +
+        blob("jpegImage", jpegAt, jpeg.size()) +
+        "<imageWidth type=\"Integer\">7</imageWidth><radius "
+        "type=\"Float\">2</radius></cylindricalRepresentation></vectorChild>"
         // 4: no representation
         "<vectorChild type=\"Structure\"><guid type=\"String\">img4</guid></vectorChild>"
         // 5: a blob longer than the file
-        "<vectorChild type=\"Structure\"><guid type=\"String\">img5</guid><pinholeRepresentation type=\"Structure\">" +
-        blob("jpegImage", jpegAt, 1u << 30) + wh + "</pinholeRepresentation></vectorChild>"
+        "<vectorChild type=\"Structure\"><guid type=\"String\">img5</guid><pinholeRepresentation "
+        "type=\"Structure\">" +
+        blob("jpegImage", jpegAt, 1u << 30) + wh +
+        "</pinholeRepresentation></vectorChild>"
         "</images2D>";
     return fb.finish(xml);
 }
@@ -103,14 +123,17 @@ TEST(E57ReaderApi, LifecycleAndPointReaderRules) {
     std::vector<double> x(4), y(4), z(4);
     const e57::Data3DPointsDouble b = e57test::xyzBuffers(x.data(), y.data(), z.data());
     EXPECT_EQ(codeOf([&] { r.SetUpData3DPointsData(5, 4, b); }), e57::ErrorChildIndexOutOfBounds);
-    EXPECT_EQ(codeOf([&] { r.SetUpData3DPointsData(0, 4, e57::Data3DPointsDouble{}); }), e57::ErrorBadAPIArgument);
+    EXPECT_EQ(codeOf([&] { r.SetUpData3DPointsData(0, 4, e57::Data3DPointsDouble{}); }),
+              e57::ErrorBadAPIArgument);
     // Spherical-only scan given only xyz buffers: nothing to bind, and the message says why.
     try {
         r.SetUpData3DPointsData(1, 4, b);
         FAIL();
     } catch (const e57::E57Exception& e) {
         EXPECT_EQ(e.errorCode(), e57::ErrorBadAPIArgument);
-        EXPECT_NE(std::string(e.what()).find("has no cartesianX, cartesianY, cartesianZ"), std::string::npos) << e.what();
+        EXPECT_NE(std::string(e.what()).find("has no cartesianX, cartesianY, cartesianZ"),
+                  std::string::npos)
+            << e.what();
     }
 
     {
@@ -139,8 +162,9 @@ TEST(E57ReaderApi, LifecycleAndPointReaderRules) {
     EXPECT_EQ(codeOf([&] { r.GetImage2DCount(); }), e57::ErrorImageFileNotOpen);
     EXPECT_EQ(codeOf([&] { cv2.read(); }), e57::ErrorImageFileNotOpen);
     unsigned char byte = 0;
-    EXPECT_EQ(codeOf([&] { r.ReadImage2DData(0, e57::ProjectionVisual, e57::ImageJPEG, &byte, 0, 1); }),
-              e57::ErrorImageFileNotOpen);
+    EXPECT_EQ(
+        codeOf([&] { r.ReadImage2DData(0, e57::ProjectionVisual, e57::ImageJPEG, &byte, 0, 1); }),
+        e57::ErrorImageFileNotOpen);
 }
 
 TEST(E57ReaderApi, ImagesSizesAndData) {
@@ -175,10 +199,14 @@ TEST(E57ReaderApi, ImagesSizesAndData) {
         e57::Image2DType mask, visual;
     };
     const Sizes table[] = {
-        {0, true, e57::ProjectionVisual, e57::ImageJPEG, 10, 20, 11, e57::ImageMaskPNG, e57::ImageJPEG},
-        {1, true, e57::ProjectionPinhole, e57::ImagePNG, 10, 20, 15, e57::ImageNone, e57::ImageNone},
-        {2, true, e57::ProjectionSpherical, e57::ImageMaskPNG, 10, 20, 5, e57::ImageMaskPNG, e57::ImageNone},
-        {3, false, e57::ProjectionCylindrical, e57::ImageJPEG, 7, 0, 0, e57::ImageNone, e57::ImageNone},  // no height
+        {0, true, e57::ProjectionVisual, e57::ImageJPEG, 10, 20, 11, e57::ImageMaskPNG,
+         e57::ImageJPEG},
+        {1, true, e57::ProjectionPinhole, e57::ImagePNG, 10, 20, 15, e57::ImageNone,
+         e57::ImageNone},
+        {2, true, e57::ProjectionSpherical, e57::ImageMaskPNG, 10, 20, 5, e57::ImageMaskPNG,
+         e57::ImageNone},
+        {3, false, e57::ProjectionCylindrical, e57::ImageJPEG, 7, 0, 0, e57::ImageNone,
+         e57::ImageNone},  // no height
     };
     e57::Image2DProjection proj{};
     e57::Image2DType type{}, mask{}, visual{};
@@ -202,7 +230,8 @@ TEST(E57ReaderApi, ImagesSizesAndData) {
     EXPECT_EQ(type, e57::ImageNone);
     EXPECT_EQ(w, 99);
     proj = e57::ProjectionPinhole;
-    EXPECT_FALSE(r.GetImage2DSizes(17, proj, type, w, h, size, mask, visual));  // out of range: untouched
+    EXPECT_FALSE(
+        r.GetImage2DSizes(17, proj, type, w, h, size, mask, visual));  // out of range: untouched
     EXPECT_EQ(proj, e57::ProjectionPinhole);
 
     std::vector<unsigned char> buf(32, 0);
@@ -214,17 +243,25 @@ TEST(E57ReaderApi, ImagesSizesAndData) {
     EXPECT_EQ(r.ReadImage2DData(0, e57::ProjectionVisual, e57::ImageMaskPNG, buf.data(), 0, 5), 5);
     EXPECT_EQ(buf[1], 'P');
     EXPECT_EQ(r.ReadImage2DData(0, e57::ProjectionPinhole, e57::ImagePNG, buf.data(), 0, 15), 15);
-    EXPECT_EQ(r.ReadImage2DData(0, e57::ProjectionVisual, e57::ImagePNG, buf.data(), 0, 1), 0);     // absent blob
-    EXPECT_EQ(r.ReadImage2DData(0, e57::ProjectionSpherical, e57::ImageJPEG, buf.data(), 0, 1), 0); // absent projection
+    EXPECT_EQ(r.ReadImage2DData(0, e57::ProjectionVisual, e57::ImagePNG, buf.data(), 0, 1),
+              0);  // absent blob
+    EXPECT_EQ(r.ReadImage2DData(0, e57::ProjectionSpherical, e57::ImageJPEG, buf.data(), 0, 1),
+              0);  // absent projection
     EXPECT_EQ(r.ReadImage2DData(0, e57::ProjectionVisual, e57::ImageNone, buf.data(), 0, 1), 0);
     EXPECT_EQ(r.ReadImage2DData(9, e57::ProjectionVisual, e57::ImageJPEG, buf.data(), 0, 1), 0);
-    EXPECT_EQ(codeOf([&] { r.ReadImage2DData(0, e57::ProjectionVisual, e57::ImageJPEG, buf.data(), 5, 7); }),
+    EXPECT_EQ(codeOf([&] {
+                  r.ReadImage2DData(0, e57::ProjectionVisual, e57::ImageJPEG, buf.data(), 5, 7);
+              }),
               e57::ErrorBadAPIArgument);
-    EXPECT_EQ(codeOf([&] { r.ReadImage2DData(0, e57::ProjectionVisual, e57::ImageJPEG, buf.data(), -1, 2); }),
+    EXPECT_EQ(codeOf([&] {
+                  r.ReadImage2DData(0, e57::ProjectionVisual, e57::ImageJPEG, buf.data(), -1, 2);
+              }),
               e57::ErrorBadAPIArgument);
-    // A blob that claims more bytes than the file has is refused before a caller sizes a buffer by it.
+    // A blob that claims more bytes than the file has is refused before a caller sizes a buffer by
+    // it.
     EXPECT_EQ(codeOf([&] { r.ReadImage2D(5, im); }), e57::ErrorBadXMLFormat);
-    EXPECT_EQ(codeOf([&] { r.GetImage2DSizes(5, proj, type, w, h, size, mask, visual); }), e57::ErrorBadXMLFormat);
+    EXPECT_EQ(codeOf([&] { r.GetImage2DSizes(5, proj, type, w, h, size, mask, visual); }),
+              e57::ErrorBadXMLFormat);
 }
 
 TEST(E57ReaderApi, BufferAllocationAndExceptionText) {
@@ -255,6 +292,7 @@ TEST(E57ReaderApi, BufferAllocationAndExceptionText) {
 
     const e57::E57Exception e(e57::ErrorBadChecksum, "page=3");
     EXPECT_EQ(e.errorStr(), "checksum mismatch, file is corrupted (ErrorBadChecksum)");
-    EXPECT_EQ(std::string(e.what()), "checksum mismatch, file is corrupted (ErrorBadChecksum): page=3");
+    EXPECT_EQ(std::string(e.what()),
+              "checksum mismatch, file is corrupted (ErrorBadChecksum): page=3");
     EXPECT_EQ(e.context(), "page=3");
 }

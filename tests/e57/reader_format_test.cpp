@@ -21,13 +21,15 @@ using e57test::scanXml;
 
 namespace {
 
-std::string writeTemp(const testsupport::TempDir& dir, const std::string& bytes, const std::string& name = "t.e57") {
+std::string writeTemp(const testsupport::TempDir& dir, const std::string& bytes,
+                      const std::string& name = "t.e57") {
     testsupport::writeFile(dir / name, bytes);
     return (dir / name).string();
 }
 
 // Cuts each of `streams` streams into packets of the given byte counts (cycled per packet).
-FileBuilder::Plan cutPlan(std::size_t packets, const std::vector<std::vector<std::size_t>>& sizesPerStream) {
+FileBuilder::Plan cutPlan(std::size_t packets,
+                          const std::vector<std::vector<std::size_t>>& sizesPerStream) {
     FileBuilder::Plan plan;
     for (std::size_t p = 0; p < packets; ++p) {
         std::vector<std::size_t> cut;
@@ -42,11 +44,13 @@ FileBuilder::Plan cutPlan(std::size_t packets, const std::vector<std::vector<std
 TEST(E57ReaderFormat, IntegerFieldsOfEveryBitWidthDecodeExactly) {
     testsupport::TempDir dir;
     std::mt19937_64 rng(42);
-    for (unsigned bits : {0u, 1u, 2u, 3u, 5u, 7u, 8u, 9u, 13u, 16u, 17u, 31u, 32u, 33u, 47u, 53u, 55u, 56u, 57u, 58u, 63u, 64u}) {
+    for (unsigned bits : {0u,  1u,  2u,  3u,  5u,  7u,  8u,  9u,  13u, 16u, 17u,
+                          31u, 32u, 33u, 47u, 53u, 55u, 56u, 57u, 58u, 63u, 64u}) {
         SCOPED_TRACE("bits=" + std::to_string(bits));
         const std::int64_t minimum = bits == 64 ? INT64_MIN : -12345;
         const std::uint64_t span = bits == 0 ? 0 : (bits == 64 ? ~0ull : (1ull << bits) - 1);
-        const std::int64_t maximum = static_cast<std::int64_t>(static_cast<std::uint64_t>(minimum) + span);
+        const std::int64_t maximum =
+            static_cast<std::int64_t>(static_cast<std::uint64_t>(minimum) + span);
         const std::size_t n = 1001;
         std::vector<std::int64_t> values(n);
         for (std::size_t i = 0; i < n; ++i) {
@@ -59,8 +63,10 @@ TEST(E57ReaderFormat, IntegerFieldsOfEveryBitWidthDecodeExactly) {
         }
         FileBuilder fb;
         // Odd cuts so that records straddle bytes, words and packets.
-        const auto offset = fb.addVector({e57test::packBits(values, minimum, bits)}, cutPlan(9, {{37, 1, 250, 3}}));
-        const std::string proto = "<intensity type=\"Integer\" minimum=\"" + std::to_string(minimum) + "\" maximum=\"" +
+        const auto offset =
+            fb.addVector({e57test::packBits(values, minimum, bits)}, cutPlan(9, {{37, 1, 250, 3}}));
+        const std::string proto = "<intensity type=\"Integer\" minimum=\"" +
+                                  std::to_string(minimum) + "\" maximum=\"" +
                                   std::to_string(maximum) + "\"/>";
         e57::Reader r(writeTemp(dir, fb.finish(scanXml(offset, n, proto))), e57::ReaderOptions{});
         e57::Data3D h;
@@ -74,7 +80,8 @@ TEST(E57ReaderFormat, IntegerFieldsOfEveryBitWidthDecodeExactly) {
         std::size_t at = 0;
         unsigned k = 0;
         while ((k = cv.read()) > 0) {
-            for (unsigned i = 0; i < k; ++i, ++at) ASSERT_EQ(got[i], static_cast<double>(values[at])) << "record " << at;
+            for (unsigned i = 0; i < k; ++i, ++at)
+                ASSERT_EQ(got[i], static_cast<double>(values[at])) << "record " << at;
         }
         EXPECT_EQ(at, n);
     }
@@ -100,13 +107,15 @@ TEST(E57ReaderFormat, InterleavedStreamsWithIndexAndEmptyPacketsAndPageCrossingH
     FileBuilder::Plan plan = cutPlan(11, {{4001, 17}, {333}, {1000, 3}, {77, 1}, {100}, {9, 300}});
     plan.extrasBefore = "-ie-i-e";
     plan.indexAtEnd = true;
-    const auto offset = fb.addVector({e57test::packDoubles(x), e57test::packDoubles(y), e57test::packFloats(z),
-                                      e57test::packBits(raw, -4000, 13), e57test::packBits(red, 0, 8),
-                                      e57test::packBits(flag, 0, 2)},
+    const auto offset = fb.addVector({e57test::packDoubles(x), e57test::packDoubles(y),
+                                      e57test::packFloats(z), e57test::packBits(raw, -4000, 13),
+                                      e57test::packBits(red, 0, 8), e57test::packBits(flag, 0, 2)},
                                      plan);
     const std::string proto =
-        "<cartesianX type=\"Float\"/><cartesianY type=\"Float\"/><cartesianZ type=\"Float\" precision=\"single\"/>"
-        "<sphericalRange type=\"ScaledInteger\" minimum=\"-4000\" maximum=\"4191\" scale=\"0.01\" offset=\"100\"/>"
+        "<cartesianX type=\"Float\"/><cartesianY type=\"Float\"/><cartesianZ type=\"Float\" "
+        "precision=\"single\"/>"
+        "<sphericalRange type=\"ScaledInteger\" minimum=\"-4000\" maximum=\"4191\" scale=\"0.01\" "
+        "offset=\"100\"/>"
         "<colorRed type=\"Integer\" minimum=\"0\" maximum=\"255\"/>"
         "<cartesianInvalidState type=\"Integer\" minimum=\"0\" maximum=\"2\"/>";
     const std::string path = writeTemp(dir, fb.finish(scanXml(offset, n, proto)));
@@ -165,17 +174,27 @@ TEST(E57ReaderFormat, InterleavedStreamsWithIndexAndEmptyPacketsAndPageCrossingH
 
 TEST(E57ReaderFormat, StringFieldsAcrossPackets) {
     testsupport::TempDir dir;
-    std::vector<std::string> s = {"", "a", std::string(127, 'x'), std::string(128, 'y'), std::string(300, 'z'),
-                                  "h\xC3\xA9llo", std::string(5000, 'q'), "end"};
+    std::vector<std::string> s = {"",
+                                  "a",
+                                  std::string(127, 'x'),
+                                  std::string(128, 'y'),
+                                  std::string(300, 'z'),
+                                  "h\xC3\xA9llo",
+                                  std::string(5000, 'q'),
+                                  "end"};
     std::vector<std::int64_t> ids = {0, 1, 2, 3, 4, 5, 6, 7};
     FileBuilder fb;
-    const auto offset = fb.addVector({e57test::packBits(ids, 0, 3), e57test::packStrings(s)}, cutPlan(12, {{1}, {3, 200, 1}}));
+    const auto offset = fb.addVector({e57test::packBits(ids, 0, 3), e57test::packStrings(s)},
+                                     cutPlan(12, {{1}, {3, 200, 1}}));
     const std::string path = writeTemp(
-        dir, fb.finish(scanXml(offset, s.size(),
-                               "<rowIndex type=\"Integer\" minimum=\"0\" maximum=\"7\"/><label type=\"String\"/>")));
+        dir,
+        fb.finish(scanXml(
+            offset, s.size(),
+            "<rowIndex type=\"Integer\" minimum=\"0\" maximum=\"7\"/><label type=\"String\"/>")));
     e57::ReaderImpl impl(path, e57::ReaderOptions{});
     const e57::XmlNode& points = *impl.document().root.child("data3D")->children[0].child("points");
-    // The String codec is reached through the internal reader: the Simple API has no string buffers.
+    // The String codec is reached through the internal reader: the Simple API has no string
+    // buffers.
     std::vector<std::string> got;
     {
         auto rf = std::make_shared<e57::ReaderFile>();
@@ -200,26 +219,31 @@ TEST(E57ReaderFormat, ZeroBitFieldsAndDefaultsAndExtensions) {
     std::vector<std::int64_t> v = {5, 5, 5, 5};
     std::vector<float> nrm = {0.5f, -0.5f, 1.0f, 0.0f};
     FileBuilder fb;
-    const auto offset = fb.addVector({Bytes{}, e57test::packBits({1, 2, 3, 4}, 0, 16), e57test::packFloats(nrm),
-                                      e57test::packFloats(nrm), e57test::packFloats(nrm)});
+    const auto offset =
+        fb.addVector({Bytes{}, e57test::packBits({1, 2, 3, 4}, 0, 16), e57test::packFloats(nrm),
+                      e57test::packFloats(nrm), e57test::packFloats(nrm)});
     const std::string proto =
         "<colorRed type=\"Integer\" minimum=\"5\" maximum=\"5\"/>"
         "<ext:pointSourceId type=\"Integer\" minimum=\"0\" maximum=\"65535\">12</ext:pointSourceId>"
         "<nor:normalX type=\"Float\" precision=\"single\" minimum=\"-1\" maximum=\"1\"/>"
-        "<nor:normalY type=\"Float\" precision=\"single\"/><nor:normalZ type=\"Float\" precision=\"single\"/>";
+        "<nor:normalY type=\"Float\" precision=\"single\"/><nor:normalZ type=\"Float\" "
+        "precision=\"single\"/>";
     const std::string extra =
         "<name type=\"String\">a &amp; <![CDATA[b]]]]><![CDATA[>c]]></name>"
         "<temperature type=\"Float\">2.05e+001</temperature>"
-        "<pose type=\"Structure\"><rotation type=\"Structure\"><w type=\"Float\">0.5</w><z type=\"Float\">-0.5</z>"
+        "<pose type=\"Structure\"><rotation type=\"Structure\"><w type=\"Float\">0.5</w><z "
+        "type=\"Float\">-0.5</z>"
         "</rotation></pose>"
-        "<indexBounds type=\"Structure\"><rowMinimum type=\"Integer\">3</rowMinimum><rowMaximum type=\"Integer\">9"
+        "<indexBounds type=\"Structure\"><rowMinimum type=\"Integer\">3</rowMinimum><rowMaximum "
+        "type=\"Integer\">9"
         "</rowMaximum><columnMinimum type=\"Integer\">4</columnMinimum></indexBounds>"
         "<acquisitionStart type=\"Structure\"><dateTimeValue type=\"Float\">1.5e9</dateTimeValue>"
         "<isAtomicClockReferenced type=\"Integer\">1</isAtomicClockReferenced></acquisitionStart>"
         "<ext:anything type=\"Structure\"><ext:deep type=\"Vector\"/></ext:anything>";
     const std::string path = writeTemp(
         dir, fb.finish(scanXml(offset, 4, proto, extra),
-                       " xmlns:ext=\"http://example.com/ext\" xmlns:nor=\"http://www.libe57.org/E57_EXT_surface_normals.txt\""));
+                       " xmlns:ext=\"http://example.com/ext\" "
+                       "xmlns:nor=\"http://www.libe57.org/E57_EXT_surface_normals.txt\""));
     e57::Reader r(path, e57::ReaderOptions{});
     e57::Data3D h;
     ASSERT_TRUE(r.ReadData3D(0, h));
@@ -234,7 +258,8 @@ TEST(E57ReaderFormat, ZeroBitFieldsAndDefaultsAndExtensions) {
     EXPECT_EQ(h.indexBounds.columnMinimum, 0);  // only read with its maximum
     EXPECT_EQ(h.acquisitionStart.dateTimeValue, 1.5e9);
     EXPECT_EQ(h.acquisitionStart.isAtomicClockReferenced, 1);
-    EXPECT_TRUE(h.pointFields.normalXField && h.pointFields.normalYField && h.pointFields.normalZField);
+    EXPECT_TRUE(h.pointFields.normalXField && h.pointFields.normalYField &&
+                h.pointFields.normalZField);
     EXPECT_EQ(h.colorLimits.colorRedMinimum, 5.0);  // from the leaf, no colorLimits given
     EXPECT_EQ(h.colorLimits.colorRedMaximum, 5.0);
     EXPECT_EQ(h.pointFields.pointRangeMinimum, 0.0);
@@ -265,35 +290,50 @@ TEST(E57ReaderFormat, FullScanHeader) {
     const auto off = fb.addVector({e57test::packBits(one, 0, 8), e57test::packFloats({0.5f, -0.5f}),
                                    e57test::packBits(one, 0, 8), e57test::packBits(one, -10, 12),
                                    e57test::packBits(one, 0, 20), e57test::packBits(one, 0, 7)});
-    const auto groups = fb.addVector({e57test::packBits({0}, 0, 1), e57test::packBits({0}, 0, 1), e57test::packBits({2}, 0, 4)});
+    const auto groups = fb.addVector(
+        {e57test::packBits({0}, 0, 1), e57test::packBits({0}, 0, 1), e57test::packBits({2}, 0, 4)});
     const std::string proto =
         "<sphericalRange type=\"ScaledInteger\" minimum=\"0\" maximum=\"255\" scale=\"0.5\"/>"
         "<sphericalAzimuth type=\"Float\" precision=\"single\" minimum=\"-3\" maximum=\"3\"/>"
         "<returnIndex type=\"Integer\" minimum=\"0\" maximum=\"200\"/>"
-        "<intensity type=\"ScaledInteger\" minimum=\"-10\" maximum=\"4000\" scale=\"0.25\" offset=\"1\"/>"
+        "<intensity type=\"ScaledInteger\" minimum=\"-10\" maximum=\"4000\" scale=\"0.25\" "
+        "offset=\"1\"/>"
         "<timeStamp type=\"ScaledInteger\" minimum=\"0\" maximum=\"1000000\" scale=\"1e-3\"/>"
         "<rowIndex type=\"Integer\" minimum=\"0\" maximum=\"99\"/>";
     const std::string extra =
         "<description type=\"String\">desc</description>"
-        "<originalGuids type=\"Vector\"><vectorChild type=\"String\">g1</vectorChild><vectorChild type=\"String\">g2"
+        "<originalGuids type=\"Vector\"><vectorChild type=\"String\">g1</vectorChild><vectorChild "
+        "type=\"String\">g2"
         "</vectorChild></originalGuids>"
         "<sensorVendor type=\"String\">V</sensorVendor><sensorModel type=\"String\">M</sensorModel>"
-        "<sensorSerialNumber type=\"String\">S</sensorSerialNumber><sensorHardwareVersion type=\"String\">H</sensorHardwareVersion>"
-        "<sensorSoftwareVersion type=\"String\">W</sensorSoftwareVersion><sensorFirmwareVersion type=\"String\">F</sensorFirmwareVersion>"
-        "<relativeHumidity type=\"Float\">55.5</relativeHumidity><atmosphericPressure type=\"Float\">101325</atmosphericPressure>"
+        "<sensorSerialNumber type=\"String\">S</sensorSerialNumber><sensorHardwareVersion "
+        "type=\"String\">H</sensorHardwareVersion>"
+        "<sensorSoftwareVersion type=\"String\">W</sensorSoftwareVersion><sensorFirmwareVersion "
+        "type=\"String\">F</sensorFirmwareVersion>"
+        "<relativeHumidity type=\"Float\">55.5</relativeHumidity><atmosphericPressure "
+        "type=\"Float\">101325</atmosphericPressure>"
         "<sphericalBounds type=\"Structure\"><rangeMinimum type=\"Float\">1</rangeMinimum>"
-        "<rangeMaximum type=\"ScaledInteger\" scale=\"0.5\">300</rangeMaximum><azimuthEnd type=\"Integer\">2</azimuthEnd>"
+        "<rangeMaximum type=\"ScaledInteger\" scale=\"0.5\">300</rangeMaximum><azimuthEnd "
+        "type=\"Integer\">2</azimuthEnd>"
         "</sphericalBounds>"
-        "<cartesianBounds type=\"Structure\"><xMinimum type=\"Float\">-4</xMinimum></cartesianBounds>"
-        "<colorLimits type=\"Structure\"><colorRedMaximum type=\"Integer\">255</colorRedMaximum></colorLimits>"
-        "<acquisitionEnd type=\"Structure\"><dateTimeValue type=\"Float\">7</dateTimeValue></acquisitionEnd>"
-        "<pose type=\"Structure\"><translation type=\"Structure\"><x type=\"Float\">1</x><y type=\"Float\">2</y>"
+        "<cartesianBounds type=\"Structure\"><xMinimum "
+        "type=\"Float\">-4</xMinimum></cartesianBounds>"
+        "<colorLimits type=\"Structure\"><colorRedMaximum "
+        "type=\"Integer\">255</colorRedMaximum></colorLimits>"
+        "<acquisitionEnd type=\"Structure\"><dateTimeValue "
+        "type=\"Float\">7</dateTimeValue></acquisitionEnd>"
+        "<pose type=\"Structure\"><translation type=\"Structure\"><x type=\"Float\">1</x><y "
+        "type=\"Float\">2</y>"
         "<z type=\"Float\">3</z></translation></pose>"
         "<pointGroupingSchemes type=\"Structure\"><groupingByLine type=\"Structure\">"
         "<idElementName type=\"String\">rowIndex</idElementName>"
-        "<groups type=\"CompressedVector\" fileOffset=\"" + std::to_string(groups) + "\" recordCount=\"1\">"
-        "<prototype type=\"Structure\"><startPointIndex type=\"Integer\" minimum=\"0\" maximum=\"1\"/>"
-        "<idElementValue type=\"Integer\" minimum=\"0\" maximum=\"1\"/><pointCount type=\"Integer\" minimum=\"0\" maximum=\"9\"/>"
+        "<groups type=\"CompressedVector\" fileOffset=\"" +
+        std::to_string(groups) +
+        "\" recordCount=\"1\">"
+        "<prototype type=\"Structure\"><startPointIndex type=\"Integer\" minimum=\"0\" "
+        "maximum=\"1\"/>"
+        "<idElementValue type=\"Integer\" minimum=\"0\" maximum=\"1\"/><pointCount "
+        "type=\"Integer\" minimum=\"0\" maximum=\"9\"/>"
         "</prototype><codecs type=\"Vector\"/></groups></groupingByLine></pointGroupingSchemes>";
     const std::string path = writeTemp(dir, fb.finish(scanXml(off, 2, proto, extra)));
     e57::Reader r(path, e57::ReaderOptions{});
@@ -301,8 +341,8 @@ TEST(E57ReaderFormat, FullScanHeader) {
     ASSERT_TRUE(r.ReadData3D(0, h));
     EXPECT_EQ(h.description, "desc");
     EXPECT_EQ(h.originalGuids, (std::vector<std::string>{"g1", "g2"}));
-    EXPECT_EQ(h.sensorVendor + h.sensorModel + h.sensorSerialNumber + h.sensorHardwareVersion + h.sensorSoftwareVersion +
-                  h.sensorFirmwareVersion,
+    EXPECT_EQ(h.sensorVendor + h.sensorModel + h.sensorSerialNumber + h.sensorHardwareVersion +
+                  h.sensorSoftwareVersion + h.sensorFirmwareVersion,
               "VMSHWF");
     EXPECT_EQ(h.temperature, e57::FLOAT_MAX);
     EXPECT_FLOAT_EQ(h.relativeHumidity, 55.5f);
@@ -332,7 +372,8 @@ TEST(E57ReaderFormat, FullScanHeader) {
     EXPECT_EQ(f.columnIndexMaximum, 0u);
     EXPECT_EQ(f.intensityNodeType, e57::NumericalNodeType::ScaledInteger);
     EXPECT_EQ(f.intensityScale, 0.25);
-    EXPECT_EQ(h.intensityLimits.intensityMinimum, -10 * 0.25 + 1);  // from the leaf: no limits given
+    EXPECT_EQ(h.intensityLimits.intensityMinimum,
+              -10 * 0.25 + 1);  // from the leaf: no limits given
     EXPECT_EQ(h.intensityLimits.intensityMaximum, 4000 * 0.25 + 1);
     EXPECT_EQ(f.timeNodeType, e57::NumericalNodeType::ScaledInteger);
     EXPECT_EQ(f.timeScale, 1e-3);

@@ -24,7 +24,8 @@ inline void appendLe(Bytes& b, std::uint64_t v, int n) {
 }
 
 // LSB-first bit packing of (value - minimum) in `bits` bits.
-inline Bytes packBits(const std::vector<std::int64_t>& values, std::int64_t minimum, unsigned bits) {
+inline Bytes packBits(const std::vector<std::int64_t>& values, std::int64_t minimum,
+                      unsigned bits) {
     Bytes out((values.size() * bits + 7) / 8, 0);
     std::uint64_t pos = 0;
     for (std::int64_t v : values) {
@@ -50,8 +51,10 @@ inline Bytes packFloats(const std::vector<float>& values) {
 inline Bytes packStrings(const std::vector<std::string>& values) {
     Bytes out;
     for (const std::string& s : values) {
-        if (s.size() <= 127) out.push_back(static_cast<std::uint8_t>(s.size() << 1));
-        else appendLe(out, (static_cast<std::uint64_t>(s.size()) << 1) | 1u, 8);
+        if (s.size() <= 127)
+            out.push_back(static_cast<std::uint8_t>(s.size() << 1));
+        else
+            appendLe(out, (static_cast<std::uint64_t>(s.size()) << 1) | 1u, 8);
         out.insert(out.end(), s.begin(), s.end());
     }
     return out;
@@ -66,16 +69,21 @@ inline e57::Data3DPointsDouble xyzBuffers(double* x, double* y, double* z) {
 }
 
 // One scan with the given prototype; `extra` goes into the scan's structure before its points.
-inline std::string scanXml(std::uint64_t fileOffset, std::uint64_t records, const std::string& prototype,
-                    const std::string& extra = "") {
-    return "<data3D type=\"Vector\" allowHeterogeneousChildren=\"1\"><vectorChild type=\"Structure\">"
+inline std::string scanXml(std::uint64_t fileOffset, std::uint64_t records,
+                           const std::string& prototype, const std::string& extra = "") {
+    return "<data3D type=\"Vector\" allowHeterogeneousChildren=\"1\"><vectorChild "
+           "type=\"Structure\">"
            "<guid type=\"String\">scan-0</guid>" +
            extra + "<points type=\"CompressedVector\" fileOffset=\"" + std::to_string(fileOffset) +
-           "\" recordCount=\"" + std::to_string(records) + "\"><prototype type=\"Structure\">" + prototype +
-           "</prototype><codecs type=\"Vector\" allowHeterogeneousChildren=\"1\"/></points></vectorChild></data3D>";
+           "\" recordCount=\"" + std::to_string(records) + "\"><prototype type=\"Structure\">" +
+           prototype +
+           "</prototype><codecs type=\"Vector\" "
+           "allowHeterogeneousChildren=\"1\"/></points></vectorChild></data3D>";
 }
 
-inline std::uint64_t toPhysical(std::uint64_t logical) { return logical / 1020 * 1024 + logical % 1020; }
+inline std::uint64_t toPhysical(std::uint64_t logical) {
+    return logical / 1020 * 1024 + logical % 1020;
+}
 
 // Packet plan: cuts[p][s] = bytes of stream s in data packet p; the remainder of each stream
 // goes into a last packet. Extra packets: 'i' index, 'e' empty before the data packet of the
@@ -126,7 +134,8 @@ public:
         // After the planned packets the rest goes out in packets that stay under 64 KiB.
         const std::size_t share = streams.empty() ? 0 : 60000 / streams.size();
         for (std::size_t p = 0; p < planned || p == planned || anyLeft(); ++p) {
-            if (p < plan.extrasBefore.size() && plan.extrasBefore[p] == 'i') addIndexPacket(firstPacket);
+            if (p < plan.extrasBefore.size() && plan.extrasBefore[p] == 'i')
+                addIndexPacket(firstPacket);
             if (p < plan.extrasBefore.size() && plan.extrasBefore[p] == 'e') addEmptyPacket(12);
             std::vector<std::size_t> lens(streams.size());
             for (std::size_t s = 0; s < streams.size(); ++s) {
@@ -188,15 +197,16 @@ public:
 
     // Finishes the file: XML (root children after the four required ones), header, pages, CRCs.
     std::string finish(const std::string& rootBody, const std::string& extraNamespaces = "") {
-        std::string xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-                          "<e57Root type=\"Structure\" xmlns=\"http://www.astm.org/COMMIT/E57/2010-e57-v1.0\"" +
-                          extraNamespaces +
-                          ">\n"
-                          "<formatName type=\"String\"><![CDATA[ASTM E57 3D Imaging Data File]]></formatName>\n"
-                          "<guid type=\"String\">test-file</guid>\n"
-                          "<versionMajor type=\"Integer\">1</versionMajor>\n"
-                          "<versionMinor type=\"Integer\"/>\n" +
-                          rootBody + "</e57Root>\n";
+        std::string xml =
+            "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+            "<e57Root type=\"Structure\" xmlns=\"http://www.astm.org/COMMIT/E57/2010-e57-v1.0\"" +
+            extraNamespaces +
+            ">\n"
+            "<formatName type=\"String\"><![CDATA[ASTM E57 3D Imaging Data File]]></formatName>\n"
+            "<guid type=\"String\">test-file</guid>\n"
+            "<versionMajor type=\"Integer\">1</versionMajor>\n"
+            "<versionMinor type=\"Integer\"/>\n" +
+            rootBody + "</e57Root>\n";
         while (xml.size() % 4 != 0) xml += ' ';
         Bytes all = logical_;
         const std::uint64_t xmlStart = all.size();

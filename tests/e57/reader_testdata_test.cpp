@@ -37,7 +37,8 @@ std::vector<double> numbers(const std::string& s) {
 }
 
 // "a=1 b=two words c=3" with the keys known in order.
-std::map<std::string, std::string> fieldsOf(const std::string& s, const std::vector<std::string>& keys) {
+std::map<std::string, std::string> fieldsOf(const std::string& s,
+                                            const std::vector<std::string>& keys) {
     std::map<std::string, std::string> out;
     for (std::size_t i = 0; i < keys.size(); ++i) {
         const std::string k = keys[i] + "=";
@@ -70,10 +71,12 @@ std::string hex64(std::uint64_t v) {
     return buf;
 }
 
-void expectClose(double actual, const std::string& expected, double relTol, const std::string& what) {
+void expectClose(double actual, const std::string& expected, double relTol,
+                 const std::string& what) {
     if (expected == "none") return;
     const double e = std::strtod(expected.c_str(), nullptr);
-    EXPECT_LE(std::fabs(actual - e), relTol * std::max(std::fabs(e), 1.0)) << what << ": got " << actual << " expected " << expected;
+    EXPECT_LE(std::fabs(actual - e), relTol * std::max(std::fabs(e), 1.0))
+        << what << ": got " << actual << " expected " << expected;
 }
 
 const char* nodeTypeName(e57::NumericalNodeType t) {
@@ -117,13 +120,14 @@ struct Stat {
 };
 
 // Reads every point of a scan with every field it has, accumulating per-field statistics.
-std::map<std::string, Stat> readAllPoints(const e57::Reader& r, int64_t index, const e57::Data3D& h, size_t capacity,
-                                          std::uint64_t& count, Stat world[3]) {
+std::map<std::string, Stat> readAllPoints(const e57::Reader& r, int64_t index, const e57::Data3D& h,
+                                          size_t capacity, std::uint64_t& count, Stat world[3]) {
     const auto& f = h.pointFields;
     std::vector<double> x(capacity), y(capacity), z(capacity), intensity(capacity), time(capacity);
     std::vector<double> range(capacity), azimuth(capacity), elevation(capacity);
     std::vector<std::uint16_t> red(capacity), green(capacity), blue(capacity);
-    std::vector<std::int8_t> cis(capacity), sis(capacity), ri(capacity), rc(capacity), iii(capacity), ici(capacity), iti(capacity);
+    std::vector<std::int8_t> cis(capacity), sis(capacity), ri(capacity), rc(capacity),
+        iii(capacity), ici(capacity), iti(capacity);
     std::vector<std::int32_t> row(capacity), col(capacity);
     e57::Data3DPointsDouble b;
     std::vector<std::pair<std::string, std::function<double(size_t)>>> fields;
@@ -158,9 +162,11 @@ std::map<std::string, Stat> readAllPoints(const e57::Reader& r, int64_t index, c
     e57::CompressedVectorReader cv = r.SetUpData3DPointsData(index, capacity, b);
     const auto& q = h.pose.rotation;
     const auto& t = h.pose.translation;
-    const double m[3][3] = {{1 - 2 * (q.y * q.y + q.z * q.z), 2 * (q.x * q.y - q.w * q.z), 2 * (q.x * q.z + q.w * q.y)},
-                            {2 * (q.x * q.y + q.w * q.z), 1 - 2 * (q.x * q.x + q.z * q.z), 2 * (q.y * q.z - q.w * q.x)},
-                            {2 * (q.x * q.z - q.w * q.y), 2 * (q.y * q.z + q.w * q.x), 1 - 2 * (q.x * q.x + q.y * q.y)}};
+    const double m[3][3] = {
+        {1 - 2 * (q.y * q.y + q.z * q.z), 2 * (q.x * q.y - q.w * q.z), 2 * (q.x * q.z + q.w * q.y)},
+        {2 * (q.x * q.y + q.w * q.z), 1 - 2 * (q.x * q.x + q.z * q.z), 2 * (q.y * q.z - q.w * q.x)},
+        {2 * (q.x * q.z - q.w * q.y), 2 * (q.y * q.z + q.w * q.x),
+         1 - 2 * (q.x * q.x + q.y * q.y)}};
     const double tt[3] = {t.x, t.y, t.z};
     unsigned n = 0;
     while ((n = cv.read()) > 0) {
@@ -169,7 +175,8 @@ std::map<std::string, Stat> readAllPoints(const e57::Reader& r, int64_t index, c
             for (auto& [name, get] : fields) stats[name].add(get(i));
             if (f.cartesianXField) {
                 const double p[3] = {x[i], y[i], z[i]};
-                for (int k = 0; k < 3; ++k) world[k].add(m[k][0] * p[0] + m[k][1] * p[1] + m[k][2] * p[2] + tt[k]);
+                for (int k = 0; k < 3; ++k)
+                    world[k].add(m[k][0] * p[0] + m[k][1] * p[1] + m[k][2] * p[2] + tt[k]);
             }
         }
         count += n;
@@ -203,7 +210,8 @@ void checkFile(const std::string& stem) {
         EXPECT_EQ(std::to_string(root.versionMajor), at("versionMajor"));
         EXPECT_EQ(std::to_string(root.versionMinor), at("versionMinor"));
         EXPECT_EQ(root.e57LibraryVersion, at("e57LibraryVersion"));
-        expectClose(root.creationDateTime.dateTimeValue, at("creationDateTime"), 1e-15, "creationDateTime");
+        expectClose(root.creationDateTime.dateTimeValue, at("creationDateTime"), 1e-15,
+                    "creationDateTime");
         EXPECT_EQ(std::to_string(root.coordinateMetadata.size()), at("coordinateMetadata.length"));
         EXPECT_EQ(hex64(fnv1a64(root.coordinateMetadata.data(), root.coordinateMetadata.size())),
                   at("coordinateMetadata.fnv1a64"));
@@ -222,25 +230,42 @@ void checkFile(const std::string& stem) {
             EXPECT_EQ(std::to_string(h.pointCount), at(s + "pointCount"));
             const auto& f = h.pointFields;
             const std::pair<const char*, bool> flags[] = {
-                {"cartesianX", f.cartesianXField}, {"cartesianY", f.cartesianYField}, {"cartesianZ", f.cartesianZField},
-                {"cartesianInvalidState", f.cartesianInvalidStateField}, {"sphericalRange", f.sphericalRangeField},
-                {"sphericalAzimuth", f.sphericalAzimuthField}, {"sphericalElevation", f.sphericalElevationField},
-                {"sphericalInvalidState", f.sphericalInvalidStateField}, {"colorRed", f.colorRedField},
-                {"colorGreen", f.colorGreenField}, {"colorBlue", f.colorBlueField}, {"isColorInvalid", f.isColorInvalidField},
-                {"intensity", f.intensityField}, {"isIntensityInvalid", f.isIntensityInvalidField},
-                {"timeStamp", f.timeStampField}, {"isTimeStampInvalid", f.isTimeStampInvalidField},
-                {"rowIndex", f.rowIndexField}, {"columnIndex", f.columnIndexField}, {"returnIndex", f.returnIndexField},
-                {"returnCount", f.returnCountField}, {"normalX", f.normalXField}, {"normalY", f.normalYField},
+                {"cartesianX", f.cartesianXField},
+                {"cartesianY", f.cartesianYField},
+                {"cartesianZ", f.cartesianZField},
+                {"cartesianInvalidState", f.cartesianInvalidStateField},
+                {"sphericalRange", f.sphericalRangeField},
+                {"sphericalAzimuth", f.sphericalAzimuthField},
+                {"sphericalElevation", f.sphericalElevationField},
+                {"sphericalInvalidState", f.sphericalInvalidStateField},
+                {"colorRed", f.colorRedField},
+                {"colorGreen", f.colorGreenField},
+                {"colorBlue", f.colorBlueField},
+                {"isColorInvalid", f.isColorInvalidField},
+                {"intensity", f.intensityField},
+                {"isIntensityInvalid", f.isIntensityInvalidField},
+                {"timeStamp", f.timeStampField},
+                {"isTimeStampInvalid", f.isTimeStampInvalidField},
+                {"rowIndex", f.rowIndexField},
+                {"columnIndex", f.columnIndexField},
+                {"returnIndex", f.returnIndexField},
+                {"returnCount", f.returnCountField},
+                {"normalX", f.normalXField},
+                {"normalY", f.normalYField},
                 {"normalZ", f.normalZField}};
-            for (const auto& [name, flag] : flags) EXPECT_EQ(flag ? "1" : "0", at(s + "fields." + name)) << s << name;
+            for (const auto& [name, flag] : flags)
+                EXPECT_EQ(flag ? "1" : "0", at(s + "fields." + name)) << s << name;
             EXPECT_EQ(nodeTypeName(f.pointRangeNodeType), at(s + "fields.pointRangeNodeType"));
             EXPECT_EQ(nodeTypeName(f.angleNodeType), at(s + "fields.angleNodeType"));
             EXPECT_EQ(nodeTypeName(f.intensityNodeType), at(s + "fields.intensityNodeType"));
             EXPECT_EQ(nodeTypeName(f.timeNodeType), at(s + "fields.timeNodeType"));
-            expectClose(f.pointRangeScale, at(s + "fields.pointRangeScale"), 1e-15, s + "pointRangeScale");
+            expectClose(f.pointRangeScale, at(s + "fields.pointRangeScale"), 1e-15,
+                        s + "pointRangeScale");
             if (has(s + "fields.pointRangeMinimum")) {
-                expectClose(f.pointRangeMinimum, at(s + "fields.pointRangeMinimum"), 1e-15, s + "pointRangeMinimum");
-                expectClose(f.pointRangeMaximum, at(s + "fields.pointRangeMaximum"), 1e-15, s + "pointRangeMaximum");
+                expectClose(f.pointRangeMinimum, at(s + "fields.pointRangeMinimum"), 1e-15,
+                            s + "pointRangeMinimum");
+                expectClose(f.pointRangeMaximum, at(s + "fields.pointRangeMaximum"), 1e-15,
+                            s + "pointRangeMaximum");
             }
             EXPECT_EQ(std::to_string(f.rowIndexMaximum), at(s + "fields.rowIndexMaximum"));
             EXPECT_EQ(std::to_string(f.columnIndexMaximum), at(s + "fields.columnIndexMaximum"));
@@ -253,21 +278,25 @@ void checkFile(const std::string& stem) {
                 for (double g : got) EXPECT_EQ(g, want[k++]) << s << key << " " << k - 1;
             };
             const auto& cl = h.colorLimits;
-            expectNumbers("colorLimits", {cl.colorRedMinimum, cl.colorRedMaximum, cl.colorGreenMinimum,
-                                          cl.colorGreenMaximum, cl.colorBlueMinimum, cl.colorBlueMaximum});
-            expectNumbers("intensityLimits", {h.intensityLimits.intensityMinimum, h.intensityLimits.intensityMaximum});
+            expectNumbers("colorLimits",
+                          {cl.colorRedMinimum, cl.colorRedMaximum, cl.colorGreenMinimum,
+                           cl.colorGreenMaximum, cl.colorBlueMinimum, cl.colorBlueMaximum});
+            expectNumbers("intensityLimits",
+                          {h.intensityLimits.intensityMinimum, h.intensityLimits.intensityMaximum});
             const auto& q = h.pose.rotation;
             const auto& t = h.pose.translation;
             expectNumbers("pose.rotation", {q.w, q.x, q.y, q.z});
             expectNumbers("pose.translation", {t.x, t.y, t.z});
             const auto& cb = h.cartesianBounds;
-            expectNumbers("cartesianBounds", {cb.xMinimum, cb.xMaximum, cb.yMinimum, cb.yMaximum, cb.zMinimum, cb.zMaximum});
+            expectNumbers("cartesianBounds", {cb.xMinimum, cb.xMaximum, cb.yMinimum, cb.yMaximum,
+                                              cb.zMinimum, cb.zMaximum});
             const auto& sb = h.sphericalBounds;
-            expectNumbers("sphericalBounds", {sb.rangeMinimum, sb.rangeMaximum, sb.elevationMinimum, sb.elevationMaximum,
-                                              sb.azimuthStart, sb.azimuthEnd});
+            expectNumbers("sphericalBounds", {sb.rangeMinimum, sb.rangeMaximum, sb.elevationMinimum,
+                                              sb.elevationMaximum, sb.azimuthStart, sb.azimuthEnd});
             const auto& ib = h.indexBounds;
-            expectNumbers("indexBounds", {double(ib.rowMinimum), double(ib.rowMaximum), double(ib.columnMinimum),
-                                          double(ib.columnMaximum), double(ib.returnMinimum), double(ib.returnMaximum)});
+            expectNumbers("indexBounds", {double(ib.rowMinimum), double(ib.rowMaximum),
+                                          double(ib.columnMinimum), double(ib.columnMaximum),
+                                          double(ib.returnMinimum), double(ib.returnMaximum)});
 
             if (expectedCode >= 0 && !has(s + "read.points")) {
                 // The point data of this scan is what the reference refuses.
@@ -354,9 +383,10 @@ void checkFile(const std::string& stem) {
             EXPECT_EQ(std::to_string(got), at(s + "data.bytesRead"));
             EXPECT_EQ(hex64(fnv1a64(blob.data(), blob.size())), at(s + "data.fnv1a64"));
             if (has(s + "pinhole")) {
-                const auto p = fieldsOf(at(s + "pinhole"), {"jpegImageSize", "pngImageSize", "imageMaskSize", "imageWidth",
-                                                            "imageHeight", "focalLength", "pixelWidth", "pixelHeight",
-                                                            "principalPointX", "principalPointY"});
+                const auto p = fieldsOf(at(s + "pinhole"),
+                                        {"jpegImageSize", "pngImageSize", "imageMaskSize",
+                                         "imageWidth", "imageHeight", "focalLength", "pixelWidth",
+                                         "pixelHeight", "principalPointX", "principalPointY"});
                 const auto& ph = im.pinholeRepresentation;
                 EXPECT_EQ(std::to_string(ph.jpegImageSize), p.at("jpegImageSize"));
                 EXPECT_EQ(std::to_string(ph.pngImageSize), p.at("pngImageSize"));
@@ -370,13 +400,14 @@ void checkFile(const std::string& stem) {
                 ASSERT_NE(im.pinholeCameraDistortionExt, nullptr);
                 const auto& d = *im.pinholeCameraDistortionExt;
                 const auto p = fieldsOf(at(s + "pinholeCameraDistortion"),
-                                        {"cameraNumber", "type", "K1", "K2", "K3", "K4", "K5", "K6", "P1", "P2", "CX",
-                                         "CY", "FX", "FY", "HEIGHT", "WIDTH"});
+                                        {"cameraNumber", "type", "K1", "K2", "K3", "K4", "K5", "K6",
+                                         "P1", "P2", "CX", "CY", "FX", "FY", "HEIGHT", "WIDTH"});
                 EXPECT_EQ(std::to_string(d.cameraNumber), p.at("cameraNumber"));
                 EXPECT_EQ(d.type, p.at("type"));
-                const double got2[] = {d.CV_K1, d.CV_K2, d.CV_K3, d.CV_K4, d.CV_K5, d.CV_K6, d.CV_P1,
-                                       d.CV_P2, d.CV_CX, d.CV_CY, d.CV_FX, d.CV_FY};
-                const char* names[] = {"K1", "K2", "K3", "K4", "K5", "K6", "P1", "P2", "CX", "CY", "FX", "FY"};
+                const double got2[] = {d.CV_K1, d.CV_K2, d.CV_K3, d.CV_K4, d.CV_K5, d.CV_K6,
+                                       d.CV_P1, d.CV_P2, d.CV_CX, d.CV_CY, d.CV_FX, d.CV_FY};
+                const char* names[] = {"K1", "K2", "K3", "K4", "K5", "K6",
+                                       "P1", "P2", "CX", "CY", "FX", "FY"};
                 for (int k = 0; k < 12; ++k) expectClose(got2[k], p.at(names[k]), 1e-15, names[k]);
                 EXPECT_EQ(std::to_string(d.CV_HEIGHT), p.at("HEIGHT"));
                 EXPECT_EQ(std::to_string(d.CV_WIDTH), p.at("WIDTH"));
@@ -396,8 +427,9 @@ void checkFile(const std::string& stem) {
 
 TEST(E57ReaderTestData, EverySampleFileMatchesItsExpectedAnswers) {
     REQUIRE_SHARED_TESTDATA();
-    for (const char* stem : {"bunnyDouble", "ColouredCubeFloat", "ColourRepresentation",
-                             "PinholeImageWithDistortionParameters", "ZeroPoints", "InvalidCVHeader", "empty"}) {
+    for (const char* stem :
+         {"bunnyDouble", "ColouredCubeFloat", "ColourRepresentation",
+          "PinholeImageWithDistortionParameters", "ZeroPoints", "InvalidCVHeader", "empty"}) {
         SCOPED_TRACE(stem);
         checkFile(stem);
     }

@@ -36,7 +36,8 @@ e57::Data3D xyzHeader(const std::string& guid, std::size_t n) {
     e57::Data3D h;
     h.guid = guid;
     h.pointCount = n;
-    h.pointFields.cartesianXField = h.pointFields.cartesianYField = h.pointFields.cartesianZField = true;
+    h.pointFields.cartesianXField = h.pointFields.cartesianYField = h.pointFields.cartesianZField =
+        true;
     return h;
 }
 
@@ -59,7 +60,9 @@ TEST(WriterFailure, FailedScansAreNotCommittedAndCanBeRetried) {
     {
         e57::WriterOptions options;
         e57::Writer writer(path.string(), options);
-        EXPECT_EQ(writer.WriteData3DData(*std::make_unique<e57::Data3D>(xyzHeader("good-0", n)), p.buffers()), 0);
+        EXPECT_EQ(writer.WriteData3DData(*std::make_unique<e57::Data3D>(xyzHeader("good-0", n)),
+                                         p.buffers()),
+                  0);
 
         // Colour flagged, no colour buffer.
         e57::Data3D h = xyzHeader("retry", n);
@@ -90,7 +93,9 @@ TEST(WriterFailure, FailedScansAreNotCommittedAndCanBeRetried) {
         b3.rowIndex = rows.data();
         e = expectThrow([&] { writer.WriteData3DData(h3, b3); });
         EXPECT_EQ(e.errorCode(), e57::ErrorValueOutOfBounds);
-        EXPECT_NE(std::string(e.what()).find("rowIndex: value 11 at point " + std::to_string(n - 5)), std::string::npos)
+        EXPECT_NE(
+            std::string(e.what()).find("rowIndex: value 11 at point " + std::to_string(n - 5)),
+            std::string::npos)
             << e.what();
 
         // Scaled-integer coordinate outside given bounds, bad node types and scales.
@@ -99,23 +104,29 @@ TEST(WriterFailure, FailedScansAreNotCommittedAndCanBeRetried) {
         h4.pointFields.pointRangeScale = 0.001;
         h4.pointFields.pointRangeMinimum = -100.0;
         h4.pointFields.pointRangeMaximum = 100.0;
-        EXPECT_EQ(expectThrow([&] { writer.WriteData3DData(h4, p.buffers()); }).errorCode(), e57::ErrorValueOutOfBounds);
+        EXPECT_EQ(expectThrow([&] { writer.WriteData3DData(h4, p.buffers()); }).errorCode(),
+                  e57::ErrorValueOutOfBounds);
         h4.pointFields.pointRangeScale = 0.0;
-        EXPECT_EQ(expectThrow([&] { writer.WriteData3DData(h4, p.buffers()); }).errorCode(), e57::ErrorInvalidData3DValue);
+        EXPECT_EQ(expectThrow([&] { writer.WriteData3DData(h4, p.buffers()); }).errorCode(),
+                  e57::ErrorInvalidData3DValue);
         h4.pointFields.pointRangeNodeType = e57::NumericalNodeType::Integer;
-        EXPECT_EQ(expectThrow([&] { writer.WriteData3DData(h4, p.buffers()); }).errorCode(), e57::ErrorInvalidNodeType);
+        EXPECT_EQ(expectThrow([&] { writer.WriteData3DData(h4, p.buffers()); }).errorCode(),
+                  e57::ErrorInvalidNodeType);
         e57::Data3D h5 = xyzHeader("retry", n);
         h5.cartesianBounds.xMinimum = std::nan("");
-        EXPECT_EQ(expectThrow([&] { writer.WriteData3DData(h5, p.buffers()); }).errorCode(), e57::ErrorInvalidData3DValue);
+        EXPECT_EQ(expectThrow([&] { writer.WriteData3DData(h5, p.buffers()); }).errorCode(),
+                  e57::ErrorInvalidData3DValue);
         e57::Data3D h6 = xyzHeader("retry", n);
         h6.pointGroupingSchemes.groupingByLine.idElementName = "rowIndex";  // groupsSize 0
-        EXPECT_EQ(expectThrow([&] { writer.WriteData3DData(h6, p.buffers()); }).errorCode(), e57::ErrorValueOutOfBounds);
+        EXPECT_EQ(expectThrow([&] { writer.WriteData3DData(h6, p.buffers()); }).errorCode(),
+                  e57::ErrorValueOutOfBounds);
 
         // The second attempt with fixed data succeeds and gets the next real index.
         e57::Data3D fixed = xyzHeader("retry", n);
         EXPECT_EQ(writer.WriteData3DData(fixed, p.buffers()), 1);
         EXPECT_TRUE(writer.Close());
-        EXPECT_EQ(expectThrow([&] { writer.WriteData3DData(fixed, p.buffers()); }).errorCode(), e57::ErrorImageFileNotOpen);
+        EXPECT_EQ(expectThrow([&] { writer.WriteData3DData(fixed, p.buffers()); }).errorCode(),
+                  e57::ErrorImageFileNotOpen);
     }
     const auto f = writertest::loadE57(path);
     EXPECT_EQ(f.badPages, 0u);
@@ -151,25 +162,39 @@ TEST(WriterFailure, FailedImagesAddNoImageBlock) {
         image.guid = "img";
         image.visualReferenceRepresentation.jpegImageSize = 100;
         // Out of the blob's range.
-        auto e = expectThrow([&] { writer.WriteImage2DData(image, e57::ImageJPEG, e57::ProjectionVisual, 50, jpeg.data(), 51); });
+        auto e = expectThrow([&] {
+            writer.WriteImage2DData(image, e57::ImageJPEG, e57::ProjectionVisual, 50, jpeg.data(),
+                                    51);
+        });
         EXPECT_EQ(e.errorCode(), e57::ErrorBadAPIArgument);
         EXPECT_NE(std::string(e.what()).find("img"), std::string::npos) << e.what();
         // Null buffer, wrong projection, wrong type, no representation: nothing written.
-        EXPECT_EQ(expectThrow([&] { writer.WriteImage2DData(image, e57::ImageJPEG, e57::ProjectionVisual, 0, nullptr, 10); })
-                      .errorCode(),
+        EXPECT_EQ(expectThrow([&] {
+                      writer.WriteImage2DData(image, e57::ImageJPEG, e57::ProjectionVisual, 0,
+                                              nullptr, 10);
+                  }).errorCode(),
                   e57::ErrorBadAPIArgument);
-        EXPECT_EQ(writer.WriteImage2DData(image, e57::ImageJPEG, e57::ProjectionPinhole, 0, jpeg.data(), 100), 0);
-        EXPECT_EQ(writer.WriteImage2DData(image, e57::ImagePNG, e57::ProjectionVisual, 0, jpeg.data(), 100), 0);
+        EXPECT_EQ(writer.WriteImage2DData(image, e57::ImageJPEG, e57::ProjectionPinhole, 0,
+                                          jpeg.data(), 100),
+                  0);
+        EXPECT_EQ(writer.WriteImage2DData(image, e57::ImagePNG, e57::ProjectionVisual, 0,
+                                          jpeg.data(), 100),
+                  0);
         e57::Image2D none;
-        EXPECT_EQ(writer.WriteImage2DData(none, e57::ImageJPEG, e57::ProjectionVisual, 0, jpeg.data(), 100), 0);
+        EXPECT_EQ(writer.WriteImage2DData(none, e57::ImageJPEG, e57::ProjectionVisual, 0,
+                                          jpeg.data(), 100),
+                  0);
         // Then the right call.
-        EXPECT_EQ(writer.WriteImage2DData(image, e57::ImageJPEG, e57::ProjectionVisual, 0, jpeg.data(), 100), 100);
+        EXPECT_EQ(writer.WriteImage2DData(image, e57::ImageJPEG, e57::ProjectionVisual, 0,
+                                          jpeg.data(), 100),
+                  100);
         writer.Close();
     }
     e57::Reader reader(path.string(), e57::ReaderOptions{});
     ASSERT_EQ(reader.GetImage2DCount(), 1);
     std::string got(100, '\0');
-    EXPECT_EQ(reader.ReadImage2DData(0, e57::ProjectionVisual, e57::ImageJPEG, got.data(), 0, 100), 100);
+    EXPECT_EQ(reader.ReadImage2DData(0, e57::ProjectionVisual, e57::ImageJPEG, got.data(), 0, 100),
+              100);
     EXPECT_EQ(got, jpeg);
 }
 

@@ -71,7 +71,8 @@ TEST(WriterFile, EmptyFileLayoutHeaderAndXml) {
     EXPECT_EQ(root.child("versionMajor").text().as_int(), 1);
     EXPECT_EQ(root.child("versionMinor").text().as_int(-1), -1);  // empty element = 0
     std::string metadata;  // a "]]>" splits the text over two CDATA sections
-    for (pugi::xml_node c = root.child("coordinateMetadata").first_child(); c; c = c.next_sibling()) metadata += c.value();
+    for (pugi::xml_node c = root.child("coordinateMetadata").first_child(); c; c = c.next_sibling())
+        metadata += c.value();
     EXPECT_EQ(metadata, "EPSG:31256 & <local> ]]> end");
     EXPECT_TRUE(root.child("e57LibraryVersion"));
     EXPECT_FALSE(root.child("creationDateTime"));
@@ -101,7 +102,8 @@ TEST(WriterFile, GeneratedGuidsAreBracedUpperCaseVersion4) {
     EXPECT_EQ(guid.back(), '}');
     EXPECT_EQ(guid[15], '4');
     EXPECT_NE(std::string("89AB").find(guid[20]), std::string::npos);
-    for (char c : guid) EXPECT_TRUE(std::string("{}-0123456789ABCDEF").find(c) != std::string::npos) << guid;
+    for (char c : guid)
+        EXPECT_TRUE(std::string("{}-0123456789ABCDEF").find(c) != std::string::npos) << guid;
 }
 
 TEST(WriterFile, CannotCreateFileThrowsOpenFailed) {
@@ -111,7 +113,8 @@ TEST(WriterFile, CannotCreateFileThrowsOpenFailed) {
         FAIL() << "no exception";
     } catch (const e57::E57Exception& e) {
         EXPECT_EQ(e.errorCode(), e57::ErrorOpenFailed);
-        EXPECT_NE(std::string(e.what()).find("/nonexistent-dir-e57w/x.e57"), std::string::npos) << e.what();
+        EXPECT_NE(std::string(e.what()).find("/nonexistent-dir-e57w/x.e57"), std::string::npos)
+            << e.what();
     }
 }
 
@@ -138,10 +141,13 @@ TEST(WriterFile, CompressedVectorSectionPacketsAndStreams) {
         e57::Data3D h;
         h.guid = "scan-guid";
         h.pointCount = n;
-        h.colorLimits.colorRedMaximum = h.colorLimits.colorGreenMaximum = h.colorLimits.colorBlueMaximum = 255;
+        h.colorLimits.colorRedMaximum = h.colorLimits.colorGreenMaximum =
+            h.colorLimits.colorBlueMaximum = 255;
         h.intensityLimits.intensityMaximum = 1.0;
-        h.pointFields.cartesianXField = h.pointFields.cartesianYField = h.pointFields.cartesianZField = true;
-        h.pointFields.colorRedField = h.pointFields.colorGreenField = h.pointFields.colorBlueField = true;
+        h.pointFields.cartesianXField = h.pointFields.cartesianYField =
+            h.pointFields.cartesianZField = true;
+        h.pointFields.colorRedField = h.pointFields.colorGreenField = h.pointFields.colorBlueField =
+            true;
         h.pointFields.intensityField = true;
         const e57::Data3DPointsDouble b = p.buffers(true, true);
         scanIndex = static_cast<std::uint64_t>(writer.WriteData3DData(h, b));
@@ -168,8 +174,9 @@ TEST(WriterFile, CompressedVectorSectionPacketsAndStreams) {
     const pugi::xml_node proto = points.child("prototype");
     std::vector<std::string> names;
     for (pugi::xml_node c = proto.first_child(); c; c = c.next_sibling()) names.push_back(c.name());
-    EXPECT_EQ(names, (std::vector<std::string>{"cartesianX", "cartesianY", "cartesianZ", "intensity", "colorRed",
-                                               "colorGreen", "colorBlue"}));
+    EXPECT_EQ(names,
+              (std::vector<std::string>{"cartesianX", "cartesianY", "cartesianZ", "intensity",
+                                        "colorRed", "colorGreen", "colorBlue"}));
     EXPECT_STREQ(proto.child("cartesianX").attribute("type").value(), "Float");
     EXPECT_FALSE(proto.child("cartesianX").attribute("precision"));  // double
     EXPECT_FALSE(proto.child("cartesianX").attribute("minimum"));
@@ -249,12 +256,14 @@ TEST(WriterBitpack, OddWidthsPackLsbFirst) {
             values[i] = static_cast<std::int64_t>(static_cast<std::uint64_t>(minimum) + u);
         }
         std::string out(e57::bitpack::packedBytes(n, bits) + 8, '\x55');
-        const std::size_t written = e57::bitpack::encodeBits(values.data(), n, bits, minimum, e57::bitpack::TruncateToRaw{},
-                                                             reinterpret_cast<std::uint8_t*>(out.data()));
+        const std::size_t written =
+            e57::bitpack::encodeBits(values.data(), n, bits, minimum, e57::bitpack::TruncateToRaw{},
+                                     reinterpret_cast<std::uint8_t*>(out.data()));
         ASSERT_EQ(written, e57::bitpack::packedBytes(n, bits)) << bits;
         for (std::size_t i = 0; i < n; ++i) {
             const std::uint64_t u = readBits(out, i, bits);
-            EXPECT_EQ(static_cast<std::int64_t>(static_cast<std::uint64_t>(minimum) + u), values[i]) << bits << " " << i;
+            EXPECT_EQ(static_cast<std::int64_t>(static_cast<std::uint64_t>(minimum) + u), values[i])
+                << bits << " " << i;
         }
         // Unused high bits of the last byte are zero; nothing beyond it is touched.
         const std::uint64_t usedBits = n * bits;
@@ -265,10 +274,16 @@ TEST(WriterBitpack, OddWidthsPackLsbFirst) {
     }
     constexpr auto kMin = std::numeric_limits<std::int64_t>::min();
     constexpr auto kMax = std::numeric_limits<std::int64_t>::max();
-    const std::tuple<std::int64_t, std::int64_t, unsigned> ranges[] = {
-        {0, 0, 0}, {0, 1, 1}, {0, 2, 2}, {0, 255, 8}, {-500, 500, 10}, {-4000, 4095, 13}, {0, 4294967295LL, 32},
-        {kMin, kMax, 64}};
-    for (const auto& [lo, hi, bits] : ranges) EXPECT_EQ(e57::bitpack::bitsForRange(lo, hi), bits) << lo << ".." << hi;
+    const std::tuple<std::int64_t, std::int64_t, unsigned> ranges[] = {{0, 0, 0},
+                                                                       {0, 1, 1},
+                                                                       {0, 2, 2},
+                                                                       {0, 255, 8},
+                                                                       {-500, 500, 10},
+                                                                       {-4000, 4095, 13},
+                                                                       {0, 4294967295LL, 32},
+                                                                       {kMin, kMax, 64}};
+    for (const auto& [lo, hi, bits] : ranges)
+        EXPECT_EQ(e57::bitpack::bitsForRange(lo, hi), bits) << lo << ".." << hi;
 }
 
 TEST(WriterPages, AppendPatchAndFinishKeepEveryChecksum) {

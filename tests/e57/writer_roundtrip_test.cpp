@@ -20,8 +20,10 @@ struct Points {
     // Calls f(mine, theirs) for every column.
     template <class F>
     void zip(const Points& o, F&& f) {
-        f(x, o.x), f(y, o.y), f(z, o.z), f(range, o.range), f(azimuth, o.azimuth), f(elevation, o.elevation);
-        f(intensity, o.intensity), f(time, o.time), f(red, o.red), f(green, o.green), f(blue, o.blue);
+        f(x, o.x), f(y, o.y), f(z, o.z), f(range, o.range), f(azimuth, o.azimuth),
+            f(elevation, o.elevation);
+        f(intensity, o.intensity), f(time, o.time), f(red, o.red), f(green, o.green),
+            f(blue, o.blue);
         f(row, o.row), f(column, o.column);
     }
     void resize(std::size_t n) {
@@ -82,11 +84,14 @@ Points readScan(const e57::Reader& reader, int64_t index, const e57::Data3D& h) 
     if (h.pointCount == 0) return out;
     e57::CompressedVectorReader cv = reader.SetUpData3DPointsData(index, cap, b);
     for (unsigned got; (got = cv.read()) > 0;)
-        out.zip(batch, [got](auto& dst, const auto& src) { dst.insert(dst.end(), src.begin(), src.begin() + got); });
+        out.zip(batch, [got](auto& dst, const auto& src) {
+            dst.insert(dst.end(), src.begin(), src.begin() + got);
+        });
     cv.close();
     const std::size_t n = h.pointCount;
     EXPECT_EQ(out.x.size(), n);
-    out.zip(out, [n](auto& v, const auto&) { v.resize(n); });  // short reads fail above, not by indexing
+    out.zip(out,
+            [n](auto& v, const auto&) { v.resize(n); });  // short reads fail above, not by indexing
     return out;
 }
 
@@ -112,11 +117,13 @@ e57::Data3DPointsDouble describe(e57::Data3D& h, Points& p, const Fields& c) {
     }
     if (c.spherical) {
         f.sphericalRangeField = f.sphericalAzimuthField = f.sphericalElevationField = true;
-        b.sphericalRange = p.range.data(), b.sphericalAzimuth = p.azimuth.data(), b.sphericalElevation = p.elevation.data();
+        b.sphericalRange = p.range.data(), b.sphericalAzimuth = p.azimuth.data(),
+        b.sphericalElevation = p.elevation.data();
     }
     if (c.rgb) {
         f.colorRedField = f.colorGreenField = f.colorBlueField = true;
-        h.colorLimits.colorRedMaximum = h.colorLimits.colorGreenMaximum = h.colorLimits.colorBlueMaximum = 255;
+        h.colorLimits.colorRedMaximum = h.colorLimits.colorGreenMaximum =
+            h.colorLimits.colorBlueMaximum = 255;
         b.colorRed = p.red.data(), b.colorGreen = p.green.data(), b.colorBlue = p.blue.data();
     }
     if (c.intensity) {
@@ -190,12 +197,17 @@ TEST(WriterRoundTrip, EveryFieldCombinationOfTheRoutes) {
         EXPECT_EQ(h.pointFields.timeStampField, c.time);
         EXPECT_EQ(h.pointFields.rowIndexField, c.rowColumn);
         EXPECT_EQ(h.pointFields.sphericalRangeField, c.spherical);
-        if (c.xyz) { EXPECT_EQ(h.pointFields.pointRangeNodeType, e57::NumericalNodeType::Double); }
-        if (c.rgb) { EXPECT_EQ(h.colorLimits.colorRedMaximum, 255.0); }
+        if (c.xyz) {
+            EXPECT_EQ(h.pointFields.pointRangeNodeType, e57::NumericalNodeType::Double);
+        }
+        if (c.rgb) {
+            EXPECT_EQ(h.colorLimits.colorRedMaximum, 255.0);
+        }
         const Points r = readScan(reader, s, h);
         // Double buffers keep every bit.
         EXPECT_TRUE(!c.xyz || (r.x == p.x && r.y == p.y && r.z == p.z));
-        EXPECT_TRUE(!c.spherical || (r.range == p.range && r.azimuth == p.azimuth && r.elevation == p.elevation));
+        EXPECT_TRUE(!c.spherical ||
+                    (r.range == p.range && r.azimuth == p.azimuth && r.elevation == p.elevation));
         EXPECT_TRUE(!c.rgb || (r.red == p.red && r.green == p.green && r.blue == p.blue));
         EXPECT_TRUE(!c.intensity || (r.intensity == asFloats(p.intensity)));
         EXPECT_TRUE(!c.time || (r.time == p.time));
@@ -222,7 +234,8 @@ TEST(WriterRoundTrip, FloatBuffersAndScaledIntegerCoordinates) {
         e57::WriterOptions options;
         e57::Writer writer(path.string(), options);
         e57::Data3D h = baseHeader("float", n);
-        h.pointFields.cartesianXField = h.pointFields.cartesianYField = h.pointFields.cartesianZField = true;
+        h.pointFields.cartesianXField = h.pointFields.cartesianYField =
+            h.pointFields.cartesianZField = true;
         e57::Data3DPointsFloat b;
         b.cartesianX = fx.data();
         b.cartesianY = fy.data();
@@ -242,7 +255,8 @@ TEST(WriterRoundTrip, FloatBuffersAndScaledIntegerCoordinates) {
     }
     // The bounds taken from the data are written back into the caller's header.
     EXPECT_EQ(scaledHeader.pointFields.pointRangeMinimum, 10.0);
-    EXPECT_EQ(scaledHeader.pointFields.pointRangeMaximum, sy[n - 1]);  // 32.3, the largest of x, y, z
+    EXPECT_EQ(scaledHeader.pointFields.pointRangeMaximum,
+              sy[n - 1]);  // 32.3, the largest of x, y, z
     expectFileFacts(path);
 
     e57::Reader reader(path.string(), e57::ReaderOptions{});
@@ -304,7 +318,9 @@ TEST(WriterRoundTrip, HeaderMetadataPosesAndSeveralScans) {
             h.pointGroupingSchemes.groupingByLine.idElementName = "columnIndex";
             h.pointGroupingSchemes.groupingByLine.groupsSize = 5;
             h.pointGroupingSchemes.groupingByLine.pointCountSize = 20;
-            EXPECT_EQ(writer.WriteData3DData(h, describe(h, p, {"xyz", true, false, false, false, false, false})), s);
+            EXPECT_EQ(writer.WriteData3DData(
+                          h, describe(h, p, {"xyz", true, false, false, false, false, false})),
+                      s);
             EXPECT_EQ(h.guid.size(), 38u);  // written back
         }
         writer.Close();
@@ -341,7 +357,8 @@ TEST(WriterRoundTrip, HeaderMetadataPosesAndSeveralScans) {
         EXPECT_EQ(h.cartesianBounds.zMaximum, 6.5);
         EXPECT_EQ(h.sphericalBounds.rangeMaximum, 120.0);
         EXPECT_EQ(h.pointGroupingSchemes.groupingByLine.idElementName, "columnIndex");
-        EXPECT_EQ(h.pointGroupingSchemes.groupingByLine.groupsSize, 0);  // the groups themselves are not written
+        EXPECT_EQ(h.pointGroupingSchemes.groupingByLine.groupsSize,
+                  0);  // the groups themselves are not written
         const Points r = readScan(reader, s, h);
         EXPECT_EQ(r.x, p.x);
     }
@@ -357,7 +374,8 @@ TEST(WriterRoundTrip, EmptyScans) {
         e57::Writer writer(path.string(), options);
         for (int s = 0; s < 2; ++s) {
             e57::Data3D h = baseHeader("zero-" + std::to_string(s), 0);
-            h.pointFields.cartesianXField = h.pointFields.cartesianYField = h.pointFields.cartesianZField = true;
+            h.pointFields.cartesianXField = h.pointFields.cartesianYField =
+                h.pointFields.cartesianZField = true;
             h.pointFields.colorRedField = true;
             e57::Data3DPointsDouble b;  // no buffers are needed for no points
             EXPECT_EQ(writer.WriteData3DData(h, b), s);
@@ -422,9 +440,10 @@ TEST(WriterRoundTrip, ImagesOfEveryTypeAndProjection) {
         visual.associatedData3DGuid = "scan-0";
         visual.acquisitionDateTime = {1.2e9, 0};
         visual.pose.translation = {1.0, 2.0, 3.0};
-        visual.visualReferenceRepresentation = {static_cast<int64_t>(jpeg.size()), 0, static_cast<int64_t>(mask.size()), 64, 32};
-        EXPECT_EQ(writer.WriteImage2DData(visual, e57::ImageJPEG, e57::ProjectionVisual, 0, jpeg.data(),
-                                          static_cast<int64_t>(jpeg.size())),
+        visual.visualReferenceRepresentation = {static_cast<int64_t>(jpeg.size()), 0,
+                                                static_cast<int64_t>(mask.size()), 64, 32};
+        EXPECT_EQ(writer.WriteImage2DData(visual, e57::ImageJPEG, e57::ProjectionVisual, 0,
+                                          jpeg.data(), static_cast<int64_t>(jpeg.size())),
                   static_cast<int64_t>(jpeg.size()));
 
         e57::Image2D pinhole;
@@ -436,25 +455,37 @@ TEST(WriterRoundTrip, ImagesOfEveryTypeAndProjection) {
         pinhole.pinholeRepresentation.pixelHeight = 1.1e-5;
         pinhole.pinholeRepresentation.principalPointX = 50.5;
         pinhole.pinholeRepresentation.principalPointY = 25.25;
-        pinhole.pinholeCameraDistortionExt = std::make_unique<e57::Extension::PinholeCameraDistortion>();
+        pinhole.pinholeCameraDistortionExt =
+            std::make_unique<e57::Extension::PinholeCameraDistortion>();
         pinhole.pinholeCameraDistortionExt->type = "CV";
         pinhole.pinholeCameraDistortionExt->CV_K1 = -0.125;
         pinhole.pinholeCameraDistortionExt->CV_WIDTH = 100;
         // Written in two pieces.
-        EXPECT_EQ(writer.WriteImage2DData(pinhole, e57::ImagePNG, e57::ProjectionPinhole, 0, png.data(), 3000), 3000);
+        EXPECT_EQ(writer.WriteImage2DData(pinhole, e57::ImagePNG, e57::ProjectionPinhole, 0,
+                                          png.data(), 3000),
+                  3000);
         EXPECT_FALSE(pinhole.guid.empty());
 
         e57::Image2D spherical;
         spherical.guid = "img-spherical";
-        spherical.sphericalRepresentation = {static_cast<int64_t>(jpeg.size()), 0, static_cast<int64_t>(mask.size()), 360, 180, 0.01, 0.02};
-        EXPECT_EQ(writer.WriteImage2DData(spherical, e57::ImageMaskPNG, e57::ProjectionSpherical, 0, mask.data(),
-                                          static_cast<int64_t>(mask.size())),
+        spherical.sphericalRepresentation = {static_cast<int64_t>(jpeg.size()),
+                                             0,
+                                             static_cast<int64_t>(mask.size()),
+                                             360,
+                                             180,
+                                             0.01,
+                                             0.02};
+        EXPECT_EQ(writer.WriteImage2DData(spherical, e57::ImageMaskPNG, e57::ProjectionSpherical, 0,
+                                          mask.data(), static_cast<int64_t>(mask.size())),
                   static_cast<int64_t>(mask.size()));
 
         e57::Image2D cylindrical;
         cylindrical.guid = "img-cyl";
-        cylindrical.cylindricalRepresentation = {0, static_cast<int64_t>(cyl.size()), 0, 2, 3, 0.5, 0.25, 4.0, 1.5};
-        EXPECT_EQ(writer.WriteImage2DData(cylindrical, e57::ImagePNG, e57::ProjectionCylindrical, 2, cyl.data() + 2, 3), 3);
+        cylindrical.cylindricalRepresentation = {
+            0, static_cast<int64_t>(cyl.size()), 0, 2, 3, 0.5, 0.25, 4.0, 1.5};
+        EXPECT_EQ(writer.WriteImage2DData(cylindrical, e57::ImagePNG, e57::ProjectionCylindrical, 2,
+                                          cyl.data() + 2, 3),
+                  3);
         writer.Close();
     }
     expectFileFacts(path);
@@ -472,7 +503,8 @@ TEST(WriterRoundTrip, ImagesOfEveryTypeAndProjection) {
     const Expect expect[] = {
         {e57::ProjectionVisual, e57::ImageJPEG, e57::ImageMaskPNG, 64, 32, jpeg},
         {e57::ProjectionPinhole, e57::ImagePNG, e57::ImageNone, 100, 50, png},
-        {e57::ProjectionSpherical, e57::ImageJPEG, e57::ImageMaskPNG, 360, 180, std::string(jpeg.size(), '\0')},
+        {e57::ProjectionSpherical, e57::ImageJPEG, e57::ImageMaskPNG, 360, 180,
+         std::string(jpeg.size(), '\0')},
         {e57::ProjectionCylindrical, e57::ImagePNG, e57::ImageNone, 2, 3, cylExpected},
     };
     for (int i = 0; i < 4; ++i) {
@@ -492,8 +524,8 @@ TEST(WriterRoundTrip, ImagesOfEveryTypeAndProjection) {
         EXPECT_EQ(got, expect[i].data);
     }
     std::string gotMask(mask.size(), '\0');
-    EXPECT_EQ(reader.ReadImage2DData(2, e57::ProjectionSpherical, e57::ImageMaskPNG, gotMask.data(), 0,
-                                     static_cast<int64_t>(mask.size())),
+    EXPECT_EQ(reader.ReadImage2DData(2, e57::ProjectionSpherical, e57::ImageMaskPNG, gotMask.data(),
+                                     0, static_cast<int64_t>(mask.size())),
               static_cast<int64_t>(mask.size()));
     EXPECT_EQ(gotMask, mask);
 

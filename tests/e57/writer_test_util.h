@@ -33,7 +33,9 @@ inline std::uint64_t le64(const std::string& s, std::uint64_t at) {
     for (int i = 7; i >= 0; --i) v = (v << 8) | static_cast<unsigned char>(s[at + i]);
     return v;
 }
-inline std::uint32_t le32(const std::string& s, std::uint64_t at) { return static_cast<std::uint32_t>(le64(s, at) & 0xFFFFFFFFu); }
+inline std::uint32_t le32(const std::string& s, std::uint64_t at) {
+    return static_cast<std::uint32_t>(le64(s, at) & 0xFFFFFFFFu);
+}
 inline std::uint32_t le16(const std::string& s, std::uint64_t at) {
     return static_cast<unsigned char>(s[at]) | (static_cast<unsigned char>(s[at + 1]) << 8);
 }
@@ -50,7 +52,8 @@ inline E57Bytes loadE57(const std::filesystem::path& path) {
         const auto* page = reinterpret_cast<const std::uint8_t*>(f.physical.data() + p * 1024);
         // The portable path on purpose: the writer uses the hardware one.
         const std::uint32_t crc = testsupport::crc32c(page, 1020);
-        const std::uint32_t stored = (std::uint32_t(page[1020]) << 24) | (std::uint32_t(page[1021]) << 16) |
+        const std::uint32_t stored = (std::uint32_t(page[1020]) << 24) |
+                                     (std::uint32_t(page[1021]) << 16) |
                                      (std::uint32_t(page[1022]) << 8) | std::uint32_t(page[1023]);
         if (crc != stored) ++f.badPages;
         f.logical.append(f.physical, p * 1024, 1020);
@@ -64,7 +67,8 @@ inline E57Bytes loadE57(const std::filesystem::path& path) {
         f.xmlLogicalLength = le64(f.logical, 32);
         f.pageSize = le64(f.logical, 40);
         const std::uint64_t start = physicalToLogical(f.xmlPhysicalOffset);
-        if (start + f.xmlLogicalLength <= f.logical.size()) f.xml = f.logical.substr(start, f.xmlLogicalLength);
+        if (start + f.xmlLogicalLength <= f.logical.size())
+            f.xml = f.logical.substr(start, f.xmlLogicalLength);
     }
     return f;
 }

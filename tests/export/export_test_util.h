@@ -34,7 +34,8 @@ inline ExportJob jobWithTiles(const std::string& input, const std::string& outpu
 }
 
 // Every tile from (x0, y0) to (x1, y1), both ends included.
-inline std::vector<TileIndex> tileBlock(std::int64_t x0, std::int64_t y0, std::int64_t x1, std::int64_t y1) {
+inline std::vector<TileIndex> tileBlock(std::int64_t x0, std::int64_t y0, std::int64_t x1,
+                                        std::int64_t y1) {
     std::vector<TileIndex> out;
     for (std::int64_t ix = x0; ix <= x1; ++ix)
         for (std::int64_t iy = y0; iy <= y1; ++iy) out.push_back({ix, iy});
@@ -56,8 +57,10 @@ inline StatusSeen readStatus(const std::filesystem::path& statusPath) {
 template <class T>
 T at(const std::string& bytes, std::size_t offset) {
     T v{};
-    if (offset + sizeof v <= bytes.size()) std::memcpy(&v, bytes.data() + offset, sizeof v);
-    else ADD_FAILURE() << "offset " << offset << " past " << bytes.size() << " bytes";
+    if (offset + sizeof v <= bytes.size())
+        std::memcpy(&v, bytes.data() + offset, sizeof v);
+    else
+        ADD_FAILURE() << "offset " << offset << " past " << bytes.size() << " bytes";
     return v;
 }
 
@@ -71,7 +74,8 @@ struct RouteRun {
 };
 
 // Runs a route with its console captured.
-inline RouteRun runRoute(RouteFunction route, const ExportJob& job, const std::filesystem::path& status = {}) {
+inline RouteRun runRoute(RouteFunction route, const ExportJob& job,
+                         const std::filesystem::path& status = {}) {
     RouteRun r;
     testing::internal::CaptureStdout();
     r.ok = route(job, status.string(), &r.result, &r.error);
@@ -80,7 +84,8 @@ inline RouteRun runRoute(RouteFunction route, const ExportJob& job, const std::f
 }
 
 // The error of a run that must fail, with the result marked as failed.
-inline std::string failureOf(RouteFunction route, const ExportJob& job, const std::filesystem::path& status = {}) {
+inline std::string failureOf(RouteFunction route, const ExportJob& job,
+                             const std::filesystem::path& status = {}) {
     const RouteRun r = runRoute(route, job, status);
     EXPECT_FALSE(r.ok);
     EXPECT_FALSE(r.result.success);
@@ -141,7 +146,8 @@ inline LasBack readLasBack(const std::filesystem::path& path) {
     CloudPoint p;
     while (reader.readNext(p, &err)) {
         back.points.push_back(p);
-        back.records.emplace_back(reinterpret_cast<const char*>(reader.record().data()), reader.record().size());
+        back.records.emplace_back(reinterpret_cast<const char*>(reader.record().data()),
+                                  reader.record().size());
     }
     EXPECT_EQ(err, "");
     EXPECT_EQ(back.points.size(), reader.pointCount());

@@ -35,10 +35,12 @@ using Ranges = std::vector<std::pair<std::size_t, std::size_t>>;
 
 // Stands in for VLR or header bytes the route must copy untouched.
 void fillPattern(std::string& bytes, std::size_t from, std::size_t to, int seed) {
-    for (std::size_t i = from; i < to; ++i) bytes[i] = static_cast<char>((i * 7 + std::size_t(seed)) % 251);
+    for (std::size_t i = from; i < to; ++i)
+        bytes[i] = static_cast<char>((i * 7 + std::size_t(seed)) % 251);
 }
 
-void setReturnBytes(std::string& file, const LasTestHeader& h, std::size_t count, const std::vector<std::uint8_t>& v) {
+void setReturnBytes(std::string& file, const LasTestHeader& h, std::size_t count,
+                    const std::vector<std::uint8_t>& v) {
     for (std::size_t i = 0; i < count; ++i)
         file[h.offsetToPointData + i * h.recordLength + 14] = static_cast<char>(v[i % v.size()]);
 }
@@ -75,10 +77,11 @@ Counts countsOf(const LasBack& d, const std::vector<std::size_t>& kept, unsigned
 }
 
 // The patched fields, and every other byte before the points as in the input.
-void expectHeader(const std::string& in, const std::string& out, std::uint32_t dataOffset, std::uint16_t headerSize,
-                  const Counts& c) {
+void expectHeader(const std::string& in, const std::string& out, std::uint32_t dataOffset,
+                  std::uint16_t headerSize, const Counts& c) {
     EXPECT_EQ(at<std::uint32_t>(out, 107), c.points);
-    for (std::size_t i = 0; i < 5; ++i) EXPECT_EQ(at<std::uint32_t>(out, 111 + 4 * i), c.byReturn[i]) << i + 1;
+    for (std::size_t i = 0; i < 5; ++i)
+        EXPECT_EQ(at<std::uint32_t>(out, 111 + 4 * i), c.byReturn[i]) << i + 1;
     for (std::size_t i = 0; i < 6; ++i) EXPECT_EQ(at<double>(out, 179 + 8 * i), c.bounds[i]) << i;
     Ranges patched{{107, 131}, {179, 227}};
     if (headerSize >= 235) {
@@ -89,13 +92,15 @@ void expectHeader(const std::string& in, const std::string& out, std::uint32_t d
         EXPECT_EQ(at<std::uint64_t>(out, 235), 0u);  // nor extended VLRs after the points
         EXPECT_EQ(at<std::uint32_t>(out, 243), 0u);
         EXPECT_EQ(at<std::uint64_t>(out, 247), c.points);
-        for (std::size_t i = 0; i < 15; ++i) EXPECT_EQ(at<std::uint64_t>(out, 255 + 8 * i), c.byReturn[i]) << i + 1;
+        for (std::size_t i = 0; i < 15; ++i)
+            EXPECT_EQ(at<std::uint64_t>(out, 255 + 8 * i), c.byReturn[i]) << i + 1;
         patched.push_back({235, 375});
     }
     ASSERT_GE(out.size(), dataOffset);
     for (std::size_t i = 0; i < dataOffset; ++i) {
-        const bool inPatched = std::any_of(patched.begin(), patched.end(),
-                                           [i](const auto& r) { return i >= r.first && i < r.second; });
+        const bool inPatched = std::any_of(patched.begin(), patched.end(), [i](const auto& r) {
+            return i >= r.first && i < r.second;
+        });
         if (!inPatched && in[i] != out[i]) {
             ADD_FAILURE() << "byte " << i << " changed";
             return;
@@ -125,7 +130,8 @@ TEST(LasBinaryExport, SharedFilesAreCopiedRecordForRecord) {
         LasBinaryPointReader probe;
         std::string error;
         if (!probe.open(input, &error)) {  // the header-only files
-            EXPECT_EQ(failureOf(exportLasBinary, jobWithTiles(input, (dir / "refused.las").string(), {{0, 0}})),
+            EXPECT_EQ(failureOf(exportLasBinary,
+                                jobWithTiles(input, (dir / "refused.las").string(), {{0, 0}})),
                       "Cannot open LAS input for binary export: " + error);
             continue;
         }
@@ -134,18 +140,21 @@ TEST(LasBinaryExport, SharedFilesAreCopiedRecordForRecord) {
         const auto tiles = exporttest::tileBlock(-1, -1, 0, 0);  // tiles of 1e8: the whole file
         const std::string output = (dir / (entry.path().stem().string() + "_cut.las")).string();
         const std::string in = readFile(input);
-        const auto r = runRoute(exportLasBinary, jobWithTiles(input, output, tiles, 1e8), dir / "status.ini");
+        const auto r =
+            runRoute(exportLasBinary, jobWithTiles(input, output, tiles, 1e8), dir / "status.ini");
         ASSERT_TRUE(r.ok) << r.error;
         ++copied;
 
         const std::string out = readFile(output);
         const auto all = firstN(d.records.size());
         expectRecords(out, d.offsetToPointData, d, all);
-        expectHeader(in, out, d.offsetToPointData, d.headerSize, countsOf(d, all, d.format >= 6 ? 0x0F : 0x07));
+        expectHeader(in, out, d.offsetToPointData, d.headerSize,
+                     countsOf(d, all, d.format >= 6 ? 0x0F : 0x07));
         EXPECT_EQ(r.result.inputPoints, d.records.size());
         EXPECT_EQ(r.result.writtenPoints, d.records.size());
-        EXPECT_EQ(r.console, "[LAS EXPORT - BINARY] completed | inputPoints=" + std::to_string(d.records.size()) +
-                                 " | writtenPoints=" + std::to_string(d.records.size()) + " | output=" + output + "\n");
+        EXPECT_EQ(r.console, "[LAS EXPORT - BINARY] completed | inputPoints=" +
+                                 std::to_string(d.records.size()) + " | writtenPoints=" +
+                                 std::to_string(d.records.size()) + " | output=" + output + "\n");
         EXPECT_EQ(readFile(input), in);
     }
     EXPECT_GE(copied, 10);
@@ -162,18 +171,22 @@ TEST(LasBinaryExport, PartialSelectionKeepsExactlyThePassingRecordsInOrder) {
     h.offset[0] = 1000.0;
     std::vector<lastest::LasTestRecord> records(40);
     for (std::size_t i = 0; i < records.size(); ++i)
-        records[i] = {static_cast<std::int32_t>(i), 5, static_cast<std::int32_t>(i % 10), 0, 0, 0, 0};
+        records[i] = {
+            static_cast<std::int32_t>(i), 5, static_cast<std::int32_t>(i % 10), 0, 0, 0, 0};
     std::string file = makeLasFile(h, records);
     fillPattern(file, 227, h.offsetToPointData, 3);
-    setReturnBytes(file, h, 40, {0x00, 0x01, 0x3A, 0x07, 0x0E, 0xFD, 0x05});  // low 3 bits: 0 1 2 7 6 5 5
-    for (std::size_t i = 0; i < 40; ++i) file[h.offsetToPointData + i * h.recordLength + 30] = static_cast<char>(i);
+    setReturnBytes(file, h, 40,
+                   {0x00, 0x01, 0x3A, 0x07, 0x0E, 0xFD, 0x05});  // low 3 bits: 0 1 2 7 6 5 5
+    for (std::size_t i = 0; i < 40; ++i)
+        file[h.offsetToPointData + i * h.recordLength + 30] = static_cast<char>(i);
     const std::string input = (dir / "in.las").string();
     writeFile(input, file);
 
     // x = 1000 + i/10 with tile size 1: tile 1000 whole, tile 1002 only for z from 0.3 to 0.6.
     ExportJob job = jobWithTiles(input, (dir / "sub" / "out.las").string(), {});
     job.savedTileSelections.push_back(SavedTileSelection{{{1000, 0}}});
-    job.selectedHeightRanges.push_back(SelectedHeightRange{{{1002, 0}}, 0.65, 0.25});  // reversed on purpose
+    job.selectedHeightRanges.push_back(
+        SelectedHeightRange{{{1002, 0}}, 0.65, 0.25});  // reversed on purpose
     const auto r = runRoute(exportLasBinary, job, dir / "status.ini");
     ASSERT_TRUE(r.ok) << r.error;
 
@@ -236,7 +249,8 @@ TEST(LasBinaryExport, NewerHeaders) {
 
         // x = i/100, y = 2i/100 in tiles of 0.095: records 0..9 lie in tiles (0, 0..1).
         const std::string output = (dir / "out.las").string();
-        const auto r = runRoute(exportLasBinary, jobWithTiles(input, output, exporttest::tileBlock(0, 0, 0, 1), 0.095));
+        const auto r = runRoute(
+            exportLasBinary, jobWithTiles(input, output, exporttest::tileBlock(0, 0, 0, 1), 0.095));
         ASSERT_TRUE(r.ok) << r.error;
         const std::string out = readFile(output);
         const LasBack d = readLasBack(input);
@@ -296,20 +310,34 @@ TEST(LasBinaryExport, FailuresCarryTheirMessages) {
         std::string want;
     } cases[] = {
         {input, output, {{0, 0}}, 0.0, "LAS binary export failed: coarse tile size must be > 0."},
-        {(dir / "missing.las").string(), output, {{0, 0}}, 1.0,
+        {(dir / "missing.las").string(),
+         output,
+         {{0, 0}},
+         1.0,
          "Cannot open LAS input for binary export: LasBinaryPointReader: cannot open LAS file."},
-        {input, (dir / "folder.las").string(), {{0, 0}}, 1.0,
+        {input,
+         (dir / "folder.las").string(),
+         {{0, 0}},
+         1.0,
          "Cannot open output LAS file: " + (dir / "folder.las").string()},
         // A small output fails at the header patch, a larger one at a record.
-        {input, "/dev/full", {{0, 0}}, 1.0, "LAS binary export failed while patching output header."},
-        {(dir / "big.las").string(), "/dev/full", {{0, 0}}, 1.0,
+        {input,
+         "/dev/full",
+         {{0, 0}},
+         1.0,
+         "LAS binary export failed while patching output header."},
+        {(dir / "big.las").string(),
+         "/dev/full",
+         {{0, 0}},
+         1.0,
          "LAS binary export failed while writing point record."},
         // Found after the header went out: the file holds it unpatched.
         {input, output, {}, 1.0, "LAS binary export failed: no selected tiles or height ranges."},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.want);
-        EXPECT_EQ(failureOf(exportLasBinary, jobWithTiles(c.input, c.output, c.tiles, c.tileSize)), c.want);
+        EXPECT_EQ(failureOf(exportLasBinary, jobWithTiles(c.input, c.output, c.tiles, c.tileSize)),
+                  c.want);
         if (!c.tiles.empty()) {
             EXPECT_FALSE(fs::exists(output));
         }
@@ -339,8 +367,13 @@ TEST(LasBinaryExport, KeepsWhatTheUnionRuleKeepsAtTileEdges) {
         for (std::size_t i = 0; i < records.size(); ++i) {
             lcg = lcg * 1664525u + 1013904223u;
             // x from -3 to 3 in steps of 1 mm: every tile edge and its neighbours.
-            records[i] = {static_cast<std::int32_t>(i % 6000) - 1000, static_cast<std::int32_t>(lcg % 5000) - 1500,
-                          static_cast<std::int32_t>(i % 400), 0, 0, 0, 0};
+            records[i] = {static_cast<std::int32_t>(i % 6000) - 1000,
+                          static_cast<std::int32_t>(lcg % 5000) - 1500,
+                          static_cast<std::int32_t>(i % 400),
+                          0,
+                          0,
+                          0,
+                          0};
         }
         records[17].x = std::numeric_limits<std::int32_t>::min();
         records[18].y = std::numeric_limits<std::int32_t>::max();
@@ -358,8 +391,10 @@ TEST(LasBinaryExport, KeepsWhatTheUnionRuleKeepsAtTileEdges) {
         SelectedHeightRange vertical{{}, 2.5, 1.0};
         for (std::int64_t ix = lo; ix <= hi; ++ix)
             for (std::int64_t iy = lo; iy <= hi; ++iy) {
-                if ((ix + iy) % 2 == 0) top.tiles.push_back({ix, iy});
-                else if (ix % 3 == 0) vertical.tiles.push_back({ix, iy});
+                if ((ix + iy) % 2 == 0)
+                    top.tiles.push_back({ix, iy});
+                else if (ix % 3 == 0)
+                    vertical.tiles.push_back({ix, iy});
             }
         job.savedTileSelections.push_back(top);
         job.selectedHeightRanges.push_back(vertical);
@@ -407,12 +442,14 @@ TEST(LasBinaryExport, ProgressEveryFiveMillionRecords) {
     const fs::path status = dir / "status.ini";
     const fs::path output = dir / "out.las";
     ExportJob job = jobWithTiles(input.string(), output.string(), {{0, 0}});
-    job.selectedHeightRanges.push_back(SelectedHeightRange{{{0, 0}}, 1.0, 2.0});  // z = 0 is outside
+    job.selectedHeightRanges.push_back(
+        SelectedHeightRange{{{0, 0}}, 1.0, 2.0});  // z = 0 is outside
     const auto r = runRoute(exportLasBinary, job, status);
     ASSERT_TRUE(r.ok) << r.error;
-    EXPECT_EQ(r.console, "[LAS EXPORT - BINARY] read=5000000 / 5000000 | written=1\n"
-                         "[LAS EXPORT - BINARY] completed | inputPoints=5000000 | writtenPoints=2 | output=" +
-                             output.string() + "\n");
+    EXPECT_EQ(r.console,
+              "[LAS EXPORT - BINARY] read=5000000 / 5000000 | written=1\n"
+              "[LAS EXPORT - BINARY] completed | inputPoints=5000000 | writtenPoints=2 | output=" +
+                  output.string() + "\n");
     EXPECT_EQ(exporttest::readStatus(status).message,
               "Exporting 99.9% | read=5M / 5M | written=1 | method=LAS -> LAS full record");
     EXPECT_EQ(readFile(output).substr(227), kept + kept);

@@ -50,13 +50,15 @@ E57File readE57(const std::string& path) {
         EXPECT_TRUE(reader.ReadData3D(i, part.header));
         const std::size_t n = part.header.pointCount;
         e57::Data3DPointsDouble buffers;
-        for (auto [v, slot] : {std::pair{&part.x, &buffers.cartesianX}, {&part.y, &buffers.cartesianY},
+        for (auto [v, slot] : {std::pair{&part.x, &buffers.cartesianX},
+                               {&part.y, &buffers.cartesianY},
                                {&part.z, &buffers.cartesianZ}}) {
             v->resize(n);
             *slot = v->data();
         }
         if (part.hasColour()) {
-            for (auto [v, slot] : {std::pair{&part.red, &buffers.colorRed}, {&part.green, &buffers.colorGreen},
+            for (auto [v, slot] : {std::pair{&part.red, &buffers.colorRed},
+                                   {&part.green, &buffers.colorGreen},
                                    {&part.blue, &buffers.colorBlue}}) {
                 v->resize(n);
                 *slot = v->data();
@@ -86,8 +88,13 @@ std::string surveyLas(std::uint8_t format, std::size_t count) {
     std::vector<lastest::LasTestRecord> records(count);
     for (std::size_t i = 0; i < count; ++i) {
         const auto v = static_cast<std::int32_t>(i);
-        records[i] = {123 + 1000 * v, 456, 100001 * (v % 3), 0, static_cast<std::uint16_t>(1000 * v),
-                      static_cast<std::uint16_t>(v), 255};
+        records[i] = {123 + 1000 * v,
+                      456,
+                      100001 * (v % 3),
+                      0,
+                      static_cast<std::uint16_t>(1000 * v),
+                      static_cast<std::uint16_t>(v),
+                      255};
     }
     return lastest::makeLasFile(h, records, format == 2 ? 20 : -1);
 }
@@ -101,7 +108,8 @@ std::string bigLas(std::size_t count) {
     file.resize(227 + 20 * count);
     char* p = file.data() + 227;
     for (std::size_t i = 0; i < count; ++i, p += 20) {
-        const std::int32_t xyz[3] = {static_cast<std::int32_t>(i), static_cast<std::int32_t>(i % 1000),
+        const std::int32_t xyz[3] = {static_cast<std::int32_t>(i),
+                                     static_cast<std::int32_t>(i % 1000),
                                      static_cast<std::int32_t>(i % 7)};
         std::memcpy(p, xyz, sizeof xyz);
     }
@@ -109,13 +117,16 @@ std::string bigLas(std::size_t count) {
 }
 
 std::string flushLine(std::size_t part, std::size_t points, bool rgb, bool final) {
-    return "[LAS -> E57 EXPORT] flushing part | part=" + std::to_string(part) + " | points=" + std::to_string(points) +
-           " | rgb=" + (rgb ? "1" : "0") + " | final=" + (final ? "1" : "0") + "\n";
+    return "[LAS -> E57 EXPORT] flushing part | part=" + std::to_string(part) +
+           " | points=" + std::to_string(points) + " | rgb=" + (rgb ? "1" : "0") +
+           " | final=" + (final ? "1" : "0") + "\n";
 }
 
-std::string completedLine(std::size_t in, std::size_t written, std::size_t parts, const std::string& out) {
-    return "[LAS -> E57 EXPORT] completed | inputPoints=" + std::to_string(in) + " | writtenPoints=" +
-           std::to_string(written) + " | partsWritten=" + std::to_string(parts) + " | output=" + out + "\n";
+std::string completedLine(std::size_t in, std::size_t written, std::size_t parts,
+                          const std::string& out) {
+    return "[LAS -> E57 EXPORT] completed | inputPoints=" + std::to_string(in) +
+           " | writtenPoints=" + std::to_string(written) +
+           " | partsWritten=" + std::to_string(parts) + " | output=" + out + "\n";
 }
 
 }  // namespace
@@ -127,8 +138,9 @@ TEST(LasToE57Export, SelectedPointsKeepTheirExactCoordinatesAndColour) {
     // Tiles of 10 m: records 0..9, 10..19 and 20..29 fall in x tiles 50000, 50001, 50002.
     const std::string output = (dir / "out" / "survey_cut.e57").string();
     const std::string status = (dir / "status.ini").string();
-    const auto r = runRoute(exportLasToE57, jobWithTiles(input, output, {{50000, 400000}, {50002, 400000}}, 10.0),
-                            status);
+    const auto r =
+        runRoute(exportLasToE57,
+                 jobWithTiles(input, output, {{50000, 400000}, {50002, 400000}}, 10.0), status);
     ASSERT_TRUE(r.ok) << r.error;
     EXPECT_EQ(r.result.inputPoints, 30u);
     EXPECT_EQ(r.result.writtenPoints, 20u);
@@ -176,15 +188,16 @@ TEST(LasToE57Export, SelectedPointsKeepTheirExactCoordinatesAndColour) {
     } cases[] = {{input, false, 20}, {(dir / "plain.las").string(), true, 12}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.input);
-        ExportJob job =
-            jobWithTiles(c.input, (dir / "c.e57").string(), exporttest::tileBlock(50000, 400000, 50001, 400000), 10.0);
+        ExportJob job = jobWithTiles(c.input, (dir / "c.e57").string(),
+                                     exporttest::tileBlock(50000, 400000, 50001, 400000), 10.0);
         job.exportRGB = c.rgb;
         const auto run = runRoute(exportLasToE57, job);
         ASSERT_TRUE(run.ok) << run.error;
         const E57File g = readE57(job.outputE57Path);
         ASSERT_EQ(g.parts.size(), 1u);
         EXPECT_EQ(g.parts[0].header.pointCount, c.points);
-        EXPECT_FALSE(g.parts[0].header.pointFields.colorRedField || g.parts[0].header.pointFields.colorBlueField);
+        EXPECT_FALSE(g.parts[0].header.pointFields.colorRedField ||
+                     g.parts[0].header.pointFields.colorBlueField);
         EXPECT_EQ(g.parts[0].header.colorLimits.colorRedMaximum, 0.0);
         EXPECT_EQ(run.console.rfind(flushLine(1, c.points, false, true), 0), 0u);
     }
@@ -202,7 +215,8 @@ TEST(LasToE57Export, PartFlushDecidesColourAndResetsThePart) {
     std::uint64_t partsWritten = 0;
     bool partHasRgb = false;
     e57::Writer writer(output, e57::WriterOptions{"flush-test", ""});
-    LasToE57PartContext ctx{x, partsWritten, bounds, job, partHasRgb, red, green, blue, y, z, writer};
+    LasToE57PartContext ctx{x,     partsWritten, bounds, job, partHasRgb, red,
+                            green, blue,         y,      z,   writer};
     testing::internal::CaptureStdout();
     // One coloured point colours the part; none does not; out-of-step buffers are not overread.
     for (const auto& [hasRgb, blueCount] : {std::pair{true, 3}, {false, 3}, {true, 2}}) {
@@ -212,14 +226,16 @@ TEST(LasToE57Export, PartFlushDecidesColourAndResetsThePart) {
         partHasRgb = hasRgb;
         std::fill(bounds, bounds + 6, 1.0);
         flushLasToE57Part(ctx, false);
-        EXPECT_TRUE(x.empty() && y.empty() && z.empty() && red.empty() && green.empty() && blue.empty());
+        EXPECT_TRUE(x.empty() && y.empty() && z.empty() && red.empty() && green.empty() &&
+                    blue.empty());
         EXPECT_FALSE(partHasRgb);
         EXPECT_EQ(bounds[0], std::numeric_limits<double>::max());
         EXPECT_EQ(bounds[5], -std::numeric_limits<double>::max());
     }
     flushLasToE57Part(ctx, true);  // nothing buffered: nothing written
-    EXPECT_EQ(testing::internal::GetCapturedStdout(),
-              flushLine(1, 3, true, false) + flushLine(2, 3, false, false) + flushLine(3, 3, false, false));
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), flushLine(1, 3, true, false) +
+                                                          flushLine(2, 3, false, false) +
+                                                          flushLine(3, 3, false, false));
     ASSERT_TRUE(writer.Close());
 
     const E57File f = readE57(output);
@@ -249,7 +265,8 @@ TEST(LasToE57Export, LargeSelectionsSplitIntoPartsOfAMillion) {
         std::string console;
         std::size_t written = 0;
         for (std::size_t i = 0; i < c.sizes.size(); ++i) {
-            console += flushLine(i + 1, c.sizes[i], false, i + 1 == c.sizes.size() && c.sizes[i] < 1000000);
+            console += flushLine(i + 1, c.sizes[i], false,
+                                 i + 1 == c.sizes.size() && c.sizes[i] < 1000000);
             written += c.sizes[i];
         }
         EXPECT_EQ(r.console, console + completedLine(1000001, written, c.sizes.size(), output));
@@ -266,11 +283,13 @@ TEST(LasToE57Export, LargeSelectionsSplitIntoPartsOfAMillion) {
             EXPECT_EQ(b.xMinimum, next);
             EXPECT_EQ(b.xMaximum, next + static_cast<double>(c.sizes[i]) - 1.0);
             EXPECT_EQ(b.yMaximum, c.sizes[i] > 1 ? 999.0 : std::fmod(next, 1000.0));
-            EXPECT_EQ(b.zMaximum, c.sizes[i] > 1 ? 6.0 : std::fmod(next, 7.0));  // reset between parts
+            EXPECT_EQ(b.zMaximum,
+                      c.sizes[i] > 1 ? 6.0 : std::fmod(next, 7.0));  // reset between parts
             EXPECT_EQ(b.zMinimum, c.sizes[i] > 1 ? 0.0 : std::fmod(next, 7.0));
             std::size_t wrong = 0;
             for (std::size_t k = 0; k < part.x.size(); ++k, next += 1.0)
-                wrong += part.x[k] != next || part.y[k] != std::fmod(next, 1000.0) || part.z[k] != std::fmod(next, 7.0);
+                wrong += part.x[k] != next || part.y[k] != std::fmod(next, 1000.0) ||
+                         part.z[k] != std::fmod(next, 7.0);
             EXPECT_EQ(wrong, 0u) << "part " << i + 1;
         }
     }
@@ -288,7 +307,8 @@ TEST(LasToE57Export, RefusalsAndFailuresCarryTheirMessages) {
     const std::vector<TileIndex> tiles{{50000, 400000}};
     const std::string fresh = (dir / "new" / "out.e57").string();
 
-    const auto upper = jobWithTiles((dir / "UPPER.LAS").string(), (dir / "u.e57").string(), tiles, 10.0);
+    const auto upper =
+        jobWithTiles((dir / "UPPER.LAS").string(), (dir / "u.e57").string(), tiles, 10.0);
     EXPECT_TRUE(runRoute(exportLasToE57, upper).ok);  // the extension test is case-blind
 
     const struct {
@@ -299,21 +319,35 @@ TEST(LasToE57Export, RefusalsAndFailuresCarryTheirMessages) {
         bool prefix;
     } cases[] = {
         // These three come before the output folder.
-        {input, fresh, tiles, 0.0, "LAS -> E57 export failed: coarse tile size must be > 0.", false},
-        {(dir / "in.laz").string(), fresh, tiles, 10.0, "LAS -> E57 export requires LAS input.", false},
-        {input, fresh, {}, 10.0, "LAS -> E57 export failed: no selected tiles or height ranges.", false},
+        {input, fresh, tiles, 0.0, "LAS -> E57 export failed: coarse tile size must be > 0.",
+         false},
+        {(dir / "in.laz").string(), fresh, tiles, 10.0, "LAS -> E57 export requires LAS input.",
+         false},
+        {input,
+         fresh,
+         {},
+         10.0,
+         "LAS -> E57 export failed: no selected tiles or height ranges.",
+         false},
         {(dir / "missing.las").string(), (dir / "m.e57").string(), tiles, 10.0,
-         "Cannot open LAS input for E57 export: LasBinaryPointReader: cannot open LAS file.", false},
+         "Cannot open LAS input for E57 export: LasBinaryPointReader: cannot open LAS file.",
+         false},
         {input, (dir / "folder.e57").string(), tiles, 10.0, "", true},  // the writer's own text
         // A full disk is never a success, whichever write finds it first.
-        {input, "/dev/full", tiles, 10.0, "LAS -> E57 export failed while writing output file: /dev/full (", true},
-        {(dir / "bigger.las").string(), "/dev/full", {{0, 0}}, 1e6,
-         "LAS -> E57 WriteData3DData failed | part=1 | points=60000 | rgb=0 | what=", true},
+        {input, "/dev/full", tiles, 10.0,
+         "LAS -> E57 export failed while writing output file: /dev/full (", true},
+        {(dir / "bigger.las").string(),
+         "/dev/full",
+         {{0, 0}},
+         1e6,
+         "LAS -> E57 WriteData3DData failed | part=1 | points=60000 | rgb=0 | what=",
+         true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.input + " -> " + c.output);
-        exporttest::expectFailureText(failureOf(exportLasToE57, jobWithTiles(c.input, c.output, c.tiles, c.tileSize)),
-                                      c.want, c.prefix);
+        exporttest::expectFailureText(
+            failureOf(exportLasToE57, jobWithTiles(c.input, c.output, c.tiles, c.tileSize)), c.want,
+            c.prefix);
     }
     EXPECT_FALSE(fs::exists(dir / "new"));
 

@@ -27,7 +27,8 @@ TEST(OutputFile, WritesAcrossBufferBoundariesInOrder) {
     ASSERT_TRUE(out.open(path));
     std::string expected;
     // Small, buffer-straddling, larger-than-buffer and formatted writes, mixed.
-    const std::size_t sizes[] = {3, OutputFile::kBufferBytes - 1, 5, 2 * OutputFile::kBufferBytes + 7, 1, 0, 4096};
+    const std::size_t sizes[] = {
+        3, OutputFile::kBufferBytes - 1, 5, 2 * OutputFile::kBufferBytes + 7, 1, 0, 4096};
     std::size_t seed = 0;
     for (std::size_t n : sizes) {
         const std::string part = pattern(n, seed++);

@@ -60,8 +60,10 @@ TEST(OutputNaming, ProjectFolderFailures) {
     EXPECT_EQ(failureOf(""), "Cannot create base output directory:  | " +
                                  std::make_error_code(std::errc::invalid_argument).message());
     writeFile(dir / "file", "x");
-    EXPECT_EQ(failureOf(dir / "file").rfind("Cannot create base output directory: " + (dir / "file").string() + " | ", 0),
-              0u);
+    EXPECT_EQ(
+        failureOf(dir / "file")
+            .rfind("Cannot create base output directory: " + (dir / "file").string() + " | ", 0),
+        0u);
     EXPECT_EQ(readFile(dir / "file"), "x");
 
     // A base just short of the path limit: the base exists but no candidate can be made.
@@ -71,7 +73,9 @@ TEST(OutputNaming, ProjectFolderFailures) {
         longBase /= std::string(room > 200 ? 200 : (room < 1 ? 1 : room), 'd');
     }
     const std::string message = failureOf(longBase);
-    EXPECT_EQ(message.rfind("Cannot create export project directory: " + (longBase / "Project 1").string() + " | ", 0),
+    EXPECT_EQ(message.rfind("Cannot create export project directory: " +
+                                (longBase / "Project 1").string() + " | ",
+                            0),
               0u)
         << message;
 }
@@ -79,7 +83,8 @@ TEST(OutputNaming, ProjectFolderFailures) {
 TEST(OutputNaming, AllNumbersTakenCreatesNothing) {
     TempDir dir;
     for (int n = 1; n <= 9999; ++n) fs::create_directory(dir / ("Project " + std::to_string(n)));
-    EXPECT_EQ(failureOf(dir.path()), "Could not create a new Project N folder. Too many existing project folders.");
+    EXPECT_EQ(failureOf(dir.path()),
+              "Could not create a new Project N folder. Too many existing project folders.");
     EXPECT_EQ(entriesIn(dir.path()), 9999u);
 }
 
@@ -87,10 +92,13 @@ TEST(OutputNaming, PartStemsAndTemporaryNames) {
     EXPECT_EQ(makePartStem("abc", 2, 3), "abc_s2_p3");
     EXPECT_EQ(makePartStem("", 0, 1), "scan_s0_p1");
     EXPECT_EQ(makePartStem("g", 0, 12), "g_s0_p12");
-    EXPECT_EQ(makePartStem("{A-B}", -1, 18446744073709551615ull), "{A-B}_s-1_p18446744073709551615");
+    EXPECT_EQ(makePartStem("{A-B}", -1, 18446744073709551615ull),
+              "{A-B}_s-1_p18446744073709551615");
 
-    EXPECT_EQ(makeGeometryTempPath("/out/Project 1/cloud_cut.e57"), "/out/Project 1/cloud_cut_geom_tmp.e57");
-    EXPECT_EQ(makeWithPhotosTempPath("/out/Project 1/cloud_cut.e57"), "/out/Project 1/cloud_cut_with_photos_tmp.e57");
+    EXPECT_EQ(makeGeometryTempPath("/out/Project 1/cloud_cut.e57"),
+              "/out/Project 1/cloud_cut_geom_tmp.e57");
+    EXPECT_EQ(makeWithPhotosTempPath("/out/Project 1/cloud_cut.e57"),
+              "/out/Project 1/cloud_cut_with_photos_tmp.e57");
     EXPECT_EQ(makeGeometryTempPath("/out/cloud"), "/out/cloud_geom_tmp");
     EXPECT_EQ(makeWithPhotosTempPath("/out/cloud"), "/out/cloud_with_photos_tmp");
     EXPECT_EQ(makeGeometryTempPath("cloud.v2.e57"), "cloud.v2_geom_tmp.e57");

@@ -64,7 +64,8 @@ TEST(RouteContract, OutputThatIsTheInputIsRefused) {
     fs::create_hard_link(input, dir / "hard.las");
     ExportJob job;
     job.inputE57Path = input.string();
-    for (const fs::path& out : {input, dir / "link.las", dir / "hard.las", dir / "sub" / ".." / "scan.las"}) {
+    for (const fs::path& out :
+         {input, dir / "link.las", dir / "hard.las", dir / "sub" / ".." / "scan.las"}) {
         job.outputE57Path = out.string();
         EXPECT_EQ(failureOf([&] { prepareRouteOutputFolder(job, kLasBinaryWords); }),
                   "LAS binary export failed: the output file is the input file: " + out.string());
@@ -132,12 +133,14 @@ TEST(RouteContract, StandardExceptionsFailTheRouteOthersPassOn) {
     ExportResult result;
     result.inputPoints = 7;
     std::string error;
-    EXPECT_FALSE(runExportRoute(job, &result, &error, []() -> RouteCounts { failExportRoute("broken"); }));
+    EXPECT_FALSE(
+        runExportRoute(job, &result, &error, []() -> RouteCounts { failExportRoute("broken"); }));
     EXPECT_FALSE(result.success);
     EXPECT_EQ(result.errorMessage, "broken");
     EXPECT_EQ(result.inputPoints, 7u);  // only the flag and the message change
     EXPECT_EQ(error, "broken");
-    EXPECT_FALSE(runExportRoute(job, nullptr, nullptr, []() -> RouteCounts { throw std::bad_alloc(); }));
+    EXPECT_FALSE(
+        runExportRoute(job, nullptr, nullptr, []() -> RouteCounts { throw std::bad_alloc(); }));
     EXPECT_THROW(runExportRoute(job, &result, &error, []() -> RouteCounts { throw 42; }), int);
 }
 
@@ -147,10 +150,13 @@ TEST(RouteContract, OutputFailuresNameTheFileAndTheReason) {
     openRouteOutput(out, "/dev/full", "Cannot open output XYZ file: ");
     out.write("x", 1);
     EXPECT_EQ(failureOf([&] { checkRouteOutput(out, kXyzAsciiWords); }), "(no failure)");
-    EXPECT_EQ(failureOf([&] { closeRouteOutput(out, kXyzAsciiWords); }),
-              "XYZ ASCII export failed while writing output file: /dev/full (No space left on device)");
+    EXPECT_EQ(
+        failureOf([&] { closeRouteOutput(out, kXyzAsciiWords); }),
+        "XYZ ASCII export failed while writing output file: /dev/full (No space left on device)");
     OutputFile missing;
-    EXPECT_EQ(failureOf([&] { openRouteOutput(missing, "/no/such/dir/x.xyz", "Cannot open output XYZ file: "); }),
+    EXPECT_EQ(failureOf([&] {
+                  openRouteOutput(missing, "/no/such/dir/x.xyz", "Cannot open output XYZ file: ");
+              }),
               "Cannot open output XYZ file: /no/such/dir/x.xyz");
 }
 

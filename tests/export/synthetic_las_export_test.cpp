@@ -38,7 +38,8 @@ std::string xyzText(const std::vector<Src>& pts) {
     std::string s;
     for (const Src& p : pts) {
         s += std::to_string(p.x) + " " + std::to_string(p.y) + " " + std::to_string(p.z);
-        if (p.r >= 0) s += " " + std::to_string(p.r) + " " + std::to_string(p.g) + " " + std::to_string(p.b);
+        if (p.r >= 0)
+            s += " " + std::to_string(p.r) + " " + std::to_string(p.g) + " " + std::to_string(p.b);
         s += "\n";
     }
     return s;
@@ -68,7 +69,8 @@ void expectRecords(const exporttest::LasBack& back, const std::vector<Src>& want
         EXPECT_NEAR(back.points[i].y, want[i].y, back.scale[1] / 2 * 1.0001);
         EXPECT_NEAR(back.points[i].z, want[i].z, back.scale[2] / 2 * 1.0001);
         if (colours.empty()) continue;
-        for (std::size_t c = 0; c < 3; ++c) EXPECT_EQ(at<std::uint16_t>(back.records[i], 20 + 2 * c), colours[i][c]);
+        for (std::size_t c = 0; c < 3; ++c)
+            EXPECT_EQ(at<std::uint16_t>(back.records[i], 20 + 2 * c), colours[i][c]);
     }
 }
 
@@ -83,14 +85,16 @@ TEST(SyntheticLasFormat, ScaleFitsInt32AndTheCountFitsLas12) {
     for (const double span : {2118.0, 2119.0, 1e6, 1e12, 1e300})
         EXPECT_LT(span / lasScaleForExtent(0.0, span), 2147483647.0) << span;
 
-    const auto h = buildSyntheticLasHeader(4294967295ULL, false, 1, 1, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0);
+    const auto h =
+        buildSyntheticLasHeader(4294967295ULL, false, 1, 1, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0);
     EXPECT_EQ(at<std::uint32_t>(std::string(h.begin(), h.end()), 107), 4294967295u);
     try {
         buildSyntheticLasHeader(4294967296ULL, false, 1, 1, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0);
         ADD_FAILURE() << "no error above the LAS 1.2 count";
     } catch (const std::runtime_error& e) {
         EXPECT_STREQ(e.what(),
-                     "Synthetic LAS 1.2 writer cannot write more than 4,294,967,295 points. LAS 1.4 extended count "
+                     "Synthetic LAS 1.2 writer cannot write more than 4,294,967,295 points. LAS "
+                     "1.4 extended count "
                      "writer is planned later.");
     }
 }
@@ -108,8 +112,10 @@ TEST(SyntheticLasRecord, BytesRoundingAndRange) {
     writeLasPointRecord(out, p, false, 0.5, 0.5, 0.5, 10.0, 0.0, 0.0);
 
     // 3e9 steps, 2^31 after rounding, below -2^31 and NaN do not fit and write nothing.
-    for (const auto& [x, z, scale] : std::vector<std::array<double, 3>>{
-             {3000.0, 0.0, 1e-6}, {0.0, 2147483647.5, 1.0}, {0.0, -2147483648.5, 1.0}, {0.0, std::nan(""), 1.0}}) {
+    for (const auto& [x, z, scale] : std::vector<std::array<double, 3>>{{3000.0, 0.0, 1e-6},
+                                                                        {0.0, 2147483647.5, 1.0},
+                                                                        {0.0, -2147483648.5, 1.0},
+                                                                        {0.0, std::nan(""), 1.0}}) {
         CloudPoint bad = p;
         bad.x = x;
         bad.z = z;
@@ -117,7 +123,9 @@ TEST(SyntheticLasRecord, BytesRoundingAndRange) {
             writeLasPointRecord(out, bad, true, scale, 1.0, 1.0, 0.0, 0.0, 0.0);
             ADD_FAILURE() << "written: " << x << " " << z;
         } catch (const std::runtime_error& e) {
-            EXPECT_STREQ(e.what(), "Synthetic LAS coordinate is outside int32 range. A larger LAS scale is needed.");
+            EXPECT_STREQ(
+                e.what(),
+                "Synthetic LAS coordinate is outside int32 range. A larger LAS scale is needed.");
         }
     }
     CloudPoint low = p;
@@ -145,18 +153,23 @@ TEST(SyntheticLasExport, XyzInputWithMixedColour) {
     const fs::path out = dir / "sub" / "deeper" / "cloud_cut.las";
     const fs::path status = dir / "job.status.ini";
     // Tile size 100; x spans 5,000 units so its scale exceeds 1e-6.
-    const std::vector<Src> kept = {
-        {0.5, 10.25, -3.0, 255, 128, 0}, {5000.5, 20.0, 7.5}, {150.0, 99.999, 0.0, 1, 2, 3}, {2500.123456, 0.0, 1.0}};
-    const std::vector<Src> all = {kept[0], {-5.0, 5.0, 0.0, 9, 9, 9}, kept[1], {50.0, 250.0, 0.0}, kept[2], kept[3]};
+    const std::vector<Src> kept = {{0.5, 10.25, -3.0, 255, 128, 0},
+                                   {5000.5, 20.0, 7.5},
+                                   {150.0, 99.999, 0.0, 1, 2, 3},
+                                   {2500.123456, 0.0, 1.0}};
+    const std::vector<Src> all = {
+        kept[0], {-5.0, 5.0, 0.0, 9, 9, 9}, kept[1], {50.0, 250.0, 0.0}, kept[2], kept[3]};
     testsupport::writeFile(in, xyzText(all) + "not a point\n");
-    ExportJob job = jobWithTiles(in.string(), out.string(), {{0, 0}, {1, 0}, {50, 0}, {25, 0}}, 100.0);
+    ExportJob job =
+        jobWithTiles(in.string(), out.string(), {{0, 0}, {1, 0}, {50, 0}, {25, 0}}, 100.0);
 
     const auto run = runRoute(exportSyntheticLas, job, status);
     ASSERT_TRUE(run.ok) << run.error;
     EXPECT_EQ(run.result.inputPoints, 6u);  // the bad line is not a point read
     EXPECT_EQ(run.result.writtenPoints, 4u);
     EXPECT_EQ(fs::file_size(out), 227u + 26u * 4);
-    EXPECT_EQ(exporttest::readStatus(status).message, "Synthetic LAS export pass 2/2: writing LAS records...");
+    EXPECT_EQ(exporttest::readStatus(status).message,
+              "Synthetic LAS export pass 2/2: writing LAS records...");
 
     const auto back = readLasBack(out);
     EXPECT_EQ(back.format, 2);
@@ -187,10 +200,12 @@ TEST(SyntheticLasExport, XyzInputWithMixedColour) {
     EXPECT_EQ(at<std::int32_t>(back.records[0], 0), 0);  // the minimum sits on the offset
 
     for (const std::string& line : std::vector<std::string>{
-             "[SYNTHETIC LAS EXPORT] bounds and scale | spanX=5000 | spanY=99.999 | spanZ=10.5 | scaleX=",
-          "[SYNTHETIC LAS EXPORT] file size check | expectedBytes=331 | actualBytes=331 | recordLength=26\n",
-          "[SYNTHETIC LAS EXPORT] completed | input=" + in.string() + " | output=" + out.string() +
-              " | selectedPoints=4 | pointFormat=2 | rgb=1 | scale=("})
+             "[SYNTHETIC LAS EXPORT] bounds and scale | spanX=5000 | spanY=99.999 | spanZ=10.5 | "
+             "scaleX=",
+             "[SYNTHETIC LAS EXPORT] file size check | expectedBytes=331 | actualBytes=331 | "
+             "recordLength=26\n",
+             "[SYNTHETIC LAS EXPORT] completed | input=" + in.string() + " | output=" +
+                 out.string() + " | selectedPoints=4 | pointFormat=2 | rgb=1 | scale=("})
         EXPECT_NE(run.console.find(line), std::string::npos) << line << "\n" << run.console;
 
     job.exportRGB = false;
@@ -210,8 +225,11 @@ TEST(SyntheticLasExport, E57InputColourAndNonFinitePoints) {
     const fs::path out = dir / "scan_cut.las";
     const double nan = std::nan(""), inf = std::numeric_limits<double>::infinity();
     // A plain tile set keeps its tiles whatever z is, so only the finiteness test refuses these.
-    const std::vector<Src> pts = {{1.0, 1.0, 1.0, 255, 128, 0}, {0.5, 0.5, nan, 1, 1, 1}, {2.5, 3.5, -1.0, 10, 20, 30},
-                                  {0.75, 0.5, inf, 1, 1, 1},     {7.0, 8.0, 9.0, 1, 1, 1}};
+    const std::vector<Src> pts = {{1.0, 1.0, 1.0, 255, 128, 0},
+                                  {0.5, 0.5, nan, 1, 1, 1},
+                                  {2.5, 3.5, -1.0, 10, 20, 30},
+                                  {0.75, 0.5, inf, 1, 1, 1},
+                                  {7.0, 8.0, 9.0, 1, 1, 1}};
     pdaltest::writeE57(in.string(), {scanOf(pts, true)});
     ExportJob job = jobWithTiles(in.string(), out.string(), exporttest::tileBlock(0, 0, 4, 4), 1.0);
     const auto run = runRoute(exportSyntheticLas, job, dir / "s.ini");
@@ -240,10 +258,12 @@ TEST(SyntheticLasExport, FailuresAndTheirOrder) {
     // Tile size, input kind and selection come before the output folder.
     const std::string fresh = (dir / "new" / "out.las").string();
     ExportJob j = jobWithTiles(xyz.string(), fresh, {{0, 0}}, 0.0);
-    EXPECT_EQ(failureOf(exportSyntheticLas, j, status), "Synthetic LAS export failed: coarse tile size must be > 0.");
+    EXPECT_EQ(failureOf(exportSyntheticLas, j, status),
+              "Synthetic LAS export failed: coarse tile size must be > 0.");
     j = jobWithTiles((dir / "in.las").string(), fresh, {{0, 0}});
     EXPECT_EQ(failureOf(exportSyntheticLas, j, status),
-              "Synthetic LAS writer supports only E57 and XYZ input. LAS input uses the existing raw LAS copier.");
+              "Synthetic LAS writer supports only E57 and XYZ input. LAS input uses the existing "
+              "raw LAS copier.");
     j = jobWithTiles(xyz.string(), fresh, {});
     EXPECT_EQ(failureOf(exportSyntheticLas, j, status),
               "Synthetic LAS export failed: no selected tiles or height ranges.");
@@ -253,11 +273,15 @@ TEST(SyntheticLasExport, FailuresAndTheirOrder) {
         std::string input, output, want;
         bool prefix;
     } cases[] = {
-        {(dir / "missing.xyz").string(), out.string(), "Cannot open XYZ input for synthetic LAS export: ", true},
+        {(dir / "missing.xyz").string(), out.string(),
+         "Cannot open XYZ input for synthetic LAS export: ", true},
         {(dir / "missing.e57").string(), out.string(), "", true},  // the reader's own text
-        {xyz.string(), dir.path().string(), "Cannot open output synthetic LAS file: " + dir.path().string(), false},
+        {xyz.string(), dir.path().string(),
+         "Cannot open output synthetic LAS file: " + dir.path().string(), false},
         {xyz.string(), "/dev/full",
-         "Synthetic LAS export failed while writing output file: /dev/full (No space left on device)", false},
+         "Synthetic LAS export failed while writing output file: /dev/full (No space left on "
+         "device)",
+         false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.input + " -> " + c.output);
@@ -271,10 +295,12 @@ TEST(SyntheticLasExport, FailuresAndTheirOrder) {
     j = job;
     j.selectedCoarseTiles = {{5, 5}};
     j.inputTotalPoints = 1;
-    EXPECT_EQ(failureOf(exportSyntheticLas, j, status), "Synthetic LAS export produced zero selected points.");
+    EXPECT_EQ(failureOf(exportSyntheticLas, j, status),
+              "Synthetic LAS export produced zero selected points.");
     EXPECT_FALSE(fs::exists(out));
     EXPECT_EQ(exporttest::readStatus(status).message,
-              "Exporting 50.0% | read=0M / 0M | written=0 | method=Synthetic LAS export | pass 1/2 scanning bounds");
+              "Exporting 50.0% | read=0M / 0M | written=0 | method=Synthetic LAS export | pass 1/2 "
+              "scanning bounds");
 }
 
 // Pass 2 reports on records written: at 5,000,000, not on either side of it.
@@ -284,13 +310,15 @@ TEST(SyntheticLasExport, PassTwoReportsEveryFiveMillionWritten) {
     OutputFile out;
     ASSERT_TRUE(out.open("/dev/null"));
     std::uint64_t written = 4999998, lastProgress = 0;
-    SyntheticLasRecordWriter writer{false, out, 1, 1, 1, 0, 0, 0, written, lastProgress, status, 10000000};
+    SyntheticLasRecordWriter writer{false,   out,          1,      1,       1, 0, 0, 0,
+                                    written, lastProgress, status, 10000000};
     const CloudPoint p;
     writeSyntheticLasPoint(writer, p);
     EXPECT_FALSE(fs::exists(status));
     writeSyntheticLasPoint(writer, p);
     EXPECT_EQ(exporttest::readStatus(status).message,
-              "Exporting 75.0% | read=5M / 10M | written=5000000 | method=Synthetic LAS export | pass 2/2 writing "
+              "Exporting 75.0% | read=5M / 10M | written=5000000 | method=Synthetic LAS export | "
+              "pass 2/2 writing "
               "LAS records");
     fs::remove(status);
     writeSyntheticLasPoint(writer, p);
@@ -331,7 +359,8 @@ TEST(SyntheticLasExport, CountMismatchWhenTheSourceChanges) {
         sigemptyset(&pipeSignal);
         sigaddset(&pipeSignal, SIGPIPE);
         pthread_sigmask(SIG_BLOCK, &pipeSignal, nullptr);
-        for (const char* content : {"0.1 0.1 0\n0.2 0.2 0\n0.3 0.3 0\n", "0.1 0.1 0\n0.2 0.2 0\n"}) {
+        for (const char* content :
+             {"0.1 0.1 0\n0.2 0.2 0\n0.3 0.3 0\n", "0.1 0.1 0\n0.2 0.2 0\n"}) {
             int fd = -1;
             const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
             while (fd < 0 && std::chrono::steady_clock::now() < deadline) {
@@ -340,13 +369,16 @@ TEST(SyntheticLasExport, CountMismatchWhenTheSourceChanges) {
             }
             if (fd < 0) return;
             ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-            EXPECT_EQ(::write(fd, content, std::strlen(content)), static_cast<ssize_t>(std::strlen(content)));
+            EXPECT_EQ(::write(fd, content, std::strlen(content)),
+                      static_cast<ssize_t>(std::strlen(content)));
             ::close(fd);
-            std::this_thread::sleep_for(std::chrono::milliseconds(200));  // pass 1 sees the end and closes
+            std::this_thread::sleep_for(
+                std::chrono::milliseconds(200));  // pass 1 sees the end and closes
         }
     });
     const fs::path out = dir / "pipe.las";
-    const auto run = runRoute(exportSyntheticLas, jobWithTiles(in.string(), out.string(), {{0, 0}}), dir / "s.ini");
+    const auto run = runRoute(exportSyntheticLas, jobWithTiles(in.string(), out.string(), {{0, 0}}),
+                              dir / "s.ini");
     feeder.join();
     EXPECT_FALSE(run.ok);
     EXPECT_EQ(run.error, "Synthetic LAS export point count mismatch: expected 3, written 2");

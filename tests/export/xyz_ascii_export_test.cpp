@@ -45,12 +45,14 @@ std::string formatted(const CloudPoint& p, bool withRgb) {
     return std::string(buf, formatXyzAsciiLine(buf, p, withRgb));
 }
 
-std::string completedLine(const char* tag, std::uint64_t in, std::uint64_t written, const std::string& out) {
+std::string completedLine(const char* tag, std::uint64_t in, std::uint64_t written,
+                          const std::string& out) {
     return std::string(tag) + " completed | inputPoints=" + std::to_string(in) +
            " | writtenPoints=" + std::to_string(written) + " | output=" + out + "\n";
 }
 
-// LAS 1.2, scale 0.01 with an offset, records i -> (1000 + 0.01 i, 0.02 i, -5 - 0.01 i), format 2 with colour.
+// LAS 1.2, scale 0.01 with an offset, records i -> (1000 + 0.01 i, 0.02 i, -5 - 0.01 i), format 2
+// with colour.
 std::string numberedLas(std::size_t count, bool colour) {
     lastest::LasTestHeader h;
     h.formatByte = colour ? 2 : 0;
@@ -67,7 +69,8 @@ std::string numberedLas(std::size_t count, bool colour) {
 TEST(XyzAsciiFormat, ColourColumnsAndTheWidestLine) {
     CloudPoint c = pointAt(-1.2345678912345e-308, -1.2345678912345e-308, -1.2345678912345e-308);
     c.red = c.green = c.blue = 65535;
-    EXPECT_EQ(formatted(c, true), "-1.234567891e-308 -1.234567891e-308 -1.234567891e-308\n");  // has no colour
+    EXPECT_EQ(formatted(c, true),
+              "-1.234567891e-308 -1.234567891e-308 -1.234567891e-308\n");  // has no colour
     c.hasRGB = true;
     EXPECT_LE(formatted(c, true).size(), kMaxXyzAsciiLine);
     EXPECT_EQ(formatted(c, false).find(" 65535"), std::string::npos);
@@ -116,8 +119,9 @@ TEST(XyzAsciiExport, SavedSelectionsReplaceTheTileSet) {
     writeFile(input, "0.5 0.5 -100\n1.5 0.5 2\n1.5 0.5 10\n1.5 0.5 10.5\n2.5 0.5 5\n");
     const fs::path output = dir / "out.xyz";
     ExportJob job = jobWithTiles(input.string(), output.string(), {{2, 0}});
-    job.savedTileSelections.push_back(SavedTileSelection{{{0, 0}}});                // any z
-    job.selectedHeightRanges.push_back(SelectedHeightRange{{{1, 0}}, 10.0, 2.0});  // bounds included
+    job.savedTileSelections.push_back(SavedTileSelection{{{0, 0}}});  // any z
+    job.selectedHeightRanges.push_back(
+        SelectedHeightRange{{{1, 0}}, 10.0, 2.0});  // bounds included
     ASSERT_TRUE(runRoute(exportXyzAscii, job, dir / "s").ok);
     EXPECT_EQ(readFile(output), "0.5 0.5 -100\n1.5 0.5 2\n1.5 0.5 10\n");
     job.savedTileSelections.clear();
@@ -137,12 +141,14 @@ TEST(XyzAsciiExport, FailuresAndTheirOrder) {
     // Tile size, then the split check: both before any file work.
     ExportJob job = jobWithTiles((dir / "in.txt").string(), fresh.string(), {{0, 0}}, 0.0);
     job.exportMode = 1;
-    EXPECT_EQ(failureOf(exportXyzAscii, job, status), "XYZ ASCII export failed: coarse tile size must be > 0.");
+    EXPECT_EQ(failureOf(exportXyzAscii, job, status),
+              "XYZ ASCII export failed: coarse tile size must be > 0.");
     job.coarseTileSize = 1.0;
     for (int mode : {1, 2, 3}) {
         job.exportMode = mode;
         EXPECT_EQ(failureOf(exportXyzAscii, job, status),
-                  "XYZ ASCII split export is not connected yet. Use single combined output for this patch.");
+                  "XYZ ASCII split export is not connected yet. Use single combined output for "
+                  "this patch.");
     }
     EXPECT_FALSE(fs::exists(dir / "new"));
     EXPECT_FALSE(fs::exists(status));
@@ -150,7 +156,8 @@ TEST(XyzAsciiExport, FailuresAndTheirOrder) {
     // An unknown extension is found after the output was created and the start status written.
     job.exportMode = 0;
     EXPECT_EQ(failureOf(exportXyzAscii, job, status),
-              "XYZ ASCII export route supports E57 and XYZ here. LAS uses the existing LAS-specific route.");
+              "XYZ ASCII export route supports E57 and XYZ here. LAS uses the existing "
+              "LAS-specific route.");
     EXPECT_EQ(fs::file_size(fresh), 0u);
     EXPECT_EQ(readStatus(status).message, "XYZ ASCII export started.");
 
@@ -158,7 +165,8 @@ TEST(XyzAsciiExport, FailuresAndTheirOrder) {
     const fs::path out = dir / "empty_sel.xyz";
     job = jobWithTiles(input.string(), out.string(), {});
     job.savedTileSelections.push_back(SavedTileSelection{});
-    EXPECT_EQ(failureOf(exportXyzAscii, job, status), "XYZ ASCII export failed: no selected tiles or height ranges.");
+    EXPECT_EQ(failureOf(exportXyzAscii, job, status),
+              "XYZ ASCII export failed: no selected tiles or height ranges.");
     EXPECT_EQ(fs::file_size(out), 0u);
 
     fs::create_directories(dir / "adir");
@@ -166,17 +174,20 @@ TEST(XyzAsciiExport, FailuresAndTheirOrder) {
         std::string input, output, want;
         bool prefix;
     } cases[] = {
-        {(dir / "missing.xyz").string(), out.string(), "Cannot open XYZ input for XYZ ASCII export: ", true},
+        {(dir / "missing.xyz").string(), out.string(),
+         "Cannot open XYZ input for XYZ ASCII export: ", true},
         {(dir / "missing.e57").string(), out.string(), "", true},  // PDAL's own text
-        {input.string(), (dir / "adir").string(), "Cannot open output XYZ ASCII file: " + (dir / "adir").string(),
-         false},
+        {input.string(), (dir / "adir").string(),
+         "Cannot open output XYZ ASCII file: " + (dir / "adir").string(), false},
         {input.string(), "/dev/full",
-         "XYZ ASCII export failed while writing output file: /dev/full (No space left on device)", false},
+         "XYZ ASCII export failed while writing output file: /dev/full (No space left on device)",
+         false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.input + " -> " + c.output);
         exporttest::expectFailureText(
-            failureOf(exportXyzAscii, jobWithTiles(c.input, c.output, {{0, 0}}), status), c.want, c.prefix);
+            failureOf(exportXyzAscii, jobWithTiles(c.input, c.output, {{0, 0}}), status), c.want,
+            c.prefix);
     }
 }
 
@@ -197,7 +208,8 @@ TEST(XyzAsciiExport, E57InputWithAndWithoutColour) {
 
     auto r = runRoute(exportXyzAscii, job, dir / "status.ini");
     ASSERT_TRUE(r.ok) << r.error;
-    EXPECT_EQ(readFile(output), "0.5 0.5 1 255 1 255\n1.5 0.5 -2 1 255 255\n0.25 0.75 123456789.1 255 255 0\n");
+    EXPECT_EQ(readFile(output),
+              "0.5 0.5 1 255 1 255\n1.5 0.5 -2 1 255 255\n0.25 0.75 123456789.1 255 255 0\n");
     EXPECT_EQ(r.result.inputPoints, 4u);
     EXPECT_EQ(r.result.writtenPoints, 3u);
 
@@ -231,7 +243,8 @@ TEST(XyzAsciiExport, ProgressEveryFiveMillionPointsRead) {
     ASSERT_TRUE(out.open("/dev/null"));
     std::uint64_t read = 0, written = 0;
     RouteProgressCadence progress;
-    XyzAsciiExportContext ctx{read, progress, status, job, written, tops, ranges, tiles, out, selection};
+    XyzAsciiExportContext ctx{read, progress, status, job, written,
+                              tops, ranges,   tiles,  out, selection};
 
     const CloudPoint kept = pointAt(0.5, 0.5, 0.0);
     const CloudPoint refused = pointAt(5.5, 5.5, 0.0);
@@ -241,9 +254,11 @@ TEST(XyzAsciiExport, ProgressEveryFiveMillionPointsRead) {
     for (int i = 2; i < 4999999; ++i) writeXyzAsciiPoint(ctx, refused);
     const bool reportedEarly = fs::exists(status);
     writeXyzAsciiPoint(ctx, kept);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "[XYZ ASCII EXPORT] read=5000000 | written=2\n");
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              "[XYZ ASCII EXPORT] read=5000000 | written=2\n");
     EXPECT_FALSE(reportedEarly);
-    EXPECT_EQ(readStatus(status).message, "Exporting 0.0% | read=5M / 0M | written=2 | method=XYZ ASCII export");
+    EXPECT_EQ(readStatus(status).message,
+              "Exporting 0.0% | read=5M / 0M | written=2 | method=XYZ ASCII export");
     EXPECT_EQ(written, 3u);
     EXPECT_TRUE(out.close());
 }
@@ -307,16 +322,28 @@ TEST(XyzAsciiExport, SharedFilesAllSelected) {
         double x, y, z, tolerance;
         std::uint64_t red, green, blue;
     } cases[] = {
-        {exportXyzAscii, "e57/ColouredCubeFloat.e57", exporttest::tileBlock(-1, -1, 0, 0), 1.0, 7680,
-         -49.720847696065903, 17.862877547740936, -30.592817962169647, 1e-6, 652800, 652800, 652800},
-        {exportLasToXyz, "las/1.2-with-color.las", {{0, 0}}, 1e7, 1065, 678721022.97, 906580758.4899988,
-         462314.20000000024, 1e-3, 129567, 118582, 134764},
+        {exportXyzAscii, "e57/ColouredCubeFloat.e57", exporttest::tileBlock(-1, -1, 0, 0), 1.0,
+         7680, -49.720847696065903, 17.862877547740936, -30.592817962169647, 1e-6, 652800, 652800,
+         652800},
+        {exportLasToXyz,
+         "las/1.2-with-color.las",
+         {{0, 0}},
+         1e7,
+         1065,
+         678721022.97,
+         906580758.4899988,
+         462314.20000000024,
+         1e-3,
+         129567,
+         118582,
+         134764},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.file);
         const fs::path output = dir / "out.xyz";
-        const auto r = runRoute(c.route, jobWithTiles((testsupport::sharedTestData() / c.file).string(),
-                                                      output.string(), c.tiles, c.tileSize));
+        const auto r =
+            runRoute(c.route, jobWithTiles((testsupport::sharedTestData() / c.file).string(),
+                                           output.string(), c.tiles, c.tileSize));
         ASSERT_TRUE(r.ok) << r.error;
         EXPECT_EQ(r.result.inputPoints, c.points);
         EXPECT_EQ(r.result.writtenPoints, c.points);
@@ -344,8 +371,10 @@ TEST(LasToXyzExport, FailuresAndTheirOrder) {
     writeFile(input, numberedLas(10, false));
     const fs::path status = dir / "status.ini";
 
-    ExportJob job = jobWithTiles((dir / "missing.las").string(), (dir / "new" / "out.xyz").string(), {{0, 0}}, -1.0);
-    EXPECT_EQ(failureOf(exportLasToXyz, job, status), "LAS export failed: coarse tile size must be > 0.");
+    ExportJob job = jobWithTiles((dir / "missing.las").string(), (dir / "new" / "out.xyz").string(),
+                                 {{0, 0}}, -1.0);
+    EXPECT_EQ(failureOf(exportLasToXyz, job, status),
+              "LAS export failed: coarse tile size must be > 0.");
     EXPECT_FALSE(fs::exists(dir / "new"));
 
     // The folder comes before the input is opened; nothing is written for a missing input.
@@ -357,12 +386,14 @@ TEST(LasToXyzExport, FailuresAndTheirOrder) {
 
     fs::create_directories(dir / "adir");
     job = jobWithTiles(input.string(), (dir / "adir").string(), {{0, 0}});
-    EXPECT_EQ(failureOf(exportLasToXyz, job, status), "Cannot open output XYZ file: " + (dir / "adir").string());
+    EXPECT_EQ(failureOf(exportLasToXyz, job, status),
+              "Cannot open output XYZ file: " + (dir / "adir").string());
 
     // The selection is checked once the output exists, before the status.
     const fs::path out = dir / "out.xyz";
     job = jobWithTiles(input.string(), out.string(), {});
-    EXPECT_EQ(failureOf(exportLasToXyz, job, status), "LAS export failed: no selected tiles or height ranges.");
+    EXPECT_EQ(failureOf(exportLasToXyz, job, status),
+              "LAS export failed: no selected tiles or height ranges.");
     EXPECT_EQ(fs::file_size(out), 0u);
     EXPECT_FALSE(fs::exists(status));
 
@@ -403,11 +434,13 @@ TEST(LasToXyzExport, ProgressEveryFiveMillionRecords) {
     const fs::path status = dir / "status.ini";
     const fs::path output = dir / "out.xyz";
     ExportJob job = jobWithTiles(input.string(), output.string(), {{0, 0}});
-    job.selectedHeightRanges.push_back(SelectedHeightRange{{{0, 0}}, 1.0, 2.0});  // z = 0 is outside
+    job.selectedHeightRanges.push_back(
+        SelectedHeightRange{{{0, 0}}, 1.0, 2.0});  // z = 0 is outside
     const auto r = runRoute(exportLasToXyz, job, status);
     ASSERT_TRUE(r.ok) << r.error;
     EXPECT_EQ(r.console, "[LAS EXPORT - XYZ] read=5000000 / 5000000 | written=1\n" +
                              completedLine("[LAS EXPORT - XYZ]", 5000000, 2, output.string()));
-    EXPECT_EQ(readStatus(status).message, "Exporting 99.9% | read=5M / 5M | written=1 | method=LAS -> XYZ ASCII");
+    EXPECT_EQ(readStatus(status).message,
+              "Exporting 99.9% | read=5M / 5M | written=1 | method=LAS -> XYZ ASCII");
     EXPECT_EQ(readFile(output), "0 0 1.5\n0 0 1.5\n");
 }

@@ -25,12 +25,42 @@ void expectSame(double v) { ASSERT_EQ(ours(v), printfs(v)) << "value bits " << s
 
 TEST(XyzNumberFormat, EdgeValuesMatchPrintf) {
     const double inf = std::numeric_limits<double>::infinity();
-    for (double v : {0.0, -0.0, 1.0, -1.0, 2.5, 12.0, 0.00001, 0.0001, 0.00009999999999, 0.000099999999995,
-                     123456789.123, 9999999999.0, 9999999999.4, 9999999999.5, 9999999998.5, 999999999.95,
-                     999999999.9499999, 1e9, 1e10, 1e-4, 0.1, 0.3, 1.0 / 3.0, 2.0 / 3.0, 5e-5, 853535.43,
-                     853535.4300000001, 5400000.0005, 0.00012345678905, 1.0000000005, 1.00000000049,
-                     std::numeric_limits<double>::max(), std::numeric_limits<double>::min(),
-                     std::numeric_limits<double>::denorm_min(), inf, -inf,
+    for (double v : {0.0,
+                     -0.0,
+                     1.0,
+                     -1.0,
+                     2.5,
+                     12.0,
+                     0.00001,
+                     0.0001,
+                     0.00009999999999,
+                     0.000099999999995,
+                     123456789.123,
+                     9999999999.0,
+                     9999999999.4,
+                     9999999999.5,
+                     9999999998.5,
+                     999999999.95,
+                     999999999.9499999,
+                     1e9,
+                     1e10,
+                     1e-4,
+                     0.1,
+                     0.3,
+                     1.0 / 3.0,
+                     2.0 / 3.0,
+                     5e-5,
+                     853535.43,
+                     853535.4300000001,
+                     5400000.0005,
+                     0.00012345678905,
+                     1.0000000005,
+                     1.00000000049,
+                     std::numeric_limits<double>::max(),
+                     std::numeric_limits<double>::min(),
+                     std::numeric_limits<double>::denorm_min(),
+                     inf,
+                     -inf,
                      std::numeric_limits<double>::quiet_NaN()})
         expectSame(v);
     for (int e = -6; e <= 11; ++e) {  // every power of ten and its neighbours
@@ -56,7 +86,8 @@ TEST(XyzNumberFormat, RandomValuesMatchPrintf) {
         expectSame(std::ldexp(unit(gen), static_cast<int>(gen() % 60) - 20) * ((i & 1) ? -1 : 1));
         // d.ddddddddd5 at every decimal exponent: exactly between two 10-digit outputs in decimal
         const int e = static_cast<int>(gen() % 16) - 6;
-        const double tie = (1e9 + static_cast<double>(gen() % 9000000000ULL) + 0.5) * std::pow(10.0, e - 9);
+        const double tie =
+            (1e9 + static_cast<double>(gen() % 9000000000ULL) + 0.5) * std::pow(10.0, e - 9);
         expectSame(tie);
         expectSame(std::nextafter(tie, 0.0));
         expectSame(std::nextafter(tie, 1e300));

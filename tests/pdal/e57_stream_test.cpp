@@ -21,7 +21,8 @@ struct Xyz {
 std::vector<Xyz> collectXyz(const std::string& path, pdal::point_count_t capacity = 100000) {
     std::vector<Xyz> out;
     pdaltest::streamE57(path, capacity, [&](pdal::PointRef& p, pdal::PointLayoutPtr) {
-        out.push_back({p.getFieldAs<double>(Id::X), p.getFieldAs<double>(Id::Y), p.getFieldAs<double>(Id::Z)});
+        out.push_back({p.getFieldAs<double>(Id::X), p.getFieldAs<double>(Id::Y),
+                       p.getFieldAs<double>(Id::Z)});
         return true;
     });
     return out;
@@ -55,7 +56,8 @@ TEST(E57Stream, PosedScansArriveInFileOrderAndWorldCoordinates) {
     pdaltest::writeE57(path, {a, b, c});
 
     const std::vector<Xyz> got = collectXyz(path);
-    const std::vector<Xyz> want = {{10, 21, 30}, {8, 20, 30}, {10, 20, 33}, {5, 6, 7}, {-1, -2, -3}, {1, 1, 0}};
+    const std::vector<Xyz> want = {{10, 21, 30}, {8, 20, 30},  {10, 20, 33},
+                                   {5, 6, 7},    {-1, -2, -3}, {1, 1, 0}};
     ASSERT_EQ(got.size(), want.size());
     for (std::size_t i = 0; i < want.size(); ++i) {
         EXPECT_NEAR(got[i].x, want[i].x, 1e-12) << i;
@@ -77,8 +79,10 @@ TEST(E57Stream, SphericalOnlyScanIsConvertedAndPosed) {
     std::vector<Xyz> got;
     bool layoutOk = false;
     pdaltest::streamE57(path, 2, [&](pdal::PointRef& p, pdal::PointLayoutPtr layout) {
-        layoutOk = layout->hasDim(Id::X) && layout->hasDim(Id::SphericalRange) && !layout->hasDim(Id::Red);
-        got.push_back({p.getFieldAs<double>(Id::X), p.getFieldAs<double>(Id::Y), p.getFieldAs<double>(Id::Z)});
+        layoutOk =
+            layout->hasDim(Id::X) && layout->hasDim(Id::SphericalRange) && !layout->hasDim(Id::Red);
+        got.push_back({p.getFieldAs<double>(Id::X), p.getFieldAs<double>(Id::Y),
+                       p.getFieldAs<double>(Id::Z)});
         EXPECT_EQ(p.getFieldAs<double>(Id::SphericalRange), s.range[got.size() - 1]);
         return true;
     });
@@ -177,11 +181,12 @@ TEST(E57Stream, ChunksHoldAtMostTheCapacityAndDeliverEveryPointOnce) {
 
     for (pdal::point_count_t capacity : {1u, 7u, 1000u, 2500u, 5000u, 100000u}) {
         std::vector<double> xs;
-        const uint64_t calls = pdaltest::streamE57(path, capacity, [&](pdal::PointRef& p, pdal::PointLayoutPtr) {
-            EXPECT_LT(p.pointId(), capacity);
-            xs.push_back(p.getFieldAs<double>(Id::X));
-            return true;
-        });
+        const uint64_t calls =
+            pdaltest::streamE57(path, capacity, [&](pdal::PointRef& p, pdal::PointLayoutPtr) {
+                EXPECT_LT(p.pointId(), capacity);
+                xs.push_back(p.getFieldAs<double>(Id::X));
+                return true;
+            });
         EXPECT_EQ(calls, 13201u) << capacity;
         ASSERT_EQ(xs.size(), 13201u) << capacity;
         for (std::size_t i = 0; i < xs.size(); ++i) ASSERT_EQ(xs[i], double(i)) << capacity;
@@ -195,9 +200,8 @@ TEST(E57Stream, CallbackFalseStopsTheStream) {
     for (int i = 0; i < 50; ++i) a.push_back({double(i), 0, 0});
     pdaltest::writeE57(path, {cartesianScan(a), cartesianScan(a)});
     uint64_t seen = 0;
-    const uint64_t calls = pdaltest::streamE57(path, 3, [&](pdal::PointRef&, pdal::PointLayoutPtr) {
-        return ++seen < 5;
-    });
+    const uint64_t calls = pdaltest::streamE57(
+        path, 3, [&](pdal::PointRef&, pdal::PointLayoutPtr) { return ++seen < 5; });
     EXPECT_EQ(calls, 5u);
 }
 
@@ -205,9 +209,8 @@ TEST(E57Stream, LibraryErrorsReachTheCallerWithTheirMessage) {
     testsupport::TempDir dir;
     // Missing file: fails in prepare.
     try {
-        pdaltest::streamE57((dir / "absent.e57").string(), 10, [](pdal::PointRef&, pdal::PointLayoutPtr) {
-            return true;
-        });
+        pdaltest::streamE57((dir / "absent.e57").string(), 10,
+                            [](pdal::PointRef&, pdal::PointLayoutPtr) { return true; });
         ADD_FAILURE() << "no error for a missing file";
     } catch (const std::exception& e) {
         EXPECT_NE(std::string(e.what()).find("(ErrorOpenFailed)"), std::string::npos) << e.what();
@@ -217,7 +220,8 @@ TEST(E57Stream, LibraryErrorsReachTheCallerWithTheirMessage) {
     const auto junk = dir / "junk.e57";
     testsupport::writeFile(junk, std::string(1024, 'x'));
     try {
-        pdaltest::streamE57(junk.string(), 10, [](pdal::PointRef&, pdal::PointLayoutPtr) { return true; });
+        pdaltest::streamE57(junk.string(), 10,
+                            [](pdal::PointRef&, pdal::PointLayoutPtr) { return true; });
         ADD_FAILURE() << "no error for a damaged file";
     } catch (const std::exception& e) {
         EXPECT_NE(std::string(e.what()).find("(ErrorBadChecksum)"), std::string::npos) << e.what();
@@ -252,8 +256,9 @@ TEST(E57Stream, UnknownStageIsNullAndUnknownOptionIsRejected) {
 TEST(E57Stream, SharedFilesMatchTheReferenceAnswers) {
     REQUIRE_SHARED_TESTDATA();
     const auto base = testsupport::sharedTestData() / "e57";
-    for (const char* name : {"bunnyDouble", "ColouredCubeFloat", "ColourRepresentation", "ZeroPoints",
-                             "InvalidCVHeader", "bad-crc", "empty", "PinholeImageWithDistortionParameters"}) {
+    for (const char* name :
+         {"bunnyDouble", "ColouredCubeFloat", "ColourRepresentation", "ZeroPoints",
+          "InvalidCVHeader", "bad-crc", "empty", "PinholeImageWithDistortionParameters"}) {
         std::map<std::string, std::string> expected;
         std::ifstream in(base / "expected" / (std::string(name) + ".txt"));
         for (std::string line; std::getline(in, line);) {
@@ -275,7 +280,8 @@ TEST(E57Stream, SharedFilesMatchTheReferenceAnswers) {
             error = e.what();
         }
         if (expected.count("error")) {
-            // The library's sentence, e.g. "checksum mismatch, file is corrupted (ErrorBadChecksum)".
+            // The library's sentence, e.g. "checksum mismatch, file is corrupted
+            // (ErrorBadChecksum)".
             const std::string& ref = expected["error"];
             const auto from = ref.find(": ") + 2;
             const std::string sentence = ref.substr(from, ref.find(" [code") - from);
@@ -291,7 +297,8 @@ TEST(E57Stream, SharedFilesMatchTheReferenceAnswers) {
         const char* keys[3] = {"total.world.x.sum", "total.world.y.sum", "total.world.z.sum"};
         for (int k = 0; k < 3; ++k) {
             const double want = std::stod(expected[keys[k]]);
-            EXPECT_NEAR(sum[k], want, 1e-9 * std::max(1.0, std::fabs(want))) << name << " " << keys[k];
+            EXPECT_NEAR(sum[k], want, 1e-9 * std::max(1.0, std::fabs(want)))
+                << name << " " << keys[k];
         }
         EXPECT_EQ(std::to_string(count), expected["total.read.points"]) << name;
     }

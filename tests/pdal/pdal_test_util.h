@@ -16,7 +16,7 @@
 namespace pdaltest {
 
 struct ScanSpec {
-    std::vector<double> x, y, z;              // cartesian, empty for none
+    std::vector<double> x, y, z;                    // cartesian, empty for none
     std::vector<double> range, azimuth, elevation;  // spherical, empty for none
     std::vector<uint16_t> red, green, blue;
     double colourMax = 255;
@@ -56,8 +56,8 @@ inline void writeE57(const std::string& path, std::vector<ScanSpec> scans) {
         }
         if (!s.red.empty()) {
             f.colorRedField = f.colorGreenField = f.colorBlueField = true;
-            h.colorLimits.colorRedMaximum = h.colorLimits.colorGreenMaximum = h.colorLimits.colorBlueMaximum =
-                s.colourMax;
+            h.colorLimits.colorRedMaximum = h.colorLimits.colorGreenMaximum =
+                h.colorLimits.colorBlueMaximum = s.colourMax;
             b.colorRed = s.red.data();
             b.colorGreen = s.green.data();
             b.colorBlue = s.blue.data();
@@ -78,8 +78,9 @@ inline void writeE57(const std::string& path, std::vector<ScanSpec> scans) {
 }
 
 // Streams a file the way the program does; returns the number of callback calls.
-inline uint64_t streamE57(const std::string& path, pdal::point_count_t capacity,
-                          const std::function<bool(pdal::PointRef&, pdal::PointLayoutPtr)>& perPoint) {
+inline uint64_t streamE57(
+    const std::string& path, pdal::point_count_t capacity,
+    const std::function<bool(pdal::PointRef&, pdal::PointLayoutPtr)>& perPoint) {
     pdal::StageFactory factory(true);
     pdal::Stage* reader = factory.createStage("readers.e57");
     if (!reader) return 0;

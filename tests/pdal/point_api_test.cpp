@@ -46,7 +46,8 @@ TEST(PdalApi, GetFieldAsConvertsLikePdal) {
         p.getFieldAs<uint8_t>(Id::Red);
         ADD_FAILURE();
     } catch (const pdal::pdal_error& e) {
-        EXPECT_STREQ(e.what(), "Unable to fetch data and convert as requested: Red:uint16_t(300) -> uint8_t");
+        EXPECT_STREQ(e.what(),
+                     "Unable to fetch data and convert as requested: Red:uint16_t(300) -> uint8_t");
     }
     // A value that does not fit the dimension leaves it unchanged.
     p.setField(Id::Red, 70000);

@@ -11,7 +11,8 @@ namespace testsupport {
 // Point columns of one E57 scan (double coordinates and intensity, colour in 16-bit slots) and
 // the buffer set that hands them to an e57::Reader or e57::Writer.
 struct E57Columns {
-    explicit E57Columns(std::size_t n) : x(n), y(n), z(n), intensity(n), red(n), green(n), blue(n) {}
+    explicit E57Columns(std::size_t n)
+        : x(n), y(n), z(n), intensity(n), red(n), green(n), blue(n) {}
 
     // x, y and z always; intensity and colour only where asked.
     e57::Data3DPointsDouble buffers(bool withIntensity, bool withColour) {

@@ -20,8 +20,8 @@ TempDir::TempDir() {
     std::string name = info ? std::string(info->test_suite_name()) + "." + info->name() : "test";
     for (char& c : name)
         if (c == '/') c = '_';
-    dir_ = std::filesystem::temp_directory_path() /
-           ("brindlewick-" + std::to_string(::getpid()) + "-" + std::to_string(counter++) + "-" + name);
+    dir_ = std::filesystem::temp_directory_path() / ("brindlewick-" + std::to_string(::getpid()) +
+                                                     "-" + std::to_string(counter++) + "-" + name);
     std::filesystem::remove_all(dir_);
     std::filesystem::create_directories(dir_);
 }

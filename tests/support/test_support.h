@@ -9,9 +9,9 @@ namespace testsupport {
 std::filesystem::path sharedTestData();
 
 // Skips the calling test with a clear message when the shared test data is absent.
-#define REQUIRE_SHARED_TESTDATA()                                                          \
-    do {                                                                                   \
-        if (!std::filesystem::exists(::testsupport::sharedTestData()))                     \
+#define REQUIRE_SHARED_TESTDATA()                                                                \
+    do {                                                                                         \
+        if (!std::filesystem::exists(::testsupport::sharedTestData()))                           \
             GTEST_SKIP() << "shared test data not found at " << ::testsupport::sharedTestData(); \
     } while (0)
 

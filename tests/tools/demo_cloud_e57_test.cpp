@@ -38,7 +38,8 @@ E57Cloud readE57(const std::string& path) {
         c.guids.push_back(h.guid);
         c.bounds.push_back(h.cartesianBounds);
         c.intensity = c.intensity || h.pointFields.intensityField;
-        EXPECT_TRUE(h.pointFields.colorRedField && h.pointFields.colorGreenField && h.pointFields.colorBlueField);
+        EXPECT_TRUE(h.pointFields.colorRedField && h.pointFields.colorGreenField &&
+                    h.pointFields.colorBlueField);
         EXPECT_EQ(h.colorLimits.colorRedMaximum, 255.0);
         const std::size_t chunk = 10000;
         testsupport::E57Columns got(chunk);
@@ -75,11 +76,14 @@ TEST(DemoCloudE57, HoldsTheSamePointsAsTheXyzFileScanByScan) {
     const DemoCloudStats stats = writeDemoE57(e57Path, n, 5, 2, 1);
     DemoCloudStats xyzStats;
     std::string error;
-    ASSERT_TRUE(writeDemoCloud((dir / "site.xyz").string(), DemoFormat::Xyz6, n, 5, &xyzStats, &error)) << error;
+    ASSERT_TRUE(
+        writeDemoCloud((dir / "site.xyz").string(), DemoFormat::Xyz6, n, 5, &xyzStats, &error))
+        << error;
 
     const E57Cloud c = readE57(e57Path);
     EXPECT_EQ(c.scanPoints, (std::vector<std::size_t>{32768, 32768, 4464}));
-    EXPECT_EQ(c.guids, (std::vector<std::string>{"{demo-site-5-scan-0}", "{demo-site-5-scan-1}", "{demo-site-5-scan-2}"}));
+    EXPECT_EQ(c.guids, (std::vector<std::string>{"{demo-site-5-scan-0}", "{demo-site-5-scan-1}",
+                                                 "{demo-site-5-scan-2}"}));
     EXPECT_FALSE(c.intensity);
     EXPECT_EQ(stats.points, n);
     EXPECT_EQ(stats.bytes, std::filesystem::file_size(e57Path));
@@ -104,9 +108,9 @@ TEST(DemoCloudE57, HoldsTheSamePointsAsTheXyzFileScanByScan) {
             line = sp == std::string_view::npos ? std::string_view() : line.substr(sp + 1);
         }
         // Bit for bit what a reader of the text gets.
-        if (c.x[i] != number<double>(t[0]) || c.y[i] != number<double>(t[1]) || c.z[i] != number<double>(t[2]) ||
-            c.red[i] != number<unsigned>(t[3]) || c.green[i] != number<unsigned>(t[4]) ||
-            c.blue[i] != number<unsigned>(t[5]))
+        if (c.x[i] != number<double>(t[0]) || c.y[i] != number<double>(t[1]) ||
+            c.z[i] != number<double>(t[2]) || c.red[i] != number<unsigned>(t[3]) ||
+            c.green[i] != number<unsigned>(t[4]) || c.blue[i] != number<unsigned>(t[5]))
             ++mismatches;
         scanMinX = std::min(scanMinX, c.x[i]);
         scanMaxZ = std::max(scanMaxZ, c.z[i]);
@@ -135,7 +139,9 @@ TEST(DemoCloudE57, SameFileWhateverTheThreadCountAndNothingLeftOnFailure) {
 
     DemoCloudStats stats;
     std::string error;
-    ASSERT_TRUE(writeDemoCloud((dir / "whole.e57").string(), DemoFormat::E57Rgb, 1000, 42, &stats, &error)) << error;
+    ASSERT_TRUE(
+        writeDemoCloud((dir / "whole.e57").string(), DemoFormat::E57Rgb, 1000, 42, &stats, &error))
+        << error;
     EXPECT_EQ(stats.points, 1000u);
     EXPECT_EQ(readE57((dir / "whole.e57").string()).scanPoints, std::vector<std::size_t>{1000});
 

@@ -52,14 +52,18 @@ long long wholeNumber(std::string_view token) {
 
 std::uint64_t le(const std::string& bytes, std::size_t at, int width) {
     std::uint64_t v = 0;
-    for (int i = width - 1; i >= 0; --i) v = (v << 8) | static_cast<unsigned char>(bytes[at + static_cast<std::size_t>(i)]);
+    for (int i = width - 1; i >= 0; --i)
+        v = (v << 8) | static_cast<unsigned char>(bytes[at + static_cast<std::size_t>(i)]);
     return v;
 }
 
-double leF64(const std::string& bytes, std::size_t at) { return std::bit_cast<double>(le(bytes, at, 8)); }
+double leF64(const std::string& bytes, std::size_t at) {
+    return std::bit_cast<double>(le(bytes, at, 8));
+}
 
-std::string write(const TempDir& dir, const std::string& name, DemoFormat format, std::uint64_t count,
-                  std::uint64_t seed, DemoCloudStats* stats = nullptr, unsigned threads = 0) {
+std::string write(const TempDir& dir, const std::string& name, DemoFormat format,
+                  std::uint64_t count, std::uint64_t seed, DemoCloudStats* stats = nullptr,
+                  unsigned threads = 0) {
     std::string error;
     const std::string path = (dir / name).string();
     EXPECT_TRUE(writeDemoCloud(path, format, count, seed, stats, &error, threads)) << error;
@@ -74,7 +78,8 @@ TEST(DemoCloud, XyzVariantsHaveTheirTokensAndStayOnTheSite) {
     const struct {
         DemoFormat format;
         std::size_t tokens;
-    } cases[] = {{DemoFormat::Xyz3, 3}, {DemoFormat::Xyz4, 4}, {DemoFormat::Xyz6, 6}, {DemoFormat::Xyz7, 7}};
+    } cases[] = {
+        {DemoFormat::Xyz3, 3}, {DemoFormat::Xyz4, 4}, {DemoFormat::Xyz6, 6}, {DemoFormat::Xyz7, 7}};
     for (const auto& c : cases) {
         DemoCloudStats stats;
         const std::string text = write(dir, "v.xyz", c.format, n, 11, &stats);
@@ -95,10 +100,12 @@ TEST(DemoCloud, XyzVariantsHaveTheirTokensAndStayOnTheSite) {
             // Millimetre resolution: three decimals on every coordinate.
             for (int k = 0; k < 3; ++k) {
                 const auto dot = t[static_cast<std::size_t>(k)].find('.');
-                if (dot == std::string_view::npos || t[static_cast<std::size_t>(k)].size() - dot != 4) ++bad;
+                if (dot == std::string_view::npos ||
+                    t[static_cast<std::size_t>(k)].size() - dot != 4)
+                    ++bad;
             }
-            if (fields.x < 499995.0 || fields.x > 500065.0 || fields.y < 5399995.0 || fields.y > 5400065.0 ||
-                fields.z < 100.0 || fields.z > 130.0)
+            if (fields.x < 499995.0 || fields.x > 500065.0 || fields.y < 5399995.0 ||
+                fields.y > 5400065.0 || fields.z < 100.0 || fields.z > 130.0)
                 ++bad;
             if (c.tokens >= 6)
                 for (std::size_t k = 3; k < 6; ++k)
@@ -142,7 +149,8 @@ TEST(DemoCloud, EveryFormatCarriesTheSamePoints) {
     std::size_t mismatches = 0;
     for (std::size_t i = 0; i < n; i += 997) {
         const auto t7 = tokens(xyz7[i]);
-        if (tokens(xyz3[i]) != std::vector<std::string_view>(t7.begin(), t7.begin() + 3)) ++mismatches;
+        if (tokens(xyz3[i]) != std::vector<std::string_view>(t7.begin(), t7.begin() + 3))
+            ++mismatches;
         CloudPoint p;
         ASSERT_TRUE(parseXyzLine(xyz7[i], p));
         const std::size_t r2 = 227 + i * 26;
@@ -154,7 +162,8 @@ TEST(DemoCloud, EveryFormatCarriesTheSamePoints) {
             std::llround((p.y - kOriginY) * 1000.0) != stored(las2, r2 + 4) ||
             std::llround((p.z - kOriginZ) * 1000.0) != stored(las2, r2 + 8))
             ++mismatches;
-        if (le(las2, r2, 12) != le(las6, r6, 12)) ++mismatches;  // X, Y, Z the same in both LAS files
+        if (le(las2, r2, 12) != le(las6, r6, 12))
+            ++mismatches;  // X, Y, Z the same in both LAS files
         if (p.intensity != static_cast<double>(le(las2, r2 + 12, 2))) ++mismatches;
         if (p.red * 257u != le(las2, r2 + 20, 2) || p.green * 257u != le(las2, r2 + 22, 2) ||
             p.blue * 257u != le(las2, r2 + 24, 2))
@@ -255,7 +264,8 @@ TEST(DemoCloud, LasHeadersMatchTheirRecords) {
         for (std::uint64_t i = 0; i < n; ++i) {
             const std::size_t r = c.headerSize + i * c.recordLength;
             for (int a = 0; a < 3; ++a) {
-                const auto v = static_cast<std::int32_t>(static_cast<std::uint32_t>(le(b, r + 4 * static_cast<std::size_t>(a), 4)));
+                const auto v = static_cast<std::int32_t>(
+                    static_cast<std::uint32_t>(le(b, r + 4 * static_cast<std::size_t>(a), 4)));
                 lo[a] = std::min(lo[a], v);
                 hi[a] = std::max(hi[a], v);
             }
@@ -264,11 +274,14 @@ TEST(DemoCloud, LasHeadersMatchTheirRecords) {
             if (c.pointFormat == 2 && le(b, r + 20, 2) % 257 != 0) ++badReturns;
         }
         EXPECT_EQ(badReturns, 0u);
-        EXPECT_EQ(classes, (std::set<unsigned>{kClassGround, kClassVegetation, kClassBuilding, kClassNoise}));
+        EXPECT_EQ(classes, (std::set<unsigned>{kClassGround, kClassVegetation, kClassBuilding,
+                                               kClassNoise}));
         const double origin[3] = {kOriginX, kOriginY, kOriginZ};
         for (int a = 0; a < 3; ++a) {
-            EXPECT_EQ(leF64(b, 179 + 16 * static_cast<std::size_t>(a)), origin[a] + hi[a] * 0.001) << "max axis " << a;
-            EXPECT_EQ(leF64(b, 187 + 16 * static_cast<std::size_t>(a)), origin[a] + lo[a] * 0.001) << "min axis " << a;
+            EXPECT_EQ(leF64(b, 179 + 16 * static_cast<std::size_t>(a)), origin[a] + hi[a] * 0.001)
+                << "max axis " << a;
+            EXPECT_EQ(leF64(b, 187 + 16 * static_cast<std::size_t>(a)), origin[a] + lo[a] * 0.001)
+                << "min axis " << a;
         }
         // The project's LAS reader takes the file as written.
         LasBinaryPointReader reader;
@@ -299,7 +312,8 @@ TEST(DemoCloud, RefusesWhatItCannotWrite) {
 
     std::string error;
     const std::string big = (dir / "big.las").string();
-    EXPECT_FALSE(writeDemoCloud(big, DemoFormat::Las12Format2, std::uint64_t{1} << 32, 1, nullptr, &error));
+    EXPECT_FALSE(
+        writeDemoCloud(big, DemoFormat::Las12Format2, std::uint64_t{1} << 32, 1, nullptr, &error));
     EXPECT_NE(error.find("LAS 1.2"), std::string::npos);
     EXPECT_FALSE(std::filesystem::exists(big));
 
@@ -311,7 +325,8 @@ TEST(DemoCloud, RefusesWhatItCannotWrite) {
     // A rerun replaces an existing file whole.
     testsupport::writeFile(dir / "old.xyz", std::string(1000000, 'x'));
     DemoCloudStats stats;
-    ASSERT_TRUE(writeDemoCloud((dir / "old.xyz").string(), DemoFormat::Xyz3, 5, 1, &stats, &error)) << error;
+    ASSERT_TRUE(writeDemoCloud((dir / "old.xyz").string(), DemoFormat::Xyz3, 5, 1, &stats, &error))
+        << error;
     EXPECT_EQ(std::filesystem::file_size(dir / "old.xyz"), stats.bytes);
     EXPECT_EQ(stats.bytes, 5u * 31u);
 }

@@ -37,7 +37,17 @@
 
 namespace democloud {
 
-enum class DemoFormat { Xyz3, Xyz4, Xyz6, Xyz7, XyzMixed, Las12Format0, Las12Format2, Las14Format6, E57Rgb };
+enum class DemoFormat {
+    Xyz3,
+    Xyz4,
+    Xyz6,
+    Xyz7,
+    XyzMixed,
+    Las12Format0,
+    Las12Format2,
+    Las14Format6,
+    E57Rgb
+};
 
 struct DemoFormatName {
     std::string_view name;
@@ -190,7 +200,8 @@ public:
     }
 
 private:
-    DemoPoint make(double x, double y, double z, int r, int g, int b, int intensity, std::uint8_t cls) {
+    DemoPoint make(double x, double y, double z, int r, int g, int b, int intensity,
+                   std::uint8_t cls) {
         DemoPoint p;
         p.x = toMillimetres(x);
         p.y = toMillimetres(y);
@@ -298,7 +309,8 @@ private:
         const double base = groundHeight(t.x, t.y);
         const double z = base + rng_.range(0.0, t.trunkHeight + 0.5 * t.crownRadius);
         return make(t.x + dx * t.trunkRadius, t.y + dy * t.trunkRadius, z, 92 + rng_.jitter(8),
-                    62 + rng_.jitter(6), 38 + rng_.jitter(6), 12000 + rng_.jitter(2500), kClassVegetation);
+                    62 + rng_.jitter(6), 38 + rng_.jitter(6), 12000 + rng_.jitter(2500),
+                    kClassVegetation);
     }
 
     DemoPoint crown() {
@@ -338,17 +350,20 @@ private:
         const double y = rng_.range(0.0, kSiteSize);
         const double z = groundHeight(x, y) + rng_.range(0.3, 18.0);
         const int grey = 100 + static_cast<int>(rng_.next() % 61);
-        return make(x, y, z, grey, grey, grey, 1000 + static_cast<int>(rng_.next() % 4001), kClassNoise);
+        return make(x, y, z, grey, grey, grey, 1000 + static_cast<int>(rng_.next() % 4001),
+                    kClassNoise);
     }
 
     SplitMix64 rng_;
 };
 
 struct DemoCloudStats {
-    std::uint64_t points = 0;    // good points written
-    std::uint64_t badLines = 0;  // deliberately malformed lines (xyzmixed; the header line included)
-    std::uint64_t bytes = 0;     // size of the finished file
-    std::int32_t minX = 0, maxX = 0, minY = 0, maxY = 0, minZ = 0, maxZ = 0;  // millimetres, 0 while none
+    std::uint64_t points = 0;  // good points written
+    std::uint64_t badLines =
+        0;                    // deliberately malformed lines (xyzmixed; the header line included)
+    std::uint64_t bytes = 0;  // size of the finished file
+    std::int32_t minX = 0, maxX = 0, minY = 0, maxY = 0, minZ = 0,
+                 maxZ = 0;  // millimetres, 0 while none
 };
 
 inline void widenBounds(DemoCloudStats& stats, const DemoPoint& p) {
@@ -391,7 +406,9 @@ inline std::uint64_t mixBits(std::uint64_t v) {
 
 inline constexpr std::uint64_t kBlockPoints = 32768;
 
-inline std::uint64_t blockSeed(std::uint64_t seed, std::uint64_t block) { return mixBits(mixBits(seed) + block); }
+inline std::uint64_t blockSeed(std::uint64_t seed, std::uint64_t block) {
+    return mixBits(mixBits(seed) + block);
+}
 
 // Absolute coordinate with exactly three decimals, e.g. 500012.345.
 inline char* putMillimetres(char* p, std::int64_t mm) {
@@ -463,7 +480,9 @@ inline int mixedBadLineBefore(std::uint64_t pointIndex) {
 inline void putLe(unsigned char* p, std::uint64_t value, int bytes) {
     for (int i = 0; i < bytes; ++i) p[i] = static_cast<unsigned char>(value >> (8 * i));
 }
-inline void putLeF64(unsigned char* p, double value) { putLe(p, std::bit_cast<std::uint64_t>(value), 8); }
+inline void putLeF64(unsigned char* p, double value) {
+    putLe(p, std::bit_cast<std::uint64_t>(value), 8);
+}
 
 struct LasLayout {
     std::uint8_t versionMinor;
@@ -483,10 +502,12 @@ inline LasLayout lasLayout(DemoFormat format) {
 inline constexpr double kLasScale = 0.001;
 
 // The public header, byte for byte; no variable-length records follow it.
-inline std::array<unsigned char, las::kHeaderSize14> lasHeader(const LasLayout& layout, const DemoCloudStats& stats) {
+inline std::array<unsigned char, las::kHeaderSize14> lasHeader(const LasLayout& layout,
+                                                               const DemoCloudStats& stats) {
     std::array<unsigned char, las::kHeaderSize14> h{};
     std::memcpy(h.data(), "LASF", 4);
-    putLe(&h[6], layout.versionMinor >= 4 ? 0x10 : 0, 2);  // global encoding: WKT bit, required for format 6
+    putLe(&h[6], layout.versionMinor >= 4 ? 0x10 : 0,
+          2);  // global encoding: WKT bit, required for format 6
     h[las::kVersionMajorAt] = 1;
     h[las::kVersionMinorAt] = layout.versionMinor;
     std::memcpy(&h[las::kSystemIdentifierAt], "BRINDLEWICK DEMO SITE", 21);
@@ -500,12 +521,15 @@ inline std::array<unsigned char, las::kHeaderSize14> lasHeader(const LasLayout& 
     putLe(&h[las::kPointRecordLengthAt], layout.recordLength, 2);
     const bool legacy = layout.versionMinor < 4;
     putLe(&h[las::kLegacyPointCountAt], legacy ? stats.points : 0, 4);
-    putLe(&h[las::kLegacyPointsByReturnAt], legacy ? stats.points : 0, 4);  // every point is a single (first) return
+    putLe(&h[las::kLegacyPointsByReturnAt], legacy ? stats.points : 0,
+          4);  // every point is a single (first) return
     for (int axis = 0; axis < 3; ++axis) putLeF64(&h[las::kScaleAt + 8 * axis], kLasScale);
     putLeF64(&h[las::kOffsetAt], kOriginX);
     putLeF64(&h[las::kOffsetAt + 8], kOriginY);
     putLeF64(&h[las::kOffsetAt + 16], kOriginZ);
-    const auto coord = [&](double origin, std::int32_t mm) { return stats.points ? origin + mm * kLasScale : 0.0; };
+    const auto coord = [&](double origin, std::int32_t mm) {
+        return stats.points ? origin + mm * kLasScale : 0.0;
+    };
     putLeF64(&h[las::kMaxXAt], coord(kOriginX, stats.maxX));
     putLeF64(&h[las::kMinXAt], coord(kOriginX, stats.minX));
     putLeF64(&h[las::kMaxYAt], coord(kOriginY, stats.maxY));
@@ -532,7 +556,8 @@ inline unsigned char* putLasRecord(unsigned char* r, const LasLayout& layout, co
     if (layout.pointFormat == 6) {
         r[14] = 0x11;  // return 1 of 1
         r[16] = p.classification;
-        putLe(r + 18, static_cast<std::uint16_t>(static_cast<std::int16_t>(angleDeg * 1000 / 6)), 2);
+        putLe(r + 18, static_cast<std::uint16_t>(static_cast<std::int16_t>(angleDeg * 1000 / 6)),
+              2);
         putLe(r + 20, 1, 2);                                           // point source
         putLeF64(r + 22, 1000.0 + static_cast<double>(index) * 1e-5);  // GPS time
     } else {
@@ -558,12 +583,15 @@ struct DemoBlock {
     DemoCloudStats stats;
 };
 
-inline void generateBlock(DemoFormat format, std::uint64_t seed, std::uint64_t block, std::uint64_t count,
-                          DemoBlock& out) {
+inline void generateBlock(DemoFormat format, std::uint64_t seed, std::uint64_t block,
+                          std::uint64_t count, DemoBlock& out) {
     static constexpr int kMixedTokens[4] = {3, 4, 6, 7};
     const LasLayout layout = lasLayout(format);
     const bool las = isLasFormat(format);
-    const int tokens = format == DemoFormat::Xyz3 ? 3 : format == DemoFormat::Xyz4 ? 4 : format == DemoFormat::Xyz6 ? 6 : 7;
+    const int tokens = format == DemoFormat::Xyz3   ? 3
+                       : format == DemoFormat::Xyz4 ? 4
+                       : format == DemoFormat::Xyz6 ? 6
+                                                    : 7;
     DemoSiteGenerator site(blockSeed(seed, block));
     DemoCloudStats stats;
     char* p = out.bytes.get();
@@ -573,13 +601,15 @@ inline void generateBlock(DemoFormat format, std::uint64_t seed, std::uint64_t b
         widenBounds(stats, pt);
         ++stats.points;
         if (las) {
-            p = reinterpret_cast<char*>(putLasRecord(reinterpret_cast<unsigned char*>(p), layout, pt, i));
+            p = reinterpret_cast<char*>(
+                putLasRecord(reinterpret_cast<unsigned char*>(p), layout, pt, i));
         } else if (format != DemoFormat::XyzMixed) {
             p = putXyzLine(p, pt, tokens, ' ', false);
         } else {
             const int bad = mixedBadLineBefore(i);
             if (bad >= 0) {
-                std::memcpy(p, kBadLines[static_cast<std::size_t>(bad)].data(), kBadLines[static_cast<std::size_t>(bad)].size());
+                std::memcpy(p, kBadLines[static_cast<std::size_t>(bad)].data(),
+                            kBadLines[static_cast<std::size_t>(bad)].size());
                 p += kBadLines[static_cast<std::size_t>(bad)].size();
                 ++stats.badLines;
             }
@@ -658,13 +688,17 @@ inline DemoCloudStats writeDemoBlocks(DemoOutputFile& out, DemoFormat format, st
         std::vector<std::future<void>> jobs;
         for (unsigned k = 0; k < threads && firstBlock + k < blocks; ++k) {
             const std::uint64_t block = firstBlock + k;
-            const std::uint64_t n = std::min<std::uint64_t>(kBlockPoints, count - block * kBlockPoints);
-            jobs.push_back(std::async(std::launch::async, [&, block, n, k] { generateBlock(format, seed, block, n, set[k]); }));
+            const std::uint64_t n =
+                std::min<std::uint64_t>(kBlockPoints, count - block * kBlockPoints);
+            jobs.push_back(std::async(std::launch::async, [&, block, n, k] {
+                generateBlock(format, seed, block, n, set[k]);
+            }));
         }
         return jobs;
     };
     auto pending = launch(0, sets[0]);
-    for (std::uint64_t firstBlock = 0, round = 0; firstBlock < blocks; firstBlock += threads, ++round) {
+    for (std::uint64_t firstBlock = 0, round = 0; firstBlock < blocks;
+         firstBlock += threads, ++round) {
         for (auto& job : pending) job.get();
         const std::size_t done = pending.size();
         std::vector<DemoBlock>& ready = sets[round % 2];
@@ -702,8 +736,8 @@ struct DemoE57Scan {
 };
 
 // Blocks [firstBlock, firstBlock + blocks) of the cloud into scan, spread over the threads.
-inline void fillE57Scan(DemoE57Scan& scan, std::uint64_t seed, std::uint64_t firstBlock, std::uint64_t blocks,
-                        std::uint64_t count, unsigned threads) {
+inline void fillE57Scan(DemoE57Scan& scan, std::uint64_t seed, std::uint64_t firstBlock,
+                        std::uint64_t blocks, std::uint64_t count, unsigned threads) {
     const std::uint64_t firstPoint = firstBlock * kBlockPoints;
     scan.points = std::min<std::uint64_t>(blocks * kBlockPoints, count - firstPoint);
     std::vector<DemoCloudStats> parts(threads);
@@ -735,7 +769,8 @@ inline void fillE57Scan(DemoE57Scan& scan, std::uint64_t seed, std::uint64_t fir
     for (const auto& part : parts) mergeStats(scan.stats, part);
 }
 
-inline void writeE57Scan(e57::Writer& writer, DemoE57Scan& scan, std::uint64_t seed, std::uint64_t index) {
+inline void writeE57Scan(e57::Writer& writer, DemoE57Scan& scan, std::uint64_t seed,
+                         std::uint64_t index) {
     e57::Data3D h;
     h.guid = "{demo-site-" + std::to_string(seed) + "-scan-" + std::to_string(index) + "}";
     h.name = "demo site part " + std::to_string(index + 1);
@@ -744,7 +779,8 @@ inline void writeE57Scan(e57::Writer& writer, DemoE57Scan& scan, std::uint64_t s
     f.cartesianXField = f.cartesianYField = f.cartesianZField = true;
     f.pointRangeNodeType = e57::NumericalNodeType::Double;
     f.colorRedField = f.colorGreenField = f.colorBlueField = true;
-    h.colorLimits.colorRedMaximum = h.colorLimits.colorGreenMaximum = h.colorLimits.colorBlueMaximum = 255;
+    h.colorLimits.colorRedMaximum = h.colorLimits.colorGreenMaximum =
+        h.colorLimits.colorBlueMaximum = 255;
     const DemoCloudStats& s = scan.stats;
     h.cartesianBounds.xMinimum = millimetresToMetres(kOriginXMm + s.minX);
     h.cartesianBounds.xMaximum = millimetresToMetres(kOriginXMm + s.maxX);
@@ -764,8 +800,8 @@ inline void writeE57Scan(e57::Writer& writer, DemoE57Scan& scan, std::uint64_t s
 
 // Writes the whole cloud to path as scans of scanBlocks blocks; throws on failure (the writer's
 // exceptions included). Two scans are held at a time, whatever the point count.
-inline DemoCloudStats writeDemoE57(const std::string& path, std::uint64_t count, std::uint64_t seed, unsigned threads,
-                                   std::uint64_t scanBlocks = kE57ScanBlocks) {
+inline DemoCloudStats writeDemoE57(const std::string& path, std::uint64_t count, std::uint64_t seed,
+                                   unsigned threads, std::uint64_t scanBlocks = kE57ScanBlocks) {
     if (scanBlocks == 0) scanBlocks = 1;
     e57::WriterOptions options;
     options.guid = "{demo-site-" + std::to_string(seed) + "}";
@@ -773,7 +809,8 @@ inline DemoCloudStats writeDemoE57(const std::string& path, std::uint64_t count,
     const std::uint64_t blocks = (count + kBlockPoints - 1) / kBlockPoints;
     const std::uint64_t scans = (blocks + scanBlocks - 1) / scanBlocks;
     DemoE57Scan sets[2];
-    const std::size_t capacity = static_cast<std::size_t>(std::min(count, scanBlocks * kBlockPoints));
+    const std::size_t capacity =
+        static_cast<std::size_t>(std::min(count, scanBlocks * kBlockPoints));
     sets[0].resize(capacity);
     if (scans > 1) sets[1].resize(capacity);
     DemoCloudStats stats;
@@ -783,8 +820,9 @@ inline DemoCloudStats writeDemoE57(const std::string& path, std::uint64_t count,
         std::future<void> next;
         if (s + 1 < scans) {
             DemoE57Scan& other = sets[(s + 1) % 2];
-            next = std::async(std::launch::async,
-                              [&, s] { fillE57Scan(other, seed, (s + 1) * scanBlocks, scanBlocks, count, threads); });
+            next = std::async(std::launch::async, [&, s] {
+                fillE57Scan(other, seed, (s + 1) * scanBlocks, scanBlocks, count, threads);
+            });
         }
         try {
             writeE57Scan(writer, ready, seed, s);
@@ -803,8 +841,9 @@ inline DemoCloudStats writeDemoE57(const std::string& path, std::uint64_t count,
 // Writes `count` points of the site to `path` (through a ".partial" file that replaces `path` only
 // when complete), generating on `threads` threads (0: a default). Returns false with a message on
 // failure; a failed run leaves no file behind.
-inline bool writeDemoCloud(const std::string& path, DemoFormat format, std::uint64_t count, std::uint64_t seed,
-                           DemoCloudStats* statsOut, std::string* error, unsigned threads = 0) {
+inline bool writeDemoCloud(const std::string& path, DemoFormat format, std::uint64_t count,
+                           std::uint64_t seed, DemoCloudStats* statsOut, std::string* error,
+                           unsigned threads = 0) {
     const auto fail = [&](const std::string& message) {
         if (error) *error = message;
         return false;

@@ -8,7 +8,7 @@ struct CloudPoint {
     double x = 0.0;
     double y = 0.0;
     double z = 0.0;
-    std::uint16_t red = 0;    // always 0..255
+    std::uint16_t red = 0;  // always 0..255
     std::uint16_t green = 0;
     std::uint16_t blue = 0;
     double intensity = 0.0;

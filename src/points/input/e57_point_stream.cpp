@@ -11,7 +11,8 @@ namespace {
 constexpr pdal::point_count_t kStreamTableCapacity = 100000;
 }
 
-bool streamE57File(const std::string& path, bool& hasColour, const std::function<bool(pdal::PointRef&)>& callback) {
+bool streamE57File(const std::string& path, bool& hasColour,
+                   const std::function<bool(pdal::PointRef&)>& callback) {
     pdal::StageFactory factory;
     pdal::Stage* reader = factory.createStage("readers.e57");
     if (!reader) return false;
@@ -25,7 +26,8 @@ bool streamE57File(const std::string& path, bool& hasColour, const std::function
     filter.setCallback(callback);
     filter.prepare(table);
     const pdal::PointLayoutPtr layout = table.layout();
-    hasColour = layout->hasDim(pdal::Dimension::Id::Red) && layout->hasDim(pdal::Dimension::Id::Green) &&
+    hasColour = layout->hasDim(pdal::Dimension::Id::Red) &&
+                layout->hasDim(pdal::Dimension::Id::Green) &&
                 layout->hasDim(pdal::Dimension::Id::Blue);
     filter.execute(table);
     return true;

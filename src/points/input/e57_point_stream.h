@@ -19,7 +19,8 @@ inline std::uint16_t colourTo8Bits(unsigned int v) {
 // filter, prepare, then execute. False, before anything is read, when the stage cannot be made.
 // hasColour is set after prepare, before the first point, to whether the stream's layout has
 // Red, Green and Blue. PDAL's and the library's errors pass through as they are.
-bool streamE57File(const std::string& path, bool& hasColour, const std::function<bool(pdal::PointRef&)>& callback);
+bool streamE57File(const std::string& path, bool& hasColour,
+                   const std::function<bool(pdal::PointRef&)>& callback);
 
 enum class ColourReadErrors { EndTheStream, LeaveWithoutColour };
 

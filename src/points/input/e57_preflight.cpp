@@ -68,8 +68,9 @@ bool summarizeImage(const e57::Reader& reader, std::int64_t i, E57PreflightAnaly
     } catch (const std::exception& e) {
         out.partial = true;
         out.firstFailedImage2DIndex = i;
-        out.firstImage2DError = "ReadImage2D() threw during preflight | imageIndex=" + std::to_string(i) +
-                                " | what=" + e.what();
+        out.firstImage2DError =
+            "ReadImage2D() threw during preflight | imageIndex=" + std::to_string(i) +
+            " | what=" + e.what();
         return false;
     }
 
@@ -86,8 +87,9 @@ bool summarizeImage(const e57::Reader& reader, std::int64_t i, E57PreflightAnaly
     try {
         sizesOk = reader.GetImage2DSizes(i, proj, type, width, height, size, maskType, visualType);
     } catch (const std::exception& e) {
-        throw std::runtime_error("GetImage2DSizes() threw during preflight | imageIndex=" + std::to_string(i) +
-                                 " | assocGuid=" + s.assocGuid + " | what=" + e.what());
+        throw std::runtime_error(
+            "GetImage2DSizes() threw during preflight | imageIndex=" + std::to_string(i) +
+            " | assocGuid=" + s.assocGuid + " | what=" + e.what());
     }
     if (sizesOk) {
         s.proj = proj;
@@ -120,7 +122,8 @@ bool summarizeImage(const e57::Reader& reader, std::int64_t i, E57PreflightAnaly
 void runAnalysis(const std::string& path, E57PreflightAnalysis& out) {
     if (path.empty()) throw std::runtime_error("Input E57 path is empty.");
     std::error_code ec;
-    if (!std::filesystem::exists(path, ec)) throw std::runtime_error("Input E57 file does not exist.");
+    if (!std::filesystem::exists(path, ec))
+        throw std::runtime_error("Input E57 file does not exist.");
     const auto bytes = std::filesystem::file_size(path, ec);
     if (!ec) out.fileSizeMB = static_cast<double>(bytes) * kBytesToMB;
 
@@ -139,7 +142,8 @@ void runAnalysis(const std::string& path, E57PreflightAnalysis& out) {
     out.scans.reserve(static_cast<std::size_t>(std::max<std::int64_t>(out.data3DScans, 0)));
     for (std::int64_t i = 0; i < out.data3DScans; ++i) {
         e57::Data3D scan;
-        if (!reader.ReadData3D(i, scan)) throw std::runtime_error("ReadData3D() failed during preflight analysis.");
+        if (!reader.ReadData3D(i, scan))
+            throw std::runtime_error("ReadData3D() failed during preflight analysis.");
         summarizeScan(i, scan, out);
     }
 
@@ -155,7 +159,9 @@ void runAnalysis(const std::string& path, E57PreflightAnalysis& out) {
 
 const char* flag(bool b) { return b ? "1" : "0"; }
 
-std::string kindText(std::int32_t kind) { return smallIntToText(kind) + " (" + std::to_string(kind) + ")"; }
+std::string kindText(std::int32_t kind) {
+    return smallIntToText(kind) + " (" + std::to_string(kind) + ")";
+}
 
 void writeKindCounts(std::ostringstream& os, const char* heading, const char* key,
                      const std::map<std::int32_t, std::int64_t>& counts) {
@@ -164,7 +170,8 @@ void writeKindCounts(std::ostringstream& os, const char* heading, const char* ke
         os << "<empty>\n";
         return;
     }
-    for (const auto& [kind, count] : counts) os << "  " << key << kindText(kind) << " | count=" << count << "\n";
+    for (const auto& [kind, count] : counts)
+        os << "  " << key << kindText(kind) << " | count=" << count << "\n";
 }
 
 }  // namespace
@@ -229,8 +236,10 @@ std::string formatPreflightReport(const E57PreflightAnalysis& a) {
     os << "Analysis OK: " << flag(a.ok) << "\n";
     os << "Analysis partial: " << flag(a.partial) << "\n";
     if (!a.error.empty()) os << "Error: " << a.error << "\n";
-    if (!a.firstImage2DError.empty()) os << "First Image2D read error: " << a.firstImage2DError << "\n";
-    if (a.firstFailedImage2DIndex >= 0) os << "First failed Image2D index: " << a.firstFailedImage2DIndex << "\n";
+    if (!a.firstImage2DError.empty())
+        os << "First Image2D read error: " << a.firstImage2DError << "\n";
+    if (a.firstFailedImage2DIndex >= 0)
+        os << "First failed Image2D index: " << a.firstFailedImage2DIndex << "\n";
 
     const E57FileHeader& h = a.header;
     os << "\nBinary file header\n";
@@ -258,12 +267,14 @@ std::string formatPreflightReport(const E57PreflightAnalysis& a) {
 
     os << "\nPer-scan summary\n";
     for (const auto& s : a.scans) {
-        os << "Scan " << s.index << " | points=" << s.points << " | xyz=(" << flag(s.cartesianX) << ","
-           << flag(s.cartesianY) << "," << flag(s.cartesianZ) << ")"
-           << " | rgb=(" << flag(s.colorRed) << "," << flag(s.colorGreen) << "," << flag(s.colorBlue) << ")"
+        os << "Scan " << s.index << " | points=" << s.points << " | xyz=(" << flag(s.cartesianX)
+           << "," << flag(s.cartesianY) << "," << flag(s.cartesianZ) << ")"
+           << " | rgb=(" << flag(s.colorRed) << "," << flag(s.colorGreen) << ","
+           << flag(s.colorBlue) << ")"
            << " | intensity=" << flag(s.intensity) << " | time=" << flag(s.timeStamp)
            << " | row=" << flag(s.rowIndex) << " | col=" << flag(s.columnIndex) << "\n";
-        os << "    pose.t = (" << s.translationX << ", " << s.translationY << ", " << s.translationZ << ")\n";
+        os << "    pose.t = (" << s.translationX << ", " << s.translationY << ", " << s.translationZ
+           << ")\n";
         if (!s.guid.empty()) os << "    guid = " << s.guid << "\n";
     }
 
@@ -278,12 +289,14 @@ std::string formatPreflightReport(const E57PreflightAnalysis& a) {
 
     os << "\nPer-Image2D summary\n";
     for (const auto& im : a.images) {
-        os << "Image " << im.index << " | assocGuid=" << (im.assocGuid.empty() ? std::string("<empty>") : im.assocGuid)
+        os << "Image " << im.index
+           << " | assocGuid=" << (im.assocGuid.empty() ? std::string("<empty>") : im.assocGuid)
            << " | getSizesOk=" << flag(im.getSizesOk);
         if (im.getSizesOk) {
             os << " | proj=" << kindText(im.proj) << " | imageType=" << kindText(im.imageType)
-               << " | maskType=" << kindText(im.maskType) << " | visualType=" << kindText(im.visualType)
-               << " | width=" << im.width << " | height=" << im.height << " | size=" << im.size
+               << " | maskType=" << kindText(im.maskType)
+               << " | visualType=" << kindText(im.visualType) << " | width=" << im.width
+               << " | height=" << im.height << " | size=" << im.size
                << " | hasMask=" << flag(im.hasMask) << " | hasVisualRef=" << flag(im.hasVisualRef);
         }
         os << "\n";

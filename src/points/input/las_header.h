@@ -27,12 +27,12 @@ inline constexpr std::size_t kMinYAt = 203;
 inline constexpr std::size_t kMaxZAt = 211;
 inline constexpr std::size_t kMinZAt = 219;
 // From LAS 1.3 on:
-inline constexpr std::size_t kWaveformDataStartAt = 227;     // u64
+inline constexpr std::size_t kWaveformDataStartAt = 227;  // u64
 // From LAS 1.4 on:
-inline constexpr std::size_t kFirstExtendedVlrAt = 235;      // u64
-inline constexpr std::size_t kExtendedVlrCountAt = 243;      // u32
-inline constexpr std::size_t kPointCountAt = 247;            // u64
-inline constexpr std::size_t kPointsByReturnAt = 255;        // u64[15]
+inline constexpr std::size_t kFirstExtendedVlrAt = 235;  // u64
+inline constexpr std::size_t kExtendedVlrCountAt = 243;  // u32
+inline constexpr std::size_t kPointCountAt = 247;        // u64
+inline constexpr std::size_t kPointsByReturnAt = 255;    // u64[15]
 
 inline constexpr std::size_t kLegacyReturnCounts = 5;
 inline constexpr std::size_t kReturnCounts = 15;

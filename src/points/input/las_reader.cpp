@@ -114,7 +114,8 @@ bool LasBinaryPointReader::open(const std::string& path, std::string* error) {
     if (!ok) return fail(error, "LasBinaryPointReader: failed to read LAS header.");
     pointFormat_ = static_cast<std::uint8_t>(pointFormatByte_ & 63U);
 
-    if (!readAt(las::kLegacyPointCountAt, u32, 4)) return fail(error, "LasBinaryPointReader: failed to read legacy point count.");
+    if (!readAt(las::kLegacyPointCountAt, u32, 4))
+        return fail(error, "LasBinaryPointReader: failed to read legacy point count.");
     const std::uint64_t legacyCount = static_cast<std::uint32_t>(loadI32(u32));
 
     for (int axis = 0; axis < 3; ++axis) {
@@ -135,7 +136,8 @@ bool LasBinaryPointReader::open(const std::string& path, std::string* error) {
         if (readAt(las::kPointCountAt, u64, 8) && loadU64(u64) != 0) count = loadU64(u64);
     }
 
-    if (pointRecordLength_ < 20) return fail(error, "LasBinaryPointReader: invalid point record length.");
+    if (pointRecordLength_ < 20)
+        return fail(error, "LasBinaryPointReader: invalid point record length.");
     if (offsetToPointData_ == 0 || static_cast<std::int64_t>(offsetToPointData_) >= fileSize_)
         return fail(error, "LasBinaryPointReader: invalid point data offset.");
 
@@ -153,14 +155,17 @@ bool LasBinaryPointReader::open(const std::string& path, std::string* error) {
     const int colourOffset = lasRgbByteOffset(pointFormat_);
     hasRGB_ = colourOffset >= 0;
     // A record too short for its format's colour gives points without colour.
-    colourAt_ = hasRGB_ && static_cast<std::size_t>(colourOffset) + 6 <= pointRecordLength_ ? colourOffset : -1;
+    colourAt_ = hasRGB_ && static_cast<std::size_t>(colourOffset) + 6 <= pointRecordLength_
+                    ? colourOffset
+                    : -1;
     record_.assign(pointRecordLength_, 0);
 
     if (!file_.seek(offsetToPointData_))
         return fail(error, "LasBinaryPointReader: failed to seek to point data.");
 
     // Whole records per window, at least one.
-    const std::size_t perWindow = kWindowBytes / pointRecordLength_ > 0 ? kWindowBytes / pointRecordLength_ : 1;
+    const std::size_t perWindow =
+        kWindowBytes / pointRecordLength_ > 0 ? kWindowBytes / pointRecordLength_ : 1;
     window_.resize(perWindow * pointRecordLength_);
     windowStart_ = offsetToPointData_;
     windowEnd_ = offsetToPointData_;
@@ -177,7 +182,8 @@ bool LasBinaryPointReader::seekToRecord(std::uint64_t index) {
     if (!isOpen_) return false;
     nextPointIndex_ = index;
     // Past the end nothing is read, so the offset only has to stay meaningful for progress.
-    nextOffset_ = std::uint64_t{offsetToPointData_} + (index < pointCount_ ? index : pointCount_) * pointRecordLength_;
+    nextOffset_ = std::uint64_t{offsetToPointData_} +
+                  (index < pointCount_ ? index : pointCount_) * pointRecordLength_;
     return true;
 }
 
@@ -197,7 +203,8 @@ bool LasBinaryPointReader::fillWindow(std::uint64_t recordOffset, bool sequentia
         const std::uint64_t left = pointCount_ - nextPointIndex_;
         if (records > left) records = left;
     }
-    const std::size_t got = file_.readAt(recordOffset, window_.data(), static_cast<std::size_t>(records) * length);
+    const std::size_t got =
+        file_.readAt(recordOffset, window_.data(), static_cast<std::size_t>(records) * length);
     windowStart_ = recordOffset;
     windowEnd_ = recordOffset + (got - got % length);
     return got >= length;
@@ -230,7 +237,8 @@ bool LasBinaryPointReader::readNextFromFile(CloudPoint& out, std::string* error)
     return true;
 }
 
-bool LasBinaryPointReader::readRecords(const std::uint8_t*& records, std::size_t& count, std::string* error) {
+bool LasBinaryPointReader::readRecords(const std::uint8_t*& records, std::size_t& count,
+                                       std::string* error) {
     if (!isOpen_) {
         setError(error, "LasBinaryPointReader: reader is not open.");
         return false;

@@ -16,17 +16,19 @@ int lasRgbByteOffset(std::uint8_t pointFormat);
 // Little-endian fields of a raw point record.
 namespace lasrecord {
 
-inline std::uint16_t loadU16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | (p[1] << 8)); }
+inline std::uint16_t loadU16(const std::uint8_t* p) {
+    return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
+}
 inline std::int32_t loadI32(const std::uint8_t* p) {
-    const std::uint32_t v = std::uint32_t{p[0]} | (std::uint32_t{p[1]} << 8) | (std::uint32_t{p[2]} << 16) |
-                            (std::uint32_t{p[3]} << 24);
+    const std::uint32_t v = std::uint32_t{p[0]} | (std::uint32_t{p[1]} << 8) |
+                            (std::uint32_t{p[2]} << 16) | (std::uint32_t{p[3]} << 24);
     return static_cast<std::int32_t>(v);
 }
 // Coordinate `axis` (0 x, 1 y, 2 z) of a record: the stored integer times the scale plus the
 // offset. readNext computes its points with this, so code that decides on raw records gets
 // the very same doubles.
-inline double coordinate(const std::uint8_t* record, std::size_t axis, const std::array<double, 3>& scale,
-                         const std::array<double, 3>& offset) {
+inline double coordinate(const std::uint8_t* record, std::size_t axis,
+                         const std::array<double, 3>& scale, const std::array<double, 3>& offset) {
     return static_cast<double>(loadI32(record + 4 * axis)) * scale[axis] + offset[axis];
 }
 

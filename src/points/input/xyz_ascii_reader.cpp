@@ -33,7 +33,9 @@ const char* consumeNewlines(const char* p, const char* e, std::uint64_t& remaini
     while (remaining > 0 && e - p >= kStretch) {
         __m128i lanes = _mm_setzero_si128();
         for (int i = 0; i < kStretch / 16; ++i)
-            lanes = _mm_sub_epi8(lanes, _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * i)), nl));
+            lanes = _mm_sub_epi8(
+                lanes,
+                _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * i)), nl));
         const __m128i sums = _mm_sad_epu8(lanes, _mm_setzero_si128());
         const auto found = static_cast<std::uint64_t>(_mm_cvtsi128_si32(sums)) +
                            static_cast<std::uint64_t>(_mm_cvtsi128_si32(_mm_srli_si128(sums, 8)));
@@ -42,16 +44,16 @@ const char* consumeNewlines(const char* p, const char* e, std::uint64_t& remaini
         p += kStretch;
     }
     while (remaining > 0 && e - p >= 64) {
-        const auto m0 = static_cast<std::uint32_t>(
-            _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)), nl)));
-        const auto m1 = static_cast<std::uint32_t>(
-            _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16)), nl)));
-        const auto m2 = static_cast<std::uint32_t>(
-            _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 32)), nl)));
-        const auto m3 = static_cast<std::uint32_t>(
-            _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 48)), nl)));
-        std::uint64_t mask = std::uint64_t{m0} | (std::uint64_t{m1} << 16) | (std::uint64_t{m2} << 32) |
-                             (std::uint64_t{m3} << 48);
+        const auto m0 = static_cast<std::uint32_t>(_mm_movemask_epi8(
+            _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)), nl)));
+        const auto m1 = static_cast<std::uint32_t>(_mm_movemask_epi8(
+            _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16)), nl)));
+        const auto m2 = static_cast<std::uint32_t>(_mm_movemask_epi8(
+            _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 32)), nl)));
+        const auto m3 = static_cast<std::uint32_t>(_mm_movemask_epi8(
+            _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 48)), nl)));
+        std::uint64_t mask = std::uint64_t{m0} | (std::uint64_t{m1} << 16) |
+                             (std::uint64_t{m2} << 32) | (std::uint64_t{m3} << 48);
         // Drop the newlines before the target one by one; at most `remaining` steps.
         while (mask != 0 && remaining > 1) {
             mask &= mask - 1;
@@ -129,7 +131,8 @@ struct LongLineCollector {
 }  // namespace
 
 XyzAsciiPointReader::XyzAsciiPointReader(double coordScaleToMeters, std::size_t blockBytes)
-    : coordScaleToMeters_(std::isfinite(coordScaleToMeters) && coordScaleToMeters > 0.0 ? coordScaleToMeters : 1.0),
+    : coordScaleToMeters_(
+          std::isfinite(coordScaleToMeters) && coordScaleToMeters > 0.0 ? coordScaleToMeters : 1.0),
       blockBytes_(blockBytes < kMinBlockBytes ? kMinBlockBytes : blockBytes) {
     static_assert(kBlockPadBefore >= kXyzLinePadBefore && kBlockPadAfter >= kXyzLinePadAfter);
 }
@@ -160,7 +163,8 @@ bool XyzAsciiPointReader::open(const std::string& path, std::string* error) {
         return false;
     }
     // Zero-filled, so the parser's reads around a line never touch unset bytes.
-    if (!storage_) storage_ = std::make_unique<char[]>(kBlockPadBefore + blockBytes_ + kBlockPadAfter);
+    if (!storage_)
+        storage_ = std::make_unique<char[]>(kBlockPadBefore + blockBytes_ + kBlockPadAfter);
     isOpen_ = true;
     clearError(error);
     return true;
@@ -193,7 +197,8 @@ bool XyzAsciiPointReader::refill() {
     return true;
 }
 
-XyzAsciiPointReader::LineStatus XyzAsciiPointReader::nextLine(const char*& begin, const char*& end) {
+XyzAsciiPointReader::LineStatus XyzAsciiPointReader::nextLine(const char*& begin,
+                                                              const char*& end) {
     if (readError_) return LineStatus::Error;
     for (;;) {
         const char* const data = block();
@@ -220,7 +225,8 @@ XyzAsciiPointReader::LineStatus XyzAsciiPointReader::nextLine(const char*& begin
 }
 
 // The unfinished line fills the whole block: gather its tokens elsewhere.
-XyzAsciiPointReader::LineStatus XyzAsciiPointReader::readLongLine(const char*& begin, const char*& end) {
+XyzAsciiPointReader::LineStatus XyzAsciiPointReader::readLongLine(const char*& begin,
+                                                                  const char*& end) {
     longLine_.clear();
     LongLineCollector collector;
     collector.held = &longLine_;
@@ -341,7 +347,8 @@ bool XyzAsciiPointReader::readNext(CloudPoint& out, std::string* error) {
     }
 }
 
-bool XyzAsciiPointReader::readNextSampled(std::uint64_t lineStep, CloudPoint& out, std::string* error) {
+bool XyzAsciiPointReader::readNextSampled(std::uint64_t lineStep, CloudPoint& out,
+                                          std::string* error) {
     if (lineStep <= 1) return readNext(out, error);
     if (!isOpen_) {
         setError(error, "XYZ ASCII reader is not open.");

@@ -83,7 +83,8 @@ int splitTokens(const char* p, const char* const e, const char** tokBegin, const
     for (;;) {
         while (p < e && isSeparator(static_cast<unsigned char>(*p))) ++p;
         if (p == e) break;
-        if (count == kMaxTokens) return kMaxTokens + 1;  // already too many; the rest is not examined
+        if (count == kMaxTokens)
+            return kMaxTokens + 1;  // already too many; the rest is not examined
         tokBegin[count] = p;
         while (p < e && !isSeparator(static_cast<unsigned char>(*p))) ++p;
         tokEnd[count] = p;
@@ -101,7 +102,8 @@ bool parseAnyLength(std::string_view line, CloudPoint& fields) {
     double x = 0.0;
     double y = 0.0;
     double z = 0.0;
-    if (!parseFiniteDouble(tokBegin[0], tokEnd[0], x) || !parseFiniteDouble(tokBegin[1], tokEnd[1], y) ||
+    if (!parseFiniteDouble(tokBegin[0], tokEnd[0], x) ||
+        !parseFiniteDouble(tokBegin[1], tokEnd[1], y) ||
         !parseFiniteDouble(tokBegin[2], tokEnd[2], z))
         return false;
 
@@ -110,14 +112,16 @@ bool parseAnyLength(std::string_view line, CloudPoint& fields) {
     std::uint16_t blue = 0;
     const bool withColour = count >= 6;
     if (withColour) {
-        if (!parseColour(tokBegin[3], tokEnd[3], red) || !parseColour(tokBegin[4], tokEnd[4], green) ||
+        if (!parseColour(tokBegin[3], tokEnd[3], red) ||
+            !parseColour(tokBegin[4], tokEnd[4], green) ||
             !parseColour(tokBegin[5], tokEnd[5], blue))
             return false;
     }
 
     double intensity = 0.0;
     const bool withIntensity = (count == 4 || count == 7);
-    if (withIntensity && !parseFiniteDouble(tokBegin[count - 1], tokEnd[count - 1], intensity)) return false;
+    if (withIntensity && !parseFiniteDouble(tokBegin[count - 1], tokEnd[count - 1], intensity))
+        return false;
 
     fields.x = x;
     fields.y = y;
@@ -237,8 +241,8 @@ alignas(16) constexpr unsigned char kTail[32] = {
     std::memcpy(&chunk, p, 8);
     const std::uint64_t low = (std::uint64_t{1} << (8 * (8 - k))) - 1;  // bytes before the digits
     chunk = (chunk & ~low) | (0x3030303030303030ULL & low);
-    if (((chunk & 0xF0F0F0F0F0F0F0F0ULL) | (((chunk + 0x0606060606060606ULL) & 0xF0F0F0F0F0F0F0F0ULL) >> 4)) !=
-        0x3333333333333333ULL)
+    if (((chunk & 0xF0F0F0F0F0F0F0F0ULL) |
+         (((chunk + 0x0606060606060606ULL) & 0xF0F0F0F0F0F0F0F0ULL) >> 4)) != 0x3333333333333333ULL)
         return false;
     std::uint64_t v = chunk - 0x3030303030303030ULL;
     v = (v * 10) + (v >> 8);
@@ -258,10 +262,23 @@ alignas(16) constexpr unsigned char kTail[32] = {
     return true;
 }
 
-constexpr std::uint64_t kPow10U[] = {1ULL, 10ULL, 100ULL, 1000ULL, 10000ULL, 100000ULL, 1000000ULL,
-                                     10000000ULL, 100000000ULL, 1000000000ULL, 10000000000ULL,
-                                     100000000000ULL, 1000000000000ULL, 10000000000000ULL,
-                                     100000000000000ULL, 1000000000000000ULL, 10000000000000000ULL};
+constexpr std::uint64_t kPow10U[] = {1ULL,
+                                     10ULL,
+                                     100ULL,
+                                     1000ULL,
+                                     10000ULL,
+                                     100000ULL,
+                                     1000000ULL,
+                                     10000000ULL,
+                                     100000000ULL,
+                                     1000000000ULL,
+                                     10000000000ULL,
+                                     100000000000ULL,
+                                     1000000000000ULL,
+                                     10000000000000ULL,
+                                     100000000000000ULL,
+                                     1000000000000000ULL,
+                                     10000000000000000ULL};
 
 // What plainDecimal16 leaves: "[-]digits[.digits]" of up to 19 digits by 8-digit runs, anything
 // else by the general conversion. Out of line, so that the common path stays small.
@@ -275,7 +292,8 @@ constexpr std::uint64_t kPow10U[] = {1ULL, 10ULL, 100ULL, 1000ULL, 10000ULL, 100
     const int fracLen = dots ? last - dotAt : 0;
     std::uint64_t whole = 0;
     std::uint64_t fraction = 0;
-    if (intLen >= 1 && intLen <= 16 && fracLen <= 16 && intLen + fracLen <= 19 && digitRun(buf + body, intLen, whole) &&
+    if (intLen >= 1 && intLen <= 16 && fracLen <= 16 && intLen + fracLen <= 19 &&
+        digitRun(buf + body, intLen, whole) &&
         (fracLen == 0 || digitRun(buf + dotAt + 1, fracLen, fraction))) {
         const std::uint64_t mantissa = whole * kPow10U[fracLen] + fraction;
         if (mantissa <= (std::uint64_t{1} << 53)) {

@@ -149,7 +149,8 @@ void readTileList(const IniSection& section, std::vector<TileIndex>& tiles) {
     const std::int32_t count = requiredCount(section, "TileCount");
     for (std::int32_t j = 0; j < count; ++j) {
         TileIndex tile;
-        if (parseTileIndexValue(requiredValue(section, numberedName("Tile", j)), tile)) tiles.push_back(tile);
+        if (parseTileIndexValue(requiredValue(section, numberedName("Tile", j)), tile))
+            tiles.push_back(tile);
     }
 }
 
@@ -212,7 +213,8 @@ void readSelections(const IniSections& sections, ExportJob& out) {
     if (saved != sections.end()) {
         const std::int32_t selectionCount = requiredCount(saved->second, "Count");
         for (std::int32_t i = 0; i < selectionCount; ++i) {
-            const IniSection& section = requiredSection(sections, numberedName("SavedTileSelection", i));
+            const IniSection& section =
+                requiredSection(sections, numberedName("SavedTileSelection", i));
             SavedTileSelection selection;
             readTileList(section, selection.tiles);
             out.savedTileSelections.push_back(std::move(selection));
@@ -223,7 +225,8 @@ void readSelections(const IniSections& sections, ExportJob& out) {
     out.selectedHeightRanges.clear();
     const std::int32_t rangeCount = requiredCount(ranges, "Count");
     for (std::int32_t i = 0; i < rangeCount; ++i) {
-        const IniSection& section = requiredSection(sections, numberedName("SelectedHeightRange", i));
+        const IniSection& section =
+            requiredSection(sections, numberedName("SelectedHeightRange", i));
         SelectedHeightRange range;
         range.zMin = jobStod(requiredValue(section, "ZMin"));
         range.zMax = jobStod(requiredValue(section, "ZMax"));
@@ -246,7 +249,8 @@ public:
     }
     JobTextWriter& f64(double value) {
         char digits[64];
-        const auto r = std::to_chars(digits, digits + sizeof digits, value, std::chars_format::general, 17);
+        const auto r =
+            std::to_chars(digits, digits + sizeof digits, value, std::chars_format::general, 17);
         buffer_.append(digits, r.ptr);
         return *this;
     }
@@ -309,7 +313,9 @@ void writeJobText(JobTextWriter& w, const ExportJob& job) {
 
     w.endLine();
     w.text("[SelectedCoarseTileCounts]").endLine();
-    w.text("Count=").integer(static_cast<std::uint64_t>(job.selectedCoarseTileCounts.size())).endLine();
+    w.text("Count=")
+        .integer(static_cast<std::uint64_t>(job.selectedCoarseTileCounts.size()))
+        .endLine();
     i = 0;
     for (const auto& [tile, count] : job.selectedCoarseTileCounts) {
         w.text("Tile").integer(i++).text("=").tile(tile).text(",").integer(count).endLine();
@@ -341,7 +347,8 @@ void writeJobText(JobTextWriter& w, const ExportJob& job) {
 
 }  // namespace
 
-bool writeExportJobFile(const std::filesystem::path& jobPath, const ExportJob& job, std::string* error) {
+bool writeExportJobFile(const std::filesystem::path& jobPath, const ExportJob& job,
+                        std::string* error) {
     try {
         std::ofstream out(jobPath, std::ios::out | std::ios::trunc);
         if (!out.is_open()) {
@@ -374,17 +381,21 @@ bool loadExportJobFile(const std::filesystem::path& jobPath, ExportJob& out, std
         // The section changes rarely; remember the last one instead of hashing its name per line.
         std::string currentName;
         IniSection* current = nullptr;
-        forEachIniEntry(in, [&](const std::string& section, const std::string& key, const std::string& value) {
-            if (!current || section != currentName) {
+        forEachIniEntry(
+            in,
+            [&](const std::string& section, const std::string& key, const std::string& value) {
+                if (!current || section != currentName) {
+                    currentName = section;
+                    current = &sections[section];
+                }
+                current->insert_or_assign(key, value);  // a later line replaces an earlier one
+            },
+            [&](const std::string& section) {
+                // A header alone makes its section exist (an empty [SavedTileSelections] still
+                // needs Count).
                 currentName = section;
                 current = &sections[section];
-            }
-            current->insert_or_assign(key, value);  // a later line replaces an earlier one
-        }, [&](const std::string& section) {
-            // A header alone makes its section exist (an empty [SavedTileSelections] still needs Count).
-            currentName = section;
-            current = &sections[section];
-        });
+            });
         if (in.bad()) {
             setError(error, "Error while reading export job file: " + jobPath.string());
             return false;
@@ -436,7 +447,8 @@ void applyExportContentToFlags(ExportJob& job) {
     if (job.exportContent == static_cast<std::int32_t>(ExportContent::XyzRgb) ||
         job.exportContent == static_cast<std::int32_t>(ExportContent::XyzRgbPhotos)) {
         job.exportRGB = true;
-        job.enablePhotoThirdPass = job.exportContent == static_cast<std::int32_t>(ExportContent::XyzRgbPhotos);
+        job.enablePhotoThirdPass =
+            job.exportContent == static_cast<std::int32_t>(ExportContent::XyzRgbPhotos);
     } else {
         job.exportRGB = false;
         job.enablePhotoThirdPass = false;
@@ -445,7 +457,8 @@ void applyExportContentToFlags(ExportJob& job) {
 
 std::int32_t outputFormatFromExtension(const std::string& path) {
     const std::string ext = lowerExtension(path);
-    if (ext == ".xyz" || ext == ".txt" || ext == ".pts") return static_cast<std::int32_t>(OutputFormat::XYZ);
+    if (ext == ".xyz" || ext == ".txt" || ext == ".pts")
+        return static_cast<std::int32_t>(OutputFormat::XYZ);
     if (ext == ".las") return static_cast<std::int32_t>(OutputFormat::LAS);
     return static_cast<std::int32_t>(OutputFormat::E57);
 }

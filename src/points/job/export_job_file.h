@@ -13,7 +13,8 @@
 
 // Returns false with a message in *error (when given) if the file cannot be opened or written.
 // *error is left alone on success.
-bool writeExportJobFile(const std::filesystem::path& jobPath, const ExportJob& job, std::string* error);
+bool writeExportJobFile(const std::filesystem::path& jobPath, const ExportJob& job,
+                        std::string* error);
 
 // Reads into out; fields assigned before a failure keep their new values, so the caller
 // discards the record on false. *error is left alone on success.

@@ -10,7 +10,8 @@ namespace {
 // One fixed decimal, independent of the locale.
 void appendPercent(std::string& out, double percent) {
     char digits[64];
-    const auto r = std::to_chars(digits, digits + sizeof digits, percent, std::chars_format::fixed, 1);
+    const auto r =
+        std::to_chars(digits, digits + sizeof digits, percent, std::chars_format::fixed, 1);
     out.append(digits, r.ptr);
 }
 
@@ -63,7 +64,8 @@ std::string exportProgressSentence(const std::string& method, std::uint64_t poin
 }
 
 std::string exportKeptProgressSentence(std::uint64_t pointsRead, std::uint64_t totalPoints,
-                                       std::uint64_t pointsKept, const char* method, std::uint64_t outputs) {
+                                       std::uint64_t pointsKept, const char* method,
+                                       std::uint64_t outputs) {
     double percent = 0.0;
     if (totalPoints != 0) {
         percent = 100.0 * static_cast<double>(pointsRead) / static_cast<double>(totalPoints);
@@ -86,22 +88,26 @@ std::string exportKeptProgressSentence(std::uint64_t pointsRead, std::uint64_t t
 }
 
 void writeExportProgressStatus(const std::filesystem::path& statusPath, const std::string& method,
-                               std::uint64_t pointsRead, std::uint64_t totalPoints, std::uint64_t pointsWritten,
-                               const std::string& extra, double percentLo, double percentHi) {
+                               std::uint64_t pointsRead, std::uint64_t totalPoints,
+                               std::uint64_t pointsWritten, const std::string& extra,
+                               double percentLo, double percentHi) {
     writeExportStatusFile(statusPath, "Running",
-                          exportProgressSentence(method, pointsRead, totalPoints, pointsWritten, extra, percentLo,
-                                                 percentHi));
+                          exportProgressSentence(method, pointsRead, totalPoints, pointsWritten,
+                                                 extra, percentLo, percentHi));
 }
 
-void writeExportKeptProgressStatus(const std::filesystem::path* statusPath, std::uint64_t pointsRead,
-                                   std::uint64_t totalPoints, std::uint64_t pointsKept, const char* method,
+void writeExportKeptProgressStatus(const std::filesystem::path* statusPath,
+                                   std::uint64_t pointsRead, std::uint64_t totalPoints,
+                                   std::uint64_t pointsKept, const char* method,
                                    std::uint64_t outputs) {
     if (!statusPath) return;
-    writeExportStatusFile(*statusPath, "Running",
-                          exportKeptProgressSentence(pointsRead, totalPoints, pointsKept, method, outputs));
+    writeExportStatusFile(
+        *statusPath, "Running",
+        exportKeptProgressSentence(pointsRead, totalPoints, pointsKept, method, outputs));
 }
 
-bool readExportStatusFile(const std::filesystem::path& statusPath, std::string* state, std::string* message) {
+bool readExportStatusFile(const std::filesystem::path& statusPath, std::string* state,
+                          std::string* message) {
     std::string localState;
     std::string localMessage;
     std::string& stateOut = state ? *state : localState;
@@ -112,12 +118,13 @@ bool readExportStatusFile(const std::filesystem::path& statusPath, std::string* 
     // Opened without any lock, like the writer; a half-written file simply lacks its State.
     std::ifstream in(statusPath);
     if (!in.is_open()) return false;
-    forEachIniEntry(in, [&](const std::string& section, const std::string& key, const std::string& value) {
-        if (section != "Status") return;
-        if (key == "State")
-            stateOut = value;
-        else if (key == "Message")
-            messageOut = value;
-    });
+    forEachIniEntry(
+        in, [&](const std::string& section, const std::string& key, const std::string& value) {
+            if (section != "Status") return;
+            if (key == "State")
+                stateOut = value;
+            else if (key == "Message")
+                messageOut = value;
+        });
     return !stateOut.empty();
 }

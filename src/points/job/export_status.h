@@ -22,17 +22,21 @@ std::string exportProgressSentence(const std::string& method, std::uint64_t poin
 // "Exporting 37.5% | read=3M / 8M | kept=1M | outputs=1 | method=...", capped at 99.9% while
 // the pass runs. A null method reads "export".
 std::string exportKeptProgressSentence(std::uint64_t pointsRead, std::uint64_t totalPoints,
-                                       std::uint64_t pointsKept, const char* method, std::uint64_t outputs);
+                                       std::uint64_t pointsKept, const char* method,
+                                       std::uint64_t outputs);
 
 // Both write state "Running".
 void writeExportProgressStatus(const std::filesystem::path& statusPath, const std::string& method,
-                               std::uint64_t pointsRead, std::uint64_t totalPoints, std::uint64_t pointsWritten,
-                               const std::string& extra, double percentLo, double percentHi);
+                               std::uint64_t pointsRead, std::uint64_t totalPoints,
+                               std::uint64_t pointsWritten, const std::string& extra,
+                               double percentLo, double percentHi);
 // A null statusPath does nothing.
-void writeExportKeptProgressStatus(const std::filesystem::path* statusPath, std::uint64_t pointsRead,
-                                   std::uint64_t totalPoints, std::uint64_t pointsKept, const char* method,
+void writeExportKeptProgressStatus(const std::filesystem::path* statusPath,
+                                   std::uint64_t pointsRead, std::uint64_t totalPoints,
+                                   std::uint64_t pointsKept, const char* method,
                                    std::uint64_t outputs);
 
 // Empties both strings, then takes State and Message of the "Status" section. True only when
 // a non-empty State was read; a file caught mid-rewrite therefore reads as false.
-bool readExportStatusFile(const std::filesystem::path& statusPath, std::string* state, std::string* message);
+bool readExportStatusFile(const std::filesystem::path& statusPath, std::string* state,
+                          std::string* message);

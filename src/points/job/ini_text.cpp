@@ -2,7 +2,8 @@
 
 #include "points/input/text_utils.h"
 
-void forEachIniEntry(std::istream& in, const IniEntryHandler& handler, const IniSectionHandler& onSection) {
+void forEachIniEntry(std::istream& in, const IniEntryHandler& handler,
+                     const IniSectionHandler& onSection) {
     std::string section;
     std::string line;
     while (std::getline(in, line)) {

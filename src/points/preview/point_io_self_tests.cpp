@@ -61,15 +61,16 @@ void pointIoTestXyzAsciiPointReader(const std::string& inputPath, double coordSc
     if (!hasXyzExtension(inputPath)) return;
     {
         std::ostringstream line;
-        line << "[POINT IO TEST] testing XyzAsciiPointReader" << " | input=" << inputPath
-             << " | coordScaleToMeters=" << coordScaleToMeters;
+        line << "[POINT IO TEST] testing XyzAsciiPointReader"
+             << " | input=" << inputPath << " | coordScaleToMeters=" << coordScaleToMeters;
         emit(line);
     }
     XyzAsciiPointReader reader(coordScaleToMeters);
     std::string error;
     if (!reader.open(inputPath, &error)) {
         std::ostringstream line;
-        line << "[POINT IO TEST] XyzAsciiPointReader open failed" << " | error=" << error;
+        line << "[POINT IO TEST] XyzAsciiPointReader open failed"
+             << " | error=" << error;
         emit(line);
         return;
     }
@@ -95,8 +96,8 @@ void pointIoTestXyzAsciiPointReader(const std::string& inputPath, double coordSc
     }
     const PointReaderSummary s = reader.summary();
     std::ostringstream line;
-    line << "[POINT IO TEST] XyzAsciiPointReader summary" << " | printed=" << printed
-         << " | acceptedSoFar=" << reader.acceptedPoints()
+    line << "[POINT IO TEST] XyzAsciiPointReader summary"
+         << " | printed=" << printed << " | acceptedSoFar=" << reader.acceptedPoints()
          << " | badLinesSoFar=" << reader.badLines() << " | hasBounds=" << boolText(s.hasBounds);
     if (s.hasBounds) appendBounds(line, s.minX, s.maxX, s.minY, s.maxY, s.minZ, s.maxZ);
     emit(line);
@@ -123,7 +124,8 @@ void pointIoTestGenericPreviewProcessor(const std::string& inputPath, double coo
     std::string error;
     if (!reader.open(inputPath, &error)) {
         std::ostringstream line;
-        line << "[POINT IO TEST] generic preview processor open failed" << " | error=" << error;
+        line << "[POINT IO TEST] generic preview processor open failed"
+             << " | error=" << error;
         emit(line);
         return;
     }
@@ -172,12 +174,12 @@ void pointIoTestGenericPreviewProcessor(const std::string& inputPath, double coo
     }
 
     std::ostringstream line;
-    line << "[POINT IO TEST] generic CloudPoint preview summary" << " | accepted=" << accepted
-         << " | readerBadLines=" << reader.badLines() << " | tiles=" << counts.size()
-         << " | sampleTiles=" << samples.size() << " | samples=" << sampleCount
-         << " | sampleCapPerTile=" << cap;
-    if (std::isfinite(minX) && std::isfinite(maxX) && std::isfinite(minY) &&
-        std::isfinite(maxY) && std::isfinite(minZ) && std::isfinite(maxZ))
+    line << "[POINT IO TEST] generic CloudPoint preview summary"
+         << " | accepted=" << accepted << " | readerBadLines=" << reader.badLines()
+         << " | tiles=" << counts.size() << " | sampleTiles=" << samples.size()
+         << " | samples=" << sampleCount << " | sampleCapPerTile=" << cap;
+    if (std::isfinite(minX) && std::isfinite(maxX) && std::isfinite(minY) && std::isfinite(maxY) &&
+        std::isfinite(minZ) && std::isfinite(maxZ))
         appendBounds(line, minX, maxX, minY, maxY, minZ, maxZ);
     emit(line);
     if (keeping && !readFailed)

@@ -144,7 +144,8 @@ void publishPreviewSnapshot(PreviewBuildSession& state) {
 
 bool startBuildThread(PreviewBuildSession& state, int previewMode) {
     if (state.buildStarted || state.buildThread.joinable()) {
-        std::cerr << "WARNING: the preview build of this run has already been started." << std::endl;
+        std::cerr << "WARNING: the preview build of this run has already been started."
+                  << std::endl;
         return false;
     }
     state.previewMode = previewMode;
@@ -176,8 +177,8 @@ void runStartupBuild(PreviewBuildSession& state) {
         std::error_code ec;
         fs::create_directories(output, ec);
         if (ec)
-            throw std::runtime_error("Cannot create output directory: " + output.string() +
-                                     " | " + ec.message());
+            throw std::runtime_error("Cannot create output directory: " + output.string() + " | " +
+                                     ec.message());
 
         const bool pdalOk = isPdalStageAvailable("readers.e57");
         std::cout << "[PDAL] readers.e57: " << (pdalOk ? "OK" : "MISSING") << std::endl;
@@ -217,16 +218,17 @@ void runStartupBuild(PreviewBuildSession& state) {
         }
     } catch (const std::bad_alloc&) {
         reportFailure(state, [&] {
-            return std::make_pair(
-                "Out of memory during startup preview build" + pointsAndTiles(state) +
-                    " | sampleTiles=" + std::to_string(state.tileSamples.size()),
-                "[STARTUP BUILD] bad_alloc" + pointsAndTiles(state));
+            return std::make_pair("Out of memory during startup preview build" +
+                                      pointsAndTiles(state) +
+                                      " | sampleTiles=" + std::to_string(state.tileSamples.size()),
+                                  "[STARTUP BUILD] bad_alloc" + pointsAndTiles(state));
         });
     } catch (const std::exception& e) {
         reportFailure(state, [&] {
             const std::string what = e.what();
-            return std::make_pair(what + pointsAndTiles(state),
-                                  "[STARTUP BUILD] exception | what=" + what + pointsAndTiles(state));
+            return std::make_pair(
+                what + pointsAndTiles(state),
+                "[STARTUP BUILD] exception | what=" + what + pointsAndTiles(state));
         });
     } catch (...) {
         reportFailure(state, [&] {
@@ -280,7 +282,8 @@ bool buildPreviewFromInput(PreviewBuildSession& state, XyzSampledReadAhead* xyzR
     return finishPreviewBuild(state, run);
 }
 
-void SampledPublication::step(PreviewBuildSession& state, const PreviewReadRun& run, std::uint64_t counter) {
+void SampledPublication::step(PreviewBuildSession& state, const PreviewReadRun& run,
+                              std::uint64_t counter) {
     const char* event = nullptr;
     if (!opened) {
         if (counter < threshold) return;
@@ -297,6 +300,7 @@ void SampledPublication::step(PreviewBuildSession& state, const PreviewReadRun& 
         opened = true;
         openSelectionStage(state);  // only once the opening maps are published
     }
-    std::cout << tag << event << " | pts=" << state.totalInputPoints << " | sampledPts=" << run.sampledPoints
-              << " | tiles=" << state.tileCounts.size() << " | samples=" << run.globalSamples << std::endl;
+    std::cout << tag << event << " | pts=" << state.totalInputPoints
+              << " | sampledPts=" << run.sampledPoints << " | tiles=" << state.tileCounts.size()
+              << " | samples=" << run.globalSamples << std::endl;
 }

@@ -41,12 +41,11 @@ std::uint64_t metadataPointTotal(const std::string& path) {
 E57StreamRun makeE57StreamRun(PreviewBuildSession& state, PreviewReadRun& run, bool quick,
                               std::uint64_t targetPoints) {
     return E57StreamRun{
-        PreviewStreamContext{state.minX, state.maxX, state.minY, state.maxY, state.minZ,
-                             state.maxZ, state.totalInputPoints, run.sampledPoints,
-                             state.coarseTileSize, state.tileCounts, state.tileSamples,
-                             state.previewSamplesPerTile, run.globalSamples, run.capReported,
-                             state.generator, state.buildState.pointsRead, run.lastProgress,
-                             state.previewMode},
+        PreviewStreamContext{state.minX, state.maxX, state.minY, state.maxY, state.minZ, state.maxZ,
+                             state.totalInputPoints, run.sampledPoints, state.coarseTileSize,
+                             state.tileCounts, state.tileSamples, state.previewSamplesPerTile,
+                             run.globalSamples, run.capReported, state.generator,
+                             state.buildState.pointsRead, run.lastProgress, state.previewMode},
         quick, targetPoints, false};
 }
 
@@ -116,7 +115,9 @@ bool runE57PointStreamPreview(PreviewBuildSession& state, E57StreamRun& stream) 
     bool created = false;
     std::function<bool(pdal::PointRef&)> callback;
     if (stream.quick)
-        callback = [&state, &stream](pdal::PointRef& point) { return acceptE57StreamPoint(state, stream, point); };
+        callback = [&state, &stream](pdal::PointRef& point) {
+            return acceptE57StreamPoint(state, stream, point);
+        };
     else
         callback = [&stream](pdal::PointRef& point) {
             queueE57StreamPoint(stream, point);

@@ -41,7 +41,8 @@ bool buildLasPreview(PreviewBuildSession& state, PreviewReadRun& run) {
               << " | hasRGB=" << (reader.hasRGB() ? "true" : "false")
               << " | hasIntensity=" << (reader.hasIntensity() ? "true" : "false") << std::endl;
 
-    SampledPublication publication{"[LAS PREVIEW - STREAM]", sampledOpeningThreshold(state.previewMode)};
+    SampledPublication publication{"[LAS PREVIEW - STREAM]",
+                                   sampledOpeningThreshold(state.previewMode)};
     std::uint64_t index = 0;  // next record to read
     CloudPoint point;
     error.clear();

@@ -66,11 +66,11 @@ bool buildXyzPreview(PreviewBuildSession& state, PreviewReadRun& run) {
     XyzAsciiPointReader& reader = *heldReader;
     std::cout << "[XYZ PREVIEW - POINT IO] sampled preview"
               << " | skip=1/" << kSampledLineStep
-              << " | coarse_tile_size_m=" << state.coarseTileSize
-              << " | xyz_scale_to_meters=" << 1
+              << " | coarse_tile_size_m=" << state.coarseTileSize << " | xyz_scale_to_meters=" << 1
               << " | requestedSamplesPerTile=" << state.previewSamplesPerTile << std::endl;
 
-    SampledPublication publication{"[XYZ PREVIEW - POINT IO]", sampledOpeningThreshold(state.previewMode)};
+    SampledPublication publication{"[XYZ PREVIEW - POINT IO]",
+                                   sampledOpeningThreshold(state.previewMode)};
     CloudPoint point;
     error.clear();
     SampledLines lines(reader, std::move(readAhead));
@@ -122,8 +122,8 @@ bool buildXyzPreview(PreviewBuildSession& state, PreviewReadRun& run) {
               << " | badLines=" << reader.badLines() << " | tiles=" << state.tileCounts.size()
               << " | samples=" << run.globalSamples << " | sampleCapPerTile="
               << sampleCapPerTile(state.previewSamplesPerTile, state.tileCounts)
-              << " | coarse_tile_size=" << state.coarseTileSize
-              << " | boundsX=[" << state.minX << "," << state.maxX << "]"
+              << " | coarse_tile_size=" << state.coarseTileSize << " | boundsX=[" << state.minX
+              << "," << state.maxX << "]"
               << " | boundsY=[" << state.minY << "," << state.maxY << "]"
               << " | boundsZ=[" << state.minZ << "," << state.maxZ << "]" << std::endl;
     bs.streaming = false;

@@ -38,9 +38,9 @@ void retileOrThrow(PreviewBuildSession& state, double newTileSize, int newSample
 
 }  // namespace
 
-bool retilePreviewSessionCache(PreviewBuildSession& state, double newTileSize, int newSamplesPerTile,
-                               TileCountMap& tileCounts, TileSampleMap& tileSamples,
-                               std::string* error) {
+bool retilePreviewSessionCache(PreviewBuildSession& state, double newTileSize,
+                               int newSamplesPerTile, TileCountMap& tileCounts,
+                               TileSampleMap& tileSamples, std::string* error) {
     try {
         retileOrThrow(state, newTileSize, newSamplesPerTile, tileCounts, tileSamples);
         if (error) error->clear();

@@ -9,6 +9,6 @@
 // makes them the build's maps and the live maps and stores the clamped samples per tile.
 // On failure nothing of the program state changes. Runs on the GUI thread after the build
 // has reported ready.
-bool retilePreviewSessionCache(PreviewBuildSession& state, double newTileSize, int newSamplesPerTile,
-                               TileCountMap& tileCounts, TileSampleMap& tileSamples,
-                               std::string* error);
+bool retilePreviewSessionCache(PreviewBuildSession& state, double newTileSize,
+                               int newSamplesPerTile, TileCountMap& tileCounts,
+                               TileSampleMap& tileSamples, std::string* error);

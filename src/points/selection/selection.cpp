@@ -128,17 +128,19 @@ void UnionSelectionTest::buildGrid() {
     for (const auto& entry : rangeTiles_) widen(entry.first);
     // Unsigned differences cannot overflow; a box spanning the whole i64 range wraps to 0.
     const std::uint64_t width = static_cast<std::uint64_t>(x1) - static_cast<std::uint64_t>(x0) + 1;
-    const std::uint64_t height = static_cast<std::uint64_t>(y1) - static_cast<std::uint64_t>(y0) + 1;
-    if (width == 0 || height == 0 || width > kMaxGridCells || height > kMaxGridCells / width) return;
+    const std::uint64_t height =
+        static_cast<std::uint64_t>(y1) - static_cast<std::uint64_t>(y0) + 1;
+    if (width == 0 || height == 0 || width > kMaxGridCells || height > kMaxGridCells / width)
+        return;
     gridX0_ = x0;
     gridY0_ = y0;
     gridWidth_ = width;
     gridHeight_ = height;
     grid_.assign(static_cast<std::size_t>(width * height), 0);
     const auto cell = [&](const TileIndex& t) -> std::uint8_t& {
-        return grid_[static_cast<std::size_t>((static_cast<std::uint64_t>(t.ix) - static_cast<std::uint64_t>(x0)) +
-                                              (static_cast<std::uint64_t>(t.iy) - static_cast<std::uint64_t>(y0)) *
-                                                  width)];
+        return grid_[static_cast<std::size_t>(
+            (static_cast<std::uint64_t>(t.ix) - static_cast<std::uint64_t>(x0)) +
+            (static_cast<std::uint64_t>(t.iy) - static_cast<std::uint64_t>(y0)) * width)];
     };
     for (const TileIndex& t : keepTiles_) cell(t) |= kCellKeep;
     for (const auto& entry : rangeTiles_) cell(entry.first) |= kCellRanges;
@@ -151,8 +153,10 @@ void UnionSelectionTest::learnTile(const TileIndex& tile) {
     ranges_ = nullptr;
     std::uint8_t flags = kCellKeep | kCellRanges;  // without a grid: look both up
     if (!grid_.empty()) {
-        const std::uint64_t dx = static_cast<std::uint64_t>(tile.ix) - static_cast<std::uint64_t>(gridX0_);
-        const std::uint64_t dy = static_cast<std::uint64_t>(tile.iy) - static_cast<std::uint64_t>(gridY0_);
+        const std::uint64_t dx =
+            static_cast<std::uint64_t>(tile.ix) - static_cast<std::uint64_t>(gridX0_);
+        const std::uint64_t dy =
+            static_cast<std::uint64_t>(tile.iy) - static_cast<std::uint64_t>(gridY0_);
         if (dx >= gridWidth_ || dy >= gridHeight_) return;  // outside the box, both sides
         flags = grid_[static_cast<std::size_t>(dx + dy * gridWidth_)];
         if (flags & kCellKeep) {

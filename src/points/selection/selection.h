@@ -84,14 +84,20 @@ public:
         // Quotients of 2^62 and more, and NaN, are left to accepts(), so that the truncation in
         // floorToI64 is always defined here.
         constexpr double kLimit = 4611686018427387904.0;
-        if (!(std::fabs(qx) < kLimit && std::fabs(qy) < kLimit)) [[unlikely]] return accepts(x, y, z);
-        const std::uint64_t dx = static_cast<std::uint64_t>(floorToI64(qx)) - static_cast<std::uint64_t>(gridX0_);
-        const std::uint64_t dy = static_cast<std::uint64_t>(floorToI64(qy)) - static_cast<std::uint64_t>(gridY0_);
+        if (!(std::fabs(qx) < kLimit && std::fabs(qy) < kLimit)) [[unlikely]]
+            return accepts(x, y, z);
+        const std::uint64_t dx =
+            static_cast<std::uint64_t>(floorToI64(qx)) - static_cast<std::uint64_t>(gridX0_);
+        const std::uint64_t dy =
+            static_cast<std::uint64_t>(floorToI64(qy)) - static_cast<std::uint64_t>(gridY0_);
         // Masks rather than conditions, so that the compiler cannot make a branch of them.
-        const std::uint64_t inside = 0 - static_cast<std::uint64_t>((dx < gridWidth_) & (dy < gridHeight_));
-        const std::uint8_t flags = grid_[static_cast<std::size_t>((dx + dy * gridWidth_) & inside)] &
-                                   static_cast<std::uint8_t>(inside);
-        if ((flags & (kCellKeep | kCellRanges)) == kCellRanges) [[unlikely]] return accepts(x, y, z);
+        const std::uint64_t inside =
+            0 - static_cast<std::uint64_t>((dx < gridWidth_) & (dy < gridHeight_));
+        const std::uint8_t flags =
+            grid_[static_cast<std::size_t>((dx + dy * gridWidth_) & inside)] &
+            static_cast<std::uint8_t>(inside);
+        if ((flags & (kCellKeep | kCellRanges)) == kCellRanges) [[unlikely]]
+            return accepts(x, y, z);
         return (flags & kCellKeep) != 0;
     }
 
@@ -141,7 +147,9 @@ public:
     ZDecidesSelectionTest(const TileSet& selectedTiles,
                           const std::vector<SelectedHeightRange>& heightRanges, double tileSize);
 
-    bool accepts(double x, double y, double z) { return keepEverything_ || tiles_.accepts(x, y, z); }
+    bool accepts(double x, double y, double z) {
+        return keepEverything_ || tiles_.accepts(x, y, z);
+    }
 
     bool usesGrid() const { return tiles_.usesGrid(); }
 
@@ -163,5 +171,4 @@ TileHeightRanges buildTileHeightRanges(const std::vector<SelectedHeightRange>& r
 std::uint64_t estimateExportPointCount(std::uint64_t totalPoints, const TileCountMap& allTiles,
                                        const TileSet& selectedTiles,
                                        const std::vector<SelectedHeightRange>& heightRanges,
-                                       bool hasGlobalZBounds, double globalMinZ,
-                                       double globalMaxZ);
+                                       bool hasGlobalZBounds, double globalMinZ, double globalMaxZ);

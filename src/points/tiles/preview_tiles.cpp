@@ -9,8 +9,7 @@
 std::uint64_t sampleCapPerTile(int requestedSamplesPerTile, const TileCountMap& tileCounts) {
     const auto c = static_cast<std::uint64_t>(std::clamp(requestedSamplesPerTile, 4, 5000));
     if (tileCounts.empty()) return c;
-    const std::uint64_t q =
-        std::max<std::uint64_t>(globalPreviewSampleCap / tileCounts.size(), 1);
+    const std::uint64_t q = std::max<std::uint64_t>(globalPreviewSampleCap / tileCounts.size(), 1);
     return std::max<std::uint64_t>(1, std::min(q, c));
 }
 
@@ -38,10 +37,10 @@ inline void widen(double v, double& lo, double& hi) {
 bool accumulatePreviewPoint(const CloudPoint& point, double tileSize, bool withSamples,
                             std::uint64_t cap, std::uint64_t globalCap,
                             std::uint64_t& acceptedCounter, std::uint64_t& globalSamples,
-                            double& minX, double& maxX, double& minY, double& maxY,
-                            double& minZ, double& maxZ, TileCountMap& tileCounts,
-                            TileSampleMap& tileSamples, TileOfferMap& tileOffers,
-                            std::mt19937_64& generator, std::uint64_t weight) {
+                            double& minX, double& maxX, double& minY, double& maxY, double& minZ,
+                            double& maxZ, TileCountMap& tileCounts, TileSampleMap& tileSamples,
+                            TileOfferMap& tileOffers, std::mt19937_64& generator,
+                            std::uint64_t weight) {
     if (!(tileSize > 0.0) || !std::isfinite(point.x) || !std::isfinite(point.y) ||
         !std::isfinite(point.z))
         return false;
@@ -82,9 +81,8 @@ namespace {
     const auto now = std::chrono::steady_clock::now();
     const auto ms =
         std::chrono::duration_cast<std::chrono::milliseconds>(now - ctx.lastProgressTime).count();
-    std::cout << "Reading " << accepted / 1000000 << "M accepted pts | preview=" << ms
-              << " ms" << " | mode=" << (ctx.previewMode == 1 ? "FAST" : "REGULAR")
-              << std::endl;
+    std::cout << "Reading " << accepted / 1000000 << "M accepted pts | preview=" << ms << " ms"
+              << " | mode=" << (ctx.previewMode == 1 ? "FAST" : "REGULAR") << std::endl;
     ctx.lastProgressTime = now;
 }
 
@@ -142,7 +140,8 @@ inline std::uint32_t slotOf(TileIndex tile) {
     if (slot->samples == nullptr) slot->samples = &ctx.tileSamples[tile];
     std::vector<Sample2D>& list = *slot->samples;
     const std::size_t tiles = ctx.tileCounts.size();
-    const std::uint64_t cap = tiles == ctx.capTileCount ? ctx.capForTileCount : refreshCap(ctx, tiles);
+    const std::uint64_t cap =
+        tiles == ctx.capTileCount ? ctx.capForTileCount : refreshCap(ctx, tiles);
     if (globalSamples >= globalPreviewSampleCap && !ctx.capReported) {
         ctx.capReported = true;
         reportGlobalCap(ctx, buildPoints, globalSamples);
@@ -169,8 +168,7 @@ inline void publishProgress(PreviewStreamContext& ctx, std::uint64_t accepted) {
 
 }  // namespace
 
-void acceptPreviewPoint(PreviewStreamContext& ctx, double x, double y, double z,
-                        bool withSamples) {
+void acceptPreviewPoint(PreviewStreamContext& ctx, double x, double y, double z, bool withSamples) {
     widen(x, ctx.minX, ctx.maxX);
     widen(y, ctx.minY, ctx.maxY);
     widen(z, ctx.minZ, ctx.maxZ);
@@ -180,7 +178,8 @@ void acceptPreviewPoint(PreviewStreamContext& ctx, double x, double y, double z,
     // floor of a non-finite or huge quotient has no i64 value: such a point stays tile-less.
     TileIndex tile;
     if (std::isfinite(z) && streamTileFor(x, y, ctx.tileSize, tile))
-        takeTilePoint(ctx, tile, slotOf(tile), x, y, z, withSamples, buildPoints, ctx.globalSamples);
+        takeTilePoint(ctx, tile, slotOf(tile), x, y, z, withSamples, buildPoints,
+                      ctx.globalSamples);
     publishProgress(ctx, accepted);
 }
 
@@ -192,7 +191,8 @@ void acceptPreviewPoint(PreviewStreamContext& ctx, double x, double y, double z,
 void acceptPreviewPoints(PreviewStreamContext& ctx, const double* xs, const double* ys,
                          const double* zs, std::size_t n, bool withSamples) {
     constexpr std::size_t kBlock = 256;
-    constexpr std::uint32_t kNoTile = PreviewStreamContext::kTileSlotsSide * PreviewStreamContext::kTileSlotsSide;
+    constexpr std::uint32_t kNoTile =
+        PreviewStreamContext::kTileSlotsSide * PreviewStreamContext::kTileSlotsSide;
     double minX = ctx.minX, maxX = ctx.maxX, minY = ctx.minY, maxY = ctx.maxY, minZ = ctx.minZ,
            maxZ = ctx.maxZ;
     std::uint64_t buildPoints = ctx.buildPointCounter;

@@ -31,10 +31,10 @@ void resetBounds(double& minX, double& maxX, double& minY, double& maxY, double&
 bool accumulatePreviewPoint(const CloudPoint& point, double tileSize, bool withSamples,
                             std::uint64_t cap, std::uint64_t globalCap,
                             std::uint64_t& acceptedCounter, std::uint64_t& globalSamples,
-                            double& minX, double& maxX, double& minY, double& maxY,
-                            double& minZ, double& maxZ, TileCountMap& tileCounts,
-                            TileSampleMap& tileSamples, TileOfferMap& tileOffers,
-                            std::mt19937_64& generator, std::uint64_t weight);
+                            double& minX, double& maxX, double& minY, double& maxY, double& minZ,
+                            double& maxZ, TileCountMap& tileCounts, TileSampleMap& tileSamples,
+                            TileOfferMap& tileOffers, std::mt19937_64& generator,
+                            std::uint64_t weight);
 
 // What the E57 stream accumulator works on. The mutable parts live in the program state and
 // are held by reference; tile size, requested samples and mode are fixed for one build.
@@ -77,8 +77,7 @@ struct PreviewStreamContext {
 
 // One point of the E57 stream (every point is offered). A point with a non-finite coordinate
 // is counted and widens the bounds where it compares, but gets no tile and no sample.
-void acceptPreviewPoint(PreviewStreamContext& ctx, double x, double y, double z,
-                        bool withSamples);
+void acceptPreviewPoint(PreviewStreamContext& ctx, double x, double y, double z, bool withSamples);
 
 // Points 0..n-1 in order, exactly as n calls of acceptPreviewPoint.
 void acceptPreviewPoints(PreviewStreamContext& ctx, const double* x, const double* y,

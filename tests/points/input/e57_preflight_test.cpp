@@ -6,9 +6,13 @@
 
 namespace {
 
-std::string sharedE57(const char* name) { return (testsupport::sharedTestData() / "e57" / name).string(); }
+std::string sharedE57(const char* name) {
+    return (testsupport::sharedTestData() / "e57" / name).string();
+}
 
-bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+bool contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
 
 }  // namespace
 
@@ -78,10 +82,15 @@ TEST(E57Preflight, ScanFileWithoutImages) {
 
     const std::string report = formatPreflightReport(a);
     EXPECT_EQ(report.rfind("E57 preflight analysis\nInput file: ", 0), 0u);
-    EXPECT_TRUE(contains(report, "\nAnalysis OK: 1\nAnalysis partial: 0\n\nBinary file header\nSignature: ASTM-E57\n"));
-    EXPECT_TRUE(contains(report, "\nScan 0 | points=30571 | xyz=(1,1,1) | rgb=(0,0,0) | intensity=0"));
-    EXPECT_TRUE(contains(report, "Image2D types by count\n<empty>\nProjection types by count\n<empty>\n"
-                                 "Mask types by count\n<empty>\nVisual reference types by count\n<empty>\n"));
+    EXPECT_TRUE(contains(
+        report,
+        "\nAnalysis OK: 1\nAnalysis partial: 0\n\nBinary file header\nSignature: ASTM-E57\n"));
+    EXPECT_TRUE(
+        contains(report, "\nScan 0 | points=30571 | xyz=(1,1,1) | rgb=(0,0,0) | intensity=0"));
+    EXPECT_TRUE(
+        contains(report,
+                 "Image2D types by count\n<empty>\nProjection types by count\n<empty>\n"
+                 "Mask types by count\n<empty>\nVisual reference types by count\n<empty>\n"));
     EXPECT_TRUE(report.ends_with("\nPer-Image2D summary\n"));
     EXPECT_FALSE(contains(report, "Error: "));
 }
@@ -90,7 +99,9 @@ TEST(E57Preflight, PinholeImages) {
     REQUIRE_SHARED_TESTDATA();
     E57PreflightAnalysis a;
     std::string error;
-    ASSERT_TRUE(analyzeE57Preflight(sharedE57("PinholeImageWithDistortionParameters.e57"), a, &error)) << error;
+    ASSERT_TRUE(
+        analyzeE57Preflight(sharedE57("PinholeImageWithDistortionParameters.e57"), a, &error))
+        << error;
     EXPECT_EQ(a.rootGuid, "Pinhole image with distortion parameters GUID");
     EXPECT_EQ(a.data3DScans, 0);
     EXPECT_EQ(a.image2DBlocks, 3);
@@ -109,9 +120,10 @@ TEST(E57Preflight, PinholeImages) {
 
     const std::string report = formatPreflightReport(a);
     EXPECT_TRUE(contains(report, "Image2D types by count\n  type=1 (1) | count=3\n"));
-    EXPECT_TRUE(contains(report, "Image 1 | assocGuid=<empty> | getSizesOk=1 | proj=2 (2) | imageType=1 (1)"
-                                 " | maskType=0 (0) | visualType=0 (0) | width=1 | height=1 | size=375"
-                                 " | hasMask=0 | hasVisualRef=0\n"));
+    EXPECT_TRUE(contains(report,
+                         "Image 1 | assocGuid=<empty> | getSizesOk=1 | proj=2 (2) | imageType=1 (1)"
+                         " | maskType=0 (0) | visualType=0 (0) | width=1 | height=1 | size=375"
+                         " | hasMask=0 | hasVisualRef=0\n"));
 }
 
 TEST(E57Preflight, DamagedFilesFailCleanly) {
@@ -129,11 +141,12 @@ TEST(E57Preflight, DamagedFilesFailCleanly) {
     ASSERT_TRUE(analyzeE57Preflight(sharedE57("empty.e57"), a, &error)) << error;
     EXPECT_EQ(a.data3DScans, 0);
     EXPECT_EQ(a.image2DBlocks, 0);
-    EXPECT_TRUE(formatPreflightReport(a).ends_with("Per-scan summary\n\nImage2D grouped summary\n"
-                                                   "GetImage2DSizes failures: 0\nImages with masks: 0\n"
-                                                   "Images with visual references: 0\nImage2D types by count\n<empty>\n"
-                                                   "Projection types by count\n<empty>\nMask types by count\n<empty>\n"
-                                                   "Visual reference types by count\n<empty>\n\nPer-Image2D summary\n"));
+    EXPECT_TRUE(formatPreflightReport(a).ends_with(
+        "Per-scan summary\n\nImage2D grouped summary\n"
+        "GetImage2DSizes failures: 0\nImages with masks: 0\n"
+        "Images with visual references: 0\nImage2D types by count\n<empty>\n"
+        "Projection types by count\n<empty>\nMask types by count\n<empty>\n"
+        "Visual reference types by count\n<empty>\n\nPer-Image2D summary\n"));
 }
 
 TEST(E57Preflight, ReportOfAPartialImagePass) {
@@ -149,9 +162,12 @@ TEST(E57Preflight, ReportOfAPartialImagePass) {
     a.scans[0].rowIndex = true;
     a.scans[0].translationX = 1.5;
     const std::string report = formatPreflightReport(a);
-    EXPECT_TRUE(contains(report, "Analysis partial: 1\nError: ReadImage2D() returned false during preflight | imageIndex=2\n"
-                                 "First Image2D read error: ReadImage2D() returned false during preflight | imageIndex=2\n"
-                                 "First failed Image2D index: 2\n\n"));
-    EXPECT_TRUE(contains(report, "| row=1 | col=0\n    pose.t = (1.5, 0, 0)\n\nImage2D grouped summary"));
+    EXPECT_TRUE(contains(
+        report,
+        "Analysis partial: 1\nError: ReadImage2D() returned false during preflight | imageIndex=2\n"
+        "First Image2D read error: ReadImage2D() returned false during preflight | imageIndex=2\n"
+        "First failed Image2D index: 2\n\n"));
+    EXPECT_TRUE(
+        contains(report, "| row=1 | col=0\n    pose.t = (1.5, 0, 0)\n\nImage2D grouped summary"));
     EXPECT_TRUE(contains(report, "Coordinate / XML metadata preview\n<empty>\n"));
 }

@@ -71,8 +71,9 @@ TEST(LasReader, SharedFilesMatchTheirExpectedAnswers) {
         }
         ASSERT_TRUE(opened) << error;
         EXPECT_TRUE(error.empty());
-        EXPECT_EQ(std::to_string(reader.versionMajor()) + "." + std::to_string(reader.versionMinor()),
-                  expected["version"]);
+        EXPECT_EQ(
+            std::to_string(reader.versionMajor()) + "." + std::to_string(reader.versionMinor()),
+            expected["version"]);
         EXPECT_EQ(std::to_string(reader.headerSize()), expected["headerSize"]);
         EXPECT_EQ(std::to_string(reader.offsetToPointData()), expected["offsetToPointData"]);
         EXPECT_EQ(std::to_string(reader.pointFormat()), expected["pointFormat"]);
@@ -82,7 +83,8 @@ TEST(LasReader, SharedFilesMatchTheirExpectedAnswers) {
         EXPECT_TRUE(reader.hasIntensity());
 
         const std::string bytes = testsupport::readFile(entry.path());
-        double minX = INFINITY, maxX = -INFINITY, minY = INFINITY, maxY = -INFINITY, minZ = INFINITY, maxZ = -INFINITY;
+        double minX = INFINITY, maxX = -INFINITY, minY = INFINITY, maxY = -INFINITY,
+               minZ = INFINITY, maxZ = -INFINITY;
         double sum[7] = {};  // x, y, z, intensity, red, green, blue
         CloudPoint p;
         std::uint64_t n = 0;
@@ -91,21 +93,24 @@ TEST(LasReader, SharedFilesMatchTheirExpectedAnswers) {
             minX = std::min(minX, p.x), maxX = std::max(maxX, p.x);
             minY = std::min(minY, p.y), maxY = std::max(maxY, p.y);
             minZ = std::min(minZ, p.z), maxZ = std::max(maxZ, p.z);
-            const double values[7] = {p.x, p.y, p.z, p.intensity, double(p.red), double(p.green), double(p.blue)};
+            const double values[7] = {
+                p.x, p.y, p.z, p.intensity, double(p.red), double(p.green), double(p.blue)};
             for (int k = 0; k < 7; ++k) sum[k] += values[k];
             EXPECT_EQ(p.hasRGB, reader.hasRGB());
             const std::size_t at = reader.offsetToPointData() + n * reader.pointRecordLength();
-            recordsMatch = recordsMatch && bytes.compare(at, reader.pointRecordLength(),
-                                                         reinterpret_cast<const char*>(reader.record().data()),
-                                                         reader.record().size()) == 0;
+            recordsMatch =
+                recordsMatch && bytes.compare(at, reader.pointRecordLength(),
+                                              reinterpret_cast<const char*>(reader.record().data()),
+                                              reader.record().size()) == 0;
             ++n;
         }
         EXPECT_TRUE(error.empty()) << error;
         EXPECT_TRUE(recordsMatch);
         EXPECT_EQ(n, reader.pointCount());
         const std::pair<const char*, double> stats[] = {
-            {"x.min", minX}, {"x.max", maxX}, {"x.sum", sum[0]}, {"y.min", minY}, {"y.max", maxY}, {"y.sum", sum[1]},
-            {"z.min", minZ}, {"z.max", maxZ}, {"z.sum", sum[2]}, {"intensity.sum", sum[3]}};
+            {"x.min", minX},   {"x.max", maxX},          {"x.sum", sum[0]}, {"y.min", minY},
+            {"y.max", maxY},   {"y.sum", sum[1]},        {"z.min", minZ},   {"z.max", maxZ},
+            {"z.sum", sum[2]}, {"intensity.sum", sum[3]}};
         for (const auto& [key, value] : stats) expectClose(value, expected[key], key);
         EXPECT_EQ(reader.hasRGB(), expected.count("red8.sum") == 1);
         if (reader.hasRGB()) {
@@ -120,8 +125,8 @@ TEST(LasReader, SharedFilesMatchTheirExpectedAnswers) {
 }
 
 TEST(LasReader, CountRules) {
-    auto header = [](std::uint8_t minor, std::uint16_t headerSize, std::uint32_t offset, std::uint32_t legacy,
-                     std::uint64_t wide) {
+    auto header = [](std::uint8_t minor, std::uint16_t headerSize, std::uint32_t offset,
+                     std::uint32_t legacy, std::uint64_t wide) {
         LasTestHeader h;
         h.versionMinor = minor;
         h.headerSize = headerSize;
@@ -138,14 +143,17 @@ TEST(LasReader, CountRules) {
     };
     const Case cases[] = {
         {"legacy count 0: the records in the file", header(2, 227, 227, 0, 0), 1000, 1000},
-        {"legacy count beyond the file: cut to whole records", header(2, 227, 227, 5000, 0), 1000, 1000},
+        {"legacy count beyond the file: cut to whole records", header(2, 227, 227, 5000, 0), 1000,
+         1000},
         {"legacy count below the file", header(2, 227, 227, 3, 0), 10, 3},
         // LAS 1.4 with a full header: the 64-bit count wins, capped by the records in the file.
         {"1.4 wide count beyond the file", header(4, 375, 375, 3, 5000000000ULL), 10, 10},
         {"1.4 wide count", header(4, 375, 375, 3, 7), 10, 7},
         {"1.4 zero wide count falls back to the legacy one", header(4, 375, 375, 3, 0), 10, 3},
-        {"1.4 with a 227-byte header: legacy, whatever stands at 247", header(4, 227, 300, 3, 8), 10, 3},
-        {"a header size below the fields read is taken as it stands", header(2, 100, 227, 2, 0), 2, 2},
+        {"1.4 with a 227-byte header: legacy, whatever stands at 247", header(4, 227, 300, 3, 8),
+         10, 3},
+        {"a header size below the fields read is taken as it stands", header(2, 100, 227, 2, 0), 2,
+         2},
     };
     TempDir dir;
     const auto path = (dir / "c.las").string();
@@ -235,7 +243,8 @@ TEST(LasReader, FormatsAndColour) {
 TEST(LasReader, OpenChecksInOrder) {
     TempDir dir;
     const auto path = (dir / "o.las").string();
-    EXPECT_EQ(openError((dir / "missing.las").string()), "LasBinaryPointReader: cannot open LAS file.");
+    EXPECT_EQ(openError((dir / "missing.las").string()),
+              "LasBinaryPointReader: cannot open LAS file.");
     writeFile(path, "");
     EXPECT_EQ(openError(path), "LasBinaryPointReader: invalid file size.");
     writeFile(path, "LASX" + std::string(400, '\0'));
@@ -291,7 +300,7 @@ TEST(LasReader, SeekingAndSequentialReadsAgree) {
     LasTestHeader h;
     h.formatByte = 2;
     h.recordLength = 26;
-    h.offsetToPointData = 331;  // some VLR bytes
+    h.offsetToPointData = 331;         // some VLR bytes
     const std::size_t count = 200000;  // several read-ahead windows
     writeFile(path, makeLasFile(h, numberedRecords(count), 20));
 
@@ -318,7 +327,8 @@ TEST(LasReader, SeekingAndSequentialReadsAgree) {
         ASSERT_TRUE(reader.seekToRecord(i));
         ASSERT_TRUE(reader.readNext(p, &error)) << error;
         const auto expected = lastest::numberedRecords(i + 1).back();
-        ok = ok && p.x == expected.x * 0.01 && p.intensity == expected.intensity && reader.nextPointIndex() == i + 1;
+        ok = ok && p.x == expected.x * 0.01 && p.intensity == expected.intensity &&
+             reader.nextPointIndex() == i + 1;
         std::int32_t storedY = 0;
         std::memcpy(&storedY, reader.record().data() + 4, 4);
         ok = ok && storedY == expected.y;
@@ -388,8 +398,9 @@ TEST(LasReader, RunsOfRecordsAreTheRecordsInOrder) {
     bool ok = true;
     int runs = 0;
     while (reader.readRecords(run, count, &error)) {
-        ok = ok && count >= 1 && file.compare(300 + next * 26, count * 26, reinterpret_cast<const char*>(run),
-                                              count * 26) == 0;
+        ok = ok && count >= 1 &&
+             file.compare(300 + next * 26, count * 26, reinterpret_cast<const char*>(run),
+                          count * 26) == 0;
         next += count;
         ok = ok && reader.nextPointIndex() == next && reader.readPosition() == 300 + next * 26 &&
              std::string(reader.record().begin(), reader.record().end()) == recordAt(next - 1);
@@ -434,12 +445,15 @@ TEST(LasReader, LastRecordSurvivesAFailedRead) {
         CloudPoint p;
         const std::uint8_t* run = nullptr;
         std::size_t count = 0;
-        const auto read = [&] { return runs ? reader.readRecords(run, count, &error) : reader.readNext(p, &error); };
+        const auto read = [&] {
+            return runs ? reader.readRecords(run, count, &error) : reader.readNext(p, &error);
+        };
         ASSERT_TRUE(reader.seekToRecord(69));
-        ASSERT_TRUE(read());  // the window holds record 69 alone
+        ASSERT_TRUE(read());   // the window holds record 69 alone
         EXPECT_FALSE(read());  // and gets 5 bytes of record 70 over it
         EXPECT_EQ(error, "LasBinaryPointReader: failed to read point record.");
         EXPECT_EQ(reader.nextPointIndex(), 70U);
-        EXPECT_EQ(std::string(reader.record().begin(), reader.record().end()), file.substr(227 + 69 * 20, 20));
+        EXPECT_EQ(std::string(reader.record().begin(), reader.record().end()),
+                  file.substr(227 + 69 * 20, 20));
     }
 }

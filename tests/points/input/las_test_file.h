@@ -76,8 +76,13 @@ inline std::vector<LasTestRecord> numberedRecords(std::size_t count) {
     std::vector<LasTestRecord> out(count);
     for (std::size_t i = 0; i < count; ++i) {
         const auto v = static_cast<std::int32_t>(i);
-        out[i] = {v, 2 * v, -v, static_cast<std::uint16_t>(i), static_cast<std::uint16_t>(i),
-                  static_cast<std::uint16_t>(i * 7), static_cast<std::uint16_t>(i * 300)};
+        out[i] = {v,
+                  2 * v,
+                  -v,
+                  static_cast<std::uint16_t>(i),
+                  static_cast<std::uint16_t>(i),
+                  static_cast<std::uint16_t>(i * 7),
+                  static_cast<std::uint16_t>(i * 300)};
     }
     return out;
 }

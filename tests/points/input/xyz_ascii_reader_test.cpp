@@ -52,12 +52,14 @@ Reference referenceParse(const std::string& text, std::uint64_t step) {
 }
 
 bool samePoint(const CloudPoint& a, const CloudPoint& b) {
-    return a.x == b.x && a.y == b.y && a.z == b.z && a.red == b.red && a.green == b.green && a.blue == b.blue &&
-           a.intensity == b.intensity && a.hasRGB == b.hasRGB && a.hasIntensity == b.hasIntensity;
+    return a.x == b.x && a.y == b.y && a.z == b.z && a.red == b.red && a.green == b.green &&
+           a.blue == b.blue && a.intensity == b.intensity && a.hasRGB == b.hasRGB &&
+           a.hasIntensity == b.hasIntensity;
 }
 
 // Reads the whole file (sampled when step > 1) and compares every point, offset and count.
-void expectMatchesReference(const std::string& path, const std::string& text, std::size_t block, std::uint64_t step) {
+void expectMatchesReference(const std::string& path, const std::string& text, std::size_t block,
+                            std::uint64_t step) {
     SCOPED_TRACE("block=" + std::to_string(block) + " step=" + std::to_string(step));
     const Reference ref = referenceParse(text, step);
     XyzAsciiPointReader reader(1.0, block);
@@ -124,9 +126,10 @@ TEST(XyzLineGrammar, TokenCountsFieldsAndNumbers) {
         {"1.5e3 .5 -0.125", 1500, 0.5, -0.125, false, false, 0, 0, 0, 0},
         {"1E-2 5. -7", 0.01, 5, -7, false, false, 0, 0, 0, 0},
         // Values the short-cut path and the general conversion must agree on.
-        {"0.1 123456.789012 9007199254740993", 0.1, 123456.789012, 9007199254740992.0, false, false, 0, 0, 0, 0},
-        {"0.30000000000000004441 1234567890123456789 1", 0.30000000000000004, 1234567890123456789.0, 1, false,
-         false, 0, 0, 0, 0},
+        {"0.1 123456.789012 9007199254740993", 0.1, 123456.789012, 9007199254740992.0, false, false,
+         0, 0, 0, 0},
+        {"0.30000000000000004441 1234567890123456789 1", 0.30000000000000004, 1234567890123456789.0,
+         1, false, false, 0, 0, 0, 0},
         {"0 0 0 -2147483648 2147483647 0255", 0, 0, 0, true, false, 0, 255, 255, 0},
         {"0 0 0 -0 256 65535", 0, 0, 0, true, false, 0, 255, 255, 0},  // clamped, not divided
     };
@@ -138,8 +141,8 @@ TEST(XyzLineGrammar, TokenCountsFieldsAndNumbers) {
     for (const char* line :
          {"", "   ", "\r", "1", "1 2", "1 2 3 4 5", "1 2 3 4 5 6 7 8", "1 2 3 4 5 6 7 8 9",
           // whole tokens in the C locale, finite
-          "+1 2 3", "1,5 2 3", "1.5m 2 3", "1 2 nan", "1 2 inf", "1 -inf 3", "1 2 3 inf", "1 2 3 nan",
-          "1 2 3 4 5 6 NaN", "0x10 2 3", "1e 2 3", "1 2 1e999", "- 2 3", ". 2 3",
+          "+1 2 3", "1,5 2 3", "1.5m 2 3", "1 2 nan", "1 2 inf", "1 -inf 3", "1 2 3 inf",
+          "1 2 3 nan", "1 2 3 4 5 6 NaN", "0x10 2 3", "1e 2 3", "1 2 1e999", "- 2 3", ". 2 3",
           // colour tokens are whole 32-bit integers
           "1 2 3 10 20 255.0", "1 2 3 +10 20 30", "1 2 3 1e2 20 30", "1 2 3 2147483648 0 0",
           "1 2 3 -2147483649 0 0", "1 2 3 - 0 0", "1 2 3 10 20 30 x"})
@@ -155,11 +158,43 @@ TEST(XyzLineGrammar, TokenCountsFieldsAndNumbers) {
 // and must ignore whatever lies around a line in the reader's buffer.
 TEST(XyzLineGrammar, ShortLinePathAgreesWithTheGeneralPath) {
     std::mt19937 rng(11);
-    const std::vector<std::string> shapes = {
-        "1", "-1", "12.5", "-0.125", "512345.678", "5400123.4567", ".5", "5.", "-.5", "+1", "1e3", "1.5E-2",
-        "1,5", "inf", "-inf", "nan", "0x1f", "1.2.3", "--1", "-", ".", "255", "-7", "300", "2147483648",
-        "-2147483649", "0255", "9007199254740993", "12345678901234567890", "0.30000000000000004441",
-        "1234567890.1234567", "123456789012345678", "1\v2", std::string("1\0", 2), "\x80", "1-2", "00000000000012"};
+    const std::vector<std::string> shapes = {"1",
+                                             "-1",
+                                             "12.5",
+                                             "-0.125",
+                                             "512345.678",
+                                             "5400123.4567",
+                                             ".5",
+                                             "5.",
+                                             "-.5",
+                                             "+1",
+                                             "1e3",
+                                             "1.5E-2",
+                                             "1,5",
+                                             "inf",
+                                             "-inf",
+                                             "nan",
+                                             "0x1f",
+                                             "1.2.3",
+                                             "--1",
+                                             "-",
+                                             ".",
+                                             "255",
+                                             "-7",
+                                             "300",
+                                             "2147483648",
+                                             "-2147483649",
+                                             "0255",
+                                             "9007199254740993",
+                                             "12345678901234567890",
+                                             "0.30000000000000004441",
+                                             "1234567890.1234567",
+                                             "123456789012345678",
+                                             "1\v2",
+                                             std::string("1\0", 2),
+                                             "\x80",
+                                             "1-2",
+                                             "00000000000012"};
     auto randomDigits = [&rng](int n) {
         std::string s;
         for (int i = 0; i < n; ++i) s += static_cast<char>('0' + rng() % 10);
@@ -175,9 +210,13 @@ TEST(XyzLineGrammar, ShortLinePathAgreesWithTheGeneralPath) {
             if (k > 0) line.append(1 + rng() % 2, seps[rng() % 3]);
             switch (rng() % 4) {
                 case 0: line += shapes[rng() % shapes.size()]; break;
-                case 1: line += (rng() % 3 == 0 ? "-" : "") + randomDigits(1 + static_cast<int>(rng() % 12)); break;
+                case 1:
+                    line += (rng() % 3 == 0 ? "-" : "") +
+                            randomDigits(1 + static_cast<int>(rng() % 12));
+                    break;
                 default:
-                    line += (rng() % 3 == 0 ? "-" : "") + randomDigits(1 + static_cast<int>(rng() % 10)) + "." +
+                    line += (rng() % 3 == 0 ? "-" : "") +
+                            randomDigits(1 + static_cast<int>(rng() % 10)) + "." +
                             randomDigits(static_cast<int>(rng() % 10));
             }
         }
@@ -186,9 +225,11 @@ TEST(XyzLineGrammar, ShortLinePathAgreesWithTheGeneralPath) {
         ++compared;
         CloudPoint a, b, c;
         const bool okA = parseXyzLine(line, a);
-        const bool okB = parseXyzLine(line + std::string(80 - line.size(), ' '), b);  // general path
+        const bool okB =
+            parseXyzLine(line + std::string(80 - line.size(), ' '), b);  // general path
         std::string padded = randomDigits(16) + line + randomDigits(64);
-        const bool okC = parseXyzLineInPaddedBuffer(padded.data() + 16, padded.data() + 16 + line.size(), c);
+        const bool okC =
+            parseXyzLineInPaddedBuffer(padded.data() + 16, padded.data() + 16 + line.size(), c);
         ASSERT_EQ(okA, okB) << '"' << line << '"';
         ASSERT_EQ(okA, okC) << '"' << line << '"';
         ASSERT_TRUE(samePoint(a, b) && samePoint(a, c)) << '"' << line << '"';
@@ -250,13 +291,15 @@ TEST(XyzReader, OpenReadAndSummary) {
     EXPECT_EQ(error, "Could not open XYZ ASCII file: " + (dir / "none.xyz").string());
     EXPECT_FALSE(reader.isOpen());
 
-    for (double bad : {0.0, -3.0, double(NAN), double(INFINITY)}) EXPECT_EQ(XyzAsciiPointReader(bad).coordScaleToMeters(), 1.0);
+    for (double bad : {0.0, -3.0, double(NAN), double(INFINITY)})
+        EXPECT_EQ(XyzAsciiPointReader(bad).coordScaleToMeters(), 1.0);
 }
 
 TEST(XyzReader, OnlyBadLinesAndEmptyFilesAreEmptyClouds) {
     TempDir dir;
     const auto path = (dir / "b.xyz").string();
-    for (const std::string& text : {std::string(), std::string("a b c\n\n1 2\n1 2 3 4 5"), std::string("\n\n\n")}) {
+    for (const std::string& text :
+         {std::string(), std::string("a b c\n\n1 2\n1 2 3 4 5"), std::string("\n\n\n")}) {
         writeFile(path, text);
         XyzAsciiPointReader reader;
         std::string error;
@@ -321,10 +364,19 @@ TEST(XyzReader, BlockBoundariesMatchAPlainSplit) {
     TempDir dir;
     const auto path = (dir / "m.xyz").string();
     std::mt19937 rng(7);
-    const std::vector<std::string> fragments = {
-        "1 2 3\n", "10.5\t-2.25\t3e2\r\n", "4 5 6 7\n", "1 2 3 300 -5 128 7.5\n", "bad line\n", "\n", "\r\n",
-        "1 2 3 4 5\n", "   7 8 9   \n", "1 2 3 4 5 6 7 8\n", "0.001 0.002 0.003 1 2 3\n",
-        "123456.789 98765.4321 12.5 255 255 255 0.5\n", "1 2 nan\n"};
+    const std::vector<std::string> fragments = {"1 2 3\n",
+                                                "10.5\t-2.25\t3e2\r\n",
+                                                "4 5 6 7\n",
+                                                "1 2 3 300 -5 128 7.5\n",
+                                                "bad line\n",
+                                                "\n",
+                                                "\r\n",
+                                                "1 2 3 4 5\n",
+                                                "   7 8 9   \n",
+                                                "1 2 3 4 5 6 7 8\n",
+                                                "0.001 0.002 0.003 1 2 3\n",
+                                                "123456.789 98765.4321 12.5 255 255 255 0.5\n",
+                                                "1 2 nan\n"};
     std::string text;
     for (int i = 0; i < 3000; ++i) {
         const std::uint32_t r = rng() % 100;
@@ -342,9 +394,11 @@ TEST(XyzReader, BlockBoundariesMatchAPlainSplit) {
     }
     for (const std::string& variant : {text, text + "5 6 7", text.substr(0, text.size() - 1)}) {
         writeFile(path, variant);
-        for (std::size_t block : {std::size_t{16}, std::size_t{17}, std::size_t{63}, std::size_t{64}, std::size_t{257},
-                                   std::size_t{4096}, XyzAsciiPointReader::kDefaultBlockBytes})
-            for (std::uint64_t step : {1U, 2U, 7U, 250U}) expectMatchesReference(path, variant, block, step);
+        for (std::size_t block :
+             {std::size_t{16}, std::size_t{17}, std::size_t{63}, std::size_t{64}, std::size_t{257},
+              std::size_t{4096}, XyzAsciiPointReader::kDefaultBlockBytes})
+            for (std::uint64_t step : {1U, 2U, 7U, 250U})
+                expectMatchesReference(path, variant, block, step);
     }
 }
 
@@ -352,8 +406,9 @@ TEST(XyzReader, VeryLongLines) {
     TempDir dir;
     const auto path = (dir / "l.xyz").string();
     // Huge separator runs are not held; the line is still one accepted point.
-    std::string text = "1 2 3" + std::string(3u << 20, ' ') + "\n" + "4 5 6 1 2 3 " + std::string(2u << 20, '\t') +
-                       "9\n" + std::string(1u << 20, 'x') + " 1 2\n" + "7 8 9";
+    std::string text = "1 2 3" + std::string(3u << 20, ' ') + "\n" + "4 5 6 1 2 3 " +
+                       std::string(2u << 20, '\t') + "9\n" + std::string(1u << 20, 'x') + " 1 2\n" +
+                       "7 8 9";
     writeFile(path, text);
     for (std::size_t block : {std::size_t{4096}, XyzAsciiPointReader::kDefaultBlockBytes})
         for (std::uint64_t step : {1U, 2U}) expectMatchesReference(path, text, block, step);

@@ -33,25 +33,32 @@ LoadOutcome loadText(const std::string& text) {
 }
 
 // A valid [Job] section; `middle` goes between ExportMode and HasGlobalZBounds.
-std::string jobSection(const std::string& middle = "", const std::string& outputPath = "/out/cloud_cut.e57") {
+std::string jobSection(const std::string& middle = "",
+                       const std::string& outputPath = "/out/cloud_cut.e57") {
     return "[Job]\nInputE57Path=/in/cloud.e57\nOutputE57Path=" + outputPath +
-           "\nCoarseTileSize=5\nInputTotalPoints=1000\nEstimatedPointsToFilter=400\nOutputAreaM2=25\n"
+           "\nCoarseTileSize=5\nInputTotalPoints=1000\nEstimatedPointsToFilter=400\nOutputAreaM2="
+           "25\n"
            "ExportMode=0\n" +
            middle + "HasGlobalZBounds=1\nGlobalMinZ=-1.5\nGlobalMaxZ=2\n";
 }
 
 const std::string kEmptyLists =
-    "[SelectedCoarseTiles]\nCount=0\n[SelectedCoarseTileCounts]\nCount=0\n[SelectedHeightRanges]\nCount=0\n";
+    "[SelectedCoarseTiles]\nCount=0\n[SelectedCoarseTileCounts]\nCount=0\n[SelectedHeightRanges]"
+    "\nCount=0\n";
 
-bool sameBits(double a, double b) { return std::bit_cast<std::uint64_t>(a) == std::bit_cast<std::uint64_t>(b); }
+bool sameBits(double a, double b) {
+    return std::bit_cast<std::uint64_t>(a) == std::bit_cast<std::uint64_t>(b);
+}
 
 void expectSameJob(const ExportJob& a, const ExportJob& b) {
     EXPECT_EQ(a.inputE57Path, b.inputE57Path);
     EXPECT_EQ(a.outputE57Path, b.outputE57Path);
-    EXPECT_TRUE(sameBits(a.coarseTileSize, b.coarseTileSize)) << a.coarseTileSize << " vs " << b.coarseTileSize;
+    EXPECT_TRUE(sameBits(a.coarseTileSize, b.coarseTileSize))
+        << a.coarseTileSize << " vs " << b.coarseTileSize;
     EXPECT_EQ(a.inputTotalPoints, b.inputTotalPoints);
     EXPECT_EQ(a.estimatedPointsToFilter, b.estimatedPointsToFilter);
-    EXPECT_TRUE(sameBits(a.outputAreaM2, b.outputAreaM2)) << a.outputAreaM2 << " vs " << b.outputAreaM2;
+    EXPECT_TRUE(sameBits(a.outputAreaM2, b.outputAreaM2))
+        << a.outputAreaM2 << " vs " << b.outputAreaM2;
     EXPECT_EQ(a.exportMode, b.exportMode);
     EXPECT_EQ(a.hasGlobalZBounds, b.hasGlobalZBounds);
     EXPECT_TRUE(sameBits(a.globalMinZ, b.globalMinZ)) << a.globalMinZ << " vs " << b.globalMinZ;
@@ -64,12 +71,16 @@ void expectSameJob(const ExportJob& a, const ExportJob& b) {
     EXPECT_EQ(a.selectedCoarseTileCounts, b.selectedCoarseTileCounts);
     ASSERT_EQ(a.savedTileSelections.size(), b.savedTileSelections.size());
     for (std::size_t i = 0; i < a.savedTileSelections.size(); ++i)
-        EXPECT_EQ(a.savedTileSelections[i].tiles, b.savedTileSelections[i].tiles) << "selection " << i;
+        EXPECT_EQ(a.savedTileSelections[i].tiles, b.savedTileSelections[i].tiles)
+            << "selection " << i;
     ASSERT_EQ(a.selectedHeightRanges.size(), b.selectedHeightRanges.size());
     for (std::size_t i = 0; i < a.selectedHeightRanges.size(); ++i) {
-        EXPECT_TRUE(sameBits(a.selectedHeightRanges[i].zMin, b.selectedHeightRanges[i].zMin)) << "range " << i;
-        EXPECT_TRUE(sameBits(a.selectedHeightRanges[i].zMax, b.selectedHeightRanges[i].zMax)) << "range " << i;
-        EXPECT_EQ(a.selectedHeightRanges[i].tiles, b.selectedHeightRanges[i].tiles) << "range " << i;
+        EXPECT_TRUE(sameBits(a.selectedHeightRanges[i].zMin, b.selectedHeightRanges[i].zMin))
+            << "range " << i;
+        EXPECT_TRUE(sameBits(a.selectedHeightRanges[i].zMax, b.selectedHeightRanges[i].zMax))
+            << "range " << i;
+        EXPECT_EQ(a.selectedHeightRanges[i].tiles, b.selectedHeightRanges[i].tiles)
+            << "range " << i;
     }
 }
 
@@ -93,7 +104,8 @@ public:
         job.outputE57Path = path();
         job.coarseTileSize = finiteDouble();
         job.inputTotalPoints = rng_();
-        job.estimatedPointsToFilter = pick(3) == 0 ? std::numeric_limits<std::uint64_t>::max() : rng_();
+        job.estimatedPointsToFilter =
+            pick(3) == 0 ? std::numeric_limits<std::uint64_t>::max() : rng_();
         job.outputAreaM2 = finiteDouble();
         job.exportMode = static_cast<std::int32_t>(pick(4));
         job.hasGlobalZBounds = pick(2) == 1;
@@ -104,7 +116,8 @@ public:
         job.exportRGB = job.enablePhotoThirdPass || pick(2) == 1;
         exportContentFromFlags(job);
         for (std::uint64_t n = pick(20); n > 0; --n) job.selectedCoarseTiles.insert(tile());
-        for (std::uint64_t n = pick(20); n > 0; --n) job.selectedCoarseTileCounts.emplace(tile(), rng_());
+        for (std::uint64_t n = pick(20); n > 0; --n)
+            job.selectedCoarseTileCounts.emplace(tile(), rng_());
         for (std::uint64_t n = pick(4); n > 0; --n) {
             SavedTileSelection selection;
             for (std::uint64_t k = pick(6); k > 0; --k) selection.tiles.push_back(tile());
@@ -136,10 +149,14 @@ private:
     double finiteDouble() {
         switch (pick(8)) {
             case 0: return -0.0;
-            case 1: return std::numeric_limits<double>::denorm_min() * static_cast<double>(pick(1000) + 1);
+            case 1:
+                return std::numeric_limits<double>::denorm_min() *
+                       static_cast<double>(pick(1000) + 1);
             case 2: return -std::numeric_limits<double>::max();
             case 3: return std::numeric_limits<double>::min();
-            case 4: return static_cast<double>(static_cast<std::int64_t>(pick(200001)) - 100000) / 100.0;
+            case 4:
+                return static_cast<double>(static_cast<std::int64_t>(pick(200001)) - 100000) /
+                       100.0;
             default: {
                 double value;
                 do {
@@ -154,7 +171,8 @@ private:
     std::string path() {
         static const char alphabet[] = "abcXYZ019 =._-/\\:,;#[]";
         std::string text = "/data/";
-        for (std::uint64_t n = pick(24); n > 0; --n) text.push_back(alphabet[pick(sizeof alphabet - 1)]);
+        for (std::uint64_t n = pick(24); n > 0; --n)
+            text.push_back(alphabet[pick(sizeof alphabet - 1)]);
         text += "end.e57";
         return text;
     }
@@ -227,7 +245,8 @@ TEST(ExportJobFile, LargeTileMapsRoundTrip) {
     ExportJob job;
     for (std::int64_t i = 0; i < 20000; ++i) {
         job.selectedCoarseTiles.insert({i, -i});
-        job.selectedCoarseTileCounts.emplace(TileIndex{-i, i * 7}, static_cast<std::uint64_t>(i) * 250);
+        job.selectedCoarseTileCounts.emplace(TileIndex{-i, i * 7},
+                                             static_cast<std::uint64_t>(i) * 250);
     }
     expectSameJob(roundTrip(job), job);
 }
@@ -236,7 +255,8 @@ TEST(ExportJobFile, WriterFailuresAreReported) {
     ExportJob job;
     std::string error;
     EXPECT_FALSE(writeExportJobFile("/nonexistent-folder-for-test/job.ini", job, &error));
-    EXPECT_EQ(error, "Cannot open export job file for writing: /nonexistent-folder-for-test/job.ini");
+    EXPECT_EQ(error,
+              "Cannot open export job file for writing: /nonexistent-folder-for-test/job.ini");
 
     // A full disk must not pass as a saved job.
     if (std::filesystem::exists("/dev/full")) {
@@ -260,8 +280,9 @@ TEST(ExportJobFile, ReaderAcceptsCrLfBlanksAndIgnoresNoise) {
     EXPECT_DOUBLE_EQ(b.job.globalMinZ, -1.5);
 
     // "[ Job ]" names Job; a header without ']' and a line without '=' change nothing.
-    const LoadOutcome c = loadText("; comment\n[ Job ]\n" + jobSection().substr(6) +
-                                   "[SelectedCoarseTiles\nno equals here\nUnknownKey=1\n" + kEmptyLists);
+    const LoadOutcome c =
+        loadText("; comment\n[ Job ]\n" + jobSection().substr(6) +
+                 "[SelectedCoarseTiles\nno equals here\nUnknownKey=1\n" + kEmptyLists);
     ASSERT_TRUE(c.ok) << c.error;
     EXPECT_EQ(c.job.inputTotalPoints, 1000u);
 
@@ -274,11 +295,11 @@ TEST(ExportJobFile, ReaderAcceptsCrLfBlanksAndIgnoresNoise) {
 
 TEST(ExportJobFile, OutputFormatFromExtension) {
     const std::pair<const char*, int> cases[] = {
-        {"a/b.E57", 0}, {"a/b.xyz", 1}, {"a/b.TXT", 1}, {"a/b.PTS", 1}, {"a/b.LaS", 2}, {"a/b.laz", 0},
-        {"no_dot", 0},
-        {"/d.las/file", 0},  // the dot of the folder counts
+        {"a/b.E57", 0}, {"a/b.xyz", 1}, {"a/b.TXT", 1},     {"a/b.PTS", 1}, {"a/b.LaS", 2},
+        {"a/b.laz", 0}, {"no_dot", 0},  {"/d.las/file", 0},  // the dot of the folder counts
     };
-    for (const auto& [path, format] : cases) EXPECT_EQ(outputFormatFromExtension(path), format) << path;
+    for (const auto& [path, format] : cases)
+        EXPECT_EQ(outputFormatFromExtension(path), format) << path;
 
     // Without an OutputFormat key the output path decides; a stored key wins.
     const std::tuple<std::string, std::string, int> loads[] = {
@@ -333,32 +354,38 @@ TEST(ExportJobFile, SectionsAndCounts) {
     EXPECT_TRUE(o.job.savedTileSelections.empty());
 
     const std::string missingKey = "invalid unordered_map<K, T> key";
-    o = loadText(jobSection() + "[SelectedCoarseTiles]\nCount=0\n[SelectedCoarseTileCounts]\nCount=0\n");
+    o = loadText(jobSection() +
+                 "[SelectedCoarseTiles]\nCount=0\n[SelectedCoarseTileCounts]\nCount=0\n");
     EXPECT_FALSE(o.ok);
     EXPECT_EQ(o.error, missingKey);
-    o = loadText(jobSection() + "[SelectedCoarseTiles]\nCount=0\n[SelectedCoarseTileCounts]\nCount=0\n"
-                                "[SelectedHeightRanges]\nOther=1\n");
+    o = loadText(jobSection() +
+                 "[SelectedCoarseTiles]\nCount=0\n[SelectedCoarseTileCounts]\nCount=0\n"
+                 "[SelectedHeightRanges]\nOther=1\n");
     EXPECT_EQ(o.error, missingKey);
     o = loadText(kEmptyLists);  // no [Job]
     EXPECT_EQ(o.error, missingKey);
 
     // A count larger than the entries present fails; a malformed tile is skipped.
-    o = loadText(jobSection() + "[SelectedCoarseTiles]\nCount=3\nTile0=1,2\nTile1=3,4\n"
-                                "[SelectedCoarseTileCounts]\nCount=0\n[SelectedHeightRanges]\nCount=0\n");
+    o = loadText(jobSection() +
+                 "[SelectedCoarseTiles]\nCount=3\nTile0=1,2\nTile1=3,4\n"
+                 "[SelectedCoarseTileCounts]\nCount=0\n[SelectedHeightRanges]\nCount=0\n");
     EXPECT_FALSE(o.ok);
     EXPECT_EQ(o.error, missingKey);
-    o = loadText(jobSection() + "[SelectedCoarseTiles]\nCount=3\nTile0=1,2\nTile1=abc\nTile2=3,4\n"
-                                "[SelectedCoarseTileCounts]\nCount=0\n[SelectedHeightRanges]\nCount=0\n");
+    o = loadText(jobSection() +
+                 "[SelectedCoarseTiles]\nCount=3\nTile0=1,2\nTile1=abc\nTile2=3,4\n"
+                 "[SelectedCoarseTileCounts]\nCount=0\n[SelectedHeightRanges]\nCount=0\n");
     ASSERT_TRUE(o.ok) << o.error;
     EXPECT_EQ(o.job.selectedCoarseTiles, (TileSet{{1, 2}, {3, 4}}));
 
     // Counts of zero or below give empty lists; beyond 32 bits the load fails.
-    o = loadText(jobSection() + "[SelectedCoarseTiles]\nCount=-1\nTile0=1,2\n[SelectedCoarseTileCounts]\nCount=0\n"
-                                "[SelectedHeightRanges]\nCount=0\n");
+    o = loadText(jobSection() +
+                 "[SelectedCoarseTiles]\nCount=-1\nTile0=1,2\n[SelectedCoarseTileCounts]\nCount=0\n"
+                 "[SelectedHeightRanges]\nCount=0\n");
     ASSERT_TRUE(o.ok) << o.error;
     EXPECT_TRUE(o.job.selectedCoarseTiles.empty());
-    o = loadText(jobSection() + "[SelectedCoarseTiles]\nCount=3000000000\n[SelectedCoarseTileCounts]\nCount=0\n"
-                                "[SelectedHeightRanges]\nCount=0\n");
+    o = loadText(jobSection() +
+                 "[SelectedCoarseTiles]\nCount=3000000000\n[SelectedCoarseTileCounts]\nCount=0\n"
+                 "[SelectedHeightRanges]\nCount=0\n");
     EXPECT_EQ(o.error, "stoi argument out of range");
 
     // A header without its Count fails, even when nothing follows it.
@@ -366,7 +393,8 @@ TEST(ExportJobFile, SectionsAndCounts) {
     EXPECT_EQ(o.error, missingKey);
 
     // A saved selection section that the count names must exist.
-    o = loadText(jobSection() + kEmptyLists + "[SavedTileSelections]\nCount=2\n[SavedTileSelection0]\nTileCount=0\n");
+    o = loadText(jobSection() + kEmptyLists +
+                 "[SavedTileSelections]\nCount=2\n[SavedTileSelection0]\nTileCount=0\n");
     EXPECT_EQ(o.error, missingKey);
     o = loadText(jobSection() + kEmptyLists +
                  "[SavedTileSelections]\nCount=2\n[SavedTileSelection0]\nTileCount=0\n"
@@ -377,10 +405,11 @@ TEST(ExportJobFile, SectionsAndCounts) {
     EXPECT_EQ(o.job.savedTileSelections[1].tiles, (std::vector<TileIndex>{{9, 9}, {-1, -1}}));
 
     // A reversed pair stays reversed; a range without tiles is kept.
-    o = loadText(jobSection() + "[SelectedCoarseTiles]\nCount=0\n[SelectedCoarseTileCounts]\nCount=0\n"
-                                "[SelectedHeightRanges]\nCount=2\n"
-                                "[SelectedHeightRange0]\nZMin=5\nZMax=1\nTileCount=1\nTile0=2,3\n"
-                                "[SelectedHeightRange1]\nZMin=0\nZMax=0\nTileCount=0\n");
+    o = loadText(jobSection() +
+                 "[SelectedCoarseTiles]\nCount=0\n[SelectedCoarseTileCounts]\nCount=0\n"
+                 "[SelectedHeightRanges]\nCount=2\n"
+                 "[SelectedHeightRange0]\nZMin=5\nZMax=1\nTileCount=1\nTile0=2,3\n"
+                 "[SelectedHeightRange1]\nZMin=0\nZMax=0\nTileCount=0\n");
     ASSERT_TRUE(o.ok) << o.error;
     ASSERT_EQ(o.job.selectedHeightRanges.size(), 2u);
     EXPECT_EQ(o.job.selectedHeightRanges[0].zMin, 5.0);
@@ -388,9 +417,10 @@ TEST(ExportJobFile, SectionsAndCounts) {
     EXPECT_TRUE(o.job.selectedHeightRanges[1].tiles.empty());
 
     // The first count entry for a tile wins; a later duplicate key replaces the earlier line.
-    o = loadText(jobSection() + "[SelectedCoarseTiles]\nCount=0\n[SelectedCoarseTileCounts]\nCount=2\n"
-                                "Tile0=1,1,10\nTile1=1,1,20\n[SelectedHeightRanges]\nCount=0\n"
-                                "[Job]\nInputTotalPoints=77\n");
+    o = loadText(jobSection() +
+                 "[SelectedCoarseTiles]\nCount=0\n[SelectedCoarseTileCounts]\nCount=2\n"
+                 "Tile0=1,1,10\nTile1=1,1,20\n[SelectedHeightRanges]\nCount=0\n"
+                 "[Job]\nInputTotalPoints=77\n");
     ASSERT_TRUE(o.ok) << o.error;
     EXPECT_EQ(o.job.selectedCoarseTileCounts.at({1, 1}), 10u);
     EXPECT_EQ(o.job.inputTotalPoints, 77u);
@@ -406,11 +436,13 @@ TEST(ExportJobFile, NumberConversionsFollowCAndNameTheirFailures) {
     };
     EXPECT_EQ(with("ExportMode", "1.9").job.exportMode, 1);
     EXPECT_EQ(with("ExportMode", "+3abc").job.exportMode, 3);
-    EXPECT_EQ(with("ExportMode", "-2147483648").job.exportMode, std::numeric_limits<std::int32_t>::min());
+    EXPECT_EQ(with("ExportMode", "-2147483648").job.exportMode,
+              std::numeric_limits<std::int32_t>::min());
     EXPECT_EQ(with("InputTotalPoints", "18446744073709551615").job.inputTotalPoints,
               std::numeric_limits<std::uint64_t>::max());
     EXPECT_EQ(with("InputTotalPoints", "5 points").job.inputTotalPoints, 5u);
-    EXPECT_EQ(with("InputTotalPoints", "-1").job.inputTotalPoints, std::numeric_limits<std::uint64_t>::max());  // C wraps
+    EXPECT_EQ(with("InputTotalPoints", "-1").job.inputTotalPoints,
+              std::numeric_limits<std::uint64_t>::max());  // C wraps
     EXPECT_EQ(with("OutputAreaM2", "2.5e3m2").job.outputAreaM2, 2500.0);
     EXPECT_EQ(with("OutputAreaM2", "0x10").job.outputAreaM2, 16.0);
     EXPECT_TRUE(std::isinf(with("OutputAreaM2", "inf").job.outputAreaM2));
@@ -458,7 +490,9 @@ TEST(ExportJobFile, TileValueParsing) {
     constexpr auto kMin = std::numeric_limits<std::int64_t>::min();
     constexpr auto kMax = std::numeric_limits<std::int64_t>::max();
     const std::pair<const char*, TileIndex> good[] = {
-        {"3,4,5", {3, 4}}, {" -3, +4x", {-3, 4}}, {"-9223372036854775808,9223372036854775807", {kMin, kMax}}};
+        {"3,4,5", {3, 4}},
+        {" -3, +4x", {-3, 4}},
+        {"-9223372036854775808,9223372036854775807", {kMin, kMax}}};
     for (const auto& [text, want] : good) {
         TileIndex tile{99, 99};
         EXPECT_TRUE(parseTileIndexValue(text, tile)) << text;

@@ -12,10 +12,12 @@ using testsupport::TempDir;
 using testsupport::writeFile;
 
 TEST(ExportStatus, ProgressSentenceFormA) {
-    EXPECT_EQ(exportProgressSentence("XYZ ASCII export", 12300000, 50000000, 12000000, "", 0.0, 99.9),
-              "Exporting 24.6% | read=12M / 50M | written=12000000 | method=XYZ ASCII export");
+    EXPECT_EQ(
+        exportProgressSentence("XYZ ASCII export", 12300000, 50000000, 12000000, "", 0.0, 99.9),
+        "Exporting 24.6% | read=12M / 50M | written=12000000 | method=XYZ ASCII export");
     // No total: the start of the range; a second pass starts at 50.
-    EXPECT_EQ(exportProgressSentence("Synthetic LAS export", 0, 0, 0, "pass 2/2 writing LAS records", 50.0, 99.9),
+    EXPECT_EQ(exportProgressSentence("Synthetic LAS export", 0, 0, 0,
+                                     "pass 2/2 writing LAS records", 50.0, 99.9),
               "Exporting 50.0% | read=0M / 0M | written=0 | method=Synthetic LAS export | "
               "pass 2/2 writing LAS records");
     // Too low an estimate clamps to the end of the range; counts below a million show 0M.
@@ -29,8 +31,9 @@ TEST(ExportStatus, ProgressSentenceFormA) {
 }
 
 TEST(ExportStatus, ProgressSentenceFormB) {
-    EXPECT_EQ(exportKeptProgressSentence(3000000, 8000000, 1500000, "native libE57 plain export", 1),
-              "Exporting 37.5% | read=3M / 8M | kept=1M | outputs=1 | method=native libE57 plain export");
+    EXPECT_EQ(
+        exportKeptProgressSentence(3000000, 8000000, 1500000, "native libE57 plain export", 1),
+        "Exporting 37.5% | read=3M / 8M | kept=1M | outputs=1 | method=native libE57 plain export");
     EXPECT_EQ(exportKeptProgressSentence(0, 0, 0, nullptr, 1),
               "Exporting 0.0% | read=0M / 0M | kept=0M | outputs=1 | method=export");
     // Never 100% while the pass runs.
@@ -45,24 +48,32 @@ TEST(ExportStatus, WriterRewritesTheWholeFile) {
     const auto path = dir / "job.ini.status.ini";
     writeExportStatusFile(path, "Running", std::string(500, 'x'));
     writeExportStatusFile(path, "Failed", "Disk = full; try again");
-    EXPECT_EQ(readFile(path), "[Status]\nState=Failed\nMessage=Disk = full; try again\nDetails=Disk = full; try again\n");
+    EXPECT_EQ(
+        readFile(path),
+        "[Status]\nState=Failed\nMessage=Disk = full; try again\nDetails=Disk = full; try again\n");
 
     writeExportProgressStatus(path, "LAS -> E57", 5000000, 10000000, 4000000, "", 0.0, 99.9);
     EXPECT_EQ(readFile(path),
-              "[Status]\nState=Running\nMessage=Exporting 50.0% | read=5M / 10M | written=4000000 | method=LAS -> E57\n"
+              "[Status]\nState=Running\nMessage=Exporting 50.0% | read=5M / 10M | written=4000000 "
+              "| method=LAS -> E57\n"
               "Details=Exporting 50.0% | read=5M / 10M | written=4000000 | method=LAS -> E57\n");
 
-    writeExportKeptProgressStatus(&path, 1000000, 4000000, 2000000, "native libE57 plain export", 1);
+    writeExportKeptProgressStatus(&path, 1000000, 4000000, 2000000, "native libE57 plain export",
+                                  1);
     std::string state, message;
     ASSERT_TRUE(readExportStatusFile(path, &state, &message));
     EXPECT_EQ(state, "Running");
-    EXPECT_EQ(message, "Exporting 25.0% | read=1M / 4M | kept=2M | outputs=1 | method=native libE57 plain export");
+    EXPECT_EQ(
+        message,
+        "Exporting 25.0% | read=1M / 4M | kept=2M | outputs=1 | method=native libE57 plain export");
 
     // A null path, or a folder that does not exist, loses the report without a word.
     writeExportKeptProgressStatus(nullptr, 1, 2, 3, "m", 1);
     writeExportStatusFile(dir / "missing" / "status.ini", "Running", "x");
     EXPECT_FALSE(std::filesystem::exists(dir / "missing"));
-    EXPECT_EQ(message, "Exporting 25.0% | read=1M / 4M | kept=2M | outputs=1 | method=native libE57 plain export");
+    EXPECT_EQ(
+        message,
+        "Exporting 25.0% | read=1M / 4M | kept=2M | outputs=1 | method=native libE57 plain export");
 }
 
 TEST(ExportStatus, ReaderSectionAndLineRules) {
@@ -73,7 +84,9 @@ TEST(ExportStatus, ReaderSectionAndLineRules) {
     EXPECT_EQ(state, "");
     EXPECT_EQ(message, "");
 
-    writeFile(path, "  [ Status ]  \r\n; note\r\n\tState = Success \r\nMessage= Done | written=5 \r\nDetails=other\r\n");
+    writeFile(path,
+              "  [ Status ]  \r\n; note\r\n\tState = Success \r\nMessage= Done | written=5 "
+              "\r\nDetails=other\r\n");
     ASSERT_TRUE(readExportStatusFile(path, &state, &message));
     EXPECT_EQ(state, "Success");
     EXPECT_EQ(message, "Done | written=5");
@@ -89,7 +102,9 @@ TEST(ExportStatus, ReaderSectionAndLineRules) {
     EXPECT_FALSE(readExportStatusFile(path, &state, &message));
 
     // A later line wins; other sections do not leak in.
-    writeFile(path, "[Status]\nState=Running\nMessage=first\n[Other]\nMessage=other\n[Status]\nMessage=second\n");
+    writeFile(path,
+              "[Status]\nState=Running\nMessage=first\n[Other]\nMessage=other\n[Status]\nMessage="
+              "second\n");
     ASSERT_TRUE(readExportStatusFile(path, &state, &message));
     EXPECT_EQ(message, "second");
     EXPECT_TRUE(readExportStatusFile(path, nullptr, nullptr));

@@ -105,9 +105,11 @@ TEST(PreviewBuild, PathAndEnvironmentFailures) {
         {(dir / "a.las").string(), "", "Output directory is empty. | points=0 | tiles=0",
          "[STARTUP BUILD] exception | what=Output directory is empty. | points=0 | tiles=0"},
         {(dir / "cloud.ptx").string(), out,
-         "Unsupported input file extension. Supported: .e57, .xyz and .las | points=0 | tiles=0", ""},
+         "Unsupported input file extension. Supported: .e57, .xyz and .las | points=0 | tiles=0",
+         ""},
         {(dir / "missing.las").string(), out,
-         "Input file does not exist: " + (dir / "missing.las").string() + " | points=0 | tiles=0", ""},
+         "Input file does not exist: " + (dir / "missing.las").string() + " | points=0 | tiles=0",
+         ""},
         // Reader failures and inputs without a usable point.
         {(dir / "bad.las").string(), out, "Build returned false.",
          "ERROR: Could not open input LAS file through LasBinaryPointReader. | error="},
@@ -122,9 +124,13 @@ TEST(PreviewBuild, PathAndEnvironmentFailures) {
         expectFailed(state, c.message);
         EXPECT_NE(r.err.find(c.stderrPart), std::string::npos) << r.err;
         EXPECT_FALSE(state.inputInfo.boundsValid);
-        if (!c.input.ends_with(".xyz")) { EXPECT_EQ(state.inputInfo.totalPoints, 0u); }
+        if (!c.input.ends_with(".xyz")) {
+            EXPECT_EQ(state.inputInfo.totalPoints, 0u);
+        }
         // The output folder is made before the extension check.
-        if (c.input.ends_with(".ptx")) { EXPECT_TRUE(std::filesystem::is_directory(dir / "out")); }
+        if (c.input.ends_with(".ptx")) {
+            EXPECT_TRUE(std::filesystem::is_directory(dir / "out"));
+        }
     }
 
     PreviewBuildSession blocked;
@@ -132,7 +138,10 @@ TEST(PreviewBuild, PathAndEnvironmentFailures) {
     blocked.outputFolder = (dir / "blocker" / "sub").string();
     buildOnThread(blocked, 0);
     const std::string m = buildMessage(blocked);
-    EXPECT_EQ(m.rfind("Cannot create output directory: " + (dir / "blocker" / "sub").string() + " | ", 0), 0u) << m;
+    EXPECT_EQ(
+        m.rfind("Cannot create output directory: " + (dir / "blocker" / "sub").string() + " | ", 0),
+        0u)
+        << m;
     EXPECT_TRUE(blocked.buildState.failed);
 
     // A second start of the same run is refused.
@@ -168,8 +177,10 @@ TEST(PreviewBuild, LasThousandRecordsSampledEvery250th) {
     EXPECT_EQ(state.totalInputPoints, 1000u);
 
     // Records 0, 250, 500, 750: x = i/100, y = 2i/100 -> four tiles of 250 each.
-    const TileCountMap expected{{TileIndex{0, 0}, 250}, {TileIndex{0, 1}, 250},
-                                {TileIndex{1, 2}, 250}, {TileIndex{1, 3}, 250}};
+    const TileCountMap expected{{TileIndex{0, 0}, 250},
+                                {TileIndex{0, 1}, 250},
+                                {TileIndex{1, 2}, 250},
+                                {TileIndex{1, 3}, 250}};
     EXPECT_EQ(state.tileCounts, expected);
     EXPECT_EQ(sampleTotal(state.tileSamples), 4u);
     ASSERT_TRUE(state.inputInfo.boundsValid);
@@ -188,21 +199,26 @@ TEST(PreviewBuild, LasThousandRecordsSampledEvery250th) {
     EXPECT_EQ(state.previewCache.samples.size(), 4u);
     EXPECT_EQ(state.previewCache.sourceTiles, 4u);
 
-    EXPECT_NE(r.out.find("[LAS PREVIEW - STREAM] sampled preview | skip=1/250 | coarse_tile_size_m=5 | "
-                         "requestedSamplesPerTile=2000 | totalPointCount=1000 | LAS version=1.2 | "
-                         "pointFormat=0 | pointRecordLength=20 | hasRGB=false | hasIntensity=true"),
-              std::string::npos)
+    EXPECT_NE(
+        r.out.find("[LAS PREVIEW - STREAM] sampled preview | skip=1/250 | coarse_tile_size_m=5 | "
+                   "requestedSamplesPerTile=2000 | totalPointCount=1000 | LAS version=1.2 | "
+                   "pointFormat=0 | pointRecordLength=20 | hasRGB=false | hasIntensity=true"),
+        std::string::npos)
         << r.out;
-    EXPECT_NE(r.out.find("[LAS PREVIEW - STREAM] completed | totalPts=1000 | sampledPts=4 | tiles=4 | "
-                         "samples=4 | sampleCapPerTile=2000 | coarse_tile_size=5 | boundsX=[0,7.5] | "
-                         "boundsY=[0,15] | boundsZ=[-7.5,0]"),
-              std::string::npos)
+    EXPECT_NE(
+        r.out.find("[LAS PREVIEW - STREAM] completed | totalPts=1000 | sampledPts=4 | tiles=4 | "
+                   "samples=4 | sampleCapPerTile=2000 | coarse_tile_size=5 | boundsX=[0,7.5] | "
+                   "boundsY=[0,15] | boundsZ=[-7.5,0]"),
+        std::string::npos)
         << r.out;
-    EXPECT_NE(r.out.find("[PREVIEW CACHE] built | samples=4 | sourceTileSize=5 | sourceTiles=4 | ready=true"),
-              std::string::npos);
-    EXPECT_NE(r.out.find("[PREVIEW CACHE] rebuild test | tileSize=5 | originalTiles=4 | rebuiltTiles=4 | "
-                         "originalSamples=4 | rebuiltSamples=4"),
-              std::string::npos);
+    EXPECT_NE(
+        r.out.find(
+            "[PREVIEW CACHE] built | samples=4 | sourceTileSize=5 | sourceTiles=4 | ready=true"),
+        std::string::npos);
+    EXPECT_NE(
+        r.out.find("[PREVIEW CACHE] rebuild test | tileSize=5 | originalTiles=4 | rebuiltTiles=4 | "
+                   "originalSamples=4 | rebuiltSamples=4"),
+        std::string::npos);
     EXPECT_EQ(r.out.find("quick preview opened"), std::string::npos);
 }
 
@@ -221,8 +237,9 @@ TEST(PreviewBuild, Xyz499LinesGivesOneSample) {
     EXPECT_EQ(state.tileCounts.begin()->first, (TileIndex{10, 2}));
     EXPECT_DOUBLE_EQ(state.inputInfo.minX, 50.0);
     EXPECT_EQ(state.buildState.bytesRead.load(), std::filesystem::file_size(dir / "a.xyz"));
-    EXPECT_NE(r.out.find("[XYZ PREVIEW - POINT IO] completed | rawLines=499 | sampledPts=1 | badLines=0 | "
-                         "tiles=1 | samples=1 | sampleCapPerTile=2000 | coarse_tile_size=5"),
+    EXPECT_NE(r.out.find(
+                  "[XYZ PREVIEW - POINT IO] completed | rawLines=499 | sampledPts=1 | badLines=0 | "
+                  "tiles=1 | samples=1 | sampleCapPerTile=2000 | coarse_tile_size=5"),
               std::string::npos)
         << r.out;
 }
@@ -328,7 +345,8 @@ TEST(PreviewBuild, SharedLasFile) {
 
 namespace {
 
-// Cartesian scans: x cycles 0..19, y 0..6, z 0.25. Spherical: range 1..10 at azimuth and elevation 0.
+// Cartesian scans: x cycles 0..19, y 0..6, z 0.25. Spherical: range 1..10 at azimuth and elevation
+// 0.
 pdaltest::ScanSpec scan(std::size_t points, bool spherical, e57::Translation translation = {}) {
     pdaltest::ScanSpec s;
     for (std::size_t i = 0; i < points; ++i) {
@@ -350,10 +368,10 @@ void writeE57(const std::filesystem::path& path, std::vector<pdaltest::ScanSpec>
     pdaltest::writeE57(path.string(), std::move(scans));
 }
 
-#define REQUIRE_PDAL_E57()                                                      \
-    do {                                                                        \
-        if (!isPdalStageAvailable("readers.e57"))                               \
-            GTEST_SKIP() << "PDAL readers.e57 is not available in this build";  \
+#define REQUIRE_PDAL_E57()                                                     \
+    do {                                                                       \
+        if (!isPdalStageAvailable("readers.e57"))                              \
+            GTEST_SKIP() << "PDAL readers.e57 is not available in this build"; \
     } while (0)
 
 }  // namespace
@@ -372,7 +390,8 @@ TEST(PreviewBuildE57, MissingStageFailsTheBuild) {
 TEST(PreviewBuildE57, ExactAndQuickOnPosedScans) {
     REQUIRE_PDAL_E57();
     TempDir dir;
-    writeE57(dir / "posed.e57", {scan(3000, false), scan(2000, false, {100, 0, 10}), scan(1000, false, {0, 50, 0})});
+    writeE57(dir / "posed.e57",
+             {scan(3000, false), scan(2000, false, {100, 0, 10}), scan(1000, false, {0, 50, 0})});
     {
         PreviewBuildSession state;
         prepare(state, dir, dir / "posed.e57");
@@ -381,7 +400,7 @@ TEST(PreviewBuildE57, ExactAndQuickOnPosedScans) {
         EXPECT_EQ(state.inputInfo.totalPoints, 6000u);
         EXPECT_EQ(countTotal(state.tileCounts), 6000u);
         EXPECT_FALSE(state.buildState.selectionStageOpen);  // exact: the GUI waits for ready
-        EXPECT_DOUBLE_EQ(state.inputInfo.maxX, 119.0);  // translated second scan
+        EXPECT_DOUBLE_EQ(state.inputInfo.maxX, 119.0);      // translated second scan
         EXPECT_DOUBLE_EQ(state.inputInfo.maxY, 56.0);
         EXPECT_DOUBLE_EQ(state.inputInfo.maxZ, 10.25);
         EXPECT_EQ(state.buildState.generation.load(), 1u);  // exact: only the common end
@@ -397,11 +416,12 @@ TEST(PreviewBuildE57, ExactAndQuickOnPosedScans) {
         const double used = pct < 1 ? 1 : (pct > 95 ? 95 : pct);
         const auto target = static_cast<std::uint64_t>(std::ceil(6000 * used / 100));
         std::ostringstream head;
-        head << "[QUICK REAL PREVIEW] starting real E57 point-stream preview | selectionOpenPercent=" << used
-             << " | metadataTotalPoints=6000 | targetPoints=" << target;
+        head
+            << "[QUICK REAL PREVIEW] starting real E57 point-stream preview | selectionOpenPercent="
+            << used << " | metadataTotalPoints=6000 | targetPoints=" << target;
         EXPECT_NE(r.out.find(head.str()), std::string::npos) << r.out;
-        EXPECT_NE(r.out.find("[QUICK REAL PREVIEW] selection stage opened | targetPoints=" + std::to_string(target) +
-                             " | realPoints=" + std::to_string(target)),
+        EXPECT_NE(r.out.find("[QUICK REAL PREVIEW] selection stage opened | targetPoints=" +
+                             std::to_string(target) + " | realPoints=" + std::to_string(target)),
                   std::string::npos)
             << r.out;
         EXPECT_NE(r.out.find("[QUICK REAL PREVIEW] exact point-stream finished | realPoints=6000"),
@@ -452,7 +472,8 @@ TEST(PreviewBuildE57, SharedBunnyAndUnreadableMetadata) {
     EXPECT_NEAR(state.inputInfo.maxY, 0.187321, 1e-9);
 
     PreviewBuildSession broken;
-    std::string bytes = testsupport::readFile(testsupport::sharedTestData() / "e57" / "bad-crc.e57");
+    std::string bytes =
+        testsupport::readFile(testsupport::sharedTestData() / "e57" / "bad-crc.e57");
     testsupport::writeFile(dir / "bad.e57", bytes);
     prepare(broken, dir, dir / "bad.e57");
     buildOnThread(broken, 1);

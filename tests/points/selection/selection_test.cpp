@@ -90,10 +90,10 @@ TEST(Selection, TopAndVerticalOnTheSameTileDiffer) {
     r.job.selectedHeightRanges.push_back(range({{0, 0}}, 0.0, 1.0));
     r.job.selectedCoarseTiles = {{0, 0}};
     r.compile();
-    EXPECT_TRUE(r.unionRule(0.5, 0.5, 50.0));   // the top-view selection keeps any z
-    EXPECT_FALSE(r.zDecides(0.5, 0.5, 50.0));   // the range decides the listed tile
+    EXPECT_TRUE(r.unionRule(0.5, 0.5, 50.0));  // the top-view selection keeps any z
+    EXPECT_FALSE(r.zDecides(0.5, 0.5, 50.0));  // the range decides the listed tile
     EXPECT_TRUE(r.zDecides(0.5, 0.5, 0.5));
-    EXPECT_TRUE(r.unionRule(0.5, 0.5, kNaN));    // NaN z still kept by the top view
+    EXPECT_TRUE(r.unionRule(0.5, 0.5, kNaN));  // NaN z still kept by the top view
     EXPECT_FALSE(r.zDecides(0.5, 0.5, kNaN));
 }
 
@@ -305,8 +305,8 @@ TEST(Selection, UnionSelectionTestAgreesWithTheRuleOnRandomJobs) {
             if (p % 89 == 0) py = 1e300;
             const double z = (p % 50 == 0) ? kNaN : zDist(gen);
             TileIndex tile;
-            const bool expected = tryTileIndexFor(px, py, 1.0, tile) &&
-                                  isPointSelected(atZ(z), tile, filter);
+            const bool expected =
+                tryTileIndexFor(px, py, 1.0, tile) && isPointSelected(atZ(z), tile, filter);
             ASSERT_EQ(test.accepts(px, py, z), expected) << "job " << jobNo << " point " << p;
             kept += expected;
             ++total;
@@ -332,7 +332,8 @@ TEST(Selection, UnionSelectionTestAtTheEndsOfTheTileRange) {
     EXPECT_TRUE(low.usesGrid());
     EXPECT_TRUE(low.accepts(-9223372036854775808.0, 7.5, 0.0));
     EXPECT_FALSE(low.accepts(-9223372036854775808.0, 8.5, 0.0));
-    EXPECT_FALSE(low.accepts(1e18, 7.5, 0.0));  // far right of the box: the unsigned offset is large
+    EXPECT_FALSE(
+        low.accepts(1e18, 7.5, 0.0));  // far right of the box: the unsigned offset is large
 }
 
 TEST(Selection, TileHeightRangesCollectsEveryListedTile) {
@@ -364,8 +365,7 @@ TEST(Selection, EstimateExamples) {
     EXPECT_EQ(estimateExportPointCount(1000, all, one, {range({}, 0, 5)}, true, 0, 10), 250u);
     // Half the span: 1000 * 0.5 * 0.25 = 125; reversed pair gives the same.
     EXPECT_EQ(estimateExportPointCount(1000, all, one, half, true, 0, 10), 125u);
-    EXPECT_EQ(estimateExportPointCount(1000, all, one, {range({{0, 0}}, 5, 0)}, true, 0, 10),
-              125u);
+    EXPECT_EQ(estimateExportPointCount(1000, all, one, {range({{0, 0}}, 5, 0)}, true, 0, 10), 125u);
     // Weighted by tile entries (duplicates count): (3 * 0.5 + 1 * 0) / 4 = 0.375 of 1000 * 1.
     const TileSet allFour{{0, 0}, {1, 0}, {2, 0}, {3, 0}};
     EXPECT_EQ(estimateExportPointCount(
@@ -379,9 +379,8 @@ TEST(Selection, EstimateExamples) {
     EXPECT_EQ(estimateExportPointCount(1000, all, allFour, {range({{0, 0}}, 0, 10)}, true, 3, 3),
               0u);
     // A range covering more than the span is clamped to 1.
-    EXPECT_EQ(
-        estimateExportPointCount(1000, all, allFour, {range({{0, 0}}, -50, 50)}, true, 0, 10),
-        1000u);
+    EXPECT_EQ(estimateExportPointCount(1000, all, allFour, {range({{0, 0}}, -50, 50)}, true, 0, 10),
+              1000u);
 }
 
 TEST(Selection, EstimateStaysDefinedOnBrokenInputs) {

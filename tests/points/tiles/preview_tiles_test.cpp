@@ -56,9 +56,9 @@ struct StreamState {
     PreviewStreamContext ctx;
 
     explicit StreamState(int requested = 2000, int mode = 0, double tileSize = 5.0)
-        : ctx{minX,    maxX,          minY,    maxY,         minZ,  maxZ,
-              buildPoints, accepted,  tileSize, counts,      samples, requested,
-              globalSamples, capReported, gen, build,        lastProgress, mode} {}
+        : ctx{minX,          maxX,        minY,     maxY,   minZ,         maxZ,
+              buildPoints,   accepted,    tileSize, counts, samples,      requested,
+              globalSamples, capReported, gen,      build,  lastProgress, mode} {}
 };
 
 }  // namespace
@@ -339,13 +339,15 @@ TEST(PreviewTiles, StreamRunsMatchPointByPoint) {
         for (std::size_t step = 1; i < xs.size(); step = step * 7 % 613 + 1) {
             const std::size_t n = std::min(step, xs.size() - i);
             if (oneByOne)
-                for (std::size_t k = i; k < i + n; ++k) acceptPreviewPoint(st.ctx, xs[k], ys[k], zs[k], true);
+                for (std::size_t k = i; k < i + n; ++k)
+                    acceptPreviewPoint(st.ctx, xs[k], ys[k], zs[k], true);
             else
                 acceptPreviewPoints(st.ctx, &xs[i], &ys[i], &zs[i], n, true);
             i += n;
         }
         acceptPreviewPoints(st.ctx, xs.data(), ys.data(), zs.data(), 50, false);
-        return std::regex_replace(testing::internal::GetCapturedStdout(), std::regex("=[0-9]+ ms"), "");
+        return std::regex_replace(testing::internal::GetCapturedStdout(), std::regex("=[0-9]+ ms"),
+                                  "");
     };
     StreamState a(4), b(4);
     const std::string outA = run(a, true);

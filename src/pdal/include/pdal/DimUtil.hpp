@@ -31,9 +31,7 @@ constexpr int COUNT = 1024;
 constexpr int PROPRIETARY = 0x200;
 
 // Bytes one value of the type takes.
-constexpr std::size_t size(Type t) {
-    return static_cast<std::size_t>(static_cast<int>(t) & 0xff);
-}
+constexpr std::size_t size(Type t) { return static_cast<std::size_t>(static_cast<int>(t) & 0xff); }
 
 // C spelling of the type ("uint16_t", "double"), as used in conversion messages.
 std::string interpretationName(Type t);

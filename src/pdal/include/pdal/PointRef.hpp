@@ -18,17 +18,28 @@ namespace detail {
 template <typename T>
 constexpr Dimension::Type typeOf() {
     using Dimension::Type;
-    if constexpr (std::is_same_v<T, double>) return Type::Double;
-    else if constexpr (std::is_same_v<T, float>) return Type::Float;
-    else if constexpr (std::is_integral_v<T> && std::is_signed_v<T> && sizeof(T) == 1) return Type::Signed8;
-    else if constexpr (std::is_integral_v<T> && std::is_signed_v<T> && sizeof(T) == 2) return Type::Signed16;
-    else if constexpr (std::is_integral_v<T> && std::is_signed_v<T> && sizeof(T) == 4) return Type::Signed32;
-    else if constexpr (std::is_integral_v<T> && std::is_signed_v<T> && sizeof(T) == 8) return Type::Signed64;
-    else if constexpr (std::is_integral_v<T> && sizeof(T) == 1) return Type::Unsigned8;
-    else if constexpr (std::is_integral_v<T> && sizeof(T) == 2) return Type::Unsigned16;
-    else if constexpr (std::is_integral_v<T> && sizeof(T) == 4) return Type::Unsigned32;
-    else if constexpr (std::is_integral_v<T> && sizeof(T) == 8) return Type::Unsigned64;
-    else return Type::None;
+    if constexpr (std::is_same_v<T, double>)
+        return Type::Double;
+    else if constexpr (std::is_same_v<T, float>)
+        return Type::Float;
+    else if constexpr (std::is_integral_v<T> && std::is_signed_v<T> && sizeof(T) == 1)
+        return Type::Signed8;
+    else if constexpr (std::is_integral_v<T> && std::is_signed_v<T> && sizeof(T) == 2)
+        return Type::Signed16;
+    else if constexpr (std::is_integral_v<T> && std::is_signed_v<T> && sizeof(T) == 4)
+        return Type::Signed32;
+    else if constexpr (std::is_integral_v<T> && std::is_signed_v<T> && sizeof(T) == 8)
+        return Type::Signed64;
+    else if constexpr (std::is_integral_v<T> && sizeof(T) == 1)
+        return Type::Unsigned8;
+    else if constexpr (std::is_integral_v<T> && sizeof(T) == 2)
+        return Type::Unsigned16;
+    else if constexpr (std::is_integral_v<T> && sizeof(T) == 4)
+        return Type::Unsigned32;
+    else if constexpr (std::is_integral_v<T> && sizeof(T) == 8)
+        return Type::Unsigned64;
+    else
+        return Type::None;
 }
 
 // The stored value of a field widened to double (64-bit integers beyond 2^53 lose digits).
@@ -105,7 +116,8 @@ public:
         }
         const double v = detail::loadAsDouble(s.type, src);
         T out{};
-        if (!detail::convertTo<T>(v, out)) detail::throwConversionError(dim, s.type, v, detail::typeOf<T>());
+        if (!detail::convertTo<T>(v, out))
+            detail::throwConversionError(dim, s.type, v, detail::typeOf<T>());
         return out;
     }
 
