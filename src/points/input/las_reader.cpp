@@ -210,58 +210,50 @@ bool LasBinaryPointReader::fillWindow(std::uint64_t recordOffset, bool sequentia
     return got >= length;
 }
 
-// Everything readNext's inline path leaves: a closed reader, the end, a window to fill.
-bool LasBinaryPointReader::readNextFromFile(CloudPoint& out, std::string* error) {
+// The next record in the window, filled first when needed; null at the end (error cleared) or
+// on a failure (error set).
+const std::uint8_t* LasBinaryPointReader::nextRecordInWindow(std::string* error) {
     if (!isOpen_) {
         setError(error, "LasBinaryPointReader: reader is not open.");
-        return false;
+        return nullptr;
     }
     if (nextPointIndex_ >= pointCount_) {
         clearError(error);
-        return false;
+        return nullptr;
     }
-    const std::size_t length = pointRecordLength_;
     const std::uint64_t at = nextOffset_;
-    if (at < windowStart_ || at + length > windowEnd_) {
+    if (at < windowStart_ || at + pointRecordLength_ > windowEnd_) {
         if (!fillWindow(at, at == windowEnd_)) {
             setError(error, "LasBinaryPointReader: failed to read point record.");
-            return false;
+            return nullptr;
         }
     }
-    const std::uint8_t* src = window_.data() + (at - windowStart_);
+    clearError(error);
+    return window_.data() + (at - windowStart_);
+}
+
+// Everything readNext's inline path leaves: a closed reader, the end, a window to fill.
+bool LasBinaryPointReader::readNextFromFile(CloudPoint& out, std::string* error) {
+    const std::uint8_t* src = nextRecordInWindow(error);
+    if (!src) return false;
     decode(src, out);
     last_ = src;
     ++nextPointIndex_;
-    nextOffset_ = at + length;
-    clearError(error);
+    nextOffset_ += pointRecordLength_;
     return true;
 }
 
 bool LasBinaryPointReader::readRecords(const std::uint8_t*& records, std::size_t& count,
                                        std::string* error) {
-    if (!isOpen_) {
-        setError(error, "LasBinaryPointReader: reader is not open.");
-        return false;
-    }
-    if (nextPointIndex_ >= pointCount_) {
-        clearError(error);
-        return false;
-    }
+    const std::uint8_t* first = nextRecordInWindow(error);
+    if (!first) return false;
     const std::size_t length = pointRecordLength_;
-    const std::uint64_t at = nextOffset_;
-    if (at < windowStart_ || at + length > windowEnd_) {
-        if (!fillWindow(at, at == windowEnd_)) {
-            setError(error, "LasBinaryPointReader: failed to read point record.");
-            return false;
-        }
-    }
-    std::uint64_t n = (windowEnd_ - at) / length;
+    std::uint64_t n = (windowEnd_ - nextOffset_) / length;
     if (n > pointCount_ - nextPointIndex_) n = pointCount_ - nextPointIndex_;
-    records = window_.data() + (at - windowStart_);
+    records = first;
     count = static_cast<std::size_t>(n);
     last_ = records + (count - 1) * length;
     nextPointIndex_ += n;
-    nextOffset_ = at + n * length;
-    clearError(error);
+    nextOffset_ += n * length;
     return true;
 }

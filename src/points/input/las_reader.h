@@ -106,6 +106,7 @@ private:
     bool readAt(std::uint64_t offset, void* target, std::size_t bytes);
     bool fail(std::string* error, const std::string& message);
     bool fillWindow(std::uint64_t recordOffset, bool sequential);
+    const std::uint8_t* nextRecordInWindow(std::string* error);
     bool readNextFromFile(CloudPoint& out, std::string* error);
     void decode(const std::uint8_t* src, CloudPoint& out) const {
         out.x = lasrecord::coordinate(src, 0, scale_, offset_);

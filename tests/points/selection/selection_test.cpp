@@ -212,33 +212,21 @@ TEST(Selection, ZDecidesMatchesTheLiteralStepsOnRandomJobs) {
     EXPECT_LT(kept, 300 * 200 - 1000);
 }
 
-// The prepared Z-decides test must answer as pointPassesSelection in every order of points,
-// with and without its grid, for points without a tile, and for jobs with neither list.
-TEST(Selection, ZDecidesSelectionTestAgreesWithTheRuleOnRandomJobs) {
-    std::mt19937_64 gen(44);
-    std::uniform_int_distribution<int> tileCoord(-3, 3);
-    std::uniform_real_distribution<double> coord(-3.5, 3.5);
-    std::uniform_real_distribution<double> zDist(-2.0, 12.0);
-    int kept = 0;
-    int total = 0;
-    for (int jobNo = 0; jobNo < 300; ++jobNo) {
-        TileSet selected;
-        for (int i = 0, n = static_cast<int>(gen() % 8); i < n; ++i)
-            selected.insert({tileCoord(gen), tileCoord(gen)});
-        std::vector<SelectedHeightRange> ranges;
-        for (int i = 0, n = static_cast<int>(gen() % 4); i < n; ++i) {
-            std::vector<TileIndex> tiles;
-            for (int t = 0, nt = static_cast<int>(gen() % 6); t < nt; ++t)
-                tiles.push_back({tileCoord(gen), tileCoord(gen)});
-            ranges.push_back(range(tiles, i == 2 ? kNaN : zDist(gen), zDist(gen)));
-        }
-        // Every fifth job lists a tile far away, so the hash lookups decide.
-        const bool farTile = jobNo % 5 == 0;
-        if (farTile) ranges.push_back(range({{std::int64_t{1} << 40, -5}, {-3, -3}}, 0.0, 5.0));
-        ZDecidesSelectionTest test(selected, ranges, 1.0);
-        if (farTile) {
-            EXPECT_FALSE(test.usesGrid());
-        }
+// Random jobs over a 7 x 7 tile area, and points for them in runs within one tile, with jumps
+// between tiles and coordinates that have no tile.
+struct RandomSelectionJobs {
+    explicit RandomSelectionJobs(std::uint64_t seed) : gen(seed) {}
+
+    std::vector<TileIndex> tiles(unsigned most) {
+        std::vector<TileIndex> out;
+        for (int i = 0, n = static_cast<int>(gen() % most); i < n; ++i)
+            out.push_back({tileCoord(gen), tileCoord(gen)});
+        return out;
+    }
+
+    // 400 points, each answered by `accepts` as by `expected`.
+    template <class Accepts, class Expected>
+    void comparePoints(int jobNo, Accepts accepts, Expected expected) {
         double x = 0.0, y = 0.0;
         for (int p = 0; p < 400; ++p) {
             if (p % 4 == 0) {  // stay in the tile three points out of four
@@ -249,41 +237,68 @@ TEST(Selection, ZDecidesSelectionTestAgreesWithTheRuleOnRandomJobs) {
             if (p % 97 == 0) px = kNaN;
             if (p % 89 == 0) py = 1e300;
             const double z = (p % 50 == 0) ? kNaN : zDist(gen);
-            const bool expected = pointPassesSelection(px, py, z, selected, ranges, 1.0);
-            ASSERT_EQ(test.accepts(px, py, z), expected) << "job " << jobNo << " point " << p;
-            kept += expected;
+            const bool want = expected(px, py, z);
+            ASSERT_EQ(accepts(px, py, z), want) << "job " << jobNo << " point " << p;
+            kept += want;
             ++total;
         }
     }
-    EXPECT_GT(kept, total / 50);  // both outcomes occur
-    EXPECT_LT(kept, total - total / 50);
+
+    void expectBothOutcomes() const {
+        EXPECT_GT(kept, total / 50);
+        EXPECT_LT(kept, total - total / 50);
+    }
+
+    std::mt19937_64 gen;
+    std::uniform_int_distribution<int> tileCoord{-3, 3};
+    std::uniform_real_distribution<double> coord{-3.5, 3.5};
+    std::uniform_real_distribution<double> zDist{-2.0, 12.0};
+    int kept = 0;
+    int total = 0;
+};
+
+// The prepared Z-decides test must answer as pointPassesSelection in every order of points,
+// with and without its grid, for points without a tile, and for jobs with neither list.
+TEST(Selection, ZDecidesSelectionTestAgreesWithTheRuleOnRandomJobs) {
+    RandomSelectionJobs jobs(44);
+    for (int jobNo = 0; jobNo < 300; ++jobNo) {
+        TileSet selected;
+        for (const TileIndex& t : jobs.tiles(8)) selected.insert(t);
+        std::vector<SelectedHeightRange> ranges;
+        for (int i = 0, n = static_cast<int>(jobs.gen() % 4); i < n; ++i) {
+            std::vector<TileIndex> tiles = jobs.tiles(6);
+            ranges.push_back(
+                range(tiles, i == 2 ? kNaN : jobs.zDist(jobs.gen), jobs.zDist(jobs.gen)));
+        }
+        // Every fifth job lists a tile far away, so the hash lookups decide.
+        const bool farTile = jobNo % 5 == 0;
+        if (farTile) ranges.push_back(range({{std::int64_t{1} << 40, -5}, {-3, -3}}, 0.0, 5.0));
+        ZDecidesSelectionTest test(selected, ranges, 1.0);
+        if (farTile) {
+            EXPECT_FALSE(test.usesGrid());
+        }
+        jobs.comparePoints(
+            jobNo, [&](double x, double y, double z) { return test.accepts(x, y, z); },
+            [&](double x, double y, double z) {
+                return pointPassesSelection(x, y, z, selected, ranges, 1.0);
+            });
+    }
+    jobs.expectBothOutcomes();
 }
 
 // The memo must give isPointSelectedForXyzExport's answers whatever the order of the points:
 // runs in one tile (the memo's case), jumps between tiles, and coordinates without a tile.
 TEST(Selection, UnionSelectionTestAgreesWithTheRuleOnRandomJobs) {
-    std::mt19937_64 gen(43);
-    std::uniform_int_distribution<int> tileCoord(-3, 3);
-    std::uniform_real_distribution<double> coord(-3.5, 3.5);
-    std::uniform_real_distribution<double> zDist(-2.0, 12.0);
-    int kept = 0;
-    int total = 0;
+    RandomSelectionJobs jobs(43);
     for (int jobNo = 0; jobNo < 300; ++jobNo) {
         ExportJob job;
         job.coarseTileSize = 1.0;
-        for (int i = 0, n = static_cast<int>(gen() % 8); i < n; ++i)
-            job.selectedCoarseTiles.insert({tileCoord(gen), tileCoord(gen)});
-        if (gen() % 3 == 0) {
-            SavedTileSelection top;
-            for (int i = 0, n = static_cast<int>(gen() % 5); i < n; ++i)
-                top.tiles.push_back({tileCoord(gen), tileCoord(gen)});
-            job.savedTileSelections.push_back(top);
-        }
-        for (int i = 0, n = static_cast<int>(gen() % 4); i < n; ++i) {
-            std::vector<TileIndex> tiles;
-            for (int t = 0, nt = static_cast<int>(gen() % 6); t < nt; ++t)
-                tiles.push_back({tileCoord(gen), tileCoord(gen)});
-            job.selectedHeightRanges.push_back(range(tiles, zDist(gen), zDist(gen)));
+        for (const TileIndex& t : jobs.tiles(8)) job.selectedCoarseTiles.insert(t);
+        if (jobs.gen() % 3 == 0) job.savedTileSelections.push_back({jobs.tiles(5)});
+        for (int i = 0, n = static_cast<int>(jobs.gen() % 4); i < n; ++i) {
+            std::vector<TileIndex> tiles = jobs.tiles(6);
+            job.selectedHeightRanges.push_back(
+                range(tiles, jobs.zDist(jobs.gen), jobs.zDist(jobs.gen)));
         }
         // Every fifth job also keeps a tile far away, so its box is too big for the grid and
         // the hash lookups decide.
@@ -294,26 +309,14 @@ TEST(Selection, UnionSelectionTestAgreesWithTheRuleOnRandomJobs) {
         if (farTile) {
             EXPECT_FALSE(test.usesGrid());
         }
-        double x = 0.0, y = 0.0;
-        for (int p = 0; p < 400; ++p) {
-            if (p % 4 == 0) {  // stay in the tile three points out of four
-                x = coord(gen);
-                y = coord(gen);
-            }
-            double px = x, py = y;
-            if (p % 97 == 0) px = kNaN;
-            if (p % 89 == 0) py = 1e300;
-            const double z = (p % 50 == 0) ? kNaN : zDist(gen);
-            TileIndex tile;
-            const bool expected =
-                tryTileIndexFor(px, py, 1.0, tile) && isPointSelected(atZ(z), tile, filter);
-            ASSERT_EQ(test.accepts(px, py, z), expected) << "job " << jobNo << " point " << p;
-            kept += expected;
-            ++total;
-        }
+        jobs.comparePoints(
+            jobNo, [&](double x, double y, double z) { return test.accepts(x, y, z); },
+            [&](double x, double y, double z) {
+                TileIndex tile;
+                return tryTileIndexFor(x, y, 1.0, tile) && isPointSelected(atZ(z), tile, filter);
+            });
     }
-    EXPECT_GT(kept, total / 50);  // both outcomes occur
-    EXPECT_LT(kept, total - total / 50);
+    jobs.expectBothOutcomes();
 }
 
 // Boxes at the ends of the i64 tile range must neither overflow nor wrap into a small grid.
