@@ -11,7 +11,8 @@ StreamPointTable::StreamPointTable(point_count_t capacity)
 
 void StreamPointTable::clear(point_count_t count) {
     count = std::min(count, capacity_);
-    reset(count);
+    numPoints_ = count;
+    reset();
     std::fill(skips_.begin(), skips_.begin() + static_cast<std::ptrdiff_t>(count), 0);
     numPoints_ = 0;
 }
@@ -26,9 +27,9 @@ void FixedPointTable::finalize() {
     rows_ = buffer_.empty() ? nullptr : buffer_.data();
 }
 
-void FixedPointTable::reset(point_count_t count) {
-    // Rows past count were not written in this chunk and are still zero.
-    if (rows_) std::memset(rows_, 0, static_cast<std::size_t>(count) * rowSize_);
+void FixedPointTable::reset() {
+    // Rows past numPoints() were not written in this chunk and are still zero.
+    if (rows_) std::memset(rows_, 0, static_cast<std::size_t>(numPoints_) * rowSize_);
 }
 
 }  // namespace pdal

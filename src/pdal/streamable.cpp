@@ -29,7 +29,7 @@ void Streamable::execute(StreamPointTable& table) {
             table.clear(n);
         }
     } catch (...) {
-        table.clear(table.capacity());
+        // No clear(): a table's reset() may hand the rows on, and this chunk is not complete.
         for (Stage* s : stages) {
             try {
                 s->done(table);

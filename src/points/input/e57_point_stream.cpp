@@ -1,5 +1,8 @@
 #include "points/input/e57_point_stream.h"
 
+#include <algorithm>
+#include <vector>
+
 #include <pdal/Dimension.hpp>
 #include <pdal/Options.hpp>
 #include <pdal/PointLayout.hpp>
@@ -9,7 +12,43 @@
 
 namespace {
 constexpr pdal::point_count_t kStreamTableCapacity = 100000;
-}
+// Small enough that a chunk's rows are still in cache when they are handed on.
+constexpr pdal::point_count_t kBatchTableCapacity = 4096;
+
+// A stream table that passes each chunk's coordinates on when the chunk ends, which is when
+// the stream clears the table and before the rows are zeroed.
+class CoordinateBatchTable : public pdal::FixedPointTable {
+public:
+    CoordinateBatchTable(pdal::point_count_t capacity, const E57PointBatchFunc& onPoints)
+        : pdal::FixedPointTable(capacity),
+          onPoints_(onPoints),
+          xs_(static_cast<std::size_t>(capacity)),
+          ys_(static_cast<std::size_t>(capacity)),
+          zs_(static_cast<std::size_t>(capacity)) {}
+
+protected:
+    void reset() override {
+        const pdal::point_count_t count = std::min(numPoints(), capacity());
+        std::size_t n = 0;
+        pdal::PointRef point(*this, 0);
+        for (pdal::PointId i = 0; i < count; ++i) {
+            if (skip(i)) continue;
+            point.setPointId(i);
+            xs_[n] = point.getFieldAs<double>(pdal::Dimension::Id::X);
+            ys_[n] = point.getFieldAs<double>(pdal::Dimension::Id::Y);
+            zs_[n] = point.getFieldAs<double>(pdal::Dimension::Id::Z);
+            ++n;
+        }
+        if (n != 0) onPoints_(xs_.data(), ys_.data(), zs_.data(), n);
+        pdal::FixedPointTable::reset();
+    }
+
+private:
+    const E57PointBatchFunc& onPoints_;
+    std::vector<double> xs_, ys_, zs_;
+};
+
+}  // namespace
 
 bool streamE57File(const std::string& path, bool& hasColour,
                    const std::function<bool(pdal::PointRef&)>& callback) {
@@ -30,6 +69,20 @@ bool streamE57File(const std::string& path, bool& hasColour,
                 layout->hasDim(pdal::Dimension::Id::Green) &&
                 layout->hasDim(pdal::Dimension::Id::Blue);
     filter.execute(table);
+    return true;
+}
+
+bool streamE57FileInBatches(const std::string& path, const E57PointBatchFunc& onPoints) {
+    pdal::StageFactory factory;
+    pdal::Stage* reader = factory.createStage("readers.e57");
+    if (!reader) return false;
+    pdal::Options options;
+    options.add("filename", path);
+    reader->setOptions(options);
+
+    CoordinateBatchTable table(kBatchTableCapacity, onPoints);
+    reader->prepare(table);
+    reader->execute(table);
     return true;
 }
 

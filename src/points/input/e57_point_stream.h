@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -21,6 +22,16 @@ inline std::uint16_t colourTo8Bits(unsigned int v) {
 // Red, Green and Blue. PDAL's and the library's errors pass through as they are.
 bool streamE57File(const std::string& path, bool& hasColour,
                    const std::function<bool(pdal::PointRef&)>& callback);
+
+// Receives the x, y and z of points n in stream order; the arrays are valid during the call only.
+using E57PointBatchFunc =
+    std::function<void(const double* x, const double* y, const double* z, std::size_t n)>;
+
+// The same points as streamE57File, in the same order, without a callback per point: the reader
+// runs alone in stream mode and each chunk's coordinates are handed on at once, before the
+// next chunk is read. False, before anything is read, when the stage cannot be made. Errors
+// pass through as they are; the points of the chunk being read when one occurs are not handed on.
+bool streamE57FileInBatches(const std::string& path, const E57PointBatchFunc& onPoints);
 
 enum class ColourReadErrors { EndTheStream, LeaveWithoutColour };
 

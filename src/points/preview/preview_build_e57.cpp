@@ -111,26 +111,21 @@ void flushE57StreamPoints(E57StreamRun& stream) {
 }
 
 bool runE57PointStreamPreview(PreviewBuildSession& state, E57StreamRun& stream) {
-    bool hasColour = false;  // the preview keeps geometry only
     bool created = false;
-    std::function<bool(pdal::PointRef&)> callback;
-    if (stream.quick)
-        callback = [&state, &stream](pdal::PointRef& point) {
-            return acceptE57StreamPoint(state, stream, point);
-        };
-    else
-        callback = [&stream](pdal::PointRef& point) {
-            queueE57StreamPoint(stream, point);
-            return true;
-        };
-    try {
-        created = streamE57File(state.buildInputPath.string(), hasColour, callback);
-    } catch (...) {
-        // The points read before the error count, as they did when taken one by one.
-        flushE57StreamPoints(stream);
-        throw;
+    if (!stream.quick) {
+        // The exact stream takes whole chunks; nothing is left pending when it ends or throws.
+        created = streamE57FileInBatches(
+            state.buildInputPath.string(),
+            [&stream](const double* x, const double* y, const double* z, std::size_t n) {
+                acceptPreviewPoints(stream.ctx, x, y, z, n, true);
+            });
+    } else {
+        bool hasColour = false;  // the preview keeps geometry only
+        created = streamE57File(state.buildInputPath.string(), hasColour,
+                                [&state, &stream](pdal::PointRef& point) {
+                                    return acceptE57StreamPoint(state, stream, point);
+                                });
     }
-    flushE57StreamPoints(stream);
     if (!created) {
         std::cerr << "ERROR: Could not create readers.e57 stage." << std::endl;
         return false;

@@ -71,8 +71,9 @@ struct E57StreamRun {
     std::uint64_t targetPoints = 0;
     bool selectionOpened = false;
 
-    // The exact stream hands its points on in runs, in stream order; the quick one checks its
-    // openings after every point and takes them one by one.
+    // Fed point by point, the exact stream hands its points on in runs, in stream order (the
+    // build itself gives it whole chunks); the quick one checks its openings after every point
+    // and takes them one by one.
     static constexpr std::size_t kRun = 256;
     std::size_t pending = 0;
     std::array<double, kRun> xs{};

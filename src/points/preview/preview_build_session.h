@@ -79,7 +79,7 @@ struct PreviewBuildSession {
     std::int64_t readerMs = 0;
     std::int64_t buildWallMs = 0;
 
-    std::mt19937_64 generator{1234567};
+    MersenneTwister64 generator{1234567};  // std::mt19937_64's numbers, drawn faster
 
     PreviewBuildState buildState;
     PreviewMapBuffers publishSpare;  // used by the build thread, or by a retile after it

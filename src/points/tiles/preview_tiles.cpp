@@ -1,6 +1,9 @@
 #include "points/tiles/preview_tiles.h"
 
+#include <emmintrin.h>
+
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <iostream>
 #include <limits>
@@ -32,15 +35,13 @@ inline void widen(double v, double& lo, double& hi) {
     hi = v > hi ? v : hi;
 }
 
-}  // namespace
-
-bool accumulatePreviewPoint(const CloudPoint& point, double tileSize, bool withSamples,
+template <class Engine>
+bool accumulateSampledPoint(const CloudPoint& point, double tileSize, bool withSamples,
                             std::uint64_t cap, std::uint64_t globalCap,
                             std::uint64_t& acceptedCounter, std::uint64_t& globalSamples,
                             double& minX, double& maxX, double& minY, double& maxY, double& minZ,
                             double& maxZ, TileCountMap& tileCounts, TileSampleMap& tileSamples,
-                            TileOfferMap& tileOffers, std::mt19937_64& generator,
-                            std::uint64_t weight) {
+                            TileOfferMap& tileOffers, Engine& generator, std::uint64_t weight) {
     if (!(tileSize > 0.0) || !std::isfinite(point.x) || !std::isfinite(point.y) ||
         !std::isfinite(point.z))
         return false;
@@ -66,6 +67,32 @@ bool accumulatePreviewPoint(const CloudPoint& point, double tileSize, bool withS
     if (r >= cap) return true;
     list[r % list.size()] = toSample(point.x, point.y, point.z);
     return true;
+}
+
+}  // namespace
+
+bool accumulatePreviewPoint(const CloudPoint& point, double tileSize, bool withSamples,
+                            std::uint64_t cap, std::uint64_t globalCap,
+                            std::uint64_t& acceptedCounter, std::uint64_t& globalSamples,
+                            double& minX, double& maxX, double& minY, double& maxY, double& minZ,
+                            double& maxZ, TileCountMap& tileCounts, TileSampleMap& tileSamples,
+                            TileOfferMap& tileOffers, std::mt19937_64& generator,
+                            std::uint64_t weight) {
+    return accumulateSampledPoint(point, tileSize, withSamples, cap, globalCap, acceptedCounter,
+                                  globalSamples, minX, maxX, minY, maxY, minZ, maxZ, tileCounts,
+                                  tileSamples, tileOffers, generator, weight);
+}
+
+bool accumulatePreviewPoint(const CloudPoint& point, double tileSize, bool withSamples,
+                            std::uint64_t cap, std::uint64_t globalCap,
+                            std::uint64_t& acceptedCounter, std::uint64_t& globalSamples,
+                            double& minX, double& maxX, double& minY, double& maxY, double& minZ,
+                            double& maxZ, TileCountMap& tileCounts, TileSampleMap& tileSamples,
+                            TileOfferMap& tileOffers, MersenneTwister64& generator,
+                            std::uint64_t weight) {
+    return accumulateSampledPoint(point, tileSize, withSamples, cap, globalCap, acceptedCounter,
+                                  globalSamples, minX, maxX, minY, maxY, minZ, maxZ, tileCounts,
+                                  tileSamples, tileOffers, generator, weight);
 }
 
 namespace {
@@ -126,16 +153,146 @@ inline std::uint32_t slotOf(TileIndex tile) {
                                       side * (static_cast<std::uint64_t>(tile.iy) % side));
 }
 
-// The count and the reservoir of a point with a tile. buildPoints and globalSamples are the
-// caller's running values (buildPoints already counts this point).
+// The minimum (or maximum) of two lanes, each kept as widen() keeps it over every other point
+// of a block, equal to widen() over the whole block in order: the lane with the smaller value,
+// or, when the values tie with different bits (zeros of both signs, where the first one seen
+// stays), widen() itself over the block.
+template <bool kMin>
+inline double joinLanes(__m128d lanes, double before, const double* v, std::size_t m) {
+    const double a = _mm_cvtsd_f64(lanes);
+    const double b = _mm_cvtsd_f64(_mm_unpackhi_pd(lanes, lanes));
+    if (kMin ? b < a : b > a) return b;
+    if (kMin ? a < b : a > b) return a;
+    if (std::bit_cast<std::uint64_t>(a) == std::bit_cast<std::uint64_t>(b)) return a;
+    double r = before;
+    for (std::size_t k = 0; k < m; ++k) r = kMin ? (v[k] < r ? v[k] : r) : (v[k] > r ? v[k] : r);
+    return r;
+}
+
+// Bounds, tiles and window slots of a block's points, two at a time: minpd and maxpd keep
+// widen()'s operand order lane by lane, and divpd is the same division as divsd. A pair whose
+// quotients lie within 32 bits (and z is finite) is floored in SSE2; any other pair goes
+// through streamTileFor.
+inline void blockTiles(const double* bx, const double* by, const double* bz, std::size_t m,
+                       double tileSize, double bounds[6], std::int64_t* tileX, std::int64_t* tileY,
+                       std::uint32_t* slots, std::uint32_t noTile) {
+    const std::size_t pairs = m & ~std::size_t{1};
+    __m128d lo[3], hi[3];
+    for (int c = 0; c < 3; ++c) {
+        lo[c] = _mm_set1_pd(bounds[2 * c]);
+        hi[c] = _mm_set1_pd(bounds[2 * c + 1]);
+    }
+    const __m128d ts = _mm_set1_pd(tileSize);
+    const __m128d low = _mm_set1_pd(-2147483648.0);  // -2^31
+    const __m128d high = _mm_set1_pd(2147483648.0);  // 2^31, first value out of range
+    const __m128i low5 = _mm_set1_epi32(31);
+    auto scalarTile = [&](std::size_t k) {
+        TileIndex tile{};
+        const bool hasTile = std::isfinite(bz[k]) && streamTileFor(bx[k], by[k], tileSize, tile);
+        tileX[k] = tile.ix;
+        tileY[k] = tile.iy;
+        slots[k] = hasTile ? slotOf(tile) : noTile;
+    };
+    for (std::size_t i = 0; i < pairs; i += 2) {
+        const __m128d x = _mm_loadu_pd(bx + i);
+        const __m128d y = _mm_loadu_pd(by + i);
+        const __m128d z = _mm_loadu_pd(bz + i);
+        lo[0] = _mm_min_pd(x, lo[0]);
+        hi[0] = _mm_max_pd(x, hi[0]);
+        lo[1] = _mm_min_pd(y, lo[1]);
+        hi[1] = _mm_max_pd(y, hi[1]);
+        lo[2] = _mm_min_pd(z, lo[2]);
+        hi[2] = _mm_max_pd(z, hi[2]);
+        const __m128d qx = _mm_div_pd(x, ts);
+        const __m128d qy = _mm_div_pd(y, ts);
+        // z - z is 0 exactly when z is finite; NaN quotients fail the range tests.
+        const __m128d ok =
+            _mm_and_pd(_mm_and_pd(_mm_cmpeq_pd(_mm_sub_pd(z, z), _mm_setzero_pd()),
+                                  _mm_and_pd(_mm_cmpge_pd(qx, low), _mm_cmplt_pd(qx, high))),
+                       _mm_and_pd(_mm_cmpge_pd(qy, low), _mm_cmplt_pd(qy, high)));
+        if (_mm_movemask_pd(ok) != 3) [[unlikely]] {
+            scalarTile(i);
+            scalarTile(i + 1);
+            continue;
+        }
+        // Truncated, then one down where that rounded a negative quotient up.
+        const __m128i tx = _mm_cvttpd_epi32(qx);
+        const __m128i ty = _mm_cvttpd_epi32(qy);
+        const __m128i upX = _mm_castpd_si128(_mm_cmpgt_pd(_mm_cvtepi32_pd(tx), qx));
+        const __m128i upY = _mm_castpd_si128(_mm_cmpgt_pd(_mm_cvtepi32_pd(ty), qy));
+        const __m128i fx = _mm_add_epi32(tx, _mm_shuffle_epi32(upX, _MM_SHUFFLE(3, 1, 2, 0)));
+        const __m128i fy = _mm_add_epi32(ty, _mm_shuffle_epi32(upY, _MM_SHUFFLE(3, 1, 2, 0)));
+        const __m128i slot =
+            _mm_or_si128(_mm_and_si128(fx, low5), _mm_slli_epi32(_mm_and_si128(fy, low5), 5));
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(slots + i), slot);
+        alignas(16) std::int32_t t[4];
+        _mm_store_si128(reinterpret_cast<__m128i*>(t), _mm_unpacklo_epi64(fx, fy));
+        tileX[i] = t[0];
+        tileX[i + 1] = t[1];
+        tileY[i] = t[2];
+        tileY[i + 1] = t[3];
+    }
+    const double* v[3] = {bx, by, bz};
+    for (int c = 0; c < 3; ++c) {
+        bounds[2 * c] = joinLanes<true>(lo[c], bounds[2 * c], v[c], pairs);
+        bounds[2 * c + 1] = joinLanes<false>(hi[c], bounds[2 * c + 1], v[c], pairs);
+    }
+    if (pairs < m) {
+        widen(bx[pairs], bounds[0], bounds[1]);
+        widen(by[pairs], bounds[2], bounds[3]);
+        widen(bz[pairs], bounds[4], bounds[5]);
+        scalarTile(pairs);
+    }
+}
+
+// A draw of the reservoir: the tile's count and cap at its point, and the tile's list.
+struct ReservoirDraw {
+    std::uint64_t tileCount;
+    std::uint64_t cap;
+    std::vector<Sample2D>* list;
+    std::size_t point;  // the point's index in its block
+};
+
+// The next count numbers of an engine, in order.
+inline void drawNumbers(MersenneTwister64& generator, std::uint64_t* to, std::size_t count) {
+    generator.generate(to, count);
+}
+inline void drawNumbers(std::mt19937_64& generator, std::uint64_t* to, std::size_t count) {
+    for (std::size_t i = 0; i < count; ++i) to[i] = generator();
+}
+
+// A draw's number and what it replaces.
+inline void drawReservoir(std::uint64_t number, const ReservoirDraw& d, double x, double y,
+                          double z) {
+    const std::uint64_t r = number % std::max<std::uint64_t>(d.tileCount, 1);
+    // A full list mostly holds cap samples, so the second division is rarely needed.
+    std::vector<Sample2D>& list = *d.list;
+    if (r < d.cap) list[r < list.size() ? r : r % list.size()] = toSample(x, y, z);
+}
+
+// The count a run of points last raised, kept in a register: a scan's points come in runs
+// of one tile, and reloading the stored count would chain each point to the last one's store.
+// Only valid while nothing else writes the counts, i.e. within one run of points.
+struct LastCount {
+    std::uint64_t* at = nullptr;
+    std::uint64_t value = 0;
+};
+
+// The count and the reservoir of a point with a tile; a point that takes a draw is handed to
+// draw(). buildPoints and globalSamples are the caller's running values (buildPoints already
+// counts this point).
+template <class Draw>
 [[gnu::always_inline]] inline void takeTilePoint(PreviewStreamContext& ctx, TileIndex tile,
                                                  std::uint32_t at, double x, double y, double z,
                                                  bool withSamples, std::uint64_t buildPoints,
-                                                 std::uint64_t& globalSamples) {
+                                                 std::uint64_t& globalSamples, LastCount& last,
+                                                 Draw&& draw) {
     PreviewStreamContext::TileSlot* slot = &ctx.recentTiles[at];
     if (slot->count == nullptr || slot->tile.ix != tile.ix || slot->tile.iy != tile.iy)
         slot = &refillSlot(ctx, *slot, tile);
-    const std::uint64_t tileCount = ++*slot->count;
+    if (slot->count != last.at) last = LastCount{slot->count, *slot->count};
+    const std::uint64_t tileCount = ++last.value;
+    *slot->count = tileCount;
     if (!withSamples) return;
     if (slot->samples == nullptr) slot->samples = &ctx.tileSamples[tile];
     std::vector<Sample2D>& list = *slot->samples;
@@ -151,9 +308,7 @@ inline std::uint32_t slotOf(TileIndex tile) {
         list.push_back(toSample(x, y, z));
         ++globalSamples;
     } else if (!list.empty()) {
-        const std::uint64_t r = ctx.generator() % std::max<std::uint64_t>(tileCount, 1);
-        // A full list mostly holds cap samples, so the second division is rarely needed.
-        if (r < cap) list[r < list.size() ? r : r % list.size()] = toSample(x, y, z);
+        draw(ReservoirDraw{tileCount, cap, &list, 0});
     }
 }
 
@@ -177,9 +332,15 @@ void acceptPreviewPoint(PreviewStreamContext& ctx, double x, double y, double z,
 
     // floor of a non-finite or huge quotient has no i64 value: such a point stays tile-less.
     TileIndex tile;
-    if (std::isfinite(z) && streamTileFor(x, y, ctx.tileSize, tile))
-        takeTilePoint(ctx, tile, slotOf(tile), x, y, z, withSamples, buildPoints,
-                      ctx.globalSamples);
+    if (std::isfinite(z) && streamTileFor(x, y, ctx.tileSize, tile)) {
+        LastCount last;
+        takeTilePoint(ctx, tile, slotOf(tile), x, y, z, withSamples, buildPoints, ctx.globalSamples,
+                      last, [&](const ReservoirDraw& d) {
+                          MersenneTwister64* fast = ctx.generator.fast();
+                          drawReservoir(fast ? (*fast)() : (*ctx.generator.standard())(), d, x, y,
+                                        z);
+                      });
+    }
     publishProgress(ctx, accepted);
 }
 
@@ -188,8 +349,11 @@ void acceptPreviewPoint(PreviewStreamContext& ctx, double x, double y, double z,
 // block come first, in a loop without dependencies between points, so that the division and
 // conversion chains of many points overlap; counts and reservoir then take the points in
 // order.
-void acceptPreviewPoints(PreviewStreamContext& ctx, const double* xs, const double* ys,
-                         const double* zs, std::size_t n, bool withSamples) {
+namespace {
+
+template <class Engine>
+void acceptPointRun(PreviewStreamContext& ctx, Engine& generator, const double* xs,
+                    const double* ys, const double* zs, std::size_t n, bool withSamples) {
     constexpr std::size_t kBlock = 256;
     constexpr std::uint32_t kNoTile =
         PreviewStreamContext::kTileSlotsSide * PreviewStreamContext::kTileSlotsSide;
@@ -216,6 +380,22 @@ void acceptPreviewPoints(PreviewStreamContext& ctx, const double* xs, const doub
     std::size_t first = 0;
     std::size_t i = 0;
     double blockBounds[6] = {};
+    // The block's draws, made in point order once its counts are taken, their numbers drawn at
+    // once: that keeps the divisions out of the counting loop. Deferring them changes nothing,
+    // since a list that takes draws gets no more appends (its cap only falls, the global count
+    // only grows), so its size stays as it is, and nothing reads the samples meanwhile.
+    ReservoirDraw pending[kBlock];
+    std::size_t draws = 0;
+    LastCount last;
+    std::uint64_t numbers[kBlock];
+    auto takeDraws = [&] {
+        drawNumbers(generator, numbers, draws);
+        for (std::size_t k = 0; k < draws; ++k) {
+            const std::size_t at = first + pending[k].point;
+            drawReservoir(numbers[k], pending[k], xs[at], ys[at], zs[at]);
+        }
+        draws = 0;
+    };
     try {
         for (; first < n; first += kBlock) {
             const std::size_t m = std::min(kBlock, n - first);
@@ -224,29 +404,27 @@ void acceptPreviewPoints(PreviewStreamContext& ctx, const double* xs, const doub
             const double* bz = zs + first;
             const double before[6] = {minX, maxX, minY, maxY, minZ, maxZ};
             std::copy(before, before + 6, blockBounds);
-            for (i = 0; i < m; ++i) {
-                const double x = bx[i], y = by[i], z = bz[i];
-                widen(x, minX, maxX);
-                widen(y, minY, maxY);
-                widen(z, minZ, maxZ);
-                // floor of a non-finite or huge quotient has no i64 value: such a point
-                // stays tile-less.
-                TileIndex tile{};
-                const bool hasTile = std::isfinite(z) && streamTileFor(x, y, tileSize, tile);
-                tileX[i] = tile.ix;
-                tileY[i] = tile.iy;
-                slots[i] = hasTile ? slotOf(tile) : kNoTile;
-            }
+            double bounds[6] = {minX, maxX, minY, maxY, minZ, maxZ};
+            blockTiles(bx, by, bz, m, tileSize, bounds, tileX, tileY, slots, kNoTile);
+            minX = bounds[0], maxX = bounds[1], minY = bounds[2];
+            maxY = bounds[3], minZ = bounds[4], maxZ = bounds[5];
+            draws = 0;
             for (i = 0; i < m; ++i) {
                 ++buildPoints;
                 ++accepted;
                 if (slots[i] != kNoTile)
                     takeTilePoint(ctx, TileIndex{tileX[i], tileY[i]}, slots[i], bx[i], by[i], bz[i],
-                                  withSamples, buildPoints, globalSamples);
+                                  withSamples, buildPoints, globalSamples, last,
+                                  [&](const ReservoirDraw& d) {
+                                      pending[draws] = d;
+                                      pending[draws++].point = i;
+                                  });
                 publishProgress(ctx, accepted);
             }
+            takeDraws();
         }
     } catch (...) {
+        takeDraws();  // the draws of the points before the failing one
         // The bounds of the block so far, the failing point included, as one by one.
         minX = blockBounds[0], maxX = blockBounds[1], minY = blockBounds[2];
         maxY = blockBounds[3], minZ = blockBounds[4], maxZ = blockBounds[5];
@@ -259,4 +437,14 @@ void acceptPreviewPoints(PreviewStreamContext& ctx, const double* xs, const doub
         throw;
     }
     storeBack();
+}
+
+}  // namespace
+
+void acceptPreviewPoints(PreviewStreamContext& ctx, const double* xs, const double* ys,
+                         const double* zs, std::size_t n, bool withSamples) {
+    if (MersenneTwister64* fast = ctx.generator.fast())
+        acceptPointRun(ctx, *fast, xs, ys, zs, n, withSamples);
+    else
+        acceptPointRun(ctx, *ctx.generator.standard(), xs, ys, zs, n, withSamples);
 }

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "points/input/cloud_point.h"
+#include "points/tiles/mersenne_twister_64.h"
 #include "points/tiles/tile_index.h"
 
 // Samples offered to each tile on the sampled path (1 per sampled line or record); drives the
@@ -35,6 +36,30 @@ bool accumulatePreviewPoint(const CloudPoint& point, double tileSize, bool withS
                             double& maxZ, TileCountMap& tileCounts, TileSampleMap& tileSamples,
                             TileOfferMap& tileOffers, std::mt19937_64& generator,
                             std::uint64_t weight);
+// The same with the build's engine; the same numbers give the same result.
+bool accumulatePreviewPoint(const CloudPoint& point, double tileSize, bool withSamples,
+                            std::uint64_t cap, std::uint64_t globalCap,
+                            std::uint64_t& acceptedCounter, std::uint64_t& globalSamples,
+                            double& minX, double& maxX, double& minY, double& maxY, double& minZ,
+                            double& maxZ, TileCountMap& tileCounts, TileSampleMap& tileSamples,
+                            TileOfferMap& tileOffers, MersenneTwister64& generator,
+                            std::uint64_t weight);
+
+// Where the stream accumulator draws from: the build's own engine, or a std::mt19937_64 of a
+// test or a benchmark. Both give the same numbers in the same order.
+class PreviewDraws {
+public:
+    // Not explicit, so that a context is made from either engine as it was from the std one.
+    PreviewDraws(MersenneTwister64& engine) : fast_(&engine) {}
+    PreviewDraws(std::mt19937_64& engine) : standard_(&engine) {}
+
+    MersenneTwister64* fast() const { return fast_; }
+    std::mt19937_64* standard() const { return standard_; }
+
+private:
+    MersenneTwister64* fast_ = nullptr;
+    std::mt19937_64* standard_ = nullptr;
+};
 
 // What the E57 stream accumulator works on. The mutable parts live in the program state and
 // are held by reference; tile size, requested samples and mode are fixed for one build.
@@ -53,7 +78,7 @@ struct PreviewStreamContext {
     int requestedSamplesPerTile;
     std::uint64_t& globalSamples;
     bool& capReported;
-    std::mt19937_64& generator;
+    PreviewDraws generator;
     std::atomic<std::uint64_t>& pointsRead;  // the build state's counter, for the GUI
     std::chrono::steady_clock::time_point& lastProgressTime;
     int previewMode;

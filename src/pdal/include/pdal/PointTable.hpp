@@ -35,18 +35,20 @@ using PointTableRef = BasePointTable&;
 class StreamPointTable : public BasePointTable {
 public:
     point_count_t capacity() const { return capacity_; }
+    // While reset() runs: the rows the chunk filled (skipped ones included).
     point_count_t numPoints() const { return numPoints_; }
     void setNumPoints(point_count_t n) { numPoints_ = n; }
 
     bool skip(PointId idx) const { return skips_[static_cast<std::size_t>(idx)] != 0; }
     void setSkip(PointId idx) { skips_[static_cast<std::size_t>(idx)] = 1; }
 
-    // Ends a chunk of count rows: zeroes those rows and clears the skips.
+    // Ends a chunk of count rows: reset() sees them as numPoints(), then the skips are cleared.
     void clear(point_count_t count);
 
 protected:
     explicit StreamPointTable(point_count_t capacity);
-    virtual void reset(point_count_t count) = 0;
+    // Called by clear() at the end of each chunk, before the next is read.
+    virtual void reset() {}
 
     point_count_t capacity_;
     point_count_t numPoints_ = 0;
@@ -64,7 +66,8 @@ public:
     void finalize() override;
 
 protected:
-    void reset(point_count_t count) override;
+    // Zeroes the chunk's rows: a dimension a point does not write reads back as 0.
+    void reset() override;
 
 private:
     PointLayout layout_;

@@ -1,0 +1,109 @@
+#include <gtest/gtest.h>
+
+#include <array>
+#include <atomic>
+#include <bit>
+#include <chrono>
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <random>
+#include <vector>
+
+#include "points/tiles/mersenne_twister_64.h"
+#include "points/tiles/preview_tiles.h"
+
+namespace {
+
+constexpr double kInf = std::numeric_limits<double>::infinity();
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+
+TEST(MersenneTwister64, GivesStdMt19937_64sNumbers) {
+    for (const std::uint64_t seed : {std::uint64_t{1234567}, std::uint64_t{0}, ~std::uint64_t{0}}) {
+        std::mt19937_64 want(seed);
+        MersenneTwister64 got(seed);
+        // Several refills, then a discard that ends inside a block.
+        for (int i = 0; i < 5000; ++i) ASSERT_EQ(got(), want()) << "seed " << seed << " draw " << i;
+        want.discard(700);
+        got.discard(700);
+        for (int i = 0; i < 700; ++i) ASSERT_EQ(got(), want()) << "after discard, draw " << i;
+        want.seed(seed + 1);
+        got.seed(seed + 1);
+        for (int i = 0; i < 400; ++i) ASSERT_EQ(got(), want()) << "after reseed, draw " << i;
+        // In bulk, from inside a block across two refills.
+        std::vector<std::uint64_t> bulk(700);
+        got.generate(bulk.data(), bulk.size());
+        for (std::size_t i = 0; i < bulk.size(); ++i) ASSERT_EQ(bulk[i], want()) << "bulk " << i;
+        ASSERT_EQ(got(), want());
+    }
+}
+
+// One E57 stream build's state, with either engine.
+template <class Engine>
+struct Stream {
+    double minX = kInf, maxX = -kInf, minY = kInf, maxY = -kInf, minZ = kInf, maxZ = -kInf;
+    std::uint64_t buildPoints = 0, accepted = 0, globalSamples = 0;
+    TileCountMap counts;
+    TileSampleMap samples;
+    bool capReported = false;
+    Engine gen{1234567};
+    std::atomic<std::uint64_t> build{0};
+    std::chrono::steady_clock::time_point lastProgress = std::chrono::steady_clock::now();
+    PreviewStreamContext ctx{minX,          maxX,        minY, maxY,   minZ,         maxZ,
+                             buildPoints,   accepted,    2.0,  counts, samples,      20,
+                             globalSamples, capReported, gen,  build,  lastProgress, 0};
+};
+
+std::array<std::uint64_t, 6> boundBits(double a, double b, double c, double d, double e, double f) {
+    return {std::bit_cast<std::uint64_t>(a), std::bit_cast<std::uint64_t>(b),
+            std::bit_cast<std::uint64_t>(c), std::bit_cast<std::uint64_t>(d),
+            std::bit_cast<std::uint64_t>(e), std::bit_cast<std::uint64_t>(f)};
+}
+
+// The build's engine through runs of points against std::mt19937_64 point by point: the same
+// counts, samples, bounds to the bit (zeros of both signs, which come first) and draws.
+TEST(PreviewDraws, RunsWithTheBuildEngineMatchStdPointByPoint) {
+    std::mt19937_64 data(5);
+    std::vector<double> xs, ys, zs;
+    while (xs.size() < 40000) {
+        const double x = static_cast<double>(data() % 3000) / 100.0;
+        const double y = -static_cast<double>(data() % 2000) / 100.0;
+        for (std::uint64_t k = data() % 30; k-- > 0;)
+            xs.push_back(x), ys.push_back(y), zs.push_back(static_cast<double>(k));
+        if (data() % 7 == 0) xs.push_back(kNaN), ys.push_back(1.0), zs.push_back(1.0);
+        if (data() % 7 == 0) xs.push_back(1.0), ys.push_back(-kInf), zs.push_back(1.0);
+        if (data() % 7 == 0) xs.push_back(2.0), ys.push_back(1.0), zs.push_back(kNaN);
+        if (data() % 11 == 0) xs.push_back(1e12), ys.push_back(-3e10), zs.push_back(2.0);
+    }
+    // Signed zeros in both orders and lanes, on every coordinate.
+    for (const double first : {-0.0, 0.0}) {
+        xs.push_back(first), ys.push_back(first), zs.push_back(first);
+        xs.push_back(-first), ys.push_back(-first), zs.push_back(-first);
+        xs.push_back(-first), ys.push_back(first), zs.push_back(-first);
+    }
+    Stream<std::mt19937_64> a;
+    Stream<MersenneTwister64> b;
+    for (std::size_t k = 0; k < xs.size(); ++k)
+        acceptPreviewPoint(a.ctx, xs[k], ys[k], zs[k], true);
+    for (std::size_t i = 0, step = 1; i < xs.size(); i += step, step = step * 5 % 4099 + 1)
+        acceptPreviewPoints(b.ctx, &xs[i], &ys[i], &zs[i], std::min(step, xs.size() - i), true);
+
+    EXPECT_EQ(a.counts, b.counts);
+    ASSERT_EQ(a.samples.size(), b.samples.size());
+    for (const auto& [tile, list] : a.samples) {
+        const auto& other = b.samples[tile];
+        ASSERT_EQ(list.size(), other.size());
+        for (std::size_t k = 0; k < list.size(); ++k) {
+            EXPECT_EQ(list[k].x, other[k].x);
+            EXPECT_EQ(list[k].y, other[k].y);
+            EXPECT_EQ(list[k].z, other[k].z);
+        }
+    }
+    EXPECT_EQ(boundBits(a.minX, a.maxX, a.minY, a.maxY, a.minZ, a.maxZ),
+              boundBits(b.minX, b.maxX, b.minY, b.maxY, b.minZ, b.maxZ));
+    EXPECT_EQ(a.buildPoints, b.buildPoints);
+    EXPECT_EQ(a.globalSamples, b.globalSamples);
+    EXPECT_EQ(a.gen(), b.gen());  // the same number of draws made
+}
+
+}  // namespace
