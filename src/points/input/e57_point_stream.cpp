@@ -48,16 +48,23 @@ private:
     std::vector<double> xs_, ys_, zs_;
 };
 
+// "readers.e57" on the file, owned by the factory; null when the stage cannot be made.
+pdal::Stage* makeE57Reader(pdal::StageFactory& factory, const std::string& path) {
+    pdal::Stage* reader = factory.createStage("readers.e57");
+    if (!reader) return nullptr;
+    pdal::Options options;
+    options.add("filename", path);
+    reader->setOptions(options);
+    return reader;
+}
+
 }  // namespace
 
 bool streamE57File(const std::string& path, bool& hasColour,
                    const std::function<bool(pdal::PointRef&)>& callback) {
     pdal::StageFactory factory;
-    pdal::Stage* reader = factory.createStage("readers.e57");
+    pdal::Stage* reader = makeE57Reader(factory, path);
     if (!reader) return false;
-    pdal::Options options;
-    options.add("filename", path);
-    reader->setOptions(options);
 
     pdal::FixedPointTable table(kStreamTableCapacity);
     pdal::StreamCallbackFilter filter;
@@ -74,11 +81,8 @@ bool streamE57File(const std::string& path, bool& hasColour,
 
 bool streamE57FileInBatches(const std::string& path, const E57PointBatchFunc& onPoints) {
     pdal::StageFactory factory;
-    pdal::Stage* reader = factory.createStage("readers.e57");
+    pdal::Stage* reader = makeE57Reader(factory, path);
     if (!reader) return false;
-    pdal::Options options;
-    options.add("filename", path);
-    reader->setOptions(options);
 
     CoordinateBatchTable table(kBatchTableCapacity, onPoints);
     reader->prepare(table);
