@@ -80,31 +80,42 @@ void BM_AccumulatePreviewPoint(benchmark::State& state) {
     state.counters["tiles"] = static_cast<double>(counts.size());
 }
 
-void BM_AcceptPreviewPoint(benchmark::State& state) {
-    const auto& pts = points(state);
-    double minX, maxX, minY, maxY, minZ, maxZ;
-    resetBounds(minX, maxX, minY, maxY, minZ, maxZ);
+// The build's side of one E57 stream, with the engine the caller draws from.
+template <class Engine>
+struct StreamFixture {
+    explicit StreamFixture(int requestedSamplesPerTile)
+        : ctx{minX,          maxX,        minY,      maxY,   minZ,         maxZ,
+              buildPoints,   accepted,    kTileSize, counts, samples,      requestedSamplesPerTile,
+              globalSamples, capReported, gen,       build,  lastProgress, 0} {
+        resetBounds(minX, maxX, minY, maxY, minZ, maxZ);
+    }
+
+    double minX = 0, maxX = 0, minY = 0, maxY = 0, minZ = 0, maxZ = 0;
     std::uint64_t buildPoints = 0, accepted = 0, globalSamples = 0;
     TileCountMap counts;
     TileSampleMap samples;
     bool capReported = false;
-    std::mt19937_64 gen(1234567);
+    Engine gen{1234567};
     std::atomic<std::uint64_t> build{0};  // the build state's point counter
-    auto lastProgress = std::chrono::steady_clock::now();
-    PreviewStreamContext ctx{minX,          maxX,         minY,
-                             maxY,          minZ,         maxZ,
-                             buildPoints,   accepted,     kTileSize,
-                             counts,        samples,      static_cast<int>(state.range(0)),
-                             globalSamples, capReported,  gen,
-                             build,         lastProgress, 0};
-    for (auto _ : state) {
-        for (const CloudPoint& p : pts) acceptPreviewPoint(ctx, p.x, p.y, p.z, true);
-        benchmark::ClobberMemory();
-    }
-    state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * pts.size()));
-    state.counters["Mpts/s"] = benchmark::Counter(static_cast<double>(pts.size()) / 1e6,
+    std::chrono::steady_clock::time_point lastProgress = std::chrono::steady_clock::now();
+    PreviewStreamContext ctx;
+};
+
+void reportStream(benchmark::State& state, std::size_t points, const TileCountMap& counts) {
+    state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * points));
+    state.counters["Mpts/s"] = benchmark::Counter(static_cast<double>(points) / 1e6,
                                                   benchmark::Counter::kIsIterationInvariantRate);
     state.counters["tiles"] = static_cast<double>(counts.size());
+}
+
+void BM_AcceptPreviewPoint(benchmark::State& state) {
+    const auto& pts = points(state);
+    StreamFixture<std::mt19937_64> f(static_cast<int>(state.range(0)));
+    for (auto _ : state) {
+        for (const CloudPoint& p : pts) acceptPreviewPoint(f.ctx, p.x, p.y, p.z, true);
+        benchmark::ClobberMemory();
+    }
+    reportStream(state, pts.size(), f.counts);
 }
 
 // The same through acceptPreviewPoints, in runs of 4096 and with the build's engine, as the exact
@@ -113,31 +124,14 @@ void BM_AcceptPreviewPointRuns(benchmark::State& state) {
     const auto& pts = points(state);
     std::vector<double> xs, ys, zs;
     for (const CloudPoint& p : pts) xs.push_back(p.x), ys.push_back(p.y), zs.push_back(p.z);
-    double minX, maxX, minY, maxY, minZ, maxZ;
-    resetBounds(minX, maxX, minY, maxY, minZ, maxZ);
-    std::uint64_t buildPoints = 0, accepted = 0, globalSamples = 0;
-    TileCountMap counts;
-    TileSampleMap samples;
-    bool capReported = false;
-    MersenneTwister64 gen(1234567);
-    std::atomic<std::uint64_t> build{0};
-    auto lastProgress = std::chrono::steady_clock::now();
-    PreviewStreamContext ctx{minX,          maxX,         minY,
-                             maxY,          minZ,         maxZ,
-                             buildPoints,   accepted,     kTileSize,
-                             counts,        samples,      static_cast<int>(state.range(0)),
-                             globalSamples, capReported,  gen,
-                             build,         lastProgress, 0};
+    StreamFixture<MersenneTwister64> f(static_cast<int>(state.range(0)));
     constexpr std::size_t kRun = 4096;
     for (auto _ : state) {
         for (std::size_t i = 0; i < xs.size(); i += kRun)
-            acceptPreviewPoints(ctx, &xs[i], &ys[i], &zs[i], std::min(kRun, xs.size() - i), true);
+            acceptPreviewPoints(f.ctx, &xs[i], &ys[i], &zs[i], std::min(kRun, xs.size() - i), true);
         benchmark::ClobberMemory();
     }
-    state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * pts.size()));
-    state.counters["Mpts/s"] = benchmark::Counter(static_cast<double>(pts.size()) / 1e6,
-                                                  benchmark::Counter::kIsIterationInvariantRate);
-    state.counters["tiles"] = static_cast<double>(counts.size());
+    reportStream(state, pts.size(), f.counts);
 }
 
 }  // namespace
