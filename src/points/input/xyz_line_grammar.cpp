@@ -93,6 +93,25 @@ int splitTokens(const char* p, const char* const e, const char** tokBegin, const
     return count;
 }
 
+// The parsed values into the point; colour and intensity only where the line had them.
+inline void storeFields(CloudPoint& fields, double x, double y, double z, bool withColour,
+                        std::uint16_t red, std::uint16_t green, std::uint16_t blue,
+                        bool withIntensity, double intensity) {
+    fields.x = x;
+    fields.y = y;
+    fields.z = z;
+    if (withColour) {
+        fields.red = red;
+        fields.green = green;
+        fields.blue = blue;
+        fields.hasRGB = true;
+    }
+    if (withIntensity) {
+        fields.intensity = intensity;
+        fields.hasIntensity = true;
+    }
+}
+
 bool parseAnyLength(std::string_view line, CloudPoint& fields) {
     const char* tokBegin[kMaxTokens];
     const char* tokEnd[kMaxTokens];
@@ -123,19 +142,7 @@ bool parseAnyLength(std::string_view line, CloudPoint& fields) {
     if (withIntensity && !parseFiniteDouble(tokBegin[count - 1], tokEnd[count - 1], intensity))
         return false;
 
-    fields.x = x;
-    fields.y = y;
-    fields.z = z;
-    if (withColour) {
-        fields.red = red;
-        fields.green = green;
-        fields.blue = blue;
-        fields.hasRGB = true;
-    }
-    if (withIntensity) {
-        fields.intensity = intensity;
-        fields.hasIntensity = true;
-    }
+    storeFields(fields, x, y, z, withColour, red, green, blue, withIntensity, intensity);
     return true;
 }
 
@@ -395,19 +402,7 @@ bool parseShort(const char* const buf, std::size_t length, CloudPoint& fields) {
         if (!shortTokenDouble(buf, c, first, last, intensity)) return false;
     }
 
-    fields.x = x;
-    fields.y = y;
-    fields.z = z;
-    if (withColour) {
-        fields.red = red;
-        fields.green = green;
-        fields.blue = blue;
-        fields.hasRGB = true;
-    }
-    if (withIntensity) {
-        fields.intensity = intensity;
-        fields.hasIntensity = true;
-    }
+    storeFields(fields, x, y, z, withColour, red, green, blue, withIntensity, intensity);
     return true;
 }
 #endif
