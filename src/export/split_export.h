@@ -1,0 +1,48 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "export/export_result.h"
+#include "points/tiles/selection_types.h"
+#include "points/tiles/tile_index.h"
+
+// One E57 file per saved selection: vertical selections first, then top selections. E57 input
+// runs the native export once per output (or the photo split with the photo flag); XYZ input is
+// read once and every point routed to every output that takes it.
+bool exportSplitSelections(const std::string& inputPath, const std::string& outputPath,
+                           const std::vector<SelectedHeightRange>& verticalSelections,
+                           const std::vector<SavedTileSelection>& topSelections,
+                           const TileCountMap& tileCounts, double tileSize,
+                           std::uint64_t inputTotalPoints, bool photo, ExportResult* result,
+                           std::string* error, const std::filesystem::path* statusPath,
+                           bool exportColour);
+
+// One kind only, no status reports; outputAreaM2 goes into the result on success.
+bool exportSplitVertical(const std::string& inputPath, const std::string& outputPath,
+                         const std::vector<SelectedHeightRange>& verticalSelections,
+                         double tileSize, std::uint64_t inputTotalPoints, double outputAreaM2,
+                         const TileCountMap& tileCounts, bool photo, ExportResult* result,
+                         std::string* error, bool exportColour);
+bool exportSplitTop(const std::string& inputPath, const std::string& outputPath,
+                    const std::vector<SavedTileSelection>& topSelections, double tileSize,
+                    std::uint64_t inputTotalPoints, double outputAreaM2,
+                    const TileCountMap& tileCounts, bool photo, ExportResult* result,
+                    std::string* error, bool exportColour);
+
+struct SplitOutputNaming {
+    bool oneOutput = false;  // the single output is the job's output path itself
+    std::string outputText;
+    std::filesystem::path outputPath;
+};
+
+// folder / (stem + "_" + kind + "_" + number with at least two digits + extension).
+std::string makeSplitOutputPath(const SplitOutputNaming& naming, const char* kind,
+                                std::uint64_t number);
+
+// The split's own line grammar: 3, 4, 6 or 7 tokens, finite x y z, colour clamped to 0..255
+// from tokens 4-6 of a 6- or 7-token line (0 otherwise); no intensity is read.
+bool parseXyzSplitLine(const std::string& line, double* x, double* y, double* z,
+                       std::uint16_t* red, std::uint16_t* green, std::uint16_t* blue);
