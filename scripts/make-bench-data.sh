@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Writes the benchmark inputs, each at least 1 GiB: bench_xyz3.xyz, bench_xyz6.xyz,
-# bench_xyz7.xyz, bench_las12-2.las and bench_e57.e57 (double xyz, 8-bit colour), into the folder
-# given (default build/bench-data).
+# bench_xyz7.xyz, bench_las12-2.las, bench_e57.e57 (double xyz, 8-bit colour), bench_e57_scans.e57
+# (eight posed scans: double xyz, 8-bit colour, float intensity, a photo each) and
+# bench_e57_spherical.e57 (the same scans as range and angles only), into the folder given
+# (default build/bench-data).
 # Files already there at full size are kept. Needs make_demo_cloud from the build
 # (build/default, or BRINDLEWICK_BUILD_DIR).
 set -euo pipefail
@@ -58,3 +60,5 @@ make_file bench_xyz6.xyz xyz6
 make_file bench_xyz7.xyz xyz7
 make_file bench_las12-2.las las12-2
 make_file bench_e57.e57 e57rgb
+make_file bench_e57_scans.e57 e57scans
+make_file bench_e57_spherical.e57 e57spherical

@@ -1,6 +1,7 @@
 #include "demo_cloud/demo_cloud.h"
 
 #include "support/e57_columns.h"
+#include "support/e57_test_files.h"
 #include "support/test_support.h"
 
 #include <E57SimpleReader.h>
@@ -151,4 +152,43 @@ TEST(DemoCloudE57, SameFileWhateverTheThreadCountAndNothingLeftOnFailure) {
     EXPECT_FALSE(std::filesystem::exists(nowhere + ".partial"));
     for (const auto& entry : std::filesystem::directory_iterator(dir.path()))
         EXPECT_NE(entry.path().extension(), ".partial") << entry.path();
+}
+
+// The posed formats: the same site through each scan's pose, a photo tied to every scan, and the
+// spherical file the same scans as range and angles.
+TEST(DemoCloudE57, PosedScansHoldTheSiteInTheirStationFrames) {
+    TempDir dir;
+    const std::uint64_t n = 8 * kBlockPoints - 5000;  // eight scans, the last one shorter
+    writeDemoE57((dir / "plain.e57").string(), n, 9, 2, 1);
+    writeDemoE57((dir / "posed.e57").string(), n, 9, 2, 1, DemoFormat::E57Scans);
+    writeDemoE57((dir / "spherical.e57").string(), n, 9, 2, 1, DemoFormat::E57Spherical);
+    const E57Cloud plain = readE57((dir / "plain.e57").string());
+    const testsupport::ReadFile posed = testsupport::readE57File((dir / "posed.e57").string());
+    const testsupport::ReadFile spherical =
+        testsupport::readE57File((dir / "spherical.e57").string());
+
+    ASSERT_EQ(posed.scans.size(), kE57Stations);
+    ASSERT_EQ(posed.images.size(), kE57Stations);
+    ASSERT_EQ(spherical.scans.size(), kE57Stations);
+    std::size_t i = 0;
+    double worst = 0;
+    for (std::size_t s = 0; s < posed.scans.size(); ++s) {
+        const testsupport::ReadScan& scan = posed.scans[s];
+        EXPECT_EQ(posed.images[s].header.associatedData3DGuid, scan.header.guid);
+        EXPECT_EQ(posed.images[s].blob.size(), 2048u);
+        EXPECT_NE(scan.header.pose.rotation.z, 0.0);
+        EXPECT_EQ(scan.intensity.size(), scan.x.size());
+        EXPECT_FALSE(spherical.scans[s].header.pointFields.cartesianXField);
+        EXPECT_TRUE(spherical.scans[s].header.pointFields.sphericalRangeField);
+        EXPECT_EQ(spherical.scans[s].header.pointCount, scan.header.pointCount);
+        for (std::size_t k = 0; k < scan.x.size(); ++k, ++i) {
+            const auto w =
+                testsupport::worldPoint(scan.header.pose, scan.x[k], scan.y[k], scan.z[k]);
+            worst = std::max({worst, std::fabs(w[0] - plain.x[i]), std::fabs(w[1] - plain.y[i]),
+                              std::fabs(w[2] - plain.z[i])});
+            ASSERT_EQ(scan.red[k], plain.red[i]);
+        }
+    }
+    EXPECT_EQ(i, n);
+    EXPECT_LT(worst, 1e-6);
 }

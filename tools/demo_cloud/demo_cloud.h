@@ -9,7 +9,9 @@
 // Points are drawn in fixed blocks, each from its own seed derived from the run's seed and the
 // block number, so blocks can be generated on several threads and the file is still the same
 // whatever the thread count. Blocks are written in order as they are done; memory stays a few
-// blocks for any point count (E57: two scans of about a million points, see writeDemoE57).
+// blocks for any point count (E57: two scans of about a million points, see writeDemoE57). The
+// posed E57 formats hold the same site as eight scans, each in its own station's frame under a
+// pose, with float intensity and a photo per scan; e57spherical stores them as range and angles.
 
 #include <algorithm>
 #include <array>
@@ -46,7 +48,9 @@ enum class DemoFormat {
     Las12Format0,
     Las12Format2,
     Las14Format6,
-    E57Rgb
+    E57Rgb,
+    E57Scans,
+    E57Spherical
 };
 
 struct DemoFormatName {
@@ -54,7 +58,7 @@ struct DemoFormatName {
     DemoFormat format;
 };
 
-inline constexpr std::array<DemoFormatName, 9> kDemoFormatNames{{
+inline constexpr std::array<DemoFormatName, 11> kDemoFormatNames{{
     {"xyz3", DemoFormat::Xyz3},
     {"xyz4", DemoFormat::Xyz4},
     {"xyz6", DemoFormat::Xyz6},
@@ -64,6 +68,8 @@ inline constexpr std::array<DemoFormatName, 9> kDemoFormatNames{{
     {"las12-2", DemoFormat::Las12Format2},
     {"las14-6", DemoFormat::Las14Format6},
     {"e57rgb", DemoFormat::E57Rgb},
+    {"e57scans", DemoFormat::E57Scans},
+    {"e57spherical", DemoFormat::E57Spherical},
 }};
 
 inline bool parseDemoFormat(std::string_view text, DemoFormat& out) {
@@ -81,7 +87,10 @@ inline bool isLasFormat(DemoFormat format) {
            format == DemoFormat::Las14Format6;
 }
 
-inline bool isE57Format(DemoFormat format) { return format == DemoFormat::E57Rgb; }
+inline bool isE57Format(DemoFormat format) {
+    return format == DemoFormat::E57Rgb || format == DemoFormat::E57Scans ||
+           format == DemoFormat::E57Spherical;
+}
 
 // Site origin in a projected-looking frame; local coordinates are metres east, north and up of it.
 inline constexpr double kOriginX = 500000.0;
@@ -724,13 +733,13 @@ inline constexpr std::uint64_t kE57ScanBlocks = 32;  // 1,048,576 points
 inline double millimetresToMetres(std::int64_t mm) { return static_cast<double>(mm) / 1000.0; }
 
 struct DemoE57Scan {
-    std::vector<double> x, y, z;
+    std::vector<double> x, y, z, intensity;
     std::vector<std::uint16_t> red, green, blue;
     std::uint64_t points = 0;
     DemoCloudStats stats;
 
     void resize(std::size_t n) {
-        x.resize(n), y.resize(n), z.resize(n);
+        x.resize(n), y.resize(n), z.resize(n), intensity.resize(n);
         red.resize(n), green.resize(n), blue.resize(n);
     }
 };
@@ -758,6 +767,7 @@ inline void fillE57Scan(DemoE57Scan& scan, std::uint64_t seed, std::uint64_t fir
                 scan.red[j] = pt.red;
                 scan.green[j] = pt.green;
                 scan.blue[j] = pt.blue;
+                scan.intensity[j] = static_cast<double>(pt.intensity) / 65535.0;
             }
         }
     };
@@ -769,18 +779,89 @@ inline void fillE57Scan(DemoE57Scan& scan, std::uint64_t seed, std::uint64_t fir
     for (const auto& part : parts) mergeStats(scan.stats, part);
 }
 
+inline std::string demoE57ScanGuid(std::uint64_t seed, std::uint64_t index) {
+    return "{demo-site-" + std::to_string(seed) + "-scan-" + std::to_string(index) + "}";
+}
+
+// Station of scan `index` in the posed formats: turned about the vertical by 0.7 rad per scan
+// and set up at one of eight spots over the site, 1.5 m above the origin's height.
+inline e57::RigidBodyTransform demoE57StationPose(std::uint64_t index) {
+    const double angle = 0.3 + 0.7 * static_cast<double>(index);
+    e57::RigidBodyTransform pose;
+    pose.rotation.w = std::cos(angle / 2);
+    pose.rotation.z = std::sin(angle / 2);
+    pose.translation.x = kOriginX + 10.0 + 5.0 * static_cast<double>(index % 8);
+    pose.translation.y = kOriginY + 10.0 + 5.0 * static_cast<double>((index * 3) % 8);
+    pose.translation.z = kOriginZ + 1.5;
+    return pose;
+}
+
+// The site points of the scan into its station's own frame (the inverse of its pose), and for
+// the spherical format on into range, azimuth and elevation, in place.
+inline void toDemoStationFrame(DemoE57Scan& scan, const e57::RigidBodyTransform& pose,
+                               bool spherical) {
+    const double angle = 2.0 * std::atan2(pose.rotation.z, pose.rotation.w);
+    const double c = std::cos(angle), s = std::sin(angle);
+    for (std::size_t i = 0; i < scan.points; ++i) {
+        const double dx = scan.x[i] - pose.translation.x;
+        const double dy = scan.y[i] - pose.translation.y;
+        const double dz = scan.z[i] - pose.translation.z;
+        double x = c * dx + s * dy, y = -s * dx + c * dy, z = dz;
+        if (spherical) {
+            const double range = std::sqrt(x * x + y * y + z * z);
+            const double azimuth = std::atan2(y, x);
+            const double elevation = range > 0 ? std::asin(z / range) : 0.0;
+            x = range, y = azimuth, z = elevation;
+        }
+        scan.x[i] = x, scan.y[i] = y, scan.z[i] = z;
+    }
+}
+
 inline void writeE57Scan(e57::Writer& writer, DemoE57Scan& scan, std::uint64_t seed,
-                         std::uint64_t index) {
+                         std::uint64_t index, DemoFormat format = DemoFormat::E57Rgb) {
     e57::Data3D h;
-    h.guid = "{demo-site-" + std::to_string(seed) + "-scan-" + std::to_string(index) + "}";
+    h.guid = demoE57ScanGuid(seed, index);
     h.name = "demo site part " + std::to_string(index + 1);
     h.pointCount = static_cast<std::size_t>(scan.points);
     auto& f = h.pointFields;
-    f.cartesianXField = f.cartesianYField = f.cartesianZField = true;
     f.pointRangeNodeType = e57::NumericalNodeType::Double;
     f.colorRedField = f.colorGreenField = f.colorBlueField = true;
     h.colorLimits.colorRedMaximum = h.colorLimits.colorGreenMaximum =
         h.colorLimits.colorBlueMaximum = 255;
+    e57::Data3DPointsDouble b;
+    b.colorRed = scan.red.data();
+    b.colorGreen = scan.green.data();
+    b.colorBlue = scan.blue.data();
+    if (format != DemoFormat::E57Rgb) {
+        const bool spherical = format == DemoFormat::E57Spherical;
+        h.pose = demoE57StationPose(index);
+        toDemoStationFrame(scan, h.pose, spherical);
+        f.intensityField = true;  // a 32-bit float node, as scanners store it
+        h.intensityLimits.intensityMaximum = 1.0;
+        b.intensity = scan.intensity.data();
+        if (spherical) {
+            f.sphericalRangeField = f.sphericalAzimuthField = f.sphericalElevationField = true;
+            f.angleNodeType = e57::NumericalNodeType::Double;
+            b.sphericalRange = scan.x.data();
+            b.sphericalAzimuth = scan.y.data();
+            b.sphericalElevation = scan.z.data();
+            writer.WriteData3DData(h, b);
+            return;
+        }
+        f.cartesianXField = f.cartesianYField = f.cartesianZField = true;
+        b.cartesianX = scan.x.data();
+        b.cartesianY = scan.y.data();
+        b.cartesianZ = scan.z.data();
+        const auto [minX, maxX] = std::minmax_element(scan.x.begin(), scan.x.begin() + scan.points);
+        const auto [minY, maxY] = std::minmax_element(scan.y.begin(), scan.y.begin() + scan.points);
+        const auto [minZ, maxZ] = std::minmax_element(scan.z.begin(), scan.z.begin() + scan.points);
+        h.cartesianBounds.xMinimum = *minX, h.cartesianBounds.xMaximum = *maxX;
+        h.cartesianBounds.yMinimum = *minY, h.cartesianBounds.yMaximum = *maxY;
+        h.cartesianBounds.zMinimum = *minZ, h.cartesianBounds.zMaximum = *maxZ;
+        writer.WriteData3DData(h, b);
+        return;
+    }
+    f.cartesianXField = f.cartesianYField = f.cartesianZField = true;
     const DemoCloudStats& s = scan.stats;
     h.cartesianBounds.xMinimum = millimetresToMetres(kOriginXMm + s.minX);
     h.cartesianBounds.xMaximum = millimetresToMetres(kOriginXMm + s.maxX);
@@ -788,20 +869,42 @@ inline void writeE57Scan(e57::Writer& writer, DemoE57Scan& scan, std::uint64_t s
     h.cartesianBounds.yMaximum = millimetresToMetres(kOriginYMm + s.maxY);
     h.cartesianBounds.zMinimum = millimetresToMetres(kOriginZMm + s.minZ);
     h.cartesianBounds.zMaximum = millimetresToMetres(kOriginZMm + s.maxZ);
-    e57::Data3DPointsDouble b;
     b.cartesianX = scan.x.data();
     b.cartesianY = scan.y.data();
     b.cartesianZ = scan.z.data();
-    b.colorRed = scan.red.data();
-    b.colorGreen = scan.green.data();
-    b.colorBlue = scan.blue.data();
     writer.WriteData3DData(h, b);
 }
 
-// Writes the whole cloud to path as scans of scanBlocks blocks; throws on failure (the writer's
-// exceptions included). Two scans are held at a time, whatever the point count.
+// One small photograph per scan of the posed formats, tied to its scan: a JPEG-framed blob of
+// 2 KiB (no decoder reads it; the routes copy blobs as they are).
+inline void writeDemoE57Photo(e57::Writer& writer, std::uint64_t seed, std::uint64_t index) {
+    std::string blob(2048, '\0');
+    SplitMix64 bytes(blockSeed(seed, 1000000 + index));
+    for (char& c : blob) c = static_cast<char>(bytes.next() & 0xFF);
+    blob[0] = '\xFF', blob[1] = '\xD8', blob[blob.size() - 2] = '\xFF', blob.back() = '\xD9';
+    e57::Image2D image;
+    image.guid = "{demo-site-" + std::to_string(seed) + "-photo-" + std::to_string(index) + "}";
+    image.name = "photo of scan " + std::to_string(index + 1);
+    image.associatedData3DGuid = demoE57ScanGuid(seed, index);
+    image.pose = demoE57StationPose(index);
+    image.visualReferenceRepresentation.jpegImageSize = static_cast<std::int64_t>(blob.size());
+    image.visualReferenceRepresentation.imageWidth = 64;
+    image.visualReferenceRepresentation.imageHeight = 48;
+    writer.WriteImage2DData(image, e57::ImageJPEG, e57::ProjectionVisual, 0, blob.data(),
+                            static_cast<std::int64_t>(blob.size()));
+}
+
+// The posed formats split the cloud over this many stations.
+inline constexpr std::uint64_t kE57Stations = 8;
+
+// Writes the whole cloud to path as scans of scanBlocks blocks (the posed formats: eight scans
+// and a photo each); throws on failure (the writer's exceptions included). Two scans are held at
+// a time, whatever the point count.
 inline DemoCloudStats writeDemoE57(const std::string& path, std::uint64_t count, std::uint64_t seed,
-                                   unsigned threads, std::uint64_t scanBlocks = kE57ScanBlocks) {
+                                   unsigned threads, std::uint64_t scanBlocks = kE57ScanBlocks,
+                                   DemoFormat format = DemoFormat::E57Rgb) {
+    if (format != DemoFormat::E57Rgb)
+        scanBlocks = ((count + kBlockPoints - 1) / kBlockPoints + kE57Stations - 1) / kE57Stations;
     if (scanBlocks == 0) scanBlocks = 1;
     e57::WriterOptions options;
     options.guid = "{demo-site-" + std::to_string(seed) + "}";
@@ -825,7 +928,7 @@ inline DemoCloudStats writeDemoE57(const std::string& path, std::uint64_t count,
             });
         }
         try {
-            writeE57Scan(writer, ready, seed, s);
+            writeE57Scan(writer, ready, seed, s, format);
         } catch (...) {
             if (next.valid()) next.wait();  // the filler still uses the other set
             throw;
@@ -833,6 +936,8 @@ inline DemoCloudStats writeDemoE57(const std::string& path, std::uint64_t count,
         mergeStats(stats, ready.stats);
         if (next.valid()) next.get();
     }
+    if (format != DemoFormat::E57Rgb)
+        for (std::uint64_t s = 0; s < scans; ++s) writeDemoE57Photo(writer, seed, s);
     if (!writer.Close()) throw std::runtime_error("the E57 writer did not close " + path);
     stats.bytes = std::filesystem::file_size(path);
     return stats;
@@ -859,7 +964,7 @@ inline bool writeDemoCloud(const std::string& path, DemoFormat format, std::uint
     DemoCloudStats stats;
     if (isE57Format(format)) {
         try {
-            stats = writeDemoE57(partial, count, seed, threads);
+            stats = writeDemoE57(partial, count, seed, threads, kE57ScanBlocks, format);
         } catch (const std::exception& e) {  // cannot create or write it, or no memory or thread
             std::error_code ignored;
             std::filesystem::remove(partial, ignored);
