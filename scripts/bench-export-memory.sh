@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Peak memory of each export route on its own: runs bench_export_routes once per benchmark, each
-# in a fresh process so one route's peak cannot hide another's, and prints the run's time, its
+# Peak memory of each export route on its own: runs the export benchmarks (bench_export_routes and
+# the E57 route programs bench_e57_native_export, bench_photo_export, bench_split_export, where
+# built) once per benchmark, each in a fresh process so one route's peak cannot hide another's, and prints the run's time, its
 # rates and its peakRSS_MiB counter (getrusage of that process). The optional argument narrows
 # the benchmarks by regular expression (default: all). Uses the inputs of
 # scripts/make-bench-data.sh in BRINDLEWICK_BENCH_DATA (default build/bench-data) and the tree in
@@ -10,8 +11,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 build_dir=${BRINDLEWICK_BUILD_DIR:-build/default}
-bench="$build_dir/bench/bench_export_routes"
-[ -x "$bench" ] || { echo "ERROR: [bench-memory] $bench not found; build it first" >&2; exit 1; }
+[ -x "$build_dir/bench/bench_export_routes" ] ||
+  { echo "ERROR: [bench-memory] $build_dir/bench/bench_export_routes not found; build it first" >&2; exit 1; }
 data=${BRINDLEWICK_BENCH_DATA:-build/bench-data}
 data=$(cd "$data" && pwd)
 
@@ -19,6 +20,8 @@ export BRINDLEWICK_BENCH_XYZ3="$data/bench_xyz3.xyz"
 export BRINDLEWICK_BENCH_XYZ6="$data/bench_xyz6.xyz"
 export BRINDLEWICK_BENCH_LAS="$data/bench_las12-2.las"
 export BRINDLEWICK_BENCH_E57="$data/bench_e57.e57"
+export BRINDLEWICK_BENCH_E57_SCANS="$data/bench_e57_scans.e57"
+export BRINDLEWICK_BENCH_E57_SPHERICAL="$data/bench_e57_spherical.e57"
 
 pin=()
 if [ -n "${BRINDLEWICK_BENCH_CPU:-}" ]; then pin=(taskset -c "$BRINDLEWICK_BENCH_CPU"); fi
@@ -29,13 +32,16 @@ field() { sed -n "s/^ *\"$1\": \([-+0-9.eE]*\),\{0,1\}\$/\1/p" <<<"$2" | head -n
 seconds() { if [ -n "$1" ]; then printf '%.2f' "$1"; else echo -; fi; }
 
 printf '%-44s %9s %7s %7s %10s %8s %8s %11s\n' benchmark ms GB/s Mpts/s Mwritten/s pass1_s pass2_s peakRSS_MiB
-"$bench" --benchmark_list_tests --benchmark_filter="${1:-.}" | while read -r name; do
-  json=$("${pin[@]}" "$bench" --benchmark_filter="^${name}\$" --benchmark_format=json 2>/dev/null) || true
-  if grep -q '"error_occurred": true' <<<"$json"; then
-    printf '%-44s skipped: %s\n' "$name" "$(sed -n 's/^ *"error_message": "\(.*\)",\{0,1\}$/\1/p' <<<"$json")"
-    continue
-  fi
-  printf '%-44s %9.0f %7.3f %7.2f %10.2f %8s %8s %11.1f\n' "$name" "$(field real_time "$json")" \
-    "$(field 'GB\/s' "$json")" "$(field 'Mpts\/s' "$json")" "$(field 'Mwritten\/s' "$json")" \
-    "$(seconds "$(field pass1_s "$json")")" "$(seconds "$(field pass2_s "$json")")" "$(field peakRSS_MiB "$json")"
+for bench in "$build_dir"/bench/bench_{export_routes,e57_native_export,photo_export,split_export}; do
+  [ -x "$bench" ] || continue
+  "$bench" --benchmark_list_tests --benchmark_filter="${1:-.}" | while read -r name; do
+    json=$("${pin[@]}" "$bench" --benchmark_filter="^${name}\$" --benchmark_format=json 2>/dev/null) || true
+    if grep -q '"error_occurred": true' <<<"$json"; then
+      printf '%-44s skipped: %s\n' "$name" "$(sed -n 's/^ *"error_message": "\(.*\)",\{0,1\}$/\1/p' <<<"$json")"
+      continue
+    fi
+    printf '%-44s %9.0f %7.3f %7.2f %10.2f %8s %8s %11.1f\n' "$name" "$(field real_time "$json")" \
+      "$(field 'GB\/s' "$json")" "$(field 'Mpts\/s' "$json")" "$(field 'Mwritten\/s' "$json")" \
+      "$(seconds "$(field pass1_s "$json")")" "$(seconds "$(field pass2_s "$json")")" "$(field peakRSS_MiB "$json")"
+  done
 done
