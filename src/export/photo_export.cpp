@@ -5,6 +5,9 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <algorithm>
+#include <memory>
+#include <utility>
 #include <iostream>
 #include <limits>
 #include <stdexcept>
@@ -23,12 +26,43 @@ namespace {
 constexpr std::size_t kReadBlock = 262144;
 constexpr std::uint64_t kProgressEvery = 10000000;
 
-// The kept points of one source scan, in its own coordinates.
-struct KeptScan {
-    std::vector<double> x, y, z, intensity, time;
-    std::vector<std::uint16_t> red, green, blue;
-    std::vector<std::int32_t> row, column;
+// Leaves the elements that resize() adds uninitialised: every one is written right after.
+template <class T>
+struct UninitialisedAllocator : std::allocator<T> {
+    template <class U>
+    struct rebind {
+        using other = UninitialisedAllocator<U>;
+    };
+    UninitialisedAllocator() = default;
+    template <class U>
+    UninitialisedAllocator(const UninitialisedAllocator<U>&) noexcept {}
+    template <class U>
+    void construct(U* p) noexcept {
+        ::new (static_cast<void*>(p)) U;
+    }
+    template <class U, class... Args>
+    void construct(U* p, Args&&... args) {
+        ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
+    }
 };
+template <class T>
+using Column = std::vector<T, UninitialisedAllocator<T>>;
+
+// The columns of one scan: the kept points of a source scan in its own coordinates, or one
+// block of the reader. Cleared between scans but not freed, so a pass needs the largest scan's
+// worth of memory as before, without faulting every page in again for every scan.
+struct ScanColumns {
+    Column<double> x, y, z, intensity, time;
+    Column<std::uint16_t> red, green, blue;
+    Column<std::int32_t> row, column;
+
+    void clear() {
+        for (auto* v : {&x, &y, &z, &intensity, &time}) v->clear();
+        for (auto* v : {&red, &green, &blue}) v->clear();
+        for (auto* v : {&row, &column}) v->clear();
+    }
+};
+using KeptScan = ScanColumns;
 
 struct PhotoGeometryScanContext {
     const e57::Data3D& prepared;
@@ -91,30 +125,34 @@ struct PassCounters {
 // Reads scan s whole and keeps its selected points; true when any point was kept.
 bool keepScanPoints(const e57::Reader& reader, std::int64_t s, const e57::Data3D& source,
                     ZDecidesSelectionTest& selection, PassCounters& pass,
-                    const std::filesystem::path* statusPath, KeptScan& kept, bool& intensityUsable,
-                    bool& timeUsable, double (&bounds)[6]) {
+                    const std::filesystem::path* statusPath, ScanColumns& block, KeptScan& kept,
+                    bool& intensityUsable, bool& timeUsable, double (&bounds)[6]) {
     const e57::PointStandardizedFieldsAvailable& f = source.pointFields;
     const bool hasRed = f.colorRedField, hasGreen = f.colorGreenField, hasBlue = f.colorBlueField,
                hasIntensity = f.intensityField, hasTime = f.timeStampField,
                hasRow = f.rowIndexField, hasColumn = f.columnIndexField;
 
-    std::vector<double> bx(kReadBlock), by(kReadBlock), bz(kReadBlock), bi, bt;
-    std::vector<std::uint16_t> br, bg, bb;
-    std::vector<std::int32_t> brow, bcol;
+    auto bind = [](bool on, auto& v) {
+        if (on && v.size() < kReadBlock) v.resize(kReadBlock);
+        return on ? v.data() : nullptr;
+    };
     e57::Data3DPointsDouble buffers;
-    buffers.cartesianX = bx.data();
-    buffers.cartesianY = by.data();
-    buffers.cartesianZ = bz.data();
-    auto bind = [](bool on, auto& v) { return on ? (v.resize(kReadBlock), v.data()) : nullptr; };
-    buffers.colorRed = bind(hasRed, br);
-    buffers.colorGreen = bind(hasGreen, bg);
-    buffers.colorBlue = bind(hasBlue, bb);
-    buffers.intensity = bind(hasIntensity, bi);
-    buffers.timeStamp = bind(hasTime, bt);
-    buffers.rowIndex = bind(hasRow, brow);
-    buffers.columnIndex = bind(hasColumn, bcol);
+    double* const bx = bind(true, block.x);
+    double* const by = bind(true, block.y);
+    double* const bz = bind(true, block.z);
+    buffers.cartesianX = bx;
+    buffers.cartesianY = by;
+    buffers.cartesianZ = bz;
+    const std::uint16_t* const br = buffers.colorRed = bind(hasRed, block.red);
+    const std::uint16_t* const bg = buffers.colorGreen = bind(hasGreen, block.green);
+    const std::uint16_t* const bb = buffers.colorBlue = bind(hasBlue, block.blue);
+    const double* const bi = buffers.intensity = bind(hasIntensity, block.intensity);
+    const double* const bt = buffers.timeStamp = bind(hasTime, block.time);
+    const std::int32_t* const brow = buffers.rowIndex = bind(hasRow, block.row);
+    const std::int32_t* const bcol = buffers.columnIndex = bind(hasColumn, block.column);
 
     const std::size_t count = source.pointCount;
+    kept.clear();
     kept.x.reserve(count);
     kept.y.reserve(count);
     kept.z.reserve(count);
@@ -142,57 +180,91 @@ bool keepScanPoints(const e57::Reader& reader, std::int64_t s, const e57::Data3D
     const double r20 = 2 * (q.x * q.z - q.w * q.y), r21 = 2 * (q.y * q.z + q.w * q.x),
                  r22 = 1 - 2 * (q.x * q.x + q.y * q.y);
 
+    // Per block: first the numbers of the points that pass, then each column gathered by them.
+    std::vector<std::uint32_t> keep(kReadBlock);
     std::uint64_t nextProgress = (pass.pointsRead / kProgressEvery + 1) * kProgressEvery;
     e57::CompressedVectorReader points = reader.SetUpData3DPointsData(s, kReadBlock, buffers);
     for (std::size_t n = points.read(); n > 0; n = points.read()) {
+        pass.pointsRead += n;
+        for (; nextProgress <= pass.pointsRead; nextProgress += kProgressEvery)
+            if (statusPath)
+                writeExportStatusFile(*statusPath, "Running",
+                                      "Photo geometry export: " +
+                                          std::to_string(nextProgress / 1000000) + "M pts read");
+
+        std::size_t m = 0;
+        std::uint64_t nonfinite = 0;
         for (std::size_t i = 0; i < n; ++i) {
-            if (++pass.pointsRead == nextProgress) [[unlikely]] {
-                if (statusPath)
-                    writeExportStatusFile(
-                        *statusPath, "Running",
-                        "Photo geometry export: " + std::to_string(pass.pointsRead / 1000000) +
-                            "M pts read");
-                nextProgress += kProgressEvery;
-            }
             const double x = bx[i], y = by[i], z = bz[i];
             const double wx = r00 * x + r01 * y + r02 * z + t.x;
             const double wy = r10 * x + r11 * y + r12 * z + t.y;
             const double wz = r20 * x + r21 * y + r22 * z + t.z;
-            if (!(std::isfinite(x) && std::isfinite(y) && std::isfinite(z) && std::isfinite(wx) &&
-                  std::isfinite(wy) && std::isfinite(wz))) [[unlikely]] {
-                ++skippedNonfiniteXyz;
-                continue;
-            }
-            if (!selection.accepts(wx, wy, wz)) continue;
-            kept.x.push_back(x);
-            kept.y.push_back(y);
-            kept.z.push_back(z);
-            if (hasRed) kept.red.push_back(br[i]);
-            if (hasGreen) kept.green.push_back(bg[i]);
-            if (hasBlue) kept.blue.push_back(bb[i]);
-            if (hasIntensity) {
-                if (std::isfinite(bi[i])) [[likely]] {
-                    kept.intensity.push_back(bi[i]);
-                } else {
-                    intensityUsable = false;
-                    ++skippedNonfiniteIntensity;
-                }
-            }
-            if (hasTime) {
-                if (std::isfinite(bt[i])) [[likely]]
-                    kept.time.push_back(bt[i]);
-                else
-                    timeUsable = false;
-            }
-            if (hasRow) kept.row.push_back(brow[i]);
-            if (hasColumn) kept.column.push_back(bcol[i]);
-            xmin = x < xmin ? x : xmin;
-            xmax = x > xmax ? x : xmax;
-            ymin = y < ymin ? y : ymin;
-            ymax = y > ymax ? y : ymax;
-            zmin = z < zmin ? z : zmin;
-            zmax = z > zmax ? z : zmax;
+            // x - x is 0 for a finite x and NaN otherwise; one test covers all six.
+            const bool finite =
+                (x - x) + (y - y) + (z - z) + (wx - wx) + (wy - wy) + (wz - wz) == 0;
+            nonfinite += !finite;
+            keep[m] = static_cast<std::uint32_t>(i);
+            m += finite && selection.accepts(wx, wy, wz);
         }
+        skippedNonfiniteXyz += nonfinite;
+        if (m == 0) continue;
+
+        const std::uint32_t* const idx = keep.data();
+        const auto gather = [idx, m](auto& column, const auto* from) {
+            const std::size_t old = column.size();
+            column.resize(old + m);
+            auto* out = column.data() + old;
+            for (std::size_t k = 0; k < m; ++k) out[k] = from[idx[k]];
+            return old;
+        };
+        // A value that is not finite is left out; its column then no longer matches the
+        // points, so the scan is written without that field.
+        const auto dropNonfinite = [](auto& column, std::size_t from) {
+            const auto first = column.begin() + static_cast<std::ptrdiff_t>(from);
+            const auto end =
+                std::remove_if(first, column.end(), [](double v) { return !std::isfinite(v); });
+            const auto dropped = static_cast<std::uint64_t>(column.end() - end);
+            column.erase(end, column.end());
+            return dropped;
+        };
+        const std::size_t from = gather(kept.x, bx);
+        gather(kept.y, by);
+        gather(kept.z, bz);
+        if (hasRed) gather(kept.red, br);
+        if (hasGreen) gather(kept.green, bg);
+        if (hasBlue) gather(kept.blue, bb);
+        if (hasIntensity) {
+            const std::size_t at = gather(kept.intensity, bi);
+            bool allFinite = true;
+            for (std::size_t k = at; k < kept.intensity.size(); ++k)
+                allFinite &= std::isfinite(kept.intensity[k]);
+            if (!allFinite) [[unlikely]] {
+                skippedNonfiniteIntensity += dropNonfinite(kept.intensity, at);
+                intensityUsable = false;
+            }
+        }
+        if (hasTime) {
+            const std::size_t at = gather(kept.time, bt);
+            bool allFinite = true;
+            for (std::size_t k = at; k < kept.time.size(); ++k)
+                allFinite &= std::isfinite(kept.time[k]);
+            if (!allFinite) [[unlikely]] {
+                dropNonfinite(kept.time, at);
+                timeUsable = false;
+            }
+        }
+        if (hasRow) gather(kept.row, brow);
+        if (hasColumn) gather(kept.column, bcol);
+        const auto widen = [from](const Column<double>& column, double& lo, double& hi) {
+            for (std::size_t k = from; k < column.size(); ++k) {
+                const double v = column[k];
+                lo = v < lo ? v : lo;
+                hi = v > hi ? v : hi;
+            }
+        };
+        widen(kept.x, xmin, xmax);
+        widen(kept.y, ymin, ymax);
+        widen(kept.z, zmin, zmax);
     }
     points.close();
     if (skippedNonfiniteXyz != 0 || skippedNonfiniteIntensity != 0)
@@ -309,6 +381,8 @@ bool exportPhotoGeometryE57(const std::string& inputPath, const std::string& geo
         if (scanCount < 1) throw std::runtime_error("Input E57 contains no Data3D scans.");
         ZDecidesSelectionTest selection(selectedTiles, heightRanges, tileSize);
         PassCounters pass;
+        ScanColumns block;
+        KeptScan kept;
         for (std::int64_t s = 0; s < scanCount; ++s) {
             e57::Data3D source;
             if (!reader.ReadData3D(s, source))
@@ -317,10 +391,9 @@ bool exportPhotoGeometryE57(const std::string& inputPath, const std::string& geo
             if (source.pointCount == 0 || !f.cartesianXField || !f.cartesianYField ||
                 !f.cartesianZField)
                 continue;
-            KeptScan kept;
             bool intensityUsable = false, timeUsable = false;
             double bounds[6];
-            if (!keepScanPoints(reader, s, source, selection, pass, statusPath, kept,
+            if (!keepScanPoints(reader, s, source, selection, pass, statusPath, block, kept,
                                 intensityUsable, timeUsable, bounds))
                 continue;
             writeKeptScan(*writer, s, source, kept, intensityUsable, timeUsable, bounds);

@@ -67,24 +67,39 @@ void appendBlock(std::vector<T>& to, const std::vector<T>& block, std::size_t n)
     to.insert(to.end(), block.begin(), block.begin() + static_cast<std::ptrdiff_t>(n));
 }
 
-void copyOneGeometryScan(e57::Reader& reader, e57::Writer& writer, std::int64_t t,
-                         const e57::Data3D& geometry) {
-    const e57::PointStandardizedFieldsAvailable& g = geometry.pointFields;
-    std::vector<double> bx(kCopyBlock), by(kCopyBlock), bz(kCopyBlock), bi;
-    std::vector<std::uint16_t> br, bg, bb;
-    e57::Data3DPointsDouble buffers;
-    buffers.cartesianX = bx.data();
-    buffers.cartesianY = by.data();
-    buffers.cartesianZ = bz.data();
-    auto bind = [](bool on, auto& v) { return on ? (v.resize(kCopyBlock), v.data()) : nullptr; };
-    buffers.colorRed = bind(g.colorRedField, br);
-    buffers.colorGreen = bind(g.colorGreenField, bg);
-    buffers.colorBlue = bind(g.colorBlueField, bb);
-    buffers.intensity = bind(g.intensityField, bi);
-
-    const std::size_t count = geometry.pointCount;
+// x, y, z, colour and intensity of a geometry scan: one block of the reader, or a whole scan.
+// Cleared between scans but not freed, so the copy needs the largest scan's worth of memory
+// without faulting every page in again for every scan.
+struct CopyColumns {
     std::vector<double> x, y, z, intensity;
     std::vector<std::uint16_t> red, green, blue;
+
+    void clear() {
+        for (auto* v : {&x, &y, &z, &intensity}) v->clear();
+        for (auto* v : {&red, &green, &blue}) v->clear();
+    }
+};
+
+void copyOneGeometryScan(e57::Reader& reader, e57::Writer& writer, std::int64_t t,
+                         const e57::Data3D& geometry, CopyColumns& block, CopyColumns& scan) {
+    const e57::PointStandardizedFieldsAvailable& g = geometry.pointFields;
+    auto bind = [](bool on, auto& v) {
+        if (on && v.size() < kCopyBlock) v.resize(kCopyBlock);
+        return on ? v.data() : nullptr;
+    };
+    e57::Data3DPointsDouble buffers;
+    buffers.cartesianX = bind(true, block.x);
+    buffers.cartesianY = bind(true, block.y);
+    buffers.cartesianZ = bind(true, block.z);
+    buffers.colorRed = bind(g.colorRedField, block.red);
+    buffers.colorGreen = bind(g.colorGreenField, block.green);
+    buffers.colorBlue = bind(g.colorBlueField, block.blue);
+    buffers.intensity = bind(g.intensityField, block.intensity);
+
+    const std::size_t count = geometry.pointCount;
+    scan.clear();
+    std::vector<double>&x = scan.x, &y = scan.y, &z = scan.z, &intensity = scan.intensity;
+    std::vector<std::uint16_t>&red = scan.red, &green = scan.green, &blue = scan.blue;
     x.reserve(count);
     y.reserve(count);
     z.reserve(count);
@@ -97,14 +112,14 @@ void copyOneGeometryScan(e57::Reader& reader, e57::Writer& writer, std::int64_t 
     double bounds[6] = {kMax, -kMax, kMax, -kMax, kMax, -kMax};
     e57::CompressedVectorReader points = reader.SetUpData3DPointsData(t, kCopyBlock, buffers);
     for (std::size_t n = points.read(); n > 0; n = points.read()) {
-        appendBlock(x, bx, n);
-        appendBlock(y, by, n);
-        appendBlock(z, bz, n);
-        if (g.colorRedField) appendBlock(red, br, n);
-        if (g.colorGreenField) appendBlock(green, bg, n);
-        if (g.colorBlueField) appendBlock(blue, bb, n);
-        if (g.intensityField) appendBlock(intensity, bi, n);
-        const double* axes[3] = {bx.data(), by.data(), bz.data()};
+        appendBlock(x, block.x, n);
+        appendBlock(y, block.y, n);
+        appendBlock(z, block.z, n);
+        if (g.colorRedField) appendBlock(red, block.red, n);
+        if (g.colorGreenField) appendBlock(green, block.green, n);
+        if (g.colorBlueField) appendBlock(blue, block.blue, n);
+        if (g.intensityField) appendBlock(intensity, block.intensity, n);
+        const double* axes[3] = {block.x.data(), block.y.data(), block.z.data()};
         for (int a = 0; a < 3; ++a) {
             double lo = bounds[2 * a], hi = bounds[2 * a + 1];
             for (std::size_t i = 0; i < n; ++i) {
@@ -117,9 +132,6 @@ void copyOneGeometryScan(e57::Reader& reader, e57::Writer& writer, std::int64_t 
         }
     }
     points.close();
-    // The block buffers go before the scan is written; only the scan itself stays.
-    for (auto* v : {&bx, &by, &bz, &bi}) std::vector<double>().swap(*v);
-    for (auto* v : {&br, &bg, &bb}) std::vector<std::uint16_t>().swap(*v);
 
     e57::Data3D prepared = geometry;
     prepared.pointCount = x.size();
@@ -170,12 +182,13 @@ bool copyTempGeometryData3D(const std::string& geometryPath, e57::Writer& writer
         const std::int64_t scanCount = reader.GetData3DCount();
         if (scanCount < 1)
             throw std::runtime_error("Temporary geometry E57 contains no Data3D scans.");
+        CopyColumns block, scan;
         for (std::int64_t t = 0; t < scanCount; ++t) {
             e57::Data3D geometry;
             if (!reader.ReadData3D(t, geometry))
                 throw std::runtime_error("ReadData3D() failed while copying temp geometry.");
             if (geometry.pointCount == 0) continue;
-            copyOneGeometryScan(reader, writer, t, geometry);
+            copyOneGeometryScan(reader, writer, t, geometry, block, scan);
         }
         reader.Close();
         return true;
