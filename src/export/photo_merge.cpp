@@ -238,6 +238,15 @@ bool copyScanImage2D(const e57::Reader& reader, e57::Writer& writer, const std::
                           << " | visualType=" << number(visualType) << " | width=" << width
                           << " | height=" << height << " | size=" << size << "\n";
                 image.associatedData3DGuid = dstGuid;
+                // One call writes one blob. A mask declared beside it would stay unfilled and
+                // read back as all zero, which marks every pixel invalid; the copy goes
+                // without it instead.
+                if (imageType != e57::ImageMaskPNG) {
+                    image.visualReferenceRepresentation.imageMaskSize = 0;
+                    image.pinholeRepresentation.imageMaskSize = 0;
+                    image.sphericalRepresentation.imageMaskSize = 0;
+                    image.cylindricalRepresentation.imageMaskSize = 0;
+                }
                 std::vector<char> blob;
                 if (size > 0) {
                     blob.resize(static_cast<std::size_t>(size));

@@ -61,7 +61,7 @@ protected:
         images_ = {{"imgA1", "A", blobOf('a', 700)},
                    {"imgB", "B", blobOf('b', 300)},
                    {"imgX", "X", blobOf('x', 200)},
-                   {"imgA2", "A", blobOf('c', 3000)},
+                   {"imgA2", "A", blobOf('c', 3000), 64},
                    {"imgNone", "", blobOf('n', 100)}};
         testsupport::writeE57Source(source_.string(), "{SOURCE-FILE}",
                                     {scanOf("A", 5, 0.0), scanOf("B", 5, 1.0)}, images_,
@@ -82,6 +82,10 @@ TEST_F(PhotoMergeTest, CarriesEachPairsImagesAndOnlyPositionsColourAndIntensity)
     EXPECT_EQ(r.error, "Image transfer summary | matched=4 | copied=4 | skipped=0");
 
     const ReadFile out = testsupport::readE57File(target_.string());
+    ASSERT_EQ(testsupport::readE57File(source_.string())
+                  .images[3]
+                  .header.visualReferenceRepresentation.imageMaskSize,
+              64);
     EXPECT_EQ(out.root.guid, "{SOURCE-FILE}");
     EXPECT_EQ(out.root.coordinateMetadata, "EPSG:25832");
 
@@ -127,6 +131,8 @@ TEST_F(PhotoMergeTest, CarriesEachPairsImagesAndOnlyPositionsColourAndIntensity)
         EXPECT_EQ(out.images[i].blob, from->jpeg);
         EXPECT_EQ(h.visualReferenceRepresentation.imageWidth, 4);
         EXPECT_EQ(h.visualReferenceRepresentation.imageHeight, 3);
+        // A mask the copy cannot fill is not declared.
+        EXPECT_EQ(h.visualReferenceRepresentation.imageMaskSize, 0);
     }
     EXPECT_NE(r.console.find("[PHOTO MERGE] scan image copy summary | srcGuid=C | dstGuid=dC | "
                              "matched=0 | copied=0 | skipped=0"),

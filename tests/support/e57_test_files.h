@@ -50,7 +50,8 @@ struct TestScan {
 struct TestImage {
     std::string guid;
     std::string associatedData3DGuid;
-    std::string jpeg;  // the blob; a visual-reference JPEG of 4 x 3 pixels
+    std::string jpeg;           // the blob; a visual-reference JPEG of 4 x 3 pixels
+    std::int64_t maskSize = 0;  // a mask declared beside it (the one call cannot fill it)
 };
 
 // Writes the scans (in order) and then the images into a new file.
@@ -125,6 +126,7 @@ inline void writeE57Source(const std::string& path, const std::string& fileGuid,
         h.visualReferenceRepresentation.jpegImageSize = static_cast<std::int64_t>(im.jpeg.size());
         h.visualReferenceRepresentation.imageWidth = 4;
         h.visualReferenceRepresentation.imageHeight = 3;
+        h.visualReferenceRepresentation.imageMaskSize = im.maskSize;
         std::string blob = im.jpeg;
         writer.WriteImage2DData(h, e57::ImageJPEG, e57::ProjectionVisual, 0, blob.data(),
                                 static_cast<std::int64_t>(blob.size()));
