@@ -27,6 +27,8 @@ struct TestScan {
     std::vector<double> x, y, z, intensity, time;
     std::vector<std::uint16_t> red, green, blue;
     std::vector<std::int32_t> row, column;
+    e57::IndexBounds indexBounds;        // written as given
+    e57::PointGroupingSchemes grouping;  // written as given (the groups themselves are not)
 
     std::size_t size() const { return x.size(); }
     // Appends one point; the optional columns get values derived from its number.
@@ -48,7 +50,8 @@ struct TestScan {
 struct TestImage {
     std::string guid;
     std::string associatedData3DGuid;
-    std::string jpeg;  // the blob; a visual-reference JPEG of 4 x 3 pixels
+    std::string jpeg;           // the blob; a visual-reference JPEG of 4 x 3 pixels
+    std::int64_t maskSize = 0;  // a mask declared beside it (the one call cannot fill it)
 };
 
 // Writes the scans (in order) and then the images into a new file.
@@ -65,6 +68,8 @@ inline void writeE57Source(const std::string& path, const std::string& fileGuid,
         h.name = s.name;
         h.pose = s.pose;
         h.pointCount = s.size();
+        h.indexBounds = s.indexBounds;
+        h.pointGroupingSchemes = s.grouping;
         e57::PointStandardizedFieldsAvailable& f = h.pointFields;
         e57::Data3DPointsDouble b;
         std::vector<double> range, azimuth, elevation;
@@ -121,6 +126,7 @@ inline void writeE57Source(const std::string& path, const std::string& fileGuid,
         h.visualReferenceRepresentation.jpegImageSize = static_cast<std::int64_t>(im.jpeg.size());
         h.visualReferenceRepresentation.imageWidth = 4;
         h.visualReferenceRepresentation.imageHeight = 3;
+        h.visualReferenceRepresentation.imageMaskSize = im.maskSize;
         std::string blob = im.jpeg;
         writer.WriteImage2DData(h, e57::ImageJPEG, e57::ProjectionVisual, 0, blob.data(),
                                 static_cast<std::int64_t>(blob.size()));
@@ -201,8 +207,7 @@ inline ReadFile readE57File(const std::string& path) {
 // its translation.
 inline std::array<double, 3> worldPoint(const e57::RigidBodyTransform& pose, double x, double y,
                                         double z) {
-    const double w = pose.rotation.w, a = pose.rotation.x, b = pose.rotation.y,
-                 c = pose.rotation.z;
+    const double w = pose.rotation.w, a = pose.rotation.x, b = pose.rotation.y, c = pose.rotation.z;
     return {(1 - 2 * (b * b + c * c)) * x + 2 * (a * b - w * c) * y + 2 * (a * c + w * b) * z +
                 pose.translation.x,
             2 * (a * b + w * c) * x + (1 - 2 * (a * a + c * c)) * y + 2 * (b * c - w * a) * z +
