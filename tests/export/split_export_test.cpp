@@ -70,7 +70,7 @@ TEST(SplitExport, OutputNaming) {
     EXPECT_EQ(makeSplitOutputPath(many, "vertical", 100), "/data/scan_cut_vertical_100.e57");
 }
 
-TEST(SplitExport, RefusesBeforeTouchingAnyFile) {
+TEST(SplitExport, RefusalsKeepTheInputAndLeaveNoOutput) {
     TempDir dir;
     const fs::path xyz = dir / "in.xyz";
     writeFile(xyz, "0.5 0.5 1\n");
