@@ -42,7 +42,11 @@ struct SplitOutputNaming {
 std::string makeSplitOutputPath(const SplitOutputNaming& naming, const char* kind,
                                 std::uint64_t number);
 
+// Throws std::runtime_error when outputPath names the input file itself (through a link too):
+// writing or removing it would destroy the input before it is read.
+void refuseSplitOutputOnInput(const std::string& inputPath, const std::string& outputPath);
+
 // The split's own line grammar: 3, 4, 6 or 7 tokens, finite x y z, colour clamped to 0..255
 // from tokens 4-6 of a 6- or 7-token line (0 otherwise); no intensity is read.
-bool parseXyzSplitLine(const std::string& line, double* x, double* y, double* z,
-                       std::uint16_t* red, std::uint16_t* green, std::uint16_t* blue);
+bool parseXyzSplitLine(const std::string& line, double* x, double* y, double* z, std::uint16_t* red,
+                       std::uint16_t* green, std::uint16_t* blue);

@@ -112,6 +112,8 @@ inline void storeFields(CloudPoint& fields, double x, double y, double z, bool w
     }
 }
 
+// kReadIntensity false leaves the last token of a 4- or 7-token line unexamined.
+template <bool kReadIntensity>
 bool parseAnyLength(std::string_view line, CloudPoint& fields) {
     const char* tokBegin[kMaxTokens];
     const char* tokEnd[kMaxTokens];
@@ -138,7 +140,7 @@ bool parseAnyLength(std::string_view line, CloudPoint& fields) {
     }
 
     double intensity = 0.0;
-    const bool withIntensity = (count == 4 || count == 7);
+    const bool withIntensity = kReadIntensity && (count == 4 || count == 7);
     if (withIntensity && !parseFiniteDouble(tokBegin[count - 1], tokEnd[count - 1], intensity))
         return false;
 
@@ -354,6 +356,7 @@ constexpr std::uint64_t kPow10U[] = {1ULL,
 
 // buf points at the line; [buf - kFrontPad, buf + kShortLine) is readable and the bytes from
 // buf + length on are ignored.
+template <bool kReadIntensity>
 bool parseShort(const char* const buf, std::size_t length, CloudPoint& fields) {
     ByteClasses c = classify(buf, length > 32);
     const std::uint64_t inLine = length >= 64 ? ~0ULL : ((std::uint64_t{1} << length) - 1);
@@ -396,7 +399,7 @@ bool parseShort(const char* const buf, std::size_t length, CloudPoint& fields) {
         if (!shortTokenColour(buf, c, first, last, blue)) return false;
     }
     double intensity = 0.0;
-    const bool withIntensity = (count == 4 || count == 7);
+    const bool withIntensity = kReadIntensity && (count == 4 || count == 7);
     if (withIntensity) {
         nextToken();
         if (!shortTokenDouble(buf, c, first, last, intensity)) return false;
@@ -407,26 +410,45 @@ bool parseShort(const char* const buf, std::size_t length, CloudPoint& fields) {
 }
 #endif
 
-}  // namespace
-
-bool parseXyzLine(std::string_view line, CloudPoint& fields) {
+template <bool kReadIntensity>
+bool parseLineAnyBuffer(std::string_view line, CloudPoint& fields) {
     fields = CloudPoint{};
 #if defined(__SSE2__)
     if (line.size() <= kShortLine) {
         alignas(16) char block[kFrontPad + kShortLine];
         std::memset(block, ' ', sizeof block);
         std::memcpy(block + kFrontPad, line.data(), line.size());
-        return parseShort(block + kFrontPad, line.size(), fields);
+        return parseShort<kReadIntensity>(block + kFrontPad, line.size(), fields);
     }
 #endif
-    return parseAnyLength(line, fields);
+    return parseAnyLength<kReadIntensity>(line, fields);
 }
 
-bool parseXyzLineInPaddedBuffer(const char* begin, const char* end, CloudPoint& fields) {
+template <bool kReadIntensity>
+bool parseLinePadded(const char* begin, const char* end, CloudPoint& fields) {
     fields = CloudPoint{};
     const auto length = static_cast<std::size_t>(end - begin);
 #if defined(__SSE2__)
-    if (length <= kShortLine) return parseShort(begin, length, fields);
+    if (length <= kShortLine) return parseShort<kReadIntensity>(begin, length, fields);
 #endif
-    return parseAnyLength(std::string_view(begin, length), fields);
+    return parseAnyLength<kReadIntensity>(std::string_view(begin, length), fields);
+}
+
+}  // namespace
+
+bool parseXyzLine(std::string_view line, CloudPoint& fields) {
+    return parseLineAnyBuffer<true>(line, fields);
+}
+
+bool parseXyzLineInPaddedBuffer(const char* begin, const char* end, CloudPoint& fields) {
+    return parseLinePadded<true>(begin, end, fields);
+}
+
+bool parseXyzLineIgnoringIntensity(std::string_view line, CloudPoint& fields) {
+    return parseLineAnyBuffer<false>(line, fields);
+}
+
+bool parseXyzLineInPaddedBufferIgnoringIntensity(const char* begin, const char* end,
+                                                 CloudPoint& fields) {
+    return parseLinePadded<false>(begin, end, fields);
 }

@@ -19,6 +19,12 @@ inline constexpr std::size_t kXyzLinePadBefore = 16;
 inline constexpr std::size_t kXyzLinePadAfter = 64;
 bool parseXyzLineInPaddedBuffer(const char* begin, const char* end, CloudPoint& fields);
 
+// Both with the token read as intensity (the 4th of 4, the 7th of 7) left unexamined: it may
+// hold any text, and `fields` never carries an intensity. The split export's lines.
+bool parseXyzLineIgnoringIntensity(std::string_view line, CloudPoint& fields);
+bool parseXyzLineInPaddedBufferIgnoringIntensity(const char* begin, const char* end,
+                                                 CloudPoint& fields);
+
 // Widens the summary's bounds with one point (the first point sets them).
 inline void expandBounds(PointReaderSummary& summary, double x, double y, double z) {
     if (!summary.hasBounds) {

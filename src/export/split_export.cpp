@@ -1,0 +1,216 @@
+#include "export/split_export.h"
+
+#include <exception>
+#include <iostream>
+#include <stdexcept>
+#include <system_error>
+
+#include "export/e57_native_export.h"
+#include "export/photo_split_export.h"
+#include "export/route_contract.h"
+#include "export/xyz_split_export.h"
+#include "points/input/exception_text.h"
+#include "points/input/text_utils.h"
+#include "points/job/export_status.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr double kBytesToMB = 9.5367431640625e-07;
+
+void removeQuietly(const std::string& path) {
+    std::error_code ignored;
+    fs::remove(fs::path(path), ignored);
+}
+
+void addFileSizeMB(const std::string& path, double& totalMB) {
+    std::error_code ec;
+    const std::uintmax_t bytes = fs::file_size(fs::path(path), ec);
+    if (!ec) totalMB += static_cast<double>(bytes) * kBytesToMB;
+}
+
+// Standard exceptions become a false result with their text; others leave to the caller.
+template <class Body>
+bool runSplitEntry(ExportResult* result, std::string* error, Body&& body) {
+    try {
+        return body();
+    } catch (const std::exception& e) {
+        fillRouteFailure(result, error, exceptionText(e).c_str());
+        return false;
+    }
+}
+
+void writeNativeSplitStatus(const fs::path* statusPath, std::uint64_t outputNumber,
+                            std::uint64_t outputCount, const std::string& selectionLabel) {
+    if (!statusPath) return;
+    writeExportStatusFile(*statusPath, "Running",
+                          "Native E57 split export | output " + std::to_string(outputNumber) +
+                              " / " + std::to_string(outputCount) + " | " + selectionLabel);
+}
+
+// E57 input: the native export once per output, each with that output's selection alone. A
+// failed output is returned, not raised, and leaves the result's errorMessage empty.
+bool exportNativeSplit(const std::string& inputPath, const std::string& outputPath,
+                       const std::vector<SelectedHeightRange>& verticalSelections,
+                       const std::vector<SavedTileSelection>& topSelections,
+                       const TileCountMap& tileCounts, double tileSize,
+                       std::uint64_t inputTotalPoints, ExportResult* result, std::string* error,
+                       const fs::path* statusPath, bool exportColour) {
+    if (result) {
+        *result = ExportResult{};
+        result->inputPoints = inputTotalPoints;
+        result->outputPath = outputPath;
+    }
+    const std::uint64_t outputCount = verticalSelections.size() + topSelections.size();
+    const SplitOutputNaming naming{outputCount == 1, outputPath, fs::path(outputPath)};
+    // Each output's old file is removed before its export: none may be the input.
+    for (std::uint64_t i = 1; i <= verticalSelections.size(); ++i)
+        refuseSplitOutputOnInput(inputPath, makeSplitOutputPath(naming, "vertical", i));
+    for (std::uint64_t j = 1; j <= topSelections.size(); ++j)
+        refuseSplitOutputOnInput(inputPath, makeSplitOutputPath(naming, "top", j));
+
+    std::uint64_t done = 0;
+    double totalMB = 0.0;
+    std::uint64_t writtenEstimate = 0;
+    for (std::uint64_t i = 1; i <= verticalSelections.size(); ++i) {
+        const SelectedHeightRange& selection = verticalSelections[i - 1];
+        const std::string path = makeSplitOutputPath(naming, "vertical", i);
+        std::cout << "[NATIVE SPLIT] vertical #" << i << " | output=" << path
+                  << " | tiles=" << selection.tiles.size() << " | zMin=" << selection.zMin
+                  << " | zMax=" << selection.zMax << "\n";
+        writeNativeSplitStatus(statusPath, done + 1, outputCount, "vertical #" + std::to_string(i));
+        removeQuietly(path);
+        std::string nativeError;
+        std::string method;
+        const std::vector<SelectedHeightRange> ranges{selection};
+        if (!exportE57Native(inputPath, path, TileSet{}, ranges, tileSize, &nativeError, &method,
+                             statusPath, exportColour)) {
+            if (error)
+                *error = nativeError.empty() ? "Native split vertical export failed." : nativeError;
+            return false;
+        }
+        addFileSizeMB(path, totalMB);
+        ++done;
+    }
+    for (std::uint64_t j = 1; j <= topSelections.size(); ++j) {
+        const std::string path = makeSplitOutputPath(naming, "top", j);
+        TileSet tiles;
+        tiles.max_load_factor(1.0f);
+        tiles.insert(topSelections[j - 1].tiles.begin(), topSelections[j - 1].tiles.end());
+        std::cout << "[NATIVE SPLIT] top #" << j << " | output=" << path
+                  << " | tiles=" << tiles.size() << "\n";
+        writeNativeSplitStatus(statusPath, done + 1, outputCount, "top #" + std::to_string(j));
+        removeQuietly(path);
+        std::string nativeError;
+        std::string method;
+        if (!exportE57Native(inputPath, path, tiles, {}, tileSize, &nativeError, &method,
+                             statusPath, exportColour)) {
+            if (error)
+                *error = nativeError.empty() ? "Native split top-view export failed." : nativeError;
+            return false;
+        }
+        addFileSizeMB(path, totalMB);
+        for (const TileIndex& tile : tiles) {
+            const auto it = tileCounts.find(tile);
+            if (it != tileCounts.end()) writtenEstimate += it->second;
+        }
+        ++done;
+    }
+
+    if (result) {
+        result->success = true;
+        result->outputPath = outputPath;
+        result->writtenPoints = writtenEstimate;
+        result->outputSizeMB = totalMB;
+    }
+    if (statusPath)
+        writeExportStatusFile(*statusPath, "Running",
+                              "Exporting 100.0% | native E57 split export completed");
+    std::cout << "[NATIVE SPLIT] completed | outputs=" << done << " | totalOutputSizeMB=" << totalMB
+              << "\n";
+    return true;
+}
+
+}  // namespace
+
+std::string makeSplitOutputPath(const SplitOutputNaming& naming, const char* kind,
+                                std::uint64_t number) {
+    if (naming.oneOutput) return naming.outputText;
+    std::string digits = std::to_string(number);
+    if (digits.size() < 2) digits.insert(0, 2 - digits.size(), '0');
+    const fs::path name = naming.outputPath.stem().string() + "_" + kind + "_" + digits +
+                          naming.outputPath.extension().string();
+    return (naming.outputPath.parent_path() / name).string();
+}
+
+void refuseSplitOutputOnInput(const std::string& inputPath, const std::string& outputPath) {
+    std::error_code ec;
+    if (fs::equivalent(fs::path(inputPath), fs::path(outputPath), ec))
+        throw std::runtime_error("Split export failed: the output file is the input file: " +
+                                 outputPath);
+}
+
+bool exportSplitSelections(const std::string& inputPath, const std::string& outputPath,
+                           const std::vector<SelectedHeightRange>& verticalSelections,
+                           const std::vector<SavedTileSelection>& topSelections,
+                           const TileCountMap& tileCounts, double tileSize,
+                           std::uint64_t inputTotalPoints, bool photo, ExportResult* result,
+                           std::string* error, const std::filesystem::path* statusPath,
+                           bool exportColour) {
+    return runSplitEntry(result, error, [&] {
+        if (verticalSelections.empty() && topSelections.empty())
+            failExportRoute("Split export requires at least one saved vertical or top selection.");
+        const bool xyzInput = hasXyzExtension(inputPath);
+        const bool e57Input = hasE57Extension(inputPath);
+        if (!xyzInput && !e57Input)
+            failExportRoute("Split export supports only .e57 and .xyz input files.");
+        if (photo) {
+            if (xyzInput)
+                failExportRoute(
+                    "Photo third-pass export is not supported for XYZ input. Disable photo "
+                    "preservation for XYZ files.");
+            return exportPhotoMultiSplit(inputPath, outputPath, verticalSelections, topSelections,
+                                         tileSize, inputTotalPoints, result, error);
+        }
+        if (e57Input)
+            return exportNativeSplit(inputPath, outputPath, verticalSelections, topSelections,
+                                     tileCounts, tileSize, inputTotalPoints, result, error,
+                                     statusPath, exportColour);
+        exportXyzSinglePassSplit(inputPath, outputPath, verticalSelections, topSelections, tileSize,
+                                 inputTotalPoints, result, statusPath, exportColour);
+        return true;
+    });
+}
+
+bool exportSplitVertical(const std::string& inputPath, const std::string& outputPath,
+                         const std::vector<SelectedHeightRange>& verticalSelections,
+                         double tileSize, std::uint64_t inputTotalPoints, double outputAreaM2,
+                         const TileCountMap& tileCounts, bool photo, ExportResult* result,
+                         std::string* error, bool exportColour) {
+    return runSplitEntry(result, error, [&] {
+        const bool ok = photo ? exportPhotoMultiSplit(inputPath, outputPath, verticalSelections, {},
+                                                      tileSize, inputTotalPoints, result, error)
+                              : exportSplitSelections(inputPath, outputPath, verticalSelections, {},
+                                                      tileCounts, tileSize, inputTotalPoints, false,
+                                                      result, error, nullptr, exportColour);
+        if (ok && result) result->outputAreaM2 = outputAreaM2;
+        return ok;
+    });
+}
+
+bool exportSplitTop(const std::string& inputPath, const std::string& outputPath,
+                    const std::vector<SavedTileSelection>& topSelections, double tileSize,
+                    std::uint64_t inputTotalPoints, double outputAreaM2,
+                    const TileCountMap& tileCounts, bool photo, ExportResult* result,
+                    std::string* error, bool exportColour) {
+    return runSplitEntry(result, error, [&] {
+        const bool ok = photo ? exportPhotoMultiSplit(inputPath, outputPath, {}, topSelections,
+                                                      tileSize, inputTotalPoints, result, error)
+                              : exportSplitSelections(inputPath, outputPath, {}, topSelections,
+                                                      tileCounts, tileSize, inputTotalPoints, false,
+                                                      result, error, nullptr, exportColour);
+        if (ok && result) result->outputAreaM2 = outputAreaM2;
+        return ok;
+    });
+}
