@@ -10,11 +10,14 @@
 #include "points/tiles/selection_types.h"
 #include "points/tiles/tile_index.h"
 
-// E57 input to one combined E57 file: every scan read again in blocks of 262,144, the points
-// that pass the Z-decides rule (tested in world coordinates through the scan's pose) written
-// in their scan's own coordinates under its copied pose, in Data3D blocks of at most 1,000,000
-// points. Hands the export to exportE57PdalXyzFallback when the scans that hold points are all
-// non-Cartesian. method is "libE57" or "PDAL XYZ fallback"; no final status is written.
+// E57 input to one combined E57 file: every scan read again in blocks of kNativeE57ReadBlock,
+// the points that pass the Z-decides rule (tested in world coordinates through the scan's pose)
+// written bit for bit in their scan's own coordinates under its copied pose, in Data3D blocks
+// of at most 1,000,000 points. Spherical-only scans of a file that also has Cartesian ones are
+// converted to x, y, z; when the scans that hold points are all non-Cartesian the export is
+// handed to exportE57PdalXyzFallback. method is "libE57" or "PDAL XYZ fallback"; no final
+// status is written. After a failure other than an empty result the partly written output
+// stays.
 bool exportE57Native(const std::string& inputPath, const std::string& outputPath,
                      const TileSet& selectedTiles,
                      const std::vector<SelectedHeightRange>& heightRanges, double tileSize,
@@ -24,5 +27,6 @@ bool exportE57Native(const std::string& inputPath, const std::string& outputPath
 // Sum of pointCount over the scans; a scan whose header cannot be read adds nothing.
 std::uint64_t countE57Points(const e57::Reader& reader);
 
-inline constexpr std::size_t kNativeE57ReadBlock = 262144;
+// Small enough that a block's decoded fields stay in a core's cache until they are tested.
+inline constexpr std::size_t kNativeE57ReadBlock = 32768;
 inline constexpr std::size_t kNativeE57PartPoints = 1000000;

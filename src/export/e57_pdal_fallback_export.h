@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -18,3 +19,8 @@ bool exportE57PdalXyzFallback(const std::string& inputPath, const std::string& o
 
 inline constexpr std::size_t kPdalFallbackTablePoints = 65536;
 inline constexpr std::size_t kPdalFallbackPartPoints = 200000;
+
+// The fallback's progress report: "Exporting 37.5% | read=3M / 8M | kept=1M | parts=2 |
+// method=PDAL XYZ fallback", the percentage capped at 99.9 and 0 when the total is 0.
+std::string pdalFallbackProgressSentence(std::uint64_t read, std::uint64_t total,
+                                         std::uint64_t kept, std::uint64_t parts);

@@ -29,6 +29,9 @@ struct TestScan {
     std::vector<std::int32_t> row, column;
     e57::IndexBounds indexBounds;        // written as given
     e57::PointGroupingSchemes grouping;  // written as given (the groups themselves are not)
+    // Limits written with colour and intensity; the defaults are 8-bit colour and 0..1.
+    double colourMinimum = 0.0, colourMaximum = 255.0;
+    double intensityMinimum = 0.0, intensityMaximum = 1.0;
 
     std::size_t size() const { return x.size(); }
     // Appends one point; the optional columns get values derived from its number.
@@ -95,7 +98,9 @@ inline void writeE57Source(const std::string& path, const std::string& fileGuid,
         if (s.hasColour) {
             f.colorRedField = f.colorGreenField = f.colorBlueField = true;
             h.colorLimits.colorRedMaximum = h.colorLimits.colorGreenMaximum =
-                h.colorLimits.colorBlueMaximum = 255;
+                h.colorLimits.colorBlueMaximum = s.colourMaximum;
+            h.colorLimits.colorRedMinimum = h.colorLimits.colorGreenMinimum =
+                h.colorLimits.colorBlueMinimum = s.colourMinimum;
             b.colorRed = s.red.data();
             b.colorGreen = s.green.data();
             b.colorBlue = s.blue.data();
@@ -103,7 +108,8 @@ inline void writeE57Source(const std::string& path, const std::string& fileGuid,
         if (s.hasIntensity) {
             f.intensityField = true;
             f.intensityNodeType = e57::NumericalNodeType::Double;
-            h.intensityLimits.intensityMaximum = 1.0;
+            h.intensityLimits.intensityMaximum = s.intensityMaximum;
+            h.intensityLimits.intensityMinimum = s.intensityMinimum;
             b.intensity = s.intensity.data();
         }
         if (s.hasTime) {
@@ -200,6 +206,38 @@ inline ReadFile readE57File(const std::string& path) {
         out.images.push_back(std::move(image));
     }
     reader.Close();
+    return out;
+}
+
+// The stored spherical coordinates of scan `index` (empty when it has none), and x, y, z computed
+// from them as "readers.e57" does, in the scan's own frame.
+struct SphericalScan {
+    std::vector<double> range, azimuth, elevation;
+    std::vector<double> x, y, z;
+};
+inline SphericalScan readSphericalScan(const std::string& path, std::int64_t index) {
+    SphericalScan out;
+    e57::Reader reader(path, e57::ReaderOptions{});
+    e57::Data3D h;
+    reader.ReadData3D(index, h);
+    const std::size_t n = h.pointCount;
+    if (!h.pointFields.sphericalRangeField || n == 0) return out;
+    for (auto* v : {&out.range, &out.azimuth, &out.elevation, &out.x, &out.y, &out.z}) v->resize(n);
+    e57::Data3DPointsDouble b;
+    b.sphericalRange = out.range.data();
+    b.sphericalAzimuth = out.azimuth.data();
+    b.sphericalElevation = out.elevation.data();
+    e57::CompressedVectorReader points = reader.SetUpData3DPointsData(index, n, b);
+    const unsigned got = points.read();
+    points.close();
+    reader.Close();
+    if (got != n) throw std::runtime_error("short scan in " + path);
+    for (std::size_t i = 0; i < n; ++i) {
+        const double ce = std::cos(out.elevation[i]);
+        out.x[i] = out.range[i] * ce * std::cos(out.azimuth[i]);
+        out.y[i] = out.range[i] * ce * std::sin(out.azimuth[i]);
+        out.z[i] = out.range[i] * std::sin(out.elevation[i]);
+    }
     return out;
 }
 

@@ -12,8 +12,6 @@
 
 namespace {
 constexpr pdal::point_count_t kStreamTableCapacity = 100000;
-// Small enough that a chunk's rows are still in cache when they are handed on.
-constexpr pdal::point_count_t kBatchTableCapacity = 4096;
 
 // A stream table that passes each chunk's coordinates on when the chunk ends, which is when
 // the stream clears the table and before the rows are zeroed.
@@ -79,12 +77,13 @@ bool streamE57File(const std::string& path, bool& hasColour,
     return true;
 }
 
-bool streamE57FileInBatches(const std::string& path, const E57PointBatchFunc& onPoints) {
+bool streamE57FileInBatches(const std::string& path, const E57PointBatchFunc& onPoints,
+                            std::size_t tableCapacity) {
     pdal::StageFactory factory;
     pdal::Stage* reader = makeE57Reader(factory, path);
     if (!reader) return false;
 
-    CoordinateBatchTable table(kBatchTableCapacity, onPoints);
+    CoordinateBatchTable table(static_cast<pdal::point_count_t>(tableCapacity), onPoints);
     reader->prepare(table);
     reader->execute(table);
     return true;

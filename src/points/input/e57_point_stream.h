@@ -27,11 +27,17 @@ bool streamE57File(const std::string& path, bool& hasColour,
 using E57PointBatchFunc =
     std::function<void(const double* x, const double* y, const double* z, std::size_t n)>;
 
+// Table of the chunked stream when the caller names none: small enough that a chunk's rows are
+// still in cache when they are handed on.
+inline constexpr std::size_t kE57BatchTableCapacity = 4096;
+
 // The same points as streamE57File, in the same order, without a callback per point: the reader
-// runs alone in stream mode and each chunk's coordinates are handed on at once, before the
-// next chunk is read. False, before anything is read, when the stage cannot be made. Errors
-// pass through as they are; the points of the chunk being read when one occurs are not handed on.
-bool streamE57FileInBatches(const std::string& path, const E57PointBatchFunc& onPoints);
+// runs alone in stream mode, in a table of tableCapacity points, and each chunk's coordinates
+// are handed on at once, before the next chunk is read. False, before anything is read, when
+// the stage cannot be made. Errors pass through as they are; the points of the chunk being read
+// when one occurs are not handed on.
+bool streamE57FileInBatches(const std::string& path, const E57PointBatchFunc& onPoints,
+                            std::size_t tableCapacity = kE57BatchTableCapacity);
 
 enum class ColourReadErrors { EndTheStream, LeaveWithoutColour };
 

@@ -1,0 +1,300 @@
+#include "export/e57_pdal_fallback_export.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <cstdint>
+#include <exception>
+#include <iostream>
+#include <limits>
+#include <sstream>
+#include <stdexcept>
+#include <system_error>
+
+#include <E57SimpleReader.h>
+#include <E57SimpleWriter.h>
+
+#include "export/e57_native_export.h"
+#include "export/e57_output_writer.h"
+#include "export/output_naming.h"
+#include "points/input/e57_point_stream.h"
+#include "points/input/exception_text.h"
+#include "points/job/export_status.h"
+#include "points/selection/selection.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr std::uint64_t kProgressEvery = 10000000;
+constexpr std::uint64_t kMillion = 1000000;
+
+[[noreturn]] void fail(const std::string& message) { throw std::runtime_error(message); }
+
+// The route's state, shared with the stream's batch callback.
+struct PdalFallbackState {
+    std::uint64_t read = 0;
+    std::uint64_t total = 0;
+    std::uint64_t kept = 0;
+    std::uint64_t nonFinite = 0;
+    std::uint64_t writtenBlocks = 0;
+    std::vector<double> x, y, z;  // sized once, filled by index
+    std::size_t count = 0;
+    double bounds[6];
+    e57::E57Root root;
+    e57::Writer* writer = nullptr;
+    std::string outputPath;
+    const TileSet* selectedTiles = nullptr;
+    const std::vector<SelectedHeightRange>* heightRanges = nullptr;
+    ZDecidesSelectionTest* selection = nullptr;
+    const fs::path* statusPath = nullptr;
+
+    void resetPart() {
+        count = 0;
+        constexpr double kMax = std::numeric_limits<double>::max();
+        for (int i = 0; i < 6; i += 2) {
+            bounds[i] = kMax;
+            bounds[i + 1] = std::numeric_limits<double>::lowest();
+        }
+    }
+};
+
+void flushPdalStreamPart(PdalFallbackState& s, bool final) {
+    const std::size_t n = s.count;
+    if (n == 0) return;
+    e57::Data3D h;
+    h.guid = makePartStem(s.root.guid, 0, s.writtenBlocks + 1);
+    h.pointCount = n;
+    h.cartesianBounds.xMinimum = s.bounds[0];
+    h.cartesianBounds.xMaximum = s.bounds[1];
+    h.cartesianBounds.yMinimum = s.bounds[2];
+    h.cartesianBounds.yMaximum = s.bounds[3];
+    h.cartesianBounds.zMinimum = s.bounds[4];
+    h.cartesianBounds.zMaximum = s.bounds[5];
+    h.pose = e57::RigidBodyTransform::identity();
+    h.pointFields.cartesianXField = h.pointFields.cartesianYField = h.pointFields.cartesianZField =
+        true;
+    // The default 32-bit node would round world coordinates to 24 bits.
+    h.pointFields.pointRangeNodeType = e57::NumericalNodeType::Double;
+
+    std::cout << "[E57 PDAL STREAM] part=" << (s.writtenBlocks + 1) << " | kept=" << n
+              << " | xyz=1 | rgb=0 | intensity=0 | final=" << (final ? 1 : 0) << "\n";
+    e57::Data3DPointsDouble buffers;
+    buffers.cartesianX = s.x.data();
+    buffers.cartesianY = s.y.data();
+    buffers.cartesianZ = s.z.data();
+    try {
+        s.writer->WriteData3DData(h, buffers);
+    } catch (const std::exception& e) {
+        std::ostringstream report;
+        report << "PDAL streaming WriteData3DData failed | output=" << s.outputPath
+               << " | part=" << (s.writtenBlocks + 1) << " | keptPoints=" << n
+               << " | totalRead=" << s.read << " | totalKept=" << s.kept
+               << " | selectedTiles=" << s.selectedTiles->size()
+               << " | selectedHeightRanges=" << s.heightRanges->size()
+               << " | xyz=1 rgb=0 intensity=0 | bounds.min=(" << s.bounds[0] << "," << s.bounds[2]
+               << "," << s.bounds[4] << ") | bounds.max=(" << s.bounds[1] << "," << s.bounds[3]
+               << "," << s.bounds[5] << ") | what=" << exceptionText(e);
+        if (s.statusPath) writeExportStatusFile(*s.statusPath, "Failed", report.str());
+        fail(report.str());
+    }
+    ++s.writtenBlocks;
+    s.resetPart();
+}
+
+void reportPdalProgress(const PdalFallbackState& s) {
+    std::cout << "[E57 PDAL STREAM] read=" << s.read << " | kept=" << s.kept
+              << " | partsWritten=" << s.writtenBlocks << "\n";
+    if (s.statusPath)
+        writeExportStatusFile(
+            *s.statusPath, "Running",
+            pdalFallbackProgressSentence(s.read, s.total, s.kept, s.writtenBlocks));
+}
+
+// The counters and the part's fill and bounds while a chunk is processed, kept out of the
+// shared state so that they can live in registers.
+struct StreamCursor {
+    std::uint64_t read, kept, nonFinite;
+    std::uint64_t nextProgress;  // the next multiple of kProgressEvery
+    std::size_t count;
+    double xl, xh, yl, yh, zl, zh;
+
+    explicit StreamCursor(const PdalFallbackState& s)
+        : read(s.read),
+          kept(s.kept),
+          nonFinite(s.nonFinite),
+          nextProgress((s.read / kProgressEvery + 1) * kProgressEvery),
+          count(s.count),
+          xl(s.bounds[0]),
+          xh(s.bounds[1]),
+          yl(s.bounds[2]),
+          yh(s.bounds[3]),
+          zl(s.bounds[4]),
+          zh(s.bounds[5]) {}
+    void storeTo(PdalFallbackState& s) const {
+        s.read = read;
+        s.kept = kept;
+        s.nonFinite = nonFinite;
+        s.count = count;
+        const double b[6] = {xl, xh, yl, yh, zl, zh};
+        std::copy(b, b + 6, s.bounds);
+    }
+};
+
+inline bool finite3(double x, double y, double z) { return (x - x) + (y - y) + (z - z) == 0.0; }
+
+// One delivered point; never ends the stream. The point is stored whatever the selection says
+// and counted only when kept, so that the answer costs no mispredicted branch.
+inline bool exportPdalStreamPoint(PdalFallbackState& s, StreamCursor& c, double x, double y,
+                                  double z) {
+    ++c.read;
+    bool keep;
+    if (!finite3(x, y, z)) [[unlikely]] {
+        ++c.nonFinite;
+        keep = false;
+    } else {
+        keep = s.selection->accepts(x, y, z);
+    }
+    const std::size_t n = c.count;
+    s.x[n] = x;
+    s.y[n] = y;
+    s.z[n] = z;
+    constexpr double kMax = std::numeric_limits<double>::max();
+    c.xl = std::min(c.xl, keep ? x : kMax);
+    c.xh = std::max(c.xh, keep ? x : -kMax);
+    c.yl = std::min(c.yl, keep ? y : kMax);
+    c.yh = std::max(c.yh, keep ? y : -kMax);
+    c.zl = std::min(c.zl, keep ? z : kMax);
+    c.zh = std::max(c.zh, keep ? z : -kMax);
+    c.count = n + keep;
+    c.kept += keep;
+    if (c.count == kPdalFallbackPartPoints) [[unlikely]] {
+        c.storeTo(s);
+        flushPdalStreamPart(s, false);
+        c = StreamCursor(s);
+    }
+    // A multiple of the cadence reached at a dropped point reports nothing.
+    if (c.read == c.nextProgress) [[unlikely]] {
+        c.nextProgress += kProgressEvery;
+        if (keep) {
+            c.storeTo(s);
+            reportPdalProgress(s);
+        }
+    }
+    return true;
+}
+
+// The stream hands over its points a chunk at a time, in stream order.
+void pdalFallbackPointCallback(PdalFallbackState& s, const double* x, const double* y,
+                               const double* z, std::size_t n) {
+    StreamCursor c(s);
+    for (std::size_t i = 0; i < n; ++i) exportPdalStreamPoint(s, c, x[i], y[i], z[i]);
+    c.storeTo(s);
+}
+
+bool runFallback(const std::string& inputPath, const std::string& outputPath,
+                 const TileSet& selectedTiles, const std::vector<SelectedHeightRange>& heightRanges,
+                 double tileSize, const fs::path* statusPath, bool& outputCreated) {
+    PdalFallbackState s;
+    {
+        e57::Reader reader(inputPath, e57::ReaderOptions{});
+        reader.GetE57Root(s.root);
+        s.total = countE57Points(reader);
+        reader.Close();
+    }
+
+    // Creating the writer truncates its file, and the stage reads the input afterwards.
+    std::error_code sameError;
+    if (fs::equivalent(fs::path(inputPath), fs::path(outputPath), sameError))
+        fail("E57 export failed: the output file is the input file: " + outputPath);
+
+    e57::WriterOptions options;
+    options.guid = s.root.guid;
+    options.coordinateMetadata = s.root.coordinateMetadata;
+    outputCreated = true;
+    E57WriterPtr writer = openE57Writer(outputPath, options);
+
+    if (statusPath) {
+        std::ostringstream message;
+        message << "Starting PDAL XYZ fallback export | input=" << inputPath
+                << " | output=" << outputPath << " | selectedTiles=" << selectedTiles.size()
+                << " | selectedHeightRanges=" << heightRanges.size()
+                << " | coarseTileSize=" << tileSize;
+        writeExportStatusFile(*statusPath, "Running", message.str());
+    }
+
+    for (auto* v : {&s.x, &s.y, &s.z}) v->resize(kPdalFallbackPartPoints);
+    s.resetPart();
+    ZDecidesSelectionTest selection(selectedTiles, heightRanges, tileSize);
+    s.writer = writer.get();
+    s.outputPath = outputPath;
+    s.selectedTiles = &selectedTiles;
+    s.heightRanges = &heightRanges;
+    s.selection = &selection;
+    s.statusPath = statusPath;
+
+    const bool streamed = streamE57FileInBatches(
+        inputPath,
+        [&s](const double* x, const double* y, const double* z, std::size_t n) {
+            pdalFallbackPointCallback(s, x, y, z, n);
+        },
+        kPdalFallbackTablePoints);
+    if (!streamed) fail("PDAL readers.e57 is not available for streaming fallback export.");
+
+    flushPdalStreamPart(s, true);
+    if (s.nonFinite != 0)
+        std::cout << "[E57 PDAL STREAM] skipped_nonfinite_xyz=" << s.nonFinite << "\n";
+    if (s.kept != 0 && s.writtenBlocks != 0) {
+        std::cout << "[E57 PDAL STREAM] completed | read=" << s.read << " | kept=" << s.kept
+                  << " | partsWritten=" << s.writtenBlocks << "\n";
+        writer->Close();
+        return true;
+    }
+    try {
+        writer->Close();  // the file is removed, so its close cannot matter
+    } catch (const std::exception&) {
+    }
+    fail(
+        "PDAL streaming fallback produced zero output points. Check tile indices / coarse tile "
+        "size / selection mode.");
+}
+
+}  // namespace
+
+std::string pdalFallbackProgressSentence(std::uint64_t read, std::uint64_t total,
+                                         std::uint64_t kept, std::uint64_t parts) {
+    double percent = 0.0;
+    if (total != 0) {
+        percent = static_cast<double>(read) * 100.0 / static_cast<double>(total);
+        if (percent > 99.9) percent = 99.9;
+        if (percent < 0.0) percent = 0.0;
+    }
+    char digits[64];
+    const auto end =
+        std::to_chars(digits, digits + sizeof digits, percent, std::chars_format::fixed, 1).ptr;
+    return "Exporting " + std::string(digits, end) + "% | read=" + std::to_string(read / kMillion) +
+           "M / " + std::to_string(total / kMillion) +
+           "M | kept=" + std::to_string(kept / kMillion) + "M | parts=" + std::to_string(parts) +
+           " | method=PDAL XYZ fallback";
+}
+
+bool exportE57PdalXyzFallback(const std::string& inputPath, const std::string& outputPath,
+                              const TileSet& selectedTiles,
+                              const std::vector<SelectedHeightRange>& heightRanges, double tileSize,
+                              std::string* error, std::string* /*method*/,
+                              const std::filesystem::path* statusPath) {
+    bool outputCreated = false;
+    try {
+        return runFallback(inputPath, outputPath, selectedTiles, heightRanges, tileSize, statusPath,
+                           outputCreated);
+    } catch (const std::exception& e) {
+        // The writer is gone by now (closed or let go without a throw); only a file this route
+        // created is removed, never an input named as the output.
+        if (outputCreated) {
+            std::error_code ignored;
+            fs::remove(outputPath, ignored);
+        }
+        if (error) *error = exceptionText(e);
+        return false;
+    }
+}
