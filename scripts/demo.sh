@@ -51,7 +51,7 @@ make_cloud site_mixed.xyz xyzmixed 500000
 make_cloud site_las12_format0.las las12-0 1000000
 make_cloud site_las12_format2.las las12-2 1000000
 make_cloud site_las14_format6.las las14-6 1000000
-make_cloud site_scan.e57 e57rgb 1000000
+make_cloud site_scan.e57 e57scans 1000000
 
 echo
 echo "[demo] === $data/site.xyz: 2,000,000 points, x y z r g b intensity, 5 m tiles ==="
