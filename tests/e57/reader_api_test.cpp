@@ -108,6 +108,29 @@ std::string apiFile() {
 
 }  // namespace
 
+// The root's path test, as readers.e57 asks it for /data3D.
+TEST(E57ReaderApi, RootTellsWhichPathsAreDefined) {
+    testsupport::TempDir dir;
+    testsupport::writeFile(dir / "a.e57", apiFile());
+    testsupport::writeFile(dir / "bare.e57", FileBuilder().finish(""));
+    e57::Reader r((dir / "a.e57").string(), e57::ReaderOptions{});
+    const e57::StructureNode root = r.GetRawE57Root();
+    for (const char* path : {"/", "/data3D", "data3D", "/data3D/1/points/prototype/sphericalRange",
+                             "/images2D/5/guid", "/guid"})
+        EXPECT_TRUE(root.isDefined(path)) << path;
+    for (const char* path :
+         {"/data3D/2", "/data3D/x", "/data3D/0/pose", "/guid/more", "/images2D/-1", "/nothing"})
+        EXPECT_FALSE(root.isDefined(path)) << path;
+    EXPECT_EQ(codeOf([&] { root.isDefined(""); }), e57::ErrorBadPathName);
+    EXPECT_EQ(codeOf([&] { root.isDefined("/data3D//0"); }), e57::ErrorBadPathName);
+
+    e57::Reader bare((dir / "bare.e57").string(), e57::ReaderOptions{});
+    EXPECT_EQ(bare.GetData3DCount(), 0);
+    EXPECT_FALSE(bare.GetRawE57Root().isDefined("/data3D"));
+    r.Close();
+    EXPECT_EQ(codeOf([&] { root.isDefined("/data3D"); }), e57::ErrorImageFileNotOpen);
+}
+
 TEST(E57ReaderApi, LifecycleAndPointReaderRules) {
     testsupport::TempDir dir;
     testsupport::writeFile(dir / "a.e57", apiFile());
