@@ -16,9 +16,11 @@
 //
 // Each tile is reduced to one entry of a small table: keep none, keep all, or the merged,
 // sorted and disjoint z intervals of the ranges that list it (one entry per distinct set). A
-// grid over the box of the tiles that keep anything holds the entry number per tile, so a
-// point costs two multiplications, a grid read and a compare or two, whatever the number of
-// tiles and ranges. Without the grid (a box too large) a hash lookup finds the entry.
+// grid over the box of the tiles that keep anything holds each tile's entry number. A point's
+// tile comes from x and y times 1 / size, both in one SSE2 register, kept only where it is
+// sure to be the tile x / size gives; so a point costs a few vector operations, a grid read
+// and a compare or two, whatever the number of tiles and ranges. Without the grid (a box too
+// large) a hash lookup finds the entry.
 class ZDecidesSelectionTest {
 public:
     static constexpr std::uint64_t kMaxGridCells = std::uint64_t{1} << 23;  // 16 MiB at most
