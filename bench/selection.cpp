@@ -22,8 +22,9 @@ struct Fixture {
 
     // rangesOnSelected: the ranges list the selected rows (tiles decided by Z); otherwise they
     // list tiles elsewhere, so selected tiles go through the last scan of every list.
-    explicit Fixture(bool rangesOnSelected) {
-        job.coarseTileSize = kTileSize;
+    // tileSize scales the layout: the same tiles and points in other units.
+    explicit Fixture(bool rangesOnSelected, double tileSize = kTileSize) {
+        job.coarseTileSize = tileSize;
         SavedTileSelection top;
         for (std::int64_t iy = 0; iy < 10; ++iy)
             for (std::int64_t ix = 0; ix < 100; ++ix) {
@@ -43,10 +44,10 @@ struct Fixture {
         std::uniform_real_distribution<double> x(0.0, 100.0), y(0.0, 20.0), z(-5.0, 30.0);
         pts.resize(kPoints);
         for (CloudPoint& p : pts) {
-            p.x = x(gen);
-            p.y = y(gen);
+            p.x = x(gen) * tileSize;
+            p.y = y(gen) * tileSize;
             p.z = z(gen);
-            tiles.push_back(tileIndexFor(p.x, p.y, kTileSize));
+            tiles.push_back(tileIndexFor(p.x, p.y, tileSize));
         }
     }
 };
@@ -106,10 +107,51 @@ void BM_UnionSelectionTest(benchmark::State& state) {
     finish(state, f.pts.size(), kept);
 }
 
+// Points as a scanner delivers them: strips half a tile wide swept back and forth along y, so
+// runs of about 30 points share a tile. z stays random.
+void scanOrder(std::vector<CloudPoint>& pts, double tileSize) {
+    std::sort(pts.begin(), pts.end(), [=](const CloudPoint& a, const CloudPoint& b) {
+        const auto sa = static_cast<std::int64_t>(a.x / (0.5 * tileSize));
+        const auto sb = static_cast<std::int64_t>(b.x / (0.5 * tileSize));
+        if (sa != sb) return sa < sb;
+        return (sa % 2 == 0) ? a.y < b.y : a.y > b.y;
+    });
+}
+
 // The Z-decides rule prepared once per export, on the same job as BM_PointPassesSelection.
+// Args: rangesOnSelected, scanOrder (0: random order), tileSize (5 m, the program's default,
+// has no exact reciprocal).
 void BM_ZDecidesSelectionTest(benchmark::State& state) {
-    const Fixture f(state.range(0) != 0);
-    ZDecidesSelectionTest test(f.job.selectedCoarseTiles, f.job.selectedHeightRanges, kTileSize);
+    Fixture f(state.range(0) != 0, static_cast<double>(state.range(2)));
+    if (state.range(1) != 0) scanOrder(f.pts, f.job.coarseTileSize);
+    const ZDecidesSelectionTest test(f.job.selectedCoarseTiles, f.job.selectedHeightRanges,
+                                     f.job.coarseTileSize);
+    std::size_t kept = 0;
+    for (auto _ : state) {
+        kept = 0;
+        for (const CloudPoint& p : f.pts) kept += test.accepts(p.x, p.y, p.z);
+        benchmark::DoNotOptimize(kept);
+    }
+    finish(state, f.pts.size(), kept);
+}
+
+// The earlier way to the same answers, for comparison: the rule recast as the union rule (every
+// range a height filter, the selected tiles no range lists kept at any z) on UnionSelectionTest.
+void BM_ZDecidesViaUnionTest(benchmark::State& state) {
+    Fixture f(state.range(0) != 0, static_cast<double>(state.range(2)));
+    if (state.range(1) != 0) scanOrder(f.pts, f.job.coarseTileSize);
+    std::vector<HeightRangeFilter> filters;
+    TileSet listed;
+    for (const SelectedHeightRange& r : f.job.selectedHeightRanges) {
+        HeightRangeFilter h{std::min(r.zMin, r.zMax), std::max(r.zMin, r.zMax), {}};
+        h.tiles.insert(r.tiles.begin(), r.tiles.end());
+        listed.insert(r.tiles.begin(), r.tiles.end());
+        filters.push_back(std::move(h));
+    }
+    TileSet anyZ;
+    for (const TileIndex& t : f.job.selectedCoarseTiles)
+        if (listed.find(t) == listed.end()) anyZ.insert(t);
+    UnionSelectionTest test({}, filters, anyZ, f.job.coarseTileSize);
     std::size_t kept = 0;
     for (auto _ : state) {
         kept = 0;
@@ -121,7 +163,12 @@ void BM_ZDecidesSelectionTest(benchmark::State& state) {
 
 }  // namespace
 
-BENCHMARK(BM_ZDecidesSelectionTest)->ArgName("rangesOnSelected")->Arg(1)->Arg(0);
+BENCHMARK(BM_ZDecidesSelectionTest)
+    ->ArgNames({"rangesOnSelected", "scanOrder", "tileSize"})
+    ->ArgsProduct({{1, 0}, {0, 1}, {1, 5}});
+BENCHMARK(BM_ZDecidesViaUnionTest)
+    ->ArgNames({"rangesOnSelected", "scanOrder", "tileSize"})
+    ->ArgsProduct({{1, 0}, {0, 1}, {1, 5}});
 BENCHMARK(BM_UnionSelectionTest)->ArgName("tileOrder")->Arg(0)->Arg(1);
 BENCHMARK(BM_PointPassesSelection)->ArgName("rangesOnSelected")->Arg(1)->Arg(0);
 BENCHMARK(BM_IsPointSelected)->ArgName("rangesOnSelected")->Arg(1)->Arg(0);

@@ -69,8 +69,8 @@ enum ErrorCode {
     ErrorBadInputDataSize = 57,
 };
 
-// what() carries the whole diagnosis (error sentence and context), so a caller that only
-// logs what() still tells the user what is wrong and where.
+// what() carries the whole diagnosis (error sentence and context). The released library's
+// what() is the fixed text "E57 exception", so callers take errorStr() and context().
 class E57Exception : public std::exception {
 public:
     E57Exception() = delete;

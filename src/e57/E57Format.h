@@ -41,6 +41,27 @@ enum ChecksumPolicy {
 using ReadChecksumPolicy = int;
 
 class CompressedVectorReaderImpl;
+class ReaderImpl;
+struct XmlNode;
+
+// A Structure element of an open file's tree, from Reader::GetRawE57Root(); copies share the
+// file. Of the node API only the test for a path is here.
+class E57_DLL StructureNode {
+public:
+    StructureNode() = delete;
+
+    // Whether pathName names an element: absolute ("/data3D/0/pose") or relative to this
+    // node. Throws ErrorBadPathName for an empty or malformed path and ErrorImageFileNotOpen
+    // once the file is closed.
+    bool isDefined(const ustring& pathName) const;
+
+private:
+    friend class Reader;
+    StructureNode(std::shared_ptr<const ReaderImpl> file, const XmlNode* node);
+
+    std::shared_ptr<const ReaderImpl> file_;
+    const XmlNode* node_;
+};
 
 // A handle on one open point read; copies share it. The last copy closes it.
 class E57_DLL CompressedVectorReader {

@@ -31,6 +31,9 @@ public:
                             Image2DType imageType, void* buffer, int64_t start,
                             int64_t count) const;
 
+    // The root of the file's element tree.
+    StructureNode GetRawE57Root() const;
+
     int64_t GetData3DCount() const;
     bool ReadData3D(int64_t dataIndex, Data3D& data3DHeader) const;
 

@@ -14,6 +14,9 @@ bool Reader::IsOpen() const { return impl_->isOpen(); }
 bool Reader::Close() { return impl_->close(); }
 bool Reader::GetE57Root(E57Root& fileHeader) const { return impl_->getE57Root(fileHeader); }
 int64_t Reader::GetImage2DCount() const { return impl_->image2DCount(); }
+StructureNode Reader::GetRawE57Root() const {
+    return StructureNode(impl_, &impl_->document().root);
+}
 bool Reader::ReadImage2D(int64_t imageIndex, Image2D& image2DHeader) const {
     return impl_->readImage2D(imageIndex, image2DHeader);
 }

@@ -5,9 +5,11 @@
 #include <iostream>
 #include <limits>
 
+#include "export/e57_output_writer.h"
 #include "export/output_naming.h"
 #include "export/route_contract.h"
 #include "points/input/cloud_point.h"
+#include "points/input/exception_text.h"
 #include "points/job/export_status.h"
 #include "points/input/las_reader.h"
 #include "points/selection/selection.h"
@@ -29,7 +31,7 @@ void closeWriter(e57::Writer& writer, const std::string& path) {
     try {
         closed = writer.Close();
     } catch (const std::exception& e) {
-        reason = e.what();
+        reason = exceptionText(e);
     }
     if (!closed)
         failExportRoute(std::string(kLasToE57Words.prefix) +
@@ -88,7 +90,8 @@ void flushLasToE57Part(LasToE57PartContext& ctx, bool final) {
     try {
         ctx.writer.WriteData3DData(header, points);
     } catch (const std::exception& e) {
-        failExportRoute("LAS -> E57 WriteData3DData failed" + partText + " | what=" + e.what());
+        failExportRoute("LAS -> E57 WriteData3DData failed" + partText +
+                        " | what=" + exceptionText(e));
     }
 
     ++ctx.partsWritten;
@@ -120,7 +123,9 @@ bool exportLasToE57(const ExportJob& job, const std::string& statusPath, ExportR
 
         e57::WriterOptions options;
         options.guid = "brindlewick-las-to-e57";
-        e57::Writer writer(job.outputE57Path, options);
+        // A failure below leaves the file open; the disposer closes it without ending the
+        // process from the library's destructor.
+        const E57WriterPtr writer = openE57Writer(job.outputE57Path, options);
 
         std::vector<double> x, y, z;
         std::vector<std::uint16_t> red, green, blue;
@@ -132,7 +137,7 @@ bool exportLasToE57(const ExportJob& job, const std::string& statusPath, ExportR
         bool partHasRgb = false;
         std::uint64_t written = 0;
         LasToE57PartContext part{x,     partsWritten, bounds, job, partHasRgb, red,
-                                 green, blue,         y,      z,   writer};
+                                 green, blue,         y,      z,   *writer};
 
         writeExportStatusFile(statusPath, "Running", "Exporting 0.0% | method=LAS -> E57");
 
@@ -169,7 +174,7 @@ bool exportLasToE57(const ExportJob& job, const std::string& statusPath, ExportR
 
         flushLasToE57Part(part, true);
         reader.close();
-        closeWriter(writer, job.outputE57Path);
+        closeWriter(*writer, job.outputE57Path);
         if (written == 0 || partsWritten == 0)
             failExportRoute("LAS -> E57 export produced zero output points.");
 

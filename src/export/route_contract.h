@@ -6,6 +6,7 @@
 #include <string>
 
 #include "export/export_result.h"
+#include "points/input/exception_text.h"
 #include "points/job/export_job.h"
 #include "points/selection/selection.h"
 
@@ -85,7 +86,7 @@ bool runExportRoute(const ExportJob& job, ExportResult* result, std::string* err
         fillRouteSuccess(result, job, counts);
         return true;
     } catch (const std::exception& e) {
-        fillRouteFailure(result, error, e.what());
+        fillRouteFailure(result, error, exceptionText(e).c_str());
         return false;
     }
 }

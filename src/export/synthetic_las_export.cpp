@@ -10,6 +10,7 @@
 #include "export/output_file.h"
 #include "export/route_contract.h"
 #include "points/input/e57_point_stream.h"
+#include "points/input/exception_text.h"
 #include "points/input/las_header.h"
 #include "points/job/export_status.h"
 #include "points/input/text_utils.h"
@@ -147,7 +148,7 @@ bool streamSelectedPointsTo(const ExportJob& job, const ExportSelectionFilter& f
         if (pointsRead) *pointsRead = step.read();
         return true;
     } catch (const std::exception& e) {
-        if (error) *error = e.what();
+        if (error) *error = exceptionText(e);
         return false;
     }
 }

@@ -142,10 +142,19 @@ void E57ReaderStage::initialize() {
     closeScan();
     reader_.reset();
     scans_.clear();
-    // Library errors pass on unchanged: their what() holds the diagnosis.
-    reader_ = std::make_unique<e57::Reader>(filename_, e57::ReaderOptions{});
-    const int64_t count = reader_->GetData3DCount();
-    if (count <= 0) throwError("File doesn't contain 3D data");
+    int64_t count = 0;
+    bool hasData3D = false;
+    try {
+        reader_ = std::make_unique<e57::Reader>(filename_, e57::ReaderOptions{});
+        count = reader_->GetData3DCount();
+        hasData3D = count > 0 || reader_->GetRawE57Root().isDefined("/data3D");
+    } catch (const e57::E57Exception& e) {
+        // As PDAL: a stage error that names the cause. The library's what() may tell nothing.
+        reader_.reset();
+        throwError(e.context().empty() ? e.errorStr() : e.errorStr() + ": " + e.context());
+    }
+    // A /data3D without scans is a file of no points, as in PDAL.
+    if (!hasData3D) throwError("File doesn't contain 3D data");
 
     scans_.reserve(static_cast<std::size_t>(count));
     for (int64_t i = 0; i < count; ++i) {

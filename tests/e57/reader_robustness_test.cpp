@@ -49,7 +49,7 @@ Outcome openAndRead(const std::string& bytes) {
     } catch (const e57::E57Exception& e) {
         o.failed = true;
         o.code = e.errorCode();
-        o.what = e.what();
+        o.what = e.errorStr() + ": " + e.context();
     }
     return o;
 }
@@ -108,7 +108,7 @@ TEST(E57ReaderRobustness, FileLevelDamage) {
         FAIL();
     } catch (const e57::E57Exception& e) {
         EXPECT_EQ(e.errorCode(), e57::ErrorOpenFailed);
-        EXPECT_NE(std::string(e.what()).find("missing.e57"), std::string::npos);
+        EXPECT_NE(e.context().find("missing.e57"), std::string::npos);
     }
 }
 
@@ -167,8 +167,7 @@ TEST(E57ReaderRobustness, XmlDamage) {
         FAIL();
     } catch (const e57::E57Exception& e) {
         EXPECT_EQ(e.errorCode(), e57::ErrorBadXMLFormat);
-        EXPECT_NE(std::string(e.what()).find("no default namespace"), std::string::npos)
-            << e.what();
+        EXPECT_NE(e.context().find("no default namespace"), std::string::npos) << e.context();
     }
 }
 
@@ -258,7 +257,7 @@ TEST(E57ReaderRobustness, DataPagesAreCheckedWhenRead) {
         FAIL() << "damaged page not noticed";
     } catch (const e57::E57Exception& e) {
         EXPECT_EQ(e.errorCode(), e57::ErrorBadChecksum);
-        EXPECT_NE(std::string(e.what()).find("page=5"), std::string::npos) << e.what();
+        EXPECT_NE(e.context().find("page=5"), std::string::npos) << e.context();
     }
     // A failed read is not continued silently.
     EXPECT_THROW(cv.read(), e57::E57Exception);

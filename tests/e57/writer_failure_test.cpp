@@ -1,5 +1,5 @@
 // A failing write leaves no trace in the file's description: the scan or image is not added,
-// the writer stays usable, and the detailed reason is in what().
+// the writer stays usable, and the detailed reason is in context().
 
 #include <gtest/gtest.h>
 
@@ -70,8 +70,8 @@ TEST(WriterFailure, FailedScansAreNotCommittedAndCanBeRetried) {
         h.colorLimits.colorRedMaximum = 255;
         auto e = expectThrow([&] { writer.WriteData3DData(h, p.buffers()); });
         EXPECT_EQ(e.errorCode(), e57::ErrorNoBufferForElement);
-        EXPECT_NE(std::string(e.what()).find("colorRed"), std::string::npos) << e.what();
-        EXPECT_NE(std::string(e.what()).find("retry"), std::string::npos) << e.what();
+        EXPECT_NE(e.context().find("colorRed"), std::string::npos) << e.context();
+        EXPECT_NE(e.context().find("retry"), std::string::npos) << e.context();
 
         // Colour value outside the default 0..0 limits.
         e57::Data3D h2 = xyzHeader("retry", n);
@@ -80,8 +80,8 @@ TEST(WriterFailure, FailedScansAreNotCommittedAndCanBeRetried) {
         b2.colorRed = p.red.data();
         e = expectThrow([&] { writer.WriteData3DData(h2, b2); });
         EXPECT_EQ(e.errorCode(), e57::ErrorValueOutOfBounds);
-        EXPECT_NE(std::string(e.what()).find("colorRed"), std::string::npos) << e.what();
-        EXPECT_NE(std::string(e.what()).find("at point 0"), std::string::npos) << e.what();
+        EXPECT_NE(e.context().find("colorRed"), std::string::npos) << e.context();
+        EXPECT_NE(e.context().find("at point 0"), std::string::npos) << e.context();
 
         // A value outside the row index maximum, late in the scan.
         std::vector<std::int32_t> rows(n, 3);
@@ -93,10 +93,9 @@ TEST(WriterFailure, FailedScansAreNotCommittedAndCanBeRetried) {
         b3.rowIndex = rows.data();
         e = expectThrow([&] { writer.WriteData3DData(h3, b3); });
         EXPECT_EQ(e.errorCode(), e57::ErrorValueOutOfBounds);
-        EXPECT_NE(
-            std::string(e.what()).find("rowIndex: value 11 at point " + std::to_string(n - 5)),
-            std::string::npos)
-            << e.what();
+        EXPECT_NE(e.context().find("rowIndex: value 11 at point " + std::to_string(n - 5)),
+                  std::string::npos)
+            << e.context();
 
         // Scaled-integer coordinate outside given bounds, bad node types and scales.
         e57::Data3D h4 = xyzHeader("retry", n);
@@ -167,7 +166,7 @@ TEST(WriterFailure, FailedImagesAddNoImageBlock) {
                                     51);
         });
         EXPECT_EQ(e.errorCode(), e57::ErrorBadAPIArgument);
-        EXPECT_NE(std::string(e.what()).find("img"), std::string::npos) << e.what();
+        EXPECT_NE(e.context().find("img"), std::string::npos) << e.context();
         // Null buffer, wrong projection, wrong type, no representation: nothing written.
         EXPECT_EQ(expectThrow([&] {
                       writer.WriteImage2DData(image, e57::ImageJPEG, e57::ProjectionVisual, 0,

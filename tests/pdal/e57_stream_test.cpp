@@ -6,6 +6,7 @@
 #include <map>
 
 #include "pdal/PointRef.hpp"
+#include "e57/reader_test_builder.h"
 #include "pdal_test_util.h"
 #include "support/test_support.h"
 
@@ -207,14 +208,15 @@ TEST(E57Stream, CallbackFalseStopsTheStream) {
 
 TEST(E57Stream, LibraryErrorsReachTheCallerWithTheirMessage) {
     testsupport::TempDir dir;
-    // Missing file: fails in prepare.
+    // Missing file: fails in prepare, as a stage error built from the library's detail.
     try {
         pdaltest::streamE57((dir / "absent.e57").string(), 10,
                             [](pdal::PointRef&, pdal::PointLayoutPtr) { return true; });
         ADD_FAILURE() << "no error for a missing file";
-    } catch (const std::exception& e) {
-        EXPECT_NE(std::string(e.what()).find("(ErrorOpenFailed)"), std::string::npos) << e.what();
-        EXPECT_NE(std::string(e.what()).find("absent.e57"), std::string::npos) << e.what();
+    } catch (const pdal::pdal_error& e) {
+        const std::string what = e.what();
+        EXPECT_EQ(what.rfind("readers.e57: open() failed (ErrorOpenFailed): ", 0), 0u) << what;
+        EXPECT_NE(what.find("absent.e57"), std::string::npos) << what;
     }
     // Junk: fails in prepare with the library's diagnosis.
     const auto junk = dir / "junk.e57";
@@ -224,7 +226,33 @@ TEST(E57Stream, LibraryErrorsReachTheCallerWithTheirMessage) {
                             [](pdal::PointRef&, pdal::PointLayoutPtr) { return true; });
         ADD_FAILURE() << "no error for a damaged file";
     } catch (const std::exception& e) {
-        EXPECT_NE(std::string(e.what()).find("(ErrorBadChecksum)"), std::string::npos) << e.what();
+        EXPECT_NE(pdaltest::errorText(e).find("(ErrorBadChecksum)"), std::string::npos)
+            << pdaltest::errorText(e);
+    }
+}
+
+// A /data3D without scans is a file of no points; a file without /data3D is refused.
+TEST(E57Stream, FileWithoutScansStreamsNoPoints) {
+    testsupport::TempDir dir;
+    pdaltest::writeE57((dir / "none.e57").string(), {});
+    EXPECT_EQ(pdaltest::streamE57((dir / "none.e57").string(), 10,
+                                  [](pdal::PointRef&, pdal::PointLayoutPtr) { return true; }),
+              0u);
+    EXPECT_EQ(pdaltest::streamReaderAlone((dir / "none.e57").string()), 0u);
+
+    const auto bare = dir / "bare.e57";
+    testsupport::writeFile(bare, e57test::FileBuilder().finish(""));
+    for (const bool alone : {false, true}) {
+        try {
+            if (alone)
+                pdaltest::streamReaderAlone(bare.string());
+            else
+                pdaltest::streamE57(bare.string(), 10,
+                                    [](pdal::PointRef&, pdal::PointLayoutPtr) { return true; });
+            ADD_FAILURE() << "no error for a file without /data3D";
+        } catch (const pdal::pdal_error& e) {
+            EXPECT_STREQ(e.what(), "readers.e57: File doesn't contain 3D data");
+        }
     }
 }
 
@@ -277,7 +305,7 @@ TEST(E57Stream, SharedFilesMatchTheReferenceAnswers) {
                                             return true;
                                         });
         } catch (const std::exception& e) {
-            error = e.what();
+            error = pdaltest::errorText(e);
         }
         if (expected.count("error")) {
             // The library's sentence, e.g. "checksum mismatch, file is corrupted
@@ -288,12 +316,14 @@ TEST(E57Stream, SharedFilesMatchTheReferenceAnswers) {
             EXPECT_NE(error.find(sentence), std::string::npos) << name << ": " << error;
             continue;
         }
-        if (expected["data3D.count"] == "0") {
-            // No scan in the file: PDAL's own complaint.
-            EXPECT_EQ(error, "readers.e57: File doesn't contain 3D data") << name;
-            continue;
-        }
         ASSERT_EQ(error, "") << name;
+        if (expected["data3D.count"] == "0") {
+            // No scan in the file: no points, in either way of streaming.
+            EXPECT_EQ(count, 0u) << name;
+            EXPECT_EQ(pdaltest::streamReaderAlone((base / (std::string(name) + ".e57")).string()),
+                      0u)
+                << name;
+        }
         const char* keys[3] = {"total.world.x.sum", "total.world.y.sum", "total.world.z.sum"};
         for (int k = 0; k < 3; ++k) {
             const double want = std::stod(expected[keys[k]]);

@@ -3,6 +3,7 @@
 // Writes small E57 files with our own writer and streams them through "readers.e57".
 
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <string>
 #include <vector>
@@ -77,6 +78,14 @@ inline void writeE57(const std::string& path, std::vector<ScanSpec> scans) {
     writer.Close();
 }
 
+// The message of a caught error. The released library's E57Exception::what() is the fixed
+// "E57 exception", its detail in errorStr() and context().
+inline std::string errorText(const std::exception& e) {
+    if (const auto* e57Error = dynamic_cast<const e57::E57Exception*>(&e))
+        return e57Error->errorStr() + ": " + e57Error->context();
+    return e.what();
+}
+
 // Streams a file the way the program does; returns the number of callback calls.
 inline uint64_t streamE57(
     const std::string& path, pdal::point_count_t capacity,
@@ -98,6 +107,27 @@ inline uint64_t streamE57(
     filter.prepare(table);
     filter.execute(table);
     return calls;
+}
+
+// Streams the reader alone, with no stage after it; returns the number of points it delivered.
+inline uint64_t streamReaderAlone(const std::string& path) {
+    pdal::StageFactory factory(true);
+    pdal::Stage* reader = factory.createStage("readers.e57");
+    if (!reader) return 0;
+    pdal::Options options;
+    options.add("filename", path);
+    reader->setOptions(options);
+    struct CountingTable : pdal::FixedPointTable {
+        CountingTable() : pdal::FixedPointTable(1000) {}
+        void reset() override {
+            points += numPoints();
+            pdal::FixedPointTable::reset();
+        }
+        uint64_t points = 0;
+    } table;
+    reader->prepare(table);
+    reader->execute(table);
+    return table.points;
 }
 
 }  // namespace pdaltest

@@ -35,6 +35,8 @@
 
 #include <E57SimpleWriter.h>
 
+#include "export/e57_output_writer.h"
+#include "points/input/exception_text.h"
 #include "points/input/las_header.h"
 
 namespace democloud {
@@ -908,7 +910,9 @@ inline DemoCloudStats writeDemoE57(const std::string& path, std::uint64_t count,
     if (scanBlocks == 0) scanBlocks = 1;
     e57::WriterOptions options;
     options.guid = "{demo-site-" + std::to_string(seed) + "}";
-    e57::Writer writer(path, options);
+    // A failed write leaves the file open; the disposer closes it without the library's
+    // destructor ending the process.
+    const E57WriterPtr writer = openE57Writer(path, options);
     const std::uint64_t blocks = (count + kBlockPoints - 1) / kBlockPoints;
     const std::uint64_t scans = (blocks + scanBlocks - 1) / scanBlocks;
     DemoE57Scan sets[2];
@@ -928,7 +932,7 @@ inline DemoCloudStats writeDemoE57(const std::string& path, std::uint64_t count,
             });
         }
         try {
-            writeE57Scan(writer, ready, seed, s, format);
+            writeE57Scan(*writer, ready, seed, s, format);
         } catch (...) {
             if (next.valid()) next.wait();  // the filler still uses the other set
             throw;
@@ -937,8 +941,8 @@ inline DemoCloudStats writeDemoE57(const std::string& path, std::uint64_t count,
         if (next.valid()) next.get();
     }
     if (format != DemoFormat::E57Rgb)
-        for (std::uint64_t s = 0; s < scans; ++s) writeDemoE57Photo(writer, seed, s);
-    if (!writer.Close()) throw std::runtime_error("the E57 writer did not close " + path);
+        for (std::uint64_t s = 0; s < scans; ++s) writeDemoE57Photo(*writer, seed, s);
+    if (!writer->Close()) throw std::runtime_error("the E57 writer did not close " + path);
     stats.bytes = std::filesystem::file_size(path);
     return stats;
 }
@@ -968,7 +972,7 @@ inline bool writeDemoCloud(const std::string& path, DemoFormat format, std::uint
         } catch (const std::exception& e) {  // cannot create or write it, or no memory or thread
             std::error_code ignored;
             std::filesystem::remove(partial, ignored);
-            return fail("cannot write " + partial + ": " + e.what());
+            return fail("cannot write " + partial + ": " + exceptionText(e));
         }
     } else {
         DemoOutputFile out;
@@ -979,7 +983,7 @@ inline bool writeDemoCloud(const std::string& path, DemoFormat format, std::uint
             out.finish();
             std::error_code ignored;
             std::filesystem::remove(partial, ignored);
-            return fail(std::string("cannot generate the cloud: ") + e.what());
+            return fail(std::string("cannot generate the cloud: ") + exceptionText(e));
         }
         if (!out.finish()) {
             std::error_code ignored;

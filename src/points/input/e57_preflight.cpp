@@ -8,6 +8,7 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "points/input/exception_text.h"
 #include "points/input/text_utils.h"
 
 namespace {
@@ -70,7 +71,7 @@ bool summarizeImage(const e57::Reader& reader, std::int64_t i, E57PreflightAnaly
         out.firstFailedImage2DIndex = i;
         out.firstImage2DError =
             "ReadImage2D() threw during preflight | imageIndex=" + std::to_string(i) +
-            " | what=" + e.what();
+            " | what=" + exceptionText(e);
         return false;
     }
 
@@ -89,7 +90,7 @@ bool summarizeImage(const e57::Reader& reader, std::int64_t i, E57PreflightAnaly
     } catch (const std::exception& e) {
         throw std::runtime_error(
             "GetImage2DSizes() threw during preflight | imageIndex=" + std::to_string(i) +
-            " | assocGuid=" + s.assocGuid + " | what=" + e.what());
+            " | assocGuid=" + s.assocGuid + " | what=" + exceptionText(e));
     }
     if (sizesOk) {
         s.proj = proj;
@@ -220,7 +221,7 @@ bool analyzeE57Preflight(const std::string& path, E57PreflightAnalysis& out, std
         runAnalysis(path, out);
     } catch (const std::exception& e) {
         out.ok = false;
-        out.error = e.what();
+        out.error = exceptionText(e);
         setError(error, out.error);
         return false;
     }

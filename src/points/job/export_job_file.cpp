@@ -12,6 +12,7 @@
 #include <string_view>
 #include <unordered_map>
 
+#include "points/input/exception_text.h"
 #include "points/job/ini_text.h"
 #include "points/input/text_utils.h"
 
@@ -365,7 +366,7 @@ bool writeExportJobFile(const std::filesystem::path& jobPath, const ExportJob& j
         }
         return true;
     } catch (const std::exception& e) {
-        setError(error, e.what());
+        setError(error, exceptionText(e));
         return false;
     }
 }
@@ -404,7 +405,7 @@ bool loadExportJobFile(const std::filesystem::path& jobPath, ExportJob& out, std
         readSelections(sections, out);
         return true;
     } catch (const std::exception& e) {
-        setError(error, e.what());
+        setError(error, exceptionText(e));
         return false;
     }
 }

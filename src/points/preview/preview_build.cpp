@@ -11,6 +11,7 @@
 #include "points/preview/point_io_self_tests.h"
 #include "preview_build_paths.h"
 #include "points/preview/preview_session_cache.h"
+#include "points/input/exception_text.h"
 #include "points/input/text_utils.h"
 
 namespace fs = std::filesystem;
@@ -225,7 +226,7 @@ void runStartupBuild(PreviewBuildSession& state) {
         });
     } catch (const std::exception& e) {
         reportFailure(state, [&] {
-            const std::string what = e.what();
+            const std::string what = exceptionText(e);
             return std::make_pair(
                 what + pointsAndTiles(state),
                 "[STARTUP BUILD] exception | what=" + what + pointsAndTiles(state));

@@ -4,6 +4,7 @@
 #include <iostream>
 #include <stdexcept>
 
+#include "points/input/exception_text.h"
 #include "points/preview/preview_build.h"
 
 namespace {
@@ -46,7 +47,7 @@ bool retilePreviewSessionCache(PreviewBuildSession& state, double newTileSize,
         if (error) error->clear();
         return true;
     } catch (const std::exception& e) {
-        if (error) *error = e.what();
+        if (error) *error = exceptionText(e);
     } catch (...) {
         if (error) *error = "Unknown exception during retile";
     }

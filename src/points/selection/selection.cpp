@@ -173,37 +173,6 @@ void UnionSelectionTest::learnTile(const TileIndex& tile) {
     }
 }
 
-namespace {
-
-// The Z-decides rule in the union rule's terms: every range becomes a height filter, and the
-// selected tiles that a range lists leave the set kept at any z, since Z alone decides them.
-UnionSelectionTest zDecidesAsUnion(const TileSet& selectedTiles,
-                                   const std::vector<SelectedHeightRange>& heightRanges,
-                                   double tileSize) {
-    std::vector<HeightRangeFilter> filters;
-    filters.reserve(heightRanges.size());
-    TileSet listed;
-    for (const SelectedHeightRange& r : heightRanges) {
-        HeightRangeFilter f;
-        orderedBounds(r.zMin, r.zMax, f.zMin, f.zMax);
-        f.tiles = makeTileSet(r.tiles);
-        listed.insert(f.tiles.begin(), f.tiles.end());
-        filters.push_back(std::move(f));
-    }
-    TileSet anyZ;
-    for (const TileIndex& t : selectedTiles)
-        if (listed.find(t) == listed.end()) anyZ.insert(t);
-    return UnionSelectionTest({}, filters, anyZ, tileSize);
-}
-
-}  // namespace
-
-ZDecidesSelectionTest::ZDecidesSelectionTest(const TileSet& selectedTiles,
-                                             const std::vector<SelectedHeightRange>& heightRanges,
-                                             double tileSize)
-    : keepEverything_(selectedTiles.empty() && heightRanges.empty()),
-      tiles_(zDecidesAsUnion(selectedTiles, heightRanges, tileSize)) {}
-
 bool pointPassesSelection(double x, double y, double z, const TileSet& selectedTiles,
                           const std::vector<SelectedHeightRange>& heightRanges, double tileSize) {
     if (selectedTiles.empty() && heightRanges.empty()) return true;

@@ -8,6 +8,7 @@
 #include "points/job/export_job.h"
 #include "points/tiles/selection_types.h"
 #include "points/tiles/tile_index.h"
+#include "points/selection/z_decides_selection.h"
 
 // One saved vertical selection ready for per-point tests; zMin <= zMax unless a bound is NaN.
 struct HeightRangeFilter {
@@ -136,26 +137,6 @@ private:
     TileIndex tile_;
     bool keepAll_ = false;
     const std::vector<ZRange>* ranges_ = nullptr;  // of the last tile; null when none lists it
-};
-
-// The Z-decides rule prepared for streaming: a tile listed by a vertical selection keeps the
-// points within one of its ranges, another tile of selectedTiles keeps every point, and with
-// neither list every point passes. Built on UnionSelectionTest, so a point costs a grid cell or a
-// hash lookup whatever the number of tiles and ranges. The answers are pointPassesSelection's.
-class ZDecidesSelectionTest {
-public:
-    ZDecidesSelectionTest(const TileSet& selectedTiles,
-                          const std::vector<SelectedHeightRange>& heightRanges, double tileSize);
-
-    bool accepts(double x, double y, double z) {
-        return keepEverything_ || tiles_.accepts(x, y, z);
-    }
-
-    bool usesGrid() const { return tiles_.usesGrid(); }
-
-private:
-    bool keepEverything_;
-    UnionSelectionTest tiles_;
 };
 
 // Z-decides rule on the job's own lists: a tile listed by any vertical selection is decided by

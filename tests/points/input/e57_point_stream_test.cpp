@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "pdal/pdal_test_util.h"
+#include "points/input/exception_text.h"
 #include "support/test_support.h"
 
 namespace {
@@ -56,6 +57,21 @@ TEST(E57PointStream, BatchesDeliverThePerPointStreamInOrder) {
     EXPECT_GE(batches, 5u);
 }
 
+// Files whose /data3D holds no scan stream no point and no error, either way.
+TEST(E57PointStream, FilesWithoutScansStreamNothing) {
+    REQUIRE_SHARED_TESTDATA();
+    for (const char* name : {"empty.e57", "PinholeImageWithDistortionParameters.e57"}) {
+        const std::string path = (testsupport::sharedTestData() / "e57" / name).string();
+        EXPECT_TRUE(perPoint(path).empty()) << name;
+        bool called = false;
+        EXPECT_TRUE(streamE57FileInBatches(path, [&](const double*, const double*, const double*,
+                                                     std::size_t) {
+            called = true;
+        })) << name;
+        EXPECT_FALSE(called) << name;
+    }
+}
+
 TEST(E57PointStream, BatchErrorsAreThoseOfThePerPointStream) {
     testsupport::TempDir dir;
     const std::string missing = (dir / "absent.e57").string();
@@ -63,7 +79,7 @@ TEST(E57PointStream, BatchErrorsAreThoseOfThePerPointStream) {
     try {
         perPoint(missing);
     } catch (const std::exception& e) {
-        perPointError = e.what();
+        perPointError = exceptionText(e);
     }
     try {
         streamE57FileInBatches(missing,
@@ -71,7 +87,7 @@ TEST(E57PointStream, BatchErrorsAreThoseOfThePerPointStream) {
                                    ADD_FAILURE() << "points from nothing";
                                });
     } catch (const std::exception& e) {
-        batchError = e.what();
+        batchError = exceptionText(e);
     }
     EXPECT_FALSE(perPointError.empty());
     EXPECT_EQ(batchError, perPointError);

@@ -458,6 +458,24 @@ TEST(PreviewBuildE57, SphericalAndMixedFiles) {
     }
 }
 
+// A file whose /data3D holds no scan reads as no points: the build fails as for an XYZ file
+// without a usable point, in either mode, and says so.
+TEST(PreviewBuildE57, FileWithoutScansFailsWithNoTiles) {
+    REQUIRE_SHARED_TESTDATA();
+    REQUIRE_PDAL_E57();
+    TempDir dir;
+    for (const int mode : {0, 1}) {
+        SCOPED_TRACE(mode);
+        PreviewBuildSession state;
+        prepare(state, dir, testsupport::sharedTestData() / "e57" / "empty.e57");
+        buildOnThread(state, mode);
+        expectFailed(state, "Build returned false.");
+        EXPECT_EQ(state.inputInfo.totalPoints, 0u);
+        EXPECT_FALSE(state.inputInfo.boundsValid);
+        EXPECT_FALSE(state.previewCache.ready);
+    }
+}
+
 TEST(PreviewBuildE57, SharedBunnyAndUnreadableMetadata) {
     REQUIRE_SHARED_TESTDATA();
     REQUIRE_PDAL_E57();

@@ -225,13 +225,14 @@ struct RandomSelectionJobs {
     }
 
     // 400 points, each answered by `accepts` as by `expected`.
+    // tileSize scales the coordinates, drawn in tile units.
     template <class Accepts, class Expected>
-    void comparePoints(int jobNo, Accepts accepts, Expected expected) {
+    void comparePoints(int jobNo, Accepts accepts, Expected expected, double tileSize = 1.0) {
         double x = 0.0, y = 0.0;
         for (int p = 0; p < 400; ++p) {
             if (p % 4 == 0) {  // stay in the tile three points out of four
-                x = coord(gen);
-                y = coord(gen);
+                x = coord(gen) * tileSize;
+                y = coord(gen) * tileSize;
             }
             double px = x, py = y;
             if (p % 97 == 0) px = kNaN;
@@ -257,33 +258,99 @@ struct RandomSelectionJobs {
     int total = 0;
 };
 
+// Coordinates where a prepared test could part from the plain formula: tile edges and the
+// doubles next to them, zeros, infinities, NaN, and points far out or at the end of the i64
+// tile range. In tile units; the caller scales them by the tile size.
+std::vector<double> awkwardCoordinates() {
+    std::vector<double> out = {0.0,
+                               -0.0,
+                               kInf,
+                               -kInf,
+                               kNaN,
+                               1e-310,
+                               -1e-310,
+                               1e18,
+                               -1e18,
+                               0x1p51,
+                               -0x1p51,
+                               0x1p62,
+                               9223372036854775808.0,
+                               -9223372036854775808.0};
+    for (double edge = -4.0; edge <= 4.0; edge += 1.0)
+        for (double v : {edge, std::nextafter(edge, -kInf), std::nextafter(edge, kInf)})
+            out.push_back(v);
+    return out;
+}
+
 // The prepared Z-decides test must answer as pointPassesSelection in every order of points,
-// with and without its grid, for points without a tile, and for jobs with neither list.
+// with and without its grid, at every tile size (exact reciprocal or not), for points without
+// a tile or on a tile edge, for infinite z and range bounds, and for jobs with neither list.
 TEST(Selection, ZDecidesSelectionTestAgreesWithTheRuleOnRandomJobs) {
     RandomSelectionJobs jobs(44);
+    const std::vector<double> awkward = awkwardCoordinates();
+    const double zAwkward[] = {kNaN, kInf, -kInf, 2.0, 5.0, 0.0};
+    const double tileSizes[] = {1.0, 0.3, 5.0, 0.1, 1e-3, 0.25};
     for (int jobNo = 0; jobNo < 300; ++jobNo) {
+        const double size = tileSizes[jobNo % 6];
         TileSet selected;
         for (const TileIndex& t : jobs.tiles(8)) selected.insert(t);
         std::vector<SelectedHeightRange> ranges;
         for (int i = 0, n = static_cast<int>(jobs.gen() % 4); i < n; ++i) {
             std::vector<TileIndex> tiles = jobs.tiles(6);
-            ranges.push_back(
-                range(tiles, i == 2 ? kNaN : jobs.zDist(jobs.gen), jobs.zDist(jobs.gen)));
+            const double a = i == 2 ? kNaN : jobs.zDist(jobs.gen);
+            const double b = i == 3 ? kInf : jobs.zDist(jobs.gen);
+            ranges.push_back(range(tiles, jobNo % 7 == 0 ? -kInf : a, b));
         }
         // Every fifth job lists a tile far away, so the hash lookups decide.
         const bool farTile = jobNo % 5 == 0;
         if (farTile) ranges.push_back(range({{std::int64_t{1} << 40, -5}, {-3, -3}}, 0.0, 5.0));
-        ZDecidesSelectionTest test(selected, ranges, 1.0);
+        const ZDecidesSelectionTest test(selected, ranges, size);
         if (farTile) {
             EXPECT_FALSE(test.usesGrid());
         }
+        const auto rule = [&](double x, double y, double z) {
+            return pointPassesSelection(x, y, z, selected, ranges, size);
+        };
         jobs.comparePoints(
             jobNo, [&](double x, double y, double z) { return test.accepts(x, y, z); },
-            [&](double x, double y, double z) {
-                return pointPassesSelection(x, y, z, selected, ranges, 1.0);
-            });
+            [&](double x, double y, double z) { return rule(x, y, z); }, size);
+        for (std::size_t i = 0; i < awkward.size(); ++i) {
+            const double x = awkward[i] * size;
+            const double y =
+                awkward[(i * 7 + static_cast<std::size_t>(jobNo)) % awkward.size()] * size;
+            for (const double z : zAwkward) {
+                ASSERT_EQ(test.accepts(x, y, z), rule(x, y, z))
+                    << "job " << jobNo << " x " << x << " y " << y << " z " << z;
+                ASSERT_EQ(test.accepts(y, x, z), rule(y, x, z))
+                    << "job " << jobNo << " x " << y << " y " << x << " z " << z;
+            }
+        }
     }
     jobs.expectBothOutcomes();
+}
+
+// Many ranges over the same tiles: overlapping and touching ranges merge, separate ones stay
+// apart, and tiles with different range sets get different entries.
+TEST(Selection, ZDecidesSelectionTestMergesTheRangesOfATile) {
+    const std::vector<SelectedHeightRange> ranges = {
+        range({{0, 0}, {1, 0}}, 0, 1), range({{0, 0}}, 1, 2),    range({{0, 0}, {1, 0}}, 5, 4),
+        range({{0, 0}}, 4.5, 4.6),     range({{1, 0}}, kNaN, 9), range({{2, 0}}, kNaN, 1),
+        range({{1, 0}}, 8, 9),
+    };
+    const TileSet selected{{2, 0}, {3, 0}};
+    const ZDecidesSelectionTest test(selected, ranges, 5.0);
+    EXPECT_TRUE(test.usesGrid());
+    for (double x : {2.5, 7.5, 12.5, 17.5, 22.5})
+        for (double z = -1.0; z <= 10.0; z += 0.25) {
+            EXPECT_EQ(test.accepts(x, 1.0, z),
+                      pointPassesSelection(x, 1.0, z, selected, ranges, 5.0))
+                << x << " " << z;
+        }
+    EXPECT_TRUE(test.accepts(2.5, 1.0, 2.0));    // [0, 1] and [1, 2] as one
+    EXPECT_FALSE(test.accepts(2.5, 1.0, 3.0));   // between the merged parts
+    EXPECT_TRUE(test.accepts(7.5, 1.0, 8.5));    // a later interval of the tile
+    EXPECT_FALSE(test.accepts(12.5, 1.0, 0.5));  // listed only by a NaN range: keeps none
+    EXPECT_TRUE(test.accepts(17.5, 1.0, kNaN));  // selected, listed by none
 }
 
 // The memo must give isPointSelectedForXyzExport's answers whatever the order of the points:
