@@ -17,4 +17,4 @@ for preset in default asan; do
     ctest --preset "$preset" -j "$jobs"
 done
 echo "[test] === release, system libE57Format ==="
-bash scripts/check-system-e57.sh
+JOBS="$jobs" bash scripts/check-system-e57.sh
