@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "export/e57_output_writer.h"
+#include "export/e57_route_support.h"
 #include "export/output_naming.h"
 #include "points/input/exception_text.h"
 #include "points/job/export_status.h"
@@ -170,15 +171,7 @@ bool keepScanPoints(const e57::Reader& reader, std::int64_t s, const e57::Data3D
     constexpr double kMax = std::numeric_limits<double>::max();
     double xmin = kMax, xmax = -kMax, ymin = kMax, ymax = -kMax, zmin = kMax, zmax = -kMax;
 
-    // The pose as stored, not normalised.
-    const e57::Quaternion& q = source.pose.rotation;
-    const e57::Translation& t = source.pose.translation;
-    const double r00 = 1 - 2 * (q.y * q.y + q.z * q.z), r01 = 2 * (q.x * q.y - q.w * q.z),
-                 r02 = 2 * (q.x * q.z + q.w * q.y);
-    const double r10 = 2 * (q.x * q.y + q.w * q.z), r11 = 1 - 2 * (q.x * q.x + q.z * q.z),
-                 r12 = 2 * (q.y * q.z - q.w * q.x);
-    const double r20 = 2 * (q.x * q.z - q.w * q.y), r21 = 2 * (q.y * q.z + q.w * q.x),
-                 r22 = 1 - 2 * (q.x * q.x + q.y * q.y);
+    const ScanPoseMatrix pose(source.pose);
 
     // Per block: first the numbers of the points that pass, then each column gathered by them.
     std::vector<std::uint32_t> keep(kReadBlock);
@@ -196,9 +189,8 @@ bool keepScanPoints(const e57::Reader& reader, std::int64_t s, const e57::Data3D
         std::uint64_t nonfinite = 0;
         for (std::size_t i = 0; i < n; ++i) {
             const double x = bx[i], y = by[i], z = bz[i];
-            const double wx = r00 * x + r01 * y + r02 * z + t.x;
-            const double wy = r10 * x + r11 * y + r12 * z + t.y;
-            const double wz = r20 * x + r21 * y + r22 * z + t.z;
+            double wx, wy, wz;
+            pose.apply(x, y, z, wx, wy, wz);
             // x - x is 0 for a finite x and NaN otherwise; one test covers all six.
             const bool finite =
                 (x - x) + (y - y) + (z - z) + (wx - wx) + (wy - wy) + (wz - wz) == 0;
@@ -353,11 +345,6 @@ void writeKeptScan(e57::Writer& writer, std::int64_t s, const e57::Data3D& sourc
         " | structuredCol=" + flag(f.columnIndexField) + " | lastAttempt={" + lastAttempt + "}");
 }
 
-void removeQuietly(const std::string& path) {
-    std::error_code ignored;
-    std::filesystem::remove(path, ignored);
-}
-
 }  // namespace
 
 bool exportPhotoGeometryE57(const std::string& inputPath, const std::string& geometryPath,
@@ -370,10 +357,7 @@ bool exportPhotoGeometryE57(const std::string& inputPath, const std::string& geo
         e57::Reader reader(inputPath, e57::ReaderOptions{});
         e57::E57Root root;
         reader.GetE57Root(root);
-        e57::WriterOptions options;
-        options.guid = root.guid;
-        options.coordinateMetadata = root.coordinateMetadata;
-        E57WriterPtr writer = openE57Writer(geometryPath, options);
+        E57WriterPtr writer = openE57Writer(geometryPath, writerOptionsFrom(root));
         std::cout << "[PHOTO GEOMETRY] preserving one scan per source scan with structured "
                      "metadata.\n";
 
@@ -422,9 +406,9 @@ bool exportE57WithPhotos(const std::string& inputPath, const std::string& output
     try {
         const std::string geometryPath = makeGeometryTempPath(outputPath);
         const std::string withPhotosPath = makeWithPhotosTempPath(outputPath);
-        removeQuietly(geometryPath);
-        removeQuietly(withPhotosPath);
-        removeQuietly(outputPath);
+        removeFileQuietly(geometryPath);
+        removeFileQuietly(withPhotosPath);
+        removeFileQuietly(outputPath);
         if (statusPath)
             writeExportStatusFile(
                 *statusPath, "Running",
@@ -445,7 +429,7 @@ bool exportE57WithPhotos(const std::string& inputPath, const std::string& output
             throw std::runtime_error(error && !error->empty()
                                          ? *error
                                          : "Could not rebuild final E57 with associated photos.");
-        removeQuietly(outputPath);
+        removeFileQuietly(outputPath);
         // Both files lie in the same folder, so the move never crosses file systems.
         if (std::rename(withPhotosPath.c_str(), outputPath.c_str()) != 0) {
             const int code = errno;
@@ -453,15 +437,15 @@ bool exportE57WithPhotos(const std::string& inputPath, const std::string& output
                                      std::string(std::strerror(code)));
         }
         moved = true;
-        removeQuietly(geometryPath);
+        removeFileQuietly(geometryPath);
         if (method) *method = "libE57 + temp-merge photos";
         return true;
     } catch (const std::exception& e) {
         const std::string reason = exceptionText(e);
         try {
-            removeQuietly(makeGeometryTempPath(outputPath));
-            removeQuietly(makeWithPhotosTempPath(outputPath));
-            if (moved) removeQuietly(outputPath);
+            removeFileQuietly(makeGeometryTempPath(outputPath));
+            removeFileQuietly(makeWithPhotosTempPath(outputPath));
+            if (moved) removeFileQuietly(outputPath);
         } catch (const std::exception&) {
             // Only the names could fail here, and then there is nothing to remove by them.
         }

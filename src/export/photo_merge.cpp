@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "export/e57_output_writer.h"
+#include "export/e57_route_support.h"
 #include "points/input/exception_text.h"
 
 namespace {
@@ -47,14 +48,8 @@ bool writeFinalGeometryScan(FinalGeometryScanContext& ctx, bool rgb, bool intens
         header.indexBounds = e57::IndexBounds{};
         header.pointGroupingSchemes = e57::PointGroupingSchemes{};
 
-        e57::Data3DPointsDouble buffers;
-        buffers.cartesianX = ctx.x.data();
-        buffers.cartesianY = ctx.y.data();
-        buffers.cartesianZ = ctx.z.data();
-        if (f.colorRedField) buffers.colorRed = ctx.red.data();
-        if (f.colorGreenField) buffers.colorGreen = ctx.green.data();
-        if (f.colorBlueField) buffers.colorBlue = ctx.blue.data();
-        if (f.intensityField) buffers.intensity = ctx.intensity.data();
+        const e57::Data3DPointsDouble buffers =
+            bindPointColumns(f, ctx.x, ctx.y, ctx.z, ctx.red, ctx.green, ctx.blue, ctx.intensity);
         ctx.writer.WriteData3DData(header, buffers);
         return true;
     } catch (...) {
@@ -166,11 +161,6 @@ void copyOneGeometryScan(e57::Reader& reader, e57::Writer& writer, std::int64_t 
         " | guid=" + geometry.guid + " | pointCount=" + std::to_string(x.size()) +
         " | rgb=" + (rgb ? "1" : "0") + " | intensity=" + (intensityUsable(ctx) ? "1" : "0") +
         " | time=0 | row=0 | col=0");
-}
-
-void removeQuietly(const std::string& path) {
-    std::error_code ignored;
-    std::filesystem::remove(path, ignored);
 }
 
 }  // namespace
@@ -303,10 +293,7 @@ bool mergePhotosIntoFinalE57(const std::string& inputPath, const std::string& ge
         e57::Reader reader(inputPath, e57::ReaderOptions{});
         e57::E57Root root;
         reader.GetE57Root(root);
-        e57::WriterOptions options;
-        options.guid = root.guid;
-        options.coordinateMetadata = root.coordinateMetadata;
-        E57WriterPtr writer = openE57Writer(targetPath, options);
+        E57WriterPtr writer = openE57Writer(targetPath, writerOptionsFrom(root));
 
         std::cout << "[PHOTO MERGE] copying Data3D from temp geometry into final E57...\n";
         std::string copyError;
@@ -348,7 +335,7 @@ bool mergePhotosIntoFinalE57(const std::string& inputPath, const std::string& ge
         return true;
     } catch (const std::exception& e) {
         const std::string reason = exceptionText(e);
-        removeQuietly(targetPath);
+        removeFileQuietly(targetPath);
         if (error) *error = reason;
         return false;
     }

@@ -15,6 +15,7 @@
 #include <E57SimpleReader.h>
 
 #include "export/e57_output_writer.h"
+#include "export/e57_route_support.h"
 #include "export/output_naming.h"
 #include "export/photo_merge.h"
 #include "points/input/exception_text.h"
@@ -24,7 +25,6 @@ namespace {
 
 constexpr std::size_t kReadBlock = 262144;
 constexpr std::uint64_t kProgressEvery = 10000000;
-constexpr double kMegabyte = 9.5367431640625e-07;
 constexpr std::size_t kAccumulatorStart = 1024;
 
 struct PhotoSplitOutput {
@@ -57,14 +57,9 @@ struct ScanAccumulator {
     }
 };
 
-void removeQuietly(const std::string& path) {
-    std::error_code ignored;
-    std::filesystem::remove(path, ignored);
-}
-
 void removeTemporaries(const PhotoSplitOutput& out) {
-    removeQuietly(out.geometryTempPath);
-    removeQuietly(out.withPhotosTempPath);
+    removeFileQuietly(out.geometryTempPath);
+    removeFileQuietly(out.withPhotosTempPath);
 }
 
 // Every output is numbered, also a single one: folder / (stem + "_" + kind + "_NN" + extension).
@@ -92,14 +87,9 @@ bool writePhotoSplitScan(PhotoSplitScanWrite& ctx, bool wantColour, bool wantInt
     f.colorGreenField = wantColour && ctx.prepared.pointFields.colorGreenField;
     f.colorBlueField = wantColour && ctx.prepared.pointFields.colorBlueField;
     f.intensityField = wantIntensity && ctx.intensityUsable;
-    e57::Data3DPointsDouble buffers;
-    buffers.cartesianX = ctx.points.x.data();
-    buffers.cartesianY = ctx.points.y.data();
-    buffers.cartesianZ = ctx.points.z.data();
-    if (f.colorRedField) buffers.colorRed = ctx.points.red.data();
-    if (f.colorGreenField) buffers.colorGreen = ctx.points.green.data();
-    if (f.colorBlueField) buffers.colorBlue = ctx.points.blue.data();
-    if (f.intensityField) buffers.intensity = ctx.points.intensity.data();
+    ScanAccumulator& p = ctx.points;
+    const e57::Data3DPointsDouble buffers =
+        bindPointColumns(f, p.x, p.y, p.z, p.red, p.green, p.blue, p.intensity);
     try {
         ctx.output.writer->WriteData3DData(header, buffers);
         return true;
@@ -146,12 +136,6 @@ void writeOutputScan(PhotoSplitOutput& out, ScanAccumulator& acc, const e57::Dat
     ++out.scansWritten;
 }
 
-double fileSizeMB(const std::string& path) {
-    std::error_code ec;
-    const auto size = std::filesystem::file_size(path, ec);
-    return ec ? 0.0 : static_cast<double>(size) * kMegabyte;
-}
-
 }  // namespace
 
 bool exportPhotoMultiSplit(const std::string& inputPath, const std::string& outputPath,
@@ -192,15 +176,13 @@ bool exportPhotoMultiSplit(const std::string& inputPath, const std::string& outp
                       topSelections[j].tiles, {});
         for (const PhotoSplitOutput& out : outputs) {
             removeTemporaries(out);
-            removeQuietly(out.finalPath);
+            removeFileQuietly(out.finalPath);
         }
 
         e57::Reader reader(inputPath, e57::ReaderOptions{});
         e57::E57Root root;
         reader.GetE57Root(root);
-        e57::WriterOptions options;
-        options.guid = root.guid;
-        options.coordinateMetadata = root.coordinateMetadata;
+        const e57::WriterOptions options = writerOptionsFrom(root);
         for (PhotoSplitOutput& out : outputs) {
             out.writer = openE57Writer(out.geometryTempPath, options);
             std::cout << "[PHOTO MULTI SPLIT] temp geometry prepared"
@@ -250,14 +232,7 @@ bool exportPhotoMultiSplit(const std::string& inputPath, const std::string& outp
             std::vector<ScanAccumulator> scanPoints;
             scanPoints.reserve(outputs.size());
             for (std::size_t o = 0; o < outputs.size(); ++o) scanPoints.emplace_back(f);
-            const auto& q = header.pose.rotation;
-            const auto& t = header.pose.translation;
-            const double r00 = 1 - 2 * (q.y * q.y + q.z * q.z), r01 = 2 * (q.x * q.y - q.z * q.w),
-                         r02 = 2 * (q.x * q.z + q.y * q.w);
-            const double r10 = 2 * (q.x * q.y + q.z * q.w), r11 = 1 - 2 * (q.x * q.x + q.z * q.z),
-                         r12 = 2 * (q.y * q.z - q.x * q.w);
-            const double r20 = 2 * (q.x * q.z - q.y * q.w), r21 = 2 * (q.y * q.z + q.x * q.w),
-                         r22 = 1 - 2 * (q.x * q.x + q.y * q.y);
+            const ScanPoseMatrix pose(header.pose);
 
             e57::CompressedVectorReader points =
                 reader.SetUpData3DPointsData(s, kReadBlock, buffers);
@@ -265,9 +240,8 @@ bool exportPhotoMultiSplit(const std::string& inputPath, const std::string& outp
                 for (unsigned i = 0; i < n; ++i) {
                     ++pointsRead;
                     const double px = x[i], py = y[i], pz = z[i];
-                    const double wx = r00 * px + r01 * py + r02 * pz + t.x;
-                    const double wy = r10 * px + r11 * py + r12 * pz + t.y;
-                    const double wz = r20 * px + r21 * py + r22 * pz + t.z;
+                    double wx, wy, wz;
+                    pose.apply(px, py, pz, wx, wy, wz);
                     if (!std::isfinite(wx) || !std::isfinite(wy) || !std::isfinite(wz)) continue;
                     for (std::size_t o = 0; o < outputs.size(); ++o) {
                         if (!tests[o].accepts(wx, wy, wz)) continue;
@@ -309,7 +283,7 @@ bool exportPhotoMultiSplit(const std::string& inputPath, const std::string& outp
         for (PhotoSplitOutput& out : outputs) {
             if (out.keptPoints == 0 || out.scansWritten == 0) {
                 removeTemporaries(out);
-                removeQuietly(out.finalPath);
+                removeFileQuietly(out.finalPath);
                 throw std::runtime_error("Photo multi split produced zero points for " + out.label);
             }
             std::string message;

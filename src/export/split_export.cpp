@@ -6,6 +6,7 @@
 #include <system_error>
 
 #include "export/e57_native_export.h"
+#include "export/e57_route_support.h"
 #include "export/photo_split_export.h"
 #include "export/route_contract.h"
 #include "export/xyz_split_export.h"
@@ -16,19 +17,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-
-constexpr double kBytesToMB = 9.5367431640625e-07;
-
-void removeQuietly(const std::string& path) {
-    std::error_code ignored;
-    fs::remove(fs::path(path), ignored);
-}
-
-void addFileSizeMB(const std::string& path, double& totalMB) {
-    std::error_code ec;
-    const std::uintmax_t bytes = fs::file_size(fs::path(path), ec);
-    if (!ec) totalMB += static_cast<double>(bytes) * kBytesToMB;
-}
 
 // Standard exceptions become a false result with their text; others leave to the caller.
 template <class Body>
@@ -80,7 +68,7 @@ bool exportNativeSplit(const std::string& inputPath, const std::string& outputPa
                   << " | tiles=" << selection.tiles.size() << " | zMin=" << selection.zMin
                   << " | zMax=" << selection.zMax << "\n";
         writeNativeSplitStatus(statusPath, done + 1, outputCount, "vertical #" + std::to_string(i));
-        removeQuietly(path);
+        removeFileQuietly(path);
         std::string nativeError;
         std::string method;
         const std::vector<SelectedHeightRange> ranges{selection};
@@ -90,7 +78,7 @@ bool exportNativeSplit(const std::string& inputPath, const std::string& outputPa
                 *error = nativeError.empty() ? "Native split vertical export failed." : nativeError;
             return false;
         }
-        addFileSizeMB(path, totalMB);
+        totalMB += fileSizeMB(path);
         ++done;
     }
     for (std::uint64_t j = 1; j <= topSelections.size(); ++j) {
@@ -101,7 +89,7 @@ bool exportNativeSplit(const std::string& inputPath, const std::string& outputPa
         std::cout << "[NATIVE SPLIT] top #" << j << " | output=" << path
                   << " | tiles=" << tiles.size() << "\n";
         writeNativeSplitStatus(statusPath, done + 1, outputCount, "top #" + std::to_string(j));
-        removeQuietly(path);
+        removeFileQuietly(path);
         std::string nativeError;
         std::string method;
         if (!exportE57Native(inputPath, path, tiles, {}, tileSize, &nativeError, &method,
@@ -110,7 +98,7 @@ bool exportNativeSplit(const std::string& inputPath, const std::string& outputPa
                 *error = nativeError.empty() ? "Native split top-view export failed." : nativeError;
             return false;
         }
-        addFileSizeMB(path, totalMB);
+        totalMB += fileSizeMB(path);
         for (const TileIndex& tile : tiles) {
             const auto it = tileCounts.find(tile);
             if (it != tileCounts.end()) writtenEstimate += it->second;

@@ -12,6 +12,7 @@
 #include <string_view>
 #include <system_error>
 
+#include "export/e57_route_support.h"
 #include "export/output_naming.h"
 #include "export/split_export.h"
 #include "export/xyz_split_lines.h"
@@ -30,14 +31,8 @@ namespace {
 
 constexpr const char* kSourceGuidBase = "xyz-split-export-source";
 constexpr std::uint64_t kStreamTableCapacity = 65536;  // printed only
-constexpr double kBytesToMB = 9.5367431640625e-07;
 
 [[noreturn]] void fail(const std::string& message) { throw std::runtime_error(message); }
-
-void removeQuietly(const std::string& path) {
-    std::error_code ignored;
-    fs::remove(fs::path(path), ignored);
-}
 
 // Files of outputs that were opened and never closed are incomplete: on a failure they go.
 class UnclosedOutputsRemoval {
@@ -48,7 +43,7 @@ public:
         for (MultiSplitOutput& out : outputs_) {
             if (!out.writer) continue;
             out.writer.reset();
-            removeQuietly(out.path);
+            removeFileQuietly(out.path);
         }
     }
     UnclosedOutputsRemoval(const UnclosedOutputsRemoval&) = delete;
@@ -453,14 +448,12 @@ void exportXyzSinglePassSplit(const std::string& inputPath, const std::string& o
         flushMultiSplitPart(part, out, true);
         if (out.keptPoints == 0 || out.partsWritten == 0) {
             out.writer.reset();
-            removeQuietly(out.path);
+            removeFileQuietly(out.path);
             fail("Single-pass split produced zero points for " + out.label +
                  " | output=" + out.path);
         }
         closeOutput(out);
-        std::error_code ec;
-        const std::uintmax_t bytes = fs::file_size(fs::path(out.path), ec);
-        if (!ec) totalMB += static_cast<double>(bytes) * kBytesToMB;
+        totalMB += fileSizeMB(out.path);
         std::cout << "[MULTI SPLIT] completed | " << out.label << " | kept=" << out.keptPoints
                   << " | partsWritten=" << out.partsWritten << " | output=" << out.path << "\n";
         keptAcrossOutputs += out.keptPoints;

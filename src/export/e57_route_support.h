@@ -1,0 +1,40 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include <E57SimpleData.h>
+#include <E57SimpleWriter.h>
+
+// Small pieces the E57 export routes share.
+
+// A scan's pose as a rotation matrix and translation, with the quaternion taken as stored (not
+// normalised), so the selection sees the coordinates the file's pose describes.
+struct ScanPoseMatrix {
+    explicit ScanPoseMatrix(const e57::RigidBodyTransform& pose);
+    double r[9];
+    double t[3];
+    void apply(double x, double y, double z, double& wx, double& wy, double& wz) const {
+        wx = r[0] * x + r[1] * y + r[2] * z + t[0];
+        wy = r[3] * x + r[4] * y + r[5] * z + t[1];
+        wz = r[6] * x + r[7] * y + r[8] * z + t[2];
+    }
+};
+
+// The output carries the source file's guid and coordinate metadata.
+e57::WriterOptions writerOptionsFrom(const e57::E57Root& sourceRoot);
+
+// x, y and z always, and each colour channel and intensity whose field is on.
+e57::Data3DPointsDouble bindPointColumns(const e57::PointStandardizedFieldsAvailable& fields,
+                                         std::vector<double>& x, std::vector<double>& y,
+                                         std::vector<double>& z, std::vector<std::uint16_t>& red,
+                                         std::vector<std::uint16_t>& green,
+                                         std::vector<std::uint16_t>& blue,
+                                         std::vector<double>& intensity);
+
+// A file the route made or is about to replace; a failure to remove it changes nothing.
+void removeFileQuietly(const std::string& path);
+
+// The file's size in MiB (bytes * 2^-20), 0 when it cannot be read.
+double fileSizeMB(const std::string& path);
