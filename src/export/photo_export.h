@@ -23,7 +23,6 @@ bool exportE57WithPhotos(const std::string& inputPath, const std::string& output
 // scanGuids receives one (guid, guid) pair per written scan.
 bool exportPhotoGeometryE57(const std::string& inputPath, const std::string& geometryPath,
                             const TileSet& selectedTiles,
-                            const std::vector<SelectedHeightRange>& heightRanges,
-                            double tileSize, std::vector<ScanGuidPair>* scanGuids,
-                            std::string* error, std::string* method,
-                            const std::filesystem::path* statusPath);
+                            const std::vector<SelectedHeightRange>& heightRanges, double tileSize,
+                            std::vector<ScanGuidPair>* scanGuids, std::string* error,
+                            std::string* method, const std::filesystem::path* statusPath);

@@ -12,6 +12,6 @@
 // straight into its final path. Writes no status.
 bool exportPhotoMultiSplit(const std::string& inputPath, const std::string& outputPath,
                            const std::vector<SelectedHeightRange>& verticalSelections,
-                           const std::vector<SavedTileSelection>& topSelections,
-                           double tileSize, std::uint64_t inputTotalPoints,
-                           ExportResult* result, std::string* error);
+                           const std::vector<SavedTileSelection>& topSelections, double tileSize,
+                           std::uint64_t inputTotalPoints, ExportResult* result,
+                           std::string* error);
