@@ -34,6 +34,7 @@
 #include <string_view>
 #include <vector>
 
+#include "bench_support.h"
 #include "demo_cloud/demo_cloud.h"
 #include "export/export_result.h"
 #include "export/las_binary_export.h"
@@ -44,38 +45,13 @@
 
 namespace {
 
+using namespace benchsupport;
+
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 using Route = bool (*)(const ExportJob&, const std::string&, ExportResult*, std::string*);
 
-const char* envPath(const char* name) {
-    const char* v = std::getenv(name);
-    return (v && *v) ? v : nullptr;
-}
-
-double peakRssMiB() {
-    rusage ru{};
-    ::getrusage(RUSAGE_SELF, &ru);
-    return static_cast<double>(ru.ru_maxrss) / 1024.0;
-}
-
-// Reads the file once so every benchmark starts from the page cache; false when unreadable.
-bool warmPageCache(const std::string& path) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return false;
-    std::vector<char> buffer(std::size_t{1} << 20);
-    ssize_t n = 0;
-    while ((n = ::read(fd, buffer.data(), buffer.size())) > 0) {
-    }
-    ::close(fd);
-    return n == 0;
-}
-
-fs::path outputFolderFor(const std::string& input) {
-    fs::path dir = fs::absolute(input).parent_path() / "out";
-    fs::create_directories(dir);
-    return dir;
-}
+fs::path outputFolderFor(const std::string& input) { return benchOutputFolder(input); }
 
 // Swallows the routes' console lines and notes when the first line holding `marker` arrives
 // (the synthetic LAS route prints its bounds line between its two passes).

@@ -26,6 +26,7 @@
 
 #include <E57SimpleReader.h>
 
+#include "bench_support.h"
 #include "export/output_naming.h"
 #include "export/photo_export.h"
 #include "points/tiles/selection_types.h"
@@ -33,30 +34,9 @@
 
 namespace {
 
+using namespace benchsupport;
+
 namespace fs = std::filesystem;
-
-double peakRssMiB() {
-    rusage ru{};
-    ::getrusage(RUSAGE_SELF, &ru);
-    return static_cast<double>(ru.ru_maxrss) / 1024.0;
-}
-
-bool warmPageCache(const std::string& path) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return false;
-    std::vector<char> buffer(std::size_t{1} << 20);
-    ssize_t n = 0;
-    while ((n = ::read(fd, buffer.data(), buffer.size())) > 0) {
-    }
-    ::close(fd);
-    return n == 0;
-}
-
-class NullSink : public std::streambuf {
-protected:
-    int overflow(int c) override { return traits_type::not_eof(c); }
-    std::streamsize xsputn(const char*, std::streamsize n) override { return n; }
-};
 
 struct Selection {
     TileSet tiles;
@@ -144,8 +124,7 @@ void BM_PhotoExport50pct(benchmark::State& state) {
         return;
     }
     static const Selection sel = halfSelection(input);
-    const fs::path dir = fs::absolute(input).parent_path() / "out";
-    fs::create_directories(dir);
+    const fs::path dir = benchOutputFolder(input);
     const fs::path output = dir / "bench_photo_export_out.e57";
 
     std::uint64_t kept = 0;
@@ -193,8 +172,7 @@ void BM_PhotoGeometryPass50pct(benchmark::State& state) {
         return;
     }
     static const Selection sel = halfSelection(input);
-    const fs::path dir = fs::absolute(input).parent_path() / "out";
-    fs::create_directories(dir);
+    const fs::path dir = benchOutputFolder(input);
     const fs::path geometry = dir / "bench_photo_export_geom.e57";
     for (auto _ : state) {
         NullSink sink;

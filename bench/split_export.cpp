@@ -23,24 +23,16 @@
 #include <string>
 #include <vector>
 
+#include "bench_support.h"
 #include "demo_cloud/demo_cloud.h"
 #include "export/export_result.h"
 #include "export/split_export.h"
 
 namespace {
 
+using namespace benchsupport;
+
 namespace fs = std::filesystem;
-
-const char* envPath(const char* name) {
-    const char* v = std::getenv(name);
-    return (v && *v) ? v : nullptr;
-}
-
-double peakRssMiB() {
-    rusage ru{};
-    ::getrusage(RUSAGE_SELF, &ru);
-    return static_cast<double>(ru.ru_maxrss) / 1024.0;
-}
 
 // Reads the file once, so the benchmark starts from the page cache, and counts its lines
 // (a last line without '\n' included); 0 when unreadable.
@@ -63,12 +55,6 @@ std::uint64_t warmAndCountLines(const std::string& path) {
     return lines + (last != '\n' ? 1 : 0);
 }
 
-class NullSink : public std::streambuf {
-protected:
-    int overflow(int c) override { return traits_type::not_eof(c); }
-    std::streamsize xsputn(const char*, std::streamsize n) override { return n; }
-};
-
 std::vector<TileIndex> tileBlock(std::int64_t x0, std::int64_t y0, std::int64_t side) {
     std::vector<TileIndex> tiles;
     for (std::int64_t ix = x0; ix < x0 + side; ++ix)
@@ -87,8 +73,7 @@ void BM_XyzSplit8(benchmark::State& state, const char* envName) {
         state.SkipWithError((std::string("cannot read ") + input).c_str());
         return;
     }
-    const fs::path dir =
-        fs::absolute(input).parent_path() / "out" / ("split_export_" + std::to_string(::getpid()));
+    const fs::path dir = benchOutputFolder(input) / ("split_export_" + std::to_string(::getpid()));
     fs::create_directories(dir);
     const std::string output = (dir / "bench_split.e57").string();
 
