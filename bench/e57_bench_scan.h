@@ -21,6 +21,8 @@ inline e57::Data3D benchScanHeader(const std::string& guid, std::int64_t points,
         f.pointRangeScale = 0.001;
         f.pointRangeMinimum = -1000.0;
         f.pointRangeMaximum = 3000.0;
+    } else {
+        f.pointRangeNodeType = e57::NumericalNodeType::Double;  // the default Float is 32-bit
     }
     h.colorLimits.colorRedMaximum = h.colorLimits.colorGreenMaximum =
         h.colorLimits.colorBlueMaximum = 255;

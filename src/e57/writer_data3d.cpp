@@ -7,7 +7,6 @@
 #include <cstdio>
 #include <limits>
 #include <optional>
-#include <type_traits>
 
 #include "bitpack_encode.h"
 #include "writer_impl.h"
@@ -174,12 +173,11 @@ private:
         return h_.colorLimits.colorRedMinimum != 0.0 || h_.colorLimits.colorRedMaximum != 0.0;
     }
 
+    // A missing buffer is reported only once the whole prototype is planned, as the library
+    // builds the prototype (and its range errors) before it binds any buffer.
     template <class P>
-    const P* need(const P* p, const char* field) const {
-        if (p == nullptr && n_ > 0) {
-            fail(ErrorNoBufferForElement, std::string("field ") + field +
-                                              " is enabled in pointFields but its buffer is null");
-        }
+    const P* need(const P* p, const char* field) {
+        if (p == nullptr && n_ > 0 && missingBuffer_ == nullptr) missingBuffer_ = field;
         return p;
     }
 
@@ -211,16 +209,13 @@ private:
                 g.scale = scale;
                 g.minimum = scaledBound(lo, scale, settingName);
                 g.maximum = scaledBound(hi, scale, settingName);
-                if (g.minimum > g.maximum) std::swap(g.minimum, g.maximum);
                 break;
             }
             case NumericalNodeType::Float:
             case NumericalNodeType::Double:
-                // A 32-bit node is written only from 32-bit buffers: rounding caller doubles to
-                // float would silently lose coordinate precision.
-                g.coding = (type == NumericalNodeType::Float && std::is_same_v<COORD, float>)
-                               ? Coding::Single
-                               : Coding::Double;
+                // Float is a 32-bit node whatever the buffer type: doubles are rounded to float,
+                // as the library does.
+                g.coding = type == NumericalNodeType::Float ? Coding::Single : Coding::Double;
                 requireNotNaN(lo, settingName);
                 requireNotNaN(hi, settingName);
                 if (lo > hi)
@@ -264,16 +259,28 @@ private:
         f.floatMinimum = g.floatMinimum;
         f.floatMaximum = g.floatMaximum;
         f.boundsSource = boundsSource;
+        requireHoldsZero(f);
         fields_.push_back(f);
+    }
+
+    // Every prototype node is built holding the value 0, so its range must contain 0.
+    void requireHoldsZero(const FieldPlan& f) const {
+        if (f.coding == Coding::Single || f.coding == Coding::Double) {
+            const double lo = f.floatMinimum.value_or(0.0);
+            const double hi = f.floatMaximum.value_or(0.0);
+            if (lo <= 0.0 && hi >= 0.0) return;
+            fail(ErrorValueOutOfBounds, std::string("field ") + f.name + ": the range " + num(lo) +
+                                            ".." + num(hi) + " from " + f.boundsSource +
+                                            " does not contain 0");
+        }
+        if (f.minimum <= 0 && f.maximum >= 0) return;
+        fail(ErrorValueOutOfBounds, std::string("field ") + f.name + ": the range " +
+                                        boundsText(f) + " from " + f.boundsSource +
+                                        " does not contain 0");
     }
 
     void addInteger(const char* name, Source source, const void* data, std::int64_t lo,
                     std::int64_t hi, const char* boundsSource) {
-        if (lo > hi) {
-            fail(ErrorValueOutOfBounds, std::string("field ") + name + ": " + boundsSource +
-                                            " minimum " + std::to_string(lo) + " > maximum " +
-                                            std::to_string(hi));
-        }
         GroupCoding g;
         g.coding = Coding::Integer;
         g.minimum = lo;
@@ -379,6 +386,10 @@ private:
         if (pf.normalZField)
             add("nor:normalZ", normal, Source::F32, need(b_.normalZ, "normalZ"), "");
         usesNormals_ = pf.normalXField || pf.normalYField || pf.normalZField;
+        if (missingBuffer_ != nullptr) {
+            fail(ErrorNoBufferForElement, std::string("field ") + missingBuffer_ +
+                                              " is enabled in pointFields but its buffer is null");
+        }
 
         for (FieldPlan& f : fields_) {
             switch (f.coding) {
@@ -411,7 +422,6 @@ private:
                 g.scale = pf.intensityScale;
                 g.minimum = scaledBound(lim.intensityMinimum, g.scale, "intensityLimits");
                 g.maximum = scaledBound(lim.intensityMaximum, g.scale, "intensityLimits");
-                if (g.minimum > g.maximum) std::swap(g.minimum, g.maximum);
                 break;
             case NumericalNodeType::Float:
             case NumericalNodeType::Double:
@@ -463,14 +473,14 @@ private:
                 g.scale = pf.timeScale;
                 g.minimum = scaledBound(pf.timeMinimum, g.scale, "timeMinimum");
                 g.maximum = scaledBound(pf.timeMaximum, g.scale, "timeMaximum");
-                if (g.minimum > g.maximum) std::swap(g.minimum, g.maximum);
                 break;
             }
             case NumericalNodeType::Float:
             case NumericalNodeType::Double:
-                // Time stamps come as doubles; a 32-bit node would round them to steps of
-                // seconds for absolute times, so they are always kept at full precision.
-                g.coding = Coding::Double;
+                // No bounds: the library ignores the time range for float nodes. Float rounds
+                // the stamps to single precision.
+                g.coding =
+                    pf.timeNodeType == NumericalNodeType::Float ? Coding::Single : Coding::Double;
                 break;
         }
         add("timeStamp", g, Source::F64, data, "timeMinimum/timeMaximum");
@@ -688,25 +698,12 @@ private:
     static void prototypeLeaf(xml::Builder& b, const FieldPlan& f) {
         switch (f.coding) {
             case Coding::Single:
-            case Coding::Double: {
-                // Prototype values mean nothing, but readers check them against the bounds.
-                double value = 0.0;
-                if (f.floatMinimum && *f.floatMinimum > 0.0) value = *f.floatMinimum;
-                if (f.floatMaximum && *f.floatMaximum < 0.0)
-                    value = f.floatMinimum.value_or(*f.floatMaximum);
-                b.floating(f.name, value, f.coding == Coding::Single, f.floatMinimum,
-                           f.floatMaximum);
+            case Coding::Double:
+                // Every range holds 0 (checked when planned), so the prototype values are 0.
+                b.floating(f.name, 0.0, f.coding == Coding::Single, f.floatMinimum, f.floatMaximum);
                 break;
-            }
-            case Coding::Integer:
-            case Coding::Scaled: {
-                const std::int64_t value = (f.minimum > 0 || f.maximum < 0) ? f.minimum : 0;
-                if (f.coding == Coding::Integer)
-                    b.integer(f.name, value, f.minimum, f.maximum);
-                else
-                    b.scaledInteger(f.name, value, f.scale, f.minimum, f.maximum);
-                break;
-            }
+            case Coding::Integer: b.integer(f.name, 0, f.minimum, f.maximum); break;
+            case Coding::Scaled: b.scaledInteger(f.name, 0, f.scale, f.minimum, f.maximum); break;
         }
     }
 
@@ -854,6 +851,7 @@ private:
     std::string label_;
     std::vector<FieldPlan> fields_;
     bool usesNormals_ = false;
+    const char* missingBuffer_ = nullptr;
 };
 
 }  // namespace

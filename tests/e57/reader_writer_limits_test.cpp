@@ -62,9 +62,9 @@ TEST(ReaderWriterLimits, StringReadsSmallerThanThePacketDeliverExactlyWhatTheyCo
 TEST(ReaderWriterLimits, ScaledBoundsFromNegativeDataRoundDown) {
     testsupport::TempDir dir;
     const auto path = dir / "neg.e57";
-    // -1.27 / 0.01 + 0.5 = -126.5 and -0.02 / 0.01 + 0.5 = -1.5: the raw bounds are -127 and -2,
-    // one below what rounding toward zero would give.
-    std::vector<double> x = {-1.27, -0.31}, y = {-0.5, -0.02}, z = {-0.73, -0.11};
+    // -1.27 / 0.01 + 0.5 = -126.5: the raw minimum is -127, one below what rounding toward zero
+    // would give. The data hold 0, as the prototype node is built holding 0.
+    std::vector<double> x = {-1.27, 0.0}, y = {-0.5, 0.0}, z = {-0.73, 0.0};
     {
         e57::WriterOptions options;
         e57::Writer writer(path.string(), options);
@@ -78,7 +78,7 @@ TEST(ReaderWriterLimits, ScaledBoundsFromNegativeDataRoundDown) {
     e57::Data3D h;
     ASSERT_TRUE(reader.ReadData3D(0, h));
     EXPECT_EQ(h.pointFields.pointRangeMinimum, -127 * 0.01);
-    EXPECT_EQ(h.pointFields.pointRangeMaximum, -2 * 0.01);
+    EXPECT_EQ(h.pointFields.pointRangeMaximum, 0.0);
     std::vector<double> gx(2), gy(2), gz(2);
     auto cv =
         reader.SetUpData3DPointsData(0, 2, e57test::xyzBuffers(gx.data(), gy.data(), gz.data()));

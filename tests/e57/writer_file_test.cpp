@@ -149,6 +149,7 @@ TEST(WriterFile, CompressedVectorSectionPacketsAndStreams) {
         h.pointFields.colorRedField = h.pointFields.colorGreenField = h.pointFields.colorBlueField =
             true;
         h.pointFields.intensityField = true;
+        h.pointFields.pointRangeNodeType = e57::NumericalNodeType::Double;
         const e57::Data3DPointsDouble b = p.buffers(true, true);
         scanIndex = static_cast<std::uint64_t>(writer.WriteData3DData(h, b));
         writer.Close();

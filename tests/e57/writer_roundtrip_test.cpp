@@ -110,6 +110,8 @@ struct Fields {
 // Flags the fields in the header (with the limits they need) and binds p's columns to them.
 e57::Data3DPointsDouble describe(e57::Data3D& h, Points& p, const Fields& c) {
     auto& f = h.pointFields;
+    // The default Float nodes would round these doubles to single precision.
+    f.pointRangeNodeType = f.angleNodeType = f.timeNodeType = e57::NumericalNodeType::Double;
     e57::Data3DPointsDouble b;
     if (c.xyz) {
         f.cartesianXField = f.cartesianYField = f.cartesianZField = true;
@@ -225,7 +227,7 @@ TEST(WriterRoundTrip, FloatBuffersAndScaledIntegerCoordinates) {
         fx[i] = 1.5f + 0.25f * float(i);
         fy[i] = -float(i) / 3.0f;
         fz[i] = 100.0f;
-        sx[i] = 10.0 + 0.0073 * double(i);  // all positive: bounds that exclude zero
+        sx[i] = -10.0 + 0.0073 * double(i);  // bounds from the data must hold 0
         sy[i] = 20.0 + 0.0041 * double(i);
         sz[i] = 32.0 - 0.001 * double(i);
     }
@@ -254,7 +256,7 @@ TEST(WriterRoundTrip, FloatBuffersAndScaledIntegerCoordinates) {
         writer.Close();
     }
     // The bounds taken from the data are written back into the caller's header.
-    EXPECT_EQ(scaledHeader.pointFields.pointRangeMinimum, 10.0);
+    EXPECT_EQ(scaledHeader.pointFields.pointRangeMinimum, -10.0);
     EXPECT_EQ(scaledHeader.pointFields.pointRangeMaximum,
               sy[n - 1]);  // 32.3, the largest of x, y, z
     expectFileFacts(path);
@@ -279,8 +281,8 @@ TEST(WriterRoundTrip, FloatBuffersAndScaledIntegerCoordinates) {
         ASSERT_NEAR(r.y[i], sy[i], 0.0005 + 1e-12);
         ASSERT_NEAR(r.z[i], sz[i], 0.0005 + 1e-12);
     }
-    // Proper rounding: the raw value is the nearest multiple of the scale.
-    EXPECT_DOUBLE_EQ(r.x[1], 10.007);
+    // Proper rounding: the raw value is the nearest multiple of the scale (-9.9927 -> -9993).
+    EXPECT_DOUBLE_EQ(r.x[1], -9.993);
 }
 
 TEST(WriterRoundTrip, HeaderMetadataPosesAndSeveralScans) {
@@ -550,3 +552,151 @@ TEST(WriterRoundTrip, ImagesOfEveryTypeAndProjection) {
 }
 
 }  // namespace
+
+namespace {
+
+std::vector<double> roundedToFloat(const std::vector<double>& v) {
+    std::vector<double> out;
+    for (double d : v) out.push_back(double(float(d)));
+    return out;
+}
+
+}  // namespace
+
+TEST(WriterNodeTypes, EachNodeTypeStoresWhatTheLibraryStores) {
+    // 600 km coordinates and absolute time stamps: a 32-bit node visibly rounds them.
+    const std::size_t n = 1000;
+    Points p = makePoints(n);
+    struct Case {
+        e57::NumericalNodeType type;
+        bool exact;
+    };
+    const Case cases[] = {{e57::NumericalNodeType::Float, false},
+                          {e57::NumericalNodeType::Double, true}};
+    testsupport::TempDir dir;
+    const auto path = dir / "types.e57";
+    {
+        e57::WriterOptions options;
+        e57::Writer writer(path.string(), options);
+        for (const Case& c : cases) {
+            e57::Data3D h = baseHeader("", n);
+            e57::Data3DPointsDouble b = describe(h, p, {"", true, false, true, true, false, true});
+            auto& f = h.pointFields;
+            f.pointRangeNodeType = f.angleNodeType = f.timeNodeType = f.intensityNodeType = c.type;
+            writer.WriteData3DData(h, b);
+        }
+        e57::Data3D h = baseHeader("scaled", n);
+        e57::Data3DPointsDouble b = describe(h, p, {"", true, false, true, true, false, false});
+        auto& f = h.pointFields;
+        f.pointRangeNodeType = f.timeNodeType = f.intensityNodeType =
+            e57::NumericalNodeType::ScaledInteger;
+        f.pointRangeScale = f.timeScale = 0.001;
+        f.intensityScale = 1.0 / 1024;
+        f.pointRangeMinimum = -1e7;
+        f.pointRangeMaximum = 1e7;
+        f.timeMinimum = 0.0;
+        f.timeMaximum = 2e9;
+        writer.WriteData3DData(h, b);
+        writer.Close();
+    }
+    e57::Reader reader(path.string(), e57::ReaderOptions{});
+    ASSERT_EQ(reader.GetData3DCount(), 3);
+    for (int64_t s = 0; s < 2; ++s) {
+        const Case& c = cases[s];
+        SCOPED_TRACE(s);
+        e57::Data3D h;
+        ASSERT_TRUE(reader.ReadData3D(s, h));
+        EXPECT_EQ(h.pointFields.pointRangeNodeType, c.type);
+        EXPECT_EQ(h.pointFields.angleNodeType, c.type);
+        EXPECT_EQ(h.pointFields.timeNodeType, c.type);
+        const Points r = readScan(reader, s, h);
+        auto expected = [&](const std::vector<double>& v) {
+            return c.exact ? v : roundedToFloat(v);
+        };
+        EXPECT_EQ(r.x, expected(p.x));
+        EXPECT_EQ(r.y, expected(p.y));
+        EXPECT_EQ(r.z, expected(p.z));
+        EXPECT_EQ(r.range, expected(p.range));
+        EXPECT_EQ(r.azimuth, expected(p.azimuth));
+        EXPECT_EQ(r.elevation, expected(p.elevation));
+        EXPECT_EQ(r.time, expected(p.time));
+        EXPECT_EQ(r.intensity, expected(p.intensity));
+    }
+    EXPECT_NE(roundedToFloat(p.x), p.x);  // the Float case above proves something
+    e57::Data3D h;
+    ASSERT_TRUE(reader.ReadData3D(2, h));
+    const Points r = readScan(reader, 2, h);
+    auto scaled = [](double v, double scale) { return std::floor(v / scale + 0.5) * scale; };
+    for (std::size_t i = 0; i < n; ++i) {
+        ASSERT_DOUBLE_EQ(r.x[i], scaled(p.x[i], 0.001));
+        ASSERT_DOUBLE_EQ(r.time[i], scaled(p.time[i], 0.001));
+        ASSERT_EQ(r.intensity[i], scaled(p.intensity[i], 1.0 / 1024));
+    }
+}
+
+TEST(WriterNodeTypes, RangesWithoutZeroAndValuesOutsideIntegerBoundsAreRefused) {
+    const std::size_t n = 50;
+    Points p = makePoints(n);  // x, y and time all positive
+    testsupport::TempDir dir;
+    e57::WriterOptions options;
+    e57::Writer writer((dir / "limits.e57").string(), options);
+    const Fields all = {"", true, true, true, true, true, true};
+    auto code = [&](auto&& edit) {
+        e57::Data3D h = baseHeader("", n);
+        e57::Data3DPointsDouble b = describe(h, p, all);
+        edit(h, b);
+        try {
+            writer.WriteData3DData(h, b);
+        } catch (const e57::E57Exception& e) {
+            return static_cast<int>(e.errorCode());
+        }
+        return 0;
+    };
+    using NT = e57::NumericalNodeType;
+    const int outOfBounds = e57::ErrorValueOutOfBounds;
+    // The prototype is built holding 0 on every node.
+    EXPECT_EQ(code([](auto& h, auto&) { h.pointFields.pointRangeMinimum = 5.0; }), outOfBounds);
+    EXPECT_EQ(code([](auto& h, auto&) {
+                  h.pointFields.pointRangeNodeType = NT::Float;
+                  h.pointFields.pointRangeMaximum = -1.0;
+              }),
+              outOfBounds);
+    EXPECT_EQ(code([](auto& h, auto&) { h.pointFields.angleMinimum = 0.1; }), outOfBounds);
+    EXPECT_EQ(code([](auto& h, auto&) { h.intensityLimits = {0.5, 2.0}; }), outOfBounds);
+    EXPECT_EQ(code([](auto& h, auto&) { h.colorLimits.colorGreenMinimum = 10; }), outOfBounds);
+    EXPECT_EQ(code([](auto& h, auto&) {
+                  h.pointFields.pointRangeNodeType = NT::ScaledInteger;  // bounds from the data
+                  h.pointFields.pointRangeScale = 0.001;
+                  h.pointFields.sphericalRangeField = false;
+                  h.pointFields.cartesianZField = false;
+              }),
+              outOfBounds);
+    EXPECT_EQ(code([](auto& h, auto&) {
+                  h.pointFields.timeNodeType = NT::ScaledInteger;  // bounds from the data
+                  h.pointFields.timeScale = 1e-6;
+              }),
+              outOfBounds);
+    EXPECT_EQ(code([](auto& h, auto&) {
+                  h.pointFields.timeNodeType = NT::Integer;
+                  h.pointFields.timeMinimum = 1.0;
+              }),
+              outOfBounds);
+    // Range errors come before missing buffers: the prototype is built first.
+    EXPECT_EQ(code([](auto& h, auto& b) {
+                  h.colorLimits.colorBlueMinimum = 10;
+                  b.cartesianX = nullptr;
+              }),
+              outOfBounds);
+    // Integer fields check every value.
+    EXPECT_EQ(code([](auto& h, auto&) { h.colorLimits.colorBlueMaximum = 200; }), outOfBounds);
+    EXPECT_EQ(code([](auto& h, auto&) { h.pointFields.columnIndexMaximum = 48; }), outOfBounds);
+    // Float bounds that hold 0 are advisory: values outside them are written.
+    EXPECT_EQ(code([](auto& h, auto&) {
+                  h.pointFields.pointRangeMaximum = 1.0;
+                  h.pointFields.angleMaximum = 0.5;
+                  h.intensityLimits.intensityMaximum = 0.25;
+                  h.pointFields.timeNodeType = NT::Float;
+                  h.pointFields.timeMaximum = -5.0;
+              }),
+              0);
+}

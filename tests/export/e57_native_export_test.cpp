@@ -225,14 +225,29 @@ TEST(E57NativeExport, FieldsTheLibraryWouldRefuseAreLeftOutBeforeTheCall) {
     TempDir dir;
     TestScan k = gridScan("K", 30, 0.0, 0.0), l = gridScan("L", 30, 0.0, 0.0);
     k.hasColour = k.hasIntensity = l.hasColour = l.hasIntensity = true;
-    k.colourMinimum = 10;
+    // Our writer refuses such limits too, so the source is written with limits holding 0 and
+    // its header limits are then edited to what another writer could have stored.
+    k.colourMinimum = -1;
     for (auto* v : {&k.red, &k.green, &k.blue})
         for (std::uint16_t& c : *v) c = std::max<std::uint16_t>(c, 10);
-    l.intensityMinimum = 0.5;
+    l.intensityMinimum = -0.5;
     l.intensityMaximum = 2.0;
     for (double& v : l.intensity) v += 0.5;
     const fs::path in = dir / "in.e57", out = dir / "out.e57";
     testsupport::writeE57Source(in.string(), "{ladder}", {k, l});
+    for (const char* c : {"Red", "Green", "Blue"}) {
+        const std::string tag = std::string("color") + c + "Minimum";
+        testsupport::patchE57Payload(in.string(), ">-1</" + tag + ">", ">10</" + tag + ">");
+    }
+    testsupport::patchE57Payload(in.string(), ">-5e-01</intensityMinimum>",
+                                 ">5.0e-1</intensityMinimum>");
+    testsupport::patchE57Payload(in.string(), "minimum=\"-5e-01\"", "minimum=\"5.0e-1\"");
+    {
+        const testsupport::ReadFile source = testsupport::readE57File(in.string());
+        ASSERT_EQ(source.scans.size(), 2u);
+        ASSERT_EQ(source.scans[0].header.colorLimits.colorRedMinimum, 10.0);
+        ASSERT_EQ(source.scans[1].header.intensityLimits.intensityMinimum, 0.5);
+    }
 
     const E57Run r = runNative(in, out, Selection{}, true);
     ASSERT_TRUE(r.ok) << r.error;

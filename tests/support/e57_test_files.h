@@ -6,12 +6,16 @@
 #include <array>
 #include <cmath>
 #include <cstdint>
+#include <fstream>
+#include <iterator>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
 #include <E57SimpleReader.h>
 #include <E57SimpleWriter.h>
+
+#include "support/e57_page_checksum.h"
 
 namespace testsupport {
 
@@ -252,6 +256,30 @@ inline std::array<double, 3> worldPoint(const e57::RigidBodyTransform& pose, dou
                 pose.translation.y,
             2 * (a * c - w * b) * x + 2 * (b * c + w * a) * y + (1 - 2 * (a * a + b * b)) * z +
                 pose.translation.z};
+}
+
+// Replaces the first `from` in a written file's payload by `to` of the same length and reseals
+// the pages. Makes headers the library refuses to write (limits without 0) that other writers
+// produce.
+inline void patchE57Payload(const std::string& path, const std::string& from,
+                            const std::string& to) {
+    if (from.size() != to.size()) throw std::invalid_argument("patch must keep the length");
+    std::string file;
+    {
+        std::ifstream in(path, std::ios::binary);
+        file.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+    const std::size_t pages = file.size() / 1024;
+    std::string logical;
+    for (std::size_t p = 0; p < pages; ++p) logical.append(file, p * 1024, 1020);
+    const std::size_t at = logical.find(from);
+    if (at == std::string::npos) throw std::runtime_error("patch text not found: " + from);
+    for (std::size_t i = 0; i < to.size(); ++i)
+        file[(at + i) / 1020 * 1024 + (at + i) % 1020] = to[i];
+    for (std::size_t p = 0; p < pages; ++p)
+        sealE57Page(reinterpret_cast<std::uint8_t*>(file.data() + p * 1024));
+    std::ofstream(path, std::ios::binary | std::ios::trunc)
+        .write(file.data(), std::streamsize(file.size()));
 }
 
 }  // namespace testsupport
