@@ -120,6 +120,9 @@ void writeOutputScan(PhotoSplitOutput& out, ScanAccumulator& acc, const e57::Dat
     // The default node type is a 32-bit float, which would round survey coordinates to
     // centimetres or worse; the buffers are doubles and are stored as such.
     f.pointRangeNodeType = e57::NumericalNodeType::Double;
+    // Intensity that was not a 32-bit float to begin with would be rounded by the default.
+    if (src.intensityNodeType != e57::NumericalNodeType::Float)
+        f.intensityNodeType = e57::NumericalNodeType::Double;
     f.cartesianXField = f.cartesianYField = f.cartesianZField = true;
     f.colorRedField = src.colorRedField && acc.red.size() == n;
     f.colorGreenField = src.colorGreenField && acc.green.size() == n;

@@ -106,6 +106,7 @@ TEST(PhotoMultiSplit, EachOutputHoldsItsScansWithTheirPhotosAndNothingTemporaryS
     ASSERT_EQ(v2.scans.size(), 1u);
     EXPECT_EQ(v2.scans[0].header.guid, "B");
     EXPECT_TRUE(v2.scans[0].header.pointFields.intensityField);
+    EXPECT_EQ(v2.scans[0].intensity[1], 0.001);  // a 64-bit source value, not float-rounded
     EXPECT_EQ(v2.scans[0].x[1], 201.25);
     ASSERT_EQ(v2.images.size(), 1u);
     EXPECT_EQ(v2.images[0].blob, "jpeg-of-B");
