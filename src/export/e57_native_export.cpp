@@ -40,9 +40,11 @@ bool hasSpherical(const e57::PointStandardizedFieldsAvailable& f) {
 struct ReadBlock {
     std::vector<double> x, y, z, intensity;
     std::vector<std::uint16_t> red, green, blue;
+    std::vector<std::uint32_t> kept;  // numbers of the block's kept points
     ReadBlock() {
         for (auto* v : {&x, &y, &z, &intensity}) v->resize(kNativeE57ReadBlock);
         for (auto* v : {&red, &green, &blue}) v->resize(kNativeE57ReadBlock);
+        kept.resize(kNativeE57ReadBlock);
     }
 };
 
@@ -341,12 +343,10 @@ void exportScan(NativeExport& route, const e57::Reader& reader, std::int64_t sca
     const Pose pose(header.pose);
     const double* m = pose.m;
     const double* t = pose.t;
-    ZDecidesSelectionTest& selection = route.selection;
+    const ZDecidesSelectionTest& selection = route.selection;
     std::uint64_t read = counters.read;
     std::uint64_t nextProgress = (read / kProgressEvery + 1) * kProgressEvery;
 
-    // The kept point is stored whatever the answer and counted only when kept, so that the
-    // selection's answer, random for unordered scans, costs no mispredicted branch here.
     double* px = part.x.data();
     double* py = part.y.data();
     double* pz = part.z.data();
@@ -368,7 +368,55 @@ void exportScan(NativeExport& route, const e57::Reader& reader, std::int64_t sca
         xl = yl = zl = kMax;
         xh = yh = zh = -kMax;
     };
+    // Appends the block's points idx[0, count) to the part, which has room for them.
+    const auto append = [&](const std::uint32_t* idx, std::size_t count, const double* bx,
+                            const double* by, const double* bz, const double* bi,
+                            const std::uint16_t* br, const std::uint16_t* bg,
+                            const std::uint16_t* bb) {
+        double* ox = px + n;
+        double* oy = py + n;
+        double* oz = pz + n;
+        for (std::size_t k = 0; k < count; ++k) {
+            const std::uint32_t i = idx[k];
+            const double x = bx[i], y = by[i], z = bz[i];
+            ox[k] = x;
+            oy[k] = y;
+            oz[k] = z;
+            xl = std::min(xl, x);
+            xh = std::max(xh, x);
+            yl = std::min(yl, y);
+            yh = std::max(yh, y);
+            zl = std::min(zl, z);
+            zh = std::max(zh, z);
+        }
+        if (keepRed)
+            for (std::size_t k = 0; k < count; ++k) pr[n + k] = br[idx[k]];
+        if (keepGreen)
+            for (std::size_t k = 0; k < count; ++k) pg[n + k] = bg[idx[k]];
+        if (keepBlue)
+            for (std::size_t k = 0; k < count; ++k) pb[n + k] = bb[idx[k]];
+        if (hasIntensity) {
+            // Only the finite values are packed, so a part holding a NaN has fewer values than
+            // points and is written without intensity.
+            std::size_t finite = 0;
+            if (keepIntensity) {
+                double* oi = pi + ni;
+                for (std::size_t k = 0; k < count; ++k) {
+                    const double v = bi[idx[k]];
+                    oi[finite] = v;
+                    finite += std::isfinite(v);
+                }
+            } else {
+                for (std::size_t k = 0; k < count; ++k) finite += std::isfinite(bi[idx[k]]);
+            }
+            ni += finite;
+            nonFiniteIntensity += count - finite;
+        }
+        n += count;
+    };
 
+    static_assert(kNativeE57ReadBlock <= kProgressEvery, "at most one progress point per block");
+    std::vector<std::uint32_t>& kept = block.kept;
     e57::CompressedVectorReader points =
         reader.SetUpData3DPointsData(scanIndex, kNativeE57ReadBlock, buffers);
     for (;;) {
@@ -380,52 +428,51 @@ void exportScan(NativeExport& route, const e57::Reader& reader, std::int64_t sca
         const double* bx = block.x.data();
         const double* by = block.y.data();
         const double* bz = block.z.data();
-        const double* bi = block.intensity.data();
-        const std::uint16_t* br = block.red.data();
-        const std::uint16_t* bg = block.green.data();
-        const std::uint16_t* bb = block.blue.data();
+
+        // First the numbers of the kept points, without a branch on the selection's answer.
+        std::uint32_t* idx = kept.data();
+        std::size_t keptCount = 0;
+        std::uint64_t nonFinite = 0;
         for (unsigned i = 0; i < got; ++i) {
-            ++read;
             const double x = bx[i], y = by[i], z = bz[i];
             const double wx = m[0] * x + m[1] * y + m[2] * z + t[0];
             const double wy = m[3] * x + m[4] * y + m[5] * z + t[1];
             const double wz = m[6] * x + m[7] * y + m[8] * z + t[2];
             // A non-finite stored coordinate makes the world one non-finite too.
-            bool keep;
-            if (!finite3(wx, wy, wz)) [[unlikely]] {
-                ++nonFiniteXyz;
-                keep = false;
-            } else {
-                keep = selection.accepts(wx, wy, wz);
-            }
-            px[n] = x;
-            py[n] = y;
-            pz[n] = z;
-            if (keepRed) pr[n] = br[i];
-            if (keepGreen) pg[n] = bg[i];
-            if (keepBlue) pb[n] = bb[i];
-            if (hasIntensity) {
-                const double v = bi[i];
-                const bool finite = std::isfinite(v);
-                if (keepIntensity) pi[ni] = v;
-                ni += keep & finite;
-                nonFiniteIntensity += keep & !finite;
-            }
-            xl = std::min(xl, keep ? x : kMax);
-            xh = std::max(xh, keep ? x : -kMax);
-            yl = std::min(yl, keep ? y : kMax);
-            yh = std::max(yh, keep ? y : -kMax);
-            zl = std::min(zl, keep ? z : kMax);
-            zh = std::max(zh, keep ? z : -kMax);
-            n += keep;
-            if (n == kNativeE57PartPoints) [[unlikely]]
-                flush();
-            if (read == nextProgress) [[unlikely]] {
-                nextProgress += kProgressEvery;
-                if (keep)
-                    writeExportKeptProgressStatus(route.statusPath, read, counters.total,
-                                                  counters.writtenPoints + n, kProgressMethod, 1);
-            }
+            const bool finite = finite3(wx, wy, wz);
+            nonFinite += !finite;
+            idx[keptCount] = i;
+            keptCount += finite && selection.accepts(wx, wy, wz);
+        }
+        nonFiniteXyz += nonFinite;
+
+        // The kept point whose read number is the next multiple of kProgressEvery, if any,
+        // reports progress once it is in the part.
+        const std::uint64_t blockStart = read;
+        read += got;
+        std::size_t progressAt = keptCount;  // none
+        if (nextProgress <= read) {
+            const auto at = static_cast<std::uint32_t>(nextProgress - blockStart - 1);
+            const std::uint32_t* found = std::lower_bound(idx, idx + keptCount, at);
+            if (found != idx + keptCount && *found == at)
+                progressAt = static_cast<std::size_t>(found - idx);
+            nextProgress += kProgressEvery;
+        }
+
+        // Then the columns gathered, in runs that end where a part is full or progress is due.
+        std::size_t done = 0;
+        while (done < keptCount) {
+            std::size_t end = std::min(keptCount, done + (kNativeE57PartPoints - n));
+            const bool progress = progressAt >= done && progressAt < end;
+            if (progress) end = progressAt + 1;
+            append(idx + done, end - done, bx, by, bz, block.intensity.data(), block.red.data(),
+                   block.green.data(), block.blue.data());
+            done = end;
+            if (n == kNativeE57PartPoints) flush();
+            if (progress)
+                writeExportKeptProgressStatus(route.statusPath, blockStart + idx[progressAt] + 1,
+                                              counters.total, counters.writtenPoints + n,
+                                              kProgressMethod, 1);
         }
     }
     counters.read = read;

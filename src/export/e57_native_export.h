@@ -27,6 +27,6 @@ bool exportE57Native(const std::string& inputPath, const std::string& outputPath
 // Sum of pointCount over the scans; a scan whose header cannot be read adds nothing.
 std::uint64_t countE57Points(const e57::Reader& reader);
 
-// Small enough that a block's decoded fields stay in a core's cache until they are tested.
-inline constexpr std::size_t kNativeE57ReadBlock = 32768;
+// Points per library read call.
+inline constexpr std::size_t kNativeE57ReadBlock = 262144;
 inline constexpr std::size_t kNativeE57PartPoints = 1000000;

@@ -38,7 +38,8 @@ struct PdalFallbackState {
     std::uint64_t kept = 0;
     std::uint64_t nonFinite = 0;
     std::uint64_t writtenBlocks = 0;
-    std::vector<double> x, y, z;  // sized once, filled by index
+    std::vector<double> x, y, z;           // sized once, filled by index
+    std::vector<std::uint32_t> keptIndex;  // numbers of a slice's kept points
     std::size_t count = 0;
     double bounds[6];
     e57::E57Root root;
@@ -111,85 +112,88 @@ void reportPdalProgress(const PdalFallbackState& s) {
             pdalFallbackProgressSentence(s.read, s.total, s.kept, s.writtenBlocks));
 }
 
-// The counters and the part's fill and bounds while a chunk is processed, kept out of the
-// shared state so that they can live in registers.
-struct StreamCursor {
-    std::uint64_t read, kept, nonFinite;
-    std::uint64_t nextProgress;  // the next multiple of kProgressEvery
-    std::size_t count;
-    double xl, xh, yl, yh, zl, zh;
-
-    explicit StreamCursor(const PdalFallbackState& s)
-        : read(s.read),
-          kept(s.kept),
-          nonFinite(s.nonFinite),
-          nextProgress((s.read / kProgressEvery + 1) * kProgressEvery),
-          count(s.count),
-          xl(s.bounds[0]),
-          xh(s.bounds[1]),
-          yl(s.bounds[2]),
-          yh(s.bounds[3]),
-          zl(s.bounds[4]),
-          zh(s.bounds[5]) {}
-    void storeTo(PdalFallbackState& s) const {
-        s.read = read;
-        s.kept = kept;
-        s.nonFinite = nonFinite;
-        s.count = count;
-        const double b[6] = {xl, xh, yl, yh, zl, zh};
-        std::copy(b, b + 6, s.bounds);
-    }
-};
-
 inline bool finite3(double x, double y, double z) { return (x - x) + (y - y) + (z - z) == 0.0; }
 
-// One delivered point; never ends the stream. The point is stored whatever the selection says
-// and counted only when kept, so that the answer costs no mispredicted branch.
-inline bool exportPdalStreamPoint(PdalFallbackState& s, StreamCursor& c, double x, double y,
-                                  double z) {
-    ++c.read;
-    bool keep;
-    if (!finite3(x, y, z)) [[unlikely]] {
-        ++c.nonFinite;
-        keep = false;
-    } else {
-        keep = s.selection->accepts(x, y, z);
+// Points per selection pass; small enough that a slice meets at most one progress point.
+constexpr std::size_t kFallbackSlice = 65536;
+static_assert(kFallbackSlice <= kProgressEvery);
+
+// One slice of delivered points, in stream order; never ends the stream. The selection first
+// numbers the kept points without a branch on its answer, then the coordinates are gathered in
+// runs that end where a part is full or progress is due.
+void exportPdalStreamSlice(PdalFallbackState& s, const double* x, const double* y, const double* z,
+                           std::size_t n) {
+    const ZDecidesSelectionTest& selection = *s.selection;
+    std::uint32_t* idx = s.keptIndex.data();
+    std::size_t keptCount = 0;
+    std::uint64_t nonFinite = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        const bool finite = finite3(x[i], y[i], z[i]);
+        nonFinite += !finite;
+        idx[keptCount] = static_cast<std::uint32_t>(i);
+        keptCount += finite && selection.accepts(x[i], y[i], z[i]);
     }
-    const std::size_t n = c.count;
-    s.x[n] = x;
-    s.y[n] = y;
-    s.z[n] = z;
-    constexpr double kMax = std::numeric_limits<double>::max();
-    c.xl = std::min(c.xl, keep ? x : kMax);
-    c.xh = std::max(c.xh, keep ? x : -kMax);
-    c.yl = std::min(c.yl, keep ? y : kMax);
-    c.yh = std::max(c.yh, keep ? y : -kMax);
-    c.zl = std::min(c.zl, keep ? z : kMax);
-    c.zh = std::max(c.zh, keep ? z : -kMax);
-    c.count = n + keep;
-    c.kept += keep;
-    if (c.count == kPdalFallbackPartPoints) [[unlikely]] {
-        c.storeTo(s);
-        flushPdalStreamPart(s, false);
-        c = StreamCursor(s);
-    }
+    s.nonFinite += nonFinite;
+
     // A multiple of the cadence reached at a dropped point reports nothing.
-    if (c.read == c.nextProgress) [[unlikely]] {
-        c.nextProgress += kProgressEvery;
-        if (keep) {
-            c.storeTo(s);
-            reportPdalProgress(s);
-        }
+    const std::uint64_t sliceStart = s.read;
+    const std::uint64_t nextProgress = (sliceStart / kProgressEvery + 1) * kProgressEvery;
+    std::size_t progressAt = keptCount;  // none
+    if (nextProgress <= sliceStart + n) {
+        const auto at = static_cast<std::uint32_t>(nextProgress - sliceStart - 1);
+        const std::uint32_t* found = std::lower_bound(idx, idx + keptCount, at);
+        if (found != idx + keptCount && *found == at)
+            progressAt = static_cast<std::size_t>(found - idx);
     }
-    return true;
+
+    double xl = s.bounds[0], xh = s.bounds[1], yl = s.bounds[2], yh = s.bounds[3], zl = s.bounds[4],
+           zh = s.bounds[5];
+    std::size_t done = 0;
+    while (done < keptCount) {
+        std::size_t end = std::min(keptCount, done + (kPdalFallbackPartPoints - s.count));
+        const bool progress = progressAt >= done && progressAt < end;
+        if (progress) end = progressAt + 1;
+        double* ox = s.x.data() + s.count;
+        double* oy = s.y.data() + s.count;
+        double* oz = s.z.data() + s.count;
+        for (std::size_t k = done; k < end; ++k) {
+            const std::uint32_t i = idx[k];
+            const double px = x[i], py = y[i], pz = z[i];
+            *ox++ = px;
+            *oy++ = py;
+            *oz++ = pz;
+            xl = std::min(xl, px);
+            xh = std::max(xh, px);
+            yl = std::min(yl, py);
+            yh = std::max(yh, py);
+            zl = std::min(zl, pz);
+            zh = std::max(zh, pz);
+        }
+        s.count += end - done;
+        s.kept += end - done;
+        done = end;
+        // The counters as they stood at the run's last point, for the flush and the report.
+        s.read = sliceStart + idx[end - 1] + 1;
+        const double b[6] = {xl, xh, yl, yh, zl, zh};
+        std::copy(b, b + 6, s.bounds);
+        if (s.count == kPdalFallbackPartPoints) {
+            flushPdalStreamPart(s, false);
+            xl = s.bounds[0], xh = s.bounds[1], yl = s.bounds[2], yh = s.bounds[3];
+            zl = s.bounds[4], zh = s.bounds[5];
+            // A part filled at the multiple itself skips that report, as it always has.
+            continue;
+        }
+        if (progress) reportPdalProgress(s);
+    }
+    s.read = sliceStart + n;
 }
 
 // The stream hands over its points a chunk at a time, in stream order.
 void pdalFallbackPointCallback(PdalFallbackState& s, const double* x, const double* y,
                                const double* z, std::size_t n) {
-    StreamCursor c(s);
-    for (std::size_t i = 0; i < n; ++i) exportPdalStreamPoint(s, c, x[i], y[i], z[i]);
-    c.storeTo(s);
+    for (std::size_t first = 0; first < n; first += kFallbackSlice)
+        exportPdalStreamSlice(s, x + first, y + first, z + first,
+                              std::min(kFallbackSlice, n - first));
 }
 
 bool runFallback(const std::string& inputPath, const std::string& outputPath,
@@ -224,6 +228,7 @@ bool runFallback(const std::string& inputPath, const std::string& outputPath,
     }
 
     for (auto* v : {&s.x, &s.y, &s.z}) v->resize(kPdalFallbackPartPoints);
+    s.keptIndex.resize(kFallbackSlice);
     s.resetPart();
     ZDecidesSelectionTest selection(selectedTiles, heightRanges, tileSize);
     s.writer = writer.get();

@@ -121,6 +121,28 @@ void storeFloatAsDouble(char* rows, std::size_t rowSize, std::size_t offset, con
     }
 }
 
+// Spherical coordinates to x, y, z (posed when Posed) written side by side into each row.
+template <bool Posed>
+void storeSphericalRows(const double (&r)[3][3], const double (&t)[3], const double* rg,
+                        const double* az, const double* el, std::size_t n, char* dst,
+                        std::size_t rowSize) {
+    for (std::size_t i = 0; i < n; ++i, dst += rowSize) {
+        const double h = rg[i] * std::cos(el[i]);
+        double x = h * std::cos(az[i]);
+        double y = h * std::sin(az[i]);
+        double z = rg[i] * std::sin(el[i]);
+        if constexpr (Posed) {
+            const double px = x, py = y, pz = z;
+            x = r[0][0] * px + r[0][1] * py + r[0][2] * pz + t[0];
+            y = r[1][0] * px + r[1][1] * py + r[1][2] * pz + t[1];
+            z = r[2][0] * px + r[2][1] * py + r[2][2] * pz + t[2];
+        }
+        std::memcpy(dst, &x, 8);
+        std::memcpy(dst + 8, &y, 8);
+        std::memcpy(dst + 16, &z, 8);
+    }
+}
+
 }  // namespace
 
 E57ReaderStage::E57ReaderStage() = default;
@@ -301,15 +323,12 @@ point_count_t E57ReaderStage::fillChunk(StreamPointTable& table) {
     return n;
 }
 
-void E57ReaderStage::storeBlock(const Scan& s, StreamPointTable& table, std::size_t first,
-                                std::size_t n) {
+// x, y, z through the x/y/z buffers: from spherical when the scan has it, then the pose.
+void E57ReaderStage::storeCoordinates(const Scan& s, const PointLayout& layout, char* rows,
+                                      std::size_t rowSize, std::size_t first, std::size_t n,
+                                      bool xyzTogether) {
     Buffers& b = *buffers_;
-    const PointLayout& layout = *table.layout();
-    char* rows = table.getPoint(0);
-    const std::size_t rowSize = layout.pointSize();
     const auto& f = s.f;
-
-    // Coordinates in place in x/y/z: from spherical when the scan has it, then the pose.
     double* x = b.x.data() + first;
     double* y = b.y.data() + first;
     double* z = b.z.data() + first;
@@ -337,9 +356,6 @@ void E57ReaderStage::storeBlock(const Scan& s, StreamPointTable& table, std::siz
         }
     }
 
-    const bool xyzTogether = layout.hasDim(Id::X) && layout.hasDim(Id::Y) && layout.hasDim(Id::Z) &&
-                             layout.dimOffset(Id::Y) == layout.dimOffset(Id::X) + 8 &&
-                             layout.dimOffset(Id::Z) == layout.dimOffset(Id::X) + 16;
     if (hasXyz && xyzTogether) {
         // The usual layout: one pass writes the three coordinates side by side.
         char* dst = rows + layout.dimOffset(Id::X);
@@ -353,6 +369,33 @@ void E57ReaderStage::storeBlock(const Scan& s, StreamPointTable& table, std::siz
         if (layout.hasDim(Id::X)) storeColumn(rows, rowSize, layout.dimOffset(Id::X), x, n);
         if (layout.hasDim(Id::Y)) storeColumn(rows, rowSize, layout.dimOffset(Id::Y), y, n);
         if (layout.hasDim(Id::Z)) storeColumn(rows, rowSize, layout.dimOffset(Id::Z), z, n);
+    }
+}
+
+void E57ReaderStage::storeBlock(const Scan& s, StreamPointTable& table, std::size_t first,
+                                std::size_t n) {
+    Buffers& b = *buffers_;
+    const PointLayout& layout = *table.layout();
+    char* rows = table.getPoint(0);
+    const std::size_t rowSize = layout.pointSize();
+    const auto& f = s.f;
+
+    const bool xyzTogether = layout.hasDim(Id::X) && layout.hasDim(Id::Y) && layout.hasDim(Id::Z) &&
+                             layout.dimOffset(Id::Y) == layout.dimOffset(Id::X) + 8 &&
+                             layout.dimOffset(Id::Z) == layout.dimOffset(Id::X) + 16;
+    if (s.spherical && xyzTogether) {
+        // The usual spherical scan: one pass from the angles to the rows, with the same
+        // operations as storeCoordinates and so the same values.
+        const double* rg = b.range.data() + first;
+        const double* az = b.azimuth.data() + first;
+        const double* el = b.elevation.data() + first;
+        char* dst = rows + layout.dimOffset(Id::X);
+        if (s.posed)
+            storeSphericalRows<true>(s.r, s.t, rg, az, el, n, dst, rowSize);
+        else
+            storeSphericalRows<false>(s.r, s.t, rg, az, el, n, dst, rowSize);
+    } else {
+        storeCoordinates(s, layout, rows, rowSize, first, n, xyzTogether);
     }
     if (f.sphericalRangeField)
         storeColumn(rows, rowSize, layout.dimOffset(Id::SphericalRange), b.range.data() + first, n);

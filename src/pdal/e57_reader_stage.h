@@ -36,6 +36,8 @@ private:
     void closeScan();
     // Stores buffered points first..first+n-1 into table rows 0..n-1.
     void storeBlock(const Scan& scan, StreamPointTable& table, std::size_t first, std::size_t n);
+    void storeCoordinates(const Scan& scan, const PointLayout& layout, char* rows,
+                          std::size_t rowSize, std::size_t first, std::size_t n, bool xyzTogether);
 
     std::string filename_;
     std::unique_ptr<e57::Reader> reader_;
