@@ -29,6 +29,7 @@
 
 #include <E57SimpleReader.h>
 
+#include "bench_support.h"
 #include "export/e57_native_export.h"
 #include "export/e57_pdal_fallback_export.h"
 #include "points/input/e57_point_stream.h"
@@ -36,35 +37,9 @@
 
 namespace {
 
+using namespace benchsupport;
+
 namespace fs = std::filesystem;
-
-const char* envPath(const char* name) {
-    const char* v = std::getenv(name);
-    return (v && *v) ? v : nullptr;
-}
-
-double peakRssMiB() {
-    rusage ru{};
-    ::getrusage(RUSAGE_SELF, &ru);
-    return static_cast<double>(ru.ru_maxrss) / 1024.0;
-}
-
-bool warmPageCache(const std::string& path) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return false;
-    std::vector<char> buffer(std::size_t{1} << 20);
-    ssize_t n = 0;
-    while ((n = ::read(fd, buffer.data(), buffer.size())) > 0) {
-    }
-    ::close(fd);
-    return n == 0;
-}
-
-class NullSink : public std::streambuf {
-protected:
-    int overflow(int c) override { return traits_type::not_eof(c); }
-    std::streamsize xsputn(const char*, std::streamsize n) override { return n; }
-};
 
 struct BenchSelection {
     TileSet tiles;
@@ -135,8 +110,7 @@ void runExport(benchmark::State& state, const char* variable, Route route) {
         return;
     }
     const BenchSelection& sel = cachedSelection(input);
-    const fs::path dir = fs::absolute(input).parent_path() / "out";
-    fs::create_directories(dir);
+    const fs::path dir = benchOutputFolder(input);
     const std::string output = (dir / "bench_e57_native_out.e57").string();
 
     NullSink sink;
