@@ -15,6 +15,7 @@
 
 #include "export/e57_output_writer.h"
 #include "export/e57_pdal_fallback_export.h"
+#include "export/e57_route_support.h"
 #include "export/output_naming.h"
 #include "points/input/exception_text.h"
 #include "points/job/export_status.h"
@@ -114,31 +115,6 @@ e57::NumericalNodeType intensityNodeTypeFor(const e57::Data3D& source) {
                : e57::NumericalNodeType::Double;
 }
 
-bool boundsHoldZero(double lo, double hi) { return lo <= 0.0 && 0.0 <= hi; }
-
-// libE57Format builds every prototype node holding 0 and range-checks integer values against
-// their bounds; a call it refuses still leaves a scan entry without valid points in the file,
-// so a field the library would refuse is left out before the call, not after a failed one.
-bool colourChannelWritable(double limitMin, double limitMax, const std::uint16_t* v,
-                           std::size_t n) {
-    if (!std::isfinite(limitMin) || !std::isfinite(limitMax)) return false;
-    const double lo = std::trunc(limitMin);
-    const double hi = std::trunc(limitMax);
-    if (!boundsHoldZero(lo, hi)) return false;
-    unsigned mn = 0xFFFF, mx = 0;
-    for (std::size_t i = 0; i < n; ++i) {
-        mn = std::min<unsigned>(mn, v[i]);
-        mx = std::max<unsigned>(mx, v[i]);
-    }
-    return n == 0 || (lo <= mn && mx <= hi);
-}
-
-bool intensityWritable(const e57::Data3D& source) {
-    const e57::IntensityLimits& l = source.intensityLimits;
-    return std::isfinite(l.intensityMinimum) && std::isfinite(l.intensityMaximum) &&
-           boundsHoldZero(l.intensityMinimum, l.intensityMaximum);
-}
-
 // The block header: the source scan's header with this block's guid, count and bounds, and
 // point fields from the library's defaults with only what is written turned on.
 e57::Data3D prepareBlockHeader(const NativeScanState& s) {
@@ -191,7 +167,7 @@ Attempt writeNativeE57Part(NativeScanState& s, const e57::Data3D& prepared, bool
                                                      p.green.data(), p.count)) ||
         (f.colorBlueField &&
          !colourChannelWritable(c.colorBlueMinimum, c.colorBlueMaximum, p.blue.data(), p.count)) ||
-        (f.intensityField && !intensityWritable(h)))
+        (f.intensityField && !intensityLimitsWritable(h.intensityLimits)))
         return Attempt::Refused;
 
     e57::Data3DPointsDouble buffers;

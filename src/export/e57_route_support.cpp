@@ -1,5 +1,7 @@
 #include "export/e57_route_support.h"
 
+#include <algorithm>
+#include <cmath>
 #include <filesystem>
 #include <system_error>
 
@@ -52,4 +54,40 @@ double fileSizeMB(const std::string& path) {
     std::error_code ec;
     const auto bytes = std::filesystem::file_size(path, ec);
     return ec ? 0.0 : static_cast<double>(bytes) * 9.5367431640625e-07;
+}
+
+namespace {
+bool boundsHoldZero(double lo, double hi) { return lo <= 0.0 && 0.0 <= hi; }
+}  // namespace
+
+bool colourChannelWritable(double limitMin, double limitMax, const std::uint16_t* values,
+                           std::size_t count) {
+    if (!std::isfinite(limitMin) || !std::isfinite(limitMax)) return false;
+    const double lo = std::trunc(limitMin);
+    const double hi = std::trunc(limitMax);
+    if (!boundsHoldZero(lo, hi)) return false;
+    unsigned mn = 0xFFFF, mx = 0;
+    for (std::size_t i = 0; i < count; ++i) {
+        mn = std::min<unsigned>(mn, values[i]);
+        mx = std::max<unsigned>(mx, values[i]);
+    }
+    return count == 0 || (lo <= mn && mx <= hi);
+}
+
+bool intensityLimitsWritable(const e57::IntensityLimits& l) {
+    return std::isfinite(l.intensityMinimum) && std::isfinite(l.intensityMaximum) &&
+           boundsHoldZero(l.intensityMinimum, l.intensityMaximum);
+}
+
+bool libraryTakesFields(const e57::Data3D& h, const e57::Data3DPointsDouble& b) {
+    const e57::PointStandardizedFieldsAvailable& f = h.pointFields;
+    const e57::ColorLimits& c = h.colorLimits;
+    const std::size_t n = h.pointCount;
+    return (!f.colorRedField ||
+            colourChannelWritable(c.colorRedMinimum, c.colorRedMaximum, b.colorRed, n)) &&
+           (!f.colorGreenField ||
+            colourChannelWritable(c.colorGreenMinimum, c.colorGreenMaximum, b.colorGreen, n)) &&
+           (!f.colorBlueField ||
+            colourChannelWritable(c.colorBlueMinimum, c.colorBlueMaximum, b.colorBlue, n)) &&
+           (!f.intensityField || intensityLimitsWritable(h.intensityLimits));
 }

@@ -33,6 +33,16 @@ e57::Data3DPointsDouble bindPointColumns(const e57::PointStandardizedFieldsAvail
                                          std::vector<std::uint16_t>& blue,
                                          std::vector<double>& intensity);
 
+// Whether the library takes the colour and intensity fields the header turns on for these
+// buffers: limits that hold 0 (it builds every prototype node holding 0) and colour values
+// within their limits. A call the real library refuses still leaves a scan entry without valid
+// points in its file, so a write ladder passes over a rung that would be refused instead of
+// calling the library for it.
+bool colourChannelWritable(double limitMin, double limitMax, const std::uint16_t* values,
+                           std::size_t count);
+bool intensityLimitsWritable(const e57::IntensityLimits& limits);
+bool libraryTakesFields(const e57::Data3D& header, const e57::Data3DPointsDouble& buffers);
+
 // A file the route made or is about to replace; a failure to remove it changes nothing.
 void removeFileQuietly(const std::string& path);
 

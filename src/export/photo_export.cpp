@@ -109,6 +109,7 @@ bool writePhotoGeometryScan(PhotoGeometryScanContext& ctx, bool rgb, bool intens
         " | intensity=" + flag(f.intensityField) + " | time=" + flag(f.timeStampField) +
         " | row=" + flag(f.rowIndexField) + " | col=" + flag(f.columnIndexField) +
         " | indexBounds=" + flag(indexBounds) + " | grouping=" + flag(grouping);
+    if (!libraryTakesFields(header, buffers)) return false;
     try {
         ctx.writer.WriteData3DData(header, buffers);
         return true;

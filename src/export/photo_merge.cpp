@@ -50,6 +50,7 @@ bool writeFinalGeometryScan(FinalGeometryScanContext& ctx, bool rgb, bool intens
 
         const e57::Data3DPointsDouble buffers =
             bindPointColumns(f, ctx.x, ctx.y, ctx.z, ctx.red, ctx.green, ctx.blue, ctx.intensity);
+        if (!libraryTakesFields(header, buffers)) return false;
         ctx.writer.WriteData3DData(header, buffers);
         return true;
     } catch (...) {

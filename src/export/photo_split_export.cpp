@@ -90,6 +90,7 @@ bool writePhotoSplitScan(PhotoSplitScanWrite& ctx, bool wantColour, bool wantInt
     ScanAccumulator& p = ctx.points;
     const e57::Data3DPointsDouble buffers =
         bindPointColumns(f, p.x, p.y, p.z, p.red, p.green, p.blue, p.intensity);
+    if (!libraryTakesFields(header, buffers)) return false;
     try {
         ctx.output.writer->WriteData3DData(header, buffers);
         return true;
