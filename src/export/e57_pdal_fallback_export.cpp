@@ -176,12 +176,11 @@ void exportPdalStreamSlice(PdalFallbackState& s, const double* x, const double* 
         s.read = sliceStart + idx[end - 1] + 1;
         const double b[6] = {xl, xh, yl, yh, zl, zh};
         std::copy(b, b + 6, s.bounds);
+        // A part filled at the multiple itself is written before that report.
         if (s.count == kPdalFallbackPartPoints) {
             flushPdalStreamPart(s, false);
             xl = s.bounds[0], xh = s.bounds[1], yl = s.bounds[2], yh = s.bounds[3];
             zl = s.bounds[4], zh = s.bounds[5];
-            // A part filled at the multiple itself skips that report, as it always has.
-            continue;
         }
         if (progress) reportPdalProgress(s);
     }
