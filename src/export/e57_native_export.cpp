@@ -122,12 +122,7 @@ e57::Data3D prepareBlockHeader(const NativeScanState& s) {
     const NativePart& p = s.route.part;
     h.guid = makePartStem(s.source.guid, s.scanIndex, s.partNumber + 1);
     h.pointCount = p.count;
-    h.cartesianBounds.xMinimum = p.bounds[0];
-    h.cartesianBounds.xMaximum = p.bounds[1];
-    h.cartesianBounds.yMinimum = p.bounds[2];
-    h.cartesianBounds.yMaximum = p.bounds[3];
-    h.cartesianBounds.zMinimum = p.bounds[4];
-    h.cartesianBounds.zMaximum = p.bounds[5];
+    setCartesianBounds(h.cartesianBounds, p.bounds);
     h.indexBounds = e57::IndexBounds{};
     h.pointGroupingSchemes = e57::PointGroupingSchemes{};
     h.pointFields = e57::PointStandardizedFieldsAvailable{};

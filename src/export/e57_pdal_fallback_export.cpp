@@ -17,6 +17,7 @@
 #include "export/e57_native_export.h"
 #include "export/e57_output_writer.h"
 #include "export/output_naming.h"
+#include "export/e57_route_support.h"
 #include "points/input/e57_point_stream.h"
 #include "points/input/exception_text.h"
 #include "points/job/export_status.h"
@@ -66,12 +67,7 @@ void flushPdalStreamPart(PdalFallbackState& s, bool final) {
     e57::Data3D h;
     h.guid = makePartStem(s.root.guid, 0, s.writtenBlocks + 1);
     h.pointCount = n;
-    h.cartesianBounds.xMinimum = s.bounds[0];
-    h.cartesianBounds.xMaximum = s.bounds[1];
-    h.cartesianBounds.yMinimum = s.bounds[2];
-    h.cartesianBounds.yMaximum = s.bounds[3];
-    h.cartesianBounds.zMinimum = s.bounds[4];
-    h.cartesianBounds.zMaximum = s.bounds[5];
+    setCartesianBounds(h.cartesianBounds, s.bounds);
     h.pose = e57::RigidBodyTransform::identity();
     h.pointFields.cartesianXField = h.pointFields.cartesianYField = h.pointFields.cartesianZField =
         true;

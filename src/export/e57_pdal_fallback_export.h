@@ -13,8 +13,8 @@
 // least one block was written; method is left to the caller.
 bool exportE57PdalXyzFallback(const std::string& inputPath, const std::string& outputPath,
                               const TileSet& selectedTiles,
-                              const std::vector<SelectedHeightRange>& heightRanges,
-                              double tileSize, std::string* error, std::string* method,
+                              const std::vector<SelectedHeightRange>& heightRanges, double tileSize,
+                              std::string* error, std::string* method,
                               const std::filesystem::path* statusPath);
 
 inline constexpr std::size_t kPdalFallbackTablePoints = 65536;

@@ -21,6 +21,20 @@ ScanPoseMatrix::ScanPoseMatrix(const e57::RigidBodyTransform& pose) {
     t[2] = pose.translation.z;
 }
 
+void setCartesianBounds(e57::CartesianBounds& out, const double* b) {
+    out.xMinimum = b[0];
+    out.xMaximum = b[1];
+    out.yMinimum = b[2];
+    out.yMaximum = b[3];
+    out.zMinimum = b[4];
+    out.zMaximum = b[5];
+}
+
+void setEightBitColourLimits(e57::ColorLimits& limits) {
+    limits.colorRedMinimum = limits.colorGreenMinimum = limits.colorBlueMinimum = 0.0;
+    limits.colorRedMaximum = limits.colorGreenMaximum = limits.colorBlueMaximum = 255.0;
+}
+
 e57::WriterOptions writerOptionsFrom(const e57::E57Root& sourceRoot) {
     e57::WriterOptions options;
     options.guid = sourceRoot.guid;

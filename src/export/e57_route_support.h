@@ -22,6 +22,11 @@ struct ScanPoseMatrix {
     }
 };
 
+// Bounds kept as xMin, xMax, yMin, yMax, zMin, zMax.
+void setCartesianBounds(e57::CartesianBounds& out, const double* bounds);
+// 0 to 255 for each colour channel.
+void setEightBitColourLimits(e57::ColorLimits& limits);
+
 // The output carries the source file's guid and coordinate metadata.
 e57::WriterOptions writerOptionsFrom(const e57::E57Root& sourceRoot);
 

@@ -6,6 +6,7 @@
 #include <limits>
 
 #include "export/e57_output_writer.h"
+#include "export/e57_route_support.h"
 #include "export/output_naming.h"
 #include "export/route_contract.h"
 #include "points/input/cloud_point.h"
@@ -50,12 +51,7 @@ void flushLasToE57Part(LasToE57PartContext& ctx, bool final) {
     e57::Data3D header;
     header.guid = makePartStem("las-to-e57", 0, partNumber);
     header.pointCount = count;
-    header.cartesianBounds.xMinimum = ctx.bounds[0];
-    header.cartesianBounds.xMaximum = ctx.bounds[1];
-    header.cartesianBounds.yMinimum = ctx.bounds[2];
-    header.cartesianBounds.yMaximum = ctx.bounds[3];
-    header.cartesianBounds.zMinimum = ctx.bounds[4];
-    header.cartesianBounds.zMaximum = ctx.bounds[5];
+    setCartesianBounds(header.cartesianBounds, ctx.bounds);
     header.pointFields.cartesianXField = true;
     header.pointFields.cartesianYField = true;
     header.pointFields.cartesianZField = true;
@@ -71,12 +67,7 @@ void flushLasToE57Part(LasToE57PartContext& ctx, bool final) {
         header.pointFields.colorRedField = true;
         header.pointFields.colorGreenField = true;
         header.pointFields.colorBlueField = true;
-        header.colorLimits.colorRedMinimum = 0.0;
-        header.colorLimits.colorRedMaximum = 255.0;
-        header.colorLimits.colorGreenMinimum = 0.0;
-        header.colorLimits.colorGreenMaximum = 255.0;
-        header.colorLimits.colorBlueMinimum = 0.0;
-        header.colorLimits.colorBlueMaximum = 255.0;
+        setEightBitColourLimits(header.colorLimits);
         points.colorRed = ctx.red.data();
         points.colorGreen = ctx.green.data();
         points.colorBlue = ctx.blue.data();

@@ -280,12 +280,7 @@ void writeKeptScan(e57::Writer& writer, std::int64_t s, const e57::Data3D& sourc
     e57::Data3D prepared = source;
     prepared.guid = source.guid;
     prepared.pointCount = n;
-    prepared.cartesianBounds.xMinimum = bounds[0];
-    prepared.cartesianBounds.xMaximum = bounds[1];
-    prepared.cartesianBounds.yMinimum = bounds[2];
-    prepared.cartesianBounds.yMaximum = bounds[3];
-    prepared.cartesianBounds.zMinimum = bounds[4];
-    prepared.cartesianBounds.zMaximum = bounds[5];
+    setCartesianBounds(prepared.cartesianBounds, bounds);
     prepared.indexBounds = source.indexBounds;
     // A line grouping without group records describes nothing, and the writer refuses it;
     // carried along it would cost the scan its intensity and time on the way down the ladder.

@@ -131,12 +131,7 @@ void copyOneGeometryScan(e57::Reader& reader, e57::Writer& writer, std::int64_t 
 
     e57::Data3D prepared = geometry;
     prepared.pointCount = x.size();
-    prepared.cartesianBounds.xMinimum = bounds[0];
-    prepared.cartesianBounds.xMaximum = bounds[1];
-    prepared.cartesianBounds.yMinimum = bounds[2];
-    prepared.cartesianBounds.yMaximum = bounds[3];
-    prepared.cartesianBounds.zMinimum = bounds[4];
-    prepared.cartesianBounds.zMaximum = bounds[5];
+    setCartesianBounds(prepared.cartesianBounds, bounds);
     prepared.pointFields = e57::PointStandardizedFieldsAvailable{};
     // The default node type is a 32-bit float, which would round survey coordinates.
     prepared.pointFields.pointRangeNodeType = e57::NumericalNodeType::Double;

@@ -106,12 +106,7 @@ void writeOutputScan(PhotoSplitOutput& out, ScanAccumulator& acc, const e57::Dat
     const std::size_t n = acc.x.size();
     e57::Data3D header = source;
     header.pointCount = n;
-    header.cartesianBounds.xMinimum = acc.bounds[0];
-    header.cartesianBounds.xMaximum = acc.bounds[1];
-    header.cartesianBounds.yMinimum = acc.bounds[2];
-    header.cartesianBounds.yMaximum = acc.bounds[3];
-    header.cartesianBounds.zMinimum = acc.bounds[4];
-    header.cartesianBounds.zMaximum = acc.bounds[5];
+    setCartesianBounds(header.cartesianBounds, acc.bounds);
     header.guid = source.guid;
     header.indexBounds = e57::IndexBounds{};
     header.pointGroupingSchemes = e57::PointGroupingSchemes{};

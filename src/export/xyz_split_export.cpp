@@ -309,12 +309,7 @@ void flushMultiSplitPart(MultiSplitPartContext& ctx, MultiSplitOutput& out, bool
     e57::Data3D header;
     header.guid = makePartStem(ctx.sourceGuid, 0, partNumber);
     header.pointCount = count;
-    header.cartesianBounds.xMinimum = out.bounds[0];
-    header.cartesianBounds.xMaximum = out.bounds[1];
-    header.cartesianBounds.yMinimum = out.bounds[2];
-    header.cartesianBounds.yMaximum = out.bounds[3];
-    header.cartesianBounds.zMinimum = out.bounds[4];
-    header.cartesianBounds.zMaximum = out.bounds[5];
+    setCartesianBounds(header.cartesianBounds, out.bounds.data());
     header.pose = e57::RigidBodyTransform{};
     header.pointFields.cartesianXField = true;
     header.pointFields.cartesianYField = true;
@@ -325,12 +320,7 @@ void flushMultiSplitPart(MultiSplitPartContext& ctx, MultiSplitOutput& out, bool
         header.pointFields.colorRedField = true;
         header.pointFields.colorGreenField = true;
         header.pointFields.colorBlueField = true;
-        header.colorLimits.colorRedMinimum = 0.0;
-        header.colorLimits.colorRedMaximum = 255.0;
-        header.colorLimits.colorGreenMinimum = 0.0;
-        header.colorLimits.colorGreenMaximum = 255.0;
-        header.colorLimits.colorBlueMinimum = 0.0;
-        header.colorLimits.colorBlueMaximum = 255.0;
+        setEightBitColourLimits(header.colorLimits);
     }
 
     std::cout << "[MULTI SPLIT] flushing part | " << out.label << " | output=" << out.path
