@@ -80,7 +80,7 @@ XyzSplitLines::Next XyzSplitLines::nextAfterRefill(const char*& begin, const cha
                                                    bool& padded) {
     for (;;) {
         const char* const data = block();
-        if (const char* hit = findNewline(data + pos_, data + end_)) {
+        if (const char* hit = findXyzLineEnd(data + pos_, data + end_)) {
             begin = data + pos_;
             end = hit;
             pos_ = static_cast<std::size_t>(hit - data) + 1;

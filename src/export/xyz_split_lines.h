@@ -1,17 +1,12 @@
 #pragma once
 
-#include <bit>
 #include <cstddef>
-#include <cstring>
 #include <memory>
 #include <string>
 
 #include "platform/file_io.h"
+#include "points/input/xyz_line_end.h"
 #include "points/input/xyz_line_grammar.h"
-
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 
 // The lines of a text file, read in large blocks: each line up to its '\n', a last line
 // without one included. A line that fits the block is handed out in place, with the padding
@@ -27,7 +22,7 @@ public:
     // padded: the line lies in the block (parseXyzLineInPaddedBuffer may read around it).
     Next next(const char*& begin, const char*& end, bool& padded) {
         const char* const data = block();
-        if (const char* hit = findNewline(data + pos_, data + end_)) {
+        if (const char* hit = findXyzLineEnd(data + pos_, data + end_)) {
             begin = data + pos_;
             end = hit;
             pos_ = static_cast<std::size_t>(hit - data) + 1;
@@ -41,19 +36,6 @@ private:
     static constexpr std::size_t kPadBefore = 16;
     static constexpr std::size_t kPadAfter = 64;
     static_assert(kPadBefore >= kXyzLinePadBefore && kPadAfter >= kXyzLinePadAfter);
-
-    // The first '\n' in [p, e), or null; most lines end within the first 64 bytes.
-    static const char* findNewline(const char* p, const char* e) {
-#if defined(__SSE2__)
-        const __m128i nl = _mm_set1_epi8('\n');
-        for (int i = 0; i < 4 && e - p >= 16; ++i, p += 16) {
-            const int mask = _mm_movemask_epi8(
-                _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)), nl));
-            if (mask != 0) return p + std::countr_zero(static_cast<unsigned>(mask));
-        }
-#endif
-        return static_cast<const char*>(std::memchr(p, '\n', static_cast<std::size_t>(e - p)));
-    }
 
     char* block() { return storage_.get() + kPadBefore; }
     bool refill();

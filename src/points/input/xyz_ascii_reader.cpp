@@ -1,6 +1,7 @@
 #include "points/input/xyz_ascii_reader.h"
 
 #include "points/input/text_utils.h"
+#include "points/input/xyz_line_end.h"
 #include "points/input/xyz_line_grammar.h"
 
 #include <bit>
@@ -73,20 +74,6 @@ const char* consumeNewlines(const char* p, const char* e, std::uint64_t& remaini
         --remaining;
     }
     return remaining > 0 ? e : p;
-}
-
-// The first '\n' in [p, e), or null. Lines are mostly short: the first 64 bytes are searched
-// inline, the rest by memchr.
-inline const char* findNewline(const char* p, const char* e) {
-#if defined(__SSE2__)
-    const __m128i nl = _mm_set1_epi8('\n');
-    for (int i = 0; i < 4 && e - p >= 16; ++i, p += 16) {
-        const int mask = _mm_movemask_epi8(
-            _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)), nl));
-        if (mask != 0) return p + std::countr_zero(static_cast<unsigned>(mask));
-    }
-#endif
-    return static_cast<const char*>(std::memchr(p, '\n', static_cast<std::size_t>(e - p)));
 }
 
 // Appends text of an over-long line to `held` with every run of separators reduced to one
@@ -327,7 +314,7 @@ bool XyzAsciiPointReader::readNext(CloudPoint& out, std::string* error) {
         const char* e = nullptr;
         // The common case, a whole line in the block, without the general line step.
         const char* const data = block();
-        if (const char* hit = findNewline(data + pos_, data + end_)) {
+        if (const char* hit = findXyzLineEnd(data + pos_, data + end_)) {
             b = data + pos_;
             e = hit;
             pos_ = static_cast<std::size_t>(e - data) + 1;
