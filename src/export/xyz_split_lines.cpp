@@ -1,57 +1,6 @@
 #include "export/xyz_split_lines.h"
 
-namespace {
-
-inline bool isSeparator(unsigned char c) { return c <= 32 && ((0x100002600ULL >> c) & 1U) != 0; }
-
-// A token longer than this in a line longer than the block is held as "#", which no number
-// matches: such a line cannot hold a coordinate there, and a file without line ends is never
-// gathered into memory whole. Where the grammar does not look (the 4th of 4 tokens, the 7th of
-// 7) the line stays acceptable.
-constexpr std::size_t kMaxHeldTokenBytes = std::size_t{4} << 20;
-
-// Collects a long line with every run of separators reduced to one blank.
-struct LongLineCollector {
-    std::string& held;
-    int tokens = 0;
-    bool inToken = false;
-    bool tokenCut = false;
-    std::size_t tokenStart = 0;
-    bool tooManyTokens = false;
-
-    void append(const char* p, const char* e) {
-        while (p < e && !tooManyTokens) {
-            if (isSeparator(static_cast<unsigned char>(*p))) {
-                inToken = false;
-                ++p;
-                continue;
-            }
-            if (!inToken) {
-                if (tokens == 7) {  // an eighth token rejects the line whatever follows
-                    tooManyTokens = true;
-                    return;
-                }
-                if (tokens > 0) held.push_back(' ');
-                ++tokens;
-                inToken = true;
-                tokenCut = false;
-                tokenStart = held.size();
-            }
-            const char* s = p;
-            while (p < e && !isSeparator(static_cast<unsigned char>(*p))) ++p;
-            if (tokenCut) continue;
-            if (held.size() - tokenStart + static_cast<std::size_t>(p - s) > kMaxHeldTokenBytes) {
-                held.resize(tokenStart);
-                held.push_back('#');
-                tokenCut = true;
-                continue;
-            }
-            held.append(s, p);
-        }
-    }
-};
-
-}  // namespace
+#include "points/input/xyz_long_line.h"
 
 bool XyzSplitLines::open(const std::string& path) {
     if (!file_.openRead(path)) return false;
@@ -102,7 +51,7 @@ XyzSplitLines::Next XyzSplitLines::nextAfterRefill(const char*& begin, const cha
 
 XyzSplitLines::Next XyzSplitLines::longLine(const char*& begin, const char*& end, bool& padded) {
     held_.clear();
-    LongLineCollector collector{held_};
+    XyzLongLineCollector collector{held_};
     for (;;) {
         const char* const data = block();
         const void* hit = std::memchr(data + pos_, '\n', end_ - pos_);

@@ -2,6 +2,7 @@
 
 #include "points/input/text_utils.h"
 #include "points/input/xyz_line_end.h"
+#include "points/input/xyz_long_line.h"
 #include "points/input/xyz_line_grammar.h"
 
 #include <bit>
@@ -14,13 +15,7 @@
 
 namespace {
 
-// A token longer than this in a line longer than the block is not held in memory: the line
-// is rejected. No number or colour can reasonably be that long, and it keeps a file without
-// line ends (a binary file named .xyz, say) from being gathered into memory whole.
-constexpr std::size_t kMaxHeldTokenBytes = std::size_t{4} << 20;
 constexpr std::size_t kMinBlockBytes = 16;
-
-inline bool isSeparator(unsigned char c) { return c <= 32 && ((0x100002600ULL >> c) & 1U) != 0; }
 
 // Consumes newlines in [p, e) until `remaining` of them were found. Returns the position just
 // past the newline that brought `remaining` to 0, or e when fewer were found (`remaining` is
@@ -75,45 +70,6 @@ const char* consumeNewlines(const char* p, const char* e, std::uint64_t& remaini
     }
     return remaining > 0 ? e : p;
 }
-
-// Appends text of an over-long line to `held` with every run of separators reduced to one
-// blank, so that only the tokens take memory. Sets `rejected` once the line can no longer be
-// accepted: an eighth token starts, or a token outgrows kMaxHeldTokenBytes.
-struct LongLineCollector {
-    std::string* held = nullptr;
-    int tokens = 0;
-    bool inToken = false;
-    std::size_t tokenBytes = 0;
-    bool rejected = false;
-
-    void append(const char* p, const char* e) {
-        while (p < e && !rejected) {
-            if (isSeparator(static_cast<unsigned char>(*p))) {
-                inToken = false;
-                ++p;
-                continue;
-            }
-            if (!inToken) {
-                if (tokens == 7) {  // an eighth token: at least 8 tokens, rejected whatever follows
-                    rejected = true;
-                    return;
-                }
-                if (tokens > 0) held->push_back(' ');
-                ++tokens;
-                inToken = true;
-                tokenBytes = 0;
-            }
-            const char* s = p;
-            while (p < e && !isSeparator(static_cast<unsigned char>(*p))) ++p;
-            tokenBytes += static_cast<std::size_t>(p - s);
-            if (tokenBytes > kMaxHeldTokenBytes) {
-                rejected = true;
-                return;
-            }
-            held->append(s, p);
-        }
-    }
-};
 
 }  // namespace
 
@@ -215,8 +171,7 @@ XyzAsciiPointReader::LineStatus XyzAsciiPointReader::nextLine(const char*& begin
 XyzAsciiPointReader::LineStatus XyzAsciiPointReader::readLongLine(const char*& begin,
                                                                   const char*& end) {
     longLine_.clear();
-    LongLineCollector collector;
-    collector.held = &longLine_;
+    XyzLongLineCollector collector{longLine_};
     for (;;) {
         const char* const data = block();
         const void* hit = std::memchr(data + pos_, '\n', end_ - pos_);
@@ -231,7 +186,7 @@ XyzAsciiPointReader::LineStatus XyzAsciiPointReader::readLongLine(const char*& b
         if (!refill()) return LineStatus::Error;
     }
     ++lineNumber_;
-    if (collector.rejected) longLine_.clear();  // an empty line is rejected by the grammar
+    if (collector.tooManyTokens) longLine_.clear();  // an empty line is rejected by the grammar
     begin = longLine_.data();
     end = begin + longLine_.size();
     lineInBlock_ = false;
