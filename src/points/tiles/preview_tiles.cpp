@@ -119,6 +119,7 @@ namespace {
     slot.tile = tile;
     slot.count = &ctx.tileCounts[tile];
     slot.samples = nullptr;
+    slot.drawsOnly = false;
     return slot;
 }
 
@@ -308,6 +309,7 @@ template <class Draw>
         list.push_back(toSample(x, y, z));
         ++globalSamples;
     } else if (!list.empty()) {
+        slot->drawsOnly = true;
         draw(ReservoirDraw{tileCount, cap, &list, 0});
     }
 }
@@ -409,16 +411,37 @@ void acceptPointRun(PreviewStreamContext& ctx, Engine& generator, const double* 
             minX = bounds[0], maxX = bounds[1], minY = bounds[2];
             maxY = bounds[3], minZ = bounds[4], maxZ = bounds[5];
             draws = 0;
+            // A point of a draws-only tile skips takeTilePoint's checks while they cannot come
+            // out otherwise: nothing is to be reported and the cap is the current one.
+            auto quickDraws = [&] {
+                return withSamples &&
+                       !(globalSamples >= globalPreviewSampleCap && !ctx.capReported) &&
+                       ctx.capTileCount == ctx.tileCounts.size();
+            };
+            bool quick = quickDraws();
             for (i = 0; i < m; ++i) {
                 ++buildPoints;
                 ++accepted;
-                if (slots[i] != kNoTile)
-                    takeTilePoint(ctx, TileIndex{tileX[i], tileY[i]}, slots[i], bx[i], by[i], bz[i],
-                                  withSamples, buildPoints, globalSamples, last,
-                                  [&](const ReservoirDraw& d) {
-                                      pending[draws] = d;
-                                      pending[draws++].point = i;
-                                  });
+                const std::uint32_t at = slots[i];
+                if (at != kNoTile) {
+                    PreviewStreamContext::TileSlot& slot = ctx.recentTiles[at];
+                    if (quick && slot.drawsOnly && slot.tile.ix == tileX[i] &&
+                        slot.tile.iy == tileY[i]) {
+                        const std::uint64_t tileCount = *slot.count + 1;
+                        *slot.count = tileCount;
+                        last = LastCount{slot.count, tileCount};
+                        pending[draws++] =
+                            ReservoirDraw{tileCount, ctx.capForTileCount, slot.samples, i};
+                    } else {
+                        takeTilePoint(ctx, TileIndex{tileX[i], tileY[i]}, at, bx[i], by[i], bz[i],
+                                      withSamples, buildPoints, globalSamples, last,
+                                      [&](const ReservoirDraw& d) {
+                                          pending[draws] = d;
+                                          pending[draws++].point = i;
+                                      });
+                        quick = quickDraws();
+                    }
+                }
                 publishProgress(ctx, accepted);
             }
             takeDraws();

@@ -91,6 +91,9 @@ struct PreviewStreamContext {
         TileIndex tile{};
         std::uint64_t* count = nullptr;  // null: the slot is empty
         std::vector<Sample2D>* samples = nullptr;
+        // The tile's list has taken a draw: it is not empty and gets no more appends (its cap
+        // only falls, the global count only grows), so its later points only count and draw.
+        bool drawsOnly = false;
     };
     static constexpr std::size_t kTileSlotsSide = 32;
     std::array<TileSlot, kTileSlotsSide * kTileSlotsSide> recentTiles{};
