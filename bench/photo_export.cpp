@@ -113,16 +113,24 @@ void removeQuietly(const fs::path& path) {
     fs::remove(path, ignored);
 }
 
-void BM_PhotoExport50pct(benchmark::State& state) {
-    const char* input = std::getenv("BRINDLEWICK_BENCH_E57_SCANS");
-    if (input == nullptr || *input == '\0') {
+// The posed multi-scan input, read once into the page cache; null (the benchmark skipped) when
+// it is not set or cannot be read.
+const char* benchInput(benchmark::State& state) {
+    const char* input = envPath("BRINDLEWICK_BENCH_E57_SCANS");
+    if (input == nullptr) {
         state.SkipWithError("BRINDLEWICK_BENCH_E57_SCANS is not set (a posed multi-scan E57)");
-        return;
+        return nullptr;
     }
     if (!warmPageCache(input)) {
         state.SkipWithError((std::string("cannot read ") + input).c_str());
-        return;
+        return nullptr;
     }
+    return input;
+}
+
+void BM_PhotoExport50pct(benchmark::State& state) {
+    const char* input = benchInput(state);
+    if (input == nullptr) return;
     static const Selection sel = halfSelection(input);
     const fs::path dir = benchOutputFolder(input);
     const fs::path output = dir / "bench_photo_export_out.e57";
@@ -162,15 +170,8 @@ BENCHMARK(BM_PhotoExport50pct)->Unit(benchmark::kMillisecond)->UseRealTime()->It
 
 // The geometry pass alone, to tell its share from the merge's.
 void BM_PhotoGeometryPass50pct(benchmark::State& state) {
-    const char* input = std::getenv("BRINDLEWICK_BENCH_E57_SCANS");
-    if (input == nullptr || *input == '\0') {
-        state.SkipWithError("BRINDLEWICK_BENCH_E57_SCANS is not set (a posed multi-scan E57)");
-        return;
-    }
-    if (!warmPageCache(input)) {
-        state.SkipWithError((std::string("cannot read ") + input).c_str());
-        return;
-    }
+    const char* input = benchInput(state);
+    if (input == nullptr) return;
     static const Selection sel = halfSelection(input);
     const fs::path dir = benchOutputFolder(input);
     const fs::path geometry = dir / "bench_photo_export_geom.e57";
