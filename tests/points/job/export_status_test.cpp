@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <iterator>
 #include <limits>
 #include <string>
 
@@ -74,6 +76,21 @@ TEST(ExportStatus, WriterRewritesTheWholeFile) {
     EXPECT_EQ(
         message,
         "Exporting 25.0% | read=1M / 4M | kept=2M | outputs=1 | method=native libE57 plain export");
+}
+
+// A reader that opened the file before a rewrite keeps the whole earlier report: the new one
+// arrives by rename, never by truncating the file under it.
+TEST(ExportStatus, RewriteNeverTruncatesAnOpenReport) {
+    TempDir dir;
+    const auto path = dir / "job.ini.status.ini";
+    writeExportStatusFile(path, "Running", "first");
+    std::ifstream early(path, std::ios::binary);
+    writeExportStatusFile(path, "Success", "second");
+    const std::string earlier{std::istreambuf_iterator<char>(early),
+                              std::istreambuf_iterator<char>()};
+    EXPECT_EQ(earlier, "[Status]\nState=Running\nMessage=first\nDetails=first\n");
+    EXPECT_EQ(readFile(path), "[Status]\nState=Success\nMessage=second\nDetails=second\n");
+    EXPECT_FALSE(std::filesystem::exists(path.string() + ".tmp"));
 }
 
 TEST(ExportStatus, ReaderSectionAndLineRules) {

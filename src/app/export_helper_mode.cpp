@@ -1,0 +1,151 @@
+#include "app/export_helper_mode.h"
+
+#include <cstring>
+#include <iostream>
+#include <new>
+#include <string>
+
+#include "app/export_route_table.h"
+#include "export/e57_native_export.h"
+#include "export/export_result.h"
+#include "export/las_binary_export.h"
+#include "export/las_to_e57_export.h"
+#include "export/photo_export.h"
+#include "export/split_export.h"
+#include "export/synthetic_las_export.h"
+#include "export/xyz_ascii_export.h"
+#include "points/input/exception_text.h"
+#include "points/job/export_job_file.h"
+#include "points/job/export_status.h"
+
+namespace {
+
+void report(const std::filesystem::path& statusPath, const char* state,
+            const std::string& message) {
+    writeExportStatusFile(statusPath, state, message);
+}
+
+std::string chosenMethodMessage(const ExportRouteChoice& choice, const ExportJob& job) {
+    std::string m = "Chosen export method: " + choice.method + " | input=" + job.inputE57Path +
+                    " | output=" + job.outputE57Path +
+                    " | selectedTiles=" + std::to_string(job.selectedCoarseTiles.size()) +
+                    " | selectedHeightRanges=" + std::to_string(job.selectedHeightRanges.size()) +
+                    " | savedTileSelections=" + std::to_string(job.savedTileSelections.size());
+    if (choice.route == ExportRoute::XyzCombinedThroughSplit)
+        m += " | note=XYZ single-combined is routed through XYZ-aware saved-selection writer";
+    return m;
+}
+
+// Runs the chosen route; `text` receives its error, or a photo route's summary on success.
+bool runRoute(const ExportRouteChoice& choice, const ExportJob& job,
+              const std::filesystem::path& statusPath, std::string& method, std::string& text) {
+    const std::string statusText = statusPath.string();
+    ExportResult result;
+    const std::string& in = job.inputE57Path;
+    const std::string& out = job.outputE57Path;
+    const bool photo = job.enablePhotoThirdPass;
+    switch (choice.route) {
+        case ExportRoute::LasRawCopy: return exportLasBinary(job, statusText, &result, &text);
+        case ExportRoute::LasToE57: return exportLasToE57(job, statusText, &result, &text);
+        case ExportRoute::LasToXyz: return exportLasToXyz(job, statusText, &result, &text);
+        case ExportRoute::SyntheticLas: return exportSyntheticLas(job, statusText, &result, &text);
+        case ExportRoute::XyzAscii: return exportXyzAscii(job, statusText, &result, &text);
+        case ExportRoute::SplitAllSelections:
+        case ExportRoute::XyzCombinedThroughSplit:
+            return exportSplitSelections(in, out, job.selectedHeightRanges, job.savedTileSelections,
+                                         job.selectedCoarseTileCounts, job.coarseTileSize,
+                                         job.inputTotalPoints, photo, &result, &text, &statusPath,
+                                         job.exportRGB);
+        // These two take colour whatever the job says.
+        case ExportRoute::SplitVertical:
+            return exportSplitVertical(in, out, job.selectedHeightRanges, job.coarseTileSize,
+                                       job.inputTotalPoints, job.outputAreaM2,
+                                       job.selectedCoarseTileCounts, photo, &result, &text, true);
+        case ExportRoute::SplitTop:
+            return exportSplitTop(in, out, job.savedTileSelections, job.coarseTileSize,
+                                  job.inputTotalPoints, job.outputAreaM2,
+                                  job.selectedCoarseTileCounts, photo, &result, &text, true);
+        case ExportRoute::PhotoCombined:
+            return exportE57WithPhotos(in, out, job.selectedCoarseTiles, job.selectedHeightRanges,
+                                       job.coarseTileSize, &text, &method, &statusPath);
+        case ExportRoute::NativeCombined:
+            return exportE57Native(in, out, job.selectedCoarseTiles, job.selectedHeightRanges,
+                                   job.coarseTileSize, &text, &method, &statusPath, job.exportRGB);
+        case ExportRoute::XyzPhotosRefused: break;
+    }
+    return false;
+}
+
+int dispatch(const ExportJob& job, const std::filesystem::path& statusPath) {
+    const ExportRouteChoice choice = chooseExportRoute(job);
+    if (choice.route == ExportRoute::XyzPhotosRefused) {
+        report(statusPath, "Failed", choice.failureText);
+        return choice.failureExit;
+    }
+    const bool e57Output = choice.successPrefix == nullptr;
+    std::string method = choice.method;
+    if (e57Output) {
+        report(statusPath, "Running", chosenMethodMessage(choice, job));
+        std::cout << choice.consoleLine << "\n";
+        if (choice.route == ExportRoute::PhotoCombined)
+            report(statusPath, "Running",
+                   "Starting photo-preserving export via temporary geometry E57...");
+    }
+    std::string text;
+    if (!runRoute(choice, job, statusPath, method, text)) {
+        report(statusPath, "Failed", text.empty() ? std::string(choice.failureText) : text);
+        return choice.failureExit;
+    }
+    if (!e57Output) {
+        report(statusPath, "Success", choice.successPrefix + job.outputE57Path);
+        return kHelperExitSuccess;
+    }
+    std::string message = "Export finished successfully. Method: " + method + ".";
+    if (job.enablePhotoThirdPass) {
+        if (!text.empty())
+            message += " " + text + ".";
+        else
+            message += " Photo transfer stage ran, but no detailed image summary is available.";
+    }
+    report(statusPath, "Success", message);
+    return kHelperExitSuccess;
+}
+
+}  // namespace
+
+bool isHelperModeCommandLine(int argc, const char* const* argv) {
+    return argc >= 3 && std::strcmp(argv[1], "--export-job") == 0;
+}
+
+std::filesystem::path helperStatusPath(const std::filesystem::path& jobPath) {
+    return std::filesystem::path(jobPath.string() + ".status.ini");
+}
+
+int runHelperExport(const ExportJob& job, const std::filesystem::path& statusPath) {
+    try {
+        report(statusPath, "Running", "Export job loaded. Starting export...");
+        return dispatch(job, statusPath);
+    } catch (const std::bad_alloc&) {
+        report(statusPath, "Failed", "Out of memory during helper export.");
+        return kHelperExitOutOfMemory;
+    } catch (const std::exception& e) {
+        report(statusPath, "Failed", "Helper export failed | what=" + exceptionText(e));
+        return kHelperExitStandardException;
+    } catch (...) {
+        report(statusPath, "Failed", "Unknown helper export error.");
+        return kHelperExitUnknownException;
+    }
+}
+
+int runExportHelperMode(const std::filesystem::path& jobPath) {
+    const std::filesystem::path statusPath = helperStatusPath(jobPath);
+    report(statusPath, "Running", "Helper process started.");
+    ExportJob job;
+    std::string error;
+    if (!loadExportJobFile(jobPath, job, &error)) {
+        report(statusPath, "Failed", error.empty() ? "Could not load export job." : error);
+        return kHelperExitJobNotLoaded;
+    }
+    std::cout << "[EXPORT JOB] coordScaleToMeters=" << 1 << " | input=" << job.inputE57Path << "\n";
+    return runHelperExport(job, statusPath);
+}
