@@ -206,3 +206,9 @@ void launchExportJob(ExportPreparation& state, int outputFormat, bool exportRGB,
         failPreparation(status, exceptionText(e));
     }
 }
+
+StartExportCallback makeStartExportCallback(ExportPreparation& state) {
+    return [&state](int outputFormat, bool exportRGB, bool photoThirdPass) {
+        launchExportJob(state, outputFormat, exportRGB, photoThirdPass);
+    };
+}

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -38,6 +39,11 @@ struct ExportPreparation {
 // failures included, is reported through the status record only.
 void launchExportJob(ExportPreparation& state, int outputFormat, bool exportRGB,
                      bool photoThirdPass);
+
+// What the window's export buttons call: launchExportJob over the given state.
+using StartExportCallback =
+    std::function<void(int outputFormat, bool exportRGB, bool photoThirdPass)>;
+StartExportCallback makeStartExportCallback(ExportPreparation& state);
 
 // Each listed tile found in previewCounts, with its count; a tile listed twice enters once.
 TileCountMap collectSelectedTileCounts(const std::vector<TileIndex>& tiles,

@@ -81,6 +81,10 @@ bool ChildProcess::start(const std::vector<std::string>& arguments,
     int rc = posix_spawn_file_actions_init(&actions);
     if (rc == 0 && !workingFolder.empty())
         rc = posix_spawn_file_actions_addchdir_np(&actions, workingFolder.c_str());
+#if defined(__GLIBC__) && (__GLIBC__ > 2 || (__GLIBC__ == 2 && __GLIBC_MINOR__ >= 34))
+    // Only the standard streams are shared: a file this process holds open stays its own.
+    if (rc == 0) rc = posix_spawn_file_actions_addclosefrom_np(&actions, 3);
+#endif
     // The change of folder comes before the exec: a relative program path must not follow it.
     std::error_code ec;
     const std::filesystem::path program = std::filesystem::absolute(arguments[0], ec);

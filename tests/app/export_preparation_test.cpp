@@ -51,7 +51,7 @@ struct PreparationFixture {
 
     void launch(int outputFormat, bool rgb, bool photo) {
         testing::internal::CaptureStdout();
-        launchExportJob(state, outputFormat, rgb, photo);
+        makeStartExportCallback(state)(outputFormat, rgb, photo);
         console = testing::internal::GetCapturedStdout();
     }
     void finish() {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <fcntl.h>
 #include <cstdint>
 #include <string>
 #include <unistd.h>
@@ -45,6 +46,15 @@ TEST(ChildProcess, RunsInItsFolderWithItsArgumentsAndReportsTheExitCode) {
               std::filesystem::canonical(dir.path()).string() + "\n");
     child.close();
     EXPECT_FALSE(child.isOpen());
+
+    // A file this process holds open is not passed on.
+    const int held = ::open((dir / "arg.txt").c_str(), O_RDONLY);
+    ASSERT_GE(held, 3);
+    ChildProcess probe;
+    const std::string fd = "/proc/self/fd/" + std::to_string(held);
+    ASSERT_TRUE(probe.start({"/bin/sh", "-c", "test -e " + fd}, {}, &error));
+    EXPECT_EQ(waitForExit(probe), 1u);
+    ::close(held);
 
     testsupport::writeFile(dir / "tool.sh", "#!/bin/sh\nexit 3\n");
     std::filesystem::permissions(dir / "tool.sh", std::filesystem::perms::owner_all);
