@@ -3,6 +3,8 @@
 // What the benchmark programs share: their inputs from the environment, a warm page cache, the
 // process's peak memory, a console that swallows the routes' lines, and where outputs go.
 
+#include <benchmark/benchmark.h>
+
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -37,6 +39,21 @@ inline bool warmPageCache(const std::string& path) {
     }
     ::close(fd);
     return n == 0;
+}
+
+// The input named by the environment variable, read once into the page cache; null (and the
+// benchmark skipped with the reason) when it is unset or unreadable.
+inline const char* warmBenchInput(benchmark::State& state, const char* variable) {
+    const char* input = envPath(variable);
+    if (!input) {
+        state.SkipWithError((std::string(variable) + " is not set").c_str());
+        return nullptr;
+    }
+    if (!warmPageCache(input)) {
+        state.SkipWithError((std::string("cannot read ") + input).c_str());
+        return nullptr;
+    }
+    return input;
 }
 
 // Outputs go to BRINDLEWICK_BENCH_OUT when set (a tmpfs there takes the disk out of the

@@ -100,15 +100,8 @@ std::uint64_t writtenPoints(const std::string& path) {
 
 template <class Route>
 void runExport(benchmark::State& state, const char* variable, Route route) {
-    const char* input = envPath(variable);
-    if (!input) {
-        state.SkipWithError((std::string(variable) + " is not set").c_str());
-        return;
-    }
-    if (!warmPageCache(input)) {
-        state.SkipWithError((std::string("cannot read ") + input).c_str());
-        return;
-    }
+    const char* input = warmBenchInput(state, variable);
+    if (!input) return;
     const BenchSelection& sel = cachedSelection(input);
     const fs::path dir = benchOutputFolder(input);
     const std::string output = (dir / "bench_e57_native_out.e57").string();

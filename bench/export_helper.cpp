@@ -77,15 +77,8 @@ void BM_HelperFirstStatus(benchmark::State& state) {
 BENCHMARK(BM_HelperFirstStatus)->Unit(benchmark::kMillisecond)->Iterations(50);
 
 void BM_HelperVsInProcess(benchmark::State& state) {
-    const char* input = envPath("BRINDLEWICK_BENCH_LAS");
-    if (!input) {
-        state.SkipWithError("BRINDLEWICK_BENCH_LAS is not set");
-        return;
-    }
-    if (!warmPageCache(input)) {
-        state.SkipWithError((std::string("cannot read ") + input).c_str());
-        return;
-    }
+    const char* input = warmBenchInput(state, "BRINDLEWICK_BENCH_LAS");
+    if (!input) return;
     const fs::path dir = benchOutputFolder(input);
     const fs::path output = dir / "bench_helper_out.las";
     const fs::path jobPath = dir / "bench_helper_job.ini";

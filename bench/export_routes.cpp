@@ -282,15 +282,8 @@ bool copyWithCopyFileRange(int in, int out) {
 
 // Arg: 0 read/write loop of 1 MiB, 1 copy_file_range.
 void BM_PlainCopy(benchmark::State& state) {
-    const char* input = envPath("BRINDLEWICK_BENCH_LAS");
-    if (!input) {
-        state.SkipWithError("BRINDLEWICK_BENCH_LAS is not set");
-        return;
-    }
-    if (!warmPageCache(input)) {
-        state.SkipWithError((std::string("cannot read ") + input).c_str());
-        return;
-    }
+    const char* input = warmBenchInput(state, "BRINDLEWICK_BENCH_LAS");
+    if (!input) return;
     const fs::path output = outputFolderFor(input) / "bench_plain_copy.las";
     removeQuietly(output);
     const auto inputBytes = static_cast<std::int64_t>(fs::file_size(input));
