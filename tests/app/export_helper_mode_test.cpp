@@ -1,0 +1,468 @@
+// The export helper run as the real program, one job per dispatch row, with every output read
+// back.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <filesystem>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "export/export_test_util.h"
+#include "platform/child_process.h"
+#include "points/input/las_test_file.h"
+#include "points/job/export_job_file.h"
+#include "points/job/export_status.h"
+#include "support/e57_test_files.h"
+#include "support/test_support.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct Point {
+    double x, y, z;
+    auto operator<=>(const Point&) const = default;
+};
+
+// Five tiles along x (tile size 1), each with two points at each of the heights 0.5, 1.5, 2.5.
+std::vector<Point> sourcePoints() {
+    std::vector<Point> pts;
+    for (int ix = 0; ix < 5; ++ix)
+        for (double z : {0.5, 1.5, 2.5}) {
+            pts.push_back({ix + 0.25, 0.25, z});
+            pts.push_back({ix + 0.75, 0.5, z});
+        }
+    return pts;
+}
+
+// The job's saved selections: one top selection over tiles 0 and 1, vertical ones over tile 2
+// (z 0..1) and tile 3 (z 1..2, stored reversed). Tile 4 is in none.
+enum Selection { kTop = 1, kVertical1 = 2, kVertical2 = 4, kAll = 7 };
+
+std::vector<Point> keptBy(int selection) {
+    std::vector<Point> out;
+    for (const Point& p : sourcePoints()) {
+        const double tile = std::floor(p.x);
+        if (((selection & kTop) && tile <= 1) ||
+            ((selection & kVertical1) && tile == 2 && p.z <= 1) ||
+            ((selection & kVertical2) && tile == 3 && p.z >= 1 && p.z <= 2))
+            out.push_back(p);
+    }
+    return out;
+}
+
+ExportJob makeJob(const fs::path& input, const fs::path& output, int format, int mode,
+                  ExportContent content) {
+    ExportJob job;
+    job.inputE57Path = input.string();
+    job.outputE57Path = output.string();
+    job.inputTotalPoints = sourcePoints().size();
+    job.outputAreaM2 = 4.0;
+    job.exportMode = mode;
+    job.outputFormat = format;
+    job.exportContent = static_cast<std::int32_t>(content);
+    applyExportContentToFlags(job);
+    job.savedTileSelections = {{{{0, 0}, {1, 0}}}};
+    job.selectedHeightRanges = {{{{2, 0}}, 0.0, 1.0}, {{{3, 0}}, 2.0, 1.0}};
+    for (std::int64_t ix = 0; ix < 4; ++ix) {
+        job.selectedCoarseTiles.insert({ix, 0});
+        job.selectedCoarseTileCounts[{ix, 0}] = 6;
+    }
+    return job;
+}
+
+const std::string kPhotoBlob = "jpeg-of-scan-A";
+
+struct Inputs {
+    fs::path las, e57, e57WithPhoto, xyz;
+};
+
+Inputs writeInputs(const fs::path& dir) {
+    Inputs in{dir / "source.las", dir / "source.e57", dir / "photo.e57", dir / "source.xyz"};
+    const std::vector<Point> pts = sourcePoints();
+    lastest::LasTestHeader header;
+    header.formatByte = 2;
+    header.recordLength = 26;
+    header.legacyCount = static_cast<std::uint32_t>(pts.size());
+    std::vector<lastest::LasTestRecord> records;
+    testsupport::TestScan scan;
+    scan.guid = "scan-A";
+    scan.hasColour = true;
+    std::string xyz;
+    for (std::size_t i = 0; i < pts.size(); ++i) {
+        const Point& p = pts[i];
+        const auto colour = static_cast<std::uint16_t>(10 * i);
+        records.push_back({static_cast<std::int32_t>(std::lround(p.x * 100)),
+                           static_cast<std::int32_t>(std::lround(p.y * 100)),
+                           static_cast<std::int32_t>(std::lround(p.z * 100)), 0, colour, colour,
+                           colour});
+        scan.add(p.x, p.y, p.z);
+        std::ostringstream line;
+        line << p.x << " " << p.y << " " << p.z << " " << colour << " 1 2\n";
+        xyz += line.str();
+    }
+    testsupport::writeFile(in.las, lastest::makeLasFile(header, records, 20));
+    testsupport::writeE57Source(in.e57.string(), "source-guid", {scan});
+    testsupport::writeE57Source(in.e57WithPhoto.string(), "source-guid", {scan},
+                                {{"img-A", "scan-A", kPhotoBlob}});
+    testsupport::writeFile(in.xyz, xyz);
+    return in;
+}
+
+struct HelperRun {
+    std::uint32_t exit = 0xffffffff;
+    std::string state;
+    std::string message;
+    std::string console;  // standard output and error, when captured
+};
+
+// Runs the program on the job; with captureConsole through a shell that redirects its output
+// to job.ini.log, since ChildProcess hands the child this process's own output.
+HelperRun runHelper(const fs::path& jobPath, bool captureConsole = true) {
+    HelperRun run;
+    const fs::path log = jobPath.string() + ".log";
+    std::vector<std::string> argv = {BRINDLEWICK_PROGRAM_PATH, "--export-job", jobPath.string()};
+    if (captureConsole)
+        argv = {"/bin/sh",
+                "-c",
+                "\"$0\" --export-job \"$1\" > \"$2\" 2>&1",
+                BRINDLEWICK_PROGRAM_PATH,
+                jobPath.string(),
+                log.string()};
+    platform::ChildProcess child;
+    std::string error;
+    if (!child.start(argv, jobPath.parent_path(), &error)) {
+        ADD_FAILURE() << "cannot start the helper: " << error;
+        return run;
+    }
+    platform::ChildProcess::Wait wait;
+    do wait = child.waitFor(1000);
+    while (wait == platform::ChildProcess::Wait::TimedOut);
+    EXPECT_EQ(wait, platform::ChildProcess::Wait::Ended);
+    EXPECT_TRUE(child.exitCode(&run.exit));
+    readExportStatusFile(jobPath.string() + ".status.ini", &run.state, &run.message);
+    if (captureConsole) run.console = testsupport::readFile(log);
+    return run;
+}
+
+bool hasLine(const std::string& text, const std::string& line) {
+    return ("\n" + text).find("\n" + line + "\n") != std::string::npos;
+}
+
+std::set<std::string> filesIn(const fs::path& dir) {
+    std::set<std::string> names;
+    for (const fs::directory_entry& e : fs::directory_iterator(dir))
+        names.insert(e.path().filename().string());
+    return names;
+}
+
+enum class Kind { E57, Las, Xyz };
+enum class Colour { Unchecked, With, Without };
+
+struct Output {
+    std::string name;
+    Kind kind;
+    int selection;
+    Colour colour = Colour::Unchecked;  // E57 outputs only
+    std::size_t images = 0;             // E57 outputs only
+};
+
+void expectOutput(const fs::path& dir, const Output& want) {
+    SCOPED_TRACE(want.name);
+    const fs::path path = dir / want.name;
+    std::vector<Point> got;
+    if (want.kind == Kind::E57) {
+        const testsupport::ReadFile file = testsupport::readE57File(path.string());
+        for (const testsupport::ReadScan& s : file.scans) {
+            for (std::size_t i = 0; i < s.x.size(); ++i) got.push_back({s.x[i], s.y[i], s.z[i]});
+            if (want.colour != Colour::Unchecked) {
+                EXPECT_EQ(s.header.pointFields.colorRedField, want.colour == Colour::With);
+            }
+        }
+        ASSERT_EQ(file.images.size(), want.images);
+        for (const testsupport::ReadImage& image : file.images) EXPECT_EQ(image.blob, kPhotoBlob);
+    } else {
+        const std::vector<CloudPoint> back = want.kind == Kind::Las
+                                                 ? exporttest::readLasBack(path).points
+                                                 : exporttest::readXyzBack(path);
+        for (const CloudPoint& p : back) got.push_back({p.x, p.y, p.z});
+    }
+    std::vector<Point> expected = keptBy(want.selection);
+    std::sort(got.begin(), got.end());
+    std::sort(expected.begin(), expected.end());
+    ASSERT_EQ(got.size(), expected.size());
+    for (std::size_t i = 0; i < got.size(); ++i) {
+        EXPECT_NEAR(got[i].x, expected[i].x, 1e-6) << i;
+        EXPECT_NEAR(got[i].y, expected[i].y, 1e-6) << i;
+        EXPECT_NEAR(got[i].z, expected[i].z, 1e-6) << i;
+    }
+}
+
+struct JobSpec {
+    fs::path Inputs::*input;
+    std::string output;
+    int format;
+    int mode;
+    ExportContent content;
+};
+
+struct Case {
+    std::string name;  // the case's folder, which holds its job and outputs
+    JobSpec job;
+    std::string message;     // non-E57 rows: followed by the job's output path
+    std::string methodLine;  // the "[EXPORT METHOD]" console line; empty: none at all
+    std::vector<Output> outputs;
+};
+
+// Writes the case's job into its own folder, runs the helper and checks the status, the
+// console and that the folder holds exactly the job, its logs and the outputs named.
+void runSuccessCase(const fs::path& root, const Inputs& inputs, const Case& c) {
+    SCOPED_TRACE(c.name);
+    const fs::path dir = root / c.name;
+    fs::create_directories(dir);
+    const ExportJob job =
+        makeJob(inputs.*c.job.input, dir / c.job.output, c.job.format, c.job.mode, c.job.content);
+    const fs::path jobPath = dir / "job.ini";
+    std::string error;
+    ASSERT_TRUE(writeExportJobFile(jobPath, job, &error)) << error;
+
+    const HelperRun run = runHelper(jobPath);
+    EXPECT_EQ(run.exit, 0u) << run.console;
+    EXPECT_EQ(run.state, "Success");
+    EXPECT_EQ(run.message, c.methodLine.empty() ? c.message + job.outputE57Path : c.message);
+    EXPECT_TRUE(
+        hasLine(run.console, "[EXPORT JOB] coordScaleToMeters=1 | input=" + job.inputE57Path))
+        << run.console;
+    if (c.methodLine.empty()) {
+        EXPECT_EQ(run.console.find("[EXPORT METHOD]"), std::string::npos) << run.console;
+    } else {
+        EXPECT_TRUE(hasLine(run.console, c.methodLine)) << run.console;
+    }
+
+    std::set<std::string> files = {"job.ini", "job.ini.status.ini", "job.ini.log"};
+    for (const Output& o : c.outputs) files.insert(o.name);
+    EXPECT_EQ(filesIn(dir), files);
+    for (const Output& o : c.outputs) expectOutput(dir, o);
+}
+
+struct FailureCase {
+    std::string name;
+    ExportJob job;
+    std::uint32_t exit;
+    std::string message;
+};
+
+// Failed state with the given message and exit code, and no file beside the job but its logs.
+HelperRun runFailureCase(const fs::path& root, const FailureCase& c) {
+    SCOPED_TRACE(c.name);
+    const fs::path dir = root / c.name;
+    const fs::path jobPath = dir / "job.ini";
+    std::string error;
+    EXPECT_TRUE(writeExportJobFile(jobPath, c.job, &error)) << error;
+    const HelperRun run = runHelper(jobPath);
+    EXPECT_EQ(run.exit, c.exit) << run.console;
+    EXPECT_EQ(run.state, "Failed");
+    EXPECT_EQ(run.message, c.message);
+    EXPECT_TRUE(
+        hasLine(run.console, "[EXPORT JOB] coordScaleToMeters=1 | input=" + c.job.inputE57Path))
+        << run.console;
+    EXPECT_EQ(filesIn(dir),
+              (std::set<std::string>{"job.ini", "job.ini.status.ini", "job.ini.log"}));
+    return run;
+}
+
+class ExportHelperModeRun : public testing::Test {
+protected:
+    testsupport::TempDir dir_;
+    Inputs inputs_ = writeInputs(dir_.path());
+};
+
+constexpr ExportContent kXyz = ExportContent::Xyz;
+constexpr ExportContent kRgb = ExportContent::XyzRgb;
+constexpr ExportContent kPhotos = ExportContent::XyzRgbPhotos;
+
+}  // namespace
+
+TEST_F(ExportHelperModeRun, LasInputRowsIgnoreTheExportMode) {
+    const Case cases[] = {
+        {"a1",
+         {&Inputs::las, "out.las", 2, 0, kRgb},
+         "LAS binary export finished successfully. Output: ",
+         "",
+         {{"out.las", Kind::Las, kAll}}},
+        // Mode 2 would split an E57 input; a LAS input still gets one output.
+        {"a2",
+         {&Inputs::las, "out.e57", 0, 2, kRgb},
+         "LAS E57 export finished successfully. Output: ",
+         "",
+         {{"out.e57", Kind::E57, kAll}}},
+        {"a3",
+         {&Inputs::las, "out.txt", 1, 0, kRgb},
+         "LAS XYZ export finished successfully. Output: ",
+         "",
+         {{"out.txt", Kind::Xyz, kAll}}},
+    };
+    for (const Case& c : cases) runSuccessCase(dir_.path(), inputs_, c);
+}
+
+TEST_F(ExportHelperModeRun, SyntheticLasAndXyzAsciiRows) {
+    const Case cases[] = {
+        // The upper-case extension alone makes it LAS output.
+        {"b",
+         {&Inputs::e57, "out.LAS", 0, 0, kRgb},
+         "Synthetic LAS export finished successfully. Output: ",
+         "",
+         {{"out.LAS", Kind::Las, kAll}}},
+        {"c",
+         {&Inputs::e57, "out.xyz", 1, 0, kRgb},
+         "XYZ ASCII export finished successfully. Output: ",
+         "",
+         {{"out.xyz", Kind::Xyz, kAll}}},
+    };
+    for (const Case& c : cases) runSuccessCase(dir_.path(), inputs_, c);
+}
+
+TEST_F(ExportHelperModeRun, E57OutputRowsByModeAndPhotoFlag) {
+    const std::string plain =
+        "[EXPORT METHOD] single_combined | native libE57 plain export | XYZ+RGB_if_available";
+    const std::string pdal = " | optimized PDAL multi-writer | XYZ+RGB_if_available";
+    const Case cases[] = {
+        {"combined",
+         {&Inputs::e57, "out.e57", 0, 0, kXyz},
+         "Export finished successfully. Method: libE57.",
+         plain,
+         {{"out.e57", Kind::E57, kAll, Colour::Without}}},
+        {"mode7",
+         {&Inputs::e57, "out.e57", 0, 7, kRgb},
+         "Export finished successfully. Method: libE57.",
+         plain,
+         {{"out.e57", Kind::E57, kAll, Colour::With}}},
+        {"split_all",
+         {&Inputs::e57, "out.e57", 0, 1, kRgb},
+         "Export finished successfully. Method: split_by_all_saved_selections.",
+         "[EXPORT METHOD] split_by_all_saved_selections" + pdal,
+         {{"out_vertical_01.e57", Kind::E57, kVertical1, Colour::With},
+          {"out_vertical_02.e57", Kind::E57, kVertical2, Colour::With},
+          {"out_top_01.e57", Kind::E57, kTop, Colour::With}}},
+        // Vertical and top splits take colour even when the job asks for none.
+        {"split_vertical",
+         {&Inputs::e57, "out.e57", 0, 2, kXyz},
+         "Export finished successfully. Method: split_by_saved_vertical_selections.",
+         "[EXPORT METHOD] split_by_saved_vertical_selections" + pdal,
+         {{"out_vertical_01.e57", Kind::E57, kVertical1, Colour::With},
+          {"out_vertical_02.e57", Kind::E57, kVertical2, Colour::With}}},
+        // A lone output takes the job's own path.
+        {"split_top",
+         {&Inputs::e57, "out.e57", 0, 3, kXyz},
+         "Export finished successfully. Method: split_by_saved_top_selections.",
+         "[EXPORT METHOD] split_by_saved_top_selections" + pdal,
+         {{"out.e57", Kind::E57, kTop, Colour::With}}},
+        {"photo",
+         {&Inputs::e57WithPhoto, "out.e57", 0, 0, kPhotos},
+         "Export finished successfully. Method: libE57 + temp-merge photos. Image transfer "
+         "summary | matched=1 | copied=1 | skipped=0.",
+         "[EXPORT METHOD] single_combined | native libE57 temp geometry + photo merge | "
+         "XYZ+RGB+photos",
+         {{"out.e57", Kind::E57, kAll, Colour::With, 1}}},
+    };
+    for (const Case& c : cases) runSuccessCase(dir_.path(), inputs_, c);
+}
+
+TEST_F(ExportHelperModeRun, XyzInputToOneE57GoesThroughTheSavedSelectionWriter) {
+    const Case c{"xyz",
+                 {&Inputs::xyz, "out.e57", 0, 0, kRgb},
+                 "Export finished successfully. Method: "
+                 "single_combined_xyz_via_saved_selection_writer.",
+                 "[EXPORT METHOD] single_combined XYZ | routed to XYZ-aware saved-selection "
+                 "writer | XYZ+RGB_if_available",
+                 {{"out_vertical_01.e57", Kind::E57, kVertical1, Colour::With},
+                  {"out_vertical_02.e57", Kind::E57, kVertical2, Colour::With},
+                  {"out_top_01.e57", Kind::E57, kTop, Colour::With}}};
+    runSuccessCase(dir_.path(), inputs_, c);
+}
+
+TEST_F(ExportHelperModeRun, PhotosForXyzInputAreRefusedBeforeAnyRoute) {
+    const fs::path dir = dir_ / "refused";
+    fs::create_directories(dir);
+    const FailureCase c{"refused", makeJob(inputs_.xyz, dir / "out.e57", 0, 0, kPhotos), 101,
+                        "Photo-preserving export is not supported for XYZ input. Disable "
+                        "XYZ+RGB+ph and use XYZ or XYZ+RGB."};
+    // No method was chosen, so no method line; the job line shows the console was captured.
+    const std::string console = runFailureCase(dir_.path(), c).console;
+    EXPECT_EQ(console.find("[EXPORT METHOD]"), std::string::npos) << console;
+}
+
+TEST_F(ExportHelperModeRun, AFailedRouteReportsItsOwnTextAndExitCode) {
+    std::vector<FailureCase> cases;
+    const auto job = [&](const std::string& name, const char* input, const char* output,
+                         int format) {
+        const fs::path dir = dir_ / name;
+        fs::create_directories(dir);
+        return makeJob(dir / input, dir / output, format, 0, kRgb);
+    };
+    cases.push_back({"las", job("las", "missing.las", "out.las", 2), 101,
+                     "Cannot open LAS input for binary export: LasBinaryPointReader: cannot open "
+                     "LAS file."});
+    const fs::path synthetic = dir_ / "synthetic" / "missing.xyz";
+    cases.push_back({"synthetic", job("synthetic", "missing.xyz", "out.las", 2), 102,
+                     "Cannot open XYZ input for synthetic LAS export: Could not open XYZ ASCII "
+                     "file: " +
+                         synthetic.string()});
+    // A selection that keeps no point fails the E57 route.
+    ExportJob empty = job("e57", "unused", "out.e57", 0);
+    empty.inputE57Path = inputs_.e57.string();
+    empty.savedTileSelections.clear();
+    empty.selectedHeightRanges.clear();
+    empty.selectedCoarseTiles = {{9, 9}};
+    cases.push_back({"e57", empty, 101,
+                     "Export selection produced zero output points. Check tile indices / coarse "
+                     "tile size / selection mode."});
+    for (const FailureCase& c : cases) runFailureCase(dir_.path(), c);
+}
+
+TEST_F(ExportHelperModeRun, AJobThatCannotBeLoadedFailsWith100) {
+    const fs::path missing = dir_ / "missing.ini";
+    HelperRun run = runHelper(missing);
+    EXPECT_EQ(run.exit, 100u);
+    EXPECT_EQ(run.state, "Failed");
+    EXPECT_EQ(run.message, "Cannot open export job file: " + missing.string());
+    EXPECT_EQ(run.console, "");
+
+    const fs::path malformed = dir_ / "malformed.ini";
+    std::string error;
+    ASSERT_TRUE(
+        writeExportJobFile(malformed, makeJob(inputs_.e57, dir_ / "out.e57", 0, 0, kRgb), &error))
+        << error;
+    std::string text = testsupport::readFile(malformed);
+    const std::size_t at = text.find("\nCoarseTileSize=");
+    ASSERT_NE(at, std::string::npos);
+    text.replace(at, text.find('\n', at + 1) - at, "\nCoarseTileSize=abc");
+    testsupport::writeFile(malformed, text);
+    run = runHelper(malformed);
+    EXPECT_EQ(run.exit, 100u);
+    EXPECT_EQ(run.state, "Failed");
+    EXPECT_EQ(run.message, "invalid stod argument");
+    EXPECT_EQ(run.console, "");
+    EXPECT_FALSE(fs::exists(dir_ / "out.e57"));
+}
+
+// The job path reaches the helper as one argument, however it reads as a command line.
+TEST_F(ExportHelperModeRun, BlanksAndQuotesInTheJobPathAndOutputFolder) {
+    const fs::path dir = dir_ / "a \"quoted\" folder with  blanks";
+    fs::create_directories(dir);
+    const fs::path output = dir / "cut out.e57";
+    const fs::path jobPath = dir / "my job.ini";
+    std::string error;
+    ASSERT_TRUE(writeExportJobFile(jobPath, makeJob(inputs_.e57, output, 0, 0, kRgb), &error))
+        << error;
+    const HelperRun run = runHelper(jobPath, false);
+    EXPECT_EQ(run.exit, 0u);
+    EXPECT_EQ(run.state, "Success");
+    EXPECT_EQ(run.message, "Export finished successfully. Method: libE57.");
+    expectOutput(dir, {"cut out.e57", Kind::E57, kAll});
+}
