@@ -18,8 +18,9 @@ fi
 
 gen="$build_dir/tools/make_demo_cloud"
 demo="$build_dir/tools/point_io_demo"
-cut="$build_dir/tools/export_demo"
-for tool in "$gen" "$demo" "$cut"; do
+job_tool="$build_dir/tools/demo_job"
+program="$build_dir/e57_brindlewick"
+for tool in "$gen" "$demo" "$job_tool" "$program"; do
   [ -x "$tool" ] || { echo "ERROR: [demo] $tool was not built" >&2; exit 1; }
 done
 
@@ -60,16 +61,60 @@ echo
 echo "[demo] === $data/site_mixed.xyz: all four line variants, a header line and bad lines, 10 m tiles ==="
 "$demo" "$data/site_mixed.xyz" 10.0 500
 
-# The export routes, each cutting the same selection (west half from above, east half's ground
-# from the side) out of one input and reading its output back.
+# The main job: exports run by the program itself, one job file each, as the window runs them.
+# Every job cuts the same saved selections (two top selections of the western half, one vertical
+# selection of the eastern half's ground) and its outputs are read back and counted.
+read -r zmin zmax < <("$job_tool" range)
+echo
+echo "[demo] === exports with $program --export-job ==="
+echo "[demo] selections: north-west and south-west quarters from above; eastern half from the side, z $zmin to $zmax m"
 out="$data/cut"
+rm -rf "$out"
 mkdir -p "$out"
-for input in site_las12_format2.las site_las14_format6.las site.xyz site_scan.e57; do
+failures=0
+# run_job INPUT NAME FORMAT MODE CONTENT: FORMAT 0 E57, 1 XYZ, 2 LAS; MODE 0 combined, 1 per
+# saved selection, 2 per vertical, 3 per top selection; CONTENT 2 keeps the E57 scans' photos.
+run_job() {
+  local input="$data/$1" name=$2 format=$3 mode=$4 content=$5
+  local folder="$out/${1%.*}" ext
+  case $format in 1) ext=xyz ;; 2) ext=las ;; *) ext=e57 ;; esac
+  mkdir -p "$folder"
+  local job="$folder/${name}_job.ini" output="$folder/$name.$ext"
+  "$job_tool" write "$input" "$output" "$format" "$mode" "$content" "$job"
   echo
-  echo "[demo] === export routes on $data/$input -> $out/ ==="
-  "$cut" "$data/$input" "$out"
+  echo "[demo] $1 -> $name.$ext"
+  local code=0
+  "$program" --export-job "$job" >"$folder/$name.log" 2>&1 || code=$?
+  grep -E '^\[EXPORT METHOD\]' "$folder/$name.log" | sed 's/^/[demo]   /' || true
+  sed -n 's/^State=/[demo]   state: /p; s/^Message=/[demo]   message: /p' "$job.status.ini"
+  echo "[demo]   exit code $code"
+  if [ "$code" != 0 ] || ! "$job_tool" check "$job"; then
+    failures=$((failures + 1))
+  fi
+}
+
+for las in site_las12_format2.las site_las14_format6.las; do
+  run_job "$las" las_copy 2 0 1
+  run_job "$las" las_to_e57 0 0 1
+  run_job "$las" las_to_xyz 1 0 1
 done
+run_job site.xyz synthetic_las 2 0 1
+run_job site.xyz xyz_ascii 1 0 1
+run_job site.xyz combined 0 0 1
+run_job site.xyz split 0 1 1
+run_job site_scan.e57 synthetic_las 2 0 1
+run_job site_scan.e57 xyz_ascii 1 0 1
+run_job site_scan.e57 combined 0 0 1
+run_job site_scan.e57 combined_photos 0 0 2
+run_job site_scan.e57 split 0 1 1
+run_job site_scan.e57 split_vertical 0 2 1
+run_job site_scan.e57 split_top 0 3 1
+run_job site_scan.e57 split_photos 0 1 2
 
 end=$(date +%s.%N)
 echo
+if [ "$failures" != 0 ]; then
+  echo "ERROR: [demo] $failures export job(s) failed or did not read back" >&2
+  exit 1
+fi
 echo "[demo] done in $(awk -v a="$start" -v b="$end" 'BEGIN { printf "%.2f", b - a }') s after the build; data in $data/"

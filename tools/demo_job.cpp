@@ -1,0 +1,229 @@
+// demo_job write INPUT OUTPUT FORMAT MODE CONTENT JOB
+//   Writes the export job the demo runs with `e57_brindlewick --export-job JOB`: FORMAT 0 E57,
+//   1 XYZ, 2 LAS; MODE 0 one combined file, 1 a file per saved selection, 2 per vertical, 3 per
+//   top selection; CONTENT 0 XYZ, 1 XYZ+RGB, 2 XYZ+RGB+photos.
+// demo_job check JOB
+//   Reads back every output of the finished job with our own readers and compares its point
+//   count with what the selection keeps, counted from the source. Exit 1 on any mismatch.
+//
+// The selection on the demo site (tools/demo_cloud, 5 m tiles): two top selections (the north-
+// west and south-west quarters) and one vertical selection of the eastern half's ground, its Z
+// range derived from the generated ground there.
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include <E57SimpleReader.h>
+
+#include "demo_cloud/demo_cloud.h"
+#include "export/e57_route_support.h"
+#include "export/split_export.h"
+#include "points/input/las_reader.h"
+#include "points/input/text_utils.h"
+#include "points/input/xyz_ascii_reader.h"
+#include "points/job/export_job.h"
+#include "points/job/export_job_file.h"
+#include "points/selection/selection.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr double kTileSize = 5.0;
+constexpr std::int64_t kWestTile = 100000;  // x 500000 m / 5 m
+constexpr std::int64_t kSouthTile = 1080000;
+constexpr std::int64_t kTilesAcross = 12;  // 60 m
+
+// The eastern half's ground: from its lowest point to 2 m above it (roofs and crowns stand
+// higher), with half a metre below for the generator's noise.
+SelectedHeightRange easternGround() {
+    SelectedHeightRange range;
+    double lowest = 1e300;
+    for (double x = democloud::kSiteSize / 2; x <= democloud::kSiteSize; x += 0.25)
+        for (double y = 0.0; y <= democloud::kSiteSize; y += 0.25)
+            lowest = std::min(lowest, democloud::groundHeight(x, y));
+    range.zMin = democloud::kOriginZ + lowest - 0.5;
+    range.zMax = democloud::kOriginZ + lowest + 2.0;
+    for (std::int64_t ix = kTilesAcross / 2; ix < kTilesAcross; ++ix)
+        for (std::int64_t iy = 0; iy < kTilesAcross; ++iy)
+            range.tiles.push_back({kWestTile + ix, kSouthTile + iy});
+    return range;
+}
+
+ExportJob demoJob(const std::string& input, const std::string& output, int format, int mode,
+                  int content) {
+    ExportJob job;
+    job.inputE57Path = input;
+    job.outputE57Path = output;
+    job.coarseTileSize = kTileSize;
+    job.exportMode = mode;
+    job.outputFormat = format;
+    job.exportContent = content;
+    applyExportContentToFlags(job);
+    SavedTileSelection north, south;
+    for (std::int64_t ix = 0; ix < kTilesAcross / 2; ++ix)
+        for (std::int64_t iy = 0; iy < kTilesAcross; ++iy)
+            (iy < kTilesAcross / 2 ? south : north)
+                .tiles.push_back({kWestTile + ix, kSouthTile + iy});
+    job.savedTileSelections = {north, south};
+    job.selectedHeightRanges = {easternGround()};
+    // As the window's export does: the tile set is every tile of every saved selection.
+    for (const SavedTileSelection& s : job.savedTileSelections)
+        job.selectedCoarseTiles.insert(s.tiles.begin(), s.tiles.end());
+    for (const SelectedHeightRange& r : job.selectedHeightRanges)
+        job.selectedCoarseTiles.insert(r.tiles.begin(), r.tiles.end());
+    job.outputAreaM2 = kTileSize * kTileSize * static_cast<double>(job.selectedCoarseTiles.size());
+    return job;
+}
+
+// Calls visit(x, y, z) for every point of the source, E57 points through their scan's pose.
+template <class Visit>
+bool forEachSourcePoint(const std::string& path, Visit&& visit) {
+    std::string error;
+    CloudPoint p;
+    if (isLasPath(path)) {
+        LasBinaryPointReader reader;
+        if (!reader.open(path, &error)) return false;
+        while (reader.readNext(p, &error)) visit(p.x, p.y, p.z);
+        return error.empty();
+    }
+    if (hasXyzExtension(path)) {
+        XyzAsciiPointReader reader;
+        if (!reader.open(path, &error)) return false;
+        while (reader.readNext(p, &error)) visit(p.x, p.y, p.z);
+        return error.empty();
+    }
+    e57::Reader reader(path, e57::ReaderOptions{});
+    std::vector<double> x(65536), y(65536), z(65536);
+    for (std::int64_t s = 0; s < reader.GetData3DCount(); ++s) {
+        e57::Data3D h;
+        reader.ReadData3D(s, h);
+        if (!h.pointFields.cartesianXField || h.pointCount == 0) continue;
+        e57::Data3DPointsDouble b;
+        b.cartesianX = x.data(), b.cartesianY = y.data(), b.cartesianZ = z.data();
+        e57::CompressedVectorReader points = reader.SetUpData3DPointsData(s, x.size(), b);
+        const ScanPoseMatrix pose(h.pose);
+        while (const unsigned n = points.read()) {
+            for (unsigned i = 0; i < n; ++i) {
+                double wx, wy, wz;
+                pose.apply(x[i], y[i], z[i], wx, wy, wz);
+                visit(wx, wy, wz);
+            }
+        }
+        points.close();
+    }
+    reader.Close();
+    return true;
+}
+
+// Points in a written file by our own readers; -1 when it cannot be read.
+std::int64_t countOutputPoints(const std::string& path) {
+    if (!fs::exists(path)) return -1;
+    if (isLasPath(path) || hasXyzExtension(path)) {
+        std::int64_t n = 0;
+        return forEachSourcePoint(path, [&](double, double, double) { ++n; }) ? n : -1;
+    }
+    try {
+        e57::Reader reader(path, e57::ReaderOptions{});
+        std::int64_t n = 0;
+        for (std::int64_t i = 0; i < reader.GetData3DCount(); ++i) {
+            e57::Data3D header;
+            reader.ReadData3D(i, header);
+            n += header.pointCount;
+        }
+        return n;
+    } catch (const std::exception&) {
+        return -1;
+    }
+}
+
+// One output of a job and the selection its points must pass.
+struct ExpectedOutput {
+    std::string path;
+    TileSet tiles;
+    std::vector<SelectedHeightRange> ranges;
+    std::uint64_t expected = 0;
+};
+
+std::vector<ExpectedOutput> expectedOutputs(const ExportJob& job) {
+    const bool e57Output = job.outputFormat == 0 && !isLasPath(job.inputE57Path);
+    const bool split = e57Output && (job.exportMode != 0 || hasXyzExtension(job.inputE57Path));
+    if (!split) return {{job.outputE57Path, job.selectedCoarseTiles, job.selectedHeightRanges}};
+    std::vector<ExpectedOutput> out;
+    const bool vertical = job.exportMode != 3;
+    const bool top = job.exportMode != 2;
+    if (vertical)
+        for (const SelectedHeightRange& r : job.selectedHeightRanges) out.push_back({"", {}, {r}});
+    if (top)
+        for (const SavedTileSelection& s : job.savedTileSelections)
+            out.push_back({"", TileSet(s.tiles.begin(), s.tiles.end()), {}});
+    SplitOutputNaming naming;
+    naming.oneOutput = out.size() == 1 && !job.enablePhotoThirdPass;  // a photo split numbers all
+    naming.outputText = job.outputE57Path;
+    naming.outputPath = job.outputE57Path;
+    std::uint64_t verticalNumber = 0, topNumber = 0;
+    for (ExpectedOutput& o : out)
+        o.path = o.ranges.empty() ? makeSplitOutputPath(naming, "top", ++topNumber)
+                                  : makeSplitOutputPath(naming, "vertical", ++verticalNumber);
+    return out;
+}
+
+int writeJob(char** argv) {
+    const ExportJob job =
+        demoJob(argv[2], argv[3], std::atoi(argv[4]), std::atoi(argv[5]), std::atoi(argv[6]));
+    std::string error;
+    if (!writeExportJobFile(argv[7], job, &error)) {
+        std::cerr << "ERROR: " << error << "\n";
+        return 1;
+    }
+    return 0;
+}
+
+int checkJob(const char* jobPath) {
+    ExportJob job;
+    std::string error;
+    if (!loadExportJobFile(jobPath, job, &error)) {
+        std::cerr << "ERROR: " << error << "\n";
+        return 1;
+    }
+    std::vector<ExpectedOutput> outputs = expectedOutputs(job);
+    const double size = job.coarseTileSize;
+    const bool read = forEachSourcePoint(job.inputE57Path, [&](double x, double y, double z) {
+        for (ExpectedOutput& o : outputs)
+            if (pointPassesSelection(x, y, z, o.tiles, o.ranges, size)) ++o.expected;
+    });
+    if (!read) {
+        std::cerr << "ERROR: cannot read " << job.inputE57Path << "\n";
+        return 1;
+    }
+    int failures = 0;
+    for (const ExpectedOutput& o : outputs) {
+        const std::int64_t back = countOutputPoints(o.path);
+        const bool ok = back == static_cast<std::int64_t>(o.expected) && back > 0;
+        std::cout << "[demo]   " << fs::path(o.path).filename().string() << ": kept=" << o.expected
+                  << " readBack=" << back << (ok ? " check=ok" : " check=MISMATCH") << "\n";
+        if (!ok) ++failures;
+    }
+    return failures == 0 ? 0 : 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const std::string command = argc > 1 ? argv[1] : "";
+    if (command == "write" && argc == 8) return writeJob(argv);
+    if (command == "check" && argc == 3) return checkJob(argv[2]);
+    if (command == "range" && argc == 2) {
+        const SelectedHeightRange r = easternGround();
+        std::cout << r.zMin << " " << r.zMax << "\n";
+        return 0;
+    }
+    std::cerr << "usage: demo_job write INPUT OUTPUT FORMAT MODE CONTENT JOB | check JOB | range\n";
+    return 2;
+}
