@@ -4,19 +4,23 @@
 //     cannot be loaded, the helper's fixed cost.
 //   BM_HelperVsInProcess: BRINDLEWICK_BENCH_LAS (the raw LAS copy of the western half), each
 //     iteration once through the helper (job file written, helper started and waited for) and
-//     once in-process through the same dispatch; helper_s, inprocess_s and overhead_pct are
-//     the means over the iterations. Outputs go where benchOutputFolder says.
+//     once in-process through the same dispatch; helper_s and inprocess_s are medians,
+//     overhead_pct the median of the paired differences over the in-process median. Outputs go
+//     where benchOutputFolder says.
 // Needs the e57_brindlewick program of the same build.
 
 #include <benchmark/benchmark.h>
 
+#include <sys/resource.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <iostream>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "app/export_helper_mode.h"
 #include "app/export_helper_monitor.h"
@@ -38,6 +42,22 @@ bool runHelper(const fs::path& job, std::uint32_t* exitCode) {
     while (helper.waitFor(1000) != platform::ChildProcess::Wait::Ended) {
     }
     return helper.exitCode(exitCode);
+}
+
+// User and system seconds of this process (RUSAGE_SELF) or of its reaped children.
+double cpuSeconds(int who) {
+    rusage ru{};
+    ::getrusage(who, &ru);
+    const auto seconds = [](const timeval& t) {
+        return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6;
+    };
+    return seconds(ru.ru_utime) + seconds(ru.ru_stime);
+}
+
+double median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    const std::size_t n = values.size();
+    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
 }
 
 void removeQuietly(const fs::path& path) {
@@ -83,25 +103,30 @@ void BM_HelperVsInProcess(benchmark::State& state) {
     const fs::path output = dir / "bench_helper_out.las";
     const fs::path jobPath = dir / "bench_helper_job.ini";
     const ExportJob job = siteJob(input, output.string(), 50);
-    double helperSeconds = 0.0, inProcessSeconds = 0.0;
+    std::vector<double> helperSeconds, inProcessSeconds;
+    double helperCpu = 0.0, inProcessCpu = 0.0;
     NullSink sink;
     const auto throughHelper = [&] {
         std::string error;
         const Clock::time_point start = Clock::now();
+        const double childCpu = cpuSeconds(RUSAGE_CHILDREN), ownCpu = cpuSeconds(RUSAGE_SELF);
         std::uint32_t exitCode = 1;
         // The job file is part of the helper's cost: the preparation writes it for each export.
         const bool ok = writeExportJobFile(jobPath, job, &error) && runHelper(jobPath, &exitCode) &&
                         exitCode == 0;
-        helperSeconds += std::chrono::duration<double>(Clock::now() - start).count();
+        helperSeconds.push_back(std::chrono::duration<double>(Clock::now() - start).count());
+        helperCpu += cpuSeconds(RUSAGE_CHILDREN) - childCpu + cpuSeconds(RUSAGE_SELF) - ownCpu;
         removeQuietly(output);
         return ok;
     };
     const auto inProcess = [&] {
         const Clock::time_point start = Clock::now();
+        const double ownCpu = cpuSeconds(RUSAGE_SELF);
         std::streambuf* saved = std::cout.rdbuf(&sink);
         const int code = runHelperExport(job, helperStatusPath(jobPath));
         std::cout.rdbuf(saved);
-        inProcessSeconds += std::chrono::duration<double>(Clock::now() - start).count();
+        inProcessSeconds.push_back(std::chrono::duration<double>(Clock::now() - start).count());
+        inProcessCpu += cpuSeconds(RUSAGE_SELF) - ownCpu;
         removeQuietly(output);
         return code == 0;
     };
@@ -118,15 +143,21 @@ void BM_HelperVsInProcess(benchmark::State& state) {
     }
     removeQuietly(jobPath);
     removeQuietly(helperStatusPath(jobPath));
-    const double n = static_cast<double>(state.iterations());
-    if (n > 0 && inProcessSeconds > 0.0) {
-        state.counters["helper_s"] = helperSeconds / n;
-        state.counters["inprocess_s"] = inProcessSeconds / n;
-        state.counters["overhead_pct"] =
-            100.0 * (helperSeconds - inProcessSeconds) / inProcessSeconds;
+    // Medians, and the median of the paired differences: this machine's noise is far larger
+    // than the helper's own cost.
+    const std::size_t n = std::min(helperSeconds.size(), inProcessSeconds.size());
+    if (n > 0) {
+        std::vector<double> differences(n);
+        for (std::size_t i = 0; i < n; ++i) differences[i] = helperSeconds[i] - inProcessSeconds[i];
+        const double inProcess = median(inProcessSeconds);
+        state.counters["helper_s"] = median(helperSeconds);
+        state.counters["inprocess_s"] = inProcess;
+        state.counters["overhead_pct"] = 100.0 * median(differences) / inProcess;
+        // CPU seconds (this process and the helper) are not disturbed by other processes.
+        state.counters["cpu_overhead_pct"] = 100.0 * (helperCpu - inProcessCpu) / inProcessCpu;
     }
 }
-BENCHMARK(BM_HelperVsInProcess)->Unit(benchmark::kSecond)->Iterations(10);
+BENCHMARK(BM_HelperVsInProcess)->Unit(benchmark::kSecond)->Iterations(20);
 
 }  // namespace
 
