@@ -67,7 +67,7 @@ echo "[demo] === $data/site_mixed.xyz: all four line variants, a header line and
 read -r zmin zmax < <("$job_tool" range)
 echo
 echo "[demo] === exports with $program --export-job ==="
-echo "[demo] selections: north-west and south-west quarters from above; eastern half from the side, z $zmin to $zmax m"
+echo "[demo] selections: north-west and south-west quarters from above; the eastern half's open ground from the side, z $zmin to $zmax m"
 out="$data/cut"
 rm -rf "$out"
 mkdir -p "$out"
@@ -93,7 +93,7 @@ run_job() {
   fi
 }
 
-for las in site_las12_format2.las site_las14_format6.las; do
+for las in site_las12_format0.las site_las12_format2.las site_las14_format6.las; do
   run_job "$las" las_copy 2 0 1
   run_job "$las" las_to_e57 0 0 1
   run_job "$las" las_to_xyz 1 0 1

@@ -16,6 +16,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <iostream>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -40,16 +41,30 @@ constexpr std::int64_t kWestTile = 100000;  // x 500000 m / 5 m
 constexpr std::int64_t kSouthTile = 1080000;
 constexpr std::int64_t kTilesAcross = 12;  // 60 m
 
-// The eastern half's ground: from its lowest point to 2 m above it (roofs and crowns stand
-// higher), with half a metre below for the generator's noise.
+bool inBuilding(double x, double y) {
+    for (const democloud::DemoBuilding& b : democloud::kBuildings)
+        if (x >= b.x0 && x <= b.x1 && y >= b.y0 && y <= b.y1) return true;
+    return false;
+}
+
+// The eastern half's open ground, sampled every 5 cm, with 10 cm added each side for the
+// generator's jitter and rounded out to whole centimetres; the roofs there stand higher.
 SelectedHeightRange easternGround() {
+    const double east = democloud::kSiteSize / 2;
+    double low = 1e300, high = -1e300;
+    for (int i = 0; i <= 600; ++i)
+        for (int j = 0; j <= 1200; ++j) {
+            const double x = east + i * 0.05, y = j * 0.05;
+            if (inBuilding(x, y)) continue;
+            low = std::min(low, democloud::groundHeight(x, y));
+            high = std::max(high, democloud::groundHeight(x, y));
+        }
     SelectedHeightRange range;
-    double lowest = 1e300;
-    for (double x = democloud::kSiteSize / 2; x <= democloud::kSiteSize; x += 0.25)
-        for (double y = 0.0; y <= democloud::kSiteSize; y += 0.25)
-            lowest = std::min(lowest, democloud::groundHeight(x, y));
-    range.zMin = democloud::kOriginZ + lowest - 0.5;
-    range.zMax = democloud::kOriginZ + lowest + 2.0;
+    range.zMin = std::floor((democloud::kOriginZ + low - 0.1) * 100.0) / 100.0;
+    range.zMax = std::ceil((democloud::kOriginZ + high + 0.1) * 100.0) / 100.0;
+    for (const democloud::DemoBuilding& b : democloud::kBuildings)
+        if (b.x1 > east && democloud::kOriginZ + democloud::roofHeight(b) <= range.zMax)
+            throw std::logic_error("the eastern ground's range reaches a roof");
     for (std::int64_t ix = kTilesAcross / 2; ix < kTilesAcross; ++ix)
         for (std::int64_t iy = 0; iy < kTilesAcross; ++iy)
             range.tiles.push_back({kWestTile + ix, kSouthTile + iy});
@@ -122,12 +137,19 @@ bool forEachSourcePoint(const std::string& path, Visit&& visit) {
     return true;
 }
 
-// Points in a written file by our own readers; -1 when it cannot be read.
-std::int64_t countOutputPoints(const std::string& path) {
-    if (!fs::exists(path)) return -1;
+// Points in a written file by our own readers, -1 when it cannot be read; images of an E57 file.
+struct OutputCounts {
+    std::int64_t points = -1;
+    std::int64_t images = 0;
+};
+
+OutputCounts countOutput(const std::string& path) {
+    OutputCounts c;
+    if (!fs::exists(path)) return c;
     if (isLasPath(path) || hasXyzExtension(path)) {
         std::int64_t n = 0;
-        return forEachSourcePoint(path, [&](double, double, double) { ++n; }) ? n : -1;
+        if (forEachSourcePoint(path, [&](double, double, double) { ++n; })) c.points = n;
+        return c;
     }
     try {
         e57::Reader reader(path, e57::ReaderOptions{});
@@ -137,10 +159,12 @@ std::int64_t countOutputPoints(const std::string& path) {
             reader.ReadData3D(i, header);
             n += header.pointCount;
         }
-        return n;
+        c.points = n;
+        c.images = reader.GetImage2DCount();
     } catch (const std::exception&) {
-        return -1;
+        c.points = -1;
     }
+    return c;
 }
 
 // One output of a job and the selection its points must pass.
@@ -204,10 +228,12 @@ int checkJob(const char* jobPath) {
     }
     int failures = 0;
     for (const ExpectedOutput& o : outputs) {
-        const std::int64_t back = countOutputPoints(o.path);
-        const bool ok = back == static_cast<std::int64_t>(o.expected) && back > 0;
+        const OutputCounts back = countOutput(o.path);
+        const bool ok = back.points == static_cast<std::int64_t>(o.expected) && back.points > 0;
         std::cout << "[demo]   " << fs::path(o.path).filename().string() << ": kept=" << o.expected
-                  << " readBack=" << back << (ok ? " check=ok" : " check=MISMATCH") << "\n";
+                  << " readBack=" << back.points;
+        if (hasE57Extension(o.path)) std::cout << " images=" << back.images;
+        std::cout << (ok ? " check=ok" : " check=MISMATCH") << "\n";
         if (!ok) ++failures;
     }
     return failures == 0 ? 0 : 1;
