@@ -262,10 +262,28 @@ inline void drawNumbers(std::mt19937_64& generator, std::uint64_t* to, std::size
     for (std::size_t i = 0; i < count; ++i) to[i] = generator();
 }
 
+// number % n, the same value, mostly without the integer division, which is slower than a
+// double one: for 2^13 <= n < 2^52 the quotient of the number's top 52 bits by n, truncated,
+// is the true quotient or one off either way (the dropped bits move it by less than 1/2, the
+// rounding by at most 1/8), and the remainder is then corrected once.
+inline std::uint64_t remainderOf(std::uint64_t number, std::uint64_t n) {
+    constexpr std::uint64_t kFrom = std::uint64_t{1} << 13;
+    constexpr std::uint64_t kBelow = std::uint64_t{1} << 52;
+    if (n < kFrom || n >= kBelow) [[unlikely]]
+        return number % n;
+    const double top = static_cast<double>(static_cast<std::int64_t>(number >> 12)) * 4096.0;
+    const auto d = static_cast<std::int64_t>(n);
+    const auto q = static_cast<std::int64_t>(top / static_cast<double>(d));
+    auto r = static_cast<std::int64_t>(number - static_cast<std::uint64_t>(q) * n);
+    r += r < 0 ? d : 0;
+    r -= r >= d ? d : 0;
+    return static_cast<std::uint64_t>(r);
+}
+
 // A draw's number and what it replaces.
 inline void drawReservoir(std::uint64_t number, const ReservoirDraw& d, double x, double y,
                           double z) {
-    const std::uint64_t r = number % std::max<std::uint64_t>(d.tileCount, 1);
+    const std::uint64_t r = remainderOf(number, std::max<std::uint64_t>(d.tileCount, 1));
     // A full list mostly holds cap samples, so the second division is rarely needed.
     std::vector<Sample2D>& list = *d.list;
     if (r < d.cap) list[r < list.size() ? r : r % list.size()] = toSample(x, y, z);
@@ -353,10 +371,79 @@ void acceptPreviewPoint(PreviewStreamContext& ctx, double x, double y, double z,
 // order.
 namespace {
 
+constexpr std::size_t kBlock = 256;
+
+// A block's draws, made in point order once its counts are taken, their numbers drawn at
+// once: that keeps the divisions out of the counting loop. Deferring them changes nothing,
+// since a list that takes draws gets no more appends (its cap only falls, the global count
+// only grows), so its size stays as it is, and nothing reads the samples meanwhile.
+struct BlockDraws {
+    std::uint64_t tileCount[kBlock];
+    std::uint64_t cap[kBlock];
+    std::vector<Sample2D>* list[kBlock];
+    std::uint32_t point[kBlock];  // in the block
+    std::uint64_t numbers[kBlock];
+
+    void add(std::size_t& draws, std::uint64_t count, std::uint64_t c, std::vector<Sample2D>* l,
+             std::size_t at) {
+        tileCount[draws] = count;
+        cap[draws] = c;
+        list[draws] = l;
+        point[draws++] = static_cast<std::uint32_t>(at);
+    }
+};
+
+// Out of line and given the count by value, so that the counting loop keeps its own locals
+// in registers.
+template <class Engine>
+[[gnu::noinline]] void takeDraws(Engine& generator, BlockDraws& d, std::size_t draws,
+                                 const double* bx, const double* by, const double* bz) {
+    drawNumbers(generator, d.numbers, draws);
+    // The remainders first, without branches between them, so that their divisions overlap.
+    for (std::size_t k = 0; k < draws; ++k)
+        d.numbers[k] = remainderOf(d.numbers[k], std::max<std::uint64_t>(d.tileCount[k], 1));
+    for (std::size_t k = 0; k < draws; ++k) {
+        const std::uint64_t r = d.numbers[k];
+        if (r >= d.cap[k]) continue;
+        // A full list mostly holds cap samples, so the second division is rarely needed.
+        std::vector<Sample2D>& list = *d.list[k];
+        const std::size_t at = d.point[k];
+        list[r < list.size() ? r : r % list.size()] = toSample(bx[at], by[at], bz[at]);
+    }
+}
+
+// Where takeQuickPoints stopped, and the block's draws by then.
+struct QuickRun {
+    std::size_t end;
+    std::size_t draws;
+};
+
+// Points from..end-1 of a block while each has no tile or the draws-only tile of its window
+// slot: counted and queued for a draw at the given cap. Stops at the first other point. Out of
+// line and without anything that throws, so that its loop keeps everything in registers.
+[[gnu::noinline]] QuickRun takeQuickPoints(PreviewStreamContext::TileSlot* window,
+                                           const std::uint32_t* slots, const std::int64_t* tileX,
+                                           const std::int64_t* tileY, std::size_t from,
+                                           std::size_t end, std::uint64_t cap, BlockDraws& d,
+                                           std::size_t draws) {
+    constexpr std::uint32_t kNoTile =
+        PreviewStreamContext::kTileSlotsSide * PreviewStreamContext::kTileSlotsSide;
+    std::size_t i = from;
+    for (; i < end; ++i) {
+        const std::uint32_t at = slots[i];
+        if (at == kNoTile) continue;
+        const PreviewStreamContext::TileSlot& slot = window[at];
+        if (!slot.drawsOnly || slot.tile.ix != tileX[i] || slot.tile.iy != tileY[i]) break;
+        const std::uint64_t tileCount = *slot.count + 1;
+        *slot.count = tileCount;
+        d.add(draws, tileCount, cap, slot.samples, i);
+    }
+    return QuickRun{i, draws};
+}
+
 template <class Engine>
 void acceptPointRun(PreviewStreamContext& ctx, Engine& generator, const double* xs,
                     const double* ys, const double* zs, std::size_t n, bool withSamples) {
-    constexpr std::size_t kBlock = 256;
     constexpr std::uint32_t kNoTile =
         PreviewStreamContext::kTileSlotsSide * PreviewStreamContext::kTileSlotsSide;
     double minX = ctx.minX, maxX = ctx.maxX, minY = ctx.minY, maxY = ctx.maxY, minZ = ctx.minZ,
@@ -382,22 +469,11 @@ void acceptPointRun(PreviewStreamContext& ctx, Engine& generator, const double* 
     std::size_t first = 0;
     std::size_t i = 0;
     double blockBounds[6] = {};
-    // The block's draws, made in point order once its counts are taken, their numbers drawn at
-    // once: that keeps the divisions out of the counting loop. Deferring them changes nothing,
-    // since a list that takes draws gets no more appends (its cap only falls, the global count
-    // only grows), so its size stays as it is, and nothing reads the samples meanwhile.
-    ReservoirDraw pending[kBlock];
+    BlockDraws pending;
     std::size_t draws = 0;
     LastCount last;
-    std::uint64_t numbers[kBlock];
-    auto takeDraws = [&] {
-        drawNumbers(generator, numbers, draws);
-        for (std::size_t k = 0; k < draws; ++k) {
-            const std::size_t at = first + pending[k].point;
-            drawReservoir(numbers[k], pending[k], xs[at], ys[at], zs[at]);
-        }
-        draws = 0;
-    };
+    // The progress check of every point, as a comparison: the next multiple to publish at.
+    std::uint64_t nextPublish = (accepted / kPublishEvery + 1) * kPublishEvery;
     try {
         for (; first < n; first += kBlock) {
             const std::size_t m = std::min(kBlock, n - first);
@@ -420,6 +496,20 @@ void acceptPointRun(PreviewStreamContext& ctx, Engine& generator, const double* 
             };
             bool quick = quickDraws();
             for (i = 0; i < m; ++i) {
+                if (quick) {
+                    // Up to the point before the next progress multiple, which is taken below.
+                    const std::size_t limit = i + static_cast<std::size_t>(std::min<std::uint64_t>(
+                                                      m - i, nextPublish - accepted - 1));
+                    const QuickRun run =
+                        takeQuickPoints(ctx.recentTiles.data(), slots, tileX, tileY, i, limit,
+                                        ctx.capForTileCount, pending, draws);
+                    buildPoints += run.end - i;
+                    accepted += run.end - i;
+                    draws = run.draws;
+                    last.at = nullptr;  // the slow path reloads the count it raises
+                    i = run.end;
+                    if (i == m) break;
+                }
                 ++buildPoints;
                 ++accepted;
                 const std::uint32_t at = slots[i];
@@ -429,25 +519,27 @@ void acceptPointRun(PreviewStreamContext& ctx, Engine& generator, const double* 
                         slot.tile.iy == tileY[i]) {
                         const std::uint64_t tileCount = *slot.count + 1;
                         *slot.count = tileCount;
-                        last = LastCount{slot.count, tileCount};
-                        pending[draws++] =
-                            ReservoirDraw{tileCount, ctx.capForTileCount, slot.samples, i};
+                        pending.add(draws, tileCount, ctx.capForTileCount, slot.samples, i);
                     } else {
                         takeTilePoint(ctx, TileIndex{tileX[i], tileY[i]}, at, bx[i], by[i], bz[i],
                                       withSamples, buildPoints, globalSamples, last,
                                       [&](const ReservoirDraw& d) {
-                                          pending[draws] = d;
-                                          pending[draws++].point = i;
+                                          pending.add(draws, d.tileCount, d.cap, d.list, i);
                                       });
                         quick = quickDraws();
                     }
                 }
-                publishProgress(ctx, accepted);
+                if (accepted == nextPublish) [[unlikely]] {
+                    nextPublish += kPublishEvery;
+                    publishProgress(ctx, accepted);
+                }
             }
-            takeDraws();
+            takeDraws(generator, pending, draws, bx, by, bz);
+            draws = 0;
         }
     } catch (...) {
-        takeDraws();  // the draws of the points before the failing one
+        // the draws of the points before the failing one
+        takeDraws(generator, pending, draws, xs + first, ys + first, zs + first);
         // The bounds of the block so far, the failing point included, as one by one.
         minX = blockBounds[0], maxX = blockBounds[1], minY = blockBounds[2];
         maxY = blockBounds[3], minZ = blockBounds[4], maxZ = blockBounds[5];

@@ -106,4 +106,44 @@ TEST(PreviewDraws, RunsWithTheBuildEngineMatchStdPointByPoint) {
     EXPECT_EQ(a.gen(), b.gen());  // the same number of draws made
 }
 
+// Tiles whose counts pass 2^13, where the draw's remainder is no longer taken by the integer
+// division: the reservoir rule written out with std::mt19937_64 and %, point by point, gives
+// the same samples.
+TEST(PreviewDraws, LargeTileCountsDrawAsTheModuloRule) {
+    std::mt19937_64 data(11);
+    std::vector<double> xs, ys, zs;
+    for (int k = 0; k < 200000; ++k) {
+        xs.push_back(static_cast<double>(data() % 400) / 100.0);  // two tiles of 2 m
+        ys.push_back(1.0);
+        zs.push_back(static_cast<double>(k));
+    }
+    constexpr std::uint64_t kCap = 20;  // requested 20, two tiles
+    std::mt19937_64 gen(1234567);
+    std::uint64_t counts[2] = {0, 0};
+    std::vector<float> want[2];
+    for (std::size_t k = 0; k < xs.size(); ++k) {
+        const int t = xs[k] < 2.0 ? 0 : 1;
+        const std::uint64_t count = ++counts[t];
+        if (want[t].size() < kCap) {
+            want[t].push_back(static_cast<float>(zs[k]));
+        } else if (const std::uint64_t r = gen() % count; r < kCap) {
+            want[t][r % want[t].size()] = static_cast<float>(zs[k]);
+        }
+    }
+    Stream<MersenneTwister64> b;
+    for (std::size_t i = 0; i < xs.size(); i += 4096)
+        acceptPreviewPoints(b.ctx, &xs[i], &ys[i], &zs[i],
+                            std::min<std::size_t>(4096, xs.size() - i), true);
+
+    for (int t = 0; t < 2; ++t) {
+        const TileIndex tile{t, 0};
+        const std::vector<Sample2D>& got = b.samples[tile];
+        EXPECT_EQ(b.counts[tile], counts[t]);
+        ASSERT_EQ(got.size(), want[t].size());
+        for (std::size_t k = 0; k < got.size(); ++k)
+            EXPECT_EQ(got[k].z, want[t][k]) << t << " " << k;
+    }
+    EXPECT_EQ(b.gen(), gen());
+}
+
 }  // namespace
