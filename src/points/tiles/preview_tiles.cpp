@@ -226,12 +226,11 @@ inline void blockTiles(const double* bx, const double* by, const double* bz, std
         const __m128i slot =
             _mm_or_si128(_mm_and_si128(fx, low5), _mm_slli_epi32(_mm_and_si128(fy, low5), 5));
         _mm_storel_epi64(reinterpret_cast<__m128i*>(slots + i), slot);
-        alignas(16) std::int32_t t[4];
-        _mm_store_si128(reinterpret_cast<__m128i*>(t), _mm_unpacklo_epi64(fx, fy));
-        tileX[i] = t[0];
-        tileX[i + 1] = t[1];
-        tileY[i] = t[2];
-        tileY[i + 1] = t[3];
+        // Both lanes widened to i64 with their signs, stored as they are.
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(tileX + i),
+                         _mm_unpacklo_epi32(fx, _mm_srai_epi32(fx, 31)));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(tileY + i),
+                         _mm_unpacklo_epi32(fy, _mm_srai_epi32(fy, 31)));
     }
     const double* v[3] = {bx, by, bz};
     for (int c = 0; c < 3; ++c) {
@@ -399,11 +398,9 @@ template <class Engine>
 [[gnu::noinline]] void takeDraws(Engine& generator, BlockDraws& d, std::size_t draws,
                                  const double* bx, const double* by, const double* bz) {
     drawNumbers(generator, d.numbers, draws);
-    // The remainders first, without branches between them, so that their divisions overlap.
-    for (std::size_t k = 0; k < draws; ++k)
-        d.numbers[k] = remainderOf(d.numbers[k], std::max<std::uint64_t>(d.tileCount[k], 1));
     for (std::size_t k = 0; k < draws; ++k) {
-        const std::uint64_t r = d.numbers[k];
+        const std::uint64_t r =
+            remainderOf(d.numbers[k], std::max<std::uint64_t>(d.tileCount[k], 1));
         if (r >= d.cap[k]) continue;
         // A full list mostly holds cap samples, so the second division is rarely needed.
         std::vector<Sample2D>& list = *d.list[k];
