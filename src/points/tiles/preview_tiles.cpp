@@ -1,6 +1,7 @@
 #include "points/tiles/preview_tiles.h"
 
 #include <emmintrin.h>
+#include <immintrin.h>
 
 #include <algorithm>
 #include <bit>
@@ -394,13 +395,55 @@ struct BlockDraws {
 
 // Out of line and given the count by value, so that the counting loop keeps its own locals
 // in registers.
+// remainderOf in eight lanes at once, where the CPU has AVX-512 F and DQ: the same steps in
+// every lane (the division is then about four times cheaper per value). A group with a count
+// outside the double quotient's range is taken by remainderOf itself.
+[[gnu::target("avx512f,avx512dq")]] void wideRemainders(std::uint64_t* numbers,
+                                                        const std::uint64_t* counts,
+                                                        std::size_t draws) {
+    const __m512i from = _mm512_set1_epi64(std::int64_t{1} << 13);
+    const __m512i below = _mm512_set1_epi64(std::int64_t{1} << 52);
+    std::size_t k = 0;
+    for (; k + 8 <= draws; k += 8) {
+        const __m512i number = _mm512_loadu_si512(numbers + k);
+        const __m512i n = _mm512_loadu_si512(counts + k);
+        if ((_mm512_cmpge_epu64_mask(n, from) & _mm512_cmplt_epu64_mask(n, below)) != 0xff) {
+            for (std::size_t j = k; j < k + 8; ++j)
+                numbers[j] = remainderOf(numbers[j], std::max<std::uint64_t>(counts[j], 1));
+            continue;
+        }
+        const __m512d top = _mm512_mul_pd(
+            _mm512_cvtepi64_pd(_mm512_maskz_srli_epi64(0xff, number, 12)), _mm512_set1_pd(4096.0));
+        const __m512i q = _mm512_cvttpd_epi64(_mm512_div_pd(top, _mm512_cvtepi64_pd(n)));
+        __m512i r = _mm512_sub_epi64(number, _mm512_mullo_epi64(q, n));
+        r = _mm512_mask_add_epi64(r, _mm512_cmplt_epi64_mask(r, _mm512_setzero_si512()), r, n);
+        r = _mm512_mask_sub_epi64(r, _mm512_cmpge_epi64_mask(r, n), r, n);
+        _mm512_storeu_si512(numbers + k, r);
+    }
+    for (; k < draws; ++k)
+        numbers[k] = remainderOf(numbers[k], std::max<std::uint64_t>(counts[k], 1));
+}
+
+bool hasWideRemainders() {
+    static const bool wide = [] {
+        __builtin_cpu_init();
+        return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512dq");
+    }();
+    return wide;
+}
+
+// Out of line and given the count by value, so that the counting loop keeps its own locals
+// in registers.
 template <class Engine>
 [[gnu::noinline]] void takeDraws(Engine& generator, BlockDraws& d, std::size_t draws,
                                  const double* bx, const double* by, const double* bz) {
     drawNumbers(generator, d.numbers, draws);
+    const bool wide = hasWideRemainders();
+    if (wide) wideRemainders(d.numbers, d.tileCount, draws);
     for (std::size_t k = 0; k < draws; ++k) {
         const std::uint64_t r =
-            remainderOf(d.numbers[k], std::max<std::uint64_t>(d.tileCount[k], 1));
+            wide ? d.numbers[k]
+                 : remainderOf(d.numbers[k], std::max<std::uint64_t>(d.tileCount[k], 1));
         if (r >= d.cap[k]) continue;
         // A full list mostly holds cap samples, so the second division is rarely needed.
         std::vector<Sample2D>& list = *d.list[k];

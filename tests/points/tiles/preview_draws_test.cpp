@@ -107,8 +107,7 @@ TEST(PreviewDraws, RunsWithTheBuildEngineMatchStdPointByPoint) {
 }
 
 // Tiles whose counts pass 2^13, where the draw's remainder is no longer taken by the integer
-// division: the reservoir rule written out with std::mt19937_64 and %, point by point, gives
-// the same samples.
+// division: the reservoir rule written out with std::mt19937_64 and % gives the same samples.
 TEST(PreviewDraws, LargeTileCountsDrawAsTheModuloRule) {
     std::mt19937_64 data(11);
     std::vector<double> xs, ys, zs;
@@ -130,20 +129,28 @@ TEST(PreviewDraws, LargeTileCountsDrawAsTheModuloRule) {
             want[t][r % want[t].size()] = static_cast<float>(zs[k]);
         }
     }
-    Stream<MersenneTwister64> b;
+    // In runs (remainders of a block at once) and point by point (one at a time).
+    Stream<MersenneTwister64> runs;
     for (std::size_t i = 0; i < xs.size(); i += 4096)
-        acceptPreviewPoints(b.ctx, &xs[i], &ys[i], &zs[i],
+        acceptPreviewPoints(runs.ctx, &xs[i], &ys[i], &zs[i],
                             std::min<std::size_t>(4096, xs.size() - i), true);
+    Stream<std::mt19937_64> single;
+    for (std::size_t k = 0; k < xs.size(); ++k)
+        acceptPreviewPoint(single.ctx, xs[k], ys[k], zs[k], true);
 
-    for (int t = 0; t < 2; ++t) {
-        const TileIndex tile{t, 0};
-        const std::vector<Sample2D>& got = b.samples[tile];
-        EXPECT_EQ(b.counts[tile], counts[t]);
-        ASSERT_EQ(got.size(), want[t].size());
-        for (std::size_t k = 0; k < got.size(); ++k)
-            EXPECT_EQ(got[k].z, want[t][k]) << t << " " << k;
+    for (auto* samples : {&runs.samples, &single.samples}) {
+        for (int t = 0; t < 2; ++t) {
+            const std::vector<Sample2D>& got = (*samples)[TileIndex{t, 0}];
+            ASSERT_EQ(got.size(), want[t].size());
+            for (std::size_t k = 0; k < got.size(); ++k)
+                EXPECT_EQ(got[k].z, want[t][k]) << t << " " << k;
+        }
     }
-    EXPECT_EQ(b.gen(), gen());
+    EXPECT_EQ(runs.counts, single.counts);
+    EXPECT_EQ(runs.counts[(TileIndex{0, 0})], counts[0]);
+    const std::uint64_t next = gen();
+    EXPECT_EQ(runs.gen(), next);
+    EXPECT_EQ(single.gen(), next);
 }
 
 }  // namespace
