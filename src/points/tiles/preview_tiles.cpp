@@ -246,6 +246,104 @@ inline void blockTiles(const double* bx, const double* by, const double* bz, std
     }
 }
 
+// Whether the CPU has AVX-512 F and DQ, for the eight-lane forms of the block loops.
+bool hasAvx512() {
+    static const bool wide = [] {
+        __builtin_cpu_init();
+        return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512dq");
+    }();
+    return wide;
+}
+
+// GCC 12 warns about the placeholder operand inside its own AVX-512 intrinsics.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+// joinLanes over eight lanes: the lanes' extreme value when every lane holding it has the
+// same bits, else widen() itself over the block.
+template <bool kMin>
+[[gnu::target("avx512f,avx512dq")]] double joinWideLanes(__m512d lanes, double before,
+                                                         const double* v, std::size_t m) {
+    alignas(64) double l[8];
+    _mm512_store_pd(l, lanes);
+    double r = l[0];
+    for (int j = 1; j < 8; ++j) r = (kMin ? l[j] < r : l[j] > r) ? l[j] : r;
+    bool tie = false;
+    for (int j = 0; j < 8; ++j)
+        tie |= l[j] == r && std::bit_cast<std::uint64_t>(l[j]) != std::bit_cast<std::uint64_t>(r);
+    if (!tie) return r;
+    r = before;
+    for (std::size_t k = 0; k < m; ++k) r = kMin ? (v[k] < r ? v[k] : r) : (v[k] > r ? v[k] : r);
+    return r;
+}
+
+// blockTiles for a multiple of eight points, eight at a time, with the same operations lane by
+// lane; a group with a point that does not take the fast floor goes through streamTileFor.
+[[gnu::target("avx512f,avx512dq")]] void blockTilesWide(const double* bx, const double* by,
+                                                        const double* bz, std::size_t m,
+                                                        double tileSize, double bounds[6],
+                                                        std::int64_t* tileX, std::int64_t* tileY,
+                                                        std::uint32_t* slots,
+                                                        std::uint32_t noTile) {
+    __m512d lo[3], hi[3];
+    for (int c = 0; c < 3; ++c) {
+        lo[c] = _mm512_set1_pd(bounds[2 * c]);
+        hi[c] = _mm512_set1_pd(bounds[2 * c + 1]);
+    }
+    const __m512d ts = _mm512_set1_pd(tileSize);
+    const __m512d low = _mm512_set1_pd(-2147483648.0);  // -2^31
+    const __m512d high = _mm512_set1_pd(2147483648.0);  // 2^31, first value out of range
+    const __m512i one = _mm512_set1_epi64(1);
+    const __m512i low5 = _mm512_set1_epi64(31);
+    for (std::size_t i = 0; i < m; i += 8) {
+        const __m512d x = _mm512_loadu_pd(bx + i);
+        const __m512d y = _mm512_loadu_pd(by + i);
+        const __m512d z = _mm512_loadu_pd(bz + i);
+        lo[0] = _mm512_min_pd(x, lo[0]);
+        hi[0] = _mm512_max_pd(x, hi[0]);
+        lo[1] = _mm512_min_pd(y, lo[1]);
+        hi[1] = _mm512_max_pd(y, hi[1]);
+        lo[2] = _mm512_min_pd(z, lo[2]);
+        hi[2] = _mm512_max_pd(z, hi[2]);
+        const __m512d qx = _mm512_div_pd(x, ts);
+        const __m512d qy = _mm512_div_pd(y, ts);
+        const __mmask8 ok =
+            _mm512_cmp_pd_mask(_mm512_sub_pd(z, z), _mm512_setzero_pd(), _CMP_EQ_OQ) &
+            _mm512_cmp_pd_mask(qx, low, _CMP_GE_OQ) & _mm512_cmp_pd_mask(qx, high, _CMP_LT_OQ) &
+            _mm512_cmp_pd_mask(qy, low, _CMP_GE_OQ) & _mm512_cmp_pd_mask(qy, high, _CMP_LT_OQ);
+        if (ok != 0xff) [[unlikely]] {
+            for (std::size_t k = i; k < i + 8; ++k) {
+                TileIndex tile{};
+                const bool hasTile =
+                    std::isfinite(bz[k]) && streamTileFor(bx[k], by[k], tileSize, tile);
+                tileX[k] = tile.ix;
+                tileY[k] = tile.iy;
+                slots[k] = hasTile ? slotOf(tile) : noTile;
+            }
+            continue;
+        }
+        const __m256i tx = _mm512_cvttpd_epi32(qx);
+        const __m256i ty = _mm512_cvttpd_epi32(qy);
+        const __mmask8 upX = _mm512_cmp_pd_mask(_mm512_cvtepi32_pd(tx), qx, _CMP_GT_OQ);
+        const __mmask8 upY = _mm512_cmp_pd_mask(_mm512_cvtepi32_pd(ty), qy, _CMP_GT_OQ);
+        const __m512i wx = _mm512_cvtepi32_epi64(tx);
+        const __m512i wy = _mm512_cvtepi32_epi64(ty);
+        const __m512i fx = _mm512_mask_sub_epi64(wx, upX, wx, one);
+        const __m512i fy = _mm512_mask_sub_epi64(wy, upY, wy, one);
+        _mm512_storeu_si512(tileX + i, fx);
+        _mm512_storeu_si512(tileY + i, fy);
+        const __m512i slot = _mm512_or_si512(_mm512_and_si512(fx, low5),
+                                             _mm512_slli_epi64(_mm512_and_si512(fy, low5), 5));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(slots + i), _mm512_cvtepi64_epi32(slot));
+    }
+    const double* v[3] = {bx, by, bz};
+    for (int c = 0; c < 3; ++c) {
+        bounds[2 * c] = joinWideLanes<true>(lo[c], bounds[2 * c], v[c], m);
+        bounds[2 * c + 1] = joinWideLanes<false>(hi[c], bounds[2 * c + 1], v[c], m);
+    }
+}
+
+#pragma GCC diagnostic pop
+
 // A draw of the reservoir: the tile's count and cap at its point, and the tile's list.
 struct ReservoirDraw {
     std::uint64_t tileCount;
@@ -393,8 +491,9 @@ struct BlockDraws {
     }
 };
 
-// Out of line and given the count by value, so that the counting loop keeps its own locals
-// in registers.
+// As for blockTilesWide.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 // remainderOf in eight lanes at once, where the CPU has AVX-512 F and DQ: the same steps in
 // every lane (the division is then about four times cheaper per value). A group with a count
 // outside the double quotient's range is taken by remainderOf itself.
@@ -423,14 +522,7 @@ struct BlockDraws {
     for (; k < draws; ++k)
         numbers[k] = remainderOf(numbers[k], std::max<std::uint64_t>(counts[k], 1));
 }
-
-bool hasWideRemainders() {
-    static const bool wide = [] {
-        __builtin_cpu_init();
-        return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512dq");
-    }();
-    return wide;
-}
+#pragma GCC diagnostic pop
 
 // Out of line and given the count by value, so that the counting loop keeps its own locals
 // in registers.
@@ -438,7 +530,7 @@ template <class Engine>
 [[gnu::noinline]] void takeDraws(Engine& generator, BlockDraws& d, std::size_t draws,
                                  const double* bx, const double* by, const double* bz) {
     drawNumbers(generator, d.numbers, draws);
-    const bool wide = hasWideRemainders();
+    const bool wide = hasAvx512();
     if (wide) wideRemainders(d.numbers, d.tileCount, draws);
     for (std::size_t k = 0; k < draws; ++k) {
         const std::uint64_t r =
@@ -523,7 +615,11 @@ void acceptPointRun(PreviewStreamContext& ctx, Engine& generator, const double* 
             const double before[6] = {minX, maxX, minY, maxY, minZ, maxZ};
             std::copy(before, before + 6, blockBounds);
             double bounds[6] = {minX, maxX, minY, maxY, minZ, maxZ};
-            blockTiles(bx, by, bz, m, tileSize, bounds, tileX, tileY, slots, kNoTile);
+            const std::size_t wideM = hasAvx512() ? m & ~std::size_t{7} : 0;
+            if (wideM != 0)
+                blockTilesWide(bx, by, bz, wideM, tileSize, bounds, tileX, tileY, slots, kNoTile);
+            blockTiles(bx + wideM, by + wideM, bz + wideM, m - wideM, tileSize, bounds,
+                       tileX + wideM, tileY + wideM, slots + wideM, kNoTile);
             minX = bounds[0], maxX = bounds[1], minY = bounds[2];
             maxY = bounds[3], minZ = bounds[4], maxZ = bounds[5];
             draws = 0;

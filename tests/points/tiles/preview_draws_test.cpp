@@ -106,6 +106,25 @@ TEST(PreviewDraws, RunsWithTheBuildEngineMatchStdPointByPoint) {
     EXPECT_EQ(a.gen(), b.gen());  // the same number of draws made
 }
 
+// Zeros of both signs in different lanes of a block's eight-lane bounds, the later lane first
+// in the stream: the bounds keep the first zero seen, as point by point.
+TEST(PreviewDraws, SignedZeroBoundsAcrossLanesMatchPointByPoint) {
+    for (const double first : {-0.0, 0.0}) {
+        std::vector<double> v(16, 1.0);
+        v[1] = first;
+        v[8] = -first;
+        std::vector<double> w(16);
+        for (std::size_t k = 0; k < w.size(); ++k) w[k] = -v[k];
+        Stream<std::mt19937_64> a;
+        Stream<MersenneTwister64> b;
+        for (std::size_t k = 0; k < v.size(); ++k)
+            acceptPreviewPoint(a.ctx, v[k], w[k], v[k], true);
+        acceptPreviewPoints(b.ctx, v.data(), w.data(), v.data(), v.size(), true);
+        EXPECT_EQ(boundBits(a.minX, a.maxX, a.minY, a.maxY, a.minZ, a.maxZ),
+                  boundBits(b.minX, b.maxX, b.minY, b.maxY, b.minZ, b.maxZ));
+    }
+}
+
 // Tiles whose counts pass 2^13, where the draw's remainder is no longer taken by the integer
 // division: the reservoir rule written out with std::mt19937_64 and % gives the same samples.
 TEST(PreviewDraws, LargeTileCountsDrawAsTheModuloRule) {
