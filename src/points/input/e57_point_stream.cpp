@@ -77,8 +77,7 @@ private:
             zs[i] = v[2];
             skipped |= skip(i);
         }
-        if (skipped) return false;
-        return true;
+        return !skipped;
     }
 
     const E57PointBatchFunc& onPoints_;

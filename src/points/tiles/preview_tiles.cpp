@@ -655,6 +655,7 @@ void acceptPointRun(PreviewStreamContext& ctx, Engine& generator, const double* 
                         slot.tile.iy == tileY[i]) {
                         const std::uint64_t tileCount = *slot.count + 1;
                         *slot.count = tileCount;
+                        last.at = nullptr;
                         pending.add(draws, tileCount, ctx.capForTileCount, slot.samples, i);
                     } else {
                         takeTilePoint(ctx, TileIndex{tileX[i], tileY[i]}, at, bx[i], by[i], bz[i],
