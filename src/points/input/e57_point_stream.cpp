@@ -1,6 +1,7 @@
 #include "points/input/e57_point_stream.h"
 
 #include <algorithm>
+#include <cstring>
 #include <vector>
 
 #include <pdal/Dimension.hpp>
@@ -27,6 +28,14 @@ public:
 protected:
     void reset() override {
         const pdal::point_count_t count = std::min(numPoints(), capacity());
+        const std::size_t n = count == 0 ? 0 : gatherDoubles(count) ? count : gatherAny(count);
+        if (n != 0) onPoints_(xs_.data(), ys_.data(), zs_.data(), n);
+        pdal::FixedPointTable::reset();
+    }
+
+private:
+    // Any layout, through getFieldAs; the number of points kept.
+    std::size_t gatherAny(pdal::point_count_t count) {
         std::size_t n = 0;
         pdal::PointRef point(*this, 0);
         for (pdal::PointId i = 0; i < count; ++i) {
@@ -37,11 +46,40 @@ protected:
             zs_[n] = point.getFieldAs<double>(pdal::Dimension::Id::Z);
             ++n;
         }
-        if (n != 0) onPoints_(xs_.data(), ys_.data(), zs_.data(), n);
-        pdal::FixedPointTable::reset();
+        return n;
     }
 
-private:
+    // The usual chunk: double coordinates in evenly spaced rows and no point skipped, copied
+    // straight out of the rows (getFieldAs gives the stored double as it is). False for any
+    // other chunk, which is then gathered again.
+    bool gatherDoubles(pdal::point_count_t count) {
+        using pdal::Dimension::Id;
+        const pdal::PointLayout& layout = *this->layout();
+        for (Id id : {Id::X, Id::Y, Id::Z})
+            if (layout.dimType(id) != pdal::Dimension::Type::Double) return false;
+        const std::size_t stride = layout.pointSize();
+        const char* rows = getPoint(0);
+        if (!rows || getPoint(count - 1) != rows + (count - 1) * stride) return false;
+        const char* x = rows + layout.dimOffset(Id::X);
+        const char* y = rows + layout.dimOffset(Id::Y);
+        const char* z = rows + layout.dimOffset(Id::Z);
+        double* xs = xs_.data();
+        double* ys = ys_.data();
+        double* zs = zs_.data();
+        bool skipped = false;
+        for (std::size_t i = 0; i < count; ++i, x += stride, y += stride, z += stride) {
+            double v[3];
+            std::memcpy(&v[0], x, sizeof(double));
+            std::memcpy(&v[1], y, sizeof(double));
+            std::memcpy(&v[2], z, sizeof(double));
+            xs[i] = v[0];  // typed stores, so that the skip flags need not be reloaded
+            ys[i] = v[1];
+            zs[i] = v[2];
+            skipped |= skip(i);
+        }
+        return !skipped;
+    }
+
     const E57PointBatchFunc& onPoints_;
     std::vector<double> xs_, ys_, zs_;
 };

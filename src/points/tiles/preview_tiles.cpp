@@ -1,6 +1,7 @@
 #include "points/tiles/preview_tiles.h"
 
 #include <emmintrin.h>
+#include <immintrin.h>
 
 #include <algorithm>
 #include <bit>
@@ -226,12 +227,11 @@ inline void blockTiles(const double* bx, const double* by, const double* bz, std
         const __m128i slot =
             _mm_or_si128(_mm_and_si128(fx, low5), _mm_slli_epi32(_mm_and_si128(fy, low5), 5));
         _mm_storel_epi64(reinterpret_cast<__m128i*>(slots + i), slot);
-        alignas(16) std::int32_t t[4];
-        _mm_store_si128(reinterpret_cast<__m128i*>(t), _mm_unpacklo_epi64(fx, fy));
-        tileX[i] = t[0];
-        tileX[i + 1] = t[1];
-        tileY[i] = t[2];
-        tileY[i + 1] = t[3];
+        // Both lanes widened to i64 with their signs, stored as they are.
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(tileX + i),
+                         _mm_unpacklo_epi32(fx, _mm_srai_epi32(fx, 31)));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(tileY + i),
+                         _mm_unpacklo_epi32(fy, _mm_srai_epi32(fy, 31)));
     }
     const double* v[3] = {bx, by, bz};
     for (int c = 0; c < 3; ++c) {
@@ -245,6 +245,104 @@ inline void blockTiles(const double* bx, const double* by, const double* bz, std
         scalarTile(pairs);
     }
 }
+
+// Whether the CPU has AVX-512 F and DQ, for the eight-lane forms of the block loops.
+bool hasAvx512() {
+    static const bool wide = [] {
+        __builtin_cpu_init();
+        return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512dq");
+    }();
+    return wide;
+}
+
+// GCC 12 warns about the placeholder operand inside its own AVX-512 intrinsics.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+// joinLanes over eight lanes: the lanes' extreme value when every lane holding it has the
+// same bits, else widen() itself over the block.
+template <bool kMin>
+[[gnu::target("avx512f,avx512dq")]] double joinWideLanes(__m512d lanes, double before,
+                                                         const double* v, std::size_t m) {
+    alignas(64) double l[8];
+    _mm512_store_pd(l, lanes);
+    double r = l[0];
+    for (int j = 1; j < 8; ++j) r = (kMin ? l[j] < r : l[j] > r) ? l[j] : r;
+    bool tie = false;
+    for (int j = 0; j < 8; ++j)
+        tie |= l[j] == r && std::bit_cast<std::uint64_t>(l[j]) != std::bit_cast<std::uint64_t>(r);
+    if (!tie) return r;
+    r = before;
+    for (std::size_t k = 0; k < m; ++k) r = kMin ? (v[k] < r ? v[k] : r) : (v[k] > r ? v[k] : r);
+    return r;
+}
+
+// blockTiles for a multiple of eight points, eight at a time, with the same operations lane by
+// lane; a group with a point that does not take the fast floor goes through streamTileFor.
+[[gnu::target("avx512f,avx512dq")]] void blockTilesWide(const double* bx, const double* by,
+                                                        const double* bz, std::size_t m,
+                                                        double tileSize, double bounds[6],
+                                                        std::int64_t* tileX, std::int64_t* tileY,
+                                                        std::uint32_t* slots,
+                                                        std::uint32_t noTile) {
+    __m512d lo[3], hi[3];
+    for (int c = 0; c < 3; ++c) {
+        lo[c] = _mm512_set1_pd(bounds[2 * c]);
+        hi[c] = _mm512_set1_pd(bounds[2 * c + 1]);
+    }
+    const __m512d ts = _mm512_set1_pd(tileSize);
+    const __m512d low = _mm512_set1_pd(-2147483648.0);  // -2^31
+    const __m512d high = _mm512_set1_pd(2147483648.0);  // 2^31, first value out of range
+    const __m512i one = _mm512_set1_epi64(1);
+    const __m512i low5 = _mm512_set1_epi64(31);
+    for (std::size_t i = 0; i < m; i += 8) {
+        const __m512d x = _mm512_loadu_pd(bx + i);
+        const __m512d y = _mm512_loadu_pd(by + i);
+        const __m512d z = _mm512_loadu_pd(bz + i);
+        lo[0] = _mm512_min_pd(x, lo[0]);
+        hi[0] = _mm512_max_pd(x, hi[0]);
+        lo[1] = _mm512_min_pd(y, lo[1]);
+        hi[1] = _mm512_max_pd(y, hi[1]);
+        lo[2] = _mm512_min_pd(z, lo[2]);
+        hi[2] = _mm512_max_pd(z, hi[2]);
+        const __m512d qx = _mm512_div_pd(x, ts);
+        const __m512d qy = _mm512_div_pd(y, ts);
+        const __mmask8 ok =
+            _mm512_cmp_pd_mask(_mm512_sub_pd(z, z), _mm512_setzero_pd(), _CMP_EQ_OQ) &
+            _mm512_cmp_pd_mask(qx, low, _CMP_GE_OQ) & _mm512_cmp_pd_mask(qx, high, _CMP_LT_OQ) &
+            _mm512_cmp_pd_mask(qy, low, _CMP_GE_OQ) & _mm512_cmp_pd_mask(qy, high, _CMP_LT_OQ);
+        if (ok != 0xff) [[unlikely]] {
+            for (std::size_t k = i; k < i + 8; ++k) {
+                TileIndex tile{};
+                const bool hasTile =
+                    std::isfinite(bz[k]) && streamTileFor(bx[k], by[k], tileSize, tile);
+                tileX[k] = tile.ix;
+                tileY[k] = tile.iy;
+                slots[k] = hasTile ? slotOf(tile) : noTile;
+            }
+            continue;
+        }
+        const __m256i tx = _mm512_cvttpd_epi32(qx);
+        const __m256i ty = _mm512_cvttpd_epi32(qy);
+        const __mmask8 upX = _mm512_cmp_pd_mask(_mm512_cvtepi32_pd(tx), qx, _CMP_GT_OQ);
+        const __mmask8 upY = _mm512_cmp_pd_mask(_mm512_cvtepi32_pd(ty), qy, _CMP_GT_OQ);
+        const __m512i wx = _mm512_cvtepi32_epi64(tx);
+        const __m512i wy = _mm512_cvtepi32_epi64(ty);
+        const __m512i fx = _mm512_mask_sub_epi64(wx, upX, wx, one);
+        const __m512i fy = _mm512_mask_sub_epi64(wy, upY, wy, one);
+        _mm512_storeu_si512(tileX + i, fx);
+        _mm512_storeu_si512(tileY + i, fy);
+        const __m512i slot = _mm512_or_si512(_mm512_and_si512(fx, low5),
+                                             _mm512_slli_epi64(_mm512_and_si512(fy, low5), 5));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(slots + i), _mm512_cvtepi64_epi32(slot));
+    }
+    const double* v[3] = {bx, by, bz};
+    for (int c = 0; c < 3; ++c) {
+        bounds[2 * c] = joinWideLanes<true>(lo[c], bounds[2 * c], v[c], m);
+        bounds[2 * c + 1] = joinWideLanes<false>(hi[c], bounds[2 * c + 1], v[c], m);
+    }
+}
+
+#pragma GCC diagnostic pop
 
 // A draw of the reservoir: the tile's count and cap at its point, and the tile's list.
 struct ReservoirDraw {
@@ -262,10 +360,28 @@ inline void drawNumbers(std::mt19937_64& generator, std::uint64_t* to, std::size
     for (std::size_t i = 0; i < count; ++i) to[i] = generator();
 }
 
+// number % n, the same value, mostly without the integer division, which is slower than a
+// double one: for 2^13 <= n < 2^52 the quotient of the number's top 52 bits by n, truncated,
+// is the true quotient or one off either way (the dropped bits move it by less than 1/2, the
+// rounding by at most 1/8), and the remainder is then corrected once.
+inline std::uint64_t remainderOf(std::uint64_t number, std::uint64_t n) {
+    constexpr std::uint64_t kFrom = std::uint64_t{1} << 13;
+    constexpr std::uint64_t kBelow = std::uint64_t{1} << 52;
+    if (n < kFrom || n >= kBelow) [[unlikely]]
+        return number % n;
+    const double top = static_cast<double>(static_cast<std::int64_t>(number >> 12)) * 4096.0;
+    const auto d = static_cast<std::int64_t>(n);
+    const auto q = static_cast<std::int64_t>(top / static_cast<double>(d));
+    auto r = static_cast<std::int64_t>(number - static_cast<std::uint64_t>(q) * n);
+    r += r < 0 ? d : 0;
+    r -= r >= d ? d : 0;
+    return static_cast<std::uint64_t>(r);
+}
+
 // A draw's number and what it replaces.
 inline void drawReservoir(std::uint64_t number, const ReservoirDraw& d, double x, double y,
                           double z) {
-    const std::uint64_t r = number % std::max<std::uint64_t>(d.tileCount, 1);
+    const std::uint64_t r = remainderOf(number, std::max<std::uint64_t>(d.tileCount, 1));
     // A full list mostly holds cap samples, so the second division is rarely needed.
     std::vector<Sample2D>& list = *d.list;
     if (r < d.cap) list[r < list.size() ? r : r % list.size()] = toSample(x, y, z);
@@ -353,10 +469,113 @@ void acceptPreviewPoint(PreviewStreamContext& ctx, double x, double y, double z,
 // order.
 namespace {
 
+constexpr std::size_t kBlock = 256;
+
+// A block's draws, made in point order once its counts are taken, their numbers drawn at
+// once: that keeps the divisions out of the counting loop. Deferring them changes nothing,
+// since a list that takes draws gets no more appends (its cap only falls, the global count
+// only grows), so its size stays as it is, and nothing reads the samples meanwhile.
+struct BlockDraws {
+    std::uint64_t tileCount[kBlock];
+    std::uint64_t cap[kBlock];
+    std::vector<Sample2D>* list[kBlock];
+    std::uint32_t point[kBlock];  // in the block
+    std::uint64_t numbers[kBlock];
+
+    void add(std::size_t& draws, std::uint64_t count, std::uint64_t c, std::vector<Sample2D>* l,
+             std::size_t at) {
+        tileCount[draws] = count;
+        cap[draws] = c;
+        list[draws] = l;
+        point[draws++] = static_cast<std::uint32_t>(at);
+    }
+};
+
+// As for blockTilesWide.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+// remainderOf in eight lanes at once, where the CPU has AVX-512 F and DQ: the same steps in
+// every lane (the division is then about four times cheaper per value). A group with a count
+// outside the double quotient's range is taken by remainderOf itself.
+[[gnu::target("avx512f,avx512dq")]] void wideRemainders(std::uint64_t* numbers,
+                                                        const std::uint64_t* counts,
+                                                        std::size_t draws) {
+    const __m512i from = _mm512_set1_epi64(std::int64_t{1} << 13);
+    const __m512i below = _mm512_set1_epi64(std::int64_t{1} << 52);
+    std::size_t k = 0;
+    for (; k + 8 <= draws; k += 8) {
+        const __m512i number = _mm512_loadu_si512(numbers + k);
+        const __m512i n = _mm512_loadu_si512(counts + k);
+        if ((_mm512_cmpge_epu64_mask(n, from) & _mm512_cmplt_epu64_mask(n, below)) != 0xff) {
+            for (std::size_t j = k; j < k + 8; ++j)
+                numbers[j] = remainderOf(numbers[j], std::max<std::uint64_t>(counts[j], 1));
+            continue;
+        }
+        const __m512d top = _mm512_mul_pd(
+            _mm512_cvtepi64_pd(_mm512_maskz_srli_epi64(0xff, number, 12)), _mm512_set1_pd(4096.0));
+        const __m512i q = _mm512_cvttpd_epi64(_mm512_div_pd(top, _mm512_cvtepi64_pd(n)));
+        __m512i r = _mm512_sub_epi64(number, _mm512_mullo_epi64(q, n));
+        r = _mm512_mask_add_epi64(r, _mm512_cmplt_epi64_mask(r, _mm512_setzero_si512()), r, n);
+        r = _mm512_mask_sub_epi64(r, _mm512_cmpge_epi64_mask(r, n), r, n);
+        _mm512_storeu_si512(numbers + k, r);
+    }
+    for (; k < draws; ++k)
+        numbers[k] = remainderOf(numbers[k], std::max<std::uint64_t>(counts[k], 1));
+}
+#pragma GCC diagnostic pop
+
+// Out of line and given the count by value, so that the counting loop keeps its own locals
+// in registers.
+template <class Engine>
+[[gnu::noinline]] void takeDraws(Engine& generator, BlockDraws& d, std::size_t draws,
+                                 const double* bx, const double* by, const double* bz) {
+    drawNumbers(generator, d.numbers, draws);
+    const bool wide = hasAvx512();
+    if (wide) wideRemainders(d.numbers, d.tileCount, draws);
+    for (std::size_t k = 0; k < draws; ++k) {
+        const std::uint64_t r =
+            wide ? d.numbers[k]
+                 : remainderOf(d.numbers[k], std::max<std::uint64_t>(d.tileCount[k], 1));
+        if (r >= d.cap[k]) continue;
+        // A full list mostly holds cap samples, so the second division is rarely needed.
+        std::vector<Sample2D>& list = *d.list[k];
+        const std::size_t at = d.point[k];
+        list[r < list.size() ? r : r % list.size()] = toSample(bx[at], by[at], bz[at]);
+    }
+}
+
+// Where takeQuickPoints stopped, and the block's draws by then.
+struct QuickRun {
+    std::size_t end;
+    std::size_t draws;
+};
+
+// Points from..end-1 of a block while each has no tile or the draws-only tile of its window
+// slot: counted and queued for a draw at the given cap. Stops at the first other point. Out of
+// line and without anything that throws, so that its loop keeps everything in registers.
+[[gnu::noinline]] QuickRun takeQuickPoints(PreviewStreamContext::TileSlot* window,
+                                           const std::uint32_t* slots, const std::int64_t* tileX,
+                                           const std::int64_t* tileY, std::size_t from,
+                                           std::size_t end, std::uint64_t cap, BlockDraws& d,
+                                           std::size_t draws) {
+    constexpr std::uint32_t kNoTile =
+        PreviewStreamContext::kTileSlotsSide * PreviewStreamContext::kTileSlotsSide;
+    std::size_t i = from;
+    for (; i < end; ++i) {
+        const std::uint32_t at = slots[i];
+        if (at == kNoTile) continue;
+        const PreviewStreamContext::TileSlot& slot = window[at];
+        if (!slot.drawsOnly || slot.tile.ix != tileX[i] || slot.tile.iy != tileY[i]) break;
+        const std::uint64_t tileCount = *slot.count + 1;
+        *slot.count = tileCount;
+        d.add(draws, tileCount, cap, slot.samples, i);
+    }
+    return QuickRun{i, draws};
+}
+
 template <class Engine>
 void acceptPointRun(PreviewStreamContext& ctx, Engine& generator, const double* xs,
                     const double* ys, const double* zs, std::size_t n, bool withSamples) {
-    constexpr std::size_t kBlock = 256;
     constexpr std::uint32_t kNoTile =
         PreviewStreamContext::kTileSlotsSide * PreviewStreamContext::kTileSlotsSide;
     double minX = ctx.minX, maxX = ctx.maxX, minY = ctx.minY, maxY = ctx.maxY, minZ = ctx.minZ,
@@ -382,22 +601,11 @@ void acceptPointRun(PreviewStreamContext& ctx, Engine& generator, const double* 
     std::size_t first = 0;
     std::size_t i = 0;
     double blockBounds[6] = {};
-    // The block's draws, made in point order once its counts are taken, their numbers drawn at
-    // once: that keeps the divisions out of the counting loop. Deferring them changes nothing,
-    // since a list that takes draws gets no more appends (its cap only falls, the global count
-    // only grows), so its size stays as it is, and nothing reads the samples meanwhile.
-    ReservoirDraw pending[kBlock];
+    BlockDraws pending;
     std::size_t draws = 0;
     LastCount last;
-    std::uint64_t numbers[kBlock];
-    auto takeDraws = [&] {
-        drawNumbers(generator, numbers, draws);
-        for (std::size_t k = 0; k < draws; ++k) {
-            const std::size_t at = first + pending[k].point;
-            drawReservoir(numbers[k], pending[k], xs[at], ys[at], zs[at]);
-        }
-        draws = 0;
-    };
+    // The progress check of every point, as a comparison: the next multiple to publish at.
+    std::uint64_t nextPublish = (accepted / kPublishEvery + 1) * kPublishEvery;
     try {
         for (; first < n; first += kBlock) {
             const std::size_t m = std::min(kBlock, n - first);
@@ -407,7 +615,11 @@ void acceptPointRun(PreviewStreamContext& ctx, Engine& generator, const double* 
             const double before[6] = {minX, maxX, minY, maxY, minZ, maxZ};
             std::copy(before, before + 6, blockBounds);
             double bounds[6] = {minX, maxX, minY, maxY, minZ, maxZ};
-            blockTiles(bx, by, bz, m, tileSize, bounds, tileX, tileY, slots, kNoTile);
+            const std::size_t wideM = hasAvx512() ? m & ~std::size_t{7} : 0;
+            if (wideM != 0)
+                blockTilesWide(bx, by, bz, wideM, tileSize, bounds, tileX, tileY, slots, kNoTile);
+            blockTiles(bx + wideM, by + wideM, bz + wideM, m - wideM, tileSize, bounds,
+                       tileX + wideM, tileY + wideM, slots + wideM, kNoTile);
             minX = bounds[0], maxX = bounds[1], minY = bounds[2];
             maxY = bounds[3], minZ = bounds[4], maxZ = bounds[5];
             draws = 0;
@@ -420,6 +632,20 @@ void acceptPointRun(PreviewStreamContext& ctx, Engine& generator, const double* 
             };
             bool quick = quickDraws();
             for (i = 0; i < m; ++i) {
+                if (quick) {
+                    // Up to the point before the next progress multiple, which is taken below.
+                    const std::size_t limit = i + static_cast<std::size_t>(std::min<std::uint64_t>(
+                                                      m - i, nextPublish - accepted - 1));
+                    const QuickRun run =
+                        takeQuickPoints(ctx.recentTiles.data(), slots, tileX, tileY, i, limit,
+                                        ctx.capForTileCount, pending, draws);
+                    buildPoints += run.end - i;
+                    accepted += run.end - i;
+                    draws = run.draws;
+                    last.at = nullptr;  // the slow path reloads the count it raises
+                    i = run.end;
+                    if (i == m) break;
+                }
                 ++buildPoints;
                 ++accepted;
                 const std::uint32_t at = slots[i];
@@ -429,25 +655,28 @@ void acceptPointRun(PreviewStreamContext& ctx, Engine& generator, const double* 
                         slot.tile.iy == tileY[i]) {
                         const std::uint64_t tileCount = *slot.count + 1;
                         *slot.count = tileCount;
-                        last = LastCount{slot.count, tileCount};
-                        pending[draws++] =
-                            ReservoirDraw{tileCount, ctx.capForTileCount, slot.samples, i};
+                        last.at = nullptr;
+                        pending.add(draws, tileCount, ctx.capForTileCount, slot.samples, i);
                     } else {
                         takeTilePoint(ctx, TileIndex{tileX[i], tileY[i]}, at, bx[i], by[i], bz[i],
                                       withSamples, buildPoints, globalSamples, last,
                                       [&](const ReservoirDraw& d) {
-                                          pending[draws] = d;
-                                          pending[draws++].point = i;
+                                          pending.add(draws, d.tileCount, d.cap, d.list, i);
                                       });
                         quick = quickDraws();
                     }
                 }
-                publishProgress(ctx, accepted);
+                if (accepted == nextPublish) [[unlikely]] {
+                    nextPublish += kPublishEvery;
+                    publishProgress(ctx, accepted);
+                }
             }
-            takeDraws();
+            takeDraws(generator, pending, draws, bx, by, bz);
+            draws = 0;
         }
     } catch (...) {
-        takeDraws();  // the draws of the points before the failing one
+        // the draws of the points before the failing one
+        takeDraws(generator, pending, draws, xs + first, ys + first, zs + first);
         // The bounds of the block so far, the failing point included, as one by one.
         minX = blockBounds[0], maxX = blockBounds[1], minY = blockBounds[2];
         maxY = blockBounds[3], minZ = blockBounds[4], maxZ = blockBounds[5];

@@ -106,4 +106,70 @@ TEST(PreviewDraws, RunsWithTheBuildEngineMatchStdPointByPoint) {
     EXPECT_EQ(a.gen(), b.gen());  // the same number of draws made
 }
 
+// Zeros of both signs in different lanes of a block's eight-lane bounds, the later lane first
+// in the stream: the bounds keep the first zero seen, as point by point.
+TEST(PreviewDraws, SignedZeroBoundsAcrossLanesMatchPointByPoint) {
+    for (const double first : {-0.0, 0.0}) {
+        std::vector<double> v(16, 1.0);
+        v[1] = first;
+        v[8] = -first;
+        std::vector<double> w(16);
+        for (std::size_t k = 0; k < w.size(); ++k) w[k] = -v[k];
+        Stream<std::mt19937_64> a;
+        Stream<MersenneTwister64> b;
+        for (std::size_t k = 0; k < v.size(); ++k)
+            acceptPreviewPoint(a.ctx, v[k], w[k], v[k], true);
+        acceptPreviewPoints(b.ctx, v.data(), w.data(), v.data(), v.size(), true);
+        EXPECT_EQ(boundBits(a.minX, a.maxX, a.minY, a.maxY, a.minZ, a.maxZ),
+                  boundBits(b.minX, b.maxX, b.minY, b.maxY, b.minZ, b.maxZ));
+    }
+}
+
+// Tiles whose counts pass 2^13, where the draw's remainder is no longer taken by the integer
+// division: the reservoir rule written out with std::mt19937_64 and % gives the same samples.
+TEST(PreviewDraws, LargeTileCountsDrawAsTheModuloRule) {
+    std::mt19937_64 data(11);
+    std::vector<double> xs, ys, zs;
+    for (int k = 0; k < 200000; ++k) {
+        xs.push_back(static_cast<double>(data() % 400) / 100.0);  // two tiles of 2 m
+        ys.push_back(1.0);
+        zs.push_back(static_cast<double>(k));
+    }
+    constexpr std::uint64_t kCap = 20;  // requested 20, two tiles
+    std::mt19937_64 gen(1234567);
+    std::uint64_t counts[2] = {0, 0};
+    std::vector<float> want[2];
+    for (std::size_t k = 0; k < xs.size(); ++k) {
+        const int t = xs[k] < 2.0 ? 0 : 1;
+        const std::uint64_t count = ++counts[t];
+        if (want[t].size() < kCap) {
+            want[t].push_back(static_cast<float>(zs[k]));
+        } else if (const std::uint64_t r = gen() % count; r < kCap) {
+            want[t][r % want[t].size()] = static_cast<float>(zs[k]);
+        }
+    }
+    // In runs (remainders of a block at once) and point by point (one at a time).
+    Stream<MersenneTwister64> runs;
+    for (std::size_t i = 0; i < xs.size(); i += 4096)
+        acceptPreviewPoints(runs.ctx, &xs[i], &ys[i], &zs[i],
+                            std::min<std::size_t>(4096, xs.size() - i), true);
+    Stream<std::mt19937_64> single;
+    for (std::size_t k = 0; k < xs.size(); ++k)
+        acceptPreviewPoint(single.ctx, xs[k], ys[k], zs[k], true);
+
+    for (auto* samples : {&runs.samples, &single.samples}) {
+        for (int t = 0; t < 2; ++t) {
+            const std::vector<Sample2D>& got = (*samples)[TileIndex{t, 0}];
+            ASSERT_EQ(got.size(), want[t].size());
+            for (std::size_t k = 0; k < got.size(); ++k)
+                EXPECT_EQ(got[k].z, want[t][k]) << t << " " << k;
+        }
+    }
+    EXPECT_EQ(runs.counts, single.counts);
+    EXPECT_EQ(runs.counts[(TileIndex{0, 0})], counts[0]);
+    const std::uint64_t next = gen();
+    EXPECT_EQ(runs.gen(), next);
+    EXPECT_EQ(single.gen(), next);
+}
+
 }  // namespace
