@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <cstdlib>
 #include <cmath>
 #include <iostream>
 #include <limits>
@@ -246,9 +247,12 @@ inline void blockTiles(const double* bx, const double* by, const double* bz, std
     }
 }
 
-// Whether the CPU has AVX-512 F and DQ, for the eight-lane forms of the block loops.
+// Whether the CPU has AVX-512 F and DQ, for the eight-lane forms of the block loops. The tests
+// set BRINDLEWICK_SCALAR_BLOCKS to run the other forms on such a CPU as well.
 bool hasAvx512() {
     static const bool wide = [] {
+        if (const char* scalar = std::getenv("BRINDLEWICK_SCALAR_BLOCKS"); scalar && *scalar)
+            return false;
         __builtin_cpu_init();
         return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512dq");
     }();
