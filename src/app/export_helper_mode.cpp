@@ -7,6 +7,7 @@
 
 #include "app/export_route_table.h"
 #include "export/e57_native_export.h"
+#include "export/e57_route_support.h"
 #include "export/export_result.h"
 #include "export/las_binary_export.h"
 #include "export/las_to_e57_export.h"
@@ -34,6 +35,18 @@ std::string chosenMethodMessage(const ExportRouteChoice& choice, const ExportJob
     if (choice.route == ExportRoute::XyzCombinedThroughSplit)
         m += " | note=XYZ single-combined is routed through XYZ-aware saved-selection writer";
     return m;
+}
+
+// The single combined routes fill no result of their own.
+bool combinedResult(bool ok, const ExportJob& job, ExportResult& result) {
+    if (!ok) return false;
+    result = ExportResult{};
+    result.success = true;
+    result.outputPath = job.outputE57Path;
+    result.inputPoints = job.inputTotalPoints;
+    result.outputAreaM2 = job.outputAreaM2;
+    result.outputSizeMB = fileSizeMB(job.outputE57Path);
+    return true;
 }
 
 // Runs the chosen route; `text` receives its error, or a photo route's summary on success.
@@ -66,11 +79,15 @@ bool runRoute(const ExportRouteChoice& choice, const ExportJob& job,
                                   job.inputTotalPoints, job.outputAreaM2,
                                   job.selectedCoarseTileCounts, photo, &result, &text, true);
         case ExportRoute::PhotoCombined:
-            return exportE57WithPhotos(in, out, job.selectedCoarseTiles, job.selectedHeightRanges,
-                                       job.coarseTileSize, &text, &method, &statusPath);
+            return combinedResult(
+                exportE57WithPhotos(in, out, job.selectedCoarseTiles, job.selectedHeightRanges,
+                                    job.coarseTileSize, &text, &method, &statusPath),
+                job, result);
         case ExportRoute::NativeCombined:
-            return exportE57Native(in, out, job.selectedCoarseTiles, job.selectedHeightRanges,
-                                   job.coarseTileSize, &text, &method, &statusPath, job.exportRGB);
+            return combinedResult(
+                exportE57Native(in, out, job.selectedCoarseTiles, job.selectedHeightRanges,
+                                job.coarseTileSize, &text, &method, &statusPath, job.exportRGB),
+                job, result);
         case ExportRoute::XyzPhotosRefused: break;
     }
     return false;
@@ -86,7 +103,8 @@ int dispatch(const ExportJob& job, const std::filesystem::path& statusPath) {
     std::string method = choice.method;
     if (e57Output) {
         report(statusPath, "Running", chosenMethodMessage(choice, job));
-        std::cout << choice.consoleLine << "\n";
+        // Flushed: a helper that is killed must not take its method line with it.
+        std::cout << choice.consoleLine << "\n" << std::flush;
         if (choice.route == ExportRoute::PhotoCombined)
             report(statusPath, "Running",
                    "Starting photo-preserving export via temporary geometry E57...");
@@ -146,6 +164,7 @@ int runExportHelperMode(const std::filesystem::path& jobPath) {
         report(statusPath, "Failed", error.empty() ? "Could not load export job." : error);
         return kHelperExitJobNotLoaded;
     }
-    std::cout << "[EXPORT JOB] coordScaleToMeters=" << 1 << " | input=" << job.inputE57Path << "\n";
+    std::cout << "[EXPORT JOB] coordScaleToMeters=" << 1 << " | input=" << job.inputE57Path << "\n"
+              << std::flush;
     return runHelperExport(job, statusPath);
 }

@@ -2,7 +2,8 @@
 
 #include <cstdint>
 #include <iostream>
-#include <stdexcept>
+#include <chrono>
+#include <thread>
 #include <vector>
 
 #include "points/input/exception_text.h"
@@ -12,7 +13,9 @@ bool launchExportHelperProcess(const std::filesystem::path& exe,
                                const std::filesystem::path& jobFile,
                                platform::ChildProcess* process, std::string* error) {
     try {
-        const std::vector<std::string> arguments{exe.string(), "--export-job", jobFile.string()};
+        // The helper starts in the program's folder: a relative job path would name another file.
+        const std::vector<std::string> arguments{exe.string(), "--export-job",
+                                                 std::filesystem::absolute(jobFile).string()};
         std::string reason;
         if (process->start(arguments, exe.parent_path(), &reason)) return true;
         if (error) *error = "Could not start helper process: " + reason;
@@ -45,8 +48,9 @@ void watchUntilEnd(const HelperMonitorContext& context) {
             setText(status, &ExportHelperStatus::message, message);
         noteRead(context, false);
         if (wait == platform::ChildProcess::Wait::Ended) break;
+        // A failed wait returns at once: the turn is slept out, so the loop never spins.
         if (wait == platform::ChildProcess::Wait::Failed)
-            throw std::runtime_error("Waiting for the export helper failed.");
+            std::this_thread::sleep_for(std::chrono::milliseconds(kHelperMonitorTurnMs));
     }
     std::uint32_t exitCode = 1;
     helper.exitCode(&exitCode);

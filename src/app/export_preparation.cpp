@@ -48,8 +48,19 @@ void failPreparation(ExportHelperStatus& status, const std::string& details) {
     status.details = details;
 }
 
-// Everything up to the launch; returns the job path, throws with the user's text on failure.
-fs::path prepareJob(ExportPreparation& s, int outputFormat, bool exportRGB, bool photoThirdPass) {
+struct PreparedJob {
+    fs::path jobPath;
+    fs::path program;
+};
+
+// The helper runs in the program's folder: a relative path in its job would name another file.
+std::string absoluteText(const std::string& path) {
+    return path.empty() ? path : fs::absolute(path).string();
+}
+
+// Everything up to the launch; throws with the user's text on failure.
+PreparedJob prepareJob(ExportPreparation& s, int outputFormat, bool exportRGB,
+                       bool photoThirdPass) {
     TileSet effective = buildTileHeightRanges(s.savedVerticalSelections).tiles;
     for (const SavedTileSelection& selection : s.savedTopSelections)
         effective.insert(selection.tiles.begin(), selection.tiles.end());
@@ -65,7 +76,7 @@ fs::path prepareJob(ExportPreparation& s, int outputFormat, bool exportRGB, bool
     }
 
     const std::string stem = s.inputFilePath.stem().string();
-    const fs::path folder = createExportProjectDirectory(s.outputFolder);
+    const fs::path folder = fs::absolute(createExportProjectDirectory(s.outputFolder));
     s.outputFilePath = folder / outputFileName(stem, outputFormat);
     std::cout << "[EXPORT PREP] export project folder = " << folder.string() << "\n";
 
@@ -101,7 +112,7 @@ fs::path prepareJob(ExportPreparation& s, int outputFormat, bool exportRGB, bool
             "top-view selection.");
 
     ExportJob job;
-    job.inputE57Path = s.inputPathText;
+    job.inputE57Path = absoluteText(s.inputPathText);
     job.outputE57Path = s.outputFilePath.string();
     job.coarseTileSize = s.coarseTileSize;
     job.inputTotalPoints = s.inputTotalPoints;
@@ -142,12 +153,32 @@ fs::path prepareJob(ExportPreparation& s, int outputFormat, bool exportRGB, bool
     if (s.monitorThread.joinable()) s.monitorThread.join();
     if (s.helperProcess.isOpen()) s.helperProcess.close();
 
+    PreparedJob prepared{jobPath, s.helperProgram.empty()
+                                      ? platform::runningProgramPath("e57_brindlewick")
+                                      : s.helperProgram};
     std::cout << "[EXPORT JOB] inputPath=" << job.inputE57Path << " | exportMode=" << job.exportMode
               << " | selectedTiles=" << job.selectedCoarseTiles.size()
               << " | coarseTileSize=" << job.coarseTileSize
               << " | totalPoints=" << job.inputTotalPoints
               << " | exportRGB=" << (job.exportRGB ? 1 : 0) << "\n";
-    return jobPath;
+    return prepared;
+}
+
+// The monitor thread for a started helper. Without a thread to be had, the monitor runs here:
+// the helper is still watched, reaped and reported, at the cost of a window that waits.
+void startMonitor(ExportPreparation& s, const fs::path& jobPath) {
+    const auto makeContext = [&] {
+        auto context = std::make_unique<HelperMonitorContext>();
+        context->statusPath = helperStatusPath(jobPath);
+        context->helperProcess = &s.helperProcess;
+        context->status = &s.status;
+        return context;
+    };
+    try {
+        s.monitorThread = std::thread(monitorExportHelper, makeContext());
+    } catch (const std::system_error&) {
+        monitorExportHelper(makeContext());
+    }
 }
 
 }  // namespace
@@ -180,30 +211,28 @@ std::uint64_t estimateTopSelectionPoints(std::uint64_t totalPoints,
 void launchExportJob(ExportPreparation& state, int outputFormat, bool exportRGB,
                      bool photoThirdPass) {
     ExportHelperStatus& status = state.status;
-    fs::path jobPath;
-    fs::path program;
+    PreparedJob prepared;
     try {
-        jobPath = prepareJob(state, outputFormat, exportRGB, photoThirdPass);
-        program = state.helperProgram.empty() ? platform::runningProgramPath("e57_brindlewick")
-                                              : state.helperProgram;
+        prepared = prepareJob(state, outputFormat, exportRGB, photoThirdPass);
     } catch (const std::exception& e) {
         failPreparation(status, exceptionText(e));
         return;
     }
-
-    std::string error;
-    if (!launchExportHelperProcess(program, jobPath, &state.helperProcess, &error)) {
-        failPreparation(status, error.empty() ? "Could not start helper export process." : error);
-        return;
-    }
-    auto context = std::make_unique<HelperMonitorContext>();
-    context->statusPath = helperStatusPath(jobPath);
-    context->helperProcess = &state.helperProcess;
-    context->status = &status;
     try {
-        state.monitorThread = std::thread(monitorExportHelper, std::move(context));
-    } catch (const std::exception& e) {
-        failPreparation(status, exceptionText(e));
+        std::string error;
+        if (!launchExportHelperProcess(prepared.program, prepared.jobPath, &state.helperProcess,
+                                       &error)) {
+            failPreparation(status,
+                            error.empty() ? "Could not start helper export process." : error);
+            return;
+        }
+        startMonitor(state, prepared.jobPath);
+    } catch (...) {
+        // Memory ran out on the way: nothing may reach the window. The helper, if it runs,
+        // is let go by the next export or at the end of the run.
+        status.running = false;
+        status.finished = true;
+        status.failed = true;
     }
 }
 

@@ -1,6 +1,7 @@
 #include "platform/child_process.h"
 
 #include <cerrno>
+#include <csignal>
 #include <chrono>
 #include <cstring>
 #include <poll.h>
@@ -77,20 +78,45 @@ bool ChildProcess::start(const std::vector<std::string>& arguments,
     for (const std::string& a : arguments) argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
 
+    // The change of folder comes before the exec: a relative program path must not follow it.
+    std::error_code ec;
+    const std::filesystem::path program = std::filesystem::absolute(arguments[0], ec);
+    if (ec) {
+        if (error) *error = systemErrorText(ec.value());
+        return false;
+    }
     posix_spawn_file_actions_t actions;
     int rc = posix_spawn_file_actions_init(&actions);
-    if (rc == 0 && !workingFolder.empty())
+    if (rc != 0) {
+        if (error) *error = systemErrorText(rc);
+        return false;
+    }
+    if (!workingFolder.empty())
         rc = posix_spawn_file_actions_addchdir_np(&actions, workingFolder.c_str());
 #if defined(__GLIBC__) && (__GLIBC__ > 2 || (__GLIBC__ == 2 && __GLIBC_MINOR__ >= 34))
     // Only the standard streams are shared: a file this process holds open stays its own.
     if (rc == 0) rc = posix_spawn_file_actions_addclosefrom_np(&actions, 3);
 #endif
-    // The change of folder comes before the exec: a relative program path must not follow it.
-    std::error_code ec;
-    const std::filesystem::path program = std::filesystem::absolute(arguments[0], ec);
-    if (ec) rc = ec.value();
+    // The child starts with no signal blocked and every signal at its default, whatever the
+    // calling thread had.
+    posix_spawnattr_t attributes;
+    bool haveAttributes = false;
+    if (rc == 0) rc = posix_spawnattr_init(&attributes);
+    if (rc == 0) {
+        haveAttributes = true;
+        sigset_t none, all;
+        sigemptyset(&none);
+        sigfillset(&all);
+        rc = posix_spawnattr_setsigmask(&attributes, &none);
+        if (rc == 0) rc = posix_spawnattr_setsigdefault(&attributes, &all);
+        if (rc == 0)
+            rc = posix_spawnattr_setflags(&attributes,
+                                          POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+    }
     pid_t pid = -1;
-    if (rc == 0) rc = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
+    if (rc == 0)
+        rc = posix_spawn(&pid, program.c_str(), &actions, &attributes, argv.data(), environ);
+    if (haveAttributes) posix_spawnattr_destroy(&attributes);
     posix_spawn_file_actions_destroy(&actions);
     if (rc != 0) {
         if (error) *error = systemErrorText(rc);
@@ -111,8 +137,9 @@ ChildProcess::Wait ChildProcess::reapIfEnded() {
         r = ::waitpid(pid_, &status, WNOHANG);
     } while (r < 0 && errno == EINTR);
     if (r == 0) return Wait::TimedOut;
+    if (r < 0 && errno != ECHILD) return Wait::Failed;
     ended_ = true;
-    if (r < 0) return Wait::Ended;  // ECHILD: nothing left to wait for, the code is lost
+    if (r < 0) return Wait::Ended;  // reaped elsewhere: nothing left to wait for, the code is lost
     if (WIFEXITED(status)) {
         code_ = static_cast<std::uint32_t>(WEXITSTATUS(status));
         codeKnown_ = true;

@@ -369,6 +369,14 @@ TEST_F(ExportHelperModeRun, E57OutputRowsByModeAndPhotoFlag) {
          "[EXPORT METHOD] single_combined | native libE57 temp geometry + photo merge | "
          "XYZ+RGB+photos",
          {{"out.e57", Kind::E57, kAll, Colour::With, 1}}},
+        // The photo split gives no summary; it numbers even a lone output.
+        {"photo_split_top",
+         {&Inputs::e57WithPhoto, "out.e57", 0, 3, kPhotos},
+         "Export finished successfully. Method: split_by_saved_top_selections + per-file photo "
+         "merge. Photo transfer stage ran, but no detailed image summary is available.",
+         "[EXPORT METHOD] split_by_saved_top_selections | native libE57 multi geometry + photo "
+         "merge | XYZ+RGB+photos",
+         {{"out_top_01.e57", Kind::E57, kTop, Colour::With, 1}}},
     };
     for (const Case& c : cases) runSuccessCase(dir_.path(), inputs_, c);
 }

@@ -39,7 +39,7 @@ struct PreparationFixture {
     std::string console;
 
     PreparationFixture() {
-        testsupport::writeFile(dir / "helper.sh", "#!/bin/sh\nexit 0\n");
+        testsupport::writeFile(dir / "helper.sh", "#!/bin/sh\nprintf %s \"$2\" > job_arg.txt\n");
         fs::permissions(dir / "helper.sh", fs::perms::owner_all);
         info.boundsValid = true;
         info.minZ = 0.0;
@@ -85,7 +85,6 @@ TEST(ExportPreparation, FullCoarseSelectionAndTheJobFields) {
               std::string::npos);
     EXPECT_NE(f.console.find("[EXPORT PREP] buffered top-view tiles (not exported directly) = 1"),
               std::string::npos);
-    EXPECT_TRUE(f.helper.isOpen() || f.monitor.joinable());
     f.finish();
 
     const ExportJob job = f.job();
@@ -132,6 +131,28 @@ TEST(ExportPreparation, EffectiveTilesEstimateAndNames) {
     EXPECT_EQ(las.outputFile.filename(), "site.scan_cut.las");
     las.finish();
     EXPECT_EQ(las.job().exportContent, 2);
+}
+
+// Relative paths would name other files in the helper, which runs in its program's folder.
+TEST(ExportPreparation, TheHelperGetsAbsolutePaths) {
+    PreparationFixture f;
+    const fs::path here = fs::current_path();
+    f.outputFolder = fs::relative(f.dir / "rel out", here);
+    f.inputText = fs::relative(f.dir / "in.e57", here).string();
+    f.top = {{{TileIndex{0, 0}}}};
+    f.launch(0, true, false);
+    f.finish();
+    const fs::path jobPath = f.dir / "rel out" / "Project 1" / "site.scan_export_job.ini";
+    const fs::path given = testsupport::readFile(f.dir / "job_arg.txt");
+    EXPECT_TRUE(given.is_absolute());
+    EXPECT_TRUE(fs::equivalent(given, jobPath));
+    ExportJob job;
+    std::string error;
+    ASSERT_TRUE(loadExportJobFile(jobPath, job, &error)) << error;
+    EXPECT_EQ(fs::path(job.inputE57Path), here / f.inputText);
+    EXPECT_EQ(fs::path(job.outputE57Path), f.outputFile);
+    EXPECT_TRUE(f.outputFile.is_absolute());
+    EXPECT_TRUE(fs::equivalent(f.outputFile.parent_path(), jobPath.parent_path()));
 }
 
 // Export mode 3: the area counts a selection's distinct tiles, the estimate sums each

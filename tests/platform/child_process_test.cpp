@@ -101,4 +101,9 @@ TEST(ProgramPath, FromTheLinkOrTheWorkingFolder) {
               std::filesystem::read_symlink("/proc/self/exe"));
     EXPECT_EQ(platform::runningProgramPath("e57_brindlewick", "/nonexistent-brindlewick/exe"),
               std::filesystem::current_path() / "e57_brindlewick");
+    // A program file replaced while it runs: the file now at its path.
+    TempDir dir;
+    std::filesystem::create_symlink("/opt/b/e57_brindlewick (deleted)", dir / "exe");
+    EXPECT_EQ(platform::runningProgramPath("e57_brindlewick", (dir / "exe").c_str()),
+              "/opt/b/e57_brindlewick");
 }
