@@ -536,6 +536,12 @@ template <class Engine>
     drawNumbers(generator, d.numbers, draws);
     const bool wide = hasAvx512();
     if (wide) wideRemainders(d.numbers, d.tileCount, draws);
+    // The replaced samples first, their lines asked for all at once: the lists together are
+    // far larger than the caches, and a store that waits for its line holds up all later ones.
+    // The writes then follow in draw order, so a sample replaced twice keeps the later point.
+    Sample2D* to[kBlock];
+    std::uint32_t from[kBlock];
+    std::size_t taken = 0;
     for (std::size_t k = 0; k < draws; ++k) {
         const std::uint64_t r =
             wide ? d.numbers[k]
@@ -543,8 +549,15 @@ template <class Engine>
         if (r >= d.cap[k]) continue;
         // A full list mostly holds cap samples, so the second division is rarely needed.
         std::vector<Sample2D>& list = *d.list[k];
-        const std::size_t at = d.point[k];
-        list[r < list.size() ? r : r % list.size()] = toSample(bx[at], by[at], bz[at]);
+        Sample2D* at = list.data() + (r < list.size() ? r : r % list.size());
+        __builtin_prefetch(at, 1);
+        __builtin_prefetch(reinterpret_cast<const char*>(at) + sizeof(Sample2D) - 1, 1);
+        to[taken] = at;
+        from[taken++] = d.point[k];
+    }
+    for (std::size_t k = 0; k < taken; ++k) {
+        const std::size_t at = from[k];
+        *to[k] = toSample(bx[at], by[at], bz[at]);
     }
 }
 
