@@ -364,8 +364,21 @@ void E57ReaderStage::storeCoordinates(const Scan& s, const PointLayout& layout, 
     if (hasXyz && xyzTogether) {
         // The usual layout: one pass writes the three coordinates side by side.
         char* dst = rows + layout.dimOffset(Id::X);
+        std::size_t i = 0;
+#if defined(__SSE2__)
+        // Two rows from a pair of each column: x and y of a row go in one store.
+        for (; i + 2 <= n; i += 2, dst += 2 * rowSize) {
+            const __m128d px = _mm_loadu_pd(x + i);
+            const __m128d py = _mm_loadu_pd(y + i);
+            const __m128d pz = _mm_loadu_pd(z + i);
+            _mm_storeu_pd(reinterpret_cast<double*>(dst), _mm_unpacklo_pd(px, py));
+            _mm_store_sd(reinterpret_cast<double*>(dst + 16), pz);
+            _mm_storeu_pd(reinterpret_cast<double*>(dst + rowSize), _mm_unpackhi_pd(px, py));
+            _mm_storeh_pd(reinterpret_cast<double*>(dst + rowSize + 16), pz);
+        }
+#endif
         // Each value is copied on its own: a staged array read back wider stalls the stores.
-        for (std::size_t i = 0; i < n; ++i, dst += rowSize) {
+        for (; i < n; ++i, dst += rowSize) {
             std::memcpy(dst, &x[i], 8);
             std::memcpy(dst + 8, &y[i], 8);
             std::memcpy(dst + 16, &z[i], 8);
