@@ -156,7 +156,9 @@ inline std::uint32_t slotOf(TileIndex tile) {
                                       side * (static_cast<std::uint64_t>(tile.iy) % side));
 }
 
-// A tile's key for takeQuickPoints: both indices offset into 31 bits, or kUnkeyedPoint.
+// A tile's key for takeQuickPoints: both indices offset into 31 bits each, or kUnkeyedPoint
+// beyond that. Neither that nor kUnkeyedDrawsOnly (a draws-only slot of such a tile) nor
+// kNotDrawsOnly equals a key or one another, so a slot's quickKey only matches its own tile.
 constexpr std::int64_t kKeyHalf = std::int64_t{1} << 30;
 constexpr std::uint64_t kUnkeyedPoint = std::uint64_t{3} << 62;
 constexpr std::uint64_t kUnkeyedDrawsOnly = std::uint64_t{1} << 62;
