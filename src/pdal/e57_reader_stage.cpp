@@ -372,9 +372,11 @@ void E57ReaderStage::storeCoordinates(const Scan& s, const PointLayout& layout, 
             const __m128d py = _mm_loadu_pd(y + i);
             const __m128d pz = _mm_loadu_pd(z + i);
             _mm_storeu_pd(reinterpret_cast<double*>(dst), _mm_unpacklo_pd(px, py));
-            _mm_store_sd(reinterpret_cast<double*>(dst + 16), pz);
+            // Eight-byte stores that take any alignment, as the rows have.
+            _mm_storel_epi64(reinterpret_cast<__m128i*>(dst + 16), _mm_castpd_si128(pz));
             _mm_storeu_pd(reinterpret_cast<double*>(dst + rowSize), _mm_unpackhi_pd(px, py));
-            _mm_storeh_pd(reinterpret_cast<double*>(dst + rowSize + 16), pz);
+            _mm_storel_epi64(reinterpret_cast<__m128i*>(dst + rowSize + 16),
+                             _mm_castpd_si128(_mm_unpackhi_pd(pz, pz)));
         }
 #endif
         // Each value is copied on its own: a staged array read back wider stalls the stores.

@@ -76,8 +76,10 @@ private:
             for (; i + 2 <= count; i += 2, x += 2 * stride, z += 2 * stride) {
                 const __m128d a = _mm_loadu_pd(reinterpret_cast<const double*>(x));
                 const __m128d b = _mm_loadu_pd(reinterpret_cast<const double*>(x + stride));
-                const __m128d c = _mm_loadh_pd(_mm_load_sd(reinterpret_cast<const double*>(z)),
-                                               reinterpret_cast<const double*>(z + stride));
+                // Eight-byte loads that take any alignment, as the rows have.
+                const __m128d c = _mm_castsi128_pd(_mm_unpacklo_epi64(
+                    _mm_loadl_epi64(reinterpret_cast<const __m128i*>(z)),
+                    _mm_loadl_epi64(reinterpret_cast<const __m128i*>(z + stride))));
                 _mm_storeu_pd(xs + i, _mm_unpacklo_pd(a, b));
                 _mm_storeu_pd(ys + i, _mm_unpackhi_pd(a, b));
                 _mm_storeu_pd(zs + i, c);
