@@ -6,6 +6,10 @@
 #include <cstring>
 #include <type_traits>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace pdal {
 
 using Dimension::Id;
@@ -360,8 +364,23 @@ void E57ReaderStage::storeCoordinates(const Scan& s, const PointLayout& layout, 
     if (hasXyz && xyzTogether) {
         // The usual layout: one pass writes the three coordinates side by side.
         char* dst = rows + layout.dimOffset(Id::X);
+        std::size_t i = 0;
+#if defined(__SSE2__)
+        // Two rows from a pair of each column: x and y of a row go in one store.
+        for (; i + 2 <= n; i += 2, dst += 2 * rowSize) {
+            const __m128d px = _mm_loadu_pd(x + i);
+            const __m128d py = _mm_loadu_pd(y + i);
+            const __m128d pz = _mm_loadu_pd(z + i);
+            _mm_storeu_pd(reinterpret_cast<double*>(dst), _mm_unpacklo_pd(px, py));
+            // Eight-byte stores that take any alignment, as the rows have.
+            _mm_storel_epi64(reinterpret_cast<__m128i*>(dst + 16), _mm_castpd_si128(pz));
+            _mm_storeu_pd(reinterpret_cast<double*>(dst + rowSize), _mm_unpackhi_pd(px, py));
+            _mm_storel_epi64(reinterpret_cast<__m128i*>(dst + rowSize + 16),
+                             _mm_castpd_si128(_mm_unpackhi_pd(pz, pz)));
+        }
+#endif
         // Each value is copied on its own: a staged array read back wider stalls the stores.
-        for (std::size_t i = 0; i < n; ++i, dst += rowSize) {
+        for (; i < n; ++i, dst += rowSize) {
             std::memcpy(dst, &x[i], 8);
             std::memcpy(dst + 8, &y[i], 8);
             std::memcpy(dst + 16, &z[i], 8);
@@ -421,7 +440,32 @@ void E57ReaderStage::storeBlock(const Scan& s, StreamPointTable& table, std::siz
         // Every channel fits when their bitwise or does: then red and green scale as one
         // 32-bit word, without a carry between them.
         const uint32_t fits = 65535u / k;
-        for (std::size_t i = 0; i < n; ++i, dst += rowSize) {
+        std::size_t i = 0;
+#if defined(__SSE2__)
+        // Eight points at a time where all fit: their products in 16-bit lanes, red and green
+        // interleaved as the rows hold them, each row's six bytes then copied from there.
+        const __m128i factor = _mm_set1_epi16(static_cast<short>(k));
+        const __m128i most = _mm_set1_epi16(static_cast<short>(fits));
+        for (; i + 8 <= n; i += 8) {
+            const __m128i vr = _mm_loadu_si128(reinterpret_cast<const __m128i*>(r + i));
+            const __m128i vg = _mm_loadu_si128(reinterpret_cast<const __m128i*>(g + i));
+            const __m128i vb = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bl + i));
+            const __m128i over = _mm_subs_epu16(_mm_or_si128(_mm_or_si128(vr, vg), vb), most);
+            if (_mm_movemask_epi8(_mm_cmpeq_epi16(over, _mm_setzero_si128())) != 0xffff) break;
+            const __m128i pr = _mm_mullo_epi16(vr, factor);
+            const __m128i pg = _mm_mullo_epi16(vg, factor);
+            alignas(16) char redGreen[32];
+            alignas(16) char blue[16];
+            _mm_store_si128(reinterpret_cast<__m128i*>(redGreen), _mm_unpacklo_epi16(pr, pg));
+            _mm_store_si128(reinterpret_cast<__m128i*>(redGreen + 16), _mm_unpackhi_epi16(pr, pg));
+            _mm_store_si128(reinterpret_cast<__m128i*>(blue), _mm_mullo_epi16(vb, factor));
+            for (int j = 0; j < 8; ++j, dst += rowSize) {
+                std::memcpy(dst, redGreen + 4 * j, 4);
+                std::memcpy(dst + 4, blue + 2 * j, 2);
+            }
+        }
+#endif
+        for (; i < n; ++i, dst += rowSize) {
             if (static_cast<uint32_t>(r[i] | g[i] | bl[i]) <= fits) [[likely]] {
                 const uint32_t redGreen = (uint32_t{r[i]} | uint32_t{g[i]} << 16) * k;
                 const auto blue = static_cast<uint16_t>(bl[i] * k);

@@ -172,6 +172,38 @@ TEST(E57Stream, ColourAndIntensityAreRescaledAsPdalDoes) {
     EXPECT_EQ(rows, want);
 }
 
+// Longer scans take the colour eight points at a time, with a tail; every row as one by one.
+TEST(E57Stream, ColourOfLongerScansIsRescaledInEveryRow) {
+    testsupport::TempDir dir;
+    const std::string path = (dir / "colour-long.e57").string();
+    std::vector<ScanSpec> scans;
+    for (double max : {255.0, 65535.0}) {
+        std::vector<Xyz> pts(21);
+        ScanSpec s = cartesianScan(pts);
+        s.colourMax = max;
+        for (unsigned i = 0; i < 21; ++i) {
+            s.red.push_back(static_cast<uint16_t>(i * 12 % 256));
+            s.green.push_back(static_cast<uint16_t>(255 - i));
+            s.blue.push_back(static_cast<uint16_t>(i * 37 % 256));
+        }
+        scans.push_back(s);
+    }
+    pdaltest::writeE57(path, scans);
+
+    std::vector<std::array<unsigned, 3>> got, want;
+    for (const ScanSpec& s : scans) {
+        const unsigned k = s.colourMax == 255.0 ? 257 : 1;
+        for (std::size_t i = 0; i < s.red.size(); ++i)
+            want.push_back({s.red[i] * k, s.green[i] * k, s.blue[i] * k});
+    }
+    pdaltest::streamE57(path, 100000, [&](pdal::PointRef& p, pdal::PointLayoutPtr) {
+        got.push_back({p.getFieldAs<unsigned>(Id::Red), p.getFieldAs<unsigned>(Id::Green),
+                       p.getFieldAs<unsigned>(Id::Blue)});
+        return true;
+    });
+    EXPECT_EQ(got, want);
+}
+
 TEST(E57Stream, ChunksHoldAtMostTheCapacityAndDeliverEveryPointOnce) {
     testsupport::TempDir dir;
     const std::string path = (dir / "chunks.e57").string();

@@ -1,5 +1,7 @@
 #include "points/input/e57_point_stream.h"
 
+#include <emmintrin.h>
+
 #include <algorithm>
 #include <cstring>
 #include <vector>
@@ -67,7 +69,25 @@ private:
         double* ys = ys_.data();
         double* zs = zs_.data();
         bool skipped = false;
-        for (std::size_t i = 0; i < count; ++i, x += stride, y += stride, z += stride) {
+        std::size_t i = 0;
+        if (layout.dimOffset(Id::Y) == layout.dimOffset(Id::X) + sizeof(double)) {
+            // x and y of a row side by side: two rows take two loads of both and give a pair
+            // for each column, stored as one.
+            for (; i + 2 <= count; i += 2, x += 2 * stride, z += 2 * stride) {
+                const __m128d a = _mm_loadu_pd(reinterpret_cast<const double*>(x));
+                const __m128d b = _mm_loadu_pd(reinterpret_cast<const double*>(x + stride));
+                // Eight-byte loads that take any alignment, as the rows have.
+                const __m128d c = _mm_castsi128_pd(_mm_unpacklo_epi64(
+                    _mm_loadl_epi64(reinterpret_cast<const __m128i*>(z)),
+                    _mm_loadl_epi64(reinterpret_cast<const __m128i*>(z + stride))));
+                _mm_storeu_pd(xs + i, _mm_unpacklo_pd(a, b));
+                _mm_storeu_pd(ys + i, _mm_unpackhi_pd(a, b));
+                _mm_storeu_pd(zs + i, c);
+                skipped |= skip(i) | skip(i + 1);
+            }
+            y = x + sizeof(double);
+        }
+        for (; i < count; ++i, x += stride, y += stride, z += stride) {
             double v[3];
             std::memcpy(&v[0], x, sizeof(double));
             std::memcpy(&v[1], y, sizeof(double));

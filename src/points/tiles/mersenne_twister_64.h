@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <limits>
 
 // The numbers of std::mt19937_64, same seed, same order. The state is refilled without a
@@ -35,7 +36,7 @@ public:
         while (count != 0) {
             if (next_ == n) refill();
             const std::size_t k = count < n - next_ ? count : n - next_;
-            for (std::size_t i = 0; i < k; ++i) to[i] = out_[next_ + i];
+            std::memcpy(to, out_ + next_, k * sizeof(result_type));  // a loop here stays scalar
             next_ += k;
             to += k;
             count -= k;

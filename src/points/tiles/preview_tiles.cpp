@@ -121,7 +121,7 @@ namespace {
     slot.tile = tile;
     slot.count = &ctx.tileCounts[tile];
     slot.samples = nullptr;
-    slot.drawsOnly = false;
+    slot.quickKey = PreviewStreamContext::kNotDrawsOnly;
     return slot;
 }
 
@@ -156,6 +156,18 @@ inline std::uint32_t slotOf(TileIndex tile) {
                                       side * (static_cast<std::uint64_t>(tile.iy) % side));
 }
 
+// A tile's key for takeQuickPoints: both indices offset into 31 bits each, or kUnkeyedPoint
+// beyond that. Neither that nor kUnkeyedDrawsOnly (a draws-only slot of such a tile) nor
+// kNotDrawsOnly equals a key or one another, so a slot's quickKey only matches its own tile.
+constexpr std::int64_t kKeyHalf = std::int64_t{1} << 30;
+constexpr std::uint64_t kUnkeyedPoint = std::uint64_t{3} << 62;
+constexpr std::uint64_t kUnkeyedDrawsOnly = std::uint64_t{1} << 62;
+inline std::uint64_t tileKeyOf(std::int64_t ix, std::int64_t iy) {
+    if (ix < -kKeyHalf || ix >= kKeyHalf || iy < -kKeyHalf || iy >= kKeyHalf) return kUnkeyedPoint;
+    return static_cast<std::uint64_t>(ix + kKeyHalf) | static_cast<std::uint64_t>(iy + kKeyHalf)
+                                                           << 31;
+}
+
 // The minimum (or maximum) of two lanes, each kept as widen() keeps it over every other point
 // of a block, equal to widen() over the whole block in order: the lane with the smaller value,
 // or, when the values tie with different bits (zeros of both signs, where the first one seen
@@ -178,7 +190,7 @@ inline double joinLanes(__m128d lanes, double before, const double* v, std::size
 // through streamTileFor.
 inline void blockTiles(const double* bx, const double* by, const double* bz, std::size_t m,
                        double tileSize, double bounds[6], std::int64_t* tileX, std::int64_t* tileY,
-                       std::uint32_t* slots, std::uint32_t noTile) {
+                       std::uint64_t* keys, std::uint32_t* slots, std::uint32_t noTile) {
     const std::size_t pairs = m & ~std::size_t{1};
     __m128d lo[3], hi[3];
     for (int c = 0; c < 3; ++c) {
@@ -194,6 +206,7 @@ inline void blockTiles(const double* bx, const double* by, const double* bz, std
         const bool hasTile = std::isfinite(bz[k]) && streamTileFor(bx[k], by[k], tileSize, tile);
         tileX[k] = tile.ix;
         tileY[k] = tile.iy;
+        keys[k] = tileKeyOf(tile.ix, tile.iy);
         slots[k] = hasTile ? slotOf(tile) : noTile;
     };
     for (std::size_t i = 0; i < pairs; i += 2) {
@@ -233,6 +246,8 @@ inline void blockTiles(const double* bx, const double* by, const double* bz, std
                          _mm_unpacklo_epi32(fx, _mm_srai_epi32(fx, 31)));
         _mm_storeu_si128(reinterpret_cast<__m128i*>(tileY + i),
                          _mm_unpacklo_epi32(fy, _mm_srai_epi32(fy, 31)));
+        keys[i] = tileKeyOf(tileX[i], tileY[i]);
+        keys[i + 1] = tileKeyOf(tileX[i + 1], tileY[i + 1]);
     }
     const double* v[3] = {bx, by, bz};
     for (int c = 0; c < 3; ++c) {
@@ -286,7 +301,7 @@ template <bool kMin>
                                                         const double* bz, std::size_t m,
                                                         double tileSize, double bounds[6],
                                                         std::int64_t* tileX, std::int64_t* tileY,
-                                                        std::uint32_t* slots,
+                                                        std::uint64_t* keys, std::uint32_t* slots,
                                                         std::uint32_t noTile) {
     __m512d lo[3], hi[3];
     for (int c = 0; c < 3; ++c) {
@@ -298,6 +313,9 @@ template <bool kMin>
     const __m512d high = _mm512_set1_pd(2147483648.0);  // 2^31, first value out of range
     const __m512i one = _mm512_set1_epi64(1);
     const __m512i low5 = _mm512_set1_epi64(31);
+    const __m512i half = _mm512_set1_epi64(kKeyHalf);
+    const __m512i span = _mm512_set1_epi64(2 * kKeyHalf);
+    const __m512i unkeyed = _mm512_set1_epi64(static_cast<std::int64_t>(kUnkeyedPoint));
     for (std::size_t i = 0; i < m; i += 8) {
         const __m512d x = _mm512_loadu_pd(bx + i);
         const __m512d y = _mm512_loadu_pd(by + i);
@@ -321,6 +339,7 @@ template <bool kMin>
                     std::isfinite(bz[k]) && streamTileFor(bx[k], by[k], tileSize, tile);
                 tileX[k] = tile.ix;
                 tileY[k] = tile.iy;
+                keys[k] = tileKeyOf(tile.ix, tile.iy);
                 slots[k] = hasTile ? slotOf(tile) : noTile;
             }
             continue;
@@ -335,6 +354,13 @@ template <bool kMin>
         const __m512i fy = _mm512_mask_sub_epi64(wy, upY, wy, one);
         _mm512_storeu_si512(tileX + i, fx);
         _mm512_storeu_si512(tileY + i, fy);
+        // tileKeyOf in every lane: offset indices below 2^31, compared as unsigned.
+        const __m512i ox = _mm512_add_epi64(fx, half);
+        const __m512i oy = _mm512_add_epi64(fy, half);
+        const __mmask8 keyed =
+            _mm512_cmplt_epu64_mask(ox, span) & _mm512_cmplt_epu64_mask(oy, span);
+        _mm512_storeu_si512(keys + i,
+                            _mm512_mask_or_epi64(unkeyed, keyed, ox, _mm512_slli_epi64(oy, 31)));
         const __m512i slot = _mm512_or_si512(_mm512_and_si512(fx, low5),
                                              _mm512_slli_epi64(_mm512_and_si512(fy, low5), 5));
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(slots + i), _mm512_cvtepi64_epi32(slot));
@@ -429,7 +455,10 @@ template <class Draw>
         list.push_back(toSample(x, y, z));
         ++globalSamples;
     } else if (!list.empty()) {
-        slot->drawsOnly = true;
+        if (slot->quickKey == PreviewStreamContext::kNotDrawsOnly) {
+            const std::uint64_t key = tileKeyOf(tile.ix, tile.iy);
+            slot->quickKey = key == kUnkeyedPoint ? kUnkeyedDrawsOnly : key;
+        }
         draw(ReservoirDraw{tileCount, cap, &list, 0});
     }
 }
@@ -536,6 +565,12 @@ template <class Engine>
     drawNumbers(generator, d.numbers, draws);
     const bool wide = hasAvx512();
     if (wide) wideRemainders(d.numbers, d.tileCount, draws);
+    // The replaced samples first, their lines asked for all at once: the lists together are
+    // far larger than the caches, and a store that waits for its line holds up all later ones.
+    // The writes then follow in draw order, so a sample replaced twice keeps the later point.
+    Sample2D* to[kBlock];
+    std::uint32_t from[kBlock];
+    std::size_t taken = 0;
     for (std::size_t k = 0; k < draws; ++k) {
         const std::uint64_t r =
             wide ? d.numbers[k]
@@ -543,8 +578,15 @@ template <class Engine>
         if (r >= d.cap[k]) continue;
         // A full list mostly holds cap samples, so the second division is rarely needed.
         std::vector<Sample2D>& list = *d.list[k];
-        const std::size_t at = d.point[k];
-        list[r < list.size() ? r : r % list.size()] = toSample(bx[at], by[at], bz[at]);
+        Sample2D* at = list.data() + (r < list.size() ? r : r % list.size());
+        __builtin_prefetch(at, 1);
+        __builtin_prefetch(reinterpret_cast<const char*>(at) + sizeof(Sample2D) - 1, 1);
+        to[taken] = at;
+        from[taken++] = d.point[k];
+    }
+    for (std::size_t k = 0; k < taken; ++k) {
+        const std::size_t at = from[k];
+        *to[k] = toSample(bx[at], by[at], bz[at]);
     }
 }
 
@@ -558,10 +600,9 @@ struct QuickRun {
 // slot: counted and queued for a draw at the given cap. Stops at the first other point. Out of
 // line and without anything that throws, so that its loop keeps everything in registers.
 [[gnu::noinline]] QuickRun takeQuickPoints(PreviewStreamContext::TileSlot* window,
-                                           const std::uint32_t* slots, const std::int64_t* tileX,
-                                           const std::int64_t* tileY, std::size_t from,
-                                           std::size_t end, std::uint64_t cap, BlockDraws& d,
-                                           std::size_t draws) {
+                                           const std::uint32_t* slots, const std::uint64_t* keys,
+                                           std::size_t from, std::size_t end, std::uint64_t cap,
+                                           BlockDraws& d, std::size_t draws) {
     constexpr std::uint32_t kNoTile =
         PreviewStreamContext::kTileSlotsSide * PreviewStreamContext::kTileSlotsSide;
     std::size_t i = from;
@@ -569,7 +610,9 @@ struct QuickRun {
         const std::uint32_t at = slots[i];
         if (at == kNoTile) continue;
         const PreviewStreamContext::TileSlot& slot = window[at];
-        if (!slot.drawsOnly || slot.tile.ix != tileX[i] || slot.tile.iy != tileY[i]) break;
+        // One comparison: a slot's key matches only a point of its tile, and only once the
+        // tile is draws-only (tiles beyond the keys' range take the slower path).
+        if (slot.quickKey != keys[i]) break;
         const std::uint64_t tileCount = *slot.count + 1;
         *slot.count = tileCount;
         d.add(draws, tileCount, cap, slot.samples, i);
@@ -601,6 +644,7 @@ void acceptPointRun(PreviewStreamContext& ctx, Engine& generator, const double* 
     };
     std::int64_t tileX[kBlock];
     std::int64_t tileY[kBlock];
+    std::uint64_t keys[kBlock];
     std::uint32_t slots[kBlock];  // kNoTile for a tile-less point
     std::size_t first = 0;
     std::size_t i = 0;
@@ -621,9 +665,10 @@ void acceptPointRun(PreviewStreamContext& ctx, Engine& generator, const double* 
             double bounds[6] = {minX, maxX, minY, maxY, minZ, maxZ};
             const std::size_t wideM = hasAvx512() ? m & ~std::size_t{7} : 0;
             if (wideM != 0)
-                blockTilesWide(bx, by, bz, wideM, tileSize, bounds, tileX, tileY, slots, kNoTile);
+                blockTilesWide(bx, by, bz, wideM, tileSize, bounds, tileX, tileY, keys, slots,
+                               kNoTile);
             blockTiles(bx + wideM, by + wideM, bz + wideM, m - wideM, tileSize, bounds,
-                       tileX + wideM, tileY + wideM, slots + wideM, kNoTile);
+                       tileX + wideM, tileY + wideM, keys + wideM, slots + wideM, kNoTile);
             minX = bounds[0], maxX = bounds[1], minY = bounds[2];
             maxY = bounds[3], minZ = bounds[4], maxZ = bounds[5];
             draws = 0;
@@ -641,7 +686,7 @@ void acceptPointRun(PreviewStreamContext& ctx, Engine& generator, const double* 
                     const std::size_t limit = i + static_cast<std::size_t>(std::min<std::uint64_t>(
                                                       m - i, nextPublish - accepted - 1));
                     const QuickRun run =
-                        takeQuickPoints(ctx.recentTiles.data(), slots, tileX, tileY, i, limit,
+                        takeQuickPoints(ctx.recentTiles.data(), slots, keys, i, limit,
                                         ctx.capForTileCount, pending, draws);
                     buildPoints += run.end - i;
                     accepted += run.end - i;
@@ -655,8 +700,8 @@ void acceptPointRun(PreviewStreamContext& ctx, Engine& generator, const double* 
                 const std::uint32_t at = slots[i];
                 if (at != kNoTile) {
                     PreviewStreamContext::TileSlot& slot = ctx.recentTiles[at];
-                    if (quick && slot.drawsOnly && slot.tile.ix == tileX[i] &&
-                        slot.tile.iy == tileY[i]) {
+                    if (quick && slot.quickKey != PreviewStreamContext::kNotDrawsOnly &&
+                        slot.tile.ix == tileX[i] && slot.tile.iy == tileY[i]) {
                         const std::uint64_t tileCount = *slot.count + 1;
                         *slot.count = tileCount;
                         last.at = nullptr;

@@ -87,13 +87,15 @@ struct PreviewStreamContext {
     // keeps revisiting a few neighbouring tiles, which then skip both hash lookups. Entry
     // addresses survive rehashing, so this holds as long as no entry is erased while the
     // context is in use (the build clears its maps before it makes the context).
+    static constexpr std::uint64_t kNotDrawsOnly = std::uint64_t{1} << 63;
     struct TileSlot {
         TileIndex tile{};
         std::uint64_t* count = nullptr;  // null: the slot is empty
         std::vector<Sample2D>* samples = nullptr;
-        // The tile's list has taken a draw: it is not empty and gets no more appends (its cap
-        // only falls, the global count only grows), so its later points only count and draw.
-        bool drawsOnly = false;
+        // Other than kNotDrawsOnly once the tile's list has taken a draw: it is not empty and
+        // gets no more appends (its cap only falls, the global count only grows), so its later
+        // points only count and draw. Then mostly the tile's key, which its points carry too.
+        std::uint64_t quickKey = kNotDrawsOnly;
     };
     static constexpr std::size_t kTileSlotsSide = 32;
     std::array<TileSlot, kTileSlotsSide * kTileSlotsSide> recentTiles{};

@@ -307,6 +307,39 @@ TEST(PreviewTiles, StreamProgressLinesAndPointsRead) {
     }
 }
 
+// Far tiles sharing memo slots, in short runs, also on both sides of the indices' 2^30 and
+// 2^31 edges: runs leave the counts, samples and draws as one by one.
+TEST(PreviewTiles, StreamRunsMatchPointByPointAtFarTiles) {
+    std::vector<double> at;
+    for (double v : {-0x1p31, -0x1p30 - 32, -0x1p30, -64.0, 0.0, 0x1p30 - 32, 0x1p30, 0x1p31 - 32})
+        at.push_back(v + 0.5);
+    at.push_back(0x1p30 - 0.5);
+    std::vector<double> xs, ys, zs;
+    for (std::size_t k = 0; k < 6000; ++k) {
+        // Runs of seven, the next tile's slot mostly the same: one index moves, then the other.
+        const std::size_t run = k / 7;
+        const std::size_t tile = (k < 3000 ? run * 9 + run / 9 : run) % (at.size() * at.size());
+        xs.push_back(at[tile % at.size()]);
+        ys.push_back(at[tile / at.size()]);
+        zs.push_back(static_cast<double>(k));
+    }
+    StreamState a(4, 0, 1.0), b(4, 0, 1.0);
+    for (std::size_t k = 0; k < xs.size(); ++k)
+        acceptPreviewPoint(a.ctx, xs[k], ys[k], zs[k], true);
+    for (std::size_t i = 0; i < xs.size(); i += 300)
+        acceptPreviewPoints(b.ctx, &xs[i], &ys[i], &zs[i],
+                            std::min<std::size_t>(300, xs.size() - i), true);
+    EXPECT_EQ(a.counts.size(), at.size() * at.size());
+    EXPECT_EQ(a.counts, b.counts);
+    ASSERT_EQ(a.samples.size(), b.samples.size());
+    for (const auto& [tile, list] : a.samples) {
+        const auto& other = b.samples[tile];
+        ASSERT_EQ(list.size(), other.size());
+        for (std::size_t k = 0; k < list.size(); ++k) EXPECT_EQ(list[k].z, other[k].z);
+    }
+    EXPECT_TRUE(a.gen == b.gen);
+}
+
 // Runs of any length must leave the state, the draws and the console lines exactly as taking
 // the points one by one: tiles far apart sharing a memo slot, tile-less points, the global cap
 // and a progress line falling inside a run.
