@@ -67,6 +67,11 @@ inline std::filesystem::path benchOutputFolder(const std::string& input) {
     return dir;
 }
 
+inline void removeQuietly(const std::filesystem::path& path) {
+    std::error_code ignored;
+    std::filesystem::remove(path, ignored);
+}
+
 // A stream buffer that drops everything, for the routes' console lines.
 class NullSink : public std::streambuf {
 protected:

@@ -60,11 +60,6 @@ double median(std::vector<double> values) {
     return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
 }
 
-void removeQuietly(const fs::path& path) {
-    std::error_code ignored;
-    fs::remove(path, ignored);
-}
-
 void BM_HelperFirstStatus(benchmark::State& state) {
     const fs::path dir = fs::temp_directory_path() / "brindlewick_bench_helper";
     fs::create_directories(dir);

@@ -91,11 +91,6 @@ private:
     std::streambuf* saved_;
 };
 
-void removeQuietly(const fs::path& path) {
-    std::error_code ignored;
-    fs::remove(path, ignored);
-}
-
 void runRoute(benchmark::State& state, Route route, const char* input, int percent,
               const char* outExtension, const char* passMarker) {
     if (!warmPageCache(input)) {

@@ -108,11 +108,6 @@ std::uint64_t pointsIn(const std::string& path) {
     return n;
 }
 
-void removeQuietly(const fs::path& path) {
-    std::error_code ignored;
-    fs::remove(path, ignored);
-}
-
 // The posed multi-scan input, read once into the page cache; null (the benchmark skipped) when
 // it is not set or cannot be read.
 const char* benchInput(benchmark::State& state) {

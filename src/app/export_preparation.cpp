@@ -8,6 +8,7 @@
 
 #include "app/export_helper_mode.h"
 #include "app/export_helper_monitor.h"
+#include "export/e57_route_support.h"
 #include "export/output_naming.h"
 #include "platform/program_path.h"
 #include "points/input/exception_text.h"
@@ -33,11 +34,6 @@ std::string outputFileName(const std::string& stem, int outputFormat) {
     if (outputFormat == 1) return stem + "_cut.xyz";
     if (outputFormat == 2) return stem + "_cut.las";
     return stem + "_cut.e57";
-}
-
-void removeQuietly(const fs::path& path) {
-    std::error_code ignored;
-    fs::remove(path, ignored);
 }
 
 void failPreparation(ExportHelperStatus& status, const std::string& details) {
@@ -132,9 +128,9 @@ PreparedJob prepareJob(ExportPreparation& s, int outputFormat, bool exportRGB,
     job.selectedCoarseTileCounts = s.previewTileCounts;
 
     const fs::path jobPath = folder / (stem + "_export_job.ini");
-    removeQuietly(jobPath);
-    removeQuietly(helperStatusPath(jobPath));
-    removeQuietly(s.outputFilePath);
+    removeFileQuietly(jobPath.string());
+    removeFileQuietly(helperStatusPath(jobPath).string());
+    removeFileQuietly(s.outputFilePath.string());
 
     std::string error;
     if (!writeExportJobFile(jobPath, job, &error))

@@ -455,11 +455,6 @@ void exportScan(NativeExport& route, const e57::Reader& reader, std::int64_t sca
                   << " | skipped_nonfinite_intensity=" << nonFiniteIntensity << "\n";
 }
 
-void removeQuietly(const std::string& path) {
-    std::error_code ignored;
-    fs::remove(path, ignored);
-}
-
 // Closing an output that is about to be removed; its failure changes nothing.
 void closeQuietly(E57WriterPtr& writer, e57::Reader& reader) {
     try {
@@ -555,7 +550,7 @@ bool runNativeExport(const std::string& inputPath, const std::string& outputPath
     }
 
     closeQuietly(writer, reader);
-    removeQuietly(outputPath);
+    removeFileQuietly(outputPath);
     if (counters.skippedScans == 0)
         fail(
             "Export selection produced zero output points. Check tile indices / coarse tile size "
