@@ -156,16 +156,20 @@ inline std::uint32_t slotOf(TileIndex tile) {
                                       side * (static_cast<std::uint64_t>(tile.iy) % side));
 }
 
-// A tile's key for takeQuickPoints: both indices offset into 31 bits each, or kUnkeyedPoint
-// beyond that. Neither that nor kUnkeyedDrawsOnly (a draws-only slot of such a tile) nor
-// kNotDrawsOnly equals a key or one another, so a slot's quickKey only matches its own tile.
+// A tile's key for takeQuickPoints: both indices offset into 31 bits, one in each half of the
+// word (so that two 32-bit lanes interleave into it), or kUnkeyedPoint beyond that. A key never
+// has the top bit, which kUnkeyedPoint, kUnkeyedDrawsOnly (a draws-only slot of such a tile)
+// and kNotDrawsOnly all have in different words, so a slot's quickKey only matches its own tile.
 constexpr std::int64_t kKeyHalf = std::int64_t{1} << 30;
 constexpr std::uint64_t kUnkeyedPoint = std::uint64_t{3} << 62;
-constexpr std::uint64_t kUnkeyedDrawsOnly = std::uint64_t{1} << 62;
+constexpr std::uint64_t kUnkeyedDrawsOnly = std::uint64_t{5} << 61;
+static_assert(kUnkeyedPoint != PreviewStreamContext::kNotDrawsOnly &&
+              kUnkeyedDrawsOnly != PreviewStreamContext::kNotDrawsOnly &&
+              (PreviewStreamContext::kNotDrawsOnly >> 63) == 1);
 inline std::uint64_t tileKeyOf(std::int64_t ix, std::int64_t iy) {
     if (ix < -kKeyHalf || ix >= kKeyHalf || iy < -kKeyHalf || iy >= kKeyHalf) return kUnkeyedPoint;
     return static_cast<std::uint64_t>(ix + kKeyHalf) | static_cast<std::uint64_t>(iy + kKeyHalf)
-                                                           << 31;
+                                                           << 32;
 }
 
 // The minimum (or maximum) of two lanes, each kept as widen() keeps it over every other point
@@ -189,8 +193,8 @@ inline double joinLanes(__m128d lanes, double before, const double* v, std::size
 // quotients lie within 32 bits (and z is finite) is floored in SSE2; any other pair goes
 // through streamTileFor.
 inline void blockTiles(const double* bx, const double* by, const double* bz, std::size_t m,
-                       double tileSize, double bounds[6], std::int64_t* tileX, std::int64_t* tileY,
-                       std::uint64_t* keys, std::uint32_t* slots, std::uint32_t noTile) {
+                       double tileSize, double bounds[6], std::uint64_t* keys, std::uint32_t* slots,
+                       std::uint32_t noTile) {
     const std::size_t pairs = m & ~std::size_t{1};
     __m128d lo[3], hi[3];
     for (int c = 0; c < 3; ++c) {
@@ -204,8 +208,6 @@ inline void blockTiles(const double* bx, const double* by, const double* bz, std
     auto scalarTile = [&](std::size_t k) {
         TileIndex tile{};
         const bool hasTile = std::isfinite(bz[k]) && streamTileFor(bx[k], by[k], tileSize, tile);
-        tileX[k] = tile.ix;
-        tileY[k] = tile.iy;
         keys[k] = tileKeyOf(tile.ix, tile.iy);
         slots[k] = hasTile ? slotOf(tile) : noTile;
     };
@@ -241,13 +243,9 @@ inline void blockTiles(const double* bx, const double* by, const double* bz, std
         const __m128i slot =
             _mm_or_si128(_mm_and_si128(fx, low5), _mm_slli_epi32(_mm_and_si128(fy, low5), 5));
         _mm_storel_epi64(reinterpret_cast<__m128i*>(slots + i), slot);
-        // Both lanes widened to i64 with their signs, stored as they are.
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(tileX + i),
-                         _mm_unpacklo_epi32(fx, _mm_srai_epi32(fx, 31)));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(tileY + i),
-                         _mm_unpacklo_epi32(fy, _mm_srai_epi32(fy, 31)));
-        keys[i] = tileKeyOf(tileX[i], tileY[i]);
-        keys[i + 1] = tileKeyOf(tileX[i + 1], tileY[i + 1]);
+        keys[i] = tileKeyOf(_mm_cvtsi128_si32(fx), _mm_cvtsi128_si32(fy));
+        keys[i + 1] = tileKeyOf(_mm_cvtsi128_si32(_mm_shuffle_epi32(fx, 1)),
+                                _mm_cvtsi128_si32(_mm_shuffle_epi32(fy, 1)));
     }
     const double* v[3] = {bx, by, bz};
     for (int c = 0; c < 3; ++c) {
@@ -300,7 +298,6 @@ template <bool kMin>
 [[gnu::target("avx512f,avx512dq")]] void blockTilesWide(const double* bx, const double* by,
                                                         const double* bz, std::size_t m,
                                                         double tileSize, double bounds[6],
-                                                        std::int64_t* tileX, std::int64_t* tileY,
                                                         std::uint64_t* keys, std::uint32_t* slots,
                                                         std::uint32_t noTile) {
     __m512d lo[3], hi[3];
@@ -311,11 +308,15 @@ template <bool kMin>
     const __m512d ts = _mm512_set1_pd(tileSize);
     const __m512d low = _mm512_set1_pd(-2147483648.0);  // -2^31
     const __m512d high = _mm512_set1_pd(2147483648.0);  // 2^31, first value out of range
-    const __m512i one = _mm512_set1_epi64(1);
-    const __m512i low5 = _mm512_set1_epi64(31);
-    const __m512i half = _mm512_set1_epi64(kKeyHalf);
-    const __m512i span = _mm512_set1_epi64(2 * kKeyHalf);
+    // The 32-bit lanes below sit in the low half of a register; the high half is unused.
+    const __m512i one = _mm512_set1_epi32(1);
+    const __m512i low5 = _mm512_set1_epi32(31);
+    const __m512i half = _mm512_set1_epi32(static_cast<int>(kKeyHalf));
+    const __m512i span = _mm512_set1_epi32(static_cast<int>(2 * kKeyHalf));
     const __m512i unkeyed = _mm512_set1_epi64(static_cast<std::int64_t>(kUnkeyedPoint));
+    // Lane j of the keys takes x's lane j low and y's lane j high.
+    const __m512i interleave =
+        _mm512_set_epi32(23, 7, 22, 6, 21, 5, 20, 4, 19, 3, 18, 2, 17, 1, 16, 0);
     for (std::size_t i = 0; i < m; i += 8) {
         const __m512d x = _mm512_loadu_pd(bx + i);
         const __m512d y = _mm512_loadu_pd(by + i);
@@ -337,8 +338,6 @@ template <bool kMin>
                 TileIndex tile{};
                 const bool hasTile =
                     std::isfinite(bz[k]) && streamTileFor(bx[k], by[k], tileSize, tile);
-                tileX[k] = tile.ix;
-                tileY[k] = tile.iy;
                 keys[k] = tileKeyOf(tile.ix, tile.iy);
                 slots[k] = hasTile ? slotOf(tile) : noTile;
             }
@@ -348,22 +347,22 @@ template <bool kMin>
         const __m256i ty = _mm512_cvttpd_epi32(qy);
         const __mmask8 upX = _mm512_cmp_pd_mask(_mm512_cvtepi32_pd(tx), qx, _CMP_GT_OQ);
         const __mmask8 upY = _mm512_cmp_pd_mask(_mm512_cvtepi32_pd(ty), qy, _CMP_GT_OQ);
-        const __m512i wx = _mm512_cvtepi32_epi64(tx);
-        const __m512i wy = _mm512_cvtepi32_epi64(ty);
-        const __m512i fx = _mm512_mask_sub_epi64(wx, upX, wx, one);
-        const __m512i fy = _mm512_mask_sub_epi64(wy, upY, wy, one);
-        _mm512_storeu_si512(tileX + i, fx);
-        _mm512_storeu_si512(tileY + i, fy);
-        // tileKeyOf in every lane: offset indices below 2^31, compared as unsigned.
-        const __m512i ox = _mm512_add_epi64(fx, half);
-        const __m512i oy = _mm512_add_epi64(fy, half);
-        const __mmask8 keyed =
-            _mm512_cmplt_epu64_mask(ox, span) & _mm512_cmplt_epu64_mask(oy, span);
-        _mm512_storeu_si512(keys + i,
-                            _mm512_mask_or_epi64(unkeyed, keyed, ox, _mm512_slli_epi64(oy, 31)));
+        // The floors fit 32 bits, so the rest works in 32-bit lanes.
+        const __m512i fx =
+            _mm512_mask_sub_epi32(_mm512_castsi256_si512(tx), upX, _mm512_castsi256_si512(tx), one);
+        const __m512i fy =
+            _mm512_mask_sub_epi32(_mm512_castsi256_si512(ty), upY, _mm512_castsi256_si512(ty), one);
+        // tileKeyOf in every lane: offset indices below 2^31, compared as unsigned (an index
+        // at or past 2^30 wraps to 2^31 or more).
+        const __m512i ox = _mm512_add_epi32(fx, half);
+        const __m512i oy = _mm512_add_epi32(fy, half);
+        const auto keyed = static_cast<__mmask8>(_mm512_cmplt_epu32_mask(ox, span) &
+                                                 _mm512_cmplt_epu32_mask(oy, span));
+        const __m512i both = _mm512_permutex2var_epi32(ox, interleave, oy);
+        _mm512_storeu_si512(keys + i, _mm512_mask_mov_epi64(unkeyed, keyed, both));
         const __m512i slot = _mm512_or_si512(_mm512_and_si512(fx, low5),
-                                             _mm512_slli_epi64(_mm512_and_si512(fy, low5), 5));
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(slots + i), _mm512_cvtepi64_epi32(slot));
+                                             _mm512_slli_epi32(_mm512_and_si512(fy, low5), 5));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(slots + i), _mm512_castsi512_si256(slot));
     }
     const double* v[3] = {bx, by, bz};
     for (int c = 0; c < 3; ++c) {
@@ -671,8 +670,6 @@ void acceptPointRun(PreviewStreamContext& ctx, Engine& generator, const double* 
         ctx.acceptedCounter = accepted;
         ctx.globalSamples = globalSamples;
     };
-    std::int64_t tileX[kBlock];
-    std::int64_t tileY[kBlock];
     std::uint64_t keys[kBlock];
     std::uint32_t slots[kBlock];  // kNoTile for a tile-less point
     std::size_t first = 0;
@@ -694,10 +691,9 @@ void acceptPointRun(PreviewStreamContext& ctx, Engine& generator, const double* 
             double bounds[6] = {minX, maxX, minY, maxY, minZ, maxZ};
             const std::size_t wideM = hasAvx512() ? m & ~std::size_t{7} : 0;
             if (wideM != 0)
-                blockTilesWide(bx, by, bz, wideM, tileSize, bounds, tileX, tileY, keys, slots,
-                               kNoTile);
+                blockTilesWide(bx, by, bz, wideM, tileSize, bounds, keys, slots, kNoTile);
             blockTiles(bx + wideM, by + wideM, bz + wideM, m - wideM, tileSize, bounds,
-                       tileX + wideM, tileY + wideM, keys + wideM, slots + wideM, kNoTile);
+                       keys + wideM, slots + wideM, kNoTile);
             minX = bounds[0], maxX = bounds[1], minY = bounds[2];
             maxY = bounds[3], minZ = bounds[4], maxZ = bounds[5];
             draws = 0;
@@ -728,17 +724,20 @@ void acceptPointRun(PreviewStreamContext& ctx, Engine& generator, const double* 
                 ++accepted;
                 const std::uint32_t at = slots[i];
                 if (at != kNoTile) {
+                    // The block pass keeps no tiles: this path is rare enough to floor again,
+                    // to the same tile (the point has one, as it has a slot).
+                    TileIndex tile;
+                    streamTileFor(bx[i], by[i], tileSize, tile);
                     PreviewStreamContext::TileSlot& slot = ctx.recentTiles[at];
                     if (quick && slot.quickKey != PreviewStreamContext::kNotDrawsOnly &&
-                        slot.tile.ix == tileX[i] && slot.tile.iy == tileY[i]) {
+                        slot.tile.ix == tile.ix && slot.tile.iy == tile.iy) {
                         const std::uint64_t tileCount = *slot.count + 1;
                         *slot.count = tileCount;
                         last.at = nullptr;
                         pending.add(draws, tileCount, ctx.capForTileCount, slot.samples, i);
                     } else {
-                        takeTilePoint(ctx, TileIndex{tileX[i], tileY[i]}, at, bx[i], by[i], bz[i],
-                                      withSamples, buildPoints, globalSamples, last,
-                                      [&](const ReservoirDraw& d) {
+                        takeTilePoint(ctx, tile, at, bx[i], by[i], bz[i], withSamples, buildPoints,
+                                      globalSamples, last, [&](const ReservoirDraw& d) {
                                           pending.add(draws, d.tileCount, d.cap, d.list, i);
                                       });
                         quick = quickDraws();
