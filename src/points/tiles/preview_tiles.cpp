@@ -528,51 +528,45 @@ struct BlockDraws {
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 // remainderOf in eight lanes at once, where the CPU has AVX-512 F and DQ: the same steps in
 // every lane (the division is then about four times cheaper per value). A group with a count
-// outside the double quotient's range is taken by remainderOf itself.
-[[gnu::target("avx512f,avx512dq")]] void wideRemainders(std::uint64_t* numbers,
-                                                        const std::uint64_t* counts,
-                                                        std::size_t draws) {
-    const __m512i from = _mm512_set1_epi64(std::int64_t{1} << 13);
-    const __m512i below = _mm512_set1_epi64(std::int64_t{1} << 52);
-    std::size_t k = 0;
-    for (; k + 8 <= draws; k += 8) {
-        const __m512i number = _mm512_loadu_si512(numbers + k);
-        const __m512i n = _mm512_loadu_si512(counts + k);
-        if ((_mm512_cmpge_epu64_mask(n, from) & _mm512_cmplt_epu64_mask(n, below)) != 0xff) {
-            for (std::size_t j = k; j < k + 8; ++j)
-                numbers[j] = remainderOf(numbers[j], std::max<std::uint64_t>(counts[j], 1));
-            continue;
-        }
-        const __m512d top = _mm512_mul_pd(
-            _mm512_cvtepi64_pd(_mm512_maskz_srli_epi64(0xff, number, 12)), _mm512_set1_pd(4096.0));
-        const __m512i q = _mm512_cvttpd_epi64(_mm512_div_pd(top, _mm512_cvtepi64_pd(n)));
-        __m512i r = _mm512_sub_epi64(number, _mm512_mullo_epi64(q, n));
-        r = _mm512_mask_add_epi64(r, _mm512_cmplt_epi64_mask(r, _mm512_setzero_si512()), r, n);
-        r = _mm512_mask_sub_epi64(r, _mm512_cmpge_epi64_mask(r, n), r, n);
-        _mm512_storeu_si512(numbers + k, r);
-    }
-    for (; k < draws; ++k)
-        numbers[k] = remainderOf(numbers[k], std::max<std::uint64_t>(counts[k], 1));
-}
-
-// The draws whose remainder lies below their cap, in order, packed eight at a time without a
-// branch: whether a draw replaces is as good as random, and a missed guess costs more than
-// the whole test. picked needs room for seven more than the draws.
-[[gnu::target("avx512f,avx512dq")]] std::size_t wideReplacing(const std::uint64_t* numbers,
+// outside the double quotient's range is taken by remainderOf itself. Gives the draws whose
+// remainder lies below their cap, in order, packed without a branch: whether a draw replaces
+// is as good as random, and a missed guess costs more than the whole test. picked needs room
+// for seven more than the draws.
+[[gnu::target("avx512f,avx512dq")]] std::size_t wideReplacing(std::uint64_t* numbers,
+                                                              const std::uint64_t* counts,
                                                               const std::uint64_t* caps,
                                                               std::size_t draws,
                                                               std::uint32_t* picked) {
-    std::size_t taken = 0;
+    const __m512i from = _mm512_set1_epi64(std::int64_t{1} << 13);
+    const __m512i below = _mm512_set1_epi64(std::int64_t{1} << 52);
     const __m512i step = _mm512_set_epi64(7, 6, 5, 4, 3, 2, 1, 0);
+    std::size_t taken = 0;
     for (std::size_t k = 0; k < draws; k += 8) {
         const __mmask8 in = draws - k >= 8 ? 0xff : static_cast<__mmask8>((1u << (draws - k)) - 1);
-        const __m512i r = _mm512_maskz_loadu_epi64(in, numbers + k);
+        const __m512i number = _mm512_maskz_loadu_epi64(in, numbers + k);
+        const __m512i n = _mm512_maskz_loadu_epi64(in, counts + k);
+        __m512i r;
+        if (in != 0xff ||
+            (_mm512_cmpge_epu64_mask(n, from) & _mm512_cmplt_epu64_mask(n, below)) != 0xff) {
+            for (std::size_t j = k; j < k + 8 && j < draws; ++j)
+                numbers[j] = remainderOf(numbers[j], std::max<std::uint64_t>(counts[j], 1));
+            r = _mm512_maskz_loadu_epi64(in, numbers + k);
+        } else {
+            const __m512d top =
+                _mm512_mul_pd(_mm512_cvtepi64_pd(_mm512_maskz_srli_epi64(0xff, number, 12)),
+                              _mm512_set1_pd(4096.0));
+            const __m512i q = _mm512_cvttpd_epi64(_mm512_div_pd(top, _mm512_cvtepi64_pd(n)));
+            r = _mm512_sub_epi64(number, _mm512_mullo_epi64(q, n));
+            r = _mm512_mask_add_epi64(r, _mm512_cmplt_epi64_mask(r, _mm512_setzero_si512()), r, n);
+            r = _mm512_mask_sub_epi64(r, _mm512_cmpge_epi64_mask(r, n), r, n);
+            _mm512_storeu_si512(numbers + k, r);
+        }
         const __m512i cap = _mm512_maskz_loadu_epi64(in, caps + k);
-        const __mmask8 below = _mm512_mask_cmplt_epu64_mask(in, r, cap);
+        const __mmask8 replaces = _mm512_mask_cmplt_epu64_mask(in, r, cap);
         const __m512i at = _mm512_add_epi64(step, _mm512_set1_epi64(static_cast<std::int64_t>(k)));
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(picked + taken),
-                            _mm512_cvtepi64_epi32(_mm512_maskz_compress_epi64(below, at)));
-        taken += static_cast<std::size_t>(std::popcount(static_cast<unsigned>(below)));
+                            _mm512_cvtepi64_epi32(_mm512_maskz_compress_epi64(replaces, at)));
+        taken += static_cast<std::size_t>(std::popcount(static_cast<unsigned>(replaces)));
     }
     return taken;
 }
@@ -585,7 +579,6 @@ template <class Engine>
                                  const double* bx, const double* by, const double* bz) {
     drawNumbers(generator, d.numbers, draws);
     const bool wide = hasAvx512();
-    if (wide) wideRemainders(d.numbers, d.tileCount, draws);
     // The replaced samples first, their lines asked for all at once: the lists together are
     // far larger than the caches, and a store that waits for its line holds up all later ones.
     // The writes then follow in draw order, so a sample replaced twice keeps the later point.
@@ -603,7 +596,7 @@ template <class Engine>
     };
     if (wide) {
         std::uint32_t picked[kBlock + 8];
-        const std::size_t replacing = wideReplacing(d.numbers, d.cap, draws, picked);
+        const std::size_t replacing = wideReplacing(d.numbers, d.tileCount, d.cap, draws, picked);
         for (std::size_t j = 0; j < replacing; ++j) replace(picked[j], d.numbers[picked[j]]);
     } else {
         for (std::size_t k = 0; k < draws; ++k) {
