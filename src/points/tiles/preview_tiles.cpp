@@ -156,16 +156,20 @@ inline std::uint32_t slotOf(TileIndex tile) {
                                       side * (static_cast<std::uint64_t>(tile.iy) % side));
 }
 
-// A tile's key for takeQuickPoints: both indices offset into 31 bits each, or kUnkeyedPoint
-// beyond that. Neither that nor kUnkeyedDrawsOnly (a draws-only slot of such a tile) nor
-// kNotDrawsOnly equals a key or one another, so a slot's quickKey only matches its own tile.
+// A tile's key for takeQuickPoints: both indices offset into 31 bits, one in each half of the
+// word (so that two 32-bit lanes interleave into it), or kUnkeyedPoint beyond that. A key never
+// has the top bit, which kUnkeyedPoint, kUnkeyedDrawsOnly (a draws-only slot of such a tile)
+// and kNotDrawsOnly all have in different words, so a slot's quickKey only matches its own tile.
 constexpr std::int64_t kKeyHalf = std::int64_t{1} << 30;
 constexpr std::uint64_t kUnkeyedPoint = std::uint64_t{3} << 62;
-constexpr std::uint64_t kUnkeyedDrawsOnly = std::uint64_t{1} << 62;
+constexpr std::uint64_t kUnkeyedDrawsOnly = std::uint64_t{5} << 61;
+static_assert(kUnkeyedPoint != PreviewStreamContext::kNotDrawsOnly &&
+              kUnkeyedDrawsOnly != PreviewStreamContext::kNotDrawsOnly &&
+              (PreviewStreamContext::kNotDrawsOnly >> 63) == 1);
 inline std::uint64_t tileKeyOf(std::int64_t ix, std::int64_t iy) {
     if (ix < -kKeyHalf || ix >= kKeyHalf || iy < -kKeyHalf || iy >= kKeyHalf) return kUnkeyedPoint;
     return static_cast<std::uint64_t>(ix + kKeyHalf) | static_cast<std::uint64_t>(iy + kKeyHalf)
-                                                           << 31;
+                                                           << 32;
 }
 
 // The minimum (or maximum) of two lanes, each kept as widen() keeps it over every other point
@@ -189,8 +193,8 @@ inline double joinLanes(__m128d lanes, double before, const double* v, std::size
 // quotients lie within 32 bits (and z is finite) is floored in SSE2; any other pair goes
 // through streamTileFor.
 inline void blockTiles(const double* bx, const double* by, const double* bz, std::size_t m,
-                       double tileSize, double bounds[6], std::int64_t* tileX, std::int64_t* tileY,
-                       std::uint64_t* keys, std::uint32_t* slots, std::uint32_t noTile) {
+                       double tileSize, double bounds[6], std::uint64_t* keys, std::uint32_t* slots,
+                       std::uint32_t noTile) {
     const std::size_t pairs = m & ~std::size_t{1};
     __m128d lo[3], hi[3];
     for (int c = 0; c < 3; ++c) {
@@ -204,8 +208,6 @@ inline void blockTiles(const double* bx, const double* by, const double* bz, std
     auto scalarTile = [&](std::size_t k) {
         TileIndex tile{};
         const bool hasTile = std::isfinite(bz[k]) && streamTileFor(bx[k], by[k], tileSize, tile);
-        tileX[k] = tile.ix;
-        tileY[k] = tile.iy;
         keys[k] = tileKeyOf(tile.ix, tile.iy);
         slots[k] = hasTile ? slotOf(tile) : noTile;
     };
@@ -241,13 +243,9 @@ inline void blockTiles(const double* bx, const double* by, const double* bz, std
         const __m128i slot =
             _mm_or_si128(_mm_and_si128(fx, low5), _mm_slli_epi32(_mm_and_si128(fy, low5), 5));
         _mm_storel_epi64(reinterpret_cast<__m128i*>(slots + i), slot);
-        // Both lanes widened to i64 with their signs, stored as they are.
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(tileX + i),
-                         _mm_unpacklo_epi32(fx, _mm_srai_epi32(fx, 31)));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(tileY + i),
-                         _mm_unpacklo_epi32(fy, _mm_srai_epi32(fy, 31)));
-        keys[i] = tileKeyOf(tileX[i], tileY[i]);
-        keys[i + 1] = tileKeyOf(tileX[i + 1], tileY[i + 1]);
+        keys[i] = tileKeyOf(_mm_cvtsi128_si32(fx), _mm_cvtsi128_si32(fy));
+        keys[i + 1] = tileKeyOf(_mm_cvtsi128_si32(_mm_shuffle_epi32(fx, 1)),
+                                _mm_cvtsi128_si32(_mm_shuffle_epi32(fy, 1)));
     }
     const double* v[3] = {bx, by, bz};
     for (int c = 0; c < 3; ++c) {
@@ -300,7 +298,6 @@ template <bool kMin>
 [[gnu::target("avx512f,avx512dq")]] void blockTilesWide(const double* bx, const double* by,
                                                         const double* bz, std::size_t m,
                                                         double tileSize, double bounds[6],
-                                                        std::int64_t* tileX, std::int64_t* tileY,
                                                         std::uint64_t* keys, std::uint32_t* slots,
                                                         std::uint32_t noTile) {
     __m512d lo[3], hi[3];
@@ -311,11 +308,15 @@ template <bool kMin>
     const __m512d ts = _mm512_set1_pd(tileSize);
     const __m512d low = _mm512_set1_pd(-2147483648.0);  // -2^31
     const __m512d high = _mm512_set1_pd(2147483648.0);  // 2^31, first value out of range
-    const __m512i one = _mm512_set1_epi64(1);
-    const __m512i low5 = _mm512_set1_epi64(31);
-    const __m512i half = _mm512_set1_epi64(kKeyHalf);
-    const __m512i span = _mm512_set1_epi64(2 * kKeyHalf);
+    // The 32-bit lanes below sit in the low half of a register; the high half is unused.
+    const __m512i one = _mm512_set1_epi32(1);
+    const __m512i low5 = _mm512_set1_epi32(31);
+    const __m512i half = _mm512_set1_epi32(static_cast<int>(kKeyHalf));
+    const __m512i span = _mm512_set1_epi32(static_cast<int>(2 * kKeyHalf));
     const __m512i unkeyed = _mm512_set1_epi64(static_cast<std::int64_t>(kUnkeyedPoint));
+    // Lane j of the keys takes x's lane j low and y's lane j high.
+    const __m512i interleave =
+        _mm512_set_epi32(23, 7, 22, 6, 21, 5, 20, 4, 19, 3, 18, 2, 17, 1, 16, 0);
     for (std::size_t i = 0; i < m; i += 8) {
         const __m512d x = _mm512_loadu_pd(bx + i);
         const __m512d y = _mm512_loadu_pd(by + i);
@@ -337,8 +338,6 @@ template <bool kMin>
                 TileIndex tile{};
                 const bool hasTile =
                     std::isfinite(bz[k]) && streamTileFor(bx[k], by[k], tileSize, tile);
-                tileX[k] = tile.ix;
-                tileY[k] = tile.iy;
                 keys[k] = tileKeyOf(tile.ix, tile.iy);
                 slots[k] = hasTile ? slotOf(tile) : noTile;
             }
@@ -348,22 +347,22 @@ template <bool kMin>
         const __m256i ty = _mm512_cvttpd_epi32(qy);
         const __mmask8 upX = _mm512_cmp_pd_mask(_mm512_cvtepi32_pd(tx), qx, _CMP_GT_OQ);
         const __mmask8 upY = _mm512_cmp_pd_mask(_mm512_cvtepi32_pd(ty), qy, _CMP_GT_OQ);
-        const __m512i wx = _mm512_cvtepi32_epi64(tx);
-        const __m512i wy = _mm512_cvtepi32_epi64(ty);
-        const __m512i fx = _mm512_mask_sub_epi64(wx, upX, wx, one);
-        const __m512i fy = _mm512_mask_sub_epi64(wy, upY, wy, one);
-        _mm512_storeu_si512(tileX + i, fx);
-        _mm512_storeu_si512(tileY + i, fy);
-        // tileKeyOf in every lane: offset indices below 2^31, compared as unsigned.
-        const __m512i ox = _mm512_add_epi64(fx, half);
-        const __m512i oy = _mm512_add_epi64(fy, half);
-        const __mmask8 keyed =
-            _mm512_cmplt_epu64_mask(ox, span) & _mm512_cmplt_epu64_mask(oy, span);
-        _mm512_storeu_si512(keys + i,
-                            _mm512_mask_or_epi64(unkeyed, keyed, ox, _mm512_slli_epi64(oy, 31)));
+        // The floors fit 32 bits, so the rest works in 32-bit lanes.
+        const __m512i fx =
+            _mm512_mask_sub_epi32(_mm512_castsi256_si512(tx), upX, _mm512_castsi256_si512(tx), one);
+        const __m512i fy =
+            _mm512_mask_sub_epi32(_mm512_castsi256_si512(ty), upY, _mm512_castsi256_si512(ty), one);
+        // tileKeyOf in every lane: offset indices below 2^31, compared as unsigned (an index
+        // at or past 2^30 wraps to 2^31 or more).
+        const __m512i ox = _mm512_add_epi32(fx, half);
+        const __m512i oy = _mm512_add_epi32(fy, half);
+        const auto keyed = static_cast<__mmask8>(_mm512_cmplt_epu32_mask(ox, span) &
+                                                 _mm512_cmplt_epu32_mask(oy, span));
+        const __m512i both = _mm512_permutex2var_epi32(ox, interleave, oy);
+        _mm512_storeu_si512(keys + i, _mm512_mask_mov_epi64(unkeyed, keyed, both));
         const __m512i slot = _mm512_or_si512(_mm512_and_si512(fx, low5),
-                                             _mm512_slli_epi64(_mm512_and_si512(fy, low5), 5));
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(slots + i), _mm512_cvtepi64_epi32(slot));
+                                             _mm512_slli_epi32(_mm512_and_si512(fy, low5), 5));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(slots + i), _mm512_castsi512_si256(slot));
     }
     const double* v[3] = {bx, by, bz};
     for (int c = 0; c < 3; ++c) {
@@ -529,31 +528,47 @@ struct BlockDraws {
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 // remainderOf in eight lanes at once, where the CPU has AVX-512 F and DQ: the same steps in
 // every lane (the division is then about four times cheaper per value). A group with a count
-// outside the double quotient's range is taken by remainderOf itself.
-[[gnu::target("avx512f,avx512dq")]] void wideRemainders(std::uint64_t* numbers,
-                                                        const std::uint64_t* counts,
-                                                        std::size_t draws) {
+// outside the double quotient's range is taken by remainderOf itself. Gives the draws whose
+// remainder lies below their cap, in order, packed without a branch: whether a draw replaces
+// is as good as random, and a missed guess costs more than the whole test. picked needs room
+// for seven more than the draws.
+[[gnu::target("avx512f,avx512dq")]] std::size_t wideReplacing(std::uint64_t* numbers,
+                                                              const std::uint64_t* counts,
+                                                              const std::uint64_t* caps,
+                                                              std::size_t draws,
+                                                              std::uint32_t* picked) {
     const __m512i from = _mm512_set1_epi64(std::int64_t{1} << 13);
     const __m512i below = _mm512_set1_epi64(std::int64_t{1} << 52);
-    std::size_t k = 0;
-    for (; k + 8 <= draws; k += 8) {
-        const __m512i number = _mm512_loadu_si512(numbers + k);
-        const __m512i n = _mm512_loadu_si512(counts + k);
-        if ((_mm512_cmpge_epu64_mask(n, from) & _mm512_cmplt_epu64_mask(n, below)) != 0xff) {
-            for (std::size_t j = k; j < k + 8; ++j)
+    const __m512i step = _mm512_set_epi64(7, 6, 5, 4, 3, 2, 1, 0);
+    std::size_t taken = 0;
+    for (std::size_t k = 0; k < draws; k += 8) {
+        const __mmask8 in = draws - k >= 8 ? 0xff : static_cast<__mmask8>((1u << (draws - k)) - 1);
+        const __m512i number = _mm512_maskz_loadu_epi64(in, numbers + k);
+        const __m512i n = _mm512_maskz_loadu_epi64(in, counts + k);
+        __m512i r;
+        if (in != 0xff ||
+            (_mm512_cmpge_epu64_mask(n, from) & _mm512_cmplt_epu64_mask(n, below)) != 0xff) {
+            for (std::size_t j = k; j < k + 8 && j < draws; ++j)
                 numbers[j] = remainderOf(numbers[j], std::max<std::uint64_t>(counts[j], 1));
-            continue;
+            r = _mm512_maskz_loadu_epi64(in, numbers + k);
+        } else {
+            const __m512d top =
+                _mm512_mul_pd(_mm512_cvtepi64_pd(_mm512_maskz_srli_epi64(0xff, number, 12)),
+                              _mm512_set1_pd(4096.0));
+            const __m512i q = _mm512_cvttpd_epi64(_mm512_div_pd(top, _mm512_cvtepi64_pd(n)));
+            r = _mm512_sub_epi64(number, _mm512_mullo_epi64(q, n));
+            r = _mm512_mask_add_epi64(r, _mm512_cmplt_epi64_mask(r, _mm512_setzero_si512()), r, n);
+            r = _mm512_mask_sub_epi64(r, _mm512_cmpge_epi64_mask(r, n), r, n);
+            _mm512_storeu_si512(numbers + k, r);
         }
-        const __m512d top = _mm512_mul_pd(
-            _mm512_cvtepi64_pd(_mm512_maskz_srli_epi64(0xff, number, 12)), _mm512_set1_pd(4096.0));
-        const __m512i q = _mm512_cvttpd_epi64(_mm512_div_pd(top, _mm512_cvtepi64_pd(n)));
-        __m512i r = _mm512_sub_epi64(number, _mm512_mullo_epi64(q, n));
-        r = _mm512_mask_add_epi64(r, _mm512_cmplt_epi64_mask(r, _mm512_setzero_si512()), r, n);
-        r = _mm512_mask_sub_epi64(r, _mm512_cmpge_epi64_mask(r, n), r, n);
-        _mm512_storeu_si512(numbers + k, r);
+        const __m512i cap = _mm512_maskz_loadu_epi64(in, caps + k);
+        const __mmask8 replaces = _mm512_mask_cmplt_epu64_mask(in, r, cap);
+        const __m512i at = _mm512_add_epi64(step, _mm512_set1_epi64(static_cast<std::int64_t>(k)));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(picked + taken),
+                            _mm512_cvtepi64_epi32(_mm512_maskz_compress_epi64(replaces, at)));
+        taken += static_cast<std::size_t>(std::popcount(static_cast<unsigned>(replaces)));
     }
-    for (; k < draws; ++k)
-        numbers[k] = remainderOf(numbers[k], std::max<std::uint64_t>(counts[k], 1));
+    return taken;
 }
 #pragma GCC diagnostic pop
 
@@ -564,25 +579,31 @@ template <class Engine>
                                  const double* bx, const double* by, const double* bz) {
     drawNumbers(generator, d.numbers, draws);
     const bool wide = hasAvx512();
-    if (wide) wideRemainders(d.numbers, d.tileCount, draws);
     // The replaced samples first, their lines asked for all at once: the lists together are
     // far larger than the caches, and a store that waits for its line holds up all later ones.
     // The writes then follow in draw order, so a sample replaced twice keeps the later point.
     Sample2D* to[kBlock];
     std::uint32_t from[kBlock];
     std::size_t taken = 0;
-    for (std::size_t k = 0; k < draws; ++k) {
-        const std::uint64_t r =
-            wide ? d.numbers[k]
-                 : remainderOf(d.numbers[k], std::max<std::uint64_t>(d.tileCount[k], 1));
-        if (r >= d.cap[k]) continue;
-        // A full list mostly holds cap samples, so the second division is rarely needed.
+    // A full list mostly holds cap samples, so the second division is rarely needed.
+    auto replace = [&](std::size_t k, std::uint64_t r) {
         std::vector<Sample2D>& list = *d.list[k];
         Sample2D* at = list.data() + (r < list.size() ? r : r % list.size());
         __builtin_prefetch(at, 1);
         __builtin_prefetch(reinterpret_cast<const char*>(at) + sizeof(Sample2D) - 1, 1);
         to[taken] = at;
         from[taken++] = d.point[k];
+    };
+    if (wide) {
+        std::uint32_t picked[kBlock + 8];
+        const std::size_t replacing = wideReplacing(d.numbers, d.tileCount, d.cap, draws, picked);
+        for (std::size_t j = 0; j < replacing; ++j) replace(picked[j], d.numbers[picked[j]]);
+    } else {
+        for (std::size_t k = 0; k < draws; ++k) {
+            const std::uint64_t r =
+                remainderOf(d.numbers[k], std::max<std::uint64_t>(d.tileCount[k], 1));
+            if (r < d.cap[k]) replace(k, r);
+        }
     }
     for (std::size_t k = 0; k < taken; ++k) {
         const std::size_t at = from[k];
@@ -642,8 +663,6 @@ void acceptPointRun(PreviewStreamContext& ctx, Engine& generator, const double* 
         ctx.acceptedCounter = accepted;
         ctx.globalSamples = globalSamples;
     };
-    std::int64_t tileX[kBlock];
-    std::int64_t tileY[kBlock];
     std::uint64_t keys[kBlock];
     std::uint32_t slots[kBlock];  // kNoTile for a tile-less point
     std::size_t first = 0;
@@ -665,10 +684,9 @@ void acceptPointRun(PreviewStreamContext& ctx, Engine& generator, const double* 
             double bounds[6] = {minX, maxX, minY, maxY, minZ, maxZ};
             const std::size_t wideM = hasAvx512() ? m & ~std::size_t{7} : 0;
             if (wideM != 0)
-                blockTilesWide(bx, by, bz, wideM, tileSize, bounds, tileX, tileY, keys, slots,
-                               kNoTile);
+                blockTilesWide(bx, by, bz, wideM, tileSize, bounds, keys, slots, kNoTile);
             blockTiles(bx + wideM, by + wideM, bz + wideM, m - wideM, tileSize, bounds,
-                       tileX + wideM, tileY + wideM, keys + wideM, slots + wideM, kNoTile);
+                       keys + wideM, slots + wideM, kNoTile);
             minX = bounds[0], maxX = bounds[1], minY = bounds[2];
             maxY = bounds[3], minZ = bounds[4], maxZ = bounds[5];
             draws = 0;
@@ -699,17 +717,20 @@ void acceptPointRun(PreviewStreamContext& ctx, Engine& generator, const double* 
                 ++accepted;
                 const std::uint32_t at = slots[i];
                 if (at != kNoTile) {
+                    // The block pass keeps no tiles: this path is rare enough to floor again,
+                    // to the same tile (the point has one, as it has a slot).
+                    TileIndex tile;
+                    streamTileFor(bx[i], by[i], tileSize, tile);
                     PreviewStreamContext::TileSlot& slot = ctx.recentTiles[at];
                     if (quick && slot.quickKey != PreviewStreamContext::kNotDrawsOnly &&
-                        slot.tile.ix == tileX[i] && slot.tile.iy == tileY[i]) {
+                        slot.tile.ix == tile.ix && slot.tile.iy == tile.iy) {
                         const std::uint64_t tileCount = *slot.count + 1;
                         *slot.count = tileCount;
                         last.at = nullptr;
                         pending.add(draws, tileCount, ctx.capForTileCount, slot.samples, i);
                     } else {
-                        takeTilePoint(ctx, TileIndex{tileX[i], tileY[i]}, at, bx[i], by[i], bz[i],
-                                      withSamples, buildPoints, globalSamples, last,
-                                      [&](const ReservoirDraw& d) {
+                        takeTilePoint(ctx, tile, at, bx[i], by[i], bz[i], withSamples, buildPoints,
+                                      globalSamples, last, [&](const ReservoirDraw& d) {
                                           pending.add(draws, d.tileCount, d.cap, d.list, i);
                                       });
                         quick = quickDraws();
