@@ -21,11 +21,6 @@
 
 namespace {
 
-void report(const std::filesystem::path& statusPath, const char* state,
-            const std::string& message) {
-    writeExportStatusFile(statusPath, state, message);
-}
-
 std::string chosenMethodMessage(const ExportRouteChoice& choice, const ExportJob& job) {
     std::string m = "Chosen export method: " + choice.method + " | input=" + job.inputE57Path +
                     " | output=" + job.outputE57Path +
@@ -96,26 +91,27 @@ bool runRoute(const ExportRouteChoice& choice, const ExportJob& job,
 int dispatch(const ExportJob& job, const std::filesystem::path& statusPath) {
     const ExportRouteChoice choice = chooseExportRoute(job);
     if (choice.route == ExportRoute::XyzPhotosRefused) {
-        report(statusPath, "Failed", choice.failureText);
+        writeExportStatusFile(statusPath, "Failed", choice.failureText);
         return choice.failureExit;
     }
     const bool e57Output = choice.successPrefix == nullptr;
     std::string method = choice.method;
     if (e57Output) {
-        report(statusPath, "Running", chosenMethodMessage(choice, job));
+        writeExportStatusFile(statusPath, "Running", chosenMethodMessage(choice, job));
         // Flushed: a helper that is killed must not take its method line with it.
         std::cout << choice.consoleLine << "\n" << std::flush;
         if (choice.route == ExportRoute::PhotoCombined)
-            report(statusPath, "Running",
-                   "Starting photo-preserving export via temporary geometry E57...");
+            writeExportStatusFile(statusPath, "Running",
+                                  "Starting photo-preserving export via temporary geometry E57...");
     }
     std::string text;
     if (!runRoute(choice, job, statusPath, method, text)) {
-        report(statusPath, "Failed", text.empty() ? std::string(choice.failureText) : text);
+        writeExportStatusFile(statusPath, "Failed",
+                              text.empty() ? std::string(choice.failureText) : text);
         return choice.failureExit;
     }
     if (!e57Output) {
-        report(statusPath, "Success", choice.successPrefix + job.outputE57Path);
+        writeExportStatusFile(statusPath, "Success", choice.successPrefix + job.outputE57Path);
         return kHelperExitSuccess;
     }
     std::string message = "Export finished successfully. Method: " + method + ".";
@@ -125,7 +121,7 @@ int dispatch(const ExportJob& job, const std::filesystem::path& statusPath) {
         else
             message += " Photo transfer stage ran, but no detailed image summary is available.";
     }
-    report(statusPath, "Success", message);
+    writeExportStatusFile(statusPath, "Success", message);
     return kHelperExitSuccess;
 }
 
@@ -141,27 +137,29 @@ std::filesystem::path helperStatusPath(const std::filesystem::path& jobPath) {
 
 int runHelperExport(const ExportJob& job, const std::filesystem::path& statusPath) {
     try {
-        report(statusPath, "Running", "Export job loaded. Starting export...");
+        writeExportStatusFile(statusPath, "Running", "Export job loaded. Starting export...");
         return dispatch(job, statusPath);
     } catch (const std::bad_alloc&) {
-        report(statusPath, "Failed", "Out of memory during helper export.");
+        writeExportStatusFile(statusPath, "Failed", "Out of memory during helper export.");
         return kHelperExitOutOfMemory;
     } catch (const std::exception& e) {
-        report(statusPath, "Failed", "Helper export failed | what=" + exceptionText(e));
+        writeExportStatusFile(statusPath, "Failed",
+                              "Helper export failed | what=" + exceptionText(e));
         return kHelperExitStandardException;
     } catch (...) {
-        report(statusPath, "Failed", "Unknown helper export error.");
+        writeExportStatusFile(statusPath, "Failed", "Unknown helper export error.");
         return kHelperExitUnknownException;
     }
 }
 
 int runExportHelperMode(const std::filesystem::path& jobPath) {
     const std::filesystem::path statusPath = helperStatusPath(jobPath);
-    report(statusPath, "Running", "Helper process started.");
+    writeExportStatusFile(statusPath, "Running", "Helper process started.");
     ExportJob job;
     std::string error;
     if (!loadExportJobFile(jobPath, job, &error)) {
-        report(statusPath, "Failed", error.empty() ? "Could not load export job." : error);
+        writeExportStatusFile(statusPath, "Failed",
+                              error.empty() ? "Could not load export job." : error);
         return kHelperExitJobNotLoaded;
     }
     std::cout << "[EXPORT JOB] coordScaleToMeters=" << 1 << " | input=" << job.inputE57Path << "\n"

@@ -4,7 +4,6 @@
 #include <memory>
 #include <stdexcept>
 #include <system_error>
-#include <unordered_set>
 
 #include "app/export_helper_mode.h"
 #include "app/export_helper_monitor.h"
@@ -36,10 +35,14 @@ std::string outputFileName(const std::string& stem, int outputFormat) {
     return stem + "_cut.e57";
 }
 
-void failPreparation(ExportHelperStatus& status, const std::string& details) {
+void markFailed(ExportHelperStatus& status) {
     status.running = false;
     status.finished = true;
     status.failed = true;
+}
+
+void failPreparation(ExportHelperStatus& status, const std::string& details) {
+    markFailed(status);
     std::lock_guard<std::mutex> lock(status.mutex);
     status.details = details;
 }
@@ -226,9 +229,7 @@ void launchExportJob(ExportPreparation& state, int outputFormat, bool exportRGB,
     } catch (...) {
         // Memory ran out on the way: nothing may reach the window. The helper, if it runs,
         // is let go by the next export or at the end of the run.
-        status.running = false;
-        status.finished = true;
-        status.failed = true;
+        markFailed(status);
     }
 }
 
