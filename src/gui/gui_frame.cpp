@@ -1,0 +1,21 @@
+#include "gui/gui_frame.h"
+
+#include <mutex>
+
+BuildFlags readBuildFlags(PreviewBuildState* buildState) {
+    BuildFlags f;
+    if (!buildState) return f;
+    f.running = buildState->running.load();
+    f.ready = buildState->ready.load();
+    f.failed = buildState->failed.load();
+    f.selectionStageOpen = buildState->selectionStageOpen.load();
+    f.streaming = buildState->streaming.load();
+    f.pointsRead = buildState->pointsRead.load();
+    f.bytesRead = buildState->bytesRead.load();
+    f.inputFileBytes = buildState->inputFileBytes.load();
+    if (f.failed) {
+        std::lock_guard<std::mutex> lock(buildState->mutex);
+        f.failureMessage = buildState->message;
+    }
+    return f;
+}

@@ -1,0 +1,6 @@
+#include "gui/gui_state.h"
+
+GuiProcessState& guiProcessState() {
+    static GuiProcessState state;
+    return state;
+}

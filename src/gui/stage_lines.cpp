@@ -1,0 +1,4 @@
+#include "gui/stage_lines.h"
+
+// Placeholder until the panel is written.
+void drawStageLines(GuiFrame&) {}
