@@ -1,7 +1,6 @@
 #include "app/program_state.h"
 
 #include <cstdlib>
-#include <filesystem>
 
 std::string defaultOutputFolder() {
     const char* home = std::getenv("HOME");
@@ -11,3 +10,9 @@ std::string defaultOutputFolder() {
 }
 
 ProgramState::ProgramState() { outputFolder = defaultOutputFolder(); }
+
+ProgramState::~ProgramState() { joinExportMonitorThread(*this); }
+
+void joinExportMonitorThread(ProgramState& state) {
+    if (state.exportMonitorThread.joinable()) state.exportMonitorThread.join();
+}

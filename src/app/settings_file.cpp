@@ -1,0 +1,85 @@
+#include "app/settings_file.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <fstream>
+#include <iostream>
+#include <system_error>
+#include <unistd.h>
+
+#include "points/job/ini_text.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+bool writeAll(int fd, const std::string& text) {
+    std::size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+// The whole text into a new file at path, on the disk before the call returns.
+bool writeNewFile(const fs::path& path, const std::string& text) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd < 0) return false;
+    bool ok = writeAll(fd, text) && ::fsync(fd) == 0;
+    if (::close(fd) != 0) ok = false;
+    return ok;
+}
+
+bool replaceFile(const fs::path& file, const std::string& text) {
+    std::error_code ec;
+    // A linked settings file is updated where it lies (a dangling link included); the link
+    // stays.
+    fs::path target = file;
+    for (int hop = 0; hop < 40 && fs::is_symlink(fs::symlink_status(target, ec)); ++hop) {
+        const fs::path next = fs::read_symlink(target, ec);
+        if (ec) return false;
+        target = next.is_absolute() ? next : target.parent_path() / next;
+    }
+    const fs::file_status current = fs::status(target, ec);
+    if (fs::exists(current) && !fs::is_regular_file(current)) return writeNewFile(target, text);
+
+    const fs::path temporary = target.string() + ".tmp";
+    if (!writeNewFile(temporary, text)) {
+        fs::remove(temporary, ec);
+        return false;
+    }
+    fs::rename(temporary, target, ec);
+    if (!ec) return true;
+    std::error_code ignored;
+    fs::remove(temporary, ignored);
+    return false;
+}
+
+}  // namespace
+
+bool loadSettings(const fs::path& file, std::string* inputPath, std::string* outputFolder) {
+    std::ifstream in(file, std::ios::binary);
+    if (!in.is_open()) return false;
+    forEachIniEntry(
+        in, [&](const std::string& section, const std::string& key, const std::string& value) {
+            if (section != "Paths") return;
+            if (key == "InputE57Path" && inputPath) *inputPath = value;
+            if (key == "OutputFolder" && outputFolder) *outputFolder = value;
+        });
+    return true;
+}
+
+bool saveSettings(const fs::path& file, const std::string& inputPath,
+                  const std::string& outputFolder) {
+    // A line break inside a value would come back as another path, or as a key of its own.
+    const bool representable = inputPath.find_first_of("\r\n") == std::string::npos &&
+                               outputFolder.find_first_of("\r\n") == std::string::npos;
+    if (representable && replaceFile(file, "[Paths]\nInputE57Path=" + inputPath +
+                                               "\nOutputFolder=" + outputFolder + "\n"))
+        return true;
+    std::cerr << "WARNING: could not save settings.ini to " << file.string() << std::endl;
+    return false;
+}
