@@ -118,3 +118,14 @@ if [ "$failures" != 0 ]; then
   exit 1
 fi
 echo "[demo] done in $(awk -v a="$start" -v b="$end" 'BEGIN { printf "%.2f", b - a }') s after the build; data in $data/"
+
+# Last, the window on the E57 site, in the foreground; it runs in demo-data/, where it keeps its
+# settings.ini after an export.
+echo
+if [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then
+  echo "[demo] === the window: $program $data/site_scan.e57 $data/window (close it to end the demo) ==="
+  program_path=$(realpath "$program")
+  (cd "$data" && "$program_path" site_scan.e57 window)
+else
+  echo "[demo] no display (DISPLAY unset or xdpyinfo failed): the window part was skipped"
+fi
