@@ -1,5 +1,10 @@
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
 #include "gui/gui_frame.h"
 
 // Frame step 5: the tiles the views emphasise, by the first rule that applies.
@@ -12,3 +17,17 @@ void drawOutputInformation(GuiFrame& f);
 // The tile-selection screen's action area: ready line, output format, export buttons,
 // "Close" and "Continue with new selection".
 void drawExportActions(GuiFrame& f);
+
+// What the saved selections would export, from the preview's counts.
+struct OutputEstimate {
+    std::size_t tiles = 0;  // distinct tiles over both saved lists
+    std::uint64_t points = 0;
+    double areaM2 = 0.0;
+    double densityMPerM2 = 0.0;  // million points per m2; 0 for no area
+};
+OutputEstimate estimateSelectedOutput(const std::vector<SelectedHeightRange>& vertical,
+                                      const std::vector<SavedTileSelection>& top,
+                                      const TileCountMap& counts, double tileSize);
+
+// "(ix,iy), (ix,iy), ..." in list order.
+std::string tileListText(const std::vector<TileIndex>& tiles);

@@ -1,4 +1,166 @@
 #include "gui/tile_selection_frame.h"
 
-// Placeholder until the panel is written.
-void drawTileSelectionFrame(GuiFrame&, std::chrono::steady_clock::time_point) {}
+#include <algorithm>
+#include <cstring>
+#include <mutex>
+
+#include "gui/file_browse.h"
+#include "gui/input_info_panel.h"
+#include "gui/live_snapshot.h"
+#include "gui/preview_3d.h"
+#include "gui/selection_panel.h"
+#include "gui/stage_lines.h"
+#include "gui/startup_panel.h"
+#include "gui/view_panel.h"
+#include "gui/window_size.h"
+#include "imgui.h"
+
+namespace {
+
+constexpr float kLeftPanelWidth = 500.0f;
+
+// True when the input's bounds gave the range.
+bool zRangeFromInputInfo(TileSelectionGuiState& gui, const InputCloudInfo* info) {
+    if (!info || !info->boundsValid) return false;
+    gui.zRangeMin = info->minZ;
+    gui.zRangeMax = info->maxZ > info->minZ ? info->maxZ : info->minZ + 1e-6;
+    gui.haveZRange = true;
+    return true;
+}
+
+void zRangeFromSamples(TileSelectionGuiState& gui, const TileSampleMap& samples) {
+    bool any = false;
+    float lo = 0.0f;
+    float hi = 0.0f;
+    for (const auto& entry : samples) {
+        for (const Sample2D& s : entry.second) {
+            if (!any) {
+                lo = hi = s.z;
+                any = true;
+            }
+            lo = std::min(lo, s.z);
+            hi = std::max(hi, s.z);
+        }
+    }
+    if (!any) return;  // the range stays as it was
+    gui.zRangeMin = lo;
+    gui.zRangeMax = hi > lo ? static_cast<double>(hi) : gui.zRangeMin + 1e-6;
+    gui.haveZRange = true;
+}
+
+void selectDisplayedMaps(GuiFrame& f) {
+    const bool own = f.gui.startupScreen ? f.in.buildState != nullptr : f.gui.switchedToSelection;
+    if (!own) {
+        f.counts = &f.in.tileCounts;
+        f.samples = &f.in.tileSamples;
+    } else if (f.gui.startupScreen) {
+        f.counts = &f.proc.liveSnapshotTileCounts;
+        f.samples = &f.proc.liveSnapshotTileSamples;
+    } else {
+        f.counts = &f.gui.selectionTileCounts;
+        f.samples = &f.gui.selectionTileSamples;
+    }
+}
+
+void switchToTileSelection(GuiFrame& f) {
+    TileSelectionGuiState& gui = f.gui;
+    PreviewBuildState* build = f.in.buildState;
+    if (!gui.startupScreen || !gui.loadStarted || !build) return;
+    if (f.build.failed) {
+        gui.closeRequested = true;  // the program reports the failed build
+        return;
+    }
+    if (!f.build.selectionStageOpen && !f.build.ready) return;
+    {
+        std::lock_guard<std::mutex> lock(build->mutex);
+        copyTileMaps(gui.selectionTileCounts, gui.selectionTileSamples, build->liveTileCounts,
+                     build->liveTileSamples);
+    }
+    if (gui.selectionTileCounts.empty() && !f.proc.liveSnapshotTileCounts.empty()) {
+        copyTileMaps(gui.selectionTileCounts, gui.selectionTileSamples,
+                     f.proc.liveSnapshotTileCounts, f.proc.liveSnapshotTileSamples);
+    }
+    gui.switchedToSelection = true;
+    zRangeFromInputInfo(gui, f.in.inputInfo);
+    gui.startupScreen = false;
+    gui.actionTaken = false;
+    gui.loadStarted = false;
+    f.proc.heightSelectionMode = false;
+}
+
+void drawLeftPanel(GuiFrame& f) {
+    ImGui::BeginChild("left_panel", ImVec2(kLeftPanelWidth, 0.0f), true);
+    const bool startup = f.gui.startupScreen;
+    ImGui::BeginDisabled(f.gui.actionTaken);
+    if (startup) {
+        drawStartupConfiguration(f);
+    } else {
+        drawInputInformation(f);
+        drawOutputInformation(f);
+    }
+    drawSelectionControls(f);
+    if (f.proc.view.preview3DTab) drawPreview3DSettings(f);
+    ImGui::EndDisabled();
+    if (startup) {
+        drawStartupActions(f);
+    } else {
+        drawExportActions(f);
+    }
+    drawStageLines(f);
+    if (f.proc.autoWindowHeight) {
+        f.wantedWindowHeight = measureWantedWindowHeight(
+            ImGui::GetScrollMaxY(), ImGui::GetWindowHeight(), ImGui::GetCursorPosY(),
+            ImGui::GetStyle().WindowPadding.y, f.windowHeight);
+    }
+    ImGui::EndChild();
+}
+
+}  // namespace
+
+void initTileSelectionGuiState(TileSelectionGuiState& gui, const GuiInputs& in) {
+    gui.startupScreen = in.tileCounts.empty();
+    gui.tileGapPx = 2.0f;
+    std::memset(gui.inputPathText, 0, sizeof gui.inputPathText);
+    std::memset(gui.outputFolderText, 0, sizeof gui.outputFolderText);
+    copyToTextBuffer(gui.inputPathText, in.inputPath, sizeof gui.inputPathText);
+    copyToTextBuffer(gui.outputFolderText, in.outputFolder, sizeof gui.outputFolderText);
+    zRangeFromInputInfo(gui, in.inputInfo);
+}
+
+void drawTileSelectionFrame(GuiFrame& f, std::chrono::steady_clock::time_point now) {
+    f.wantedWindowHeight = -1;
+    if (f.in.buildState && refreshLiveSnapshot(*f.in.buildState, f.proc, now) &&
+        !f.gui.startupScreen && f.gui.switchedToSelection) {
+        // A quick preview keeps refining the map after the switch. The snapshot is ours, so
+        // this copy needs no lock.
+        copyTileMaps(f.gui.selectionTileCounts, f.gui.selectionTileSamples,
+                     f.proc.liveSnapshotTileCounts, f.proc.liveSnapshotTileSamples);
+    }
+    selectDisplayedMaps(f);
+    rebuildEmphasisedTiles(f);
+    f.bounds = computeTileIndexBounds(*f.counts);
+    if (!f.gui.startupScreen && !zRangeFromInputInfo(f.gui, f.in.inputInfo)) {
+        zRangeFromSamples(f.gui, *f.samples);
+    }
+    f.build = readBuildFlags(f.in.buildState);
+    switchToTileSelection(f);
+
+    const ImGuiViewport* viewport = ImGui::GetMainViewport();
+    ImGui::SetNextWindowPos(viewport->WorkPos, ImGuiCond_Always);
+    ImGui::SetNextWindowSize(viewport->WorkSize, ImGuiCond_Always);
+    const ImGuiWindowFlags rootFlags =
+        ImGuiWindowFlags_NoTitleBar | ImGuiWindowFlags_NoResize | ImGuiWindowFlags_NoMove |
+        ImGuiWindowFlags_NoScrollbar | ImGuiWindowFlags_NoCollapse |
+        ImGuiWindowFlags_NoSavedSettings | ImGuiWindowFlags_NoBringToFrontOnFocus;
+    ImGui::Begin(
+        f.gui.startupScreen ? "Startup configuration##root" : "Tile selection (coarse tiles)##root",
+        nullptr, rootFlags);
+    drawLeftPanel(f);
+    ImGui::SameLine(0.0f, -1.0f);
+    ImGui::BeginChild("right_panel", ImVec2(0.0f, 0.0f), true,
+                      ImGuiWindowFlags_NoScrollbar | ImGuiWindowFlags_NoScrollWithMouse);
+    drawViewPanel(f);
+    ImGui::Separator();
+    ImGui::EndChild();
+    ImGui::End();
+}
