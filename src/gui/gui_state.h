@@ -7,11 +7,23 @@
 #include <string>
 
 #include "gui/preview_3d_settings.h"
+#include "gui/tile_bounds.h"
 #include "gui/view_settings.h"
 #include "points/input/e57_preflight.h"
 #include "points/tiles/tile_index.h"
 
 constexpr std::size_t kGuiTextBufferSize = 1024;
+
+// What the frame derives from the displayed maps alone, kept until they change.
+struct DisplayedMapSummary {
+    const void* counts = nullptr;  // the displayed count map it was made from
+    std::uint64_t mapsVersion = 0;
+    TileIndexBounds bounds;
+    bool sampleZKnown = false;  // the samples' Z range below, made on first use
+    bool anySample = false;
+    float sampleZMin = 0.0f;
+    float sampleZMax = 0.0f;
+};
 
 // One call of the window: its screens, guard flags, text buffers and own maps.
 struct TileSelectionGuiState {
@@ -33,6 +45,10 @@ struct TileSelectionGuiState {
     float tileGapPx = 2.0f;
     E57PreflightAnalysis preflight;
     bool preflightBusy = false;
+    // Counts every change of the window's own maps (live snapshot, switch, retile): what
+    // depends only on the displayed maps is worked out again only when they change.
+    std::uint64_t mapsVersion = 0;
+    DisplayedMapSummary displayedSummary;
 };
 
 // What the window keeps for the whole process (survives a second call).

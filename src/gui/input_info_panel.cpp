@@ -71,6 +71,7 @@ void runRetile(GuiFrame& f) {
     f.gui.selectionTileCounts = std::move(counts);
     f.gui.selectionTileSamples = std::move(samples);
     f.gui.switchedToSelection = true;
+    ++f.gui.mapsVersion;
     f.in.selectedTiles.clear();
     f.in.savedVerticalSelections.clear();
     f.in.savedTopSelections.clear();

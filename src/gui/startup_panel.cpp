@@ -25,7 +25,7 @@ const ImVec4 kYellow(1.0f, 0.85f, 0.25f, 1.0f);
 void browseInto(bool (*browse)(std::string&), char* buffer) {
     if (!browse) return;
     std::string path;
-    if (browse(path)) copyPathToBuffer(buffer, path, kGuiTextBufferSize);
+    if (browse(path)) copyToTextBuffer(buffer, path, kGuiTextBufferSize);
 }
 
 void drawPathField(const char* fieldLabel, char* buffer, const char* browseLabel,
@@ -111,8 +111,9 @@ enum class LoadChoice { Progressive, Exact, File };
 
 void startLoad(GuiFrame& f, LoadChoice choice) {
     if (f.gui.actionTaken) return;
-    f.in.inputPath = f.gui.inputPathText;
-    f.in.outputFolder = f.gui.outputFolderText;
+    // Trimmed as the gating and the preflight read them: "scan.e57 " loads scan.e57.
+    f.in.inputPath = trimmedText(f.gui.inputPathText);
+    f.in.outputFolder = trimmedText(f.gui.outputFolderText);
     if (choice == LoadChoice::Progressive) f.in.previewMode = QUICK_THEN_EXACT_BACKGROUND;
     if (choice == LoadChoice::Exact) f.in.previewMode = EXACT_POINT_STREAM;
     f.gui.loadStarted = true;
@@ -142,13 +143,6 @@ double acceptedStartupTileSize(double tileSize) { return tileSize <= 0.0 ? 1.0 :
 int acceptedSamplesPerTile(int samplesPerTile) {
     return std::clamp(samplesPerTile, PreviewBuildSession::kMinSamplesPerTile,
                       PreviewBuildSession::kMaxSamplesPerTile);
-}
-
-void copyPathToBuffer(char* buffer, const std::string& text, std::size_t size) {
-    if (!buffer || size == 0) return;
-    const std::size_t n = std::min(text.size(), size - 1);
-    std::memcpy(buffer, text.data(), n);
-    buffer[n] = '\0';
 }
 
 void drawStartupConfiguration(GuiFrame& f) {

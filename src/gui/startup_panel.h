@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <string>
 
+#include "gui/file_browse.h"
 #include "gui/gui_frame.h"
 
 // The startup screen's configuration block (inside the guarded upper part of the left panel).
@@ -10,11 +11,11 @@ void drawStartupConfiguration(GuiFrame& f);
 // The startup screen's action area: the load gating line, the load buttons and "Close".
 void drawStartupActions(GuiFrame& f);
 
-// The two "Browse" buttons open these (true with a chosen path); while one is null its button
-// does nothing. The window sets them when it starts.
+// The two "Browse" buttons open these (true with a chosen path): the native dialogs unless a
+// test puts its own; while one is null its button does nothing.
 struct StartupBrowseHooks {
-    bool (*browseInput)(std::string& path) = nullptr;
-    bool (*browseOutput)(std::string& path) = nullptr;
+    bool (*browseInput)(std::string& path) = browseInputPointCloudFile;
+    bool (*browseOutput)(std::string& path) = browseOutputFolder;
 };
 void setStartupBrowseHooks(const StartupBrowseHooks& hooks);
 
@@ -22,6 +23,3 @@ void setStartupBrowseHooks(const StartupBrowseHooks& hooks);
 // tile are held to the build's range.
 double acceptedStartupTileSize(double tileSize);
 int acceptedSamplesPerTile(int samplesPerTile);
-
-// Copies at most size - 1 characters and terminates; nothing when size is 0.
-void copyPathToBuffer(char* buffer, const std::string& text, std::size_t size);

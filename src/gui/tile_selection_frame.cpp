@@ -28,23 +28,39 @@ bool zRangeFromInputInfo(TileSelectionGuiState& gui, const InputCloudInfo* info)
     return true;
 }
 
-void zRangeFromSamples(TileSelectionGuiState& gui, const TileSampleMap& samples) {
-    bool any = false;
-    float lo = 0.0f;
-    float hi = 0.0f;
-    for (const auto& entry : samples) {
-        for (const Sample2D& s : entry.second) {
-            if (!any) {
-                lo = hi = s.z;
-                any = true;
+// The bounds and (once asked for) the samples' Z range of the displayed maps, worked out
+// again only when the maps changed: with 40,000 tiles each walk is several milliseconds.
+DisplayedMapSummary& displayedSummary(GuiFrame& f) {
+    DisplayedMapSummary& sum = f.gui.displayedSummary;
+    if (sum.counts != f.counts || sum.mapsVersion != f.gui.mapsVersion) {
+        sum = DisplayedMapSummary{};
+        sum.counts = f.counts;
+        sum.mapsVersion = f.gui.mapsVersion;
+        sum.bounds = computeTileIndexBounds(*f.counts);
+    }
+    return sum;
+}
+
+void zRangeFromSamples(GuiFrame& f) {
+    DisplayedMapSummary& sum = displayedSummary(f);
+    if (!sum.sampleZKnown) {
+        sum.sampleZKnown = true;
+        for (const auto& entry : *f.samples) {
+            for (const Sample2D& s : entry.second) {
+                if (!sum.anySample) {
+                    sum.sampleZMin = sum.sampleZMax = s.z;
+                    sum.anySample = true;
+                }
+                sum.sampleZMin = std::min(sum.sampleZMin, s.z);
+                sum.sampleZMax = std::max(sum.sampleZMax, s.z);
             }
-            lo = std::min(lo, s.z);
-            hi = std::max(hi, s.z);
         }
     }
-    if (!any) return;  // the range stays as it was
-    gui.zRangeMin = lo;
-    gui.zRangeMax = hi > lo ? static_cast<double>(hi) : gui.zRangeMin + 1e-6;
+    if (!sum.anySample) return;  // the range stays as it was
+    TileSelectionGuiState& gui = f.gui;
+    gui.zRangeMin = sum.sampleZMin;
+    gui.zRangeMax = sum.sampleZMax > sum.sampleZMin ? static_cast<double>(sum.sampleZMax)
+                                                    : gui.zRangeMin + 1e-6;
     gui.haveZRange = true;
 }
 
@@ -81,6 +97,7 @@ void switchToTileSelection(GuiFrame& f) {
                      f.proc.liveSnapshotTileCounts, f.proc.liveSnapshotTileSamples);
     }
     gui.switchedToSelection = true;
+    ++gui.mapsVersion;
     zRangeFromInputInfo(gui, f.in.inputInfo);
     gui.startupScreen = false;
     gui.actionTaken = false;
@@ -129,19 +146,19 @@ void initTileSelectionGuiState(TileSelectionGuiState& gui, const GuiInputs& in) 
 
 void drawTileSelectionFrame(GuiFrame& f, std::chrono::steady_clock::time_point now) {
     f.wantedWindowHeight = -1;
-    if (f.in.buildState && refreshLiveSnapshot(*f.in.buildState, f.proc, now) &&
-        !f.gui.startupScreen && f.gui.switchedToSelection) {
-        // A quick preview keeps refining the map after the switch. The snapshot is ours, so
-        // this copy needs no lock.
-        copyTileMaps(f.gui.selectionTileCounts, f.gui.selectionTileSamples,
-                     f.proc.liveSnapshotTileCounts, f.proc.liveSnapshotTileSamples);
+    if (f.in.buildState && refreshLiveSnapshot(*f.in.buildState, f.proc, now)) {
+        ++f.gui.mapsVersion;
+        if (!f.gui.startupScreen && f.gui.switchedToSelection) {
+            // A quick preview keeps refining the map after the switch. The snapshot is ours,
+            // so this copy needs no lock.
+            copyTileMaps(f.gui.selectionTileCounts, f.gui.selectionTileSamples,
+                         f.proc.liveSnapshotTileCounts, f.proc.liveSnapshotTileSamples);
+        }
     }
     selectDisplayedMaps(f);
     rebuildEmphasisedTiles(f);
-    f.bounds = computeTileIndexBounds(*f.counts);
-    if (!f.gui.startupScreen && !zRangeFromInputInfo(f.gui, f.in.inputInfo)) {
-        zRangeFromSamples(f.gui, *f.samples);
-    }
+    f.bounds = displayedSummary(f).bounds;
+    if (!f.gui.startupScreen && !zRangeFromInputInfo(f.gui, f.in.inputInfo)) zRangeFromSamples(f);
     f.build = readBuildFlags(f.in.buildState);
     switchToTileSelection(f);
 

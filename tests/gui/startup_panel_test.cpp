@@ -131,7 +131,7 @@ TEST(StartupConfiguration, BrowseCopiesAChosenPathBoundedAndIgnoresACancel) {
     EXPECT_EQ(std::strlen(fx.gui.inputPathText), kGuiTextBufferSize - 1);
     ASSERT_TRUE(ui.click("Browse##output_dir", draw));  // no hook: nothing happens
     EXPECT_EQ(fx.gui.outputFolderText[0], '\0');
-    setStartupBrowseHooks({});
+    setStartupBrowseHooks(StartupBrowseHooks{});  // the native dialogs again
 }
 
 TEST(StartupActions, ALoadClickStartsTheBuildOnceWithItsMode) {
@@ -140,11 +140,12 @@ TEST(StartupActions, ALoadClickStartsTheBuildOnceWithItsMode) {
         const char* button;
         int mode;  // the callback's argument and the preview mode afterwards (-1: left alone)
         int previewMode;
+        const char* loaded;  // the path the build is given
     };
     const Case cases[] = {
-        {" /d/scan.e57", "Progressive preview##startup_fast_load_button", 1, 1},
-        {" /d/scan.e57", "Exact preview##startup_regular_load_button", 0, 0},
-        {"/d/cloud.xyz", "Load file", 0, -1},
+        {" /d/scan.e57", "Progressive preview##startup_fast_load_button", 1, 1, "/d/scan.e57"},
+        {"/d/scan.e57 ", "Exact preview##startup_regular_load_button", 0, 0, "/d/scan.e57"},
+        {"/d/cloud.xyz", "Load file", 0, -1, "/d/cloud.xyz"},
     };
     for (const Case& c : cases) {
         guitest::HeadlessImGui ui;
@@ -163,7 +164,7 @@ TEST(StartupActions, ALoadClickStartsTheBuildOnceWithItsMode) {
         ASSERT_EQ(calls.size(), 1u) << c.button;
         EXPECT_EQ(calls[0], c.mode);
         EXPECT_EQ(fx.previewMode, c.previewMode);
-        EXPECT_EQ(fx.inputPath, c.input);
+        EXPECT_EQ(fx.inputPath, c.loaded);
         EXPECT_EQ(fx.outputFolder, "/out");
         EXPECT_TRUE(fx.gui.loadStarted && fx.gui.actionTaken);
         EXPECT_FALSE(fx.gui.closeRequested);
