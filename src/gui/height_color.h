@@ -15,6 +15,8 @@ class HeightColorTable {
 public:
     static constexpr int kSteps = 4096;
     HeightColorTable(float alpha, float sensitivity, float centreOffset);
+    // Every height in one colour.
+    explicit HeightColorTable(std::uint32_t color) { table_.fill(color); }
     std::uint32_t operator()(float t) const {
         float c = t > 0.0f ? t : 0.0f;
         c = c < 1.0f ? c : 1.0f;
