@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
 namespace {
 
 std::uint32_t rgba(std::uint32_t r, std::uint32_t g, std::uint32_t b, std::uint32_t a) {
@@ -25,6 +27,19 @@ TEST(HeightToColor, RampEndsCentreAndClamps) {
     for (const Case& c : cases)
         EXPECT_EQ(heightToColor(c.t, c.alpha, c.sensitivity, c.offset), c.expected)
             << "t=" << c.t << " sens=" << c.sensitivity << " offset=" << c.offset;
+}
+
+TEST(HeightToColor, TableKeepsWithinOneLevelOfTheRamp) {
+    const HeightColorTable table(0.92f, 5.0f, 0.1f);
+    for (float t : {-1.0f, 0.0f, 0.13f, 0.5f, 0.6001f, 0.87f, 1.0f, 2.0f}) {
+        const std::uint32_t a = table(t);
+        const std::uint32_t b = heightToColor(t, 0.92f, 5.0f, 0.1f);
+        for (int shift = 0; shift < 32; shift += 8) {
+            const int ca = static_cast<int>((a >> shift) & 255u);
+            const int cb = static_cast<int>((b >> shift) & 255u);
+            EXPECT_LE(std::abs(ca - cb), 1) << "t=" << t << " shift=" << shift;
+        }
+    }
 }
 
 }  // namespace

@@ -1,0 +1,198 @@
+#include "gui/view_panel.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "gui/view_geometry.h"
+#include "headless_imgui.h"
+
+namespace {
+
+// A side x side tile map (1 m tiles from (0, 0)) with `perTile` samples each, and the panel
+// drawn in a window of its own.
+struct PanelFixture {
+    TileCountMap counts;
+    TileSampleMap samples;
+    double tileSize = 1.0;
+    int samplesPerTile = 10;
+    TileSet selected;
+    std::vector<SelectedHeightRange> savedVertical;
+    std::vector<SavedTileSelection> savedTop;
+    int exportMode = 0;
+    int previewMode = 0;
+    std::string inputPath;
+    std::string outputFolder;
+    GuiInputs in{
+        counts,     samples,     tileSize,  samplesPerTile, selected, savedVertical, savedTop,
+        exportMode, previewMode, inputPath, outputFolder,   nullptr,  nullptr,       nullptr,
+        {},         {},          {}};
+    TileSelectionGuiState gui;
+    GuiProcessState proc;
+    GuiFrame frame{in, gui, proc, &counts, &samples, {}, {}, 0, 0, -1};
+    guitest::HeadlessImGui ui;
+
+    PanelFixture(int side, int perTile, bool vertexOffsets = true) {
+        for (int iy = 0; iy < side; ++iy)
+            for (int ix = 0; ix < side; ++ix) {
+                counts[{ix, iy}] = 5;
+                std::vector<Sample2D>& list = samples[{ix, iy}];
+                for (int k = 0; k < perTile; ++k)
+                    list.push_back({ix + (k + 0.5f) / perTile, iy + 0.5f, 10.0f + k});
+            }
+        frame.bounds = computeTileIndexBounds(counts);
+        gui.zRangeMin = 10.0;
+        gui.zRangeMax = 20.0;
+        gui.haveZRange = true;
+        if (vertexOffsets) ui.io().BackendFlags |= ImGuiBackendFlags_RendererHasVtxOffset;
+    }
+    void removeTile(TileIndex t) {
+        counts.erase(t);
+        samples.erase(t);
+    }
+    void draw() {
+        ImGui::SetNextWindowPos(ImVec2(0.0f, 0.0f));
+        ImGui::SetNextWindowSize(ImVec2(700.0f, 900.0f));
+        ImGui::Begin("right_panel", nullptr, ImGuiWindowFlags_NoTitleBar);
+        drawViewPanel(frame);
+        ImGui::End();
+    }
+    void run() {
+        ui.frame([&] { draw(); });
+    }
+    bool click(const char* label) {
+        return ui.click(label, [&] { draw(); });
+    }
+    // Screen centre of a tile's cell in the auto-fitted top view of the last frame.
+    ImVec2 cellCentre(TileIndex t) {
+        const ItemRect& r = ui.item("canvas");
+        const CanvasRect canvas{r.minX, r.minY, r.maxX - r.minX, r.maxY - r.minY};
+        const TileIndexBounds& b = frame.bounds;
+        const float cell = autoFitCellSize(canvas.w, canvas.h, b.cols(), b.rows(), gui.tileGapPx);
+        const TopGridLayout g = topGridLayout(canvas, cell, gui.tileGapPx, b, 0.0f, 0.0f);
+        return ImVec2(g.cellX(t.ix - b.minX) + cell * 0.5f, g.cellY(t.iy - b.minY) + cell * 0.5f);
+    }
+    void ctrlClickTile(TileIndex t, bool ctrl = true) {
+        const ImVec2 p = cellCentre(t);
+        ui.clickAt(
+            p.x, p.y, [&] { draw(); }, ctrl);
+    }
+};
+
+TEST(ViewPanel, CtrlClickTogglesOnlyTilesWithACount) {
+    PanelFixture fx(10, 4);
+    fx.removeTile({4, 4});
+    fx.frame.bounds = computeTileIndexBounds(fx.counts);
+    fx.run();
+    ASSERT_TRUE(fx.ui.has("canvas"));
+
+    fx.ctrlClickTile({2, 3});
+    EXPECT_EQ(fx.selected, (TileSet{{2, 3}}));
+    fx.ctrlClickTile({2, 3});
+    EXPECT_TRUE(fx.selected.empty());
+    fx.ctrlClickTile({2, 3}, false);  // a plain click selects nothing
+    fx.ctrlClickTile({4, 4});         // no count
+    EXPECT_TRUE(fx.selected.empty());
+
+    fx.proc.heightSelectionMode = true;
+    fx.ctrlClickTile({2, 3});
+    EXPECT_TRUE(fx.selected.empty());
+    EXPECT_TRUE(fx.gui.heightFilterTiles.empty());  // a tile click changes only the buffer
+}
+
+TEST(ViewPanel, WheelAndMiddleDragZoomAndPanTheTopView) {
+    PanelFixture fx(10, 4);
+    fx.run();
+    const ItemRect r = fx.ui.item("canvas");
+    const float autoCell = autoFitCellSize(r.maxX - r.minX, r.maxY - r.minY, 10, 10, 2.0f);
+    ImGuiIO& io = fx.ui.io();
+    io.MousePos = ImVec2(r.centreX(), r.centreY());
+
+    io.MouseWheel = 1.0f;
+    fx.run();
+    EXPECT_FALSE(fx.proc.view.topViewAutoFit);
+    EXPECT_FLOAT_EQ(fx.proc.view.topCellSizePx, autoCell * 1.15f);
+    io.MouseWheel = 40.0f;
+    fx.run();
+    EXPECT_EQ(fx.proc.view.topCellSizePx, 500.0f);
+    io.MouseWheel = -80.0f;
+    fx.run();
+    EXPECT_EQ(fx.proc.view.topCellSizePx, 4.0f);
+
+    io.MouseDown[2] = true;
+    fx.run();
+    io.MousePos.x += 10.0f;
+    io.MousePos.y -= 4.0f;
+    fx.run();
+    io.MouseDown[2] = false;
+    fx.run();
+    EXPECT_FLOAT_EQ(fx.proc.view.topPanX, 10.0f);
+    EXPECT_FLOAT_EQ(fx.proc.view.topPanY, -4.0f);
+
+    ASSERT_TRUE(fx.click("Auto-fit top view"));
+    EXPECT_TRUE(fx.proc.view.topViewAutoFit);
+}
+
+TEST(ViewPanel, VerticalTabStartsFromTheFirstSourceThatHasTiles) {
+    enum Source { Buffer, HighlightedVertical, HighlightedTop, AllTiles, AlreadyChosen };
+    struct Case {
+        const char* name;
+        bool buffer;
+        int vertical;  // highlighted indices; 5 is out of range
+        int top;
+        bool alreadyChosen;
+        Source expected;
+    };
+    const Case cases[] = {
+        {"buffer first", true, 0, 0, false, Buffer},
+        {"highlighted vertical", false, 0, 0, false, HighlightedVertical},
+        {"stale vertical index", false, 5, 0, false, HighlightedTop},
+        {"nothing highlighted", false, -1, -1, false, AllTiles},
+        {"kept when chosen", true, 0, 0, true, AlreadyChosen},
+    };
+    for (const Case& c : cases) {
+        PanelFixture fx(3, 1);
+        if (c.buffer) fx.selected = {{0, 0}, {1, 0}};
+        fx.savedVertical.push_back({{{2, 2}, {2, 1}}, 10.0, 12.0});
+        fx.savedTop.push_back({{{0, 2}}});
+        fx.proc.highlightedVerticalSelection = c.vertical;
+        fx.proc.highlightedTopSelection = c.top;
+        if (c.alreadyChosen) fx.gui.heightFilterTiles = {{1, 1}};
+        fx.run();
+        EXPECT_DOUBLE_EQ(fx.proc.view.zCenterM, 15.0) << c.name;
+        ASSERT_TRUE(fx.click("Vertical view")) << c.name;
+        EXPECT_TRUE(fx.proc.view.verticalTab) << c.name;
+        EXPECT_FALSE(fx.proc.view.preview3DTab) << c.name;
+        TileSet expected;
+        switch (c.expected) {
+            case Buffer: expected = fx.selected; break;
+            case HighlightedVertical: expected = {{2, 2}, {2, 1}}; break;
+            case HighlightedTop: expected = {{0, 2}}; break;
+            case AllTiles:
+                for (const auto& [t, n] : fx.counts) expected.insert(t);
+                break;
+            case AlreadyChosen: expected = {{1, 1}}; break;
+        }
+        EXPECT_EQ(fx.gui.heightFilterTiles, expected) << c.name;
+    }
+}
+
+TEST(ViewPanel, ManySamplesStayWithinSixteenBitIndicesWithoutVertexOffsets) {
+    // ImGui stops on an assertion past 65,536 vertices in one list when the renderer takes
+    // no vertex offsets; both views must keep below that.
+    PanelFixture fx(100, 20, false);
+    for (bool vertical : {false, true}) {
+        fx.proc.view.verticalTab = vertical;
+        fx.gui.emphasisedTiles.clear();
+        if (vertical)
+            for (const auto& [t, n] : fx.counts) fx.gui.emphasisedTiles.insert(t);
+        fx.run();
+        const ImDrawData* data = ImGui::GetDrawData();
+        ASSERT_NE(data, nullptr);
+        for (int i = 0; i < data->CmdListsCount; ++i)
+            EXPECT_LT(data->CmdLists[i]->VtxBuffer.Size, 65536) << vertical;
+    }
+}
+
+}  // namespace
