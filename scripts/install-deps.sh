@@ -7,7 +7,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libpugixml-dev clang
   # the window: GLFW, OpenGL (Mesa), Dear ImGui, GTK for the file chooser
-  libglfw3-dev libgl1-mesa-dev libgl1-mesa-dri libimgui-dev libgtk-3-dev
+  libglfw3-dev libgl1-mesa-dev libgl1-mesa-dri libimgui-dev libgtk-3-dev fonts-dejavu-core
   # running and checking the window without a desktop
   xvfb xauth xdotool imagemagick x11-utils
 )

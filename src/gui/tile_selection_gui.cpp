@@ -3,6 +3,7 @@
 #include <GLFW/glfw3.h>
 
 #include <chrono>
+#include <filesystem>
 #include <memory>
 #include <optional>
 #include <utility>
@@ -15,6 +16,20 @@
 #include "imgui.h"
 
 namespace {
+
+// ImGui's own font has no em dash, which one label uses: that glyph comes from DejaVu Sans
+// when the font is installed, else it shows as ImGui's fallback mark.
+void addWindowFonts(ImGuiIO& io) {
+    io.Fonts->AddFontDefault();
+    const char* dejavu = "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf";
+    std::error_code ec;
+    if (!std::filesystem::exists(dejavu, ec)) return;
+    static const ImWchar emDash[] = {0x2014, 0x2014, 0};
+    ImFontConfig merge;
+    merge.MergeMode = true;
+    merge.PixelSnapH = true;
+    io.Fonts->AddFontFromFileTTF(dejavu, 13.0f, &merge, emDash);
+}
 
 // GLFW reports why it failed only through its error callback.
 std::string& lastGlfwError() {
@@ -95,6 +110,7 @@ bool runTileSelectionGui(const TileCountMap& tileCounts, const TileSampleMap& ti
     // Nothing the window draws keeps settings; without this ImGui would write imgui.ini
     // into whatever folder the program was started from.
     ImGui::GetIO().IniFilename = nullptr;
+    addWindowFonts(ImGui::GetIO());
     ImGui::StyleColorsDark();
     ImGui_ImplGlfw_InitForOpenGL(window, true);
     ImGui_ImplOpenGL3_Init("#version 130");
