@@ -19,3 +19,14 @@ BuildFlags readBuildFlags(PreviewBuildState* buildState) {
     }
     return f;
 }
+
+const InputCloudInfo* readableInputInfo(const GuiFrame& f) {
+    const InputCloudInfo* info = f.in.inputInfo;
+    PreviewBuildState* build = f.in.buildState;
+    if (!info || !build || !build->running.load() || build->ready.load() || build->failed.load())
+        return info;
+    f.gui.inputInfoWhileBuilding = InputCloudInfo{};
+    f.gui.inputInfoWhileBuilding.fileSizeMB =
+        static_cast<double>(build->inputFileBytes.load()) * 9.5367431640625e-07;
+    return &f.gui.inputInfoWhileBuilding;
+}

@@ -23,6 +23,13 @@ struct BuildFlags {
 
 BuildFlags readBuildFlags(PreviewBuildState* buildState);
 
+// The export buttons wait for this to end: the stream is still being read, or it has been
+// read and the build is still finishing (it writes the input's bounds and totals, which the
+// export preparation reads, before it reports ready).
+inline bool buildStillReading(const BuildFlags& b) {
+    return b.streaming || (b.running && !b.ready && !b.failed);
+}
+
 // Everything one frame's panels read and write.
 struct GuiFrame {
     GuiInputs& in;
@@ -38,3 +45,9 @@ struct GuiFrame {
     int windowHeight = 0;
     int wantedWindowHeight = -1;
 };
+
+// The input's record as the window may read it. The build thread writes the program's record
+// at the end of its reading, so while a build runs (not yet ready or failed) the window gets a
+// copy holding only the file size, taken from the build's atomic byte count; before a load and
+// once the build has ended, the program's own record (null when there is none).
+const InputCloudInfo* readableInputInfo(const GuiFrame& f);

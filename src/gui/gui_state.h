@@ -10,6 +10,7 @@
 #include "gui/tile_bounds.h"
 #include "gui/view_settings.h"
 #include "points/input/e57_preflight.h"
+#include "points/preview/preview_build_session.h"
 #include "points/tiles/tile_index.h"
 
 constexpr std::size_t kGuiTextBufferSize = 1024;
@@ -49,6 +50,7 @@ struct TileSelectionGuiState {
     // depends only on the displayed maps is worked out again only when they change.
     std::uint64_t mapsVersion = 0;
     DisplayedMapSummary displayedSummary;
+    InputCloudInfo inputInfoWhileBuilding;  // see readableInputInfo
 };
 
 // What the window keeps for the whole process (survives a second call).

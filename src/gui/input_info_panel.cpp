@@ -16,7 +16,8 @@
 namespace {
 
 std::uint64_t displayedTotalPoints(const GuiFrame& f) {
-    if (f.in.inputInfo && f.in.inputInfo->totalPoints != 0) return f.in.inputInfo->totalPoints;
+    const InputCloudInfo* info = readableInputInfo(f);
+    if (info && info->totalPoints != 0) return info->totalPoints;
     std::uint64_t total = 0;
     if (f.counts)
         for (const auto& [tile, count] : *f.counts) total += count;
@@ -24,7 +25,7 @@ std::uint64_t displayedTotalPoints(const GuiFrame& f) {
 }
 
 void drawInputFacts(GuiFrame& f) {
-    const InputCloudInfo* info = f.in.inputInfo;
+    const InputCloudInfo* info = readableInputInfo(f);
     const std::uint64_t total = displayedTotalPoints(f);
     ImGui::TextUnformatted("Information about input E57");
     ImGui::Separator();

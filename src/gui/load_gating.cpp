@@ -3,7 +3,8 @@
 #include "gui/input_kind.h"
 
 namespace {
-bool isEmptyText(const char* text) { return !text || text[0] == '\0'; }
+// Blanks only count as empty: the load takes the trimmed text.
+bool isEmptyText(const char* text) { return trimmedText(text).empty(); }
 }  // namespace
 
 std::string loadGatingLine(double tileSize, const char* inputText, const char* outputText,

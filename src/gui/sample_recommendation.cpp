@@ -31,7 +31,7 @@ int recommendedPreviewSamplesPerTile(double tileSize, const E57PreflightAnalysis
 }
 
 int recommendedPreviewSamplesPerTile(const GuiFrame& f, double tileSize) {
-    return recommendedPreviewSamplesPerTile(tileSize, f.gui.preflight, f.in.inputInfo,
+    return recommendedPreviewSamplesPerTile(tileSize, f.gui.preflight, readableInputInfo(f),
                                             f.proc.retileSamplesPerTile);
 }
 

@@ -406,7 +406,7 @@ void drawExportActions(GuiFrame& f) {
     facts.outputFormat = format;
     facts.exportReady = exportReady(f);
     facts.actionTaken = f.gui.actionTaken;
-    facts.streaming = f.build.streaming;
+    facts.streaming = buildStillReading(f.build);
     facts.preflightMatches = preflightMatchesInput(f.gui.preflight, path);
     facts.photoPassAvailable = photoPassAvailable(f.gui.preflight, path);
     facts.image2DBlocks = f.gui.preflight.image2DBlocks;
@@ -460,7 +460,7 @@ void drawExportActions(GuiFrame& f) {
             "preview.");
     }
 
-    if (f.build.streaming) {
+    if (buildStillReading(f.build)) {
         ImGui::TextColored(ImVec4(1.0f, 0.75f, 0.25f, 1.0f),
                            "Export disabled until FULL READING STAGE is complete.");
         ImGui::TextUnformatted(

@@ -35,7 +35,7 @@ void drawStageLine(const char* label, StageMark mark) {
 
 void drawReadingProgress(const GuiFrame& f) {
     const ReadingProgress p =
-        readingProgress(f.build, readingTotal(f.in.inputInfo, f.gui.preflight));
+        readingProgress(f.build, readingTotal(readableInputInfo(f), f.gui.preflight));
     if (p.hasFraction) {
         drawStageProgressBar(p.text.c_str(), p.fraction, true, true, 18.0f);
     } else {

@@ -166,7 +166,10 @@ void drawStartupConfiguration(GuiFrame& f) {
     ImGui::SetNextItemWidth(220.0f);
     ImGui::InputDouble("##coarse_tile_size_m", &f.in.coarseTileSize, 1.0, 5.0, "%.3f");
     probeLastItem("##coarse_tile_size_m");
-    f.in.coarseTileSize = acceptedStartupTileSize(f.in.coarseTileSize);
+    // Written only when it changes: once a load has started the build thread reads it.
+    if (const double accepted = acceptedStartupTileSize(f.in.coarseTileSize);
+        accepted != f.in.coarseTileSize)
+        f.in.coarseTileSize = accepted;
 
     ImGui::Spacing();
     const int recommended = recommendedPreviewSamplesPerTileForCurrent(f);
@@ -174,7 +177,9 @@ void drawStartupConfiguration(GuiFrame& f) {
     ImGui::SetNextItemWidth(120.0f);
     ImGui::InputInt("##preview_samples_per_tile", &f.in.previewSamplesPerTile, 100, 500);
     probeLastItem("##preview_samples_per_tile");
-    f.in.previewSamplesPerTile = acceptedSamplesPerTile(f.in.previewSamplesPerTile);
+    if (const int accepted = acceptedSamplesPerTile(f.in.previewSamplesPerTile);
+        accepted != f.in.previewSamplesPerTile)
+        f.in.previewSamplesPerTile = accepted;
     ImGui::SameLine();
     if (ImGui::Button("Use recommended##preview_samples_per_tile"))
         f.in.previewSamplesPerTile = recommended;

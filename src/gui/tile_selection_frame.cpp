@@ -98,7 +98,7 @@ void switchToTileSelection(GuiFrame& f) {
     }
     gui.switchedToSelection = true;
     ++gui.mapsVersion;
-    zRangeFromInputInfo(gui, f.in.inputInfo);
+    zRangeFromInputInfo(gui, readableInputInfo(f));
     gui.startupScreen = false;
     gui.actionTaken = false;
     gui.loadStarted = false;
@@ -116,8 +116,9 @@ void drawLeftPanel(GuiFrame& f) {
         drawOutputInformation(f);
     }
     drawSelectionControls(f);
-    if (f.proc.view.preview3DTab) drawPreview3DSettings(f);
     ImGui::EndDisabled();
+    // View settings only: usable while a load or an export runs.
+    if (f.proc.view.preview3DTab) drawPreview3DSettings(f);
     if (startup) {
         drawStartupActions(f);
     } else {
@@ -158,7 +159,8 @@ void drawTileSelectionFrame(GuiFrame& f, std::chrono::steady_clock::time_point n
     selectDisplayedMaps(f);
     rebuildEmphasisedTiles(f);
     f.bounds = displayedSummary(f).bounds;
-    if (!f.gui.startupScreen && !zRangeFromInputInfo(f.gui, f.in.inputInfo)) zRangeFromSamples(f);
+    if (!f.gui.startupScreen && !zRangeFromInputInfo(f.gui, readableInputInfo(f)))
+        zRangeFromSamples(f);
     f.build = readBuildFlags(f.in.buildState);
     switchToTileSelection(f);
 

@@ -65,6 +65,7 @@ TEST(LoadGating, FirstRuleThatAppliesAndWhetherLoadIsReady) {
         {0.0, "/d/a.xyz", "/o", &none, "Coarse tile size must be > 0.", false},
         {5.0, "", "/o", &none, "Enter the input .e57 or .xyz file path.", false},
         {5.0, "/d/a.xyz", "", &none, "Enter the output folder path.", false},
+        {5.0, "/d/a.xyz", " \t", &none, "Enter the output folder path.", false},
         {5.0, "/d/a.txt", "/o", &none, "Supported input files: .e57, .xyz, .las, .laz, .ptx",
          false},
         {5.0, "/d/a.laz", "/o", &none,
