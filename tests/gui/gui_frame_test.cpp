@@ -28,7 +28,7 @@ TEST(GuiFrame, TheInputRecordAndTheExportsWaitUntilTheBuildHasEnded) {
                  {},         {},          {}};
     TileSelectionGuiState gui;
     GuiProcessState proc;
-    GuiFrame f{in, gui, proc};
+    GuiFrame f{in, gui, proc, nullptr, nullptr, TileIndexBounds{}, BuildFlags{}};
 
     EXPECT_EQ(readableInputInfo(f), &info);  // no build yet
     build.running = true;
