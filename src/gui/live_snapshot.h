@@ -3,15 +3,11 @@
 #include <chrono>
 
 #include "gui/gui_state.h"
+#include "points/preview/preview_build.h"
 #include "points/preview/preview_build_state.h"
 
 // Least time between two copies of the build's live maps.
 constexpr std::chrono::milliseconds kLiveSnapshotInterval{700};
-
-// Makes dst equal to src, reusing dst's nodes and sample buffers where the tiles stay: a
-// build's publications mostly refine the same tiles, so a refresh allocates little.
-void copyTileMaps(TileCountMap& dstCounts, TileSampleMap& dstSamples, const TileCountMap& counts,
-                  const TileSampleMap& samples);
 
 // Copies the build's live maps into the process's snapshot when the build published since
 // the last copy and the last copy is at least kLiveSnapshotInterval (whole milliseconds) old;

@@ -34,16 +34,6 @@ void copyInto(Map& dst, const Map& src, Assign assign) {
     }
 }
 
-void copyCounts(TileCountMap& dst, const TileCountMap& src) {
-    copyInto(dst, src, [](std::uint64_t& d, std::uint64_t v) { d = v; });
-}
-
-void copySamples(TileSampleMap& dst, const TileSampleMap& src) {
-    copyInto(dst, src, [](std::vector<Sample2D>& d, const std::vector<Sample2D>& v) {
-        d.assign(v.begin(), v.end());
-    });
-}
-
 std::size_t sampleCount(const TileSampleMap& map) {
     std::size_t n = 0;
     for (const auto& entry : map) n += entry.second.size();
@@ -120,10 +110,17 @@ bool finishPreviewBuild(PreviewBuildSession& state, PreviewReadRun& run) {
 
 }  // namespace
 
+void copyTileMaps(TileCountMap& dstCounts, TileSampleMap& dstSamples, const TileCountMap& counts,
+                  const TileSampleMap& samples) {
+    copyInto(dstCounts, counts, [](std::uint64_t& d, std::uint64_t v) { d = v; });
+    copyInto(dstSamples, samples, [](std::vector<Sample2D>& d, const std::vector<Sample2D>& v) {
+        d.assign(v.begin(), v.end());
+    });
+}
+
 void publishPreviewMaps(PreviewBuildState& buildState, const TileCountMap& tileCounts,
                         const TileSampleMap& tileSamples, PreviewMapBuffers& spare) {
-    copyCounts(spare.counts, tileCounts);
-    copySamples(spare.samples, tileSamples);
+    copyTileMaps(spare.counts, spare.samples, tileCounts, tileSamples);
     {
         std::lock_guard<std::mutex> lock(buildState.mutex);
         buildState.liveTileCounts.swap(spare.counts);

@@ -32,6 +32,11 @@ void publishPreviewMaps(PreviewBuildState& buildState, const TileCountMap& tileC
 void publishPreviewMaps(PreviewBuildState& buildState, const TileCountMap& tileCounts,
                         const TileSampleMap& tileSamples);
 
+// Makes dst equal to src, reusing dst's nodes and sample buffers where the tiles stay: a
+// build's publications mostly refine the same tiles, so a copy allocates little.
+void copyTileMaps(TileCountMap& dstCounts, TileSampleMap& dstSamples, const TileCountMap& counts,
+                  const TileSampleMap& samples);
+
 // Publishes the build's own maps.
 void publishPreviewSnapshot(PreviewBuildSession& state);
 
