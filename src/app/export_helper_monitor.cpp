@@ -57,7 +57,7 @@ void watchUntilEnd(const HelperMonitorContext& context) {
     readExportStatusFile(context.statusPath, &state, &message);
     noteRead(context, true);
     std::cout << "[EXPORT HELPER] process exited | exitCode=" << exitCode << " | state=" << state
-              << " | message=" << message << "\n";
+              << " | message=" << message << std::endl;
     if (exitCode == 0 && state == "Success") {
         status.failed = false;
         std::lock_guard<std::mutex> lock(status.mutex);
