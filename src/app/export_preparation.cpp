@@ -159,7 +159,8 @@ PreparedJob prepareJob(ExportPreparation& s, int outputFormat, bool exportRGB,
               << " | selectedTiles=" << job.selectedCoarseTiles.size()
               << " | coarseTileSize=" << job.coarseTileSize
               << " | totalPoints=" << job.inputTotalPoints
-              << " | exportRGB=" << (job.exportRGB ? 1 : 0) << "\n";
+              << " | exportRGB=" << (job.exportRGB ? 1 : 0)
+              << std::endl;  // before the helper, which shares the console, prints anything
     return prepared;
 }
 

@@ -107,6 +107,8 @@ void switchToTileSelection(GuiFrame& f) {
 
 void drawLeftPanel(GuiFrame& f) {
     ImGui::BeginChild("left_panel", ImVec2(kLeftPanelWidth, 0.0f), true);
+    // Long notes wrap at the panel's edge instead of running out of sight.
+    ImGui::PushTextWrapPos(0.0f);
     const bool startup = f.gui.startupScreen;
     ImGui::BeginDisabled(f.gui.actionTaken);
     if (startup) {
@@ -130,6 +132,7 @@ void drawLeftPanel(GuiFrame& f) {
             ImGui::GetScrollMaxY(), ImGui::GetWindowHeight(), ImGui::GetCursorPosY(),
             ImGui::GetStyle().WindowPadding.y, f.windowHeight);
     }
+    ImGui::PopTextWrapPos();
     ImGui::EndChild();
 }
 
@@ -178,7 +181,9 @@ void drawTileSelectionFrame(GuiFrame& f, std::chrono::steady_clock::time_point n
     ImGui::SameLine(0.0f, -1.0f);
     ImGui::BeginChild("right_panel", ImVec2(0.0f, 0.0f), true,
                       ImGuiWindowFlags_NoScrollbar | ImGuiWindowFlags_NoScrollWithMouse);
+    ImGui::PushTextWrapPos(0.0f);
     drawViewPanel(f);
+    ImGui::PopTextWrapPos();
     ImGui::Separator();
     ImGui::EndChild();
     ImGui::End();

@@ -196,7 +196,9 @@ void drawCanvas(GuiFrame& f) {
 
 void drawViewPanel(GuiFrame& f) {
     ViewSettings& view = f.proc.view;
-    if (!view.zCenterSet) {
+    // Centred once on the input's own heights: on the startup screen the range is still the
+    // placeholder 0..1, and a centre taken there would put every height on one side of it.
+    if (!view.zCenterSet && !f.gui.startupScreen && f.gui.haveZRange) {
         view.zCenterM = (f.gui.zRangeMin + f.gui.zRangeMax) * 0.5;
         view.zCenterSet = true;
     }

@@ -106,6 +106,12 @@ radio_checked() {
   convert "$work/now.png" -crop "1x1+$1+$2" +repage txt:- |
     awk -F'[ :,()]+' 'NR == 2 { exit !($5 >= 200 && $5 > $3 + 100) }'
 }
+# The radio at X in the row above the export buttons, found again: a format's own notes can
+# move the rows.
+format_radio_checked() {
+  local ey ex
+  read -r ey ex < <(export_row) && radio_checked "$1" $((ey - 23))
+}
 
 # tab N: the Nth button of the right panel's first row ("Top view", "Vertical view", "3D
 # preview").
@@ -152,7 +158,7 @@ export_to() {
   read -r ey ex < <(export_row) || fail "no export row"
   click "$x" $((ey - 23))
   xdotool mousemove --window "$wid" 250 400
-  until_true 5 radio_checked "$x" $((ey - 23)) || fail "the $1 output format was not chosen"
+  until_true 5 format_radio_checked "$x" || fail "the $1 output format was not chosen"
   scroll_left_panel_to_end
   read -r ey ex < <(export_row) || fail "the export row is gone"
   click "$ex" "$ey"

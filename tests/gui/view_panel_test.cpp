@@ -195,4 +195,14 @@ TEST(ViewPanel, ManySamplesStayWithinSixteenBitIndicesWithoutVertexOffsets) {
     }
 }
 
+TEST(ViewPanel, TheZCentreWaitsForTheTileSelectionScreensHeights) {
+    PanelFixture fx(3, 1);
+    fx.gui.startupScreen = true;  // its Z range is still the placeholder
+    fx.run();
+    EXPECT_FALSE(fx.proc.view.zCenterSet);
+    fx.gui.startupScreen = false;
+    fx.run();
+    EXPECT_DOUBLE_EQ(fx.proc.view.zCenterM, 15.0);
+}
+
 }  // namespace
