@@ -63,6 +63,7 @@ void BM_Frame(benchmark::State& state) {
     io.DisplaySize = ImVec2(1600.0f, 1000.0f);
     io.DeltaTime = 1.0f / 60.0f;
     io.IniFilename = nullptr;
+    io.BackendFlags |= ImGuiBackendFlags_RendererHasVtxOffset;  // as the OpenGL3 backend
     unsigned char* pixels = nullptr;
     int w = 0;
     int h = 0;
