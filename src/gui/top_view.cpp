@@ -47,6 +47,64 @@ struct PixelMerge {
     int used = 0;
 };
 
+// The merged pixels of a cell, ready to draw: pixel (key & (2^rowShift - 1), key >> rowShift)
+// from the screen pixel at (x0, y0).
+struct PixelRun {
+    const std::uint16_t* keys = nullptr;
+    const ImU32* colors = nullptr;
+    int count = 0;
+    float x0 = 0.0f;
+    float y0 = 0.0f;
+    int rowShift = 3;
+};
+
+// The merged pixels of small cells, kept from frame to frame while nothing they depend on
+// changes: the maps (every change of them moves mapsVersion, or their address or size), the
+// grid's size and sub-pixel phase, the colours. Copies, never pointers into the maps; kept
+// only for consecutive frames of one ImGui context, so another window never sees them.
+struct PixelCacheKey {
+    const void* context = nullptr;
+    const void* gui = nullptr;
+    const void* counts = nullptr;
+    const void* samples = nullptr;
+    std::uint64_t mapsVersion = 0;
+    std::size_t countSize = 0;
+    std::size_t sampleSize = 0;
+    std::int64_t minX = 0;
+    std::int64_t minY = 0;
+    std::int64_t maxX = 0;
+    std::int64_t maxY = 0;
+    double tileSize = 0.0;
+    float cell = 0.0f;
+    float stride = 0.0f;
+    float phaseX = 0.0f;
+    float phaseY = 0.0f;
+    float heightScale = 0.0f;
+    float heightOffset = 0.0f;
+    std::uint32_t color = 0;  // the one colour, or the alpha bits of the ramp's
+    float sensitivity = 0.0f;
+    float centre = 0.0f;
+    bool operator==(const PixelCacheKey&) const = default;
+};
+
+struct CachedCell {
+    std::uint32_t first = 0;  // into the pools
+    std::uint16_t count = 0;
+    bool known = false;
+    bool inMap = false;
+};
+
+// Past this many grid cells (a sparse map over a large area) nothing is kept.
+constexpr std::int64_t kMaxCachedCells = std::int64_t{1} << 20;
+
+struct PixelCache {
+    PixelCacheKey key;
+    int lastFrame = -1;
+    std::vector<CachedCell> cells;  // cols x rows, row r from minY
+    std::vector<std::uint16_t> keys;
+    std::vector<ImU32> colors;
+};
+
 // The outlines of the cells, taken from ImGui's own calls on the first cell of each kind in a
 // frame and drawn again for the others.
 enum OutlineKind {
@@ -110,6 +168,9 @@ struct TopViewScratch {
     std::vector<float> voxelT;  // n x n, below 0 when empty
     std::vector<std::uint32_t> touchedVoxels;
     PixelMerge merge;
+    std::vector<std::uint16_t> runKeys;  // one uncached cell's pixels
+    std::vector<ImU32> runColors;
+    PixelCache cache;
     DrawStamp outlines[kOutlineKinds];
     HeightColorTable ramp;  // kept while the sensitivity and centre stay
 };
@@ -269,10 +330,11 @@ void mergeCellPixels(const PointPass& pass, PixelMerge& m, const Sample2D* list,
     m.used = used;
 }
 
+// clipped: leave out samples outside the clip (pixels kept for later frames must have all).
 void mergeCell(const PointPass& p, PixelMerge& m, const Sample2D* list, std::size_t n,
-               const TileIndex& tile, float cellX, float cellY) {
-    const bool inside = cellX >= p.clip.x0 && cellX + p.cell + 1.0f <= p.clip.x1 &&
-                        cellY >= p.clip.y0 && cellY + p.cell + 1.0f <= p.clip.y1;
+               const TileIndex& tile, float cellX, float cellY, bool clipped) {
+    const bool inside = !clipped || (cellX >= p.clip.x0 && cellX + p.cell + 1.0f <= p.clip.x1 &&
+                                     cellY >= p.clip.y0 && cellY + p.cell + 1.0f <= p.clip.y1);
     const bool small = p.mergeSide <= 8;
     if (inside && small)
         mergeCellPixels<true, 3>(p, m, list, n, tile, cellX, cellY);
@@ -284,18 +346,32 @@ void mergeCell(const PointPass& p, PixelMerge& m, const Sample2D* list, std::siz
         mergeCellPixels<false, 5>(p, m, list, n, tile, cellX, cellY);
 }
 
-void putMergedPixels(const PointPass& p, const PixelMerge& m, QuadCursor& out,
-                     const Sample2D* list) {
+// Appends the merged pixels, each with its last sample's colour, and returns how many.
+int appendPixels(const PointPass& p, const PixelMerge& m, const Sample2D* list,
+                 std::vector<std::uint16_t>& keys, std::vector<ImU32>& colors) {
+    const std::size_t first = keys.size();
+    keys.resize(first + static_cast<std::size_t>(m.used));
+    colors.resize(first + static_cast<std::size_t>(m.used));
+    std::uint16_t* k = keys.data() + first;
+    ImU32* c = colors.data() + first;
     const int words = m.rowShift == 3 ? 1 : kMergeWords;
-    const unsigned rowMask = (1u << m.rowShift) - 1;
     for (int w = 0; w < words; ++w)
         for (std::uint64_t bits = m.occupied[w]; bits != 0; bits &= bits - 1) {
             const unsigned key = static_cast<unsigned>(w * 64 + std::countr_zero(bits));
-            const float x = m.x0 + static_cast<float>(key & rowMask);
-            const float y = m.y0 + static_cast<float>(key >> m.rowShift);
-            const float z = list[m.last[key]].z;
-            out.put(x, y, x + 1.0f, y + 1.0f, (*p.colors)(z * p.height.scale + p.height.offset));
+            *k++ = static_cast<std::uint16_t>(key);
+            *c++ = (*p.colors)(list[m.last[key]].z * p.height.scale + p.height.offset);
         }
+    return m.used;
+}
+
+void putPixels(QuadCursor& out, const PixelRun& run) {
+    const unsigned rowMask = (1u << run.rowShift) - 1;
+    for (int i = 0; i < run.count; ++i) {
+        const unsigned key = run.keys[i];
+        const float x = run.x0 + static_cast<float>(key & rowMask);
+        const float y = run.y0 + static_cast<float>(key >> run.rowShift);
+        out.put(x, y, x + 1.0f, y + 1.0f, run.colors[i]);
+    }
 }
 
 void drawCellPoints(const PointPass& p, QuadWriter& quads, const Sample2D* list, std::size_t n,
@@ -424,8 +500,7 @@ constexpr ImU32 kVerticalFill = IM_COL32(230, 130, 30, 65);
 // A cell's fills and outlines, then its merged pixels when there are any, in one reservation
 // once every outline it needs has been seen in this frame; before that through ImGui.
 void drawCellFrame(ImDrawList* dl, QuadWriter& quads, TopViewScratch& s, std::uint8_t fl, float x,
-                   float y, float cell, const PixelMerge* merged, const PointPass& points,
-                   const Sample2D* samples) {
+                   float y, float cell, const PixelRun* pixels) {
     const bool inMap = fl & kInMap;
     const bool top = fl & kHighlightTop;
     const bool vertical = fl & kHighlightVertical;
@@ -451,17 +526,17 @@ void drawCellFrame(ImDrawList* dl, QuadWriter& quads, TopViewScratch& s, std::ui
         stroke(outline);
         if (top) stroke(kOutlineTop);
         if (vertical) stroke(kOutlineVertical);
-        if (merged && merged->used > 0) {
-            QuadCursor out = quads.begin(merged->used);
-            putMergedPixels(points, *merged, out, samples);
+        if (pixels && pixels->count > 0) {
+            QuadCursor out = quads.begin(pixels->count);
+            putPixels(out, *pixels);
             quads.end(out);
         }
         return;
     }
     const int fills = (inMap ? 1 : 0) + (top ? 1 : 0) + (vertical ? 1 : 0);
-    const int pixels = merged ? merged->used : 0;
-    int vertices = 4 * (fills + pixels) + st[outline].vertices();
-    int indices = 6 * (fills + pixels) + st[outline].indices();
+    const int squares = fills + (pixels ? pixels->count : 0);
+    int vertices = 4 * squares + st[outline].vertices();
+    int indices = 6 * squares + st[outline].indices();
     if (top) {
         vertices += st[kOutlineTop].vertices();
         indices += st[kOutlineTop].indices();
@@ -477,7 +552,7 @@ void drawCellFrame(ImDrawList* dl, QuadWriter& quads, TopViewScratch& s, std::ui
     out.put(st[outline], x, y);
     if (top) out.put(st[kOutlineTop], x, y);
     if (vertical) out.put(st[kOutlineVertical], x, y);
-    if (pixels > 0) putMergedPixels(points, *merged, out, samples);
+    if (pixels) putPixels(out, *pixels);
     quads.end(out);
 }
 
@@ -530,9 +605,96 @@ void drawTopView(GuiFrame& f, ImDrawList* dl, const CanvasRect& canvas, float ce
             const std::int64_t k = slot(t);
             if (k >= 0) s.cells[static_cast<std::size_t>(k)].flags |= bit;
         };
+        const double tileSize = f.in.coarseTileSize;
+        const bool drawSamples = samples && tileSize > 0.0 && std::isfinite(tileSize);
+        const int style = std::clamp(view.topViewStyle, 0, 2);
+        const bool startup = f.gui.startupScreen;
+        const float sens = view.zSensitivity;
+        const float centre = rampCentreOffset(view.zCenterM, f.gui.zRangeMin, f.gui.zRangeMax);
+        const HeightMap height = heightMapOf(f.gui);
+        const float voxelAlpha = style == 1 ? 0.88f : 0.42f;
+        if (!startup) s.ramp.prepare(sens, centre);
+        const ImU32 startupPoint = IM_COL32(120, 200, 255, 235);
+        const HeightColors pointColors =
+            startup ? HeightColors(startupPoint) : HeightColors(s.ramp, 0.92f);
+        const HeightColors voxelColors = startup
+                                             ? HeightColors(withAlpha(120, 200, 255, voxelAlpha))
+                                             : HeightColors(s.ramp, voxelAlpha);
+
+        float rp = std::min(g.cell * 0.45f, view.pointBallRadiusPx * 1.15f);
+        if (startup) {
+            const float pulse = std::sin(4.0f * static_cast<float>(ImGui::GetTime()));
+            rp *= (pulse * 0.5f + 0.5f) * 0.3f + 0.8f;
+        }
+        const DotShape shape = dotShape(rp);
+        // Cells below a pixel keep their squares: a grid of side 1 or 2 merges nothing.
+        const bool merge = drawSamples && style == 0 && shape == DotShape::Pixel &&
+                           g.cell >= 1.0f && g.cell <= kMergeMaxCell;
+        const int mergeSide = merge ? static_cast<int>(std::ceil(g.cell)) + 2 : 0;
+        const int rowShift = mergeSide <= 8 ? 3 : 5;
+        const PointPass points{dl,    clip,          1.0 / tileSize, g.cell,       rp,
+                               shape, dotExtent(rp), height,         &pointColors, mergeSide};
+
+        // The kept pixels, when they are still those of this frame.
+        PixelCache& cache = s.cache;
+        const std::int64_t cols = b.cols();
+        const std::int64_t rows = b.rows();
+        const bool cached = merge && cols <= kMaxCachedCells && rows <= kMaxCachedCells / cols;
+        const int frame = ImGui::GetFrameCount();
+        if (cached) {
+            PixelCacheKey key;
+            key.context = ImGui::GetCurrentContext();
+            key.gui = &f.gui;
+            key.counts = counts;
+            key.samples = samples;
+            key.mapsVersion = f.gui.mapsVersion;
+            key.countSize = counts ? counts->size() : 0;
+            key.sampleSize = samples->size();
+            key.minX = b.minX;
+            key.minY = b.minY;
+            key.maxX = b.maxX;
+            key.maxY = b.maxY;
+            key.tileSize = tileSize;
+            key.cell = g.cell;
+            key.stride = g.stride();
+            key.phaseX = g.originX - std::floor(g.originX);
+            key.phaseY = g.originY - std::floor(g.originY);
+            key.heightScale = height.scale;
+            key.heightOffset = height.offset;
+            key.color = startup ? startupPoint : pointColors(0.0f) & 0xFF000000u;
+            key.sensitivity = startup ? 0.0f : sens;
+            key.centre = startup ? 0.0f : centre;
+            if (!(key == cache.key) || frame != cache.lastFrame + 1) {
+                cache.key = key;
+                cache.cells.assign(static_cast<std::size_t>(cols * rows), CachedCell{});
+                cache.keys.clear();
+                cache.colors.clear();
+            }
+        }
+        cache.lastFrame = frame;
+        auto cachedCell = [&](std::int64_t c, std::int64_t r) -> CachedCell& {
+            return cache.cells[static_cast<std::size_t>(r * cols + c)];
+        };
+
+        // Cells whose tile must be found in the maps this frame: all without kept pixels.
+        std::size_t needed = cells;
+        if (cached) {
+            needed = 0;
+            for (std::int64_t r = vis.r0; r <= vis.r1; ++r)
+                for (std::int64_t c = vis.c0; c <= vis.c1; ++c) {
+                    const CachedCell& kept = cachedCell(c, r);
+                    if (kept.known) {
+                        if (kept.inMap)
+                            s.cells[static_cast<std::size_t>((r - vis.r0) * vc + (c - vis.c0))]
+                                .flags |= kInMap;
+                    } else {
+                        ++needed;
+                    }
+                }
+        }
         // A lookup costs a few misses in memory, a step of a walk with its node fetched ahead
-        // much less: the maps are walked once the visible cells are a good part of them.
-        auto walks = [&](std::size_t mapSize) { return mapSize <= 4 * cells; };
+        // much less: the maps are walked once the cells to find are a good part of them.
+        auto walks = [&](std::size_t mapSize) { return needed > 0 && mapSize <= 4 * needed; };
         const bool walkCounts = counts && walks(counts->size());
         const bool walkSamples = samples && walks(samples->size());
         {
@@ -555,21 +717,25 @@ void drawTopView(GuiFrame& f, ImDrawList* dl, const CanvasRect& canvas, float ce
         }
         const TileSet& selected = f.in.selectedTiles;
         const bool lookUpSelected = selected.size() > cells;
-        for (std::int64_t r = vis.r0; r <= vis.r1; ++r)
-            for (std::int64_t c = vis.c0; c <= vis.c1; ++c) {
-                VisibleCell& cell =
-                    s.cells[static_cast<std::size_t>((r - vis.r0) * vc + (c - vis.c0))];
-                const TileIndex t{b.minX + c, b.minY + r};
-                if (counts && !walkCounts && counts->find(t) != counts->end()) cell.flags |= kInMap;
-                if (samples && !walkSamples) {
-                    const auto it = samples->find(t);
-                    if (it != samples->end()) {
-                        cell.samples = it->second.data();
-                        cell.sampleCount = static_cast<std::uint32_t>(it->second.size());
+        const bool lookUpCounts = counts && !walkCounts && needed > 0;
+        const bool lookUpSamples = samples && !walkSamples && needed > 0;
+        if (lookUpSelected || lookUpCounts || lookUpSamples)
+            for (std::int64_t r = vis.r0; r <= vis.r1; ++r)
+                for (std::int64_t c = vis.c0; c <= vis.c1; ++c) {
+                    VisibleCell& cell =
+                        s.cells[static_cast<std::size_t>((r - vis.r0) * vc + (c - vis.c0))];
+                    const TileIndex t{b.minX + c, b.minY + r};
+                    if (lookUpSelected && selected.count(t)) cell.flags |= kSelected;
+                    if (cached && cachedCell(c, r).known) continue;
+                    if (lookUpCounts && counts->find(t) != counts->end()) cell.flags |= kInMap;
+                    if (lookUpSamples) {
+                        const auto it = samples->find(t);
+                        if (it != samples->end()) {
+                            cell.samples = it->second.data();
+                            cell.sampleCount = static_cast<std::uint32_t>(it->second.size());
+                        }
                     }
                 }
-                if (lookUpSelected && selected.count(t)) cell.flags |= kSelected;
-            }
         if (!lookUpSelected)
             for (const TileIndex& t : selected) mark(t, kSelected);
         if (const auto* tiles = highlightedTopTiles(f))
@@ -577,33 +743,6 @@ void drawTopView(GuiFrame& f, ImDrawList* dl, const CanvasRect& canvas, float ce
         if (const auto* tiles = highlightedVerticalTiles(f))
             for (const TileIndex& t : *tiles) mark(t, kHighlightVertical);
 
-        const double tileSize = f.in.coarseTileSize;
-        const bool drawSamples = samples && tileSize > 0.0 && std::isfinite(tileSize);
-        const int style = std::clamp(view.topViewStyle, 0, 2);
-        const bool startup = f.gui.startupScreen;
-        const float sens = view.zSensitivity;
-        const float centre = rampCentreOffset(view.zCenterM, f.gui.zRangeMin, f.gui.zRangeMax);
-        const HeightMap height = heightMapOf(f.gui);
-        const float voxelAlpha = style == 1 ? 0.88f : 0.42f;
-        if (!startup) s.ramp.prepare(sens, centre);
-        const HeightColors pointColors =
-            startup ? HeightColors(IM_COL32(120, 200, 255, 235)) : HeightColors(s.ramp, 0.92f);
-        const HeightColors voxelColors = startup
-                                             ? HeightColors(withAlpha(120, 200, 255, voxelAlpha))
-                                             : HeightColors(s.ramp, voxelAlpha);
-
-        float rp = std::min(g.cell * 0.45f, view.pointBallRadiusPx * 1.15f);
-        if (startup) {
-            const float pulse = std::sin(4.0f * static_cast<float>(ImGui::GetTime()));
-            rp *= (pulse * 0.5f + 0.5f) * 0.3f + 0.8f;
-        }
-        const DotShape shape = dotShape(rp);
-        // Cells below a pixel keep their squares: a grid of side 1 or 2 merges nothing.
-        const bool merge =
-            style == 0 && shape == DotShape::Pixel && g.cell >= 1.0f && g.cell <= kMergeMaxCell;
-        const int mergeSide = merge ? static_cast<int>(std::ceil(g.cell)) + 2 : 0;
-        const PointPass points{dl,    clip,          1.0 / tileSize, g.cell,       rp,
-                               shape, dotExtent(rp), height,         &pointColors, mergeSide};
         int n = 2;
         if (drawSamples)
             n = static_cast<int>(std::clamp(
@@ -621,23 +760,54 @@ void drawTopView(GuiFrame& f, ImDrawList* dl, const CanvasRect& canvas, float ce
             for (std::int64_t c = vis.c0; c <= vis.c1; ++c) {
                 const std::size_t k = static_cast<std::size_t>((r - vis.r0) * vc + (c - vis.c0));
                 const VisibleCell& cell = s.cells[k];
+                CachedCell* kept = cached ? &cachedCell(c, r) : nullptr;
                 // Each tile's samples lie somewhere else in memory: ask for a later cell's
                 // while this one is drawn, or every cell starts with a wait.
                 if (k + kPrefetchCells < cells) prefetchSamples(s.cells[k + kPrefetchCells]);
-                if (!drawListHasRoom(dl, 64 + cell.sampleCount * perSample)) {
+                const std::size_t vertices =
+                    kept && kept->known ? 4u * kept->count : cell.sampleCount * perSample;
+                if (!drawListHasRoom(dl, 64 + vertices)) {
                     room = false;
                     break;
                 }
                 const float x = g.cellX(c);
                 const TileIndex tile{b.minX + c, b.minY + r};
                 const bool withSamples = drawSamples && cell.sampleCount != 0;
-                PixelMerge* merged = nullptr;
-                if (withSamples && merge) {
-                    mergeCell(points, s.merge, cell.samples, cell.sampleCount, tile, x, y);
-                    merged = &s.merge;
+                PixelRun run;
+                const PixelRun* pixels = nullptr;
+                if (merge) {
+                    run.x0 = std::floor(x);
+                    run.y0 = std::floor(y);
+                    run.rowShift = rowShift;
+                    pixels = &run;
+                    if (kept && !kept->known) {
+                        kept->known = true;
+                        kept->inMap = (cell.flags & kInMap) != 0;
+                        kept->first = static_cast<std::uint32_t>(cache.keys.size());
+                        if (withSamples) {
+                            mergeCell(points, s.merge, cell.samples, cell.sampleCount, tile, x, y,
+                                      false);
+                            kept->count = static_cast<std::uint16_t>(appendPixels(
+                                points, s.merge, cell.samples, cache.keys, cache.colors));
+                        }
+                    }
+                    if (kept) {
+                        run.keys = cache.keys.data() + kept->first;
+                        run.colors = cache.colors.data() + kept->first;
+                        run.count = kept->count;
+                    } else if (withSamples) {
+                        s.runKeys.clear();
+                        s.runColors.clear();
+                        mergeCell(points, s.merge, cell.samples, cell.sampleCount, tile, x, y,
+                                  true);
+                        run.count =
+                            appendPixels(points, s.merge, cell.samples, s.runKeys, s.runColors);
+                        run.keys = s.runKeys.data();
+                        run.colors = s.runColors.data();
+                    }
                 }
-                drawCellFrame(dl, quads, s, cell.flags, x, y, g.cell, merged, points, cell.samples);
-                if (!withSamples || merged) continue;
+                drawCellFrame(dl, quads, s, cell.flags, x, y, g.cell, pixels);
+                if (!withSamples || merge) continue;
                 if (style != 0)
                     drawCellVoxels(voxels, quads, s, cell.samples, cell.sampleCount, tile, x, y);
                 if (style != 1)

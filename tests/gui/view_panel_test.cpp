@@ -209,6 +209,7 @@ TEST(ViewPanel, SmallCellsDrawEachCoveredPixelOnceInItsLastSamplesColour) {
     for (float cell : {4.0f, 20.0f}) {
         fx.proc.view.topCellSizePx = cell;
         fx.samples[{0, 0}].clear();
+        ++fx.gui.mapsVersion;
         fx.run();
         const ItemRect& r = fx.ui.item("canvas");
         const CanvasRect canvas{r.minX, r.minY, r.maxX - r.minX, r.maxY - r.minY};
@@ -227,6 +228,7 @@ TEST(ViewPanel, SmallCellsDrawEachCoveredPixelOnceInItsLastSamplesColour) {
             list.push_back({(static_cast<float>(x) - cx) / cell,
                             1.0f - (static_cast<float>(y) - cy) / cell, 11.0f + k});
         }
+        ++fx.gui.mapsVersion;  // as the window does on every change of its maps
         fx.run();
 
         HeightColorTable ramp(fx.proc.view.zSensitivity,
@@ -241,6 +243,8 @@ TEST(ViewPanel, SmallCellsDrawEachCoveredPixelOnceInItsLastSamplesColour) {
                         {pixels[1], {color(3), color(4)}},
                         {pixels[2], {color(5)}}};
         EXPECT_EQ(unitSquares(), expected) << "cell " << cell;
+        fx.run();  // nothing changed: the pixels kept from the last frame
+        EXPECT_EQ(unitSquares(), expected) << "cell " << cell << ", next frame";
     }
 }
 
