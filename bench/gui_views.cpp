@@ -1,9 +1,11 @@
 // One window-less frame of the view panel's top view: 40,000 tiles (200 x 200 of 5 m) with 50
 // samples each, 1-pixel points, 400 tiles in the buffer. Arguments: the right panel's size in
 // pixels (580 x 780 in the 1100 x 800 window of a 1920 x 1080 monitor, 1400 x 1060 in the
-// 1920 x 1080 window of a 3840 x 2160 one, 1300 x 1500 shows the whole grid), then whether the
-// renderer takes vertex offsets: without them ImGui allows 65,536 vertices per draw list and
-// the view stops drawing before that.
+// 1920 x 1080 window of a 3840 x 2160 one, 1300 x 1500 shows the whole grid), whether the
+// renderer takes vertex offsets (without them ImGui allows 65,536 vertices per draw list and
+// the view stops drawing before that), and whether the maps change before every frame (as
+// while a live preview refines them), so that nothing drawn can be kept from the last one.
+// BM_VerticalViewFrame: the vertical tab with every tile emphasised.
 
 #include <benchmark/benchmark.h>
 
@@ -67,11 +69,10 @@ struct ViewFixture {
     }
 };
 
-void BM_TopViewFrame(benchmark::State& state) {
+void runViewFrames(benchmark::State& state, ViewFixture& fx, bool changing) {
     const float w = static_cast<float>(state.range(0));
     const float h = static_cast<float>(state.range(1));
     const bool vtxOffset = state.range(2) != 0;
-    ViewFixture fx;
     ImGuiContext* context = ImGui::CreateContext();
     ImGuiIO& io = ImGui::GetIO();
     io.DisplaySize = ImVec2(w + 20.0f, h + 20.0f);
@@ -94,20 +95,46 @@ void BM_TopViewFrame(benchmark::State& state) {
         ImGui::Render();
     };
     for (int i = 0; i < 3; ++i) frame();  // the layout settles and the buffers grow
-    for (auto _ : state) frame();
+    for (auto _ : state) {
+        if (changing) ++fx.gui.mapsVersion;
+        frame();
+    }
     const ImDrawData* data = ImGui::GetDrawData();
     state.counters["vertices"] = static_cast<double>(data->TotalVtxCount);
     ImGui::DestroyContext(context);
 }
 
+void BM_TopViewFrame(benchmark::State& state) {
+    ViewFixture fx;
+    runViewFrames(state, fx, state.range(3) != 0);
+}
+
+void BM_VerticalViewFrame(benchmark::State& state) {
+    ViewFixture fx;
+    fx.proc.view.verticalTab = true;
+    for (const auto& entry : fx.counts) fx.gui.emphasisedTiles.insert(entry.first);
+    runViewFrames(state, fx, false);
+}
+
 BENCHMARK(BM_TopViewFrame)
-    ->Args({580, 780, 1})
-    ->Args({1400, 1060, 1})
-    ->Args({1300, 1500, 1})
-    ->Args({580, 780, 0})
+    ->Args({580, 780, 1, 0})
+    ->Args({1400, 1060, 1, 0})
+    ->Args({1300, 1500, 1, 0})
+    ->Args({580, 780, 0, 0})
+    ->Args({580, 780, 1, 1})
+    ->Args({1400, 1060, 1, 1})
+    ->Args({1300, 1500, 1, 1})
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime()
     // The least of the repetitions is the one least disturbed by the rest of the machine.
+    ->ComputeStatistics("min", [](const std::vector<double>& v) {
+        return *std::min_element(v.begin(), v.end());
+    });
+
+BENCHMARK(BM_VerticalViewFrame)
+    ->Args({1400, 1060, 1})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
     ->ComputeStatistics("min", [](const std::vector<double>& v) {
         return *std::min_element(v.begin(), v.end());
     });

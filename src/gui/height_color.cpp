@@ -1,6 +1,8 @@
 #include "gui/height_color.h"
 
 #include <algorithm>
+#include <bit>
+#include <cmath>
 
 namespace {
 
@@ -32,8 +34,51 @@ std::uint32_t heightToColor(float t, float alpha, float sensitivity, float centr
     return channel(r) | (channel(g) << 8) | (channel(b) << 16) | (channel(alpha) << 24);
 }
 
-HeightColorTable::HeightColorTable(float alpha, float sensitivity, float centreOffset) {
-    for (int i = 0; i < kSteps; ++i)
-        table_[i] = heightToColor(static_cast<float>(i) / static_cast<float>(kSteps - 1), alpha,
-                                  sensitivity, centreOffset);
+void HeightColorTable::prepare(float sensitivity, float centreOffset) {
+    if (!buckets_.empty() &&
+        std::bit_cast<std::uint32_t>(sensitivity) == std::bit_cast<std::uint32_t>(sensitivity_) &&
+        std::bit_cast<std::uint32_t>(centreOffset) == std::bit_cast<std::uint32_t>(centreOffset_))
+        return;
+    sensitivity_ = sensitivity;
+    centreOffset_ = centreOffset;
+    auto ramp = [&](float t) { return heightToColor(t, 0.0f, sensitivity, centreOffset); };
+    buckets_.resize(kBuckets + 1);
+    const float step = 1.0f / static_cast<float>(kBuckets);
+    const float centre = std::clamp(centreOffset + 0.5f, 0.0f, 1.0f);
+    std::uint32_t first = ramp(0.0f);
+    for (int i = 0; i < kBuckets; ++i) {
+        const float t0 = static_cast<float>(i) * step;
+        const float t1 = static_cast<float>(i + 1) * step;
+        const std::uint32_t next = ramp(t1);
+        const std::uint32_t last = ramp(std::nextafter(t1, 0.0f));
+        Bucket& b = buckets_[static_cast<std::size_t>(i)];
+        b = Bucket{t1, first, first};
+        // At the centre green turns, and equal ends say nothing about the inside.
+        if (std::fabs(t0 - centre) <= 2.0f * step) {
+            b.below = b.above = 0;
+        } else if (last != first) {
+            // The first t of another colour; t >= 0, so the bits order as the values.
+            std::uint32_t lo = std::bit_cast<std::uint32_t>(t0);
+            std::uint32_t hi = std::bit_cast<std::uint32_t>(std::nextafter(t1, 0.0f));
+            while (lo + 1 < hi) {
+                const std::uint32_t mid = lo + (hi - lo) / 2;
+                if (ramp(std::bit_cast<float>(mid)) == first)
+                    lo = mid;
+                else
+                    hi = mid;
+            }
+            b.edge = std::bit_cast<float>(hi);
+            b.above = ramp(b.edge);
+            if (b.above != last) b.below = b.above = 0;  // more than one change
+        }
+        first = next;
+    }
+    buckets_[kBuckets] = Bucket{2.0f, first, first};
 }
+
+std::uint32_t HeightColorTable::slow(float t) const {
+    return heightToColor(t, 0.0f, sensitivity_, centreOffset_);
+}
+
+HeightColors::HeightColors(const HeightColorTable& table, float alpha)
+    : table_(&table), alpha_(heightToColor(0.0f, alpha, 1.0f, 0.0f) & 0xFF000000u) {}

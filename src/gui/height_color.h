@@ -1,7 +1,7 @@
 #pragma once
 
-#include <array>
 #include <cstdint>
+#include <vector>
 
 // The Z colour ramp of the top, vertical and 3D views: low points red, the centre white, high
 // points blue-violet. t is the height fraction (clamped to 0..1, NaN as 0), centreOffset moves
@@ -9,20 +9,52 @@
 // the low byte, then G, B, A.
 std::uint32_t heightToColor(float t, float alpha, float sensitivity, float centreOffset);
 
-// The ramp tabulated for one frame's alpha, sensitivity and centre, for loops over many
-// samples: within one step of heightToColor in each channel.
+// The ramp's red, green and blue for one sensitivity and centre, looked up by t: exactly
+// heightToColor's. Within a bucket of t each channel only moves one way (the ramp turns at
+// the centre alone), so a bucket holds its colour below an edge and the colour above it; the
+// few buckets with more than one change, and those at the centre, call the ramp itself.
 class HeightColorTable {
 public:
-    static constexpr int kSteps = 4096;
-    HeightColorTable(float alpha, float sensitivity, float centreOffset);
-    // Every height in one colour.
-    explicit HeightColorTable(std::uint32_t color) { table_.fill(color); }
-    std::uint32_t operator()(float t) const {
-        float c = t > 0.0f ? t : 0.0f;
+    static constexpr int kBuckets = 8192;  // a power of two: t * kBuckets is exact
+    HeightColorTable() = default;
+    HeightColorTable(float sensitivity, float centreOffset) { prepare(sensitivity, centreOffset); }
+    // Rebuilds only when a value changes, so a table kept between frames costs nothing.
+    void prepare(float sensitivity, float centreOffset);
+    // Alpha byte 0. Call prepare first.
+    std::uint32_t rgb(float t) const {
+        float c = t > 0.0f ? t : 0.0f;  // NaN as 0
         c = c < 1.0f ? c : 1.0f;
-        return table_[static_cast<int>(c * static_cast<float>(kSteps - 1) + 0.5f)];
+        const Bucket& b = buckets_[static_cast<std::size_t>(c * static_cast<float>(kBuckets))];
+        // Without a branch: which side of the edge is as good as random.
+        const std::uint32_t above = 0u - static_cast<std::uint32_t>(c >= b.edge);
+        const std::uint32_t col = b.below ^ ((b.below ^ b.above) & above);
+        if (col == 0) [[unlikely]]  // no colour of the ramp is black
+            return slow(c);
+        return col;
     }
 
 private:
-    std::array<std::uint32_t, kSteps> table_;
+    struct Bucket {
+        float edge;
+        std::uint32_t below;
+        std::uint32_t above;
+    };
+    std::uint32_t slow(float t) const;
+    std::vector<Bucket> buckets_;  // kBuckets + 1, t = 1 in the last
+    float sensitivity_ = 0.0f;
+    float centreOffset_ = 0.0f;
+};
+
+// The colours of one alpha: heightToColor(t, alpha, sensitivity, centreOffset) through a
+// table, or one colour for every t. The table must outlive it.
+class HeightColors {
+public:
+    HeightColors(const HeightColorTable& table, float alpha);
+    explicit HeightColors(std::uint32_t color) : alpha_(color) {}
+    std::uint32_t operator()(float t) const { return table_ ? table_->rgb(t) | alpha_ : alpha_; }
+    std::uint32_t alphaByte() const { return alpha_ >> 24; }
+
+private:
+    const HeightColorTable* table_ = nullptr;
+    std::uint32_t alpha_ = 0;  // the alpha bits, or the whole colour without a table
 };

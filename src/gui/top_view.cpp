@@ -1,9 +1,9 @@
 #include "gui/top_view.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstdint>
-#include <optional>
 
 #include "gui/height_color.h"
 #include "gui/input_kind.h"
@@ -27,10 +27,152 @@ struct VisibleCell {
     std::uint8_t flags = 0;
 };
 
+// Up to this cell size several samples of a tile meet on one pixel often enough that
+// drawing each pixel once saves most of the squares; the merge grid stays small.
+constexpr float kMergeMaxCell = 16.0f;
+// A cell's samples cover ceil(cell) + 2 pixels a side at most, kept in rows of 8 (a cell of
+// up to 6 px: one 64-bit word of flags) or of 32.
+constexpr int kMergeMaxSide = static_cast<int>(kMergeMaxCell) + 2;
+constexpr int kMergeSlots = kMergeMaxSide * 32;
+constexpr int kMergeWords = kMergeSlots / 64;
+
+// The pixels of one small cell while its samples are merged: the last sample on each pixel
+// and which pixels have one; pixel (i, j) of the grid is the screen pixel from (x0 + i, y0 + j).
+struct PixelMerge {
+    std::uint32_t last[kMergeSlots];
+    std::uint64_t occupied[kMergeWords];
+    float x0 = 0.0f;
+    float y0 = 0.0f;
+    int rowShift = 3;  // a row holds 1 << rowShift pixels
+    int used = 0;
+};
+
+// The merged pixels of a cell, ready to draw: pixel (key & (2^rowShift - 1), key >> rowShift)
+// from the screen pixel at (x0, y0).
+struct PixelRun {
+    const std::uint16_t* keys = nullptr;
+    const ImU32* colors = nullptr;
+    int count = 0;
+    float x0 = 0.0f;
+    float y0 = 0.0f;
+    int rowShift = 3;
+};
+
+// The merged pixels of small cells, kept from frame to frame while nothing they depend on
+// changes: the maps (every change of them moves mapsVersion, or their address or size), the
+// grid's size and sub-pixel phase, the colours. Copies, never pointers into the maps; kept
+// only for consecutive frames of one ImGui context, so another window never sees them.
+struct PixelCacheKey {
+    const void* context = nullptr;
+    const void* gui = nullptr;
+    const void* counts = nullptr;
+    const void* samples = nullptr;
+    std::uint64_t mapsVersion = 0;
+    std::size_t countSize = 0;
+    std::size_t sampleSize = 0;
+    std::int64_t minX = 0;
+    std::int64_t minY = 0;
+    std::int64_t maxX = 0;
+    std::int64_t maxY = 0;
+    double tileSize = 0.0;
+    float cell = 0.0f;
+    float stride = 0.0f;
+    float phaseX = 0.0f;
+    float phaseY = 0.0f;
+    float heightScale = 0.0f;
+    float heightOffset = 0.0f;
+    std::uint32_t color = 0;  // the one colour, or the alpha bits of the ramp's
+    float sensitivity = 0.0f;
+    float centre = 0.0f;
+    bool operator==(const PixelCacheKey&) const = default;
+};
+
+struct CachedCell {
+    std::uint32_t first = 0;  // into the pools
+    std::uint16_t count = 0;
+    bool known = false;
+    bool inMap = false;
+};
+
+// Past this many grid cells (a sparse map over a large area) nothing is kept.
+constexpr std::int64_t kMaxCachedCells = std::int64_t{1} << 20;
+
+struct PixelCache {
+    PixelCacheKey key;
+    int lastFrame = -1;
+    std::vector<CachedCell> cells;  // cols x rows, row r from minY
+    std::vector<std::uint16_t> keys;
+    std::vector<ImU32> colors;
+};
+
+// The outlines of the cells, taken from ImGui's own calls on the first cell of each kind in a
+// frame and drawn again for the others.
+enum OutlineKind {
+    kOutlineSelected,
+    kOutlineInMap,
+    kOutlineEmpty,
+    kOutlineTop,
+    kOutlineVertical,
+    kOutlineKinds
+};
+
+// A walk over a whole map, which chases one node after another through memory. The nodes'
+// addresses of the last walk are kept and fetched ahead: the map rarely changes between
+// frames, and a stale address costs only a useless prefetch. Two walks stepped in turn keep
+// two chains of loads going at once.
+template <class Map>
+class MapWalk {
+public:
+    MapWalk(const Map* map, std::vector<std::uintptr_t>& hints)
+        : it_(map ? map->begin() : typename Map::const_iterator{}),
+          end_(map ? map->end() : typename Map::const_iterator{}),
+          hints_(hints),
+          known_(hints.size()) {}
+    ~MapWalk() { hints_.resize(i_); }
+    MapWalk(const MapWalk&) = delete;
+    MapWalk& operator=(const MapWalk&) = delete;
+
+    bool done() const { return it_ == end_; }
+    template <class Visit>
+    void step(Visit&& visit) {
+        constexpr std::size_t kAhead = 16;
+        if (i_ + kAhead < known_) {
+            // Kept as numbers: the address may be of a node long gone.
+            const std::uintptr_t entry = hints_[i_ + kAhead];
+            __builtin_prefetch(reinterpret_cast<const void*>(entry - 8));  // its link
+            __builtin_prefetch(reinterpret_cast<const void*>(entry + 32));
+        }
+        const auto& entry = *it_;
+        visit(entry);
+        const std::uintptr_t address = reinterpret_cast<std::uintptr_t>(&entry);
+        if (i_ < known_)
+            hints_[i_] = address;
+        else
+            hints_.push_back(address);
+        ++i_;
+        ++it_;
+    }
+
+private:
+    typename Map::const_iterator it_;
+    typename Map::const_iterator end_;
+    std::vector<std::uintptr_t>& hints_;
+    std::size_t known_;
+    std::size_t i_ = 0;
+};
+
 struct TopViewScratch {
+    std::vector<std::uintptr_t> countHints;
+    std::vector<std::uintptr_t> sampleHints;
     std::vector<VisibleCell> cells;
     std::vector<float> voxelT;  // n x n, below 0 when empty
     std::vector<std::uint32_t> touchedVoxels;
+    PixelMerge merge;
+    std::vector<std::uint16_t> runKeys;  // one uncached cell's pixels
+    std::vector<ImU32> runColors;
+    PixelCache cache;
+    DrawStamp outlines[kOutlineKinds];
+    HeightColorTable ramp;  // kept while the sensitivity and centre stay
 };
 
 TopViewScratch& scratch() {
@@ -83,7 +225,8 @@ struct PointPass {
     DotShape shape;
     DotExtent extent;
     HeightMap height;
-    const HeightColorTable* colors;
+    const HeightColors* colors;
+    int mergeSide;  // pixels per side of a cell's merge grid; 0: every sample drawn
 };
 
 // One run of samples as squares (a 1-pixel square is one of side 1 from the position).
@@ -113,6 +256,124 @@ void putPointRun(const PointPass& pass, QuadCursor& out, const Sample2D* list, s
     }
 }
 
+// One cell's 1-pixel samples, each pixel drawn once. A square of side 1 covers the one pixel
+// whose centre lies in it; where several cover the same pixel the last one drawn is what shows
+// (alpha 0.92 over the rest), so only that one is drawn, as the pixel's own square. Fills `m`
+// with the pixels and their last samples, without a branch on whether a pixel is new (which
+// would go either way).
+//
+// The fraction of a sample within its tile is taken in single precision from the tile's edge
+// split in two floats: (x - hi) is exact and the result within a few 1e-7 of the double one.
+// A sample outside [0, 1) takes the double path, as the unmerged drawing does.
+template <bool kInside, int kRowShift>
+void mergeCellPixels(const PointPass& pass, PixelMerge& m, const Sample2D* list, std::size_t n,
+                     const TileIndex& tile, float cellX, float cellY) {
+    const PointPass p = pass;
+    const float cell = p.cell;
+    m.rowShift = kRowShift;
+    m.x0 = std::floor(cellX);
+    m.y0 = std::floor(cellY);
+    // Pixel column of a square at px: floor(px - x0 + 0.5), the one whose centre lies in
+    // [px, px + 1] (a centre on its very edge may go to either, as the GPU's snapping may);
+    // px - x0 + 0.5 = ax + cell * fx, and row: ay - cell * fy.
+    const float ax = cellX - m.x0 + 0.5f;
+    const float ay = cellY - m.y0 + 0.5f + cell;
+    const double edgeX = static_cast<double>(tile.ix) / p.invTile;
+    const double edgeY = static_cast<double>(tile.iy) / p.invTile;
+    const float hiX = static_cast<float>(edgeX);
+    const float loX = static_cast<float>(edgeX - static_cast<double>(hiX));
+    const float hiY = static_cast<float>(edgeY);
+    const float loY = static_cast<float>(edgeY - static_cast<double>(hiY));
+    const float inv = static_cast<float>(p.invTile);
+    constexpr unsigned kMaxKey = kRowShift == 3 ? 63u : static_cast<unsigned>(kMergeSlots - 1);
+    std::uint32_t* const last = m.last;
+    std::uint64_t word = 0;
+    if (kRowShift != 3)
+        for (std::uint64_t& w : m.occupied) w = 0;
+    for (std::size_t k = 0; k < n; ++k) {
+        const Sample2D& sample = list[k];
+        float fx = ((sample.x - hiX) - loX) * inv;
+        float fy = ((sample.y - hiY) - loY) * inv;
+        if (!(fx >= 0.0f && fx < 1.0f && fy >= 0.0f && fy < 1.0f)) [[unlikely]] {
+            double dx = 0.0;
+            double dy = 0.0;
+            if (!sampleFraction(sample.x, p.invTile, tile.ix, dx) ||
+                !sampleFraction(sample.y, p.invTile, tile.iy, dy))
+                continue;
+            fx = static_cast<float>(dx);
+            fy = static_cast<float>(dy);
+        }
+        if (!kInside) {
+            const float px = cellX + cell * fx;
+            const float py = cellY + cell * (1.0f - fy);
+            if (px + 1.0f < p.clip.x0 || px > p.clip.x1 || py + 1.0f < p.clip.y0 || py > p.clip.y1)
+                continue;
+        }
+        // Both at least 0 (fractions in 0..1) and below ceil(cell) + 2.
+        const unsigned kx = static_cast<unsigned>(static_cast<int>(ax + cell * fx));
+        const unsigned ky = static_cast<unsigned>(static_cast<int>(ay - cell * fy));
+        const unsigned key = std::min((ky << kRowShift) + kx, kMaxKey);
+        last[key] = static_cast<std::uint32_t>(k);
+        const std::uint64_t bit = std::uint64_t{1} << (key & 63u);
+        if (kRowShift == 3)
+            word |= bit;
+        else
+            m.occupied[key >> 6] |= bit;
+    }
+    int used = 0;
+    if (kRowShift == 3) {
+        m.occupied[0] = word;
+        used = std::popcount(word);
+    } else {
+        for (const std::uint64_t w : m.occupied) used += std::popcount(w);
+    }
+    m.used = used;
+}
+
+// clipped: leave out samples outside the clip (pixels kept for later frames must have all).
+void mergeCell(const PointPass& p, PixelMerge& m, const Sample2D* list, std::size_t n,
+               const TileIndex& tile, float cellX, float cellY, bool clipped) {
+    const bool inside = !clipped || (cellX >= p.clip.x0 && cellX + p.cell + 1.0f <= p.clip.x1 &&
+                                     cellY >= p.clip.y0 && cellY + p.cell + 1.0f <= p.clip.y1);
+    const bool small = p.mergeSide <= 8;
+    if (inside && small)
+        mergeCellPixels<true, 3>(p, m, list, n, tile, cellX, cellY);
+    else if (inside)
+        mergeCellPixels<true, 5>(p, m, list, n, tile, cellX, cellY);
+    else if (small)
+        mergeCellPixels<false, 3>(p, m, list, n, tile, cellX, cellY);
+    else
+        mergeCellPixels<false, 5>(p, m, list, n, tile, cellX, cellY);
+}
+
+// Appends the merged pixels, each with its last sample's colour, and returns how many.
+int appendPixels(const PointPass& p, const PixelMerge& m, const Sample2D* list,
+                 std::vector<std::uint16_t>& keys, std::vector<ImU32>& colors) {
+    const std::size_t first = keys.size();
+    keys.resize(first + static_cast<std::size_t>(m.used));
+    colors.resize(first + static_cast<std::size_t>(m.used));
+    std::uint16_t* k = keys.data() + first;
+    ImU32* c = colors.data() + first;
+    const int words = m.rowShift == 3 ? 1 : kMergeWords;
+    for (int w = 0; w < words; ++w)
+        for (std::uint64_t bits = m.occupied[w]; bits != 0; bits &= bits - 1) {
+            const unsigned key = static_cast<unsigned>(w * 64 + std::countr_zero(bits));
+            *k++ = static_cast<std::uint16_t>(key);
+            *c++ = (*p.colors)(list[m.last[key]].z * p.height.scale + p.height.offset);
+        }
+    return m.used;
+}
+
+void putPixels(QuadCursor& out, const PixelRun& run) {
+    const unsigned rowMask = (1u << run.rowShift) - 1;
+    for (int i = 0; i < run.count; ++i) {
+        const unsigned key = run.keys[i];
+        const float x = run.x0 + static_cast<float>(key & rowMask);
+        const float y = run.y0 + static_cast<float>(key >> run.rowShift);
+        out.put(x, y, x + 1.0f, y + 1.0f, run.colors[i]);
+    }
+}
+
 void drawCellPoints(const PointPass& p, QuadWriter& quads, const Sample2D* list, std::size_t n,
                     const TileIndex& tile, float cellX, float cellY) {
     if (p.shape == DotShape::Circle) {
@@ -134,13 +395,13 @@ void drawCellPoints(const PointPass& p, QuadWriter& quads, const Sample2D* list,
         }
         return;
     }
+    const bool inside =
+        cellX - p.extent.before >= p.clip.x0 && cellX + p.cell + p.extent.after <= p.clip.x1 &&
+        cellY - p.extent.before >= p.clip.y0 && cellY + p.cell + p.extent.after <= p.clip.y1;
     for (std::size_t start = 0; start < n; start += QuadWriter::kMaxQuads) {
         const std::size_t count = std::min<std::size_t>(n - start, QuadWriter::kMaxQuads);
         QuadCursor out = quads.begin(static_cast<int>(count));
         const Sample2D* run = list + start;
-        const bool inside =
-            cellX - p.extent.before >= p.clip.x0 && cellX + p.cell + p.extent.after <= p.clip.x1 &&
-            cellY - p.extent.before >= p.clip.y0 && cellY + p.cell + p.extent.after <= p.clip.y1;
         if (p.shape == DotShape::Pixel) {
             if (inside)
                 putPointRun<true, true>(p, out, run, count, tile, cellX, cellY);
@@ -161,8 +422,7 @@ struct VoxelPass {
     float cell;
     int n;  // voxels per cell side
     HeightMap height;
-    const HeightColorTable* colors;  // null on the startup screen
-    ImU32 flatColor;
+    const HeightColors* colors;
 };
 
 // Each voxel keeps the highest ramp input of its samples; drawn in the order first reached.
@@ -208,10 +468,92 @@ void drawCellVoxels(const VoxelPass& p, QuadWriter& quads, TopViewScratch& s, co
             const float y0 = cellY + static_cast<float>(n - j - 1) * v;
             if (x0 + side < p.clip.x0 || x0 > p.clip.x1 || y0 + side < p.clip.y0 || y0 > p.clip.y1)
                 continue;
-            out.put(x0, y0, x0 + side, y0 + side, p.colors ? (*p.colors)(t) : p.flatColor);
+            out.put(x0, y0, x0 + side, y0 + side, (*p.colors)(t));
         }
         quads.end(out);
     }
+}
+
+constexpr std::size_t kPrefetchCells = 3;
+
+void prefetchSamples(const VisibleCell& cell) {
+    const char* p = reinterpret_cast<const char*>(cell.samples);
+    const char* end = reinterpret_cast<const char*>(cell.samples + cell.sampleCount);
+    for (; p < end; p += 64) __builtin_prefetch(p);
+}
+
+struct OutlineStyle {
+    ImU32 color;
+    float thickness;
+};
+constexpr OutlineStyle kOutlines[kOutlineKinds] = {
+    {IM_COL32(255, 255, 255, 255), 2.5f},  // selected
+    {IM_COL32(90, 90, 90, 255), 1.0f},     // in the count map
+    {IM_COL32(28, 28, 28, 255), 1.0f},     // not in the map
+    {IM_COL32(70, 140, 255, 255), 3.0f},   // highlighted saved top selection
+    {IM_COL32(255, 150, 35, 255), 3.0f},   // highlighted saved vertical selection
+};
+constexpr ImU32 kCellFill = IM_COL32(26, 26, 26, 255);
+constexpr ImU32 kTopFill = IM_COL32(50, 110, 220, 55);
+constexpr ImU32 kVerticalFill = IM_COL32(230, 130, 30, 65);
+
+// A cell's fills and outlines, then its merged pixels when there are any, in one reservation
+// once every outline it needs has been seen in this frame; before that through ImGui.
+void drawCellFrame(ImDrawList* dl, QuadWriter& quads, TopViewScratch& s, std::uint8_t fl, float x,
+                   float y, float cell, const PixelRun* pixels) {
+    const bool inMap = fl & kInMap;
+    const bool top = fl & kHighlightTop;
+    const bool vertical = fl & kHighlightVertical;
+    const int outline =
+        inMap ? ((fl & kSelected) ? kOutlineSelected : kOutlineInMap) : kOutlineEmpty;
+    DrawStamp* const st = s.outlines;
+    const ImVec2 a(x, y);
+    const ImVec2 e(x + cell, y + cell);
+    if (!st[outline].ready() || (top && !st[kOutlineTop].ready()) ||
+        (vertical && !st[kOutlineVertical].ready())) {
+        // A cell without a count is the canvas colour: nothing to fill.
+        if (inMap) dl->AddRectFilled(a, e, kCellFill);
+        if (top) dl->AddRectFilled(a, e, kTopFill);
+        if (vertical) dl->AddRectFilled(a, e, kVerticalFill);
+        auto stroke = [&](int kind) {
+            const OutlineStyle& o = kOutlines[kind];
+            auto draw = [&] { dl->AddRect(a, e, o.color, 0.0f, 0, o.thickness); };
+            if (st[kind].ready())
+                draw();
+            else
+                st[kind].capture(dl, x, y, draw);
+        };
+        stroke(outline);
+        if (top) stroke(kOutlineTop);
+        if (vertical) stroke(kOutlineVertical);
+        if (pixels && pixels->count > 0) {
+            QuadCursor out = quads.begin(pixels->count);
+            putPixels(out, *pixels);
+            quads.end(out);
+        }
+        return;
+    }
+    const int fills = (inMap ? 1 : 0) + (top ? 1 : 0) + (vertical ? 1 : 0);
+    const int squares = fills + (pixels ? pixels->count : 0);
+    int vertices = 4 * squares + st[outline].vertices();
+    int indices = 6 * squares + st[outline].indices();
+    if (top) {
+        vertices += st[kOutlineTop].vertices();
+        indices += st[kOutlineTop].indices();
+    }
+    if (vertical) {
+        vertices += st[kOutlineVertical].vertices();
+        indices += st[kOutlineVertical].indices();
+    }
+    QuadCursor out = quads.begin(vertices, indices);
+    if (inMap) out.put(a.x, a.y, e.x, e.y, kCellFill);
+    if (top) out.put(a.x, a.y, e.x, e.y, kTopFill);
+    if (vertical) out.put(a.x, a.y, e.x, e.y, kVerticalFill);
+    out.put(st[outline], x, y);
+    if (top) out.put(st[kOutlineTop], x, y);
+    if (vertical) out.put(st[kOutlineVertical], x, y);
+    if (pixels) putPixels(out, *pixels);
+    quads.end(out);
 }
 
 ImU32 withAlpha(int r, int g, int b, float alpha) {
@@ -263,32 +605,6 @@ void drawTopView(GuiFrame& f, ImDrawList* dl, const CanvasRect& canvas, float ce
             const std::int64_t k = slot(t);
             if (k >= 0) s.cells[static_cast<std::size_t>(k)].flags |= bit;
         };
-        // The maps are looked up per visible cell, in a pass of their own so that the lookups
-        // overlap: walking a whole map chases one node after another through memory.
-        const TileSet& selected = f.in.selectedTiles;
-        const bool lookUpSelected = selected.size() > cells;
-        for (std::int64_t r = vis.r0; r <= vis.r1; ++r)
-            for (std::int64_t c = vis.c0; c <= vis.c1; ++c) {
-                VisibleCell& cell =
-                    s.cells[static_cast<std::size_t>((r - vis.r0) * vc + (c - vis.c0))];
-                const TileIndex t{b.minX + c, b.minY + r};
-                if (counts && counts->find(t) != counts->end()) cell.flags |= kInMap;
-                if (samples) {
-                    const auto it = samples->find(t);
-                    if (it != samples->end()) {
-                        cell.samples = it->second.data();
-                        cell.sampleCount = static_cast<std::uint32_t>(it->second.size());
-                    }
-                }
-                if (lookUpSelected && selected.count(t)) cell.flags |= kSelected;
-            }
-        if (!lookUpSelected)
-            for (const TileIndex& t : selected) mark(t, kSelected);
-        if (const auto* tiles = highlightedTopTiles(f))
-            for (const TileIndex& t : *tiles) mark(t, kHighlightTop);
-        if (const auto* tiles = highlightedVerticalTiles(f))
-            for (const TileIndex& t : *tiles) mark(t, kHighlightVertical);
-
         const double tileSize = f.in.coarseTileSize;
         const bool drawSamples = samples && tileSize > 0.0 && std::isfinite(tileSize);
         const int style = std::clamp(view.topViewStyle, 0, 2);
@@ -297,45 +613,146 @@ void drawTopView(GuiFrame& f, ImDrawList* dl, const CanvasRect& canvas, float ce
         const float centre = rampCentreOffset(view.zCenterM, f.gui.zRangeMin, f.gui.zRangeMax);
         const HeightMap height = heightMapOf(f.gui);
         const float voxelAlpha = style == 1 ? 0.88f : 0.42f;
-        std::optional<HeightColorTable> pointColors;
-        std::optional<HeightColorTable> voxelColors;
-        if (style != 1) {
-            if (startup)
-                pointColors.emplace(IM_COL32(120, 200, 255, 235));
-            else
-                pointColors.emplace(0.92f, sens, centre);
-        }
-        if (!startup && style != 0) voxelColors.emplace(voxelAlpha, sens, centre);
+        if (!startup) s.ramp.prepare(sens, centre);
+        const ImU32 startupPoint = IM_COL32(120, 200, 255, 235);
+        const HeightColors pointColors =
+            startup ? HeightColors(startupPoint) : HeightColors(s.ramp, 0.92f);
+        const HeightColors voxelColors = startup
+                                             ? HeightColors(withAlpha(120, 200, 255, voxelAlpha))
+                                             : HeightColors(s.ramp, voxelAlpha);
 
         float rp = std::min(g.cell * 0.45f, view.pointBallRadiusPx * 1.15f);
         if (startup) {
             const float pulse = std::sin(4.0f * static_cast<float>(ImGui::GetTime()));
             rp *= (pulse * 0.5f + 0.5f) * 0.3f + 0.8f;
         }
-        const PointPass points{dl,
-                               clip,
-                               1.0 / tileSize,
-                               g.cell,
-                               rp,
-                               dotShape(rp),
-                               dotExtent(rp),
-                               height,
-                               pointColors ? &*pointColors : nullptr};
+        const DotShape shape = dotShape(rp);
+        // Cells below a pixel keep their squares: a grid of side 1 or 2 merges nothing.
+        const bool merge = drawSamples && style == 0 && shape == DotShape::Pixel &&
+                           g.cell >= 1.0f && g.cell <= kMergeMaxCell;
+        const int mergeSide = merge ? static_cast<int>(std::ceil(g.cell)) + 2 : 0;
+        const int rowShift = mergeSide <= 8 ? 3 : 5;
+        const PointPass points{dl,    clip,          1.0 / tileSize, g.cell,       rp,
+                               shape, dotExtent(rp), height,         &pointColors, mergeSide};
+
+        // The kept pixels, when they are still those of this frame.
+        PixelCache& cache = s.cache;
+        const std::int64_t cols = b.cols();
+        const std::int64_t rows = b.rows();
+        const bool cached = merge && cols <= kMaxCachedCells && rows <= kMaxCachedCells / cols;
+        const int frame = ImGui::GetFrameCount();
+        if (cached) {
+            PixelCacheKey key;
+            key.context = ImGui::GetCurrentContext();
+            key.gui = &f.gui;
+            key.counts = counts;
+            key.samples = samples;
+            key.mapsVersion = f.gui.mapsVersion;
+            key.countSize = counts ? counts->size() : 0;
+            key.sampleSize = samples->size();
+            key.minX = b.minX;
+            key.minY = b.minY;
+            key.maxX = b.maxX;
+            key.maxY = b.maxY;
+            key.tileSize = tileSize;
+            key.cell = g.cell;
+            key.stride = g.stride();
+            key.phaseX = g.originX - std::floor(g.originX);
+            key.phaseY = g.originY - std::floor(g.originY);
+            key.heightScale = height.scale;
+            key.heightOffset = height.offset;
+            key.color = startup ? startupPoint : pointColors(0.0f) & 0xFF000000u;
+            key.sensitivity = startup ? 0.0f : sens;
+            key.centre = startup ? 0.0f : centre;
+            if (!(key == cache.key) || frame != cache.lastFrame + 1) {
+                cache.key = key;
+                cache.cells.assign(static_cast<std::size_t>(cols * rows), CachedCell{});
+                cache.keys.clear();
+                cache.colors.clear();
+            }
+        }
+        cache.lastFrame = frame;
+        auto cachedCell = [&](std::int64_t c, std::int64_t r) -> CachedCell& {
+            return cache.cells[static_cast<std::size_t>(r * cols + c)];
+        };
+
+        // Cells whose tile must be found in the maps this frame: all without kept pixels.
+        std::size_t needed = cells;
+        if (cached) {
+            needed = 0;
+            for (std::int64_t r = vis.r0; r <= vis.r1; ++r)
+                for (std::int64_t c = vis.c0; c <= vis.c1; ++c) {
+                    const CachedCell& kept = cachedCell(c, r);
+                    if (kept.known) {
+                        if (kept.inMap)
+                            s.cells[static_cast<std::size_t>((r - vis.r0) * vc + (c - vis.c0))]
+                                .flags |= kInMap;
+                    } else {
+                        ++needed;
+                    }
+                }
+        }
+        // A lookup costs a few misses in memory, a step of a walk with its node fetched ahead
+        // much less: the maps are walked once the cells to find are a good part of them.
+        auto walks = [&](std::size_t mapSize) { return needed > 0 && mapSize <= 4 * needed; };
+        const bool walkCounts = counts && walks(counts->size());
+        const bool walkSamples = samples && walks(samples->size());
+        {
+            MapWalk<TileCountMap> countWalk(walkCounts ? counts : nullptr, s.countHints);
+            MapWalk<TileSampleMap> sampleWalk(walkSamples ? samples : nullptr, s.sampleHints);
+            auto visitCount = [&](const auto& entry) { mark(entry.first, kInMap); };
+            auto visitSamples = [&](const auto& entry) {
+                const std::int64_t k = slot(entry.first);
+                if (k < 0) return;
+                VisibleCell& cell = s.cells[static_cast<std::size_t>(k)];
+                cell.samples = entry.second.data();
+                cell.sampleCount = static_cast<std::uint32_t>(entry.second.size());
+            };
+            while (!countWalk.done() && !sampleWalk.done()) {
+                countWalk.step(visitCount);
+                sampleWalk.step(visitSamples);
+            }
+            while (!countWalk.done()) countWalk.step(visitCount);
+            while (!sampleWalk.done()) sampleWalk.step(visitSamples);
+        }
+        const TileSet& selected = f.in.selectedTiles;
+        const bool lookUpSelected = selected.size() > cells;
+        const bool lookUpCounts = counts && !walkCounts && needed > 0;
+        const bool lookUpSamples = samples && !walkSamples && needed > 0;
+        if (lookUpSelected || lookUpCounts || lookUpSamples)
+            for (std::int64_t r = vis.r0; r <= vis.r1; ++r)
+                for (std::int64_t c = vis.c0; c <= vis.c1; ++c) {
+                    VisibleCell& cell =
+                        s.cells[static_cast<std::size_t>((r - vis.r0) * vc + (c - vis.c0))];
+                    const TileIndex t{b.minX + c, b.minY + r};
+                    if (lookUpSelected && selected.count(t)) cell.flags |= kSelected;
+                    if (cached && cachedCell(c, r).known) continue;
+                    if (lookUpCounts && counts->find(t) != counts->end()) cell.flags |= kInMap;
+                    if (lookUpSamples) {
+                        const auto it = samples->find(t);
+                        if (it != samples->end()) {
+                            cell.samples = it->second.data();
+                            cell.sampleCount = static_cast<std::uint32_t>(it->second.size());
+                        }
+                    }
+                }
+        if (!lookUpSelected)
+            for (const TileIndex& t : selected) mark(t, kSelected);
+        if (const auto* tiles = highlightedTopTiles(f))
+            for (const TileIndex& t : *tiles) mark(t, kHighlightTop);
+        if (const auto* tiles = highlightedVerticalTiles(f))
+            for (const TileIndex& t : *tiles) mark(t, kHighlightVertical);
+
         int n = 2;
         if (drawSamples)
             n = static_cast<int>(std::clamp(
                 std::ceil(tileSize / std::max(0.05, static_cast<double>(view.visualVoxelSizeM))),
                 2.0, 128.0));
-        const VoxelPass voxels{clip,
-                               1.0 / tileSize,
-                               g.cell,
-                               n,
-                               height,
-                               voxelColors ? &*voxelColors : nullptr,
-                               withAlpha(120, 200, 255, voxelAlpha)};
+        const VoxelPass voxels{clip, 1.0 / tileSize, g.cell, n, height, &voxelColors};
         if (style != 0) s.voxelT.assign(static_cast<std::size_t>(n * n), -1.0f);
 
         const std::size_t perSample = (style != 1 ? dotVertices(rp) : 0) + (style != 0 ? 4 : 0);
+        for (DrawStamp& stamp : s.outlines) stamp.reset();  // the cell size may have changed
         QuadWriter quads(dl);
         bool room = true;
         for (std::int64_t r = vis.r0; r <= vis.r1 && room; ++r) {
@@ -343,31 +760,54 @@ void drawTopView(GuiFrame& f, ImDrawList* dl, const CanvasRect& canvas, float ce
             for (std::int64_t c = vis.c0; c <= vis.c1; ++c) {
                 const std::size_t k = static_cast<std::size_t>((r - vis.r0) * vc + (c - vis.c0));
                 const VisibleCell& cell = s.cells[k];
-                if (!drawListHasRoom(dl, 64 + cell.sampleCount * perSample)) {
+                CachedCell* kept = cached ? &cachedCell(c, r) : nullptr;
+                // Each tile's samples lie somewhere else in memory: ask for a later cell's
+                // while this one is drawn, or every cell starts with a wait.
+                if (k + kPrefetchCells < cells) prefetchSamples(s.cells[k + kPrefetchCells]);
+                const std::size_t vertices =
+                    kept && kept->known ? 4u * kept->count : cell.sampleCount * perSample;
+                if (!drawListHasRoom(dl, 64 + vertices)) {
                     room = false;
                     break;
                 }
-                const std::uint8_t fl = cell.flags;
                 const float x = g.cellX(c);
-                const ImVec2 a(x, y);
-                const ImVec2 e(x + g.cell, y + g.cell);
-                // A cell without a count is the canvas colour: nothing to fill.
-                if (fl & kInMap) dl->AddRectFilled(a, e, IM_COL32(26, 26, 26, 255));
-                if (fl & kHighlightTop) dl->AddRectFilled(a, e, IM_COL32(50, 110, 220, 55));
-                if (fl & kHighlightVertical) dl->AddRectFilled(a, e, IM_COL32(230, 130, 30, 65));
-                if ((fl & kInMap) && (fl & kSelected))
-                    dl->AddRect(a, e, IM_COL32(255, 255, 255, 255), 0.0f, 0, 2.5f);
-                else if (fl & kInMap)
-                    dl->AddRect(a, e, IM_COL32(90, 90, 90, 255));
-                else
-                    dl->AddRect(a, e, IM_COL32(28, 28, 28, 255));
-                if (fl & kHighlightTop)
-                    dl->AddRect(a, e, IM_COL32(70, 140, 255, 255), 0.0f, 0, 3.0f);
-                if (fl & kHighlightVertical)
-                    dl->AddRect(a, e, IM_COL32(255, 150, 35, 255), 0.0f, 0, 3.0f);
-
-                if (!drawSamples || cell.sampleCount == 0) continue;
                 const TileIndex tile{b.minX + c, b.minY + r};
+                const bool withSamples = drawSamples && cell.sampleCount != 0;
+                PixelRun run;
+                const PixelRun* pixels = nullptr;
+                if (merge) {
+                    run.x0 = std::floor(x);
+                    run.y0 = std::floor(y);
+                    run.rowShift = rowShift;
+                    pixels = &run;
+                    if (kept && !kept->known) {
+                        kept->known = true;
+                        kept->inMap = (cell.flags & kInMap) != 0;
+                        kept->first = static_cast<std::uint32_t>(cache.keys.size());
+                        if (withSamples) {
+                            mergeCell(points, s.merge, cell.samples, cell.sampleCount, tile, x, y,
+                                      false);
+                            kept->count = static_cast<std::uint16_t>(appendPixels(
+                                points, s.merge, cell.samples, cache.keys, cache.colors));
+                        }
+                    }
+                    if (kept) {
+                        run.keys = cache.keys.data() + kept->first;
+                        run.colors = cache.colors.data() + kept->first;
+                        run.count = kept->count;
+                    } else if (withSamples) {
+                        s.runKeys.clear();
+                        s.runColors.clear();
+                        mergeCell(points, s.merge, cell.samples, cell.sampleCount, tile, x, y,
+                                  true);
+                        run.count =
+                            appendPixels(points, s.merge, cell.samples, s.runKeys, s.runColors);
+                        run.keys = s.runKeys.data();
+                        run.colors = s.runColors.data();
+                    }
+                }
+                drawCellFrame(dl, quads, s, cell.flags, x, y, g.cell, pixels);
+                if (!withSamples || merge) continue;
                 if (style != 0)
                     drawCellVoxels(voxels, quads, s, cell.samples, cell.sampleCount, tile, x, y);
                 if (style != 1)

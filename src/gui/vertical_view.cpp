@@ -87,8 +87,9 @@ void drawVerticalView(GuiFrame& f, ImDrawList* dl, const CanvasRect& canvas) {
         yo = static_cast<float>(-zMin / (zMax - zMin));
     }
     const bool haveZ = f.gui.haveZRange;
-    const HeightColorTable colors(0.92f, view.zSensitivity,
-                                  rampCentreOffset(view.zCenterM, zMin, zMax));
+    static HeightColorTable ramp;  // kept while the sensitivity and centre stay
+    ramp.prepare(view.zSensitivity, rampCentreOffset(view.zCenterM, zMin, zMax));
+    const HeightColors colors(ramp, 0.92f);
     const double tileSize = f.in.coarseTileSize;
     const bool sizeOk = tileSize > 0.0 && std::isfinite(tileSize);
     const double invTile = 1.0 / tileSize;

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "imgui.h"
 
@@ -34,14 +35,52 @@ inline bool drawListHasRoom(const ImDrawList* dl, std::size_t vertices) {
 // Vertices of one dot, at most (a filled circle with its anti-aliased fringe).
 inline std::size_t dotVertices(float r) { return r > 1.4f ? 2u * (r < 3.0f ? 8u : 12u) : 4u; }
 
-// A run of axis-aligned quads written straight into reserved draw-list room, through local
-// pointers: the list's own cursor fields could alias the stores and be reloaded every time.
+// The vertices and indices one draw-list call made, relative to a point, so that the same
+// shape can be drawn at other points without the call (an outline's anti-aliased fringe is a
+// good deal of work for ImGui). Positions come back to within a rounding of the call's own.
+class DrawStamp {
+public:
+    bool ready() const { return ready_; }
+    void reset() { ready_ = false; }
+    int vertices() const { return static_cast<int>(vtx_.size()); }
+    int indices() const { return static_cast<int>(idx_.size()); }
+    const ImDrawVert* vertexData() const { return vtx_.data(); }
+    const ImDrawIdx* indexData() const { return idx_.data(); }
+
+    // Runs draw(), which must add to dl only, and keeps what it added.
+    template <class Draw>
+    void capture(ImDrawList* dl, float x, float y, Draw&& draw) {
+        const int v0 = dl->VtxBuffer.Size;
+        const int i0 = dl->IdxBuffer.Size;
+        draw();
+        const int nv = dl->VtxBuffer.Size - v0;
+        const int ni = dl->IdxBuffer.Size - i0;
+        // The call's indices count from its first vertex, whatever vertex offset it took.
+        const unsigned first = dl->_VtxCurrentIdx - static_cast<unsigned>(nv);
+        vtx_.assign(dl->VtxBuffer.Data + v0, dl->VtxBuffer.Data + v0 + nv);
+        for (ImDrawVert& v : vtx_) v.pos = ImVec2(v.pos.x - x, v.pos.y - y);
+        idx_.resize(static_cast<std::size_t>(ni));
+        for (int i = 0; i < ni; ++i)
+            idx_[static_cast<std::size_t>(i)] =
+                static_cast<ImDrawIdx>(dl->IdxBuffer.Data[i0 + i] - first);
+        ready_ = true;
+    }
+
+private:
+    std::vector<ImDrawVert> vtx_;
+    std::vector<ImDrawIdx> idx_;
+    bool ready_ = false;
+};
+
+// Shapes written straight into reserved draw-list room, through local pointers: the list's
+// own cursor fields could alias the stores and be reloaded every time.
 struct QuadCursor {
     ImDrawVert* vtx = nullptr;
     ImDrawIdx* idx = nullptr;
     unsigned int base = 0;
     ImVec2 uv;
 
+    // An axis-aligned rectangle, as ImDrawList::PrimRect writes it.
     void put(float x0, float y0, float x1, float y1, ImU32 col) {
         const ImDrawIdx b = static_cast<ImDrawIdx>(base);
         idx[0] = b;
@@ -58,9 +97,22 @@ struct QuadCursor {
         idx += 6;
         base += 4;
     }
+    // A captured shape again, moved to (x, y).
+    void put(const DrawStamp& s, float x, float y) {
+        const int nv = s.vertices();
+        const int ni = s.indices();
+        const ImDrawVert* sv = s.vertexData();
+        const ImDrawIdx* si = s.indexData();
+        for (int i = 0; i < nv; ++i)
+            vtx[i] = ImDrawVert{ImVec2(sv[i].pos.x + x, sv[i].pos.y + y), sv[i].uv, sv[i].col};
+        for (int i = 0; i < ni; ++i) idx[i] = static_cast<ImDrawIdx>(base + si[i]);
+        vtx += nv;
+        idx += ni;
+        base += static_cast<unsigned>(nv);
+    }
 };
 
-// Reserves room for a run of quads and hands back what the run did not use. Between begin()
+// Reserves room for a run of shapes and hands back what the run did not use. Between begin()
 // and end() nothing else may draw into the list. One run stays below the 16-bit index range.
 class QuadWriter {
 public:
@@ -68,25 +120,30 @@ public:
     explicit QuadWriter(ImDrawList* dl) : dl_(dl), uv_(ImGui::GetFontTexUvWhitePixel()) {}
 
     // Room for `quads` (1 to kMaxQuads) quads.
-    QuadCursor begin(int quads) {
-        reserved_ = quads;
-        dl_->PrimReserve(quads * 6, quads * 4);
+    QuadCursor begin(int quads) { return begin(quads * 4, quads * 6); }
+    // Room for that many vertices (at most 4 x kMaxQuads) and indices.
+    QuadCursor begin(int vertices, int indices) {
+        reservedVtx_ = vertices;
+        reservedIdx_ = indices;
+        dl_->PrimReserve(indices, vertices);
         return QuadCursor{dl_->_VtxWritePtr, dl_->_IdxWritePtr, dl_->_VtxCurrentIdx, uv_};
     }
     void end(const QuadCursor& c) {
-        const int written = static_cast<int>(c.vtx - dl_->_VtxWritePtr) / 4;
+        const int unusedVtx = reservedVtx_ - static_cast<int>(c.vtx - dl_->_VtxWritePtr);
+        const int unusedIdx = reservedIdx_ - static_cast<int>(c.idx - dl_->_IdxWritePtr);
         dl_->_VtxWritePtr = c.vtx;
         dl_->_IdxWritePtr = c.idx;
         dl_->_VtxCurrentIdx = c.base;
-        const int unused = reserved_ - written;
-        if (unused > 0) dl_->PrimUnreserve(unused * 6, unused * 4);
-        reserved_ = 0;
+        if (unusedVtx > 0 || unusedIdx > 0) dl_->PrimUnreserve(unusedIdx, unusedVtx);
+        reservedVtx_ = 0;
+        reservedIdx_ = 0;
     }
 
 private:
     ImDrawList* dl_;
     ImVec2 uv_;
-    int reserved_ = 0;
+    int reservedVtx_ = 0;
+    int reservedIdx_ = 0;
 };
 
 // How a point of radius r is drawn: a 1-pixel square, a square of half side r, or a circle.

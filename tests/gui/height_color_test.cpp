@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
+#include <algorithm>
+#include <cmath>
+#include <vector>
 
 namespace {
 
@@ -29,17 +31,37 @@ TEST(HeightToColor, RampEndsCentreAndClamps) {
             << "t=" << c.t << " sens=" << c.sensitivity << " offset=" << c.offset;
 }
 
-TEST(HeightToColor, TableKeepsWithinOneLevelOfTheRamp) {
-    const HeightColorTable table(0.92f, 5.0f, 0.1f);
-    for (float t : {-1.0f, 0.0f, 0.13f, 0.5f, 0.6001f, 0.87f, 1.0f, 2.0f}) {
-        const std::uint32_t a = table(t);
-        const std::uint32_t b = heightToColor(t, 0.92f, 5.0f, 0.1f);
-        for (int shift = 0; shift < 32; shift += 8) {
-            const int ca = static_cast<int>((a >> shift) & 255u);
-            const int cb = static_cast<int>((b >> shift) & 255u);
-            EXPECT_LE(std::abs(ca - cb), 1) << "t=" << t << " shift=" << shift;
+TEST(HeightToColor, TableGivesTheRampsOwnColours) {
+    // Sensitivity and centre offset; the last ones put many colour changes in one bucket.
+    const float cases[][2] = {{2.0f, 0.0f},  {8.0f, -0.13f}, {0.1f, 0.31f},
+                              {5.0f, -0.5f}, {3.0f, 0.5f},   {40.0f, 0.2f}};
+    HeightColorTable table;
+    for (const auto& c : cases) {
+        table.prepare(c[0], c[1]);
+        const HeightColors colors(table, 0.82f);
+        std::vector<float> ts;
+        for (int i = 0; i <= 100000; ++i) ts.push_back(static_cast<float>(i) / 100000.0f);
+        // Every float for a few thousand steps either side of the centre, where green turns,
+        // and a few about every bucket edge.
+        float t = std::clamp(c[1] + 0.5f, 0.0f, 1.0f);
+        for (int i = 0; i < 3000 && t > 0.0f; ++i) t = std::nextafter(t, -1.0f);
+        for (int i = 0; i < 6000 && t <= 1.0f; ++i, t = std::nextafter(t, 2.0f)) ts.push_back(t);
+        for (int k = 1; k < HeightColorTable::kBuckets; ++k) {
+            const float edge = static_cast<float>(k) / HeightColorTable::kBuckets;
+            ts.push_back(std::nextafter(edge, 0.0f));
+            ts.push_back(edge);
         }
+        for (float odd : {-1.0f, 2.0f, std::nanf("")}) ts.push_back(odd);
+        int wrong = 0;
+        float firstWrong = 0.0f;
+        for (float x : ts)
+            if (colors(x) != heightToColor(x, 0.82f, c[0], c[1]) && wrong++ == 0) firstWrong = x;
+        EXPECT_EQ(wrong, 0) << "sensitivity " << c[0] << " offset " << c[1] << " first at t "
+                            << firstWrong;
     }
+    const HeightColors one(rgba(120, 200, 255, 235));
+    EXPECT_EQ(one(0.3f), rgba(120, 200, 255, 235));
+    EXPECT_EQ(one.alphaByte(), 235u);
 }
 
 }  // namespace

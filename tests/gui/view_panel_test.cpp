@@ -2,9 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "gui/height_color.h"
 #include "gui/view_geometry.h"
 #include "headless_imgui.h"
 
@@ -175,6 +179,72 @@ TEST(ViewPanel, VerticalTabStartsFromTheFirstSourceThatHasTiles) {
             case AlreadyChosen: expected = {{1, 1}}; break;
         }
         EXPECT_EQ(fx.gui.heightFilterTiles, expected) << c.name;
+    }
+}
+
+// The squares of side 1 in the last frame's draw data, by the pixel at their top-left corner,
+// with their colours in drawing order.
+std::map<std::pair<int, int>, std::vector<ImU32>> unitSquares() {
+    std::map<std::pair<int, int>, std::vector<ImU32>> found;
+    const ImDrawData* data = ImGui::GetDrawData();
+    for (int l = 0; l < data->CmdListsCount; ++l) {
+        const ImVector<ImDrawVert>& v = data->CmdLists[l]->VtxBuffer;
+        for (int i = 0; i + 3 < v.Size; ++i) {
+            const ImVec2 a = v[i].pos;
+            auto at = [&](int k, float dx, float dy) {
+                return std::fabs(v[i + k].pos.x - a.x - dx) < 1e-3f &&
+                       std::fabs(v[i + k].pos.y - a.y - dy) < 1e-3f && v[i + k].col == v[i].col;
+            };
+            if (at(1, 1.0f, 0.0f) && at(2, 1.0f, 1.0f) && at(3, 0.0f, 1.0f))
+                found[{static_cast<int>(std::lround(a.x)), static_cast<int>(std::lround(a.y))}]
+                    .push_back(v[i].col);
+        }
+    }
+    return found;
+}
+
+TEST(ViewPanel, SmallCellsDrawEachCoveredPixelOnceInItsLastSamplesColour) {
+    PanelFixture fx(1, 0);
+    fx.proc.view.topViewAutoFit = false;
+    for (float cell : {4.0f, 20.0f}) {
+        fx.proc.view.topCellSizePx = cell;
+        fx.samples[{0, 0}].clear();
+        ++fx.gui.mapsVersion;
+        fx.run();
+        const ItemRect& r = fx.ui.item("canvas");
+        const CanvasRect canvas{r.minX, r.minY, r.maxX - r.minX, r.maxY - r.minY};
+        const TopGridLayout g =
+            topGridLayout(canvas, cell, fx.gui.tileGapPx, fx.frame.bounds, 0.0f, 0.0f);
+        const float cx = g.cellX(0);
+        const float cy = g.cellY(0);
+        // Samples whose squares sit on three pixels of the cell: three, two and one of them.
+        const int px = static_cast<int>(std::floor(cx));
+        const int py = static_cast<int>(std::floor(cy));
+        const std::pair<int, int> pixels[] = {{px + 1, py + 1}, {px + 2, py + 1}, {px + 1, py + 3}};
+        const int onPixel[] = {0, 0, 0, 1, 1, 2};
+        std::vector<Sample2D>& list = fx.samples[{0, 0}];
+        for (int k = 0; k < 6; ++k) {
+            const auto [x, y] = pixels[onPixel[k]];
+            list.push_back({(static_cast<float>(x) - cx) / cell,
+                            1.0f - (static_cast<float>(y) - cy) / cell, 11.0f + k});
+        }
+        ++fx.gui.mapsVersion;  // as the window does on every change of its maps
+        fx.run();
+
+        HeightColorTable ramp(fx.proc.view.zSensitivity,
+                              rampCentreOffset(fx.proc.view.zCenterM, 10.0, 20.0));
+        const HeightColors colors(ramp, 0.92f);
+        auto color = [&](int k) { return colors((11.0f + k) * 0.1f - 1.0f); };
+        std::map<std::pair<int, int>, std::vector<ImU32>> expected;
+        if (cell <= 16.0f)
+            expected = {{pixels[0], {color(2)}}, {pixels[1], {color(4)}}, {pixels[2], {color(5)}}};
+        else
+            expected = {{pixels[0], {color(0), color(1), color(2)}},
+                        {pixels[1], {color(3), color(4)}},
+                        {pixels[2], {color(5)}}};
+        EXPECT_EQ(unitSquares(), expected) << "cell " << cell;
+        fx.run();  // nothing changed: the pixels kept from the last frame
+        EXPECT_EQ(unitSquares(), expected) << "cell " << cell << ", next frame";
     }
 }
 
