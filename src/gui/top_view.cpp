@@ -229,6 +229,20 @@ struct PointPass {
     int mergeSide;  // pixels per side of a cell's merge grid; 0: every sample drawn
 };
 
+// Where a sample lies in its cell (fractions of the tile, +Y up); false for a sample that has
+// none (not finite, or outside the tile).
+inline bool samplePointInCell(const PointPass& p, const Sample2D& s, const TileIndex& tile,
+                              float cellX, float cellY, float& px, float& py) {
+    double fx = 0.0;
+    double fy = 0.0;
+    if (!sampleFraction(s.x, p.invTile, tile.ix, fx) ||
+        !sampleFraction(s.y, p.invTile, tile.iy, fy))
+        return false;
+    px = cellX + p.cell * static_cast<float>(fx);
+    py = cellY + p.cell * (1.0f - static_cast<float>(fy));
+    return true;
+}
+
 // One run of samples as squares (a 1-pixel square is one of side 1 from the position).
 // kInside: the whole cell lies within the clip, so no sample needs the test.
 template <bool kPixel, bool kInside>
@@ -238,13 +252,9 @@ void putPointRun(const PointPass& pass, QuadCursor& out, const Sample2D* list, s
     const float r = p.radius;
     for (std::size_t k = 0; k < n; ++k) {
         const Sample2D& s = list[k];
-        double fx = 0.0;
-        double fy = 0.0;
-        if (!sampleFraction(s.x, p.invTile, tile.ix, fx) ||
-            !sampleFraction(s.y, p.invTile, tile.iy, fy))
-            continue;
-        const float px = cellX + p.cell * static_cast<float>(fx);
-        const float py = cellY + p.cell * (1.0f - static_cast<float>(fy));
+        float px = 0.0f;
+        float py = 0.0f;
+        if (!samplePointInCell(p, s, tile, cellX, cellY, px, py)) continue;
         if (!kInside && (px + p.extent.after < p.clip.x0 || px - p.extent.before > p.clip.x1 ||
                          py + p.extent.after < p.clip.y0 || py - p.extent.before > p.clip.y1))
             continue;
@@ -380,13 +390,9 @@ void drawCellPoints(const PointPass& p, QuadWriter& quads, const Sample2D* list,
         const float r = p.radius;
         for (std::size_t k = 0; k < n; ++k) {
             const Sample2D& s = list[k];
-            double fx = 0.0;
-            double fy = 0.0;
-            if (!sampleFraction(s.x, p.invTile, tile.ix, fx) ||
-                !sampleFraction(s.y, p.invTile, tile.iy, fy))
-                continue;
-            const float px = cellX + p.cell * static_cast<float>(fx);
-            const float py = cellY + p.cell * (1.0f - static_cast<float>(fy));
+            float px = 0.0f;
+            float py = 0.0f;
+            if (!samplePointInCell(p, s, tile, cellX, cellY, px, py)) continue;
             if (px + r < p.clip.x0 || px - r > p.clip.x1 || py + r < p.clip.y0 ||
                 py - r > p.clip.y1)
                 continue;
