@@ -58,10 +58,11 @@ struct PixelRun {
     int rowShift = 3;
 };
 
-// The merged pixels of small cells, kept from frame to frame while nothing they depend on
-// changes: the maps (every change of them moves mapsVersion, or their address or size), the
-// grid's size and sub-pixel phase, the colours. Copies, never pointers into the maps; kept
-// only for consecutive frames of one ImGui context, so another window never sees them.
+// The merged pixels of small cells, kept from frame to frame while what they depend on stays:
+// the maps (every change of them moves mapsVersion, or their address or size), the grid's
+// size and sub-pixel phase. Copies, never pointers into the maps; kept only for consecutive
+// frames of one ImGui context, so another window never sees them. A change of the colours
+// alone only colours them again.
 struct PixelCacheKey {
     const void* context = nullptr;
     const void* gui = nullptr;
@@ -79,12 +80,16 @@ struct PixelCacheKey {
     float stride = 0.0f;
     float phaseX = 0.0f;
     float phaseY = 0.0f;
+    bool operator==(const PixelCacheKey&) const = default;
+};
+
+struct PixelColorKey {
     float heightScale = 0.0f;
     float heightOffset = 0.0f;
     std::uint32_t color = 0;  // the one colour, or the alpha bits of the ramp's
     float sensitivity = 0.0f;
     float centre = 0.0f;
-    bool operator==(const PixelCacheKey&) const = default;
+    bool operator==(const PixelColorKey&) const = default;
 };
 
 struct CachedCell {
@@ -101,17 +106,20 @@ constexpr std::int64_t kMaxCachedCells = std::int64_t{1} << 20;
 struct PixelPool {
     std::vector<std::uint16_t> keys;
     std::vector<ImU32> colors;
+    std::vector<float> z;  // of the sample each pixel shows
     std::size_t used = 0;
     void makeRoom(std::size_t n) {
         if (keys.size() >= used + n) return;
         const std::size_t size = std::max(2 * keys.size(), used + n + 4096);
         keys.resize(size);
         colors.resize(size);
+        z.resize(size);
     }
 };
 
 struct PixelCache {
     PixelCacheKey key;
+    PixelColorKey colorKey;
     int lastFrame = -1;
     std::vector<CachedCell> cells;  // cols x rows, row r from minY
     PixelPool pool;
@@ -363,10 +371,12 @@ void putMergedPixels(const PointPass& p, const PixelMerge& m, const Sample2D* li
                      PixelPool* keep) {
     std::uint16_t* k = nullptr;
     ImU32* c = nullptr;
+    float* zs = nullptr;
     if (keep) {
         keep->makeRoom(static_cast<std::size_t>(m.used));
         k = keep->keys.data() + keep->used;
         c = keep->colors.data() + keep->used;
+        zs = keep->z.data() + keep->used;
         keep->used += static_cast<std::size_t>(m.used);
     }
     const int words = m.rowShift == 3 ? 1 : kMergeWords;
@@ -374,13 +384,15 @@ void putMergedPixels(const PointPass& p, const PixelMerge& m, const Sample2D* li
     for (int w = 0; w < words; ++w)
         for (std::uint64_t bits = m.occupied[w]; bits != 0; bits &= bits - 1) {
             const unsigned key = static_cast<unsigned>(w * 64 + std::countr_zero(bits));
-            const ImU32 col = (*p.colors)(list[m.last[key]].z * p.height.scale + p.height.offset);
+            const float z = list[m.last[key]].z;
+            const ImU32 col = (*p.colors)(z * p.height.scale + p.height.offset);
             const float x = m.x0 + static_cast<float>(key & rowMask);
             const float y = m.y0 + static_cast<float>(key >> m.rowShift);
             out.put(x, y, x + 1.0f, y + 1.0f, col);
             if (k) {
                 *k++ = static_cast<std::uint16_t>(key);
                 *c++ = col;
+                *zs++ = z;
             }
         }
 }
@@ -697,15 +709,22 @@ void drawTopView(GuiFrame& f, ImDrawList* dl, const CanvasRect& canvas, float ce
             key.stride = g.stride();
             key.phaseX = g.originX - std::floor(g.originX);
             key.phaseY = g.originY - std::floor(g.originY);
-            key.heightScale = height.scale;
-            key.heightOffset = height.offset;
-            key.color = startup ? startupPoint : pointColors(0.0f) & 0xFF000000u;
-            key.sensitivity = startup ? 0.0f : sens;
-            key.centre = startup ? 0.0f : centre;
+            PixelColorKey colorKey;
+            colorKey.heightScale = height.scale;
+            colorKey.heightOffset = height.offset;
+            colorKey.color = startup ? startupPoint : pointColors(0.0f) & 0xFF000000u;
+            colorKey.sensitivity = startup ? 0.0f : sens;
+            colorKey.centre = startup ? 0.0f : centre;
             if (!(key == cache.key) || frame != cache.lastFrame + 1) {
                 cache.key = key;
+                cache.colorKey = colorKey;
                 cache.cells.assign(static_cast<std::size_t>(cols * rows), CachedCell{});
                 cache.pool.used = 0;
+            } else if (!(colorKey == cache.colorKey)) {
+                cache.colorKey = colorKey;
+                PixelPool& pool = cache.pool;
+                for (std::size_t i = 0; i < pool.used; ++i)
+                    pool.colors[i] = pointColors(pool.z[i] * height.scale + height.offset);
             }
         }
         cache.lastFrame = frame;
