@@ -12,9 +12,9 @@ std::uint32_t heightToColor(float t, float alpha, float sensitivity, float centr
 // The ramp's red, green and blue for one sensitivity and centre, looked up by t: exactly
 // heightToColor's. Within a bucket of t each channel only moves one way (the ramp turns at the
 // centre alone), so a bucket holds its colour below an edge and the colour above it, in one
-// 64-bit word: 24 bits each and the edge's place in the bucket in 16 (exact from t = 1/32 up,
-// where an edge has no more bits than that below the bucket's start). Buckets with more than
-// one change, those at the centre and the few whose edge lies lower call the ramp itself.
+// 64-bit word (32 KB in all): 24 bits each and the edge's place in the bucket in 16, which
+// holds every edge from t = 1/32 up. Buckets with more than one change, those at the centre
+// and those with an edge the 16 bits cannot hold call the ramp itself.
 class HeightColorTable {
 public:
     static constexpr int kBuckets = 4096;  // a power of two: t * kBuckets is exact
