@@ -3,8 +3,9 @@
 // pixels (580 x 780 in the 1100 x 800 window of a 1920 x 1080 monitor, 1400 x 1060 in the
 // 1920 x 1080 window of a 3840 x 2160 one, 1300 x 1500 shows the whole grid), whether the
 // renderer takes vertex offsets (without them ImGui allows 65,536 vertices per draw list and
-// the view stops drawing before that), and whether the maps change before every frame (as
-// while a live preview refines them), so that nothing drawn can be kept from the last one.
+// the view stops drawing before that), and what changes before every frame: nothing, the maps
+// (as while a live preview refines them: nothing drawn can be kept from the last frame) or the
+// Z sensitivity (as while its slider is dragged: only the colours change).
 // BM_VerticalViewFrame: the vertical tab with every tile emphasised.
 
 #include <benchmark/benchmark.h>
@@ -69,7 +70,9 @@ struct ViewFixture {
     }
 };
 
-void runViewFrames(benchmark::State& state, ViewFixture& fx, bool changing) {
+enum class Change { Nothing, Maps, Colours };
+
+void runViewFrames(benchmark::State& state, ViewFixture& fx, Change change) {
     const float w = static_cast<float>(state.range(0));
     const float h = static_cast<float>(state.range(1));
     const bool vtxOffset = state.range(2) != 0;
@@ -96,7 +99,9 @@ void runViewFrames(benchmark::State& state, ViewFixture& fx, bool changing) {
     };
     for (int i = 0; i < 3; ++i) frame();  // the layout settles and the buffers grow
     for (auto _ : state) {
-        if (changing) ++fx.gui.mapsVersion;
+        if (change == Change::Maps) ++fx.gui.mapsVersion;
+        if (change == Change::Colours)
+            fx.proc.view.zSensitivity = fx.proc.view.zSensitivity == 2.0f ? 2.1f : 2.0f;
         frame();
     }
     const ImDrawData* data = ImGui::GetDrawData();
@@ -106,14 +111,14 @@ void runViewFrames(benchmark::State& state, ViewFixture& fx, bool changing) {
 
 void BM_TopViewFrame(benchmark::State& state) {
     ViewFixture fx;
-    runViewFrames(state, fx, state.range(3) != 0);
+    runViewFrames(state, fx, static_cast<Change>(state.range(3)));
 }
 
 void BM_VerticalViewFrame(benchmark::State& state) {
     ViewFixture fx;
     fx.proc.view.verticalTab = true;
     for (const auto& entry : fx.counts) fx.gui.emphasisedTiles.insert(entry.first);
-    runViewFrames(state, fx, false);
+    runViewFrames(state, fx, Change::Nothing);
 }
 
 BENCHMARK(BM_TopViewFrame)
@@ -124,6 +129,8 @@ BENCHMARK(BM_TopViewFrame)
     ->Args({580, 780, 1, 1})
     ->Args({1400, 1060, 1, 1})
     ->Args({1300, 1500, 1, 1})
+    ->Args({1400, 1060, 1, 2})
+    ->Args({1300, 1500, 1, 2})
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime()
     // The least of the repetitions is the one least disturbed by the rest of the machine.

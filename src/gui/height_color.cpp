@@ -42,6 +42,9 @@ void HeightColorTable::prepare(float sensitivity, float centreOffset) {
     sensitivity_ = sensitivity;
     centreOffset_ = centreOffset;
     auto ramp = [&](float t) { return heightToColor(t, 0.0f, sensitivity, centreOffset); };
+    auto word = [](std::uint32_t below, std::uint32_t above, std::uint32_t edge) {
+        return std::uint64_t{below} | (std::uint64_t{above} << 24) | (std::uint64_t{edge} << 48);
+    };
     buckets_.resize(kBuckets + 1);
     const float step = 1.0f / static_cast<float>(kBuckets);
     const float centre = std::clamp(centreOffset + 0.5f, 0.0f, 1.0f);
@@ -51,11 +54,11 @@ void HeightColorTable::prepare(float sensitivity, float centreOffset) {
         const float t1 = static_cast<float>(i + 1) * step;
         const std::uint32_t next = ramp(t1);
         const std::uint32_t last = ramp(std::nextafter(t1, 0.0f));
-        Bucket& b = buckets_[static_cast<std::size_t>(i)];
-        b = Bucket{t1, first, first};
+        std::uint64_t& b = buckets_[static_cast<std::size_t>(i)];
+        b = word(first, first, 0);
         // At the centre green turns, and equal ends say nothing about the inside.
         if (std::fabs(t0 - centre) <= 2.0f * step) {
-            b.below = b.above = 0;
+            b = 0;
         } else if (last != first) {
             // The first t of another colour; t >= 0, so the bits order as the values.
             std::uint32_t lo = std::bit_cast<std::uint32_t>(t0);
@@ -67,13 +70,19 @@ void HeightColorTable::prepare(float sensitivity, float centreOffset) {
                 else
                     hi = mid;
             }
-            b.edge = std::bit_cast<float>(hi);
-            b.above = ramp(b.edge);
-            if (b.above != last) b.below = b.above = 0;  // more than one change
+            const float edge = std::bit_cast<float>(hi);
+            const std::uint32_t above = ramp(edge);
+            const float at =
+                (edge * static_cast<float>(kBuckets) - static_cast<float>(i)) * 65536.0f;
+            // One change only, and an edge the lookup can place exactly.
+            if (above == last && at >= 1.0f && at <= 65535.0f && at == std::floor(at))
+                b = word(first, above, static_cast<std::uint32_t>(at));
+            else
+                b = 0;
         }
         first = next;
     }
-    buckets_[kBuckets] = Bucket{2.0f, first, first};
+    buckets_[kBuckets] = word(first, first, 0);
 }
 
 std::uint32_t HeightColorTable::slow(float t) const {

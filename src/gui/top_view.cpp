@@ -58,10 +58,11 @@ struct PixelRun {
     int rowShift = 3;
 };
 
-// The merged pixels of small cells, kept from frame to frame while nothing they depend on
-// changes: the maps (every change of them moves mapsVersion, or their address or size), the
-// grid's size and sub-pixel phase, the colours. Copies, never pointers into the maps; kept
-// only for consecutive frames of one ImGui context, so another window never sees them.
+// The merged pixels of small cells, kept from frame to frame while what they depend on stays:
+// the maps (every change of them moves mapsVersion, or their address or size), the grid's
+// size and sub-pixel phase. Copies, never pointers into the maps; kept only for consecutive
+// frames of one ImGui context, so another window never sees them. A change of the colours
+// alone only colours them again.
 struct PixelCacheKey {
     const void* context = nullptr;
     const void* gui = nullptr;
@@ -79,12 +80,16 @@ struct PixelCacheKey {
     float stride = 0.0f;
     float phaseX = 0.0f;
     float phaseY = 0.0f;
+    bool operator==(const PixelCacheKey&) const = default;
+};
+
+struct PixelColorKey {
     float heightScale = 0.0f;
     float heightOffset = 0.0f;
     std::uint32_t color = 0;  // the one colour, or the alpha bits of the ramp's
     float sensitivity = 0.0f;
     float centre = 0.0f;
-    bool operator==(const PixelCacheKey&) const = default;
+    bool operator==(const PixelColorKey&) const = default;
 };
 
 struct CachedCell {
@@ -97,12 +102,27 @@ struct CachedCell {
 // Past this many grid cells (a sparse map over a large area) nothing is kept.
 constexpr std::int64_t kMaxCachedCells = std::int64_t{1} << 20;
 
-struct PixelCache {
-    PixelCacheKey key;
-    int lastFrame = -1;
-    std::vector<CachedCell> cells;  // cols x rows, row r from minY
+// Merged pixels one after another; grown in large steps, not per cell.
+struct PixelPool {
     std::vector<std::uint16_t> keys;
     std::vector<ImU32> colors;
+    std::vector<float> z;  // of the sample each pixel shows
+    std::size_t used = 0;
+    void makeRoom(std::size_t n) {
+        if (keys.size() >= used + n) return;
+        const std::size_t size = std::max(2 * keys.size(), used + n + 4096);
+        keys.resize(size);
+        colors.resize(size);
+        z.resize(size);
+    }
+};
+
+struct PixelCache {
+    PixelCacheKey key;
+    PixelColorKey colorKey;
+    int lastFrame = -1;
+    std::vector<CachedCell> cells;  // cols x rows, row r from minY
+    PixelPool pool;
 };
 
 // The outlines of the cells, taken from ImGui's own calls on the first cell of each kind in a
@@ -168,8 +188,6 @@ struct TopViewScratch {
     std::vector<float> voxelT;  // n x n, below 0 when empty
     std::vector<std::uint32_t> touchedVoxels;
     PixelMerge merge;
-    std::vector<std::uint16_t> runKeys;  // one uncached cell's pixels
-    std::vector<ImU32> runColors;
     PixelCache cache;
     DrawStamp outlines[kOutlineKinds];
     HeightColorTable ramp;  // kept while the sensitivity and centre stay
@@ -356,22 +374,37 @@ void mergeCell(const PointPass& p, PixelMerge& m, const Sample2D* list, std::siz
         mergeCellPixels<false, 5>(p, m, list, n, tile, cellX, cellY);
 }
 
-// Appends the merged pixels, each with its last sample's colour, and returns how many.
-int appendPixels(const PointPass& p, const PixelMerge& m, const Sample2D* list,
-                 std::vector<std::uint16_t>& keys, std::vector<ImU32>& colors) {
-    const std::size_t first = keys.size();
-    keys.resize(first + static_cast<std::size_t>(m.used));
-    colors.resize(first + static_cast<std::size_t>(m.used));
-    std::uint16_t* k = keys.data() + first;
-    ImU32* c = colors.data() + first;
+// The merged pixels as squares, each in its last sample's colour; kept in `keep` as well when
+// there is one. The squares are written as the colours come: a loop of lookups first and one
+// of squares after it turned out slower.
+void putMergedPixels(const PointPass& p, const PixelMerge& m, const Sample2D* list, QuadCursor& out,
+                     PixelPool* keep) {
+    std::uint16_t* k = nullptr;
+    ImU32* c = nullptr;
+    float* zs = nullptr;
+    if (keep) {
+        keep->makeRoom(static_cast<std::size_t>(m.used));
+        k = keep->keys.data() + keep->used;
+        c = keep->colors.data() + keep->used;
+        zs = keep->z.data() + keep->used;
+        keep->used += static_cast<std::size_t>(m.used);
+    }
     const int words = m.rowShift == 3 ? 1 : kMergeWords;
+    const unsigned rowMask = (1u << m.rowShift) - 1;
     for (int w = 0; w < words; ++w)
         for (std::uint64_t bits = m.occupied[w]; bits != 0; bits &= bits - 1) {
             const unsigned key = static_cast<unsigned>(w * 64 + std::countr_zero(bits));
-            *k++ = static_cast<std::uint16_t>(key);
-            *c++ = (*p.colors)(list[m.last[key]].z * p.height.scale + p.height.offset);
+            const float z = list[m.last[key]].z;
+            const ImU32 col = (*p.colors)(z * p.height.scale + p.height.offset);
+            const float x = m.x0 + static_cast<float>(key & rowMask);
+            const float y = m.y0 + static_cast<float>(key >> m.rowShift);
+            out.put(x, y, x + 1.0f, y + 1.0f, col);
+            if (k) {
+                *k++ = static_cast<std::uint16_t>(key);
+                *c++ = col;
+                *zs++ = z;
+            }
         }
-    return m.used;
 }
 
 void putPixels(QuadCursor& out, const PixelRun& run) {
@@ -382,6 +415,23 @@ void putPixels(QuadCursor& out, const PixelRun& run) {
         const float y = run.y0 + static_cast<float>(key >> run.rowShift);
         out.put(x, y, x + 1.0f, y + 1.0f, run.colors[i]);
     }
+}
+
+// What a cell draws after its fills and outlines: pixels kept from an earlier frame, or those
+// merged in this one (kept in `keep` when there is one).
+struct CellPixels {
+    const PixelRun* kept = nullptr;
+    const PixelMerge* merged = nullptr;
+    const Sample2D* samples = nullptr;
+    PixelPool* keep = nullptr;
+    int count() const { return kept ? kept->count : merged ? merged->used : 0; }
+};
+
+void putCellPixels(const PointPass& p, QuadCursor& out, const CellPixels& px) {
+    if (px.kept)
+        putPixels(out, *px.kept);
+    else if (px.merged)
+        putMergedPixels(p, *px.merged, px.samples, out, px.keep);
 }
 
 void drawCellPoints(const PointPass& p, QuadWriter& quads, const Sample2D* list, std::size_t n,
@@ -506,7 +556,7 @@ constexpr ImU32 kVerticalFill = IM_COL32(230, 130, 30, 65);
 // A cell's fills and outlines, then its merged pixels when there are any, in one reservation
 // once every outline it needs has been seen in this frame; before that through ImGui.
 void drawCellFrame(ImDrawList* dl, QuadWriter& quads, TopViewScratch& s, std::uint8_t fl, float x,
-                   float y, float cell, const PixelRun* pixels) {
+                   float y, float cell, const PointPass& points, const CellPixels& pixels) {
     const bool inMap = fl & kInMap;
     const bool top = fl & kHighlightTop;
     const bool vertical = fl & kHighlightVertical;
@@ -532,15 +582,15 @@ void drawCellFrame(ImDrawList* dl, QuadWriter& quads, TopViewScratch& s, std::ui
         stroke(outline);
         if (top) stroke(kOutlineTop);
         if (vertical) stroke(kOutlineVertical);
-        if (pixels && pixels->count > 0) {
-            QuadCursor out = quads.begin(pixels->count);
-            putPixels(out, *pixels);
+        if (pixels.count() > 0) {
+            QuadCursor out = quads.begin(pixels.count());
+            putCellPixels(points, out, pixels);
             quads.end(out);
         }
         return;
     }
     const int fills = (inMap ? 1 : 0) + (top ? 1 : 0) + (vertical ? 1 : 0);
-    const int squares = fills + (pixels ? pixels->count : 0);
+    const int squares = fills + pixels.count();
     int vertices = 4 * squares + st[outline].vertices();
     int indices = 6 * squares + st[outline].indices();
     if (top) {
@@ -558,7 +608,7 @@ void drawCellFrame(ImDrawList* dl, QuadWriter& quads, TopViewScratch& s, std::ui
     out.put(st[outline], x, y);
     if (top) out.put(st[kOutlineTop], x, y);
     if (vertical) out.put(st[kOutlineVertical], x, y);
-    if (pixels) putPixels(out, *pixels);
+    putCellPixels(points, out, pixels);
     quads.end(out);
 }
 
@@ -665,16 +715,22 @@ void drawTopView(GuiFrame& f, ImDrawList* dl, const CanvasRect& canvas, float ce
             key.stride = g.stride();
             key.phaseX = g.originX - std::floor(g.originX);
             key.phaseY = g.originY - std::floor(g.originY);
-            key.heightScale = height.scale;
-            key.heightOffset = height.offset;
-            key.color = startup ? startupPoint : pointColors(0.0f) & 0xFF000000u;
-            key.sensitivity = startup ? 0.0f : sens;
-            key.centre = startup ? 0.0f : centre;
+            PixelColorKey colorKey;
+            colorKey.heightScale = height.scale;
+            colorKey.heightOffset = height.offset;
+            colorKey.color = startup ? startupPoint : pointColors(0.0f) & 0xFF000000u;
+            colorKey.sensitivity = startup ? 0.0f : sens;
+            colorKey.centre = startup ? 0.0f : centre;
             if (!(key == cache.key) || frame != cache.lastFrame + 1) {
                 cache.key = key;
+                cache.colorKey = colorKey;
                 cache.cells.assign(static_cast<std::size_t>(cols * rows), CachedCell{});
-                cache.keys.clear();
-                cache.colors.clear();
+                cache.pool.used = 0;
+            } else if (!(colorKey == cache.colorKey)) {
+                cache.colorKey = colorKey;
+                PixelPool& pool = cache.pool;
+                for (std::size_t i = 0; i < pool.used; ++i)
+                    pool.colors[i] = pointColors(pool.z[i] * height.scale + height.offset);
             }
         }
         cache.lastFrame = frame;
@@ -780,39 +836,33 @@ void drawTopView(GuiFrame& f, ImDrawList* dl, const CanvasRect& canvas, float ce
                 const TileIndex tile{b.minX + c, b.minY + r};
                 const bool withSamples = drawSamples && cell.sampleCount != 0;
                 PixelRun run;
-                const PixelRun* pixels = nullptr;
-                if (merge) {
+                CellPixels pixels;
+                if (merge && kept && kept->known) {
+                    run.keys = cache.pool.keys.data() + kept->first;
+                    run.colors = cache.pool.colors.data() + kept->first;
+                    run.count = kept->count;
                     run.x0 = std::floor(x);
                     run.y0 = std::floor(y);
                     run.rowShift = rowShift;
-                    pixels = &run;
-                    if (kept && !kept->known) {
-                        kept->known = true;
-                        kept->inMap = (cell.flags & kInMap) != 0;
-                        kept->first = static_cast<std::uint32_t>(cache.keys.size());
-                        if (withSamples) {
-                            mergeCell(points, s.merge, cell.samples, cell.sampleCount, tile, x, y,
-                                      false);
-                            kept->count = static_cast<std::uint16_t>(appendPixels(
-                                points, s.merge, cell.samples, cache.keys, cache.colors));
-                        }
+                    pixels.kept = &run;
+                } else if (merge) {
+                    if (withSamples) {
+                        // Pixels kept for later frames must hold every sample, not only those
+                        // in this frame's clip.
+                        mergeCell(points, s.merge, cell.samples, cell.sampleCount, tile, x, y,
+                                  kept == nullptr);
+                        pixels.merged = &s.merge;
+                        pixels.samples = cell.samples;
                     }
                     if (kept) {
-                        run.keys = cache.keys.data() + kept->first;
-                        run.colors = cache.colors.data() + kept->first;
-                        run.count = kept->count;
-                    } else if (withSamples) {
-                        s.runKeys.clear();
-                        s.runColors.clear();
-                        mergeCell(points, s.merge, cell.samples, cell.sampleCount, tile, x, y,
-                                  true);
-                        run.count =
-                            appendPixels(points, s.merge, cell.samples, s.runKeys, s.runColors);
-                        run.keys = s.runKeys.data();
-                        run.colors = s.runColors.data();
+                        kept->known = true;
+                        kept->inMap = (cell.flags & kInMap) != 0;
+                        kept->first = static_cast<std::uint32_t>(cache.pool.used);
+                        kept->count = static_cast<std::uint16_t>(pixels.count());
+                        pixels.keep = &cache.pool;
                     }
                 }
-                drawCellFrame(dl, quads, s, cell.flags, x, y, g.cell, pixels);
+                drawCellFrame(dl, quads, s, cell.flags, x, y, g.cell, points, pixels);
                 if (!withSamples || merge) continue;
                 if (style != 0)
                     drawCellVoxels(voxels, quads, s, cell.samples, cell.sampleCount, tile, x, y);

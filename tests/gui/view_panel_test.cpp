@@ -229,22 +229,26 @@ TEST(ViewPanel, SmallCellsDrawEachCoveredPixelOnceInItsLastSamplesColour) {
                             1.0f - (static_cast<float>(y) - cy) / cell, 11.0f + k});
         }
         ++fx.gui.mapsVersion;  // as the window does on every change of its maps
-        fx.run();
 
-        HeightColorTable ramp(fx.proc.view.zSensitivity,
-                              rampCentreOffset(fx.proc.view.zCenterM, 10.0, 20.0));
-        const HeightColors colors(ramp, 0.92f);
-        auto color = [&](int k) { return colors((11.0f + k) * 0.1f - 1.0f); };
-        std::map<std::pair<int, int>, std::vector<ImU32>> expected;
-        if (cell <= 16.0f)
-            expected = {{pixels[0], {color(2)}}, {pixels[1], {color(4)}}, {pixels[2], {color(5)}}};
-        else
-            expected = {{pixels[0], {color(0), color(1), color(2)}},
-                        {pixels[1], {color(3), color(4)}},
-                        {pixels[2], {color(5)}}};
-        EXPECT_EQ(unitSquares(), expected) << "cell " << cell;
-        fx.run();  // nothing changed: the pixels kept from the last frame
-        EXPECT_EQ(unitSquares(), expected) << "cell " << cell << ", next frame";
+        for (float sensitivity : {2.0f, 3.5f}) {
+            fx.proc.view.zSensitivity = sensitivity;
+            fx.run();
+            HeightColorTable ramp(sensitivity, rampCentreOffset(fx.proc.view.zCenterM, 10.0, 20.0));
+            const HeightColors colors(ramp, 0.92f);
+            auto color = [&](int k) { return colors((11.0f + k) * 0.1f - 1.0f); };
+            std::map<std::pair<int, int>, std::vector<ImU32>> expected;
+            if (cell <= 16.0f)
+                expected = {
+                    {pixels[0], {color(2)}}, {pixels[1], {color(4)}}, {pixels[2], {color(5)}}};
+            else
+                expected = {{pixels[0], {color(0), color(1), color(2)}},
+                            {pixels[1], {color(3), color(4)}},
+                            {pixels[2], {color(5)}}};
+            EXPECT_EQ(unitSquares(), expected) << "cell " << cell << " sensitivity " << sensitivity;
+            fx.run();  // nothing changed: the pixels kept from the last frame
+            EXPECT_EQ(unitSquares(), expected) << "cell " << cell << ", next frame";
+        }
+        fx.proc.view.zSensitivity = 2.0f;
     }
 }
 
