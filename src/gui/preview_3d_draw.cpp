@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <limits>
 
+#include "gui/height_color.h"
 #include "gui/preview_3d.h"
 #include "gui/preview_3d_projection.h"
 
@@ -184,8 +185,8 @@ struct PointShape {
 struct Colouring {
     int mode = PREVIEW_3D_HEIGHT_Z;
     float zMin = 0.0f;
-    float invRange = 0.0f;  // 0: every t is 0.5
-    const HeightColourTable* ramp = nullptr;
+    float invRange = 0.0f;               // 0: every t is 0.5
+    const HeightColors* ramp = nullptr;  // the ramp at alpha 0.82
 
     float t(float z) const {
         if (invRange == 0.0f) return 0.5f;
@@ -194,7 +195,7 @@ struct Colouring {
     ImU32 selected(float t) const {
         if (mode == PREVIEW_3D_SELECTION_HIGHLIGHT) return kHighlightSelected;
         if (mode == PREVIEW_3D_MONOCHROME) return kMonoSelected;
-        return ramp->colour(t);
+        return (*ramp)(t);
     }
     ImU32 other() const {
         if (mode == PREVIEW_3D_SELECTION_HIGHLIGHT) return kHighlightOther;
@@ -354,9 +355,10 @@ bool drawPreview3D(ImDrawList* dl, ImVec2 canvasPos, ImVec2 canvasSize,
                            ? static_cast<float>(std::min(1.0 / (zMax - zMin),
                                                          double{std::numeric_limits<float>::max()}))
                            : 0.0f;
-    static HeightColourTable ramp;  // kept while the sensitivity and centre stay
+    static HeightColorTable ramp;  // kept while the sensitivity and centre stay
     ramp.prepare(zSensitivity, heightFraction(zCenter, zMin, zMax) - 0.5f);
-    colours.ramp = &ramp;
+    const HeightColors rampColours(ramp, 0.82f);
+    colours.ramp = &rampColours;
 
     dl->PushClipRect(canvasPos, end, true);
 

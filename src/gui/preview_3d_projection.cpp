@@ -140,29 +140,6 @@ ImU32 washTowardGrey(ImU32 colour) {
            (colour & IM_COL32_A_MASK);
 }
 
-void HeightColourTable::prepare(float sensitivity, float centreOffset) {
-    if (!table_.empty() && sensitivity == sensitivity_ && centreOffset == centreOffset_) return;
-    sensitivity_ = sensitivity;
-    centreOffset_ = centreOffset;
-    table_.assign(kBuckets + 1, 0);
-    const float step = 1.0f / static_cast<float>(kBuckets);
-    const float centre = std::clamp(centreOffset + 0.5f, 0.0f, 1.0f);
-    ImU32 lower = heightToColor(0.0f, kAlpha, sensitivity, centreOffset);
-    for (int i = 0; i <= kBuckets; ++i) {
-        const float t0 = static_cast<float>(i) * step;
-        const float t1 = static_cast<float>(i + 1) * step;
-        const ImU32 upper = heightToColor(t1, kAlpha, sensitivity, centreOffset);
-        // The ramp turns at the centre: there equal ends say nothing about the inside.
-        const bool nearCentre = std::fabs(t0 - centre) <= 2.0f * step;
-        if (lower == upper && !nearCentre) table_[static_cast<std::size_t>(i)] = lower;
-        lower = upper;
-    }
-}
-
-ImU32 HeightColourTable::slow(float t) const {
-    return heightToColor(t, kAlpha, sensitivity_, centreOffset_);
-}
-
 void orbitPreview3D(Preview3DSettings& s, float dxPx, float dyPx) {
     s.yawDeg += s.orbitSpeed * dxPx;
     s.pitchDeg -= s.orbitSpeed * dyPx;

@@ -168,28 +168,6 @@ float voxelHalfSizePx(float voxelSize, float k, float pointSize);
 // Red, green and blue moved 12 % toward 128, alpha kept (voxels under points).
 ImU32 washTowardGrey(ImU32 colour);
 
-// heightToColor with alpha 0.82 for one sensitivity and centre offset, looked up by t. Each
-// channel of the ramp is monotonic on either side of the centre, so a bucket of t whose two
-// ends have the same colour has that colour throughout; other buckets, and those at the
-// centre, keep 0 and the lookup calls the ramp itself. Exact for every t in 0..1.
-class HeightColourTable {
-public:
-    static constexpr int kBuckets = 16384;  // a power of two: t * kBuckets is exact
-    static constexpr float kAlpha = 0.82f;
-    // Rebuilds only when the two values change.
-    void prepare(float sensitivity, float centreOffset);
-    ImU32 colour(float t) const {  // t in 0..1
-        const ImU32 c = table_[static_cast<std::size_t>(t * static_cast<float>(kBuckets))];
-        return c != 0 ? c : slow(t);
-    }
-
-private:
-    ImU32 slow(float t) const;
-    std::vector<ImU32> table_;  // kBuckets + 1 entries, t = 1 in the last
-    float sensitivity_ = 0.0f;
-    float centreOffset_ = 0.0f;
-};
-
 // Left drag: yaw wraps across +-180, pitch stops at +-89.
 void orbitPreview3D(Preview3DSettings& s, float dxPx, float dyPx);
 // Wheel: zoom by 1.15 per notch, 0.1..50.

@@ -65,26 +65,6 @@ TEST(Preview3DNumbers, StrideVoxelSizeWashAndHeightFraction) {
     EXPECT_FLOAT_EQ(heightFraction(7.0, 2.0, 2.0), 0.5f);
 }
 
-TEST(Preview3DHeightColours, TheTableGivesTheRampsOwnColourForEveryT) {
-    HeightColourTable table;
-    const float cases[][2] = {
-        {2.0f, 0.0f}, {8.0f, -0.13f}, {0.1f, 0.31f}, {5.0f, -0.5f}, {3.0f, 0.5f}};
-    for (const auto& c : cases) {
-        table.prepare(c[0], c[1]);
-        const float centre = std::clamp(c[1] + 0.5f, 0.0f, 1.0f);
-        for (int i = 0; i <= 200000; ++i) {
-            const float t = static_cast<float>(i) / 200000.0f;
-            ASSERT_EQ(table.colour(t), heightToColor(t, 0.82f, c[0], c[1])) << t;
-        }
-        // Every float for a few thousand steps either side of the turn.
-        float t = centre;
-        for (int i = 0; i < 3000 && t > 0.0f; ++i) t = std::nextafter(t, -1.0f);
-        for (int i = 0; i < 6000 && t <= 1.0f; ++i, t = std::nextafter(t, 2.0f)) {
-            ASSERT_EQ(table.colour(t), heightToColor(t, 0.82f, c[0], c[1])) << t;
-        }
-    }
-}
-
 TEST(Preview3DTileState, HighlightThenBufferThenEveryTile) {
     const TileIndex a{0, 0};
     const TileIndex b{1, 0};
