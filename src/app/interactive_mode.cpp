@@ -134,7 +134,6 @@ int reportAfterExport(ProgramState& state, const fs::path& settingsFile) {
 
 ProgramCallbacks makeProgramCallbacks(ProgramState& state) {
     ProgramCallbacks callbacks;
-    callbacks.buildPreviewCallback = [&state] { return buildPreviewFromInput(state); };
     callbacks.startBuildCallback = [&state](int previewMode) {
         if (!startBuildThread(state, previewMode)) return;
         // The exports cut the input that was loaded, into the folder of that load.

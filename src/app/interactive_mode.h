@@ -21,10 +21,9 @@ inline constexpr int kInteractiveExitNoWindow = 4;
 // The startup build failed.
 inline constexpr int kInteractiveExitBuildFailed = 5;
 
-// The callbacks the program builds over its state; they own nothing.
+// The callbacks the program builds over its state; they own nothing. (The build thread runs
+// the build's body itself: startBuildThread.)
 struct ProgramCallbacks {
-    // The build's reading step on the calling thread (the build thread runs the same body).
-    std::function<bool()> buildPreviewCallback;
     StartBuildCallback startBuildCallback;
     StartExportCallback startExportCallback;
     RetileCallback retileCallback;
