@@ -1,8 +1,10 @@
 #include "app/export_helper_mode.h"
 
+#include <cstdlib>
 #include <cstring>
 #include <iostream>
 #include <new>
+#include <stdexcept>
 #include <string>
 
 #include "app/export_route_table.h"
@@ -44,9 +46,19 @@ bool combinedResult(bool ok, const ExportJob& job, ExportResult& result) {
     return true;
 }
 
+// The tests set BRINDLEWICK_TEST_ROUTE_THROWS to make the route throw: "bad_alloc", or any
+// other text as a standard exception's message.
+void throwWhenTestAsks() {
+    const char* what = std::getenv("BRINDLEWICK_TEST_ROUTE_THROWS");
+    if (what == nullptr || *what == '\0') return;
+    if (std::strcmp(what, "bad_alloc") == 0) throw std::bad_alloc();
+    throw std::runtime_error(what);
+}
+
 // Runs the chosen route; `text` receives its error, or a photo route's summary on success.
 bool runRoute(const ExportRouteChoice& choice, const ExportJob& job,
               const std::filesystem::path& statusPath, std::string& method, std::string& text) {
+    throwWhenTestAsks();
     const std::string statusText = statusPath.string();
     ExportResult result;
     const std::string& in = job.inputE57Path;

@@ -6,12 +6,17 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstdlib>
+#include <fcntl.h>
 #include <filesystem>
 #include <set>
 #include <sstream>
 #include <string>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
+#include "app/export_helper_mode.h"
 #include "export/export_test_util.h"
 #include "platform/child_process.h"
 #include "points/input/las_test_file.h"
@@ -473,4 +478,65 @@ TEST_F(ExportHelperModeRun, BlanksAndQuotesInTheJobPathAndOutputFolder) {
     EXPECT_EQ(run.state, "Success");
     EXPECT_EQ(run.message, "Export finished successfully. Method: libE57.");
     expectOutput(dir, {"cut out.e57", Kind::E57, kAll});
+}
+
+namespace {
+
+// Every report of a helper run in this process, in order: the status path is a pipe, which
+// each report is written into in place. "State: Message" per report.
+std::vector<std::string> reportsOfRun(const ExportJob& job, const fs::path& statusPath,
+                                      int* exitCode) {
+    EXPECT_EQ(::mkfifo(statusPath.c_str(), 0600), 0);
+    const int pipe = ::open(statusPath.c_str(), O_RDWR | O_NONBLOCK);
+    EXPECT_GE(pipe, 0);
+    testing::internal::CaptureStdout();
+    *exitCode = runHelperExport(job, statusPath);
+    testing::internal::GetCapturedStdout();
+    std::string text;
+    char buffer[4096];
+    for (ssize_t n; (n = ::read(pipe, buffer, sizeof buffer)) > 0;) text.append(buffer, n);
+    ::close(pipe);
+    std::vector<std::string> reports;
+    std::istringstream lines(text);
+    for (std::string line; std::getline(lines, line);) {
+        if (line.starts_with("State=")) reports.push_back(line.substr(6));
+        if (line.starts_with("Message=")) reports.back() += ": " + line.substr(8);
+    }
+    return reports;
+}
+
+}  // namespace
+
+// The method is reported before the route's own reports; an exception that leaves the route
+// ends the helper with its own exit code and text, and no output.
+TEST_F(ExportHelperModeRun, MethodReportFirstAndExceptionsLeavingTheRoute) {
+    struct Case {
+        const char* name;
+        const char* routeThrows;
+        int exit;
+        std::string last;
+    } const cases[] = {
+        {"ok", "", 0, "Success: Export finished successfully. Method: libE57."},
+        {"no memory", "bad_alloc", 102, "Failed: Out of memory during helper export."},
+        {"exception", "disk on fire", 103, "Failed: Helper export failed | what=disk on fire"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const fs::path dir = dir_ / c.name;
+        fs::create_directories(dir);
+        const ExportJob job = makeJob(inputs_.e57, dir / "out.e57", 0, 0, kRgb);
+        ::setenv("BRINDLEWICK_TEST_ROUTE_THROWS", c.routeThrows, 1);
+        int exit = -1;
+        const std::vector<std::string> reports = reportsOfRun(job, dir / "status", &exit);
+        ::unsetenv("BRINDLEWICK_TEST_ROUTE_THROWS");
+        EXPECT_EQ(exit, c.exit);
+        ASSERT_GE(reports.size(), 3u);
+        EXPECT_EQ(reports[0], "Running: Export job loaded. Starting export...");
+        EXPECT_EQ(reports[1], "Running: Chosen export method: single_combined | input=" +
+                                  job.inputE57Path + " | output=" + job.outputE57Path +
+                                  " | selectedTiles=4 | selectedHeightRanges=2 | "
+                                  "savedTileSelections=1");
+        EXPECT_EQ(reports.back(), c.last);
+        EXPECT_EQ(fs::exists(job.outputE57Path), c.exit == 0);
+    }
 }

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -81,6 +82,8 @@ TEST(InteractiveMode, ExitsAndTheirLines) {
         {"missing input", "gone.xyz", "out", 5, false, true, "", 2,
          "ERROR: input file does not exist: gone.xyz\n"},
         {"tile size zero", "cloud.xyz", "out", 0, false, true, "", 3,
+         "ERROR: coarse tile size must be > 0.\n"},
+        {"tile size NaN", "cloud.xyz", "out", std::nan(""), false, true, "", 3,
          "ERROR: coarse tile size must be > 0.\n"},
         {"export after a failed build", "cloud.las", "out", 5, true, true, "", 5,
          "ERROR: startup build failed.\nBuild returned false.\n"},

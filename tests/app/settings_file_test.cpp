@@ -42,11 +42,20 @@ TEST(SettingsFile, SaveReplacesTheFileWhole) {
     EXPECT_EQ(testsupport::readFile(dir / "real.ini"), saved);
     EXPECT_TRUE(fs::is_symlink(file));
 
-    for (const fs::path& target : {dir / "no folder" / "settings.ini", file}) {
+    // A line break or a lone carriage return in either path is refused.
+    const struct {
+        fs::path target;
+        const char* input;
+        const char* output;
+    } refused[] = {{dir / "no folder" / "settings.ini", "/in", "/out"},
+                   {file, "/in\nOutputFolder=/etc", "/out"},
+                   {file, "/in\r", "/out"},
+                   {file, "/in", "/out\r"}};
+    for (const auto& r : refused) {
         testing::internal::CaptureStderr();
-        EXPECT_FALSE(saveSettings(target, "/in\nOutputFolder=/etc", "/out"));
+        EXPECT_FALSE(saveSettings(r.target, r.input, r.output));
         EXPECT_EQ(testing::internal::GetCapturedStderr(),
-                  "WARNING: could not save settings.ini to " + target.string() + "\n");
+                  "WARNING: could not save settings.ini to " + r.target.string() + "\n");
     }
     EXPECT_EQ(testsupport::readFile(file), saved);
     EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 2);

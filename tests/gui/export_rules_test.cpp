@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <iterator>
 #include <string>
 
 #include "gui/export_buttons.h"
@@ -67,7 +68,7 @@ TEST(ExportButtons, EnablingRulesLabelsNotesAndReadyLine) {
         {"no image2d, one note", with([](auto& f) { f.preflightMatches = true; }), true, true,
          false, "Export XYZ+RGB", false, 1, "Ready"},
         {"image2d but unsafe",
-         with([](auto& f) { f.preflightMatches = true, f.image2DBlocks = 2; }), true, true, false,
+         with([](auto& f) { f.preflightMatches = true, f.image2DBlocks = 1; }), true, true, false,
          "Export XYZ+RGB", false, 2, "Ready"},
     };
     for (const Row& r : rows) {
@@ -83,6 +84,14 @@ TEST(ExportButtons, EnablingRulesLabelsNotesAndReadyLine) {
                   r.photoNotes);
         EXPECT_EQ(std::string(rules.readyLine).rfind(r.ready, 0), 0u) << rules.readyLine;
     }
+    // A single Image2D block counts: the notes say why the pass is off, not that there are none.
+    const ExportPanelRules one = exportPanelRules(rows[std::size(rows) - 1].facts);
+    EXPECT_STREQ(one.firstPhotoNote,
+                 "Photo third pass is disabled for this E57 because safe native photo export is "
+                 "not available.");
+    EXPECT_STREQ(one.secondPhotoNote,
+                 "Photo third pass is disabled for this file type because PDAL fallback may be "
+                 "required.");
     EXPECT_EQ(shownExportMode(false, 1), 0);
     EXPECT_EQ(shownExportMode(true, 1), 1);
 }

@@ -36,6 +36,11 @@ TEST(Preview3DProjection, PitchZeroLooksDownAndAFlatCloudKeepsAFiniteScale) {
     EXPECT_FLOAT_EQ(low.y, 200.0f);
     EXPECT_FLOAT_EQ(high.x, low.x);
     EXPECT_FLOAT_EQ(high.y, 200.0f - down.k);
+    // Yaw 90 turns the cloud a quarter: +Y goes left, +X up the screen.
+    const Projection3D turned =
+        makeProjection3D(boundsOf(0, 10, 0, 4, 0, 2), pos, size, 1.0f, ImVec2(0, 0), 90.0f, 0.0f);
+    EXPECT_NEAR(turned.project(5.0, 3.0, 1.0).x, 300.0f - turned.k, 1e-3f);
+    EXPECT_NEAR(turned.project(6.0, 2.0, 1.0).y, 200.0f - turned.k, 1e-3f);
     // Pitch 89 looks from the side: height moves the point up the screen.
     const Projection3D side =
         makeProjection3D(boundsOf(0, 10, 0, 4, 0, 2), pos, size, 1.0f, ImVec2(0, 0), 0.0f, 89.0f);

@@ -173,6 +173,7 @@ TEST(EmphasisedTiles, FirstRuleThatAppliesWins) {
     step([&] { p.gui.heightFilterTiles.clear(); }, TileSet{b});
     step([&] { p.proc.highlightedVerticalSelection = 5; }, TileSet{c});
     step([&] { p.proc.highlightedTopSelection = -1; }, TileSet{a, b});
+    step([&] { p.buffer = {a}; }, TileSet{a});  // b left the buffer
     step([&] { p.buffer = {a, c}; }, TileSet{a, c});
     step([&] { p.buffer.clear(); }, TileSet{a, b, c});
     step([&] { p.proc.view.verticalTab = false; }, TileSet{});
