@@ -49,8 +49,10 @@ void watchUntilEnd(const HelperMonitorContext& context) {
         noteRead(context, false);
         if (wait == platform::ChildProcess::Wait::Ended) break;
         // A failed wait returns at once: the turn is slept out, so the loop never spins.
-        if (wait == platform::ChildProcess::Wait::Failed)
+        if (wait == platform::ChildProcess::Wait::Failed) {
+            if (context.onTurnSleep) context.onTurnSleep();
             std::this_thread::sleep_for(std::chrono::milliseconds(kHelperMonitorTurnMs));
+        }
     }
     std::uint32_t exitCode = 1;
     helper.exitCode(&exitCode);

@@ -27,4 +27,6 @@ struct HelperMonitorContext {
     // Called after each read of the status file (afterEnd: the read once the helper has
     // ended), so tests see the monitor's turns without timing them.
     std::function<void(bool afterEnd)> onStatusRead;
+    // Called when a failed wait's turn is about to be slept out (tests count them).
+    std::function<void()> onTurnSleep;
 };
