@@ -54,7 +54,8 @@ TEST(E57PointStream, BatchesDeliverThePerPointStreamInOrder) {
         }));
     EXPECT_EQ(got, perPoint(path));
     EXPECT_EQ(got.size(), 9000u + 3u + 4097u);
-    EXPECT_GE(batches, 5u);
+    // PDAL fills each chunk across decoded blocks and scans; ours ends one at each block.
+    EXPECT_GE(batches, (got.size() + 4095) / 4096);
 }
 
 // Files whose /data3D holds no scan stream no point and no error, either way.
