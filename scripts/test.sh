@@ -9,7 +9,7 @@ cd "$(dirname "$0")/.."
 
 bash scripts/install-deps.sh
 
-jobs=$(nproc)
+jobs=${JOBS:-$(nproc)}  # build and test parallelism
 for preset in default asan; do
   echo "[test] === $preset ==="
   cmake --preset "$preset" >/dev/null
