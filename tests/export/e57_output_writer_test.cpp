@@ -60,6 +60,8 @@ TEST(E57OutputWriter, DisposerClosesOpenWritersAndSurvivesAFailedClose) {
                 failed = true;
             }
         }
-        if (close) EXPECT_TRUE(failed);
+        if (close) {
+            EXPECT_TRUE(failed);
+        }
     }
 }

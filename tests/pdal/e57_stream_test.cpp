@@ -289,11 +289,15 @@ TEST(E57Stream, SharedFilesMatchTheReferenceAnswers) {
         }
         if (expected.count("error")) {
             // The library's sentence, e.g. "checksum mismatch, file is corrupted
-            // (ErrorBadChecksum)".
+            // (ErrorBadChecksum)"; PDAL gives the error's number instead ("readers.e57: 16 : ").
             const std::string& ref = expected["error"];
             const auto from = ref.find(": ") + 2;
             const std::string sentence = ref.substr(from, ref.find(" [code") - from);
-            EXPECT_NE(error.find(sentence), std::string::npos) << name << ": " << error;
+            const auto code = ref.find("[code=") + 6;
+            const std::string numbered =
+                "readers.e57: " + ref.substr(code, ref.find(']') - code) + " : ";
+            EXPECT_TRUE(error.find(sentence) != std::string::npos || error.rfind(numbered, 0) == 0)
+                << name << ": " << error;
             continue;
         }
         ASSERT_EQ(error, "") << name;
