@@ -11,6 +11,11 @@ packages=(
   # running and checking the window without a desktop
   xvfb xauth xdotool imagemagick x11-utils
 )
+# The build against the real libE57Format and PDAL, prebuilt beside the project.
+if [ -d "${BRINDLEWICK_REFERENCE_LIBS:-$(dirname "$0")/../../shared/reference-libs}" ]; then
+  packages+=(libxerces-c-dev libgdal-dev libproj-dev libgeotiff-dev libcurl4-openssl-dev libxml2-dev
+             libzstd-dev liblzma-dev zlib1g-dev libsqlite3-dev)
+fi
 
 missing=()
 for p in "${packages[@]}"; do

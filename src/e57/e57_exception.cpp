@@ -18,11 +18,7 @@ E57Exception::E57Exception(ErrorCode ecode, std::string context, const char* src
     }
 }
 
-#if defined(BRINDLEWICK_E57_AS_RELEASED)
-const char* E57Exception::what() const noexcept { return "E57 exception"; }
-#else
 const char* E57Exception::what() const noexcept { return what_.c_str(); }
-#endif
 
 void E57Exception::report(const char* reportingFileName, int reportingLineNumber,
                           const char* reportingFunctionName, std::ostream& os) const noexcept {

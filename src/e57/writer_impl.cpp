@@ -57,12 +57,6 @@ WriterImpl::WriterImpl(const ustring& filePath, const WriterOptions& options)
     open_ = true;
 }
 
-#if defined(BRINDLEWICK_E57_AS_RELEASED)
-// As the released library: a failure here leaves the destructor and ends the process.
-WriterImpl::~WriterImpl() {
-    if (open_) close();
-}
-#else
 WriterImpl::~WriterImpl() {
     if (open_) {
         try {
@@ -72,7 +66,6 @@ WriterImpl::~WriterImpl() {
         }
     }
 }
-#endif
 
 void WriterImpl::requireOpen(const char* operation) const {
     if (!open_) {
@@ -148,9 +141,6 @@ bool WriterImpl::close() {
         }
     } catch (...) {
         out_->abandon();
-#if defined(BRINDLEWICK_E57_AS_RELEASED)
-        open_ = true;  // the released writer may still report itself open
-#endif
         throw;
     }
     scans_.clear();

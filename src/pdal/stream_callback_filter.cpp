@@ -8,7 +8,8 @@ bool StreamCallbackFilter::processChunk(StreamPointTable& table, point_count_t c
     for (point_count_t i = 0; i < count; ++i) {
         if (table.skip(i)) continue;
         point.setPointId(i);
-        if (!callback_(point)) return false;
+        // As PDAL: false drops this one point from the later stages; the stream goes on.
+        if (!callback_(point)) table.setSkip(i);
     }
     return true;
 }

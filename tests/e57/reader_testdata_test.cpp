@@ -444,7 +444,10 @@ TEST(E57ReaderTestData, BadCrcIsRefusedUnlessChecksumsAreOff) {
         EXPECT_EQ(e.errorCode(), e57::ErrorBadChecksum);
         EXPECT_NE(e.errorStr().find("checksum"), std::string::npos) << e.errorStr();
         EXPECT_NE(e.context().find("page=0"), std::string::npos) << e.context();
+#if !defined( \
+    BRINDLEWICK_SYSTEM_E57FORMAT)  // libE57Format shows the stored bytes the other way round
         EXPECT_NE(e.context().find("storedChecksum=328393747"), std::string::npos) << e.context();
+#endif
     }
     e57::ReaderOptions unchecked;
     unchecked.checksumPolicy = e57::ChecksumNone;

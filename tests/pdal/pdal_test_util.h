@@ -78,6 +78,20 @@ inline void writeE57(const std::string& path, std::vector<ScanSpec> scans) {
     writer.Close();
 }
 
+struct Xyz {
+    double x, y, z;
+};
+
+inline ScanSpec cartesianScan(const std::vector<Xyz>& pts) {
+    ScanSpec s;
+    for (const Xyz& p : pts) {
+        s.x.push_back(p.x);
+        s.y.push_back(p.y);
+        s.z.push_back(p.z);
+    }
+    return s;
+}
+
 // The message of a caught error. The released library's E57Exception::what() is the fixed
 // "E57 exception", its detail in errorStr() and context().
 inline std::string errorText(const std::exception& e) {
@@ -107,6 +121,18 @@ inline uint64_t streamE57(
     filter.prepare(table);
     filter.execute(table);
     return calls;
+}
+
+inline std::vector<Xyz> collectXyz(const std::string& path,
+                                   pdal::point_count_t capacity = 100000) {
+    std::vector<Xyz> out;
+    streamE57(path, capacity, [&](pdal::PointRef& p, pdal::PointLayoutPtr) {
+        out.push_back({p.getFieldAs<double>(pdal::Dimension::Id::X),
+                       p.getFieldAs<double>(pdal::Dimension::Id::Y),
+                       p.getFieldAs<double>(pdal::Dimension::Id::Z)});
+        return true;
+    });
+    return out;
 }
 
 // Streams the reader alone, with no stage after it; returns the number of points it delivered.

@@ -80,6 +80,11 @@ inline void writeE57Source(const std::string& path, const std::string& fileGuid,
         e57::PointStandardizedFieldsAvailable& f = h.pointFields;
         e57::Data3DPointsDouble b;
         std::vector<double> range, azimuth, elevation;
+        // libE57Format wants data behind every field's buffer, also for a scan of no points.
+        for (auto* v : {&s.x, &s.y, &s.z, &s.intensity, &s.time, &range, &azimuth, &elevation})
+            v->reserve(1);
+        for (auto* v : {&s.red, &s.green, &s.blue}) v->reserve(1);
+        for (auto* v : {&s.row, &s.column}) v->reserve(1);
         if (s.cartesian) {
             f.cartesianXField = f.cartesianYField = f.cartesianZField = true;
             f.pointRangeNodeType = e57::NumericalNodeType::Double;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
@@ -11,6 +12,8 @@
 namespace testsupport {
 
 std::filesystem::path sharedTestData() {
+    // A worktree that does not lie beside shared/ names it.
+    if (const char* dir = std::getenv("BRINDLEWICK_SHARED_TESTDATA"); dir && *dir) return dir;
     return std::filesystem::path(BRINDLEWICK_PROJECT_ROOT) / ".." / "shared" / "testdata";
 }
 

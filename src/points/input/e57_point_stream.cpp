@@ -13,6 +13,8 @@
 #include <pdal/StageFactory.hpp>
 #include <pdal/filters/StreamCallbackFilter.hpp>
 
+#include "points/input/e57_direct_read.h"
+
 namespace {
 constexpr pdal::point_count_t kStreamTableCapacity = 100000;
 
@@ -114,10 +116,48 @@ pdal::Stage* makeE57Reader(pdal::StageFactory& factory, const std::string& path)
     return reader;
 }
 
+// A file that mixes Cartesian and spherical scans, read exactly through libE57Format: each
+// point goes to the callback in a table row of x, y, z and, with colour, red, green and blue.
+void streamMixedE57File(const std::string& path, bool& hasColour,
+                        const std::function<bool(pdal::PointRef&)>& callback) {
+    pdal::FixedPointTable table(1);
+    using pdal::Dimension::Id;
+    using pdal::Dimension::Type;
+    bool tableReady = false;
+    readE57Directly(path, hasColour, [&](const E57DirectBlock& b) {
+        if (!tableReady) {
+            const pdal::PointLayoutPtr layout = table.layout();
+            for (Id id : {Id::X, Id::Y, Id::Z}) layout->registerDim(id, Type::Double);
+            if (b.red)
+                for (Id id : {Id::Red, Id::Green, Id::Blue})
+                    layout->registerDim(id, Type::Unsigned16);
+            table.finalize();
+            tableReady = true;
+        }
+        pdal::PointRef point(table, 0);
+        for (std::size_t i = 0; i < b.n; ++i) {
+            point.setField(Id::X, b.x[i]);
+            point.setField(Id::Y, b.y[i]);
+            point.setField(Id::Z, b.z[i]);
+            if (b.red) {
+                point.setField(Id::Red, b.red[i]);
+                point.setField(Id::Green, b.green[i]);
+                point.setField(Id::Blue, b.blue[i]);
+            }
+            callback(point);  // false skips the point, which is the last stage here
+        }
+    });
+}
+
 }  // namespace
 
 bool streamE57File(const std::string& path, bool& hasColour,
                    const std::function<bool(pdal::PointRef&)>& callback) {
+    // PDAL's stage gives the Cartesian scans of such a file wrong coordinates.
+    if (e57MixesCoordinateKinds(path)) {
+        streamMixedE57File(path, hasColour, callback);
+        return true;
+    }
     pdal::StageFactory factory;
     pdal::Stage* reader = makeE57Reader(factory, path);
     if (!reader) return false;
@@ -137,6 +177,15 @@ bool streamE57File(const std::string& path, bool& hasColour,
 
 bool streamE57FileInBatches(const std::string& path, const E57PointBatchFunc& onPoints,
                             std::size_t tableCapacity) {
+    if (e57MixesCoordinateKinds(path)) {
+        bool hasColour = false;
+        const std::size_t most = std::max<std::size_t>(tableCapacity, 1);
+        readE57Directly(path, hasColour, [&](const E57DirectBlock& b) {
+            for (std::size_t i = 0; i < b.n; i += most)
+                onPoints(b.x + i, b.y + i, b.z + i, std::min(most, b.n - i));
+        });
+        return true;
+    }
     pdal::StageFactory factory;
     pdal::Stage* reader = makeE57Reader(factory, path);
     if (!reader) return false;

@@ -20,6 +20,8 @@ inline std::uint16_t colourTo8Bits(unsigned int v) {
 // filter, prepare, then execute. False, before anything is read, when the stage cannot be made.
 // hasColour is set after prepare, before the first point, to whether the stream's layout has
 // Red, Green and Blue. PDAL's and the library's errors pass through as they are.
+// A file that mixes Cartesian and spherical scans (e57MixesCoordinateKinds) is read through
+// libE57Format instead, with the same points and values, in rows of x, y, z and colour.
 bool streamE57File(const std::string& path, bool& hasColour,
                    const std::function<bool(pdal::PointRef&)>& callback);
 
@@ -35,7 +37,7 @@ inline constexpr std::size_t kE57BatchTableCapacity = 4096;
 // runs alone in stream mode, in a table of tableCapacity points, and each chunk's coordinates
 // are handed on at once, before the next chunk is read. False, before anything is read, when
 // the stage cannot be made. Errors pass through as they are; the points of the chunk being read
-// when one occurs are not handed on.
+// when one occurs are not handed on. A mixed file is read through libE57Format, as above.
 bool streamE57FileInBatches(const std::string& path, const E57PointBatchFunc& onPoints,
                             std::size_t tableCapacity = kE57BatchTableCapacity);
 

@@ -8,7 +8,8 @@
 
 namespace pdal {
 
-// Hands every streamed point to a callback; the callback's false stops the stream.
+// Hands every streamed point to a callback; the callback's false skips that one point (later
+// stages do not see it) and the stream goes on.
 class StreamCallbackFilter : public Streamable {
 public:
     using CallbackFunc = std::function<bool(PointRef&)>;
