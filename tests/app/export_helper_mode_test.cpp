@@ -478,14 +478,16 @@ TEST_F(ExportHelperModeRun, AJobThatCannotBeLoadedFailsWith100) {
 
     // What an editor writes loads: a byte order mark, CRLF, blanks around a path (logged).
     std::string edited = "\xEF\xBB\xBF";
-    for (char c : replaced("[Job]", "OutputE57Path",
-                           "OutputE57Path= " + (dir_ / "out.e57").string() + " "))
+    for (char c :
+         replaced("[Job]", "OutputE57Path", "OutputE57Path= " + (dir_ / "out.e57").string() + " "))
         edited += c == '\n' ? std::string("\r\n") : std::string(1, c);
     testsupport::writeFile(jobPath, edited);
     run = runHelper(jobPath);
     EXPECT_EQ(run.exit, 0u) << run.message;
-    EXPECT_TRUE(hasLine(run.console, "[EXPORT JOB] OutputE57Path trimmed of surrounding blanks; "
-                                     "used: '" + (dir_ / "out.e57").string() + "'"))
+    EXPECT_TRUE(hasLine(run.console,
+                        "[EXPORT JOB] OutputE57Path trimmed of surrounding blanks; "
+                        "used: '" +
+                            (dir_ / "out.e57").string() + "'"))
         << run.console;
     EXPECT_TRUE(fs::exists(dir_ / "out.e57"));
 }

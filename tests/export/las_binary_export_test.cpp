@@ -312,8 +312,8 @@ TEST(LasBinaryExport, Las14PointFormatsSixToTenWriteZeroLegacyCounts) {
     for (const auto& [input, points] : inputs) {
         SCOPED_TRACE(input);
         const std::string output = (dir / "out.las").string();
-        const auto r = runRoute(exportLasBinary,
-                                jobWithTiles(input, output, {TileIndex{0, 0}}, 1e8));
+        const auto r =
+            runRoute(exportLasBinary, jobWithTiles(input, output, {TileIndex{0, 0}}, 1e8));
         ASSERT_TRUE(r.ok) << r.error;
         const Las14Counts c = readLas14Counts(output);
         EXPECT_EQ(c.count, points);

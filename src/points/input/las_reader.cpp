@@ -96,8 +96,7 @@ bool LasBinaryPointReader::fail(std::string* error, const std::string& message) 
     return false;
 }
 
-bool LasBinaryPointReader::open(const std::string& path, std::string* error,
-                                bool acceptTruncated) {
+bool LasBinaryPointReader::open(const std::string& path, std::string* error, bool acceptTruncated) {
     close();
     path_ = path;
     if (!file_.openRead(path)) return fail(error, "LasBinaryPointReader: cannot open LAS file.");

@@ -240,7 +240,8 @@ void readSelections(const IniSections& sections, ExportJob& out) {
         const std::string& value = counts.required(key);
         TileIndex tile;
         std::uint64_t count = 0;
-        if (!parseTileCountValue(value, tile, count)) counts.fault(key, value, "is not 'x,y,count'");
+        if (!parseTileCountValue(value, tile, count))
+            counts.fault(key, value, "is not 'x,y,count'");
         out.selectedCoarseTileCounts.emplace(tile, count);  // the first entry for a tile wins
     }
 

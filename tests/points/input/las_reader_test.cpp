@@ -269,7 +269,8 @@ TEST(LasReader, OpenChecksInOrder) {
     writeFile(path, makeLasFile(h, {}));  // offset equals the file size
     EXPECT_EQ(openError(path), "LasBinaryPointReader: invalid point data offset.");
     writeFile(path, makeLasFile(h, {}) + std::string(19, 'x'));  // less than one record
-    EXPECT_EQ(openError(path), "LAS file is truncated: the header says 1 points, the file holds 0.");
+    EXPECT_EQ(openError(path),
+              "LAS file is truncated: the header says 1 points, the file holds 0.");
     LasTestHeader noCount = h;
     noCount.legacyCount = 0;
     writeFile(path, makeLasFile(noCount, {}) + std::string(19, 'x'));
@@ -490,7 +491,8 @@ TEST(LasReader, DamagedFilesAreRefused) {
     };
     std::string lyingLength = format(2, 26);
     lastest::put<std::uint16_t>(lyingLength, 105, 65535);
-    const std::string truncated10 = "LAS file is truncated: the header says 10 points, the file holds ";
+    const std::string truncated10 =
+        "LAS file is truncated: the header says 10 points, the file holds ";
     const std::pair<std::string, std::string> cases[] = {
         {whole.substr(0, 100), "LasBinaryPointReader: failed to read LAS header."},
         {whole.substr(0, 170), "LasBinaryPointReader: failed to read scale/offset values."},

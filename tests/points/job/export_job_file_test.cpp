@@ -423,7 +423,8 @@ TEST(ExportJobFile, NumberConversionsFollowCAndNameTheirFailures) {
     for (const auto& [key, value, fault] : failures) {
         const LoadOutcome o = with(key, value);
         EXPECT_FALSE(o.ok) << key << "=" << value;
-        EXPECT_EQ(o.error, std::string("Export job file: [Job] ") + key + "=" + value + " " + fault);
+        EXPECT_EQ(o.error,
+                  std::string("Export job file: [Job] ") + key + "=" + value + " " + fault);
     }
 }
 
@@ -482,9 +483,10 @@ TEST(ExportJobFile, TileValueParsing) {
 
 // Every malformed form is refused, naming the section and key or the tile line.
 TEST(ExportJobFile, MalformedJobsNameTheFault) {
-    const std::string tilesWith = jobSection() + "[SelectedCoarseTileCounts]\nCount=0\n"
-                                                 "[SelectedHeightRanges]\nCount=0\n"
-                                                 "[SelectedCoarseTiles]\n";
+    const std::string tilesWith = jobSection() +
+                                  "[SelectedCoarseTileCounts]\nCount=0\n"
+                                  "[SelectedHeightRanges]\nCount=0\n"
+                                  "[SelectedCoarseTiles]\n";
     const std::string listsThen = jobSection() + kEmptyLists;
     const std::pair<std::string, std::string> cases[] = {
         {"", "section [Job] is missing"},
@@ -498,14 +500,16 @@ TEST(ExportJobFile, MalformedJobsNameTheFault) {
         {jobSection() + "[SelectedCoarseTiles]\nCount=0\n[SelectedCoarseTileCounts]\nCount=0\n"
                         "[SelectedHeightRanges]\nOther=1\n",
          "[SelectedHeightRanges] Count is missing"},
-        {tilesWith + "Count=2\nTile0=abc\nTile1=1,2\n", "[SelectedCoarseTiles] Tile0=abc is not 'x,y'"},
+        {tilesWith + "Count=2\nTile0=abc\nTile1=1,2\n",
+         "[SelectedCoarseTiles] Tile0=abc is not 'x,y'"},
         {tilesWith + "Count=2\nTile0=1,2\nTile1=100000;1080000\n",
          "[SelectedCoarseTiles] Tile1=100000;1080000 is not 'x,y'"},
         {tilesWith + "Count=1\nTile0=9223372036854775808,0\n",
          "[SelectedCoarseTiles] Tile0=9223372036854775808,0 is not 'x,y'"},
         {tilesWith + "Count=3\nTile0=1,2\nTile1=3,4\n", "[SelectedCoarseTiles] Tile2 is missing"},
         {tilesWith + "Count=-5\n", "[SelectedCoarseTiles] Count=-5 is not a count"},
-        {tilesWith + "Count=3000000000\n", "[SelectedCoarseTiles] Count=3000000000 is out of range"},
+        {tilesWith + "Count=3000000000\n",
+         "[SelectedCoarseTiles] Count=3000000000 is out of range"},
         {jobSection() + "[SelectedCoarseTiles]\nCount=0\n[SelectedHeightRanges]\nCount=0\n"
                         "[SelectedCoarseTileCounts]\nCount=1\nTile0=1,2\n",
          "[SelectedCoarseTileCounts] Tile0=1,2 is not 'x,y,count'"},
