@@ -535,25 +535,6 @@ TEST(ExportJobFile, MalformedJobsNameTheFault) {
                            "... is not 'x,y'");
 }
 
-// Editors write a byte order mark and CRLF line ends; blanks around a path are trimmed and noted.
-TEST(ExportJobFile, ByteOrderMarkAndTrimmedPaths) {
-    const LoadOutcome plain = loadText(jobSection() + kEmptyLists);
-    const LoadOutcome marked = loadText("\xEF\xBB\xBF" + jobSection() + kEmptyLists);
-    ASSERT_TRUE(marked.ok) << marked.error;
-    expectSameJob(marked.job, plain.job);
-
-    TempDir dir;
-    std::string text = "\xEF\xBB\xBF" + jobSection("", " /out/cut.e57 \r") + kEmptyLists;
-    writeFile(dir / "job.ini", text);
-    ExportJob job;
-    std::string error;
-    std::vector<std::string> notes;
-    ASSERT_TRUE(loadExportJobFile(dir / "job.ini", job, &error, &notes)) << error;
-    EXPECT_EQ(job.outputE57Path, "/out/cut.e57");
-    EXPECT_EQ(notes, std::vector<std::string>{
-                         "OutputE57Path trimmed of surrounding blanks; used: '/out/cut.e57'"});
-}
-
 // What the writer writes always loads, at the limits of every field and list.
 TEST(ExportJobFile, RoundTripAtTheExtremes) {
     constexpr auto kMin = std::numeric_limits<std::int64_t>::min();
