@@ -6,6 +6,7 @@
 #include <new>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "app/export_route_table.h"
 #include "export/e57_native_export.h"
@@ -116,6 +117,13 @@ int dispatch(const ExportJob& job, const std::filesystem::path& statusPath) {
             writeExportStatusFile(statusPath, "Running",
                                   "Starting photo-preserving export via temporary geometry E57...");
     }
+    // The E57 output routes would give a zero-point or garbage export; the others check this
+    // themselves.
+    if (e57Output && !(job.coarseTileSize > 0.0)) {
+        writeExportStatusFile(statusPath, "Failed",
+                              "E57 export failed: coarse tile size must be > 0.");
+        return choice.failureExit;
+    }
     std::string text;
     if (!runRoute(choice, job, statusPath, method, text)) {
         writeExportStatusFile(statusPath, "Failed",
@@ -169,11 +177,13 @@ int runExportHelperMode(const std::filesystem::path& jobPath) {
     writeExportStatusFile(statusPath, "Running", "Helper process started.");
     ExportJob job;
     std::string error;
-    if (!loadExportJobFile(jobPath, job, &error)) {
+    std::vector<std::string> notes;
+    if (!loadExportJobFile(jobPath, job, &error, &notes)) {
         writeExportStatusFile(statusPath, "Failed",
                               error.empty() ? "Could not load export job." : error);
         return kHelperExitJobNotLoaded;
     }
+    for (const std::string& note : notes) std::cout << "[EXPORT JOB] " << note << "\n";
     std::cout << "[EXPORT JOB] coordScaleToMeters=" << 1 << " | input=" << job.inputE57Path << "\n"
               << std::flush;
     return runHelperExport(job, statusPath);

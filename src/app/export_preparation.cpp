@@ -57,9 +57,22 @@ std::string absoluteText(const std::string& path) {
     return path.empty() ? path : fs::absolute(path).string();
 }
 
+bool hasLineBreak(const std::string& text) {
+    return text.find_first_of("\r\n") != std::string::npos;
+}
+
 // Everything up to the launch; throws with the user's text on failure.
 PreparedJob prepareJob(ExportPreparation& s, int outputFormat, bool exportRGB,
                        bool photoThirdPass) {
+    // The job file holds one path a line: the text after a break would be read as another key.
+    if (hasLineBreak(s.inputPathText) || hasLineBreak(s.inputFilePath.string()))
+        throw std::runtime_error(
+            "Cannot export: the input file path contains a line break. Rename the file or its "
+            "folder.");
+    if (hasLineBreak(s.outputFolder.string()))
+        throw std::runtime_error(
+            "Cannot export: the output folder path contains a line break. Choose another "
+            "folder.");
     TileSet effective = buildTileHeightRanges(s.savedVerticalSelections).tiles;
     for (const SavedTileSelection& selection : s.savedTopSelections)
         effective.insert(selection.tiles.begin(), selection.tiles.end());

@@ -19,7 +19,9 @@ constexpr std::uint64_t kPagesPerRead = 1024;
 
 PagedReader::PagedReader(const std::string& path, int checksumPolicy)
     : path_(path), policy_(checksumPolicy) {
-    fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // O_NONBLOCK: a FIFO without a writer must be refused below, not waited for. Regular
+    // files ignore the flag.
+    fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd_ < 0) {
         const int err = errno;
         E57_THROW(ErrorOpenFailed, "errno=" + std::to_string(err) + " error='" +

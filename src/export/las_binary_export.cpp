@@ -188,9 +188,14 @@ void patchLasOutputHeader(std::vector<std::uint8_t>& header, std::uint64_t point
                        (static_cast<std::size_t>(header[las::kHeaderSizeAt + 1]) << 8);
     const std::size_t extended = publicHeader < bytes ? publicHeader : bytes;
 
-    putU32(header, bytes, las::kLegacyPointCountAt, legacyCount(pointsWritten));
+    // Point formats 6 to 10 carry zeros there: the legacy fields are for readers that cannot
+    // read those formats, and the LAS 1.4 standard requires them zero.
+    const unsigned format = bytes > las::kPointFormatAt ? header[las::kPointFormatAt] & 63U : 0;
+    const bool legacyFormat = format < 6 || format > 10;
+    putU32(header, bytes, las::kLegacyPointCountAt, legacyFormat ? legacyCount(pointsWritten) : 0);
     for (std::size_t i = 0; i < las::kLegacyReturnCounts; ++i)
-        putU32(header, bytes, las::kLegacyPointsByReturnAt + 4 * i, legacyCount(pointsByReturn[i]));
+        putU32(header, bytes, las::kLegacyPointsByReturnAt + 4 * i,
+               legacyFormat ? legacyCount(pointsByReturn[i]) : 0);
     putF64(header, bytes, las::kMaxXAt, boundsValid ? maxX : 0.0);
     putF64(header, bytes, las::kMinXAt, boundsValid ? minX : 0.0);
     putF64(header, bytes, las::kMaxYAt, boundsValid ? maxY : 0.0);

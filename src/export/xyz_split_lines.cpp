@@ -4,6 +4,10 @@
 
 bool XyzSplitLines::open(const std::string& path) {
     if (!file_.openRead(path)) return false;
+    if (!file_.isRegular()) {  // a device or FIFO would be read for ever
+        file_.close();
+        return false;
+    }
     // Zero-filled, so the parser's reads around a line never touch unset bytes.
     storage_ = std::make_unique<char[]>(kPadBefore + kBlockBytes + kPadAfter);
     pos_ = 0;

@@ -17,6 +17,7 @@ public:
     enum class Next { Line, End, Error };
     static constexpr std::size_t kBlockBytes = std::size_t{1} << 20;
 
+    // False also for anything but a regular file.
     bool open(const std::string& path);
 
     // padded: the line lies in the block (parseXyzLineInPaddedBuffer may read around it).

@@ -13,9 +13,10 @@ BuildFlags readBuildFlags(PreviewBuildState* buildState) {
     f.pointsRead = buildState->pointsRead.load();
     f.bytesRead = buildState->bytesRead.load();
     f.inputFileBytes = buildState->inputFileBytes.load();
-    if (f.failed) {
+    if (f.failed || buildState->hasWarning.load()) {
         std::lock_guard<std::mutex> lock(buildState->mutex);
-        f.failureMessage = buildState->message;
+        if (f.failed) f.failureMessage = buildState->message;
+        f.warning = buildState->warning;
     }
     return f;
 }

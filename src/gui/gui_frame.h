@@ -19,6 +19,7 @@ struct BuildFlags {
     std::uint64_t bytesRead = 0;
     std::uint64_t inputFileBytes = 0;
     std::string failureMessage;
+    std::string warning;  // copied under the mutex only when the build has one
 };
 
 BuildFlags readBuildFlags(PreviewBuildState* buildState);

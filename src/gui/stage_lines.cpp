@@ -145,6 +145,8 @@ void drawStageLines(GuiFrame& f) {
     drawStageLine("SELECTION STAGE:", marks.selection);
     drawStageLine("FULL READING STAGE:", marks.fullReading);
     if (f.build.running && !f.build.ready && !f.build.failed) drawReadingProgress(f);
+    if (!f.build.warning.empty())
+        ImGui::TextColored(ImVec4(1.0f, 0.85f, 0.25f, 1.0f), "%s", f.build.warning.c_str());
     drawStageLine("EXPORT STAGE:", marks.exporting);
     if (f.gui.startupScreen) {
         ImGui::TextUnformatted(startupStageSentence(f.gui.loadStarted, f.build));

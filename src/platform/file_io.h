@@ -18,11 +18,14 @@ public:
     File(const File&) = delete;
     File& operator=(const File&) = delete;
 
-    // Opens for reading; the kernel is told the file will be read front to back.
+    // Opens for reading; the kernel is told the file will be read front to back. Never waits
+    // for a FIFO's writer, so callers can refuse it with isRegular().
     bool openRead(const std::string& path);
     // Creates or truncates for writing.
     bool openWrite(const std::string& path);
     bool isOpen() const { return fd_ >= 0; }
+    // An open regular file (after links), not a device, FIFO, socket or folder.
+    bool isRegular() const;
 
     // Up to `bytes` from the current position: the count read, 0 at the end, -1 on failure.
     long long readSome(void* target, std::size_t bytes);

@@ -446,22 +446,114 @@ TEST_F(ExportHelperModeRun, AJobThatCannotBeLoadedFailsWith100) {
     EXPECT_EQ(run.message, "Cannot open export job file: " + missing.string());
     EXPECT_EQ(run.console, "");
 
-    const fs::path malformed = dir_ / "malformed.ini";
+    // A damaged job names its fault and starts no export.
     std::string error;
+    const fs::path jobPath = dir_ / "malformed.ini";
     ASSERT_TRUE(
-        writeExportJobFile(malformed, makeJob(inputs_.e57, dir_ / "out.e57", 0, 0, kRgb), &error))
+        writeExportJobFile(jobPath, makeJob(inputs_.e57, dir_ / "out.e57", 0, 0, kRgb), &error))
         << error;
-    std::string text = testsupport::readFile(malformed);
-    const std::size_t at = text.find("\nCoarseTileSize=");
-    ASSERT_NE(at, std::string::npos);
-    text.replace(at, text.find('\n', at + 1) - at, "\nCoarseTileSize=abc");
-    testsupport::writeFile(malformed, text);
-    run = runHelper(malformed);
-    EXPECT_EQ(run.exit, 100u);
-    EXPECT_EQ(run.state, "Failed");
-    EXPECT_EQ(run.message, "invalid stod argument");
-    EXPECT_EQ(run.console, "");
-    EXPECT_FALSE(fs::exists(dir_ / "out.e57"));
+    const std::string good = testsupport::readFile(jobPath);
+    // The job with the line of `key` after the `after` header replaced.
+    const auto replaced = [&](const std::string& after, const std::string& key,
+                              const std::string& line) {
+        std::string text = good;
+        const std::size_t at = text.find("\n" + key + "=", text.find(after));
+        EXPECT_NE(at, std::string::npos) << key;
+        return text.replace(at + 1, text.find('\n', at + 1) - at - 1, line);
+    };
+    const std::pair<std::string, std::string> cases[] = {
+        {replaced("[Job]", "CoarseTileSize", "CoarseTileSize=abc"),
+         "[Job] CoarseTileSize=abc is not a number"},
+        {"", "section [Job] is missing"},
+        {replaced("[Job]", "InputTotalPoints", ""), "[Job] InputTotalPoints is missing"},
+        {replaced("[SelectedCoarseTiles]", "Tile1", "Tile1=100000;1080000"),
+         "[SelectedCoarseTiles] Tile1=100000;1080000 is not 'x,y'"},
+        {replaced("[SelectedCoarseTiles]", "Count", "Count=-5"),
+         "[SelectedCoarseTiles] Count=-5 is not a count"},
+    };
+    for (const auto& [text, fault] : cases) {
+        testsupport::writeFile(jobPath, text);
+        run = runHelper(jobPath);
+        EXPECT_EQ(run.exit, 100u);
+        EXPECT_EQ(run.state, "Failed");
+        EXPECT_EQ(run.message, "Export job file: " + fault);
+        EXPECT_EQ(run.console, "");
+        EXPECT_FALSE(fs::exists(dir_ / "out.e57"));
+    }
+
+    // What an editor writes loads: a byte order mark, CRLF, blanks around a path (logged).
+    std::string edited = "\xEF\xBB\xBF";
+    for (char c :
+         replaced("[Job]", "OutputE57Path", "OutputE57Path= " + (dir_ / "out.e57").string() + " "))
+        edited += c == '\n' ? std::string("\r\n") : std::string(1, c);
+    testsupport::writeFile(jobPath, edited);
+    run = runHelper(jobPath);
+    EXPECT_EQ(run.exit, 0u) << run.message;
+    EXPECT_TRUE(hasLine(run.console,
+                        "[EXPORT JOB] OutputE57Path trimmed of surrounding blanks; "
+                        "used: '" +
+                            (dir_ / "out.e57").string() + "'"))
+        << run.console;
+    EXPECT_TRUE(fs::exists(dir_ / "out.e57"));
+}
+
+// Damaged inputs and impossible tile sizes are refused on every route, before any output.
+TEST_F(ExportHelperModeRun, DamagedInputsAndTileSizesAreRefused) {
+    // The header promises 30 points; the file holds 12 whole ones and a part.
+    const fs::path truncated = dir_ / "truncated.las";
+    const std::string las = testsupport::readFile(inputs_.las);
+    testsupport::writeFile(truncated, las.substr(0, 227 + 12 * 26 + 7));
+    std::string shortRecords = las;
+    lastest::put<std::uint16_t>(shortRecords, 105, 20);
+    const fs::path shortLas = dir_ / "short.las";
+    testsupport::writeFile(shortLas, shortRecords);
+    std::string nanScale = las;
+    lastest::put<double>(nanScale, 131, NAN);
+    const fs::path nanLas = dir_ / "nan.las";
+    testsupport::writeFile(nanLas, nanScale);
+    const fs::path zero = dir_ / "zero.xyz";
+    fs::create_symlink("/dev/zero", zero);
+
+    std::vector<FailureCase> cases;
+    const auto add = [&](const std::string& name, const fs::path& input, const char* output,
+                         int format, std::uint32_t exit, const std::string& message,
+                         double tileSize = 1.0, int mode = 0) {
+        ExportJob job = makeJob(input, dir_ / name / output, format, mode, kRgb);
+        job.coarseTileSize = tileSize;
+        fs::create_directories(dir_ / name);
+        cases.push_back({name, job, exit, message});
+    };
+    const std::string cut = "LAS file is truncated: the header says 30 points, the file holds 12.";
+    add("t_las", truncated, "out.las", 2, 101, "Cannot open LAS input for binary export: " + cut);
+    add("t_e57", truncated, "out.e57", 0, 101, "Cannot open LAS input for E57 export: " + cut);
+    add("t_xyz", truncated, "out.xyz", 1, 101, "Cannot open LAS input for export: " + cut);
+    add("short", shortLas, "out.las", 2, 101,
+        "Cannot open LAS input for binary export: LasBinaryPointReader: point record length 20 "
+        "is below the 26 bytes of point format 2.");
+    add("nan", nanLas, "out.las", 2, 101,
+        "Cannot open LAS input for binary export: LasBinaryPointReader: invalid scale factor.");
+    const std::string notRegular = "XYZ ASCII input is not a regular file: " + zero.string();
+    add("z_las", zero, "out.las", 2, 102,
+        "Cannot open XYZ input for synthetic LAS export: " + notRegular);
+    add("z_e57", zero, "out.e57", 0, 101,
+        "Could not open XYZ input for split export: " + zero.string());
+    const std::string size = " failed: coarse tile size must be > 0.";
+    add("s_e57", inputs_.e57, "out.e57", 0, 101, "E57 export" + size, 0.0);
+    add("s_split", inputs_.e57, "out.e57", 0, 101, "E57 export" + size, -1.0, 1);
+    add("s_photo", inputs_.e57WithPhoto, "out.e57", 0, 101, "E57 export" + size, NAN);
+    cases.back().job.exportContent = static_cast<std::int32_t>(kPhotos);
+    applyExportContentToFlags(cases.back().job);
+    add("s_las", inputs_.las, "out.las", 2, 101, "LAS binary export" + size, NAN);
+    add("s_synthetic", inputs_.e57, "out.las", 2, 102, "Synthetic LAS export" + size, -1.0);
+    for (const FailureCase& c : cases) runFailureCase(dir_.path(), c);
+
+    // This route opens its output before its input; what it leaves there is not checked here.
+    add("z_xyz", zero, "out.xyz", 1, 101, "");
+    std::string error;
+    ASSERT_TRUE(writeExportJobFile(dir_ / "z_xyz" / "job.ini", cases.back().job, &error));
+    const HelperRun run = runHelper(dir_ / "z_xyz" / "job.ini");
+    EXPECT_EQ(run.exit, 101u);
+    EXPECT_EQ(run.message, "Cannot open XYZ input for XYZ ASCII export: " + notRegular);
 }
 
 // The job path reaches the helper as one argument, however it reads as a command line.

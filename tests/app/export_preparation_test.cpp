@@ -226,4 +226,25 @@ TEST(ExportPreparation, SingleOutputGuardAndFailures) {
     EXPECT_EQ(
         f.details().rfind("Cannot create base output directory: " + f.outputFolder.string(), 0), 0u)
         << f.details();
+
+    // A path with a line break cannot go into the job file: refused before anything is made.
+    f.outputFolder = f.dir / "out";
+    f.top = {{{TileIndex{0, 0}}}};
+    const std::pair<std::string, std::string> broken[] = {
+        {"/data/a\nInputE57Path=/etc/b.e57", "input file path"},
+        {"/data/a\r.e57", "input file path"}};
+    for (const auto& [input, what] : broken) {
+        f.inputText = input;
+        f.launch(0, true, false);
+        EXPECT_TRUE(f.status.failed);
+        EXPECT_EQ(f.details().rfind("Cannot export: the " + what + " contains a line break.", 0),
+                  0u)
+            << f.details();
+    }
+    f.inputText = "/data/site.scan.e57";
+    f.outputFolder = f.dir / "line\nbreak";
+    f.launch(0, true, false);
+    EXPECT_EQ(f.details().rfind("Cannot export: the output folder path contains a line break.", 0),
+              0u);
+    EXPECT_FALSE(fs::exists(f.outputFolder));
 }

@@ -47,6 +47,13 @@ TEST(GuiFrame, TheInputRecordAndTheExportsWaitUntilTheBuildHasEnded) {
     build.failed = true;
     EXPECT_EQ(readableInputInfo(f), &info);
     EXPECT_FALSE(buildStillReading(readBuildFlags(&build)));
+
+    // A build's warning reaches the stage lines once it is published.
+    build.failed = false;
+    build.warning = "Warning: truncated";
+    EXPECT_EQ(readBuildFlags(&build).warning, "");
+    build.hasWarning = true;
+    EXPECT_EQ(readBuildFlags(&build).warning, "Warning: truncated");
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include "points/input/las_header.h"
 #include "points/input/text_utils.h"
 
+#include <cmath>
 #include <cstring>
 
 namespace {
@@ -26,6 +27,16 @@ inline double loadF64(const std::uint8_t* p) {
 }
 
 }  // namespace
+
+std::uint16_t lasMinimumRecordLength(std::uint8_t pointFormat) {
+    static constexpr std::uint16_t kLengths[11] = {20, 28, 26, 34, 57, 63, 30, 36, 38, 59, 67};
+    return pointFormat < 11 ? kLengths[pointFormat] : 0;
+}
+
+std::string lasTruncationText(std::uint64_t headerCount, std::uint64_t records) {
+    return "LAS file is truncated: the header says " + std::to_string(headerCount) +
+           " points, the file holds " + std::to_string(records) + ".";
+}
 
 int lasRgbByteOffset(std::uint8_t pointFormat) {
     switch (pointFormat) {
@@ -57,6 +68,7 @@ void LasBinaryPointReader::close() {
     scale_ = {1.0, 1.0, 1.0};
     offset_ = {0.0, 0.0, 0.0};
     pointCount_ = 0;
+    headerPointCount_ = 0;
     nextPointIndex_ = 0;
     hasRGB_ = false;
     hasIntensity_ = false;
@@ -84,10 +96,11 @@ bool LasBinaryPointReader::fail(std::string* error, const std::string& message) 
     return false;
 }
 
-bool LasBinaryPointReader::open(const std::string& path, std::string* error) {
+bool LasBinaryPointReader::open(const std::string& path, std::string* error, bool acceptTruncated) {
     close();
     path_ = path;
     if (!file_.openRead(path)) return fail(error, "LasBinaryPointReader: cannot open LAS file.");
+    if (!file_.isRegular()) return fail(error, "LasBinaryPointReader: not a regular file.");
 
     fileSize_ = static_cast<std::int64_t>(file_.size());
     if (fileSize_ <= 0) return fail(error, "LasBinaryPointReader: invalid file size.");
@@ -140,16 +153,32 @@ bool LasBinaryPointReader::open(const std::string& path, std::string* error) {
         return fail(error, "LasBinaryPointReader: invalid point record length.");
     if (offsetToPointData_ == 0 || static_cast<std::int64_t>(offsetToPointData_) >= fileSize_)
         return fail(error, "LasBinaryPointReader: invalid point data offset.");
-
-    const std::uint64_t available =
-        (static_cast<std::uint64_t>(fileSize_) - offsetToPointData_) / pointRecordLength_;
-    if (count == 0 || count > available) count = available;
-    if (count == 0) return fail(error, "LasBinaryPointReader: point count is zero.");
-    pointCount_ = count;
-
     if (pointFormat_ >= 11)
         return fail(error, "LasBinaryPointReader: unsupported LAS point format " +
                                std::to_string(static_cast<int>(pointFormat_)) + ".");
+    // Shorter records would be read as garbage fields.
+    const std::uint16_t minimumLength = lasMinimumRecordLength(pointFormat_);
+    if (pointRecordLength_ < minimumLength)
+        return fail(error, "LasBinaryPointReader: point record length " +
+                               std::to_string(pointRecordLength_) + " is below the " +
+                               std::to_string(minimumLength) + " bytes of point format " +
+                               std::to_string(static_cast<int>(pointFormat_)) + ".");
+    for (std::size_t axis = 0; axis < 3; ++axis) {
+        if (!std::isfinite(scale_[axis]) || scale_[axis] == 0.0)
+            return fail(error, "LasBinaryPointReader: invalid scale factor.");
+        if (!std::isfinite(offset_[axis]))
+            return fail(error, "LasBinaryPointReader: invalid offset.");
+    }
+
+    const std::uint64_t available =
+        (static_cast<std::uint64_t>(fileSize_) - offsetToPointData_) / pointRecordLength_;
+    // A count of 0 promises nothing: the whole records in the file are read.
+    if (count == 0) count = available;
+    if (count == 0) return fail(error, "LasBinaryPointReader: point count is zero.");
+    if (count > available && (!acceptTruncated || available == 0))
+        return fail(error, lasTruncationText(count, available));
+    headerPointCount_ = count;
+    pointCount_ = count < available ? count : available;
 
     hasIntensity_ = true;
     const int colourOffset = lasRgbByteOffset(pointFormat_);

@@ -10,6 +10,12 @@
 #include <string>
 #include <vector>
 
+// The smallest record of a LAS point format 0 to 10; 0 for any other format.
+std::uint16_t lasMinimumRecordLength(std::uint8_t pointFormat);
+
+// "LAS file is truncated: the header says N points, the file holds M."
+std::string lasTruncationText(std::uint64_t headerCount, std::uint64_t records);
+
 // Colour offset within a point record for a LAS point format; -1 when it has no colour.
 int lasRgbByteOffset(std::uint8_t pointFormat);
 
@@ -48,8 +54,10 @@ public:
     LasBinaryPointReader(const LasBinaryPointReader&) = delete;
     LasBinaryPointReader& operator=(const LasBinaryPointReader&) = delete;
 
-    // On success the next record is record 0. Every failure closes the reader.
-    bool open(const std::string& path, std::string* error);
+    // On success the next record is record 0. Every failure closes the reader. A file whose
+    // header promises more records than it holds is refused unless acceptTruncated, which
+    // reads the whole records that are there (truncated() then tells).
+    bool open(const std::string& path, std::string* error, bool acceptTruncated = false);
     // True with a point; false with an empty error at the end of the records; false with a
     // message on a read failure (the reader stays open).
     bool readNext(CloudPoint& out, std::string* error) {
@@ -90,6 +98,8 @@ public:
     const std::array<double, 3>& scale() const { return scale_; }
     const std::array<double, 3>& offset() const { return offset_; }
     std::uint64_t pointCount() const { return pointCount_; }  // records that will be read
+    std::uint64_t headerPointCount() const { return headerPointCount_; }  // promised
+    bool truncated() const { return headerPointCount_ > pointCount_; }
     std::uint64_t nextPointIndex() const { return nextPointIndex_; }
     bool hasRGB() const { return hasRGB_; }
     bool hasIntensity() const { return hasIntensity_; }
@@ -145,6 +155,7 @@ private:
     std::array<double, 3> scale_{1.0, 1.0, 1.0};
     std::array<double, 3> offset_{0.0, 0.0, 0.0};
     std::uint64_t pointCount_ = 0;
+    std::uint64_t headerPointCount_ = 0;
     std::uint64_t nextPointIndex_ = 0;
     bool hasRGB_ = false;
     bool hasIntensity_ = false;

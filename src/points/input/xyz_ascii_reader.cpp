@@ -105,6 +105,12 @@ bool XyzAsciiPointReader::open(const std::string& path, std::string* error) {
         setError(error, "Could not open XYZ ASCII file: " + path);
         return false;
     }
+    // A device or FIFO would be read for ever.
+    if (!file_.isRegular()) {
+        file_.close();
+        setError(error, "XYZ ASCII input is not a regular file: " + path);
+        return false;
+    }
     // Zero-filled, so the parser's reads around a line never touch unset bytes.
     if (!storage_)
         storage_ = std::make_unique<char[]>(kBlockPadBefore + blockBytes_ + kBlockPadAfter);

@@ -6,6 +6,7 @@
 #include <climits>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <locale.h>
 #include <stdexcept>
@@ -13,7 +14,6 @@
 #include <unordered_map>
 
 #include "points/input/exception_text.h"
-#include "points/job/ini_text.h"
 #include "points/input/text_utils.h"
 
 namespace {
@@ -105,134 +105,203 @@ bool parseStoull(const std::string& text, std::uint64_t& out) {
 }
 
 // ---- sections -----------------------------------------------------------------------------
+// Every fault names its place: "Export job file: [Section] Key=value is not ...".
 
-[[noreturn]] void throwMissingKey() { throw std::out_of_range("invalid unordered_map<K, T> key"); }
+[[noreturn]] void throwJobFault(const std::string& what) {
+    throw std::runtime_error("Export job file: " + what);
+}
 
-const IniSection& sectionOrEmpty(const IniSections& sections, const std::string& name) {
-    static const IniSection empty;
+// A value as it appears in a message: long ones (random bytes) cut.
+std::string shownValue(const std::string& value) {
+    constexpr std::size_t kShown = 80;
+    return value.size() <= kShown ? value : value.substr(0, kShown) + "...";
+}
+
+struct Section {
+    const std::string& name;
+    const IniSection& entries;
+
+    [[noreturn]] void fault(const std::string& key, const std::string& value,
+                            const std::string& what) const {
+        throwJobFault("[" + name + "] " + key + "=" + shownValue(value) + " " + what);
+    }
+    const std::string& required(const std::string& key) const {
+        const auto it = entries.find(key);
+        if (it == entries.end()) throwJobFault("[" + name + "] " + key + " is missing");
+        return it->second;
+    }
+    const std::string* optional(const std::string& key) const {
+        const auto it = entries.find(key);
+        return it == entries.end() ? nullptr : &it->second;
+    }
+    // The value converted by `convert`; its standard exceptions become named faults.
+    template <class Convert>
+    auto number(const std::string& key, const std::string& value, Convert convert,
+                const char* kind) const {
+        try {
+            return convert(value);
+        } catch (const std::invalid_argument&) {
+            fault(key, value, std::string("is not ") + kind);
+        } catch (const std::out_of_range&) {
+            fault(key, value, "is out of range");
+        }
+    }
+    std::int32_t i32(const std::string& key) const { return i32(key, required(key)); }
+    std::int32_t i32(const std::string& key, const std::string& value) const {
+        return number(key, value, jobStoi, "a whole number");
+    }
+    std::uint64_t u64(const std::string& key) const {
+        return number(key, required(key), jobStoull, "a whole number");
+    }
+    double f64(const std::string& key) const {
+        return number(key, required(key), jobStod, "a number");
+    }
+    // A list's length: 0 or more.
+    std::int32_t count(const std::string& key) const {
+        const std::int32_t n = i32(key);
+        if (n < 0) fault(key, required(key), "is not a count");
+        return n;
+    }
+    TileIndex tile(std::int32_t index) const {
+        const std::string key = "Tile" + std::to_string(index);
+        const std::string& value = required(key);
+        TileIndex tile;
+        if (!parseTileIndexValue(value, tile)) fault(key, value, "is not 'x,y'");
+        return tile;
+    }
+};
+
+Section requiredSection(const IniSections& sections, const std::string& name) {
     const auto it = sections.find(name);
-    return it == sections.end() ? empty : it->second;
-}
-
-const IniSection& requiredSection(const IniSections& sections, const std::string& name) {
-    const auto it = sections.find(name);
-    if (it == sections.end()) throwMissingKey();
-    return it->second;
-}
-
-const std::string& requiredValue(const IniSection& section, const std::string& key) {
-    const auto it = section.find(key);
-    if (it == section.end()) throwMissingKey();
-    return it->second;
-}
-
-const std::string* optionalValue(const IniSection& section, const std::string& key) {
-    const auto it = section.find(key);
-    return it == section.end() ? nullptr : &it->second;
+    if (it == sections.end()) throwJobFault("section [" + name + "] is missing");
+    return {it->first, it->second};
 }
 
 std::string numberedName(const char* prefix, std::int32_t index) {
     return prefix + std::to_string(index);
 }
 
-// Count is read as signed 32 bits: zero or below gives no entries.
-std::int32_t requiredCount(const IniSection& section, const char* key) {
-    return jobStoi(requiredValue(section, key));
-}
-
 // Room for a list, trusting the count only as far as the section holds entries.
-std::size_t reserveFor(std::int32_t count, const IniSection& section) {
-    if (count <= 0) return 0;
-    return std::min(static_cast<std::size_t>(count), section.size());
+std::size_t reserveFor(std::int32_t count, const Section& section) {
+    return std::min(static_cast<std::size_t>(count), section.entries.size());
 }
 
-void readTileList(const IniSection& section, std::vector<TileIndex>& tiles) {
-    const std::int32_t count = requiredCount(section, "TileCount");
-    for (std::int32_t j = 0; j < count; ++j) {
-        TileIndex tile;
-        if (parseTileIndexValue(requiredValue(section, numberedName("Tile", j)), tile))
-            tiles.push_back(tile);
-    }
+void readTileList(const Section& section, std::vector<TileIndex>& tiles) {
+    const std::int32_t count = section.count("TileCount");
+    tiles.reserve(reserveFor(count, section));
+    for (std::int32_t j = 0; j < count; ++j) tiles.push_back(section.tile(j));
 }
 
-void readJobSection(const IniSection& job, ExportJob& out) {
-    out.inputE57Path = requiredValue(job, "InputE57Path");
-    out.outputE57Path = requiredValue(job, "OutputE57Path");
-    out.coarseTileSize = jobStod(requiredValue(job, "CoarseTileSize"));
-    out.inputTotalPoints = jobStoull(requiredValue(job, "InputTotalPoints"));
-    out.estimatedPointsToFilter = jobStoull(requiredValue(job, "EstimatedPointsToFilter"));
-    out.outputAreaM2 = jobStod(requiredValue(job, "OutputAreaM2"));
-    out.exportMode = jobStoi(requiredValue(job, "ExportMode"));
+void readJobSection(const Section& job, ExportJob& out) {
+    out.inputE57Path = job.required("InputE57Path");
+    out.outputE57Path = job.required("OutputE57Path");
+    out.coarseTileSize = job.f64("CoarseTileSize");
+    out.inputTotalPoints = job.u64("InputTotalPoints");
+    out.estimatedPointsToFilter = job.u64("EstimatedPointsToFilter");
+    out.outputAreaM2 = job.f64("OutputAreaM2");
+    out.exportMode = job.i32("ExportMode");
 
-    if (const std::string* format = optionalValue(job, "OutputFormat"))
-        out.outputFormat = jobStoi(*format);
+    if (const std::string* format = job.optional("OutputFormat"))
+        out.outputFormat = job.i32("OutputFormat", *format);
     else
         out.outputFormat = outputFormatFromExtension(out.outputE57Path);
 
-    if (const std::string* content = optionalValue(job, "ExportContent")) {
+    if (const std::string* content = job.optional("ExportContent")) {
         // The stored content decides; the flag keys are not consulted.
-        out.exportContent = jobStoi(*content);
+        out.exportContent = job.i32("ExportContent", *content);
         applyExportContentToFlags(out);
     } else {
-        const std::string* photo = optionalValue(job, "EnablePhotoThirdPass");
-        const std::string* rgb = optionalValue(job, "ExportRGB");
-        out.enablePhotoThirdPass = photo ? jobStoi(*photo) != 0 : false;
-        out.exportRGB = rgb ? jobStoi(*rgb) != 0 : true;
+        const std::string* photo = job.optional("EnablePhotoThirdPass");
+        const std::string* rgb = job.optional("ExportRGB");
+        out.enablePhotoThirdPass = photo ? job.i32("EnablePhotoThirdPass", *photo) != 0 : false;
+        out.exportRGB = rgb ? job.i32("ExportRGB", *rgb) != 0 : true;
         if (out.enablePhotoThirdPass) out.exportRGB = true;
         exportContentFromFlags(out);
     }
 
-    out.hasGlobalZBounds = jobStoi(requiredValue(job, "HasGlobalZBounds")) != 0;
-    out.globalMinZ = jobStod(requiredValue(job, "GlobalMinZ"));
-    out.globalMaxZ = jobStod(requiredValue(job, "GlobalMaxZ"));
+    out.hasGlobalZBounds = job.i32("HasGlobalZBounds") != 0;
+    out.globalMinZ = job.f64("GlobalMinZ");
+    out.globalMaxZ = job.f64("GlobalMaxZ");
 }
 
 void readSelections(const IniSections& sections, ExportJob& out) {
-    const IniSection& tiles = sectionOrEmpty(sections, "SelectedCoarseTiles");
+    const Section tiles = requiredSection(sections, "SelectedCoarseTiles");
     out.selectedCoarseTiles.clear();
-    const std::int32_t tileCount = requiredCount(tiles, "Count");
+    const std::int32_t tileCount = tiles.count("Count");
     out.selectedCoarseTiles.reserve(reserveFor(tileCount, tiles));
-    for (std::int32_t i = 0; i < tileCount; ++i) {
-        TileIndex tile;
-        if (parseTileIndexValue(requiredValue(tiles, numberedName("Tile", i)), tile))
-            out.selectedCoarseTiles.insert(tile);
-    }
+    for (std::int32_t i = 0; i < tileCount; ++i) out.selectedCoarseTiles.insert(tiles.tile(i));
 
-    const IniSection& counts = sectionOrEmpty(sections, "SelectedCoarseTileCounts");
+    const Section counts = requiredSection(sections, "SelectedCoarseTileCounts");
     out.selectedCoarseTileCounts.clear();
-    const std::int32_t countEntries = requiredCount(counts, "Count");
+    const std::int32_t countEntries = counts.count("Count");
     out.selectedCoarseTileCounts.reserve(reserveFor(countEntries, counts));
     for (std::int32_t i = 0; i < countEntries; ++i) {
+        const std::string key = numberedName("Tile", i);
+        const std::string& value = counts.required(key);
         TileIndex tile;
         std::uint64_t count = 0;
-        if (parseTileCountValue(requiredValue(counts, numberedName("Tile", i)), tile, count))
-            out.selectedCoarseTileCounts.emplace(tile, count);  // the first entry for a tile wins
+        if (!parseTileCountValue(value, tile, count))
+            counts.fault(key, value, "is not 'x,y,count'");
+        out.selectedCoarseTileCounts.emplace(tile, count);  // the first entry for a tile wins
     }
 
     out.savedTileSelections.clear();
-    const auto saved = sections.find("SavedTileSelections");
-    if (saved != sections.end()) {
-        const std::int32_t selectionCount = requiredCount(saved->second, "Count");
+    if (sections.count("SavedTileSelections") != 0) {
+        const Section saved = requiredSection(sections, "SavedTileSelections");
+        const std::int32_t selectionCount = saved.count("Count");
         for (std::int32_t i = 0; i < selectionCount; ++i) {
-            const IniSection& section =
-                requiredSection(sections, numberedName("SavedTileSelection", i));
             SavedTileSelection selection;
-            readTileList(section, selection.tiles);
+            readTileList(requiredSection(sections, numberedName("SavedTileSelection", i)),
+                         selection.tiles);
             out.savedTileSelections.push_back(std::move(selection));
         }
     }
 
-    const IniSection& ranges = sectionOrEmpty(sections, "SelectedHeightRanges");
+    const Section ranges = requiredSection(sections, "SelectedHeightRanges");
     out.selectedHeightRanges.clear();
-    const std::int32_t rangeCount = requiredCount(ranges, "Count");
+    const std::int32_t rangeCount = ranges.count("Count");
     for (std::int32_t i = 0; i < rangeCount; ++i) {
-        const IniSection& section =
-            requiredSection(sections, numberedName("SelectedHeightRange", i));
+        const Section section = requiredSection(sections, numberedName("SelectedHeightRange", i));
         SelectedHeightRange range;
-        range.zMin = jobStod(requiredValue(section, "ZMin"));
-        range.zMax = jobStod(requiredValue(section, "ZMax"));
+        range.zMin = section.f64("ZMin");
+        range.zMax = section.f64("ZMax");
         readTileList(section, range.tiles);
         out.selectedHeightRanges.push_back(std::move(range));
+    }
+}
+
+// The line rule of forEachIniEntry, after a UTF-8 byte order mark at the start. Notes a path
+// whose value carried blanks that the trim removed.
+void readJobSections(std::istream& in, IniSections& sections, std::vector<std::string>* notes) {
+    char mark[3] = {};
+    in.read(mark, 3);
+    if (in.gcount() != 3 || std::memcmp(mark, "\xEF\xBB\xBF", 3) != 0) {
+        in.clear();
+        in.seekg(0);
+    }
+    // The section changes rarely; remember the last one instead of hashing its name per line.
+    std::string currentName;
+    IniSection* current = &sections[currentName];
+    std::string line;
+    while (std::getline(in, line)) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        const std::string_view text = trimView(line);
+        if (text.empty() || text.front() == ';' || text.front() == '#') continue;
+        if (text.front() == '[' && text.back() == ']' && text.size() >= 2) {
+            // A header alone makes its section exist.
+            currentName = trim(text.substr(1, text.size() - 2));
+            current = &sections[currentName];
+            continue;
+        }
+        const auto eq = text.find('=');
+        if (eq == std::string_view::npos) continue;
+        std::string key = trim(text.substr(0, eq));
+        const std::string_view rawValue = std::string_view(line).substr(line.find('=') + 1);
+        std::string value = trim(rawValue);
+        if (notes && currentName == "Job" && value.size() != rawValue.size() &&
+            (key == "InputE57Path" || key == "OutputE57Path"))
+            notes->push_back(key + " trimmed of surrounding blanks; used: '" + value + "'");
+        current->insert_or_assign(std::move(key), std::move(value));  // a later line wins
     }
 }
 
@@ -371,7 +440,8 @@ bool writeExportJobFile(const std::filesystem::path& jobPath, const ExportJob& j
     }
 }
 
-bool loadExportJobFile(const std::filesystem::path& jobPath, ExportJob& out, std::string* error) {
+bool loadExportJobFile(const std::filesystem::path& jobPath, ExportJob& out, std::string* error,
+                       std::vector<std::string>* notes) {
     try {
         std::ifstream in(jobPath);
         if (!in.is_open()) {
@@ -379,29 +449,12 @@ bool loadExportJobFile(const std::filesystem::path& jobPath, ExportJob& out, std
             return false;
         }
         IniSections sections;
-        // The section changes rarely; remember the last one instead of hashing its name per line.
-        std::string currentName;
-        IniSection* current = nullptr;
-        forEachIniEntry(
-            in,
-            [&](const std::string& section, const std::string& key, const std::string& value) {
-                if (!current || section != currentName) {
-                    currentName = section;
-                    current = &sections[section];
-                }
-                current->insert_or_assign(key, value);  // a later line replaces an earlier one
-            },
-            [&](const std::string& section) {
-                // A header alone makes its section exist (an empty [SavedTileSelections] still
-                // needs Count).
-                currentName = section;
-                current = &sections[section];
-            });
+        readJobSections(in, sections, notes);
         if (in.bad()) {
             setError(error, "Error while reading export job file: " + jobPath.string());
             return false;
         }
-        readJobSection(sectionOrEmpty(sections, "Job"), out);
+        readJobSection(requiredSection(sections, "Job"), out);
         readSelections(sections, out);
         return true;
     } catch (const std::exception& e) {

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "points/job/export_job.h"
 #include "points/tiles/tile_index.h"
@@ -17,8 +18,12 @@ bool writeExportJobFile(const std::filesystem::path& jobPath, const ExportJob& j
                         std::string* error);
 
 // Reads into out; fields assigned before a failure keep their new values, so the caller
-// discards the record on false. *error is left alone on success.
-bool loadExportJobFile(const std::filesystem::path& jobPath, ExportJob& out, std::string* error);
+// discards the record on false. *error is left alone on success. A fault in the file is named:
+// "Export job file: [Section] Key is missing", "... Key=value is not a number", and so on.
+// A UTF-8 byte order mark and CRLF line ends are read as the plain form. `notes` receives a
+// line for each path that was trimmed of blanks.
+bool loadExportJobFile(const std::filesystem::path& jobPath, ExportJob& out, std::string* error,
+                       std::vector<std::string>* notes = nullptr);
 
 // "x,y"; text after a further ',' is ignored. out is untouched on refusal.
 bool parseTileIndexValue(const std::string& value, TileIndex& out);

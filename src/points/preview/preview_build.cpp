@@ -252,6 +252,8 @@ bool buildPreviewFromInput(PreviewBuildSession& state, XyzSampledReadAhead* xyzR
             oldCounts.swap(state.buildState.liveTileCounts);
             oldSamples.swap(state.buildState.liveTileSamples);
             state.buildState.message.clear();
+            state.buildState.warning.clear();
+            state.buildState.hasWarning = false;
         }
     }
 

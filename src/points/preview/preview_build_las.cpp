@@ -1,5 +1,6 @@
 #include <algorithm>
 #include <iostream>
+#include <mutex>
 #include <string>
 
 #include "points/input/las_reader.h"
@@ -20,10 +21,20 @@ bool buildLasPreview(PreviewBuildSession& state, PreviewReadRun& run) {
     PreviewBuildState& bs = state.buildState;
     LasBinaryPointReader reader;
     std::string error;
-    if (!reader.open(state.buildInputPath.string(), &error)) {
+    // The preview shows what a truncated file holds; the export refuses it.
+    if (!reader.open(state.buildInputPath.string(), &error, true)) {
         std::cerr << "ERROR: Could not open input LAS file through LasBinaryPointReader."
                   << " | error=" << error << std::endl;
         return false;
+    }
+    if (reader.truncated()) {
+        const std::string warning =
+            "Warning: " + lasTruncationText(reader.headerPointCount(), reader.pointCount()) +
+            " The preview shows the points there are; an export will be refused.";
+        std::cerr << warning << std::endl;
+        std::lock_guard<std::mutex> lock(bs.mutex);
+        bs.warning = warning;
+        bs.hasWarning = true;
     }
 
     const std::uint64_t total = reader.pointCount();

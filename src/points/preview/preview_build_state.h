@@ -28,4 +28,7 @@ struct PreviewBuildState {
     TileSampleMap liveTileSamples;
     std::atomic<std::uint64_t> generation{0};
     std::string message;
+    // A fault the build read past (a truncated LAS file): under the mutex, hasWarning set after.
+    std::string warning;
+    std::atomic<bool> hasWarning{false};
 };

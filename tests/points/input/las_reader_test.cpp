@@ -12,6 +12,8 @@
 #include <map>
 #include <string>
 
+#include <sys/stat.h>
+
 using lastest::LasTestHeader;
 using lastest::makeLasFile;
 using lastest::numberedRecords;
@@ -143,11 +145,8 @@ TEST(LasReader, CountRules) {
     };
     const Case cases[] = {
         {"legacy count 0: the records in the file", header(2, 227, 227, 0, 0), 1000, 1000},
-        {"legacy count beyond the file: cut to whole records", header(2, 227, 227, 5000, 0), 1000,
-         1000},
         {"legacy count below the file", header(2, 227, 227, 3, 0), 10, 3},
-        // LAS 1.4 with a full header: the 64-bit count wins, capped by the records in the file.
-        {"1.4 wide count beyond the file", header(4, 375, 375, 3, 5000000000ULL), 10, 10},
+        // LAS 1.4 with a full header: the 64-bit count wins.
         {"1.4 wide count", header(4, 375, 375, 3, 7), 10, 7},
         {"1.4 zero wide count falls back to the legacy one", header(4, 375, 375, 3, 0), 10, 3},
         {"1.4 with a 227-byte header: legacy, whatever stands at 247", header(4, 227, 300, 3, 8),
@@ -224,15 +223,6 @@ TEST(LasReader, FormatsAndColour) {
     EXPECT_TRUE(p.hasRGB);
     EXPECT_EQ(p.green, 1);
 
-    // A record too short for its format's colour: the format has colour, the point none.
-    h.recordLength = 30;
-    writeFile(path, makeLasFile(h, recs, 28));
-    ASSERT_TRUE(reader.open(path, &error));
-    EXPECT_TRUE(reader.hasRGB());
-    ASSERT_TRUE(reader.readNext(p, &error));
-    EXPECT_FALSE(p.hasRGB);
-    EXPECT_EQ(p.red, 0);
-
     EXPECT_EQ(lasRgbByteOffset(2), 20);
     EXPECT_EQ(lasRgbByteOffset(3), 28);
     EXPECT_EQ(lasRgbByteOffset(5), 28);
@@ -279,6 +269,11 @@ TEST(LasReader, OpenChecksInOrder) {
     writeFile(path, makeLasFile(h, {}));  // offset equals the file size
     EXPECT_EQ(openError(path), "LasBinaryPointReader: invalid point data offset.");
     writeFile(path, makeLasFile(h, {}) + std::string(19, 'x'));  // less than one record
+    EXPECT_EQ(openError(path),
+              "LAS file is truncated: the header says 1 points, the file holds 0.");
+    LasTestHeader noCount = h;
+    noCount.legacyCount = 0;
+    writeFile(path, makeLasFile(noCount, {}) + std::string(19, 'x'));
     EXPECT_EQ(openError(path), "LasBinaryPointReader: point count is zero.");
 
     // Silent without an error string; a failed open also closes a reader that was open.
@@ -456,4 +451,96 @@ TEST(LasReader, LastRecordSurvivesAFailedRead) {
         EXPECT_EQ(std::string(reader.record().begin(), reader.record().end()),
                   file.substr(227 + 69 * 20, 20));
     }
+}
+
+// Damaged files are refused at open, naming the fault; none is read as if whole.
+TEST(LasReader, DamagedFilesAreRefused) {
+    TempDir dir;
+    LasTestHeader h;
+    h.legacyCount = 10;
+    const std::string whole = makeLasFile(h, numberedRecords(10));  // 227 + 10 * 20 bytes
+    auto with = [](LasTestHeader header, std::size_t records) {
+        return makeLasFile(header, numberedRecords(records));
+    };
+    auto legacy = [&](std::uint32_t count) {
+        LasTestHeader c = h;
+        c.legacyCount = count;
+        return with(c, 10);
+    };
+    auto wide = [&](std::uint64_t count) {
+        LasTestHeader c = h;
+        c.versionMinor = 4;
+        c.headerSize = 375;
+        c.offsetToPointData = 375;
+        c.formatByte = 6;
+        c.recordLength = 30;
+        c.wideCount = count;
+        return with(c, 10);
+    };
+    auto format = [&](std::uint8_t f, std::uint16_t length) {
+        LasTestHeader c = h;
+        c.formatByte = f;
+        c.recordLength = length;
+        return with(c, 10);
+    };
+    auto scaled = [&](int axis, double scale, double offset) {
+        LasTestHeader c = h;
+        c.scale[axis] = scale;
+        c.offset[axis] = offset;
+        return with(c, 10);
+    };
+    std::string lyingLength = format(2, 26);
+    lastest::put<std::uint16_t>(lyingLength, 105, 65535);
+    const std::string truncated10 =
+        "LAS file is truncated: the header says 10 points, the file holds ";
+    const std::pair<std::string, std::string> cases[] = {
+        {whole.substr(0, 100), "LasBinaryPointReader: failed to read LAS header."},
+        {whole.substr(0, 170), "LasBinaryPointReader: failed to read scale/offset values."},
+        {whole.substr(0, 227), "LasBinaryPointReader: invalid point data offset."},
+        {whole.substr(0, 227 + 30), truncated10 + "1."},
+        {whole.substr(0, whole.size() - 1), truncated10 + "9."},
+        {legacy(20), "LAS file is truncated: the header says 20 points, the file holds 10."},
+        {legacy(11), "LAS file is truncated: the header says 11 points, the file holds 10."},
+        {legacy(0xFFFFFFFFu),
+         "LAS file is truncated: the header says 4294967295 points, the file holds 10."},
+        {wide(30), "LAS file is truncated: the header says 30 points, the file holds 10."},
+        {wide(std::uint64_t{1} << 63),
+         "LAS file is truncated: the header says 9223372036854775808 points, the file holds 10."},
+        {format(2, 20),
+         "LasBinaryPointReader: point record length 20 is below the 26 bytes of point format 2."},
+        {format(6, 20),
+         "LasBinaryPointReader: point record length 20 is below the 30 bytes of point format 6."},
+        {format(3, 30),
+         "LasBinaryPointReader: point record length 30 is below the 34 bytes of point format 3."},
+        // A record length the file does not have leaves too few records.
+        {lyingLength, "LAS file is truncated: the header says 10 points, the file holds 0."},
+        {scaled(1, NAN, 0.0), "LasBinaryPointReader: invalid scale factor."},
+        {scaled(2, 0.0, 0.0), "LasBinaryPointReader: invalid scale factor."},
+        {scaled(0, 0.01, INFINITY), "LasBinaryPointReader: invalid offset."},
+    };
+    const auto path = (dir / "d.las").string();
+    for (const auto& [bytes, error] : cases) {
+        writeFile(path, bytes);
+        EXPECT_EQ(openError(path), error);
+    }
+
+    // Not regular files: a FIFO without a writer (must not block), a link to a device, a folder.
+    ASSERT_EQ(::mkfifo((dir / "fifo.las").c_str(), 0600), 0);
+    std::filesystem::create_symlink("/dev/zero", dir / "zero.las");
+    std::filesystem::create_directory(dir / "folder.las");
+    for (const char* name : {"fifo.las", "zero.las", "folder.las"})
+        EXPECT_EQ(openError((dir / name).string()), "LasBinaryPointReader: not a regular file.")
+            << name;
+
+    // The preview may read what a truncated file holds, and learns that it is truncated.
+    writeFile(path, legacy(20));
+    LasBinaryPointReader reader;
+    std::string error;
+    ASSERT_TRUE(reader.open(path, &error, true)) << error;
+    EXPECT_TRUE(reader.truncated());
+    EXPECT_EQ(reader.headerPointCount(), 20U);
+    EXPECT_EQ(reader.pointCount(), 10U);
+    writeFile(path, whole);
+    ASSERT_TRUE(reader.open(path, &error, true)) << error;
+    EXPECT_FALSE(reader.truncated());
 }

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <cmath>
 #include <cstring>
 #include <random>
@@ -315,17 +317,21 @@ TEST(XyzReader, OnlyBadLinesAndEmptyFilesAreEmptyClouds) {
     }
 }
 
-TEST(XyzReader, ReadFailureIsAnError) {
-    TempDir dir;  // a directory opens but cannot be read
+// Anything but a regular file would be read for ever or fail later: refused at open.
+TEST(XyzReader, NonRegularFilesAreRefused) {
+    TempDir dir;
+    ASSERT_EQ(::mkfifo((dir / "fifo.xyz").c_str(), 0600), 0);  // no writer: must not block
+    std::filesystem::create_symlink("/dev/zero", dir / "zero.xyz");
+    std::filesystem::create_directory(dir / "folder.xyz");
     XyzAsciiPointReader reader;
-    std::string error;
-    ASSERT_TRUE(reader.open(dir.path().string(), &error));
-    CloudPoint p;
-    EXPECT_FALSE(reader.readNext(p, &error));
-    EXPECT_EQ(error, "Error while reading XYZ ASCII file: " + dir.path().string());
-    EXPECT_FALSE(reader.summary().complete);
-    EXPECT_FALSE(reader.readNextSampled(250, p, &error));
-    EXPECT_EQ(error, "Error while reading XYZ ASCII file: " + dir.path().string());
+    for (const char* name : {"fifo.xyz", "zero.xyz", "folder.xyz"}) {
+        const std::string path = (dir / name).string();
+        std::string error;
+        EXPECT_FALSE(reader.open(path, &error));
+        EXPECT_EQ(error, "XYZ ASCII input is not a regular file: " + path);
+        CloudPoint p;
+        EXPECT_FALSE(reader.readNext(p, &error));
+    }
 }
 
 TEST(XyzReader, SampledReadsParseOnlyEveryStepthLine) {

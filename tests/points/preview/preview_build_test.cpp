@@ -220,6 +220,26 @@ TEST(PreviewBuild, LasThousandRecordsSampledEvery250th) {
                    "originalSamples=4 | rebuiltSamples=4"),
         std::string::npos);
     EXPECT_EQ(r.out.find("quick preview opened"), std::string::npos);
+    EXPECT_FALSE(bs.hasWarning);
+}
+
+// A truncated file still gives a preview of what it holds, with a warning for the window.
+TEST(PreviewBuild, TruncatedLasIsPreviewedWithAWarning) {
+    TempDir dir;
+    lastest::LasTestHeader h;
+    h.legacyCount = 1000;
+    testsupport::writeFile(dir / "a.las", lastest::makeLasFile(h, lastest::numberedRecords(600)));
+    PreviewBuildSession state;
+    prepare(state, dir, dir / "a.las");
+    const BuildResult r = buildOnThread(state, 0);
+    ASSERT_TRUE(state.buildState.ready) << buildMessage(state) << r.err;
+    EXPECT_EQ(state.totalInputPoints, 600u);
+    const std::string warning =
+        "Warning: LAS file is truncated: the header says 1000 points, the file holds 600. The "
+        "preview shows the points there are; an export will be refused.";
+    EXPECT_TRUE(state.buildState.hasWarning);
+    EXPECT_EQ(state.buildState.warning, warning);
+    EXPECT_NE(r.err.find(warning + "\n"), std::string::npos) << r.err;
 }
 
 TEST(PreviewBuild, Xyz499LinesGivesOneSample) {
