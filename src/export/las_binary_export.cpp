@@ -211,7 +211,7 @@ bool exportLasBinary(const ExportJob& job, const std::string& statusPath, Export
     return runExportRoute(job, result, error, [&] {
         const ExportRouteWords& words = kLasBinaryWords;
         checkRouteTileSize(job, words);
-        prepareRouteOutputFolder(job, words);
+        PendingOutput output = prepareRouteOutput(job, words);
 
         LasBinaryPointReader reader;
         std::string readError;
@@ -226,7 +226,7 @@ bool exportLasBinary(const ExportJob& job, const std::string& statusPath, Export
             readHeaderBytes(job.inputE57Path, reader.offsetToPointData());
 
         OutputFile out;
-        openRouteOutput(out, job.outputE57Path, "Cannot open output LAS file: ");
+        openRouteOutput(out, output, "Cannot open output LAS file: ");
         out.write(header.data(), header.size());
         if (!out.good()) failExportRoute("Cannot write initial LAS header.");
 
@@ -263,13 +263,14 @@ bool exportLasBinary(const ExportJob& job, const std::string& statusPath, Export
         std::array<std::uint64_t, 15> byReturn{};
         for (std::size_t r = 1; r < copy.byReturn.size(); ++r) byReturn[r - 1] = copy.byReturn[r];
         if (!readError.empty()) failExportRoute("LAS binary export read error: " + readError);
+        requireRouteOutputPoints(written, words);
 
         const bool boundsValid = written > 0 && bounds.finite();
         patchLasOutputHeader(header, written, byReturn, boundsValid, bounds.minX, bounds.maxX,
                              bounds.minY, bounds.maxY, bounds.minZ, bounds.maxZ);
         out.writeAt(0, header.data(), header.size());
         if (!out.good()) failExportRoute("LAS binary export failed while patching output header.");
-        closeRouteOutput(out, words);
+        closeRouteOutput(out, output, words);
         reader.close();
 
         std::cout << "[LAS EXPORT - BINARY] completed"
