@@ -142,7 +142,8 @@ private:
                 account(from, dst);
                 from = dst = reinterpret_cast<std::uint8_t*>(out.reserve(n));
                 if (!out.good())
-                    failExportRoute("LAS binary export failed while writing point record.");
+                    failExportRoute(withSystemReason(
+                        "LAS binary export failed while writing point record.", out.reason()));
                 left = out.room();
             }
             copyRecord(dst, rec, n);
@@ -228,7 +229,8 @@ bool exportLasBinary(const ExportJob& job, const std::string& statusPath, Export
         OutputFile out;
         openRouteOutput(out, output, "Cannot open output LAS file: ");
         out.write(header.data(), header.size());
-        if (!out.good()) failExportRoute("Cannot write initial LAS header.");
+        if (!out.good())
+            failExportRoute(withSystemReason("Cannot write initial LAS header.", out.reason()));
 
         const ExportSelectionFilter filter = compileRouteSelection(job, words);
         UnionSelectionTest selection(filter, job.coarseTileSize);
@@ -269,7 +271,9 @@ bool exportLasBinary(const ExportJob& job, const std::string& statusPath, Export
         patchLasOutputHeader(header, written, byReturn, boundsValid, bounds.minX, bounds.maxX,
                              bounds.minY, bounds.maxY, bounds.minZ, bounds.maxZ);
         out.writeAt(0, header.data(), header.size());
-        if (!out.good()) failExportRoute("LAS binary export failed while patching output header.");
+        if (!out.good())
+            failExportRoute(withSystemReason(
+                "LAS binary export failed while patching output header.", out.reason()));
         closeRouteOutput(out, output, words);
         reader.close();
 

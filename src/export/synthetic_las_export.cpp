@@ -313,7 +313,9 @@ bool exportSyntheticLas(const ExportJob& job, const std::string& statusPath, Exp
         OutputFile out;
         openRouteOutput(out, output, "Cannot open output synthetic LAS file: ");
         out.write(header.data(), header.size());
-        if (!out.good()) failExportRoute("Synthetic LAS export failed while writing header.");
+        if (!out.good())
+            failExportRoute(withSystemReason("Synthetic LAS export failed while writing header.",
+                                             out.reason()));
 
         writeExportStatusFile(status, "Running",
                               "Synthetic LAS export pass 2/2: writing LAS records...");

@@ -324,12 +324,12 @@ TEST(LasBinaryExport, FailuresCarryTheirMessages) {
          "/dev/full",
          {{0, 0}},
          1.0,
-         "LAS binary export failed while patching output header."},
+         "LAS binary export failed while patching output header. | No space left on device"},
         {(dir / "big.las").string(),
          "/dev/full",
          {{0, 0}},
          1.0,
-         "LAS binary export failed while writing point record."},
+         "LAS binary export failed while writing point record. | No space left on device"},
         // Found after the header went out: still nothing at the output path.
         {input, output, {}, 1.0, "LAS binary export failed: no selected tiles or height ranges."},
     };
