@@ -469,18 +469,12 @@ void closeQuietly(E57WriterPtr& writer, e57::Reader& reader) {
     }
 }
 
-bool runNativeExport(const std::string& inputPath, const std::string& outputPath,
-                     const TileSet& selectedTiles,
-                     const std::vector<SelectedHeightRange>& heightRanges, double tileSize,
-                     std::string* method, const fs::path* statusPath, bool exportColour) {
-    e57::Reader reader(inputPath, e57::ReaderOptions{});
-    e57::E57Root root;
-    reader.GetE57Root(root);
-    const std::uint64_t total = countE57Points(reader);
-    writeExportKeptProgressStatus(statusPath, 0, total, 0, kProgressMethod, 1);
-
-    PendingOutput output(inputPath, outputPath, kE57OutputWords);
-    return runForPendingOutput(output, [&] {
+// The export into output's temporary file, moved onto the output path at the end.
+bool writeNativeExport(PendingOutput& output, e57::Reader& reader, const e57::E57Root& root,
+                       std::uint64_t total, const std::string& inputPath,
+                       const std::string& outputPath, const TileSet& selectedTiles,
+                       const std::vector<SelectedHeightRange>& heightRanges, double tileSize,
+                       std::string* method, const fs::path* statusPath, bool exportColour) {
     e57::WriterOptions options;
     options.guid = root.guid;
     options.coordinateMetadata = root.coordinateMetadata;
@@ -569,6 +563,23 @@ bool runNativeExport(const std::string& inputPath, const std::string& outputPath
                                    : fallbackError);
     if (method) *method = "PDAL XYZ fallback";
     return true;
+}
+
+bool runNativeExport(const std::string& inputPath, const std::string& outputPath,
+                     const TileSet& selectedTiles,
+                     const std::vector<SelectedHeightRange>& heightRanges, double tileSize,
+                     std::string* method, const fs::path* statusPath, bool exportColour) {
+    e57::Reader reader(inputPath, e57::ReaderOptions{});
+    e57::E57Root root;
+    reader.GetE57Root(root);
+    const std::uint64_t total = countE57Points(reader);
+    writeExportKeptProgressStatus(statusPath, 0, total, 0, kProgressMethod, 1);
+
+    PendingOutput output(inputPath, outputPath, kE57OutputWords);
+    return runForPendingOutput(output, [&] {
+        return writeNativeExport(output, reader, root, total, inputPath, outputPath,
+                                 selectedTiles, heightRanges, tileSize, method, statusPath,
+                                 exportColour);
     });
 }
 

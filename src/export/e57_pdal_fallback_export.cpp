@@ -192,20 +192,11 @@ void pdalFallbackPointCallback(PdalFallbackState& s, const double* x, const doub
                               std::min(kFallbackSlice, n - first));
 }
 
-bool runFallback(const std::string& inputPath, const std::string& outputPath,
-                 const TileSet& selectedTiles, const std::vector<SelectedHeightRange>& heightRanges,
-                 double tileSize, const fs::path* statusPath) {
-    PdalFallbackState s;
-    {
-        e57::Reader reader(inputPath, e57::ReaderOptions{});
-        reader.GetE57Root(s.root);
-        s.total = countE57Points(reader);
-        reader.Close();
-    }
-
-    // The stage reads the input after the output is begun.
-    PendingOutput output(inputPath, outputPath, kE57OutputWords);
-    return runForPendingOutput(output, [&] {
+// The export into output's temporary file, moved onto the output path at the end.
+bool writeFallback(PendingOutput& output, PdalFallbackState& s, const std::string& inputPath,
+                   const std::string& outputPath, const TileSet& selectedTiles,
+                   const std::vector<SelectedHeightRange>& heightRanges, double tileSize,
+                   const fs::path* statusPath) {
     e57::WriterOptions options;
     options.guid = s.root.guid;
     options.coordinateMetadata = s.root.coordinateMetadata;
@@ -256,6 +247,24 @@ bool runFallback(const std::string& inputPath, const std::string& outputPath,
     fail(
         "PDAL streaming fallback produced zero output points. Check tile indices / coarse tile "
         "size / selection mode.");
+}
+
+bool runFallback(const std::string& inputPath, const std::string& outputPath,
+                 const TileSet& selectedTiles, const std::vector<SelectedHeightRange>& heightRanges,
+                 double tileSize, const fs::path* statusPath) {
+    PdalFallbackState s;
+    {
+        e57::Reader reader(inputPath, e57::ReaderOptions{});
+        reader.GetE57Root(s.root);
+        s.total = countE57Points(reader);
+        reader.Close();
+    }
+
+    // The stage reads the input after the output is begun.
+    PendingOutput output(inputPath, outputPath, kE57OutputWords);
+    return runForPendingOutput(output, [&] {
+        return writeFallback(output, s, inputPath, outputPath, selectedTiles, heightRanges,
+                             tileSize, statusPath);
     });
 }
 
