@@ -577,9 +577,8 @@ bool runNativeExport(const std::string& inputPath, const std::string& outputPath
 
     PendingOutput output(inputPath, outputPath, kE57OutputWords);
     return runForPendingOutput(output, [&] {
-        return writeNativeExport(output, reader, root, total, inputPath, outputPath,
-                                 selectedTiles, heightRanges, tileSize, method, statusPath,
-                                 exportColour);
+        return writeNativeExport(output, reader, root, total, inputPath, outputPath, selectedTiles,
+                                 heightRanges, tileSize, method, statusPath, exportColour);
     });
 }
 

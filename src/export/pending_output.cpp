@@ -91,8 +91,8 @@ PendingOutput::PendingOutput(PendingOutput&& other) noexcept
       open_(std::exchange(other.open_, false)) {}
 
 void PendingOutput::publish() {
-    publish(std::string(prefix_) + " failed: cannot move the finished output into place: " +
-            output_ + " (");
+    publish(std::string(prefix_) +
+            " failed: cannot move the finished output into place: " + output_ + " (");
 }
 
 void PendingOutput::publish(const std::string& failureText) {
@@ -121,7 +121,7 @@ void PendingOutput::discard() noexcept {
 
 std::string PendingOutput::writeFailureReason() const {
     if (!open_) return {};
-    struct stat target {};
+    struct stat target = {};
     if (direct_ && (::stat(temporary_.c_str(), &target) != 0 || !S_ISCHR(target.st_mode)))
         return {};  // a pipe would block or refuse the probe for reasons of its own
     bool created = false;
@@ -132,7 +132,7 @@ std::string PendingOutput::writeFailureReason() const {
     }
     if (fd < 0) return errno == ENOENT ? std::string() : platform::systemErrorText(errno);
     // A fresh block well past the end: a full device or a size limit refuses it.
-    struct stat st {};
+    struct stat st = {};
     const off_t size = ::fstat(fd, &st) == 0 ? st.st_size : 0;
     const off_t at = (size / 65536 + 2) * 65536;
     static const char block[4096] = {};
@@ -166,12 +166,14 @@ WorkingFileLock::WorkingFileLock(const std::string& path, const char* prefix) {
         if (::flock(fd_, LOCK_EX | LOCK_NB) != 0) {
             const int code = errno;
             ::close(std::exchange(fd_, -1));
-            if (code == EWOULDBLOCK) refuse(prefix, "another export is writing this output: " + path);
+            if (code == EWOULDBLOCK)
+                refuse(prefix, "another export is writing this output: " + path);
             refuse(prefix, "cannot lock " + path + " (" + platform::systemErrorText(code) + ")");
         }
         // The holder before us may have removed the file meanwhile: the lock counts only
         // while the name still leads to the locked file.
-        struct stat held {}, named {};
+        struct stat held = {};
+        struct stat named = {};
         if (::fstat(fd_, &held) == 0 && ::stat(path.c_str(), &named) == 0 &&
             held.st_dev == named.st_dev && held.st_ino == named.st_ino)
             return;

@@ -21,8 +21,7 @@ inline constexpr OutputWords kSplitOutputWords{"Split export", "Cannot create E5
 // Throws std::runtime_error "<prefix> failed: the output file is the input file: <path>" when
 // path names the input file (through a symbolic or hard link too). Asked before anything at
 // path is written, truncated, moved or removed.
-void refuseOutputOnInput(const std::string& inputPath, const std::string& path,
-                         const char* prefix);
+void refuseOutputOnInput(const std::string& inputPath, const std::string& path, const char* prefix);
 
 // Creates the output's folder with its ancestors; throws std::runtime_error with the words'
 // folder failure followed by the system's text.
@@ -70,7 +69,7 @@ private:
     std::string temporary_;
     const char* prefix_;
     bool direct_ = false;  // the output is a device or pipe, written in place
-    bool open_ = true;  // neither published nor discarded
+    bool open_ = true;     // neither published nor discarded
 };
 
 // text, then " | <reason>" when there is a reason the text does not already carry.

@@ -424,16 +424,14 @@ bool exportE57WithPhotos(const std::string& inputPath, const std::string& output
             std::string geometryMethod;
             if (!exportPhotoGeometryE57(inputPath, geometryPath, selectedTiles, heightRanges,
                                         tileSize, &scanGuids, error, &geometryMethod, statusPath))
-                throw std::runtime_error(error && !error->empty()
-                                             ? *error
-                                             : "Temporary photo geometry export failed.");
+                throw std::runtime_error(
+                    error && !error->empty() ? *error : "Temporary photo geometry export failed.");
             if (statusPath)
                 writeExportStatusFile(
                     *statusPath, "Running",
                     "Geometry export finished. Rebuilding final E57 with associated photos...");
 
-            if (!mergePhotosIntoFinalE57(inputPath, geometryPath, withPhotosPath, scanGuids,
-                                         error))
+            if (!mergePhotosIntoFinalE57(inputPath, geometryPath, withPhotosPath, scanGuids, error))
                 throw std::runtime_error(
                     error && !error->empty()
                         ? *error

@@ -395,45 +395,46 @@ void exportXyzSinglePassSplit(const std::string& inputPath, const std::string& o
     std::uint64_t keptAcrossOutputs = 0;
     double totalMB = 0.0;
     try {
-    for (std::size_t o = 0; o < outputs.size(); ++o) {
-        MultiSplitOutput& out = outputs[o];
-        out.writer = openE57Writer(pending[o].temporaryPath(), options);
-        for (std::vector<double>* v : {&out.x, &out.y, &out.z}) v->reserve(kMultiSplitPartPoints);
-        // Colour buffers only when a part can carry colour.
-        if (exportColour)
-            for (std::vector<std::uint16_t>* v : {&out.red, &out.green, &out.blue})
+        for (std::size_t o = 0; o < outputs.size(); ++o) {
+            MultiSplitOutput& out = outputs[o];
+            out.writer = openE57Writer(pending[o].temporaryPath(), options);
+            for (std::vector<double>* v : {&out.x, &out.y, &out.z})
                 v->reserve(kMultiSplitPartPoints);
-        std::cout << "[MULTI SPLIT] output prepared | " << out.label
-                  << " | tiles=" << out.tiles.size()
-                  << " | heightRanges=" << out.heightRanges.size() << " | path=" << out.path
-                  << "\n";
-    }
-    std::cout << "[MULTI SPLIT] single-pass export started | outputs=" << outputs.size()
-              << " | streamTableCapacity=" << kStreamTableCapacity
-              << " | pointsPerPart=" << kMultiSplitPartPoints << " | inputIsXYZ=1"
-              << " | coordScaleToMeters=1\n";
+            // Colour buffers only when a part can carry colour.
+            if (exportColour)
+                for (std::vector<std::uint16_t>* v : {&out.red, &out.green, &out.blue})
+                    v->reserve(kMultiSplitPartPoints);
+            std::cout << "[MULTI SPLIT] output prepared | " << out.label
+                      << " | tiles=" << out.tiles.size()
+                      << " | heightRanges=" << out.heightRanges.size() << " | path=" << out.path
+                      << "\n";
+        }
+        std::cout << "[MULTI SPLIT] single-pass export started | outputs=" << outputs.size()
+                  << " | streamTableCapacity=" << kStreamTableCapacity
+                  << " | pointsPerPart=" << kMultiSplitPartPoints << " | inputIsXYZ=1"
+                  << " | coordScaleToMeters=1\n";
 
-    const std::uint64_t pointsPerPart = kMultiSplitPartPoints;
-    const double inverseTileSize = 1.0 / tileSize;
-    MultiSplitPartContext part{sourceGuid, exportColour};
-    MultiSplitRouteContext route{pointsRead, nonFinite,        outputs,
-                                 tileSize,   inverseTileSize,  pointsPerPart,
-                                 part,       inputTotalPoints, statusPath};
-    readSplitInput(inputPath, route);
+        const std::uint64_t pointsPerPart = kMultiSplitPartPoints;
+        const double inverseTileSize = 1.0 / tileSize;
+        MultiSplitPartContext part{sourceGuid, exportColour};
+        MultiSplitRouteContext route{pointsRead, nonFinite,        outputs,
+                                     tileSize,   inverseTileSize,  pointsPerPart,
+                                     part,       inputTotalPoints, statusPath};
+        readSplitInput(inputPath, route);
 
-    for (std::size_t o = 0; o < outputs.size(); ++o) {
-        MultiSplitOutput& out = outputs[o];
-        flushMultiSplitPart(part, out, true);
-        if (out.keptPoints == 0 || out.partsWritten == 0)
-            fail("Single-pass split produced zero points for " + out.label +
-                 " | output=" + out.path);
-        closeOutput(out);
-        pending[o].publish();
-        totalMB += fileSizeMB(out.path);
-        std::cout << "[MULTI SPLIT] completed | " << out.label << " | kept=" << out.keptPoints
-                  << " | partsWritten=" << out.partsWritten << " | output=" << out.path << "\n";
-        keptAcrossOutputs += out.keptPoints;
-    }
+        for (std::size_t o = 0; o < outputs.size(); ++o) {
+            MultiSplitOutput& out = outputs[o];
+            flushMultiSplitPart(part, out, true);
+            if (out.keptPoints == 0 || out.partsWritten == 0)
+                fail("Single-pass split produced zero points for " + out.label +
+                     " | output=" + out.path);
+            closeOutput(out);
+            pending[o].publish();
+            totalMB += fileSizeMB(out.path);
+            std::cout << "[MULTI SPLIT] completed | " << out.label << " | kept=" << out.keptPoints
+                      << " | partsWritten=" << out.partsWritten << " | output=" << out.path << "\n";
+            keptAcrossOutputs += out.keptPoints;
+        }
     } catch (const std::exception& e) {
         std::string reason;
         for (const PendingOutput& p : pending)

@@ -526,8 +526,7 @@ const RouteRow kRoutes[] = {
     {"xyz_ascii", &Inputs::e57, "out.xyz", 1, 0, kRgb, "out.xyz",
      "XYZ ASCII export produced zero output points.", nullptr},
     {"native", &Inputs::e57, "out.e57", 0, 0, kRgb, "out.e57", kNativeZero, nullptr},
-    {"split_all", &Inputs::e57, "out.e57", 0, 1, kRgb, "out_vertical_01.e57", kNativeZero,
-     nullptr},
+    {"split_all", &Inputs::e57, "out.e57", 0, 1, kRgb, "out_vertical_01.e57", kNativeZero, nullptr},
     {"split_vertical", &Inputs::e57, "out.e57", 0, 2, kXyz, "out_vertical_01.e57", kNativeZero,
      nullptr},
     {"split_top", &Inputs::e57, "out.e57", 0, 3, kXyz, "out.e57", kNativeZero, nullptr},
@@ -630,7 +629,8 @@ TEST_F(ExportHelperModeRun, AnOutputThatIsTheInputIsRefusedAndTheInputStaysWhole
                 fs::create_hard_link(input, link);
             const HelperRun run = runHelper(jobPath);
             EXPECT_EQ(run.state, "Failed");
-            EXPECT_TRUE(contains(run.message, "the output file is the input file: " + link.string()))
+            EXPECT_TRUE(
+                contains(run.message, "the output file is the input file: " + link.string()))
                 << run.message;
             EXPECT_TRUE(fs::exists(fs::symlink_status(link)));
             EXPECT_EQ(testsupport::readFile(input), bytes);
@@ -644,10 +644,9 @@ TEST_F(ExportHelperModeRun, AnOutputThatIsTheInputIsRefusedAndTheInputStaysWhole
             continue;
         SCOPED_TRACE(std::string(r.name) + " onto itself");
         const std::string bytes = testsupport::readFile(input);
-        const fs::path jobPath = writeRowJob(dir_.path(), std::string(r.name) + "_self", inputs_,
-                                             r, [&](ExportJob& job) {
-                                                 job.outputE57Path = input.string();
-                                             });
+        const fs::path jobPath =
+            writeRowJob(dir_.path(), std::string(r.name) + "_self", inputs_, r,
+                        [&](ExportJob& job) { job.outputE57Path = input.string(); });
         const HelperRun run = runHelper(jobPath);
         EXPECT_EQ(run.state, "Failed");
         EXPECT_TRUE(contains(run.message, "the output file is the input file")) << run.message;
@@ -674,7 +673,8 @@ TEST_F(ExportHelperModeRun, AHelperKilledBeforeItsOutputAppearsLeavesNothingAtTh
         SCOPED_TRACE(r.name);
         const fs::path jobPath = writeRowJob(dir_.path(), r.name, inputs_, r);
         platform::ChildProcess child = startHelper(
-            jobPath, true, "BRINDLEWICK_STOP_BEFORE_PUBLISH=1; export BRINDLEWICK_STOP_BEFORE_PUBLISH;");
+            jobPath, true,
+            "BRINDLEWICK_STOP_BEFORE_PUBLISH=1; export BRINDLEWICK_STOP_BEFORE_PUBLISH;");
         ASSERT_TRUE(child.isOpen());
         EXPECT_TRUE(waitUntilStopped(child.id()));
         ::kill(child.id(), SIGKILL);

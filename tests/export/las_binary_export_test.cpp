@@ -317,8 +317,7 @@ TEST(LasBinaryExport, FailuresCarryTheirMessages) {
          (dir / "folder.las").string(),
          {{0, 0}},
          1.0,
-         "LAS binary export failed: the output path is a folder: " +
-             (dir / "folder.las").string()},
+         "LAS binary export failed: the output path is a folder: " + (dir / "folder.las").string()},
         // A small output fails at the header patch, a larger one at a record.
         {input,
          "/dev/full",

@@ -276,8 +276,7 @@ TEST(SyntheticLasExport, FailuresAndTheirOrder) {
          "Cannot open XYZ input for synthetic LAS export: ", true},
         {(dir / "missing.e57").string(), out.string(), "", true},  // the reader's own text
         {xyz.string(), dir.path().string(),
-         "Synthetic LAS export failed: the output path is a folder: " + dir.path().string(),
-         false},
+         "Synthetic LAS export failed: the output path is a folder: " + dir.path().string(), false},
         {xyz.string(), "/dev/full",
          "Synthetic LAS export failed while writing output file: /dev/full (No space left on "
          "device)",

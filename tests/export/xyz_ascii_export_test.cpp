@@ -183,8 +183,7 @@ TEST(XyzAsciiExport, FailuresAndTheirOrder) {
          "Cannot open XYZ input for XYZ ASCII export: ", true},
         {(dir / "missing.e57").string(), out.string(), "", true},  // PDAL's own text
         {input.string(), (dir / "adir").string(),
-         "XYZ ASCII export failed: the output path is a folder: " + (dir / "adir").string(),
-         false},
+         "XYZ ASCII export failed: the output path is a folder: " + (dir / "adir").string(), false},
         {input.string(), "/dev/full",
          "XYZ ASCII export failed while writing output file: /dev/full (No space left on device)",
          false},
