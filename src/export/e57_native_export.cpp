@@ -17,6 +17,7 @@
 #include "export/e57_pdal_fallback_export.h"
 #include "export/e57_route_support.h"
 #include "export/output_naming.h"
+#include "export/pending_output.h"
 #include "points/input/exception_text.h"
 #include "points/job/export_status.h"
 #include "points/selection/selection.h"
@@ -468,25 +469,16 @@ void closeQuietly(E57WriterPtr& writer, e57::Reader& reader) {
     }
 }
 
-bool runNativeExport(const std::string& inputPath, const std::string& outputPath,
-                     const TileSet& selectedTiles,
-                     const std::vector<SelectedHeightRange>& heightRanges, double tileSize,
-                     std::string* method, const fs::path* statusPath, bool exportColour) {
-    e57::Reader reader(inputPath, e57::ReaderOptions{});
-    e57::E57Root root;
-    reader.GetE57Root(root);
-    const std::uint64_t total = countE57Points(reader);
-    writeExportKeptProgressStatus(statusPath, 0, total, 0, kProgressMethod, 1);
-
-    // Creating the writer truncates its file: an output that is the input would destroy it.
-    std::error_code sameError;
-    if (fs::equivalent(fs::path(inputPath), fs::path(outputPath), sameError))
-        fail("E57 export failed: the output file is the input file: " + outputPath);
-
+// The export into output's temporary file, moved onto the output path at the end.
+bool writeNativeExport(PendingOutput& output, e57::Reader& reader, const e57::E57Root& root,
+                       std::uint64_t total, const std::string& inputPath,
+                       const std::string& outputPath, const TileSet& selectedTiles,
+                       const std::vector<SelectedHeightRange>& heightRanges, double tileSize,
+                       std::string* method, const fs::path* statusPath, bool exportColour) {
     e57::WriterOptions options;
     options.guid = root.guid;
     options.coordinateMetadata = root.coordinateMetadata;
-    E57WriterPtr writer = openE57Writer(outputPath, options);
+    E57WriterPtr writer = openE57Writer(output.temporaryPath(), options);
 
     const std::int64_t scanCount = reader.GetData3DCount();
     if (scanCount < 1) fail("Input E57 contains no Data3D scans.");
@@ -545,12 +537,14 @@ bool runNativeExport(const std::string& inputPath, const std::string& outputPath
         if (statusPath)
             writeExportStatusFile(*statusPath, "Running",
                                   "Exporting 100.0% | finalizing output file");
+        output.publish();
         if (method) *method = "libE57";
         return true;
     }
 
     closeQuietly(writer, reader);
-    removeFileQuietly(outputPath);
+    // The fallback makes the output its own way.
+    output.discard();
     if (counters.skippedScans == 0)
         fail(
             "Export selection produced zero output points. Check tile indices / coarse tile size "
@@ -569,6 +563,23 @@ bool runNativeExport(const std::string& inputPath, const std::string& outputPath
                                    : fallbackError);
     if (method) *method = "PDAL XYZ fallback";
     return true;
+}
+
+bool runNativeExport(const std::string& inputPath, const std::string& outputPath,
+                     const TileSet& selectedTiles,
+                     const std::vector<SelectedHeightRange>& heightRanges, double tileSize,
+                     std::string* method, const fs::path* statusPath, bool exportColour) {
+    e57::Reader reader(inputPath, e57::ReaderOptions{});
+    e57::E57Root root;
+    reader.GetE57Root(root);
+    const std::uint64_t total = countE57Points(reader);
+    writeExportKeptProgressStatus(statusPath, 0, total, 0, kProgressMethod, 1);
+
+    PendingOutput output(inputPath, outputPath, kE57OutputWords);
+    return runForPendingOutput(output, [&] {
+        return writeNativeExport(output, reader, root, total, inputPath, outputPath, selectedTiles,
+                                 heightRanges, tileSize, method, statusPath, exportColour);
+    });
 }
 
 }  // namespace

@@ -16,8 +16,8 @@
 // of at most 1,000,000 points. Spherical-only scans of a file that also has Cartesian ones are
 // converted to x, y, z; when the scans that hold points are all non-Cartesian the export is
 // handed to exportE57PdalXyzFallback. method is "libE57" or "PDAL XYZ fallback"; no final
-// status is written. After a failure other than an empty result the partly written output
-// stays.
+// status is written. The output appears only when complete: after any failure nothing stands
+// at outputPath, and the failure text ends with the system's reason when there is one.
 bool exportE57Native(const std::string& inputPath, const std::string& outputPath,
                      const TileSet& selectedTiles,
                      const std::vector<SelectedHeightRange>& heightRanges, double tileSize,

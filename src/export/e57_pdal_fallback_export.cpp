@@ -17,6 +17,7 @@
 #include "export/e57_native_export.h"
 #include "export/e57_output_writer.h"
 #include "export/output_naming.h"
+#include "export/pending_output.h"
 #include "export/e57_route_support.h"
 #include "points/input/e57_point_stream.h"
 #include "points/input/exception_text.h"
@@ -191,27 +192,15 @@ void pdalFallbackPointCallback(PdalFallbackState& s, const double* x, const doub
                               std::min(kFallbackSlice, n - first));
 }
 
-bool runFallback(const std::string& inputPath, const std::string& outputPath,
-                 const TileSet& selectedTiles, const std::vector<SelectedHeightRange>& heightRanges,
-                 double tileSize, const fs::path* statusPath, bool& outputCreated) {
-    PdalFallbackState s;
-    {
-        e57::Reader reader(inputPath, e57::ReaderOptions{});
-        reader.GetE57Root(s.root);
-        s.total = countE57Points(reader);
-        reader.Close();
-    }
-
-    // Creating the writer truncates its file, and the stage reads the input afterwards.
-    std::error_code sameError;
-    if (fs::equivalent(fs::path(inputPath), fs::path(outputPath), sameError))
-        fail("E57 export failed: the output file is the input file: " + outputPath);
-
+// The export into output's temporary file, moved onto the output path at the end.
+bool writeFallback(PendingOutput& output, PdalFallbackState& s, const std::string& inputPath,
+                   const std::string& outputPath, const TileSet& selectedTiles,
+                   const std::vector<SelectedHeightRange>& heightRanges, double tileSize,
+                   const fs::path* statusPath) {
     e57::WriterOptions options;
     options.guid = s.root.guid;
     options.coordinateMetadata = s.root.coordinateMetadata;
-    outputCreated = true;
-    E57WriterPtr writer = openE57Writer(outputPath, options);
+    E57WriterPtr writer = openE57Writer(output.temporaryPath(), options);
 
     if (statusPath) {
         std::ostringstream message;
@@ -248,6 +237,7 @@ bool runFallback(const std::string& inputPath, const std::string& outputPath,
         std::cout << "[E57 PDAL STREAM] completed | read=" << s.read << " | kept=" << s.kept
                   << " | partsWritten=" << s.writtenBlocks << "\n";
         writer->Close();
+        output.publish();
         return true;
     }
     try {
@@ -257,6 +247,25 @@ bool runFallback(const std::string& inputPath, const std::string& outputPath,
     fail(
         "PDAL streaming fallback produced zero output points. Check tile indices / coarse tile "
         "size / selection mode.");
+}
+
+bool runFallback(const std::string& inputPath, const std::string& outputPath,
+                 const TileSet& selectedTiles, const std::vector<SelectedHeightRange>& heightRanges,
+                 double tileSize, const fs::path* statusPath) {
+    PdalFallbackState s;
+    {
+        e57::Reader reader(inputPath, e57::ReaderOptions{});
+        reader.GetE57Root(s.root);
+        s.total = countE57Points(reader);
+        reader.Close();
+    }
+
+    // The stage reads the input after the output is begun.
+    PendingOutput output(inputPath, outputPath, kE57OutputWords);
+    return runForPendingOutput(output, [&] {
+        return writeFallback(output, s, inputPath, outputPath, selectedTiles, heightRanges,
+                             tileSize, statusPath);
+    });
 }
 
 }  // namespace
@@ -283,17 +292,10 @@ bool exportE57PdalXyzFallback(const std::string& inputPath, const std::string& o
                               const std::vector<SelectedHeightRange>& heightRanges, double tileSize,
                               std::string* error, std::string* /*method*/,
                               const std::filesystem::path* statusPath) {
-    bool outputCreated = false;
     try {
-        return runFallback(inputPath, outputPath, selectedTiles, heightRanges, tileSize, statusPath,
-                           outputCreated);
+        return runFallback(inputPath, outputPath, selectedTiles, heightRanges, tileSize,
+                           statusPath);
     } catch (const std::exception& e) {
-        // The writer is gone by now (closed or let go without a throw); only a file this route
-        // created is removed, never an input named as the output.
-        if (outputCreated) {
-            std::error_code ignored;
-            fs::remove(outputPath, ignored);
-        }
         if (error) *error = exceptionText(e);
         return false;
     }

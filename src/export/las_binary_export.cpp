@@ -142,7 +142,8 @@ private:
                 account(from, dst);
                 from = dst = reinterpret_cast<std::uint8_t*>(out.reserve(n));
                 if (!out.good())
-                    failExportRoute("LAS binary export failed while writing point record.");
+                    failExportRoute(withSystemReason(
+                        "LAS binary export failed while writing point record.", out.reason()));
                 left = out.room();
             }
             copyRecord(dst, rec, n);
@@ -216,7 +217,7 @@ bool exportLasBinary(const ExportJob& job, const std::string& statusPath, Export
     return runExportRoute(job, result, error, [&] {
         const ExportRouteWords& words = kLasBinaryWords;
         checkRouteTileSize(job, words);
-        prepareRouteOutputFolder(job, words);
+        PendingOutput output = prepareRouteOutput(job, words);
 
         LasBinaryPointReader reader;
         std::string readError;
@@ -231,9 +232,10 @@ bool exportLasBinary(const ExportJob& job, const std::string& statusPath, Export
             readHeaderBytes(job.inputE57Path, reader.offsetToPointData());
 
         OutputFile out;
-        openRouteOutput(out, job.outputE57Path, "Cannot open output LAS file: ");
+        openRouteOutput(out, output, "Cannot open output LAS file: ");
         out.write(header.data(), header.size());
-        if (!out.good()) failExportRoute("Cannot write initial LAS header.");
+        if (!out.good())
+            failExportRoute(withSystemReason("Cannot write initial LAS header.", out.reason()));
 
         const ExportSelectionFilter filter = compileRouteSelection(job, words);
         UnionSelectionTest selection(filter, job.coarseTileSize);
@@ -268,13 +270,16 @@ bool exportLasBinary(const ExportJob& job, const std::string& statusPath, Export
         std::array<std::uint64_t, 15> byReturn{};
         for (std::size_t r = 1; r < copy.byReturn.size(); ++r) byReturn[r - 1] = copy.byReturn[r];
         if (!readError.empty()) failExportRoute("LAS binary export read error: " + readError);
+        requireRouteOutputPoints(written, words);
 
         const bool boundsValid = written > 0 && bounds.finite();
         patchLasOutputHeader(header, written, byReturn, boundsValid, bounds.minX, bounds.maxX,
                              bounds.minY, bounds.maxY, bounds.minZ, bounds.maxZ);
         out.writeAt(0, header.data(), header.size());
-        if (!out.good()) failExportRoute("LAS binary export failed while patching output header.");
-        closeRouteOutput(out, words);
+        if (!out.good())
+            failExportRoute(withSystemReason(
+                "LAS binary export failed while patching output header.", out.reason()));
+        closeRouteOutput(out, output, words);
         reader.close();
 
         std::cout << "[LAS EXPORT - BINARY] completed"

@@ -96,6 +96,85 @@ void flushLasToE57Part(LasToE57PartContext& ctx, bool final) {
     resetPartBounds(ctx.bounds);
 }
 
+namespace {
+
+// The route's reading and writing, into output's temporary file, moved onto the output path at
+// the end.
+RouteCounts writeLasToE57(const ExportJob& job, const std::string& statusPath,
+                          const ExportRouteWords& words, const ExportSelectionFilter& filter,
+                          PendingOutput& output) {
+    LasBinaryPointReader reader;
+    std::string readError;
+    if (!reader.open(job.inputE57Path, &readError))
+        failExportRoute("Cannot open LAS input for E57 export: " + readError);
+    const std::uint64_t total = reader.pointCount();
+
+    e57::WriterOptions options;
+    options.guid = "brindlewick-las-to-e57";
+    // A failure below leaves the file open; the disposer closes it without ending the
+    // process from the library's destructor.
+    const E57WriterPtr writer = openE57Writer(output.temporaryPath(), options);
+
+    std::vector<double> x, y, z;
+    std::vector<std::uint16_t> red, green, blue;
+    for (std::vector<double>* v : {&x, &y, &z}) v->reserve(kLasToE57PartPoints);
+    for (std::vector<std::uint16_t>* v : {&red, &green, &blue}) v->reserve(kLasToE57PartPoints);
+    double bounds[6];
+    resetPartBounds(bounds);
+    std::uint64_t partsWritten = 0;
+    bool partHasRgb = false;
+    std::uint64_t written = 0;
+    LasToE57PartContext part{x,     partsWritten, bounds, job, partHasRgb, red,
+                             green, blue,         y,      z,   *writer};
+
+    writeExportStatusFile(statusPath, "Running", "Exporting 0.0% | method=LAS -> E57");
+
+    UnionSelectionTest selection(filter, job.coarseTileSize);
+    const bool withRgb = job.exportRGB;
+    RouteProgressCadence progress;
+    CloudPoint p;
+    while (reader.readNext(p, &readError)) {
+        if (!std::isfinite(p.x) || !std::isfinite(p.y) || !std::isfinite(p.z)) continue;
+        if (!selection.accepts(p.x, p.y, p.z)) continue;
+        x.push_back(p.x);
+        y.push_back(p.y);
+        z.push_back(p.z);
+        if (withRgb) {
+            red.push_back(p.hasRGB ? p.red : 0);
+            green.push_back(p.hasRGB ? p.green : 0);
+            blue.push_back(p.hasRGB ? p.blue : 0);
+            partHasRgb = partHasRgb || p.hasRGB;
+        }
+        if (p.x < bounds[0]) bounds[0] = p.x;
+        if (p.x > bounds[1]) bounds[1] = p.x;
+        if (p.y < bounds[2]) bounds[2] = p.y;
+        if (p.y > bounds[3]) bounds[3] = p.y;
+        if (p.z < bounds[4]) bounds[4] = p.z;
+        if (p.z > bounds[5]) bounds[5] = p.z;
+        if (x.size() >= kLasToE57PartPoints) flushLasToE57Part(part, false);
+        ++written;
+        const std::uint64_t read = reader.nextPointIndex();
+        if (progress.due(read))
+            writeExportProgressStatus(statusPath, words.progressMethod, read, total, written,
+                                      std::string(), 0.0, 99.9);
+    }
+    if (!readError.empty()) failExportRoute("LAS -> E57 read error: " + readError);
+
+    flushLasToE57Part(part, true);
+    reader.close();
+    closeWriter(*writer, job.outputE57Path);
+    if (written == 0 || partsWritten == 0)
+        failExportRoute("LAS -> E57 export produced zero output points.");
+    output.publish();
+
+    std::cout << "[LAS -> E57 EXPORT] completed"
+              << " | inputPoints=" << total << " | writtenPoints=" << written
+              << " | partsWritten=" << partsWritten << " | output=" << job.outputE57Path << "\n";
+    return RouteCounts{total, written, true};
+}
+
+}  // namespace
+
 bool exportLasToE57(const ExportJob& job, const std::string& statusPath, ExportResult* result,
                     std::string* error) {
     return runExportRoute(job, result, error, [&] {
@@ -103,76 +182,9 @@ bool exportLasToE57(const ExportJob& job, const std::string& statusPath, ExportR
         checkRouteTileSize(job, words);
         if (!isLasPath(job.inputE57Path)) failExportRoute("LAS -> E57 export requires LAS input.");
         const ExportSelectionFilter filter = compileRouteSelection(job, words);
-        // Also refuses an output that is the input, before the writer truncates it.
-        prepareRouteOutputFolder(job, words);
-
-        LasBinaryPointReader reader;
-        std::string readError;
-        if (!reader.open(job.inputE57Path, &readError))
-            failExportRoute("Cannot open LAS input for E57 export: " + readError);
-        const std::uint64_t total = reader.pointCount();
-
-        e57::WriterOptions options;
-        options.guid = "brindlewick-las-to-e57";
-        // A failure below leaves the file open; the disposer closes it without ending the
-        // process from the library's destructor.
-        const E57WriterPtr writer = openE57Writer(job.outputE57Path, options);
-
-        std::vector<double> x, y, z;
-        std::vector<std::uint16_t> red, green, blue;
-        for (std::vector<double>* v : {&x, &y, &z}) v->reserve(kLasToE57PartPoints);
-        for (std::vector<std::uint16_t>* v : {&red, &green, &blue}) v->reserve(kLasToE57PartPoints);
-        double bounds[6];
-        resetPartBounds(bounds);
-        std::uint64_t partsWritten = 0;
-        bool partHasRgb = false;
-        std::uint64_t written = 0;
-        LasToE57PartContext part{x,     partsWritten, bounds, job, partHasRgb, red,
-                                 green, blue,         y,      z,   *writer};
-
-        writeExportStatusFile(statusPath, "Running", "Exporting 0.0% | method=LAS -> E57");
-
-        UnionSelectionTest selection(filter, job.coarseTileSize);
-        const bool withRgb = job.exportRGB;
-        RouteProgressCadence progress;
-        CloudPoint p;
-        while (reader.readNext(p, &readError)) {
-            if (!std::isfinite(p.x) || !std::isfinite(p.y) || !std::isfinite(p.z)) continue;
-            if (!selection.accepts(p.x, p.y, p.z)) continue;
-            x.push_back(p.x);
-            y.push_back(p.y);
-            z.push_back(p.z);
-            if (withRgb) {
-                red.push_back(p.hasRGB ? p.red : 0);
-                green.push_back(p.hasRGB ? p.green : 0);
-                blue.push_back(p.hasRGB ? p.blue : 0);
-                partHasRgb = partHasRgb || p.hasRGB;
-            }
-            if (p.x < bounds[0]) bounds[0] = p.x;
-            if (p.x > bounds[1]) bounds[1] = p.x;
-            if (p.y < bounds[2]) bounds[2] = p.y;
-            if (p.y > bounds[3]) bounds[3] = p.y;
-            if (p.z < bounds[4]) bounds[4] = p.z;
-            if (p.z > bounds[5]) bounds[5] = p.z;
-            if (x.size() >= kLasToE57PartPoints) flushLasToE57Part(part, false);
-            ++written;
-            const std::uint64_t read = reader.nextPointIndex();
-            if (progress.due(read))
-                writeExportProgressStatus(statusPath, words.progressMethod, read, total, written,
-                                          std::string(), 0.0, 99.9);
-        }
-        if (!readError.empty()) failExportRoute("LAS -> E57 read error: " + readError);
-
-        flushLasToE57Part(part, true);
-        reader.close();
-        closeWriter(*writer, job.outputE57Path);
-        if (written == 0 || partsWritten == 0)
-            failExportRoute("LAS -> E57 export produced zero output points.");
-
-        std::cout << "[LAS -> E57 EXPORT] completed"
-                  << " | inputPoints=" << total << " | writtenPoints=" << written
-                  << " | partsWritten=" << partsWritten << " | output=" << job.outputE57Path
-                  << "\n";
-        return RouteCounts{total, written, true};
+        // Also refuses an output that is the input, before anything is written.
+        PendingOutput output = prepareRouteOutput(job, words);
+        return runForPendingOutput(
+            output, [&] { return writeLasToE57(job, statusPath, words, filter, output); });
     });
 }

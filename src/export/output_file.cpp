@@ -12,9 +12,9 @@ OutputFile::~OutputFile() {
     delete[] buffer_;
 }
 
-bool OutputFile::open(const std::string& path) {
+bool OutputFile::open(const std::string& path, const std::string& shownPath) {
     if (file_.isOpen()) close();
-    path_ = path;
+    path_ = shownPath.empty() ? path : shownPath;
     failed_.clear();
     used_ = 0;
     flushed_ = 0;

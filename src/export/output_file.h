@@ -19,7 +19,8 @@ public:
     OutputFile& operator=(const OutputFile&) = delete;
 
     // Creates or truncates. False with reason() filled when the file cannot be opened.
-    bool open(const std::string& path);
+    // shownPath, when given, is the name path() reports (the output a temporary file becomes).
+    bool open(const std::string& path, const std::string& shownPath = {});
 
     void write(const void* data, std::size_t bytes) {
         if (bytes <= kBufferBytes - used_) {
@@ -49,7 +50,7 @@ public:
     // "No space left on device" and the like; empty while good.
     const std::string& reason() const { return failed_; }
     bool isOpen() const { return file_.isOpen(); }
-    const std::string& path() const { return path_; }
+    const std::string& path() const { return path_; }  // for messages
     // Bytes handed to write() and commit() so far.
     std::uint64_t bytesWritten() const { return flushed_ + used_; }
 

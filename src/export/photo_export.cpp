@@ -9,6 +9,7 @@
 #include <iostream>
 #include <limits>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <system_error>
@@ -18,6 +19,7 @@
 #include "export/e57_output_writer.h"
 #include "export/e57_route_support.h"
 #include "export/output_naming.h"
+#include "export/pending_output.h"
 #include "points/input/exception_text.h"
 #include "points/job/export_status.h"
 #include "points/selection/selection.h"
@@ -398,54 +400,54 @@ bool exportE57WithPhotos(const std::string& inputPath, const std::string& output
                          const std::vector<SelectedHeightRange>& heightRanges, double tileSize,
                          std::string* error, std::string* method,
                          const std::filesystem::path* statusPath) {
-    bool moved = false;
     try {
         const std::string geometryPath = makeGeometryTempPath(outputPath);
         const std::string withPhotosPath = makeWithPhotosTempPath(outputPath);
-        removeFileQuietly(geometryPath);
-        removeFileQuietly(withPhotosPath);
-        removeFileQuietly(outputPath);
-        if (statusPath)
-            writeExportStatusFile(
-                *statusPath, "Running",
-                "Starting geometry export to temporary E57 for photo-preserving output...");
-
-        std::vector<ScanGuidPair> scanGuids;
-        std::string geometryMethod;
-        if (!exportPhotoGeometryE57(inputPath, geometryPath, selectedTiles, heightRanges, tileSize,
-                                    &scanGuids, error, &geometryMethod, statusPath))
-            throw std::runtime_error(
-                error && !error->empty() ? *error : "Temporary photo geometry export failed.");
-        if (statusPath)
-            writeExportStatusFile(
-                *statusPath, "Running",
-                "Geometry export finished. Rebuilding final E57 with associated photos...");
-
-        if (!mergePhotosIntoFinalE57(inputPath, geometryPath, withPhotosPath, scanGuids, error))
-            throw std::runtime_error(error && !error->empty()
-                                         ? *error
-                                         : "Could not rebuild final E57 with associated photos.");
-        removeFileQuietly(outputPath);
-        // Both files lie in the same folder, so the move never crosses file systems.
-        if (std::rename(withPhotosPath.c_str(), outputPath.c_str()) != 0) {
-            const int code = errno;
-            throw std::runtime_error("Could not move final photo-preserving E57 into place: " +
-                                     std::string(std::strerror(code)));
-        }
-        moved = true;
-        removeFileQuietly(geometryPath);
-        if (method) *method = "libE57 + temp-merge photos";
-        return true;
-    } catch (const std::exception& e) {
-        const std::string reason = exceptionText(e);
+        // Nothing is removed or written before each of the route's files is known not to be
+        // the input.
+        for (const std::string* path : {&geometryPath, &withPhotosPath, &outputPath})
+            refuseOutputOnInput(inputPath, *path, kE57OutputWords.prefix);
+        createOutputFolder(outputPath, kE57OutputWords);
+        // The fixed working names are this export's alone while it runs, so the stale files
+        // removed next are no other export's.
+        const WorkingFileLock lock(geometryPath, kE57OutputWords.prefix);
+        std::optional<PendingOutput> output;
         try {
-            removeFileQuietly(makeGeometryTempPath(outputPath));
-            removeFileQuietly(makeWithPhotosTempPath(outputPath));
-            if (moved) removeFileQuietly(outputPath);
-        } catch (const std::exception&) {
-            // Only the names could fail here, and then there is nothing to remove by them.
+            // The with-photos file is the one moved onto the output.
+            output.emplace(inputPath, outputPath, kE57OutputWords, withPhotosPath);
+            if (statusPath)
+                writeExportStatusFile(
+                    *statusPath, "Running",
+                    "Starting geometry export to temporary E57 for photo-preserving output...");
+
+            std::vector<ScanGuidPair> scanGuids;
+            std::string geometryMethod;
+            if (!exportPhotoGeometryE57(inputPath, geometryPath, selectedTiles, heightRanges,
+                                        tileSize, &scanGuids, error, &geometryMethod, statusPath))
+                throw std::runtime_error(
+                    error && !error->empty() ? *error : "Temporary photo geometry export failed.");
+            if (statusPath)
+                writeExportStatusFile(
+                    *statusPath, "Running",
+                    "Geometry export finished. Rebuilding final E57 with associated photos...");
+
+            if (!mergePhotosIntoFinalE57(inputPath, geometryPath, withPhotosPath, scanGuids, error))
+                throw std::runtime_error(
+                    error && !error->empty()
+                        ? *error
+                        : "Could not rebuild final E57 with associated photos.");
+            output->publish("Could not move final photo-preserving E57 into place: ");
+            removeFileQuietly(geometryPath);
+            if (method) *method = "libE57 + temp-merge photos";
+            return true;
+        } catch (const std::exception& e) {
+            const std::string reason = output ? output->writeFailureReason() : std::string();
+            removeFileQuietly(geometryPath);
+            output.reset();
+            throw std::runtime_error(withSystemReason(exceptionText(e), reason));
         }
-        if (error) *error = reason;
+    } catch (const std::exception& e) {
+        if (error) *error = exceptionText(e);
         return false;
     }
 }

@@ -12,7 +12,8 @@
 // kept points, structured fields where the writer takes them) and carries the scans' photos:
 // a geometry pass into a temporary file beside the output, the photo merge into a second one,
 // then a rename onto the output. On success method is "libE57 + temp-merge photos" and error
-// holds the merge's "Image transfer summary"; after any failure no temporary file is left.
+// holds the merge's "Image transfer summary"; after any failure no temporary file is left. A
+// second export of the same output refuses while the first runs (they share the file names).
 bool exportE57WithPhotos(const std::string& inputPath, const std::string& outputPath,
                          const TileSet& selectedTiles,
                          const std::vector<SelectedHeightRange>& heightRanges, double tileSize,

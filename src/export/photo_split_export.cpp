@@ -17,6 +17,7 @@
 #include "export/e57_output_writer.h"
 #include "export/e57_route_support.h"
 #include "export/output_naming.h"
+#include "export/pending_output.h"
 #include "export/photo_merge.h"
 #include "points/input/exception_text.h"
 #include "points/selection/selection.h"
@@ -143,6 +144,10 @@ bool exportPhotoMultiSplit(const std::string& inputPath, const std::string& outp
                            std::uint64_t inputTotalPoints, ExportResult* result,
                            std::string* error) {
     std::vector<PhotoSplitOutput> outputs;
+    // Outside the try: a failure removes working files while their locks are still held, and
+    // only those of outputs whose locks this export holds.
+    std::vector<WorkingFileLock> locks;
+    std::vector<PendingOutput> pending;
     try {
         if (verticalSelections.empty() && topSelections.empty())
             throw std::runtime_error(
@@ -173,9 +178,17 @@ bool exportPhotoMultiSplit(const std::string& inputPath, const std::string& outp
         for (std::size_t j = 0; j < topSelections.size(); ++j)
             addOutput("top #" + std::to_string(j + 1), photoSplitPath(output, "top", j + 1),
                       topSelections[j].tiles, {});
+        for (const PhotoSplitOutput& out : outputs)
+            for (const std::string* path :
+                 {&out.geometryTempPath, &out.withPhotosTempPath, &out.finalPath})
+                refuseOutputOnInput(inputPath, *path, kSplitOutputWords.prefix);
+        createOutputFolder(outputPath, kSplitOutputWords);
+        locks.reserve(outputs.size());
+        pending.reserve(outputs.size());
         for (const PhotoSplitOutput& out : outputs) {
-            removeTemporaries(out);
-            removeFileQuietly(out.finalPath);
+            locks.emplace_back(out.geometryTempPath, kSplitOutputWords.prefix);
+            removeFileQuietly(out.withPhotosTempPath);
+            pending.emplace_back(inputPath, out.finalPath, kSplitOutputWords);
         }
 
         e57::Reader reader(inputPath, e57::ReaderOptions{});
@@ -279,17 +292,16 @@ bool exportPhotoMultiSplit(const std::string& inputPath, const std::string& outp
 
         double totalMB = 0.0;
         std::uint64_t keptAcross = 0;
-        for (PhotoSplitOutput& out : outputs) {
-            if (out.keptPoints == 0 || out.scansWritten == 0) {
-                removeTemporaries(out);
-                removeFileQuietly(out.finalPath);
+        for (std::size_t o = 0; o < outputs.size(); ++o) {
+            PhotoSplitOutput& out = outputs[o];
+            if (out.keptPoints == 0 || out.scansWritten == 0)
                 throw std::runtime_error("Photo multi split produced zero points for " + out.label);
-            }
             std::string message;
-            if (!mergePhotosIntoFinalE57(inputPath, out.geometryTempPath, out.finalPath,
-                                         out.scanGuids, &message))
+            if (!mergePhotosIntoFinalE57(inputPath, out.geometryTempPath,
+                                         pending[o].temporaryPath(), out.scanGuids, &message))
                 throw std::runtime_error("Photo multi split final photo merge failed | " +
                                          out.label + " | reason=" + message);
+            pending[o].publish();
             removeTemporaries(out);
             totalMB += fileSizeMB(out.finalPath);
             std::cout << "[PHOTO MULTI SPLIT] completed"
@@ -310,11 +322,15 @@ bool exportPhotoMultiSplit(const std::string& inputPath, const std::string& outp
         return true;
     } catch (const std::exception& e) {
         // Outputs merged before the failure keep their final files; no temporary file stays.
-        for (PhotoSplitOutput& out : outputs) {
-            out.writer.reset();
-            removeTemporaries(out);
+        std::string reason;
+        for (const PendingOutput& p : pending)
+            if (reason.empty()) reason = p.writeFailureReason();
+        for (std::size_t o = 0; o < outputs.size(); ++o) {
+            outputs[o].writer.reset();
+            if (o < locks.size()) removeTemporaries(outputs[o]);
         }
-        const std::string text = exceptionText(e);
+        pending.clear();
+        const std::string text = withSystemReason(exceptionText(e), reason);
         if (result) {
             result->success = false;
             result->errorMessage = text;

@@ -14,18 +14,8 @@ void checkRouteTileSize(const ExportJob& job, const ExportRouteWords& words) {
         failExportRoute(std::string(words.prefix) + " failed: coarse tile size must be > 0.");
 }
 
-void prepareRouteOutputFolder(const ExportJob& job, const ExportRouteWords& words) {
-    const fs::path output(job.outputE57Path);
-    const fs::path parent = output.parent_path();
-    if (!parent.empty()) {
-        std::error_code ec;
-        fs::create_directories(parent, ec);
-        if (ec) failExportRoute(std::string(words.folderFailure) + ec.message());
-    }
-    std::error_code ec;
-    if (fs::equivalent(fs::path(job.inputE57Path), output, ec))
-        failExportRoute(std::string(words.prefix) +
-                        " failed: the output file is the input file: " + job.outputE57Path);
+PendingOutput prepareRouteOutput(const ExportJob& job, const ExportRouteWords& words) {
+    return PendingOutput(job.inputE57Path, job.outputE57Path, {words.prefix, words.folderFailure});
 }
 
 ExportSelectionFilter compileRouteSelection(const ExportJob& job, const ExportRouteWords& words) {
@@ -41,8 +31,9 @@ void requireRouteSelection(bool anySelection, const ExportRouteWords& words) {
         failExportRoute(std::string(words.prefix) + " failed: no selected tiles or height ranges.");
 }
 
-void openRouteOutput(OutputFile& out, const std::string& path, const std::string& openFailure) {
-    if (!out.open(path)) failExportRoute(openFailure + path);
+void openRouteOutput(OutputFile& out, const PendingOutput& output, const std::string& openFailure) {
+    if (!out.open(output.temporaryPath(), output.outputPath()))
+        failExportRoute(openFailure + output.outputPath() + " (" + out.reason() + ")");
 }
 
 void checkRouteOutput(const OutputFile& out, const ExportRouteWords& words) {
@@ -51,9 +42,14 @@ void checkRouteOutput(const OutputFile& out, const ExportRouteWords& words) {
                         out.path() + " (" + out.reason() + ")");
 }
 
-void closeRouteOutput(OutputFile& out, const ExportRouteWords& words) {
+void closeRouteOutput(OutputFile& out, PendingOutput& output, const ExportRouteWords& words) {
     out.close();
     checkRouteOutput(out, words);
+    output.publish();
+}
+
+void requireRouteOutputPoints(std::uint64_t written, const ExportRouteWords& words) {
+    if (written == 0) failExportRoute(std::string(words.prefix) + " produced zero output points.");
 }
 
 void fillRouteSuccess(ExportResult* result, const ExportJob& job, const RouteCounts& counts) {

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "export/export_result.h"
+#include "export/pending_output.h"
 #include "points/input/exception_text.h"
 #include "points/job/export_job.h"
 #include "points/selection/selection.h"
@@ -40,21 +41,24 @@ inline constexpr std::uint64_t kRouteProgressEvery = 5000000;
 // "<prefix> failed: coarse tile size must be > 0." when the size is not positive (NaN too).
 void checkRouteTileSize(const ExportJob& job, const ExportRouteWords& words);
 
-// Creates the output's parent folder with its ancestors; then refuses an output path that
-// names the input file itself (through a link too), which opening it for writing would destroy.
-void prepareRouteOutputFolder(const ExportJob& job, const ExportRouteWords& words);
+// The job's output, made the shared way (see PendingOutput): creates the output's folder,
+// refuses a folder at the output path and an output that is the input (through a link too).
+PendingOutput prepareRouteOutput(const ExportJob& job, const ExportRouteWords& words);
 
 // "<prefix> failed: no selected tiles or height ranges." when the compiled selection is empty.
 ExportSelectionFilter compileRouteSelection(const ExportJob& job, const ExportRouteWords& words);
 void requireRouteSelection(bool anySelection, const ExportRouteWords& words);
 
-// Opens the output or fails with openFailure followed by the path.
-void openRouteOutput(OutputFile& out, const std::string& path, const std::string& openFailure);
+// Opens the output's temporary file or fails with openFailure followed by the output path and
+// the system's reason.
+void openRouteOutput(OutputFile& out, const PendingOutput& output, const std::string& openFailure);
 // Fails with "<prefix> failed while writing output file: <path> (<reason>)" once the output has
 // seen a failed write.
 void checkRouteOutput(const OutputFile& out, const ExportRouteWords& words);
-// close() with the same failure.
-void closeRouteOutput(OutputFile& out, const ExportRouteWords& words);
+// close() with the same failure, then the temporary file moved onto the output path.
+void closeRouteOutput(OutputFile& out, PendingOutput& output, const ExportRouteWords& words);
+// "<prefix> produced zero output points." when nothing was written.
+void requireRouteOutputPoints(std::uint64_t written, const ExportRouteWords& words);
 
 // The first report at 5,000,000 points read, then each further 5,000,000.
 struct RouteProgressCadence {

@@ -7,6 +7,7 @@
 
 #include "export/e57_native_export.h"
 #include "export/e57_route_support.h"
+#include "export/pending_output.h"
 #include "export/photo_split_export.h"
 #include "export/route_contract.h"
 #include "export/xyz_split_export.h"
@@ -52,7 +53,7 @@ bool exportNativeSplit(const std::string& inputPath, const std::string& outputPa
     }
     const std::uint64_t outputCount = verticalSelections.size() + topSelections.size();
     const SplitOutputNaming naming{outputCount == 1, outputPath, fs::path(outputPath)};
-    // Each output's old file is removed before its export: none may be the input.
+    // Each output's old file is removed when its export begins: none may be the input.
     for (std::uint64_t i = 1; i <= verticalSelections.size(); ++i)
         refuseSplitOutputOnInput(inputPath, makeSplitOutputPath(naming, "vertical", i));
     for (std::uint64_t j = 1; j <= topSelections.size(); ++j)
@@ -68,7 +69,6 @@ bool exportNativeSplit(const std::string& inputPath, const std::string& outputPa
                   << " | tiles=" << selection.tiles.size() << " | zMin=" << selection.zMin
                   << " | zMax=" << selection.zMax << "\n";
         writeNativeSplitStatus(statusPath, done + 1, outputCount, "vertical #" + std::to_string(i));
-        removeFileQuietly(path);
         std::string nativeError;
         std::string method;
         const std::vector<SelectedHeightRange> ranges{selection};
@@ -89,7 +89,6 @@ bool exportNativeSplit(const std::string& inputPath, const std::string& outputPa
         std::cout << "[NATIVE SPLIT] top #" << j << " | output=" << path
                   << " | tiles=" << tiles.size() << "\n";
         writeNativeSplitStatus(statusPath, done + 1, outputCount, "top #" + std::to_string(j));
-        removeFileQuietly(path);
         std::string nativeError;
         std::string method;
         if (!exportE57Native(inputPath, path, tiles, {}, tileSize, &nativeError, &method,
@@ -133,10 +132,7 @@ std::string makeSplitOutputPath(const SplitOutputNaming& naming, const char* kin
 }
 
 void refuseSplitOutputOnInput(const std::string& inputPath, const std::string& outputPath) {
-    std::error_code ec;
-    if (fs::equivalent(fs::path(inputPath), fs::path(outputPath), ec))
-        throw std::runtime_error("Split export failed: the output file is the input file: " +
-                                 outputPath);
+    refuseOutputOnInput(inputPath, outputPath, kSplitOutputWords.prefix);
 }
 
 bool exportSplitSelections(const std::string& inputPath, const std::string& outputPath,

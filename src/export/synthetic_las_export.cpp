@@ -277,7 +277,7 @@ bool exportSyntheticLas(const ExportJob& job, const std::string& statusPath, Exp
         if (!hasE57Extension(job.inputE57Path) && !hasXyzExtension(job.inputE57Path))
             failExportRoute(kOnlyE57OrXyz);
         const ExportSelectionFilter filter = compileRouteSelection(job, words);
-        prepareRouteOutputFolder(job, words);
+        PendingOutput output = prepareRouteOutput(job, words);
         writeExportStatusFile(
             status, "Running",
             "Synthetic LAS export pass 1/2: scanning selected points and bounds...");
@@ -311,9 +311,11 @@ bool exportSyntheticLas(const ExportJob& job, const std::string& statusPath, Exp
                                     bounds.minX, bounds.minY, bounds.minZ, bounds.minX, bounds.maxX,
                                     bounds.minY, bounds.maxY, bounds.minZ, bounds.maxZ);
         OutputFile out;
-        openRouteOutput(out, job.outputE57Path, "Cannot open output synthetic LAS file: ");
+        openRouteOutput(out, output, "Cannot open output synthetic LAS file: ");
         out.write(header.data(), header.size());
-        if (!out.good()) failExportRoute("Synthetic LAS export failed while writing header.");
+        if (!out.good())
+            failExportRoute(withSystemReason("Synthetic LAS export failed while writing header.",
+                                             out.reason()));
 
         writeExportStatusFile(status, "Running",
                               "Synthetic LAS export pass 2/2: writing LAS records...");
@@ -327,11 +329,11 @@ bool exportSyntheticLas(const ExportJob& job, const std::string& statusPath, Exp
         if (!streamSelectedPoints(job, filter, writer, &pass2Read, &passError,
                                   SyntheticLasProgress{}))
             failExportRoute(passError.empty() ? "Synthetic LAS pass 2 failed." : passError);
-        closeRouteOutput(out, words);
         if (written != bounds.selectedPoints)
             failExportRoute("Synthetic LAS export point count mismatch: expected " +
                             std::to_string(bounds.selectedPoints) + ", written " +
                             std::to_string(written));
+        closeRouteOutput(out, output, words);
 
         const std::uint16_t recordLength = recordLengthFor(withRgb);
         std::error_code ec;

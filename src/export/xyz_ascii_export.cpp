@@ -76,7 +76,7 @@ bool exportLasToXyz(const ExportJob& job, const std::string& statusPath, ExportR
     return runExportRoute(job, result, error, [&] {
         const ExportRouteWords& words = kLasToXyzWords;
         checkRouteTileSize(job, words);
-        prepareRouteOutputFolder(job, words);
+        PendingOutput output = prepareRouteOutput(job, words);
 
         LasBinaryPointReader reader;
         std::string readError;
@@ -84,7 +84,7 @@ bool exportLasToXyz(const ExportJob& job, const std::string& statusPath, ExportR
             failExportRoute("Cannot open LAS input for export: " + readError);
 
         OutputFile out;
-        openRouteOutput(out, job.outputE57Path, "Cannot open output XYZ file: ");
+        openRouteOutput(out, output, "Cannot open output XYZ file: ");
 
         const ExportSelectionFilter filter = compileRouteSelection(job, words);
         UnionSelectionTest selection(filter, job.coarseTileSize);
@@ -111,8 +111,9 @@ bool exportLasToXyz(const ExportJob& job, const std::string& statusPath, ExportR
             }
         }
         if (!readError.empty()) failExportRoute("LAS export read error: " + readError);
+        requireRouteOutputPoints(written, words);
 
-        closeRouteOutput(out, words);
+        closeRouteOutput(out, output, words);
         reader.close();
 
         std::cout << "[LAS EXPORT - XYZ] completed"
@@ -131,10 +132,10 @@ bool exportXyzAscii(const ExportJob& job, const std::string& statusPath, ExportR
             failExportRoute(
                 "XYZ ASCII split export is not connected yet. Use single combined output for this "
                 "patch.");
-        prepareRouteOutputFolder(job, words);
+        PendingOutput output = prepareRouteOutput(job, words);
 
         OutputFile out;
-        openRouteOutput(out, job.outputE57Path, "Cannot open output XYZ ASCII file: ");
+        openRouteOutput(out, output, "Cannot open output XYZ ASCII file: ");
 
         std::vector<TileSet> topSelections;
         std::vector<HeightRangeFilter> heightRanges;
@@ -181,7 +182,8 @@ bool exportXyzAscii(const ExportJob& job, const std::string& statusPath, ExportR
                 "LAS-specific route.");
         }
 
-        closeRouteOutput(out, words);
+        requireRouteOutputPoints(pointsWritten, words);
+        closeRouteOutput(out, output, words);
 
         std::cout << "[XYZ ASCII EXPORT] completed"
                   << " | inputPoints=" << pointsRead << " | writtenPoints=" << pointsWritten

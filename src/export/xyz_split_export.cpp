@@ -14,6 +14,7 @@
 
 #include "export/e57_route_support.h"
 #include "export/output_naming.h"
+#include "export/pending_output.h"
 #include "export/split_export.h"
 #include "export/xyz_split_lines.h"
 #include "points/input/cloud_point.h"
@@ -33,27 +34,6 @@ constexpr const char* kSourceGuidBase = "xyz-split-export-source";
 constexpr std::uint64_t kStreamTableCapacity = 65536;  // printed only
 
 [[noreturn]] void fail(const std::string& message) { throw std::runtime_error(message); }
-
-// Files of outputs that were opened and never closed are incomplete: on a failure they go.
-class UnclosedOutputsRemoval {
-public:
-    explicit UnclosedOutputsRemoval(std::vector<MultiSplitOutput>& outputs) : outputs_(outputs) {}
-    ~UnclosedOutputsRemoval() {
-        if (done_) return;
-        for (MultiSplitOutput& out : outputs_) {
-            if (!out.writer) continue;
-            out.writer.reset();
-            removeFileQuietly(out.path);
-        }
-    }
-    UnclosedOutputsRemoval(const UnclosedOutputsRemoval&) = delete;
-    UnclosedOutputsRemoval& operator=(const UnclosedOutputsRemoval&) = delete;
-    void dismiss() { done_ = true; }
-
-private:
-    std::vector<MultiSplitOutput>& outputs_;
-    bool done_ = false;
-};
 
 void closeOutput(MultiSplitOutput& out) {
     std::string reason = "the E57 writer could not finish the file";
@@ -404,51 +384,63 @@ void exportXyzSinglePassSplit(const std::string& inputPath, const std::string& o
         out.reach = multiSplitReach(out.tiles, out.heightRanges);
     }
 
-    UnclosedOutputsRemoval removal(outputs);
-    for (MultiSplitOutput& out : outputs) {
-        out.writer = openE57Writer(out.path, options);
-        for (std::vector<double>* v : {&out.x, &out.y, &out.z}) v->reserve(kMultiSplitPartPoints);
-        // Colour buffers only when a part can carry colour.
-        if (exportColour)
-            for (std::vector<std::uint16_t>* v : {&out.red, &out.green, &out.blue})
-                v->reserve(kMultiSplitPartPoints);
-        std::cout << "[MULTI SPLIT] output prepared | " << out.label
-                  << " | tiles=" << out.tiles.size()
-                  << " | heightRanges=" << out.heightRanges.size() << " | path=" << out.path
-                  << "\n";
-    }
-    std::cout << "[MULTI SPLIT] single-pass export started | outputs=" << outputs.size()
-              << " | streamTableCapacity=" << kStreamTableCapacity
-              << " | pointsPerPart=" << kMultiSplitPartPoints << " | inputIsXYZ=1"
-              << " | coordScaleToMeters=1\n";
-
+    // Each output is written to its own temporary file and moved into place once closed;
+    // outputs not yet moved leave nothing behind on a failure.
+    std::vector<PendingOutput> pending;
+    pending.reserve(outputs.size());
+    for (const MultiSplitOutput& out : outputs)
+        pending.emplace_back(inputPath, out.path, kSplitOutputWords);
     std::uint64_t pointsRead = 0;
     std::uint64_t nonFinite = 0;
-    const std::uint64_t pointsPerPart = kMultiSplitPartPoints;
-    const double inverseTileSize = 1.0 / tileSize;
-    MultiSplitPartContext part{sourceGuid, exportColour};
-    MultiSplitRouteContext route{pointsRead, nonFinite,        outputs,
-                                 tileSize,   inverseTileSize,  pointsPerPart,
-                                 part,       inputTotalPoints, statusPath};
-    readSplitInput(inputPath, route);
-
     std::uint64_t keptAcrossOutputs = 0;
     double totalMB = 0.0;
-    for (MultiSplitOutput& out : outputs) {
-        flushMultiSplitPart(part, out, true);
-        if (out.keptPoints == 0 || out.partsWritten == 0) {
-            out.writer.reset();
-            removeFileQuietly(out.path);
-            fail("Single-pass split produced zero points for " + out.label +
-                 " | output=" + out.path);
+    try {
+        for (std::size_t o = 0; o < outputs.size(); ++o) {
+            MultiSplitOutput& out = outputs[o];
+            out.writer = openE57Writer(pending[o].temporaryPath(), options);
+            for (std::vector<double>* v : {&out.x, &out.y, &out.z})
+                v->reserve(kMultiSplitPartPoints);
+            // Colour buffers only when a part can carry colour.
+            if (exportColour)
+                for (std::vector<std::uint16_t>* v : {&out.red, &out.green, &out.blue})
+                    v->reserve(kMultiSplitPartPoints);
+            std::cout << "[MULTI SPLIT] output prepared | " << out.label
+                      << " | tiles=" << out.tiles.size()
+                      << " | heightRanges=" << out.heightRanges.size() << " | path=" << out.path
+                      << "\n";
         }
-        closeOutput(out);
-        totalMB += fileSizeMB(out.path);
-        std::cout << "[MULTI SPLIT] completed | " << out.label << " | kept=" << out.keptPoints
-                  << " | partsWritten=" << out.partsWritten << " | output=" << out.path << "\n";
-        keptAcrossOutputs += out.keptPoints;
+        std::cout << "[MULTI SPLIT] single-pass export started | outputs=" << outputs.size()
+                  << " | streamTableCapacity=" << kStreamTableCapacity
+                  << " | pointsPerPart=" << kMultiSplitPartPoints << " | inputIsXYZ=1"
+                  << " | coordScaleToMeters=1\n";
+
+        const std::uint64_t pointsPerPart = kMultiSplitPartPoints;
+        const double inverseTileSize = 1.0 / tileSize;
+        MultiSplitPartContext part{sourceGuid, exportColour};
+        MultiSplitRouteContext route{pointsRead, nonFinite,        outputs,
+                                     tileSize,   inverseTileSize,  pointsPerPart,
+                                     part,       inputTotalPoints, statusPath};
+        readSplitInput(inputPath, route);
+
+        for (std::size_t o = 0; o < outputs.size(); ++o) {
+            MultiSplitOutput& out = outputs[o];
+            flushMultiSplitPart(part, out, true);
+            if (out.keptPoints == 0 || out.partsWritten == 0)
+                fail("Single-pass split produced zero points for " + out.label +
+                     " | output=" + out.path);
+            closeOutput(out);
+            pending[o].publish();
+            totalMB += fileSizeMB(out.path);
+            std::cout << "[MULTI SPLIT] completed | " << out.label << " | kept=" << out.keptPoints
+                      << " | partsWritten=" << out.partsWritten << " | output=" << out.path << "\n";
+            keptAcrossOutputs += out.keptPoints;
+        }
+    } catch (const std::exception& e) {
+        std::string reason;
+        for (const PendingOutput& p : pending)
+            if (reason.empty()) reason = p.writeFailureReason();
+        fail(withSystemReason(exceptionText(e), reason));
     }
-    removal.dismiss();
     if (nonFinite > 0) std::cout << "[MULTI SPLIT] skipped_nonfinite_xyz=" << nonFinite << "\n";
 
     if (result) {

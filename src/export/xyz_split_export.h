@@ -97,7 +97,7 @@ void flushMultiSplitPart(MultiSplitPartContext& ctx, MultiSplitOutput& output, b
 bool writeMultiSplitE57Part(const MultiSplitWriteContext& ctx, bool wantColour);
 
 // The whole single-pass split; fills the result on success and throws on failure. Outputs
-// closed before a failure stay; files of outputs not closed are removed.
+// finished before a failure stay; the others leave no file.
 void exportXyzSinglePassSplit(const std::string& inputPath, const std::string& outputPath,
                               const std::vector<SelectedHeightRange>& verticalSelections,
                               const std::vector<SavedTileSelection>& topSelections, double tileSize,

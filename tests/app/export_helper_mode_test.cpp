@@ -4,16 +4,21 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
+#include <csignal>
 #include <cstdint>
 #include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
+#include <functional>
 #include <set>
 #include <sstream>
 #include <string>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 #include "app/export_helper_mode.h"
@@ -34,14 +39,16 @@ struct Point {
     auto operator<=>(const Point&) const = default;
 };
 
-// Five tiles along x (tile size 1), each with two points at each of the heights 0.5, 1.5, 2.5.
-std::vector<Point> sourcePoints() {
+// Five tiles along x (tile size 1), each with two points at each of the heights 0.5, 1.5, 2.5;
+// `repeat` times over for inputs that must make large outputs.
+std::vector<Point> sourcePoints(int repeat = 1) {
     std::vector<Point> pts;
-    for (int ix = 0; ix < 5; ++ix)
-        for (double z : {0.5, 1.5, 2.5}) {
-            pts.push_back({ix + 0.25, 0.25, z});
-            pts.push_back({ix + 0.75, 0.5, z});
-        }
+    for (int r = 0; r < repeat; ++r)
+        for (int ix = 0; ix < 5; ++ix)
+            for (double z : {0.5, 1.5, 2.5}) {
+                pts.push_back({ix + 0.25, 0.25, z});
+                pts.push_back({ix + 0.75, 0.5, z});
+            }
     return pts;
 }
 
@@ -49,9 +56,9 @@ std::vector<Point> sourcePoints() {
 // (z 0..1) and tile 3 (z 1..2, stored reversed). Tile 4 is in none.
 enum Selection { kTop = 1, kVertical1 = 2, kVertical2 = 4, kAll = 7 };
 
-std::vector<Point> keptBy(int selection) {
+std::vector<Point> keptBy(int selection, int repeat = 1) {
     std::vector<Point> out;
-    for (const Point& p : sourcePoints()) {
+    for (const Point& p : sourcePoints(repeat)) {
         const double tile = std::floor(p.x);
         if (((selection & kTop) && tile <= 1) ||
             ((selection & kVertical1) && tile == 2 && p.z <= 1) ||
@@ -87,9 +94,9 @@ struct Inputs {
     fs::path las, e57, e57WithPhoto, xyz;
 };
 
-Inputs writeInputs(const fs::path& dir) {
+Inputs writeInputs(const fs::path& dir, int repeat = 1) {
     Inputs in{dir / "source.las", dir / "source.e57", dir / "photo.e57", dir / "source.xyz"};
-    const std::vector<Point> pts = sourcePoints();
+    const std::vector<Point> pts = sourcePoints(repeat);
     lastest::LasTestHeader header;
     header.formatByte = 2;
     header.recordLength = 26;
@@ -101,7 +108,7 @@ Inputs writeInputs(const fs::path& dir) {
     std::string xyz;
     for (std::size_t i = 0; i < pts.size(); ++i) {
         const Point& p = pts[i];
-        const auto colour = static_cast<std::uint16_t>(10 * i);
+        const auto colour = static_cast<std::uint16_t>(10 * i % 256);
         records.push_back({static_cast<std::int32_t>(std::lround(p.x * 100)),
                            static_cast<std::int32_t>(std::lround(p.y * 100)),
                            static_cast<std::int32_t>(std::lround(p.z * 100)), 0, colour, colour,
@@ -126,33 +133,45 @@ struct HelperRun {
     std::string console;  // standard output and error, when captured
 };
 
-// Runs the program on the job; with captureConsole through a shell that redirects its output
-// to job.ini.log, since ChildProcess hands the child this process's own output.
-HelperRun runHelper(const fs::path& jobPath, bool captureConsole = true) {
-    HelperRun run;
+// Starts the program on the job; with captureConsole through a shell that redirects its output
+// to job.ini.log, since ChildProcess hands the child this process's own output. shellSetup runs
+// in that shell first (limits, environment), and the program replaces the shell.
+platform::ChildProcess startHelper(const fs::path& jobPath, bool captureConsole = true,
+                                   const std::string& shellSetup = {}) {
     const fs::path log = jobPath.string() + ".log";
     std::vector<std::string> argv = {BRINDLEWICK_PROGRAM_PATH, "--export-job", jobPath.string()};
     if (captureConsole)
         argv = {"/bin/sh",
                 "-c",
-                "\"$0\" --export-job \"$1\" > \"$2\" 2>&1",
+                shellSetup + " exec \"$0\" --export-job \"$1\" > \"$2\" 2>&1",
                 BRINDLEWICK_PROGRAM_PATH,
                 jobPath.string(),
                 log.string()};
     platform::ChildProcess child;
     std::string error;
-    if (!child.start(argv, jobPath.parent_path(), &error)) {
+    if (!child.start(argv, jobPath.parent_path(), &error))
         ADD_FAILURE() << "cannot start the helper: " << error;
-        return run;
-    }
+    return child;
+}
+
+HelperRun finishHelper(platform::ChildProcess& child, const fs::path& jobPath,
+                       bool captureConsole = true) {
+    HelperRun run;
+    if (!child.isOpen()) return run;
     platform::ChildProcess::Wait wait;
     do wait = child.waitFor(1000);
     while (wait == platform::ChildProcess::Wait::TimedOut);
     EXPECT_EQ(wait, platform::ChildProcess::Wait::Ended);
     EXPECT_TRUE(child.exitCode(&run.exit));
     readExportStatusFile(jobPath.string() + ".status.ini", &run.state, &run.message);
-    if (captureConsole) run.console = testsupport::readFile(log);
+    if (captureConsole) run.console = testsupport::readFile(jobPath.string() + ".log");
     return run;
+}
+
+HelperRun runHelper(const fs::path& jobPath, bool captureConsole = true,
+                    const std::string& shellSetup = {}) {
+    platform::ChildProcess child = startHelper(jobPath, captureConsole, shellSetup);
+    return finishHelper(child, jobPath, captureConsole);
 }
 
 bool hasLine(const std::string& text, const std::string& line) {
@@ -177,7 +196,7 @@ struct Output {
     std::size_t images = 0;             // E57 outputs only
 };
 
-void expectOutput(const fs::path& dir, const Output& want) {
+void expectOutput(const fs::path& dir, const Output& want, int repeat = 1) {
     SCOPED_TRACE(want.name);
     const fs::path path = dir / want.name;
     std::vector<Point> got;
@@ -197,7 +216,7 @@ void expectOutput(const fs::path& dir, const Output& want) {
                                                  : exporttest::readXyzBack(path);
         for (const CloudPoint& p : back) got.push_back({p.x, p.y, p.z});
     }
-    std::vector<Point> expected = keptBy(want.selection);
+    std::vector<Point> expected = keptBy(want.selection, repeat);
     std::sort(got.begin(), got.end());
     std::sort(expected.begin(), expected.end());
     ASSERT_EQ(got.size(), expected.size());
@@ -570,6 +589,279 @@ TEST_F(ExportHelperModeRun, BlanksAndQuotesInTheJobPathAndOutputFolder) {
     EXPECT_EQ(run.state, "Success");
     EXPECT_EQ(run.message, "Export finished successfully. Method: libE57.");
     expectOutput(dir, {"cut out.e57", Kind::E57, kAll});
+}
+
+// What a refused, failed or interrupted export leaves behind, on every route: one row per route,
+// named by the job that reaches it.
+namespace {
+
+constexpr const char* kNativeZero =
+    "Export selection produced zero output points. Check tile indices / coarse tile size / "
+    "selection mode.";
+
+struct RouteRow {
+    const char* name;
+    fs::path Inputs::*input;
+    const char* output;  // the job's output
+    int format;
+    int mode;
+    ExportContent content;
+    const char* firstOutput;  // the first file the route makes
+    const char* zeroText;     // the start of its failure when nothing is kept
+    const char* workingFile;  // a fixed-name working file the route removes; null: none
+};
+
+const RouteRow kRoutes[] = {
+    {"las_raw", &Inputs::las, "out.las", 2, 0, kRgb, "out.las",
+     "LAS binary export produced zero output points.", nullptr},
+    {"las_e57", &Inputs::las, "out.e57", 0, 0, kRgb, "out.e57",
+     "LAS -> E57 export produced zero output points.", nullptr},
+    {"las_xyz", &Inputs::las, "out.txt", 1, 0, kRgb, "out.txt",
+     "LAS export produced zero output points.", nullptr},
+    {"synthetic", &Inputs::e57, "out.las", 0, 0, kRgb, "out.las",
+     "Synthetic LAS export produced zero selected points.", nullptr},
+    {"xyz_ascii", &Inputs::e57, "out.xyz", 1, 0, kRgb, "out.xyz",
+     "XYZ ASCII export produced zero output points.", nullptr},
+    {"native", &Inputs::e57, "out.e57", 0, 0, kRgb, "out.e57", kNativeZero, nullptr},
+    {"split_all", &Inputs::e57, "out.e57", 0, 1, kRgb, "out_vertical_01.e57", kNativeZero, nullptr},
+    {"split_vertical", &Inputs::e57, "out.e57", 0, 2, kXyz, "out_vertical_01.e57", kNativeZero,
+     nullptr},
+    {"split_top", &Inputs::e57, "out.e57", 0, 3, kXyz, "out.e57", kNativeZero, nullptr},
+    {"xyz_combined", &Inputs::xyz, "out.e57", 0, 0, kRgb, "out_vertical_01.e57",
+     "Single-pass split produced zero points for vertical #1", nullptr},
+    {"photo", &Inputs::e57WithPhoto, "out.e57", 0, 0, kPhotos, "out.e57",
+     "Photo geometry export produced zero output points.", "out_geom_tmp.e57"},
+    {"photo_split_all", &Inputs::e57WithPhoto, "out.e57", 0, 1, kPhotos, "out_vertical_01.e57",
+     "Photo multi split produced zero points for vertical #1", "out_vertical_01_geom_tmp.e57"},
+    {"photo_split_top", &Inputs::e57WithPhoto, "out.e57", 0, 3, kPhotos, "out_top_01.e57",
+     "Photo multi split produced zero points for top #1", "out_top_01_geom_tmp.e57"},
+};
+
+const std::set<std::string> kJobFiles = {"job.ini", "job.ini.status.ini", "job.ini.log"};
+
+bool contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+
+// The row's job in its own new folder root/name.
+fs::path writeRowJob(const fs::path& root, const std::string& name, const Inputs& inputs,
+                     const RouteRow& r, const std::function<void(ExportJob&)>& change = {}) {
+    const fs::path dir = root / name;
+    fs::create_directories(dir);
+    ExportJob job = makeJob(inputs.*r.input, dir / r.output, r.format, r.mode, r.content);
+    if (change) change(job);
+    std::string error;
+    EXPECT_TRUE(writeExportJobFile(dir / "job.ini", job, &error)) << error;
+    return dir / "job.ini";
+}
+
+// The kept points only: the job's tiles, height ranges and top selections hold tile (0, 0)
+// and (1, 0) alone.
+void keepTopOnly(ExportJob& job) {
+    job.selectedHeightRanges.clear();
+    job.selectedCoarseTiles = {{0, 0}, {1, 0}};
+}
+
+void keepNothing(ExportJob& job) {
+    job.savedTileSelections = {{{{9, 9}}}};
+    job.selectedHeightRanges = {{{{9, 9}}, 0.0, 1.0}};
+    job.selectedCoarseTiles = {{9, 9}};
+}
+
+// Waits, with a generous bound, until the process has stopped itself.
+bool waitUntilStopped(pid_t pid) {
+    const std::string statPath = "/proc/" + std::to_string(pid) + "/stat";
+    for (int i = 0; i < 60000; ++i) {
+        const std::string stat = testsupport::readFile(statPath);
+        const std::size_t at = stat.rfind(')');
+        if (at == std::string::npos || at + 2 >= stat.size()) return false;
+        const char state = stat[at + 2];
+        if (state == 'T' || state == 't') return true;
+        if (state == 'Z' || state == 'X') return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return false;
+}
+
+std::vector<Point> pointsIn(const fs::path& path) {
+    std::vector<Point> got;
+    if (path.extension() == ".e57") {
+        for (const testsupport::ReadScan& s : testsupport::readE57File(path.string()).scans)
+            for (std::size_t i = 0; i < s.x.size(); ++i) got.push_back({s.x[i], s.y[i], s.z[i]});
+    } else {
+        for (const CloudPoint& p : exporttest::readXyzBack(path)) got.push_back({p.x, p.y, p.z});
+    }
+    std::sort(got.begin(), got.end());
+    return got;
+}
+
+bool samePoints(const std::vector<Point>& got, std::vector<Point> want) {
+    std::sort(want.begin(), want.end());
+    if (got.size() != want.size()) return false;
+    for (std::size_t i = 0; i < got.size(); ++i)
+        if (std::abs(got[i].x - want[i].x) > 1e-6 || std::abs(got[i].y - want[i].y) > 1e-6 ||
+            std::abs(got[i].z - want[i].z) > 1e-6)
+            return false;
+    return true;
+}
+
+}  // namespace
+
+TEST_F(ExportHelperModeRun, AnOutputThatIsTheInputIsRefusedAndTheInputStaysWhole) {
+    for (const RouteRow& r : kRoutes) {
+        const fs::path input = inputs_.*r.input;
+        const std::string bytes = testsupport::readFile(input);
+        // Each name the route would write or remove, made a symbolic or a hard link to the input.
+        std::vector<std::pair<std::string, std::string>> links = {{"symlink", r.firstOutput},
+                                                                  {"hardlink", r.firstOutput}};
+        if (r.workingFile) links.push_back({"symlink", r.workingFile});
+        for (std::size_t v = 0; v < links.size(); ++v) {
+            const std::string name = std::string(r.name) + "_link" + std::to_string(v);
+            SCOPED_TRACE(name + " " + links[v].second);
+            const fs::path jobPath = writeRowJob(dir_.path(), name, inputs_, r);
+            const fs::path link = jobPath.parent_path() / links[v].second;
+            if (links[v].first == "symlink")
+                fs::create_symlink(input, link);
+            else
+                fs::create_hard_link(input, link);
+            const HelperRun run = runHelper(jobPath);
+            EXPECT_EQ(run.state, "Failed");
+            EXPECT_TRUE(
+                contains(run.message, "the output file is the input file: " + link.string()))
+                << run.message;
+            EXPECT_TRUE(fs::exists(fs::symlink_status(link)));
+            EXPECT_EQ(testsupport::readFile(input), bytes);
+        }
+    }
+    // The job naming the input itself, where the route's output takes the input's format.
+    for (const RouteRow& r : kRoutes) {
+        const fs::path input = inputs_.*r.input;
+        if (std::string(r.output) != r.firstOutput ||
+            fs::path(r.output).extension() != input.extension())
+            continue;
+        SCOPED_TRACE(std::string(r.name) + " onto itself");
+        const std::string bytes = testsupport::readFile(input);
+        const fs::path jobPath =
+            writeRowJob(dir_.path(), std::string(r.name) + "_self", inputs_, r,
+                        [&](ExportJob& job) { job.outputE57Path = input.string(); });
+        const HelperRun run = runHelper(jobPath);
+        EXPECT_EQ(run.state, "Failed");
+        EXPECT_TRUE(contains(run.message, "the output file is the input file")) << run.message;
+        EXPECT_EQ(testsupport::readFile(input), bytes);
+    }
+}
+
+TEST_F(ExportHelperModeRun, NothingKeptFailsWithTheRoutesTextAndLeavesNoFile) {
+    for (const RouteRow& r : kRoutes) {
+        SCOPED_TRACE(r.name);
+        const fs::path jobPath = writeRowJob(dir_.path(), r.name, inputs_, r, keepNothing);
+        const HelperRun run = runHelper(jobPath);
+        EXPECT_NE(run.exit, 0u);
+        EXPECT_EQ(run.state, "Failed");
+        EXPECT_EQ(run.message.rfind(r.zeroText, 0), 0u) << run.message;
+        EXPECT_EQ(filesIn(jobPath.parent_path()), kJobFiles);
+    }
+}
+
+// The helper stops itself just before its output would appear and is killed there: only its
+// temporary files remain, nothing at an output path.
+TEST_F(ExportHelperModeRun, AHelperKilledBeforeItsOutputAppearsLeavesNothingAtTheOutputPath) {
+    for (const RouteRow& r : kRoutes) {
+        SCOPED_TRACE(r.name);
+        const fs::path jobPath = writeRowJob(dir_.path(), r.name, inputs_, r);
+        platform::ChildProcess child = startHelper(
+            jobPath, true,
+            "BRINDLEWICK_STOP_BEFORE_PUBLISH=1; export BRINDLEWICK_STOP_BEFORE_PUBLISH;");
+        ASSERT_TRUE(child.isOpen());
+        EXPECT_TRUE(waitUntilStopped(child.id()));
+        ::kill(child.id(), SIGKILL);
+        const HelperRun run = finishHelper(child, jobPath);
+        EXPECT_EQ(run.exit, 128u + SIGKILL);
+        std::size_t temporaries = 0;
+        for (const std::string& name : filesIn(jobPath.parent_path())) {
+            if (kJobFiles.count(name)) continue;
+            EXPECT_TRUE(contains(name, ".unfinished-") || contains(name, "_tmp.")) << name;
+            ++temporaries;
+        }
+        EXPECT_GT(temporaries, 0u);
+        EXPECT_FALSE(fs::exists(jobPath.parent_path() / r.firstOutput));
+    }
+}
+
+class ExportHelperModeLargeRun : public testing::Test {
+protected:
+    static constexpr int kRepeat = 2000;  // 60,000 points: every output passes 64 KiB
+    testsupport::TempDir dir_;
+    Inputs inputs_ = writeInputs(dir_.path(), kRepeat);
+};
+
+// Writes stop at 64 KiB (the shell's file size limit, SIGXFSZ ignored): the export fails with
+// the system's reason and leaves no output and no temporary file.
+TEST_F(ExportHelperModeLargeRun, AFullOutputLeavesNothingAndSaysWhy) {
+    for (const RouteRow& r : kRoutes) {
+        SCOPED_TRACE(r.name);
+        const fs::path jobPath = writeRowJob(dir_.path(), r.name, inputs_, r);
+        const HelperRun run = runHelper(jobPath, true, "trap '' XFSZ; ulimit -f 128;");
+        EXPECT_EQ(run.state, "Failed");
+        EXPECT_TRUE(contains(run.message, "File too large")) << run.message;
+        EXPECT_EQ(filesIn(jobPath.parent_path()), kJobFiles);
+    }
+}
+
+// Two helpers with different selections write one output at once: each either succeeds or
+// refuses, and the output is whole and exactly one successful job's result.
+TEST_F(ExportHelperModeLargeRun, TwoHelpersOnOneOutputLeaveOneWholeExport) {
+    for (const RouteRow& r : kRoutes) {
+        const std::string name = r.name;
+        if (name != "xyz_ascii" && name != "native" && name != "photo") continue;
+        SCOPED_TRACE(name);
+        const fs::path all = writeRowJob(dir_.path(), name + "/a", inputs_, r);
+        const fs::path top = writeRowJob(dir_.path(), name + "/b", inputs_, r, keepTopOnly);
+        // Both jobs name the same output.
+        const fs::path output = dir_.path() / name / r.output;
+        for (const fs::path& jobPath : {all, top}) {
+            ExportJob job;
+            std::string error;
+            ASSERT_TRUE(loadExportJobFile(jobPath, job, &error)) << error;
+            job.outputE57Path = output.string();
+            ASSERT_TRUE(writeExportJobFile(jobPath, job, &error)) << error;
+        }
+        platform::ChildProcess first = startHelper(all);
+        platform::ChildProcess second = startHelper(top);
+        const HelperRun runs[] = {finishHelper(first, all), finishHelper(second, top)};
+        const int selections[] = {kAll, kTop};
+        const std::vector<Point> got = pointsIn(output);
+        bool matched = false;
+        for (int i = 0; i < 2; ++i) {
+            if (runs[i].state == "Success") {
+                matched = matched || samePoints(got, keptBy(selections[i], kRepeat));
+            } else {
+                EXPECT_TRUE(contains(runs[i].message, "another export is writing this output"))
+                    << runs[i].message;
+            }
+        }
+        EXPECT_TRUE(matched) << got.size() << " points";
+        EXPECT_EQ(filesIn(dir_.path() / name), (std::set<std::string>{"a", "b", r.output}));
+        EXPECT_TRUE(exporttest::unfinishedFiles(dir_.path() / name).empty());
+    }
+}
+
+// A flipped byte in the middle of an E57 input fails the export part-way: nothing is left.
+TEST_F(ExportHelperModeLargeRun, ACorruptPageInTheInputLeavesNothing) {
+    for (const RouteRow& r : kRoutes) {
+        if (r.input != &Inputs::e57 && r.input != &Inputs::e57WithPhoto) continue;
+        SCOPED_TRACE(r.name);
+        const fs::path bad = dir_.path() / (std::string(r.name) + "_bad.e57");
+        std::string bytes = testsupport::readFile(inputs_.*r.input);
+        bytes[bytes.size() / 2] = static_cast<char>(bytes[bytes.size() / 2] ^ 0x5A);
+        testsupport::writeFile(bad, bytes);
+        const fs::path jobPath = writeRowJob(dir_.path(), r.name, inputs_, r, [&](ExportJob& job) {
+            job.inputE57Path = bad.string();
+        });
+        const HelperRun run = runHelper(jobPath);
+        EXPECT_EQ(run.state, "Failed");
+        EXPECT_EQ(filesIn(jobPath.parent_path()), kJobFiles);
+    }
 }
 
 namespace {

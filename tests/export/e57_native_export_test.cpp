@@ -323,14 +323,18 @@ TEST(E57NativeExport, FailuresReturnTheirMessage) {
             r = runNative(in, out, Selection{}, true, &status);
         }
         EXPECT_FALSE(r.ok);
-        EXPECT_EQ(r.error,
-                  "WriteData3DData failed for scan 0 | output=" + out.string() +
-                      " | srcGuid=W | part=1 | keptPoints=60000 | sourcePointCount=60000 | "
-                      "selectedTiles=0 | selectedHeightRanges=0 | sourceFields: cartesian=(1,1,1) "
-                      "rgb=(1,1,1) intensity=0 row=0 col=0 | triedFields: xyz=1 rgb=1 "
-                      "intensity=0 time=0 row=0 col=0 | what=E57 exception after fallback ladder");
+        const std::string report =
+            "WriteData3DData failed for scan 0 | output=" + out.string() +
+            " | srcGuid=W | part=1 | keptPoints=60000 | sourcePointCount=60000 | "
+            "selectedTiles=0 | selectedHeightRanges=0 | sourceFields: cartesian=(1,1,1) "
+            "rgb=(1,1,1) intensity=0 row=0 col=0 | triedFields: xyz=1 rgb=1 "
+            "intensity=0 time=0 row=0 col=0 | what=E57 exception after fallback ladder";
+        // The system's reason follows the route's own text.
+        EXPECT_EQ(r.error, report + " | File too large");
         const exporttest::StatusSeen seen = exporttest::readStatus(status);
         EXPECT_EQ(seen.state, "Failed");
-        EXPECT_EQ(seen.message, r.error);
+        EXPECT_EQ(seen.message, report);
+        EXPECT_FALSE(fs::exists(out));
+        EXPECT_TRUE(exporttest::unfinishedFiles(dir.path()).empty());
     }
 }

@@ -33,6 +33,15 @@ inline ExportJob jobWithTiles(const std::string& input, const std::string& outpu
     return job;
 }
 
+// Unfinished temporary outputs ("*.unfinished-*") left in dir.
+inline std::vector<std::string> unfinishedFiles(const std::filesystem::path& dir) {
+    std::vector<std::string> names;
+    for (const auto& e : std::filesystem::directory_iterator(dir))
+        if (e.path().filename().string().find(".unfinished-") != std::string::npos)
+            names.push_back(e.path().filename().string());
+    return names;
+}
+
 // Every tile from (x0, y0) to (x1, y1), both ends included.
 inline std::vector<TileIndex> tileBlock(std::int64_t x0, std::int64_t y0, std::int64_t x1,
                                         std::int64_t y1) {

@@ -207,12 +207,10 @@ TEST(LasBinaryExport, PartialSelectionKeepsExactlyThePassingRecordsInOrder) {
     EXPECT_EQ(r.result.inputPoints, 40u);
     EXPECT_EQ(exporttest::readStatus(dir / "status.ini").message, "LAS binary export started.");
 
-    // No selected point: a success that leaves the header with zero counts and bounds.
+    // No selected point: a failure that leaves no file, not a header-only LAS.
     job = jobWithTiles(input, job.outputE57Path, {{50, 50}});
-    ASSERT_TRUE(runRoute(exportLasBinary, job).ok);
-    const std::string empty = readFile(job.outputE57Path);
-    ASSERT_EQ(empty.size(), h.offsetToPointData);
-    expectHeader(file, empty, h.offsetToPointData, 227, Counts{});
+    EXPECT_EQ(failureOf(exportLasBinary, job), "LAS binary export produced zero output points.");
+    EXPECT_FALSE(fs::exists(job.outputE57Path));
 }
 
 // LAS 1.3 gets only its waveform field cleared; LAS 1.4 gets its 64-bit counts and loses its
@@ -380,30 +378,28 @@ TEST(LasBinaryExport, FailuresCarryTheirMessages) {
          (dir / "folder.las").string(),
          {{0, 0}},
          1.0,
-         "Cannot open output LAS file: " + (dir / "folder.las").string()},
+         "LAS binary export failed: the output path is a folder: " + (dir / "folder.las").string()},
         // A small output fails at the header patch, a larger one at a record.
         {input,
          "/dev/full",
          {{0, 0}},
          1.0,
-         "LAS binary export failed while patching output header."},
+         "LAS binary export failed while patching output header. | No space left on device"},
         {(dir / "big.las").string(),
          "/dev/full",
          {{0, 0}},
          1.0,
-         "LAS binary export failed while writing point record."},
-        // Found after the header went out: the file holds it unpatched.
+         "LAS binary export failed while writing point record. | No space left on device"},
+        // Found after the header went out: still nothing at the output path.
         {input, output, {}, 1.0, "LAS binary export failed: no selected tiles or height ranges."},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.want);
         EXPECT_EQ(failureOf(exportLasBinary, jobWithTiles(c.input, c.output, c.tiles, c.tileSize)),
                   c.want);
-        if (!c.tiles.empty()) {
-            EXPECT_FALSE(fs::exists(output));
-        }
+        EXPECT_FALSE(fs::exists(output));
     }
-    EXPECT_EQ(readFile(output), file.substr(0, h.offsetToPointData));
+    EXPECT_TRUE(fs::is_directory(dir / "folder.las"));
 }
 
 // The copy decides raw records on a path of its own: it must keep exactly the records the union

@@ -332,7 +332,9 @@ TEST(LasToE57Export, RefusalsAndFailuresCarryTheirMessages) {
         {(dir / "missing.las").string(), (dir / "m.e57").string(), tiles, 10.0,
          "Cannot open LAS input for E57 export: LasBinaryPointReader: cannot open LAS file.",
          false},
-        {input, (dir / "folder.e57").string(), tiles, 10.0, "", true},  // the writer's own text
+        {input, (dir / "folder.e57").string(), tiles, 10.0,
+         "LAS -> E57 export failed: the output path is a folder: " + (dir / "folder.e57").string(),
+         false},
         {(dir / "bigger.las").string(),
          "/dev/full",
          {{0, 0}},
@@ -355,10 +357,9 @@ TEST(LasToE57Export, RefusalsAndFailuresCarryTheirMessages) {
         full.rfind("LAS -> E57 WriteData3DData failed | part=1 | points=5 | rgb=1 | what=", 0) == 0)
         << full;
 
-    // No selected point: fails, and leaves a closed file without parts.
+    // No selected point: fails, and leaves no file.
     const ExportJob job = jobWithTiles(input, (dir / "out.e57").string(), {{0, 0}}, 10.0);
     EXPECT_EQ(failureOf(exportLasToE57, job), "LAS -> E57 export produced zero output points.");
-    const E57File f = readE57(job.outputE57Path);
-    EXPECT_EQ(f.guid, "brindlewick-las-to-e57");
-    EXPECT_TRUE(f.parts.empty());
+    EXPECT_FALSE(fs::exists(job.outputE57Path));
+    EXPECT_TRUE(exporttest::unfinishedFiles(dir.path()).empty());
 }

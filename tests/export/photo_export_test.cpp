@@ -262,16 +262,17 @@ TEST(PhotoExport, AFailedMoveLeavesNoOutputAndNoTemporary) {
     const fs::path input = dir / "source.e57";
     testsupport::writeE57Source(input.string(), "{FILE}", {structuredScan("s", 10)},
                                 {{"img", "s", "jpeg"}});
-    // A folder with content where the output should go cannot be replaced.
+    // A folder where the output should go, empty or not, is refused, never replaced.
     const fs::path output = dir / "out_cut.e57";
     fs::create_directories(output);
+    const RouteRun empty = exportWithPhotos(input, output, {});
+    EXPECT_EQ(empty.error, "E57 export failed: the output path is a folder: " + output.string());
+    EXPECT_TRUE(fs::is_directory(output));
     testsupport::writeFile(output / "keep.txt", "user data");
 
     const RouteRun r = exportWithPhotos(input, output, {});
     EXPECT_FALSE(r.ok);
-    const std::string prefix = "Could not move final photo-preserving E57 into place: ";
-    EXPECT_EQ(r.error.rfind(prefix, 0), 0u) << r.error;
-    EXPECT_GT(r.error.size(), prefix.size());
+    EXPECT_EQ(r.error, empty.error);
     EXPECT_EQ(r.method, "untouched");
     expectNoTemporaries(output);
     EXPECT_EQ(testsupport::readFile(output / "keep.txt"), "user data");

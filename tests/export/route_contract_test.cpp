@@ -39,23 +39,23 @@ TEST(RouteContract, OutputFolderIsCreatedOrFailsWithTheSystemText) {
     ExportJob job;
     job.inputE57Path = (dir / "in.las").string();
     job.outputE57Path = (dir / "a" / "b" / "out.xyz").string();
-    EXPECT_EQ(failureOf([&] { prepareRouteOutputFolder(job, kXyzAsciiWords); }), "(no failure)");
+    EXPECT_EQ(failureOf([&] { prepareRouteOutput(job, kXyzAsciiWords); }), "(no failure)");
     EXPECT_TRUE(fs::is_directory(dir / "a" / "b"));
-    EXPECT_EQ(failureOf([&] { prepareRouteOutputFolder(job, kXyzAsciiWords); }), "(no failure)");
+    EXPECT_EQ(failureOf([&] { prepareRouteOutput(job, kXyzAsciiWords); }), "(no failure)");
 
     testsupport::writeFile(dir / "file", "x");
     job.outputE57Path = (dir / "file" / "sub" / "out.xyz").string();
-    const std::string text = failureOf([&] { prepareRouteOutputFolder(job, kSyntheticLasWords); });
+    const std::string text = failureOf([&] { prepareRouteOutput(job, kSyntheticLasWords); });
     EXPECT_EQ(text.rfind("Cannot create synthetic LAS output folder: ", 0), 0u) << text;
     EXPECT_GT(text.size(), std::string("Cannot create synthetic LAS output folder: ").size());
 
     job.outputE57Path = "bare-name.xyz";  // no parent: nothing to create
-    EXPECT_EQ(failureOf([&] { prepareRouteOutputFolder(job, kXyzAsciiWords); }), "(no failure)");
+    EXPECT_EQ(failureOf([&] { prepareRouteOutput(job, kXyzAsciiWords); }), "(no failure)");
 }
 
-// Opening the output truncates it: an output that names the input, also through a link or
-// another spelling of the path, would destroy the source.
-TEST(RouteContract, OutputThatIsTheInputIsRefused) {
+// An output that names the input, also through a link or another spelling of the path, would
+// destroy the source; a folder at the output path is never replaced.
+TEST(RouteContract, OutputThatIsTheInputOrAFolderIsRefused) {
     TempDir dir;
     const fs::path input = dir / "scan.las";
     testsupport::writeFile(input, "precious");
@@ -67,10 +67,14 @@ TEST(RouteContract, OutputThatIsTheInputIsRefused) {
     for (const fs::path& out :
          {input, dir / "link.las", dir / "hard.las", dir / "sub" / ".." / "scan.las"}) {
         job.outputE57Path = out.string();
-        EXPECT_EQ(failureOf([&] { prepareRouteOutputFolder(job, kLasBinaryWords); }),
+        EXPECT_EQ(failureOf([&] { prepareRouteOutput(job, kLasBinaryWords); }),
                   "LAS binary export failed: the output file is the input file: " + out.string());
     }
     EXPECT_EQ(testsupport::readFile(input), "precious");
+    job.outputE57Path = (dir / "sub").string();
+    EXPECT_EQ(failureOf([&] { prepareRouteOutput(job, kLasBinaryWords); }),
+              "LAS binary export failed: the output path is a folder: " + job.outputE57Path);
+    EXPECT_TRUE(fs::is_directory(dir / "sub"));
 }
 
 TEST(RouteContract, SelectionMustHoldSomething) {
@@ -147,17 +151,23 @@ TEST(RouteContract, StandardExceptionsFailTheRouteOthersPassOn) {
 TEST(RouteContract, OutputFailuresNameTheFileAndTheReason) {
     if (!fs::exists("/dev/full")) GTEST_SKIP() << "/dev/full not available";
     OutputFile out;
-    openRouteOutput(out, "/dev/full", "Cannot open output XYZ file: ");
+    ASSERT_TRUE(out.open("/dev/full"));
     out.write("x", 1);
     EXPECT_EQ(failureOf([&] { checkRouteOutput(out, kXyzAsciiWords); }), "(no failure)");
+    out.close();
     EXPECT_EQ(
-        failureOf([&] { closeRouteOutput(out, kXyzAsciiWords); }),
+        failureOf([&] { checkRouteOutput(out, kXyzAsciiWords); }),
         "XYZ ASCII export failed while writing output file: /dev/full (No space left on device)");
-    OutputFile missing;
-    EXPECT_EQ(failureOf([&] {
-                  openRouteOutput(missing, "/no/such/dir/x.xyz", "Cannot open output XYZ file: ");
-              }),
-              "Cannot open output XYZ file: /no/such/dir/x.xyz");
+
+    TempDir dir;
+    ExportJob job;
+    job.outputE57Path = (dir / "x.xyz").string();
+    PendingOutput output = prepareRouteOutput(job, kXyzAsciiWords);
+    fs::create_directory(output.temporaryPath());  // the temporary file cannot be made
+    OutputFile blocked;
+    EXPECT_EQ(failureOf([&] { openRouteOutput(blocked, output, "Cannot open output XYZ file: "); }),
+              "Cannot open output XYZ file: " + job.outputE57Path + " (Is a directory)");
+    fs::remove(output.temporaryPath());
 }
 
 }  // namespace

@@ -276,7 +276,7 @@ TEST(SyntheticLasExport, FailuresAndTheirOrder) {
          "Cannot open XYZ input for synthetic LAS export: ", true},
         {(dir / "missing.e57").string(), out.string(), "", true},  // the reader's own text
         {xyz.string(), dir.path().string(),
-         "Cannot open output synthetic LAS file: " + dir.path().string(), false},
+         "Synthetic LAS export failed: the output path is a folder: " + dir.path().string(), false},
         {xyz.string(), "/dev/full",
          "Synthetic LAS export failed while writing output file: /dev/full (No space left on "
          "device)",
@@ -379,5 +379,6 @@ TEST(SyntheticLasExport, CountMismatchWhenTheSourceChanges) {
     ASSERT_TRUE(console.done);
     EXPECT_FALSE(ok);
     EXPECT_EQ(error, "Synthetic LAS export point count mismatch: expected 3, written 2");
-    EXPECT_EQ(fs::file_size(out), 227u + 2 * 20);  // the partial file stays
+    EXPECT_FALSE(fs::exists(out));  // no partial file
+    EXPECT_TRUE(exporttest::unfinishedFiles(dir.path()).empty());
 }

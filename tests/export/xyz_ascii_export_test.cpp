@@ -153,21 +153,26 @@ TEST(XyzAsciiExport, FailuresAndTheirOrder) {
     EXPECT_FALSE(fs::exists(dir / "new"));
     EXPECT_FALSE(fs::exists(status));
 
-    // An unknown extension is found after the output was created and the start status written.
+    // An unknown extension is found after the output was begun and the start status written;
+    // a failed export leaves nothing at the output path.
     job.exportMode = 0;
     EXPECT_EQ(failureOf(exportXyzAscii, job, status),
               "XYZ ASCII export route supports E57 and XYZ here. LAS uses the existing "
               "LAS-specific route.");
-    EXPECT_EQ(fs::file_size(fresh), 0u);
+    EXPECT_TRUE(fs::is_empty(dir / "new"));
     EXPECT_EQ(readStatus(status).message, "XYZ ASCII export started.");
 
-    // An empty selection too leaves an empty output.
     const fs::path out = dir / "empty_sel.xyz";
     job = jobWithTiles(input.string(), out.string(), {});
     job.savedTileSelections.push_back(SavedTileSelection{});
     EXPECT_EQ(failureOf(exportXyzAscii, job, status),
               "XYZ ASCII export failed: no selected tiles or height ranges.");
-    EXPECT_EQ(fs::file_size(out), 0u);
+    EXPECT_FALSE(fs::exists(out));
+    // Nothing kept is a failure too, never an empty file reported as a success.
+    job = jobWithTiles(input.string(), out.string(), {{7, 7}});
+    EXPECT_EQ(failureOf(exportXyzAscii, job, status),
+              "XYZ ASCII export produced zero output points.");
+    EXPECT_FALSE(fs::exists(out));
 
     fs::create_directories(dir / "adir");
     const struct {
@@ -178,7 +183,7 @@ TEST(XyzAsciiExport, FailuresAndTheirOrder) {
          "Cannot open XYZ input for XYZ ASCII export: ", true},
         {(dir / "missing.e57").string(), out.string(), "", true},  // PDAL's own text
         {input.string(), (dir / "adir").string(),
-         "Cannot open output XYZ ASCII file: " + (dir / "adir").string(), false},
+         "XYZ ASCII export failed: the output path is a folder: " + (dir / "adir").string(), false},
         {input.string(), "/dev/full",
          "XYZ ASCII export failed while writing output file: /dev/full (No space left on device)",
          false},
@@ -387,27 +392,24 @@ TEST(LasToXyzExport, FailuresAndTheirOrder) {
     fs::create_directories(dir / "adir");
     job = jobWithTiles(input.string(), (dir / "adir").string(), {{0, 0}});
     EXPECT_EQ(failureOf(exportLasToXyz, job, status),
-              "Cannot open output XYZ file: " + (dir / "adir").string());
+              "LAS export failed: the output path is a folder: " + (dir / "adir").string());
 
-    // The selection is checked once the output exists, before the status.
+    // The selection is checked once the output is begun, before the status.
     const fs::path out = dir / "out.xyz";
     job = jobWithTiles(input.string(), out.string(), {});
     EXPECT_EQ(failureOf(exportLasToXyz, job, status),
               "LAS export failed: no selected tiles or height ranges.");
-    EXPECT_EQ(fs::file_size(out), 0u);
+    EXPECT_FALSE(fs::exists(out));
     EXPECT_FALSE(fs::exists(status));
 
     job = jobWithTiles(input.string(), "/dev/full", {{1000, 0}});
     EXPECT_EQ(failureOf(exportLasToXyz, job, status),
               "LAS export failed while writing output file: /dev/full (No space left on device)");
 
-    // No selected point is a success with an empty file.
+    // No selected point is a failure that leaves no file.
     job = jobWithTiles(input.string(), out.string(), {{5, 5}});
-    const auto r = runRoute(exportLasToXyz, job, status);
-    ASSERT_TRUE(r.ok) << r.error;
-    EXPECT_EQ(r.result.writtenPoints, 0u);
-    EXPECT_EQ(r.result.inputPoints, 10u);
-    EXPECT_EQ(fs::file_size(out), 0u);
+    EXPECT_EQ(failureOf(exportLasToXyz, job, status), "LAS export produced zero output points.");
+    EXPECT_FALSE(fs::exists(out));
 }
 
 // 5,000,000 records as a sparse file, all zero but the kept last two: one report at

@@ -1,0 +1,190 @@
+#include "export/pending_output.h"
+
+#include <atomic>
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <filesystem>
+#include <stdexcept>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <system_error>
+#include <unistd.h>
+#include <utility>
+
+#include "platform/file_io.h"
+#include "points/input/exception_text.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+[[noreturn]] void refuse(const char* prefix, const std::string& what) {
+    throw std::runtime_error(std::string(prefix) + " failed: " + what);
+}
+
+std::string uniqueTemporaryPath(const std::string& outputPath) {
+    static std::atomic<unsigned> made{0};
+    const fs::path output(outputPath);
+    const std::string name = output.filename().string() + ".unfinished-" +
+                             std::to_string(::getpid()) + "-" + std::to_string(++made) + ".tmp";
+    return (output.parent_path() / name).string();
+}
+
+void removeQuietly(const std::string& path) {
+    std::error_code ignored;
+    fs::remove(path, ignored);
+}
+
+}  // namespace
+
+void refuseOutputOnInput(const std::string& inputPath, const std::string& path,
+                         const char* prefix) {
+    std::error_code ec;
+    if (fs::equivalent(fs::path(inputPath), fs::path(path), ec))
+        refuse(prefix, "the output file is the input file: " + path);
+}
+
+void createOutputFolder(const std::string& outputPath, const OutputWords& words) {
+    const fs::path parent = fs::path(outputPath).parent_path();
+    if (parent.empty()) return;
+    std::error_code ec;
+    fs::create_directories(parent, ec);
+    if (ec) throw std::runtime_error(std::string(words.folderFailure) + ec.message());
+}
+
+PendingOutput::PendingOutput(const std::string& inputPath, const std::string& outputPath,
+                             const OutputWords& words, const std::string& temporaryPath)
+    : output_(outputPath),
+      temporary_(temporaryPath.empty() ? uniqueTemporaryPath(outputPath) : temporaryPath),
+      prefix_(words.prefix) {
+    open_ = false;  // nothing of ours to remove until the checks pass
+    createOutputFolder(output_, words);
+    std::error_code ec;
+    const fs::file_status status = fs::status(output_, ec);
+    if (fs::is_directory(status)) refuse(prefix_, "the output path is a folder: " + output_);
+    refuseOutputOnInput(inputPath, output_, prefix_);
+    // A device or pipe named as the output holds no file to replace: it is written directly.
+    direct_ = fs::exists(status) && !fs::is_regular_file(status);
+    if (direct_) {
+        if (!temporaryPath.empty())
+            refuse(prefix_, "the output path is not a regular file: " + output_);
+        temporary_ = output_;
+        open_ = true;
+        return;
+    }
+    refuseOutputOnInput(inputPath, temporary_, prefix_);
+    removeQuietly(temporary_);
+    removeQuietly(output_);
+    open_ = true;
+}
+
+PendingOutput::~PendingOutput() { discard(); }
+
+PendingOutput::PendingOutput(PendingOutput&& other) noexcept
+    : output_(std::move(other.output_)),
+      temporary_(std::move(other.temporary_)),
+      prefix_(other.prefix_),
+      direct_(other.direct_),
+      open_(std::exchange(other.open_, false)) {}
+
+void PendingOutput::publish() {
+    publish(std::string(prefix_) +
+            " failed: cannot move the finished output into place: " + output_ + " (");
+}
+
+void PendingOutput::publish(const std::string& failureText) {
+    if (!open_) refuse(prefix_, "the output was already given up: " + output_);
+    if (direct_) {
+        open_ = false;
+        return;
+    }
+    // Lets a test stop a helper at its last moment before the output exists.
+    if (std::getenv("BRINDLEWICK_STOP_BEFORE_PUBLISH") != nullptr) std::raise(SIGSTOP);
+    if (std::rename(temporary_.c_str(), output_.c_str()) != 0) {
+        const int code = errno;
+        discard();
+        const bool bracket = !failureText.empty() && failureText.back() == '(';
+        throw std::runtime_error(failureText + platform::systemErrorText(code) +
+                                 (bracket ? ")" : ""));
+    }
+    open_ = false;
+}
+
+void PendingOutput::discard() noexcept {
+    if (!open_) return;
+    open_ = false;
+    if (!direct_) removeQuietly(temporary_);
+}
+
+std::string PendingOutput::writeFailureReason() const {
+    if (!open_) return {};
+    struct stat target = {};
+    if (direct_ && (::stat(temporary_.c_str(), &target) != 0 || !S_ISCHR(target.st_mode)))
+        return {};  // a pipe would block or refuse the probe for reasons of its own
+    bool created = false;
+    int fd = ::open(temporary_.c_str(), O_WRONLY | O_CLOEXEC);
+    if (fd < 0 && errno == ENOENT) {
+        fd = ::open(temporary_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        created = fd >= 0;
+    }
+    if (fd < 0) return errno == ENOENT ? std::string() : platform::systemErrorText(errno);
+    // A fresh block well past the end: a full device or a size limit refuses it.
+    struct stat st = {};
+    const off_t size = ::fstat(fd, &st) == 0 ? st.st_size : 0;
+    const off_t at = (size / 65536 + 2) * 65536;
+    static const char block[4096] = {};
+    int code = 0;
+    if (::pwrite(fd, block, sizeof block, at) < 0 && errno != ESPIPE) code = errno;
+    if (::close(fd) != 0 && code == 0) code = errno;
+    if (created) ::unlink(temporary_.c_str());
+    return code == 0 ? std::string() : platform::systemErrorText(code);
+}
+
+void PendingOutput::fail(const std::exception& e) {
+    std::string text = withSystemReason(exceptionText(e), writeFailureReason());
+    discard();
+    throw std::runtime_error(text);
+}
+
+std::string withSystemReason(std::string text, const std::string& reason) {
+    if (!reason.empty() && text.find(reason) == std::string::npos) text += " | " + reason;
+    return text;
+}
+
+WorkingFileLock::WorkingFileLock(const std::string& path, const char* prefix) {
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0666);
+        if (fd_ < 0 && errno == ELOOP) {
+            removeQuietly(path);  // a link left there; the input was ruled out before
+            continue;
+        }
+        if (fd_ < 0)
+            refuse(prefix, "cannot create " + path + " (" + platform::systemErrorText(errno) + ")");
+        if (::flock(fd_, LOCK_EX | LOCK_NB) != 0) {
+            const int code = errno;
+            ::close(std::exchange(fd_, -1));
+            if (code == EWOULDBLOCK)
+                refuse(prefix, "another export is writing this output: " + path);
+            refuse(prefix, "cannot lock " + path + " (" + platform::systemErrorText(code) + ")");
+        }
+        // The holder before us may have removed the file meanwhile: the lock counts only
+        // while the name still leads to the locked file.
+        struct stat held = {};
+        struct stat named = {};
+        if (::fstat(fd_, &held) == 0 && ::stat(path.c_str(), &named) == 0 &&
+            held.st_dev == named.st_dev && held.st_ino == named.st_ino)
+            return;
+        ::close(std::exchange(fd_, -1));
+    }
+    refuse(prefix, "cannot lock " + path);
+}
+
+WorkingFileLock::~WorkingFileLock() {
+    if (fd_ >= 0) ::close(fd_);
+}
+
+WorkingFileLock::WorkingFileLock(WorkingFileLock&& other) noexcept
+    : fd_(std::exchange(other.fd_, -1)) {}

@@ -1,0 +1,105 @@
+#pragma once
+
+#include <exception>
+#include <string>
+
+// How every export route creates an output file: the data goes to a temporary file in the
+// output's own folder, named "<output name>.unfinished-<process id>-<n>.tmp", which is moved
+// onto the output path only once it is complete and closed. A failure, an exception or a
+// cancellation removes it; a killed helper leaves at most that file, never a file at the
+// output path. Two helpers writing one output each write their own file; the last move wins.
+
+// The words a route's refusals use.
+struct OutputWords {
+    const char* prefix;         // "<prefix> failed: ..."
+    const char* folderFailure;  // followed by the system's text
+};
+
+inline constexpr OutputWords kE57OutputWords{"E57 export", "Cannot create E57 output folder: "};
+inline constexpr OutputWords kSplitOutputWords{"Split export", "Cannot create E57 output folder: "};
+
+// Throws std::runtime_error "<prefix> failed: the output file is the input file: <path>" when
+// path names the input file (through a symbolic or hard link too). Asked before anything at
+// path is written, truncated, moved or removed.
+void refuseOutputOnInput(const std::string& inputPath, const std::string& path, const char* prefix);
+
+// Creates the output's folder with its ancestors; throws std::runtime_error with the words'
+// folder failure followed by the system's text.
+void createOutputFolder(const std::string& outputPath, const OutputWords& words);
+
+class PendingOutput {
+public:
+    // Creates the output's folder, refuses a folder at the output path and an output or
+    // temporary file that is the input, then removes the old output (the export replaces it;
+    // until it succeeds nothing stands at the output path). temporaryPath empty: the unique
+    // name above; otherwise that file is the one moved onto the output. A device or pipe at
+    // the output path (/dev/null) is written in place, never removed.
+    PendingOutput(const std::string& inputPath, const std::string& outputPath,
+                  const OutputWords& words, const std::string& temporaryPath = {});
+    ~PendingOutput();  // removes the temporary file unless it was published
+    PendingOutput(PendingOutput&& other) noexcept;
+    PendingOutput(const PendingOutput&) = delete;
+    PendingOutput& operator=(const PendingOutput&) = delete;
+    PendingOutput& operator=(PendingOutput&&) = delete;
+
+    const std::string& temporaryPath() const { return temporary_; }
+    const std::string& outputPath() const { return output_; }
+
+    // Moves the finished, closed temporary file onto the output path. Throws std::runtime_error
+    // "<prefix> failed: cannot move the finished output into place: <path> (<reason>)".
+    void publish();
+    // The same with the route's own failure text, followed by the system's reason.
+    void publish(const std::string& failureText);
+
+    // Removes the temporary file now; later calls and the destructor do nothing.
+    void discard() noexcept;
+
+    // Why the output's folder does not take data now ("No space left on device", "File too
+    // large", "Read-only file system", "Permission denied"), found by writing one block past
+    // the temporary file's end; empty when the write succeeds or the file is gone. Asked after
+    // a failure and before discard(), while the failed file still fills the disk.
+    std::string writeFailureReason() const;
+
+    // Throws std::runtime_error with the exception's text followed by writeFailureReason(),
+    // and removes the temporary file.
+    [[noreturn]] void fail(const std::exception& e);
+
+private:
+    std::string output_;
+    std::string temporary_;
+    const char* prefix_;
+    bool direct_ = false;  // the output is a device or pipe, written in place
+    bool open_ = true;     // neither published nor discarded
+};
+
+// text, then " | <reason>" when there is a reason the text does not already carry.
+std::string withSystemReason(std::string text, const std::string& reason);
+
+// Runs body() for output: a standard exception leaves through output.fail().
+template <class Body>
+auto runForPendingOutput(PendingOutput& output, Body&& body) -> decltype(body()) {
+    try {
+        return body();
+    } catch (const std::exception& e) {
+        output.fail(e);
+    }
+}
+
+// Holds an exclusive lock on a working file with a fixed name (a photo route's "_geom_tmp"
+// file), so that a second export of the same output refuses while the first runs instead of
+// removing or overwriting the first one's file. The file is created when missing (a symbolic
+// link there is removed first); the lock goes with the object.
+class WorkingFileLock {
+public:
+    // Throws std::runtime_error "<prefix> failed: another export is writing this output: <path>"
+    // while another process holds the lock, or "<prefix> failed: cannot create <path> (<reason>)".
+    WorkingFileLock(const std::string& path, const char* prefix);
+    ~WorkingFileLock();
+    WorkingFileLock(WorkingFileLock&& other) noexcept;
+    WorkingFileLock(const WorkingFileLock&) = delete;
+    WorkingFileLock& operator=(const WorkingFileLock&) = delete;
+    WorkingFileLock& operator=(WorkingFileLock&&) = delete;
+
+private:
+    int fd_ = -1;
+};
