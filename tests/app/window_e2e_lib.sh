@@ -94,14 +94,16 @@ click() {
   until_true "$patience" "$@" || fail "clicked at $x,$y, then waited $patience s for $what"
 }
 
-# ctrl_click X Y WHAT CHECK...: a left click with Ctrl held until CHECK succeeds (released
-# before the window's next frame, the click would be a plain one).
+# ctrl_click X Y CHECK...: a left click with Ctrl held until CHECK succeeds (released before
+# the window's next frame, the click would be a plain one); false when CHECK still fails after
+# $patience s.
 ctrl_click() {
-  local x=$1 y=$2 what=$3
-  shift 3
+  local x=$1 y=$2 seen=0
+  shift 2
   xdotool mousemove --window "$wid" "$x" "$y" keydown ctrl mousedown 1 mouseup 1
-  until_true "$patience" "$@" || { xdotool keyup ctrl; fail "Ctrl-clicked at $x,$y, then waited $patience s for $what"; }
+  until_true "$patience" "$@" || seen=$?
   xdotool keyup ctrl
+  return "$seen"
 }
 
 # blue_runs: reads ImageMagick's txt: of one pixel line and prints "FIRST LAST" of every run of
