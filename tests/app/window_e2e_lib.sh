@@ -124,12 +124,6 @@ blue_runs() {
 column_runs() {
   convert "$work/now.png" -crop "1x4000+$1+0" +repage txt:- | blue_runs 2 12
 }
-# button_rows X: column_runs of a new screenshot.
-button_rows() {
-  shot_now
-  column_runs "$1"
-}
-
 # left_layout: the window's size and the left panel's buttons in a new screenshot.
 left_layout() {
   shot_now

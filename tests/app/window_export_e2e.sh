@@ -74,7 +74,7 @@ select_tiles() {
     [ "$have" != "$want" ] || break
     [ $((clicks += 1)) -le $((2 * $# + 4)) ] ||
       fail "the top view frames cells [${have//$'\n'/; }], not [${want//$'\n'/; }]"
-    cell=$(comm -3 <(grep . <<<"$want") <(grep . <<<"$have" || true) | awk 'NR == 1 { gsub("\t", ""); print }')
+    cell=$(LC_ALL=C comm -3 <(grep . <<<"$want") <(grep . <<<"$have" || true) | awk 'NR == 1 { gsub("\t", ""); print }')
     read -r x y < <(cell_centre "$cell")
     ctrl_click "$x" "$y" selection_changed_from "$have" ||
       echo "[window export e2e] no frame changed in $patience s after a Ctrl-click on cell $cell" >&2
