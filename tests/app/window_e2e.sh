@@ -22,7 +22,7 @@ close_without_export() {
   local y
   y=$(lowest_button)
   [ -n "$y" ] || fail "no Close button"
-  click 90 "$y"
+  click 90 "$y" "the program's end" ended
   wait_for_exit
   grep -qx 'UI closed by user.' "$log" || fail "no \"UI closed by user.\""
   [ ! -e "$work/settings.ini" ] || fail "settings.ini was written"
@@ -33,7 +33,7 @@ close_without_export() {
 "$gen" --points 20000 --format e57scans --out "$work/site.e57" >/dev/null
 
 start_window xyz site.xyz
-click 135 "$(lowest_button)"  # "Load file"
+press 135 "$(lowest_button)"  # "Load file", awaited by its effect:
 wait_for_tile_selection
 close_without_export
 

@@ -4,17 +4,26 @@
 # The caller sets $program, $shots (screenshot folder) and $work (scratch folder, removed at
 # exit), then uses start_window, which sets $pid, $wid, $name and $log.
 #
+# Every step waits for its effect, never for a time: a click is done when the window shows its
+# result, and positions are read from screenshots once the layout holds still (the window's
+# automatic height moves the panels a few frames after their content changed). A frame of the
+# sanitizer build on a loaded machine can take seconds, so each wait is bounded generously and
+# its failure says what it awaited.
+#
 # Buttons are found in screenshots, not by position: along one pixel column through the left
 # edge of a panel's buttons, a button is a run of at least 12 rows of the style's blue
 # (disabled buttons are dimmer and do not count). Along one row near a button's top, its width
 # tells which label it has: the built-in font is 7 px a character and a sized-to-label button
 # is 8 px wider than its label.
 
+# Seconds a step of the window may take to show its effect.
+readonly patience=60
+
 # Leaves with 77 (skipped) when a tool is missing; else runs the calling script again under a
 # virtual display of 1600 x 1000.
 on_virtual_display() {
   if [ "${1:-}" = --on-display ]; then return; fi
-  for tool in xvfb-run xdotool import compare convert; do
+  for tool in xvfb-run xdotool import compare convert identify; do
     command -v "$tool" >/dev/null || { echo "SKIP: $tool is not installed"; exit 77; }
   done
   exec xvfb-run -a -s "-screen 0 1600x1000x24" bash "$0" --on-display "$@"
@@ -34,7 +43,7 @@ fail() {
   exit 1
 }
 
-# until_true SECONDS COMMAND...: runs COMMAND every 0.2 s until it succeeds; false after SECONDS.
+# until_true SECONDS COMMAND...: runs COMMAND until it succeeds; false after SECONDS.
 until_true() {
   local end=$((SECONDS + $1))
   shift
@@ -44,24 +53,57 @@ until_true() {
   done
 }
 
-shot() { import -window "$wid" "$1"; }
+# shot FILE: the window's picture. Under load the X server can refuse it for a moment
+# ("Resource temporarily unavailable"), so it is asked again.
+shot() {
+  local error end=$((SECONDS + patience))
+  until error=$(import -window "$wid" "$1" 2>&1); do
+    [ "$SECONDS" -lt "$end" ] || fail "no screenshot of the window within $patience s: $error"
+    sleep 0.2
+  done
+}
+shot_now() { shot "$work/now.png"; }
 
-click() {
-  xdotool mousemove --window "$wid" "$1" "$2"
-  sleep 0.2
-  xdotool mousedown 1
-  sleep 0.1
-  xdotool mouseup 1
-  sleep 0.3
+# steady WHAT COMMAND...: runs COMMAND (which takes its own screenshot and prints what it
+# reads there) until two runs 0.5 s apart print the same non-empty text, left in $reading.
+reading=""
+steady() {
+  local what=$1 before="" now end=$((SECONDS + patience))
+  shift
+  while :; do
+    now=$("$@") || now=""
+    if [ -n "$now" ] && [ "$now" = "$before" ]; then
+      reading=$now
+      return
+    fi
+    [ "$SECONDS" -lt "$end" ] || fail "$what did not hold still for $patience s (last read: ${now:-nothing})"
+    before=$now
+    sleep 0.5
+  done
 }
 
+# press X Y: a left click at X,Y. The mouse must stay there until the click's effect is seen:
+# a button acts in the frame that sees it released over it.
+press() { xdotool mousemove --window "$wid" "$1" "$2" mousedown 1 mouseup 1; }
+
+# click X Y WHAT CHECK...: a left click, done once CHECK succeeds.
+click() {
+  local x=$1 y=$2 what=$3
+  shift 3
+  press "$x" "$y"
+  until_true "$patience" "$@" || fail "clicked at $x,$y, then waited $patience s for $what"
+}
+
+# ctrl_click X Y CHECK...: a left click with Ctrl held until CHECK succeeds (released before
+# the window's next frame, the click would be a plain one); false when CHECK still fails after
+# $patience s.
 ctrl_click() {
-  xdotool mousemove --window "$wid" "$1" "$2"
-  sleep 0.2
-  xdotool keydown ctrl
-  sleep 0.1
-  click "$1" "$2"
+  local x=$1 y=$2 seen=0
+  shift 2
+  xdotool mousemove --window "$wid" "$x" "$y" keydown ctrl mousedown 1 mouseup 1
+  until_true "$patience" "$@" || seen=$?
   xdotool keyup ctrl
+  return "$seen"
 }
 
 # blue_runs: reads ImageMagick's txt: of one pixel line and prints "FIRST LAST" of every run of
@@ -78,17 +120,28 @@ blue_runs() {
     END { if (start >= 0 && last + 1 - start >= min) print start, last }'
 }
 
-# button_rows X: "TOP BOTTOM" of the buttons crossing column X of a new screenshot.
-button_rows() {
-  shot "$work/now.png"
+# column_runs X: "TOP BOTTOM" of the buttons crossing column X of the last screenshot.
+column_runs() {
   convert "$work/now.png" -crop "1x4000+$1+0" +repage txt:- | blue_runs 2 12
 }
+# left_layout: the window's size and the left panel's buttons in a new screenshot.
+left_layout() {
+  shot_now
+  identify -format '%wx%h\n' "$work/now.png"
+  column_runs 19
+}
+# settle: waits until the window's size and the left panel's buttons hold still; the last
+# screenshot is then the one to read positions from.
+settle() { steady "the left panel" left_layout; }
 
-# buttons X: the centre rows of the buttons crossing column X, top to bottom.
-buttons() { button_rows "$1" | awk '{ print int(($1 + $2 + 1) / 2) }'; }
-button_count_at_least() { [ "$(buttons 19 | wc -l)" -ge "$1" ]; }
-nth_button() { buttons 19 | sed -n "$1p"; }
-lowest_button() { buttons 19 | tail -n 1; }
+# buttons: the centre rows of the left panel's buttons in the last screenshot, top to bottom.
+buttons() { column_runs 19 | awk '{ print int(($1 + $2 + 1) / 2) }'; }
+button_count_at_least() {
+  shot_now
+  [ "$(buttons | wc -l)" -ge "$1" ]
+}
+nth_button() { buttons | sed -n "$1p"; }
+lowest_button() { buttons | tail -n 1; }
 
 # row_runs Y X0 X1: "FIRST LAST" of the buttons along row Y between X0 and X1 of the last
 # screenshot.
@@ -97,10 +150,11 @@ row_runs() {
     awk -v x0="$2" '{ print $1 + x0, $2 + x0 }'
 }
 
-# label_button LABEL: the centre row of the enabled left-panel button sized to LABEL.
+# label_button LABEL: the centre row of the enabled left-panel button sized to LABEL in the
+# last screenshot.
 label_button() {
   local want=$((7 * ${#1} + 8)) rows top bottom first last
-  rows=$(button_rows 19)
+  rows=$(column_runs 19)
   while read -r top bottom; do
     read -r first last < <(row_runs $((top + 2)) 0 510) || continue
     if [ "$first" -le 19 ] && [ $((last - first + 1 - want)) -ge -2 ] &&
@@ -111,17 +165,55 @@ label_button() {
   done <<<"$rows"
   return 1
 }
+label_button_shown() {
+  shot_now
+  label_button "$1" >/dev/null
+}
 
-# scroll_left_panel_to_end: the left panel's end (its action area and stage lines) in view.
+# equal_row: the left-panel row of at least two enabled buttons of one width above 100 px
+# (the load buttons, the export buttons) in the last screenshot; prints "Y X" with X the
+# centre of the second.
+equal_row() {
+  local top bottom rows
+  rows=$(column_runs 19)
+  while read -r top bottom; do
+    row_runs $((top + 2)) 0 510 | awk -v y=$(((top + bottom + 1) / 2)) '
+      { n++; w[n] = $2 - $1; if (n == 2) x = int(($1 + $2) / 2) }
+      END { if (n >= 2 && w[1] > 100 && w[1] - w[2] <= 2 && w[2] - w[1] <= 2) { print y, x; exit 0 }
+            exit 1 }' && return
+  done <<<"$rows"
+  return 1
+}
+equal_row_shown() {
+  shot_now
+  equal_row >/dev/null
+}
+
+# left_panel_at_end: in a new screenshot, the left panel has no scroll bar or its grab
+# reaches the track's end (the track is darker than the panel, the grab lighter).
+readonly scrollbar_x=500
+left_panel_at_end() {
+  shot_now
+  convert "$work/now.png" -crop "1x4000+$scrollbar_x+0" +repage txt:- |
+    awk -F'[ :,()]+' 'NR > 1 { v[$2] = $3 "," $4 "," $5; if ($3 "," $4 "," $5 == "60,60,69") edge = $2 }
+                      END { exit !(edge > 8 && v[edge - 4] != "11,11,11") }'
+}
+# scroll_step: the left panel at its end, or 10 more wheel steps down over it.
+scroll_step() {
+  left_panel_at_end && return
+  xdotool mousemove --window "$wid" 250 400 click --repeat 10 --delay 5 5
+  return 1
+}
+# scroll_left_panel_to_end: the left panel's end (its action area and stage lines) in view
+# and held still.
 scroll_left_panel_to_end() {
-  xdotool mousemove --window "$wid" 250 400
-  xdotool click --repeat 30 --delay 5 5
-  sleep 0.3
+  until_true "$patience" scroll_step || fail "the left panel did not scroll to its end"
+  settle
 }
 
 # The left panel's first line differs from the startup screen's.
 left_heading_changed() {
-  shot "$work/now.png"
+  shot_now
   local pixels
   pixels=$(compare -metric AE "$work/startup.png[480x30+0+0]" "$work/now.png[480x30+0+0]" null: 2>&1 || true)
   [ "${pixels%% *}" -gt 100 ]
@@ -136,10 +228,11 @@ start_window() {
   log="$work/$name.log"
   (cd "$work" && exec env LIBGL_ALWAYS_SOFTWARE=1 "$program" "$2" "${3:-out}") >"$log" 2>&1 &
   pid=$!
-  wid=$(timeout 20 xdotool search --sync --name '^Haldmoor/BRINDLEWICK_E57_V1_1 beta$' | head -n 1) ||
-    fail "the window did not appear"
-  until_true 20 button_count_at_least 1 || fail "the startup screen was not drawn"
-  shot "$work/startup.png"
+  wid=$(timeout "$patience" xdotool search --sync --name '^Haldmoor/BRINDLEWICK_E57_V1_1 beta$' | head -n 1) ||
+    fail "the window did not appear within $patience s"
+  until_true "$patience" button_count_at_least 1 || fail "the startup screen was not drawn"
+  settle
+  cp "$work/now.png" "$work/startup.png"
   cp "$work/startup.png" "$shots/$name-startup.png"
 }
 
@@ -147,29 +240,34 @@ start_window() {
 # and, once the load buttons are enabled, clicks "Exact preview" (the middle one of their row);
 # then waits for the build and the tile-selection screen.
 load_e57() {
-  local header
+  local header y x
+  settle
   header=$(nth_button 1)
-  click 150 "$header"
-  until_true 10 button_count_at_least 2 || fail "no \"Read E57 header + metadata\""
-  click 60 "$(nth_button 2)"
-  sleep 1
+  click 150 "$header" "\"Read E57 header + metadata\"" label_button_shown "Read E57 header + metadata"
+  settle
+  y=$(label_button "Read E57 header + metadata") || fail "no \"Read E57 header + metadata\""
+  click 60 "$y" "the header read (\"Copy analysis to clipboard\")" \
+    label_button_shown "Copy analysis to clipboard"
   shot "$shots/$name-header.png"
-  click 150 "$header"
-  until_true 20 button_count_at_least 2 || fail "the load buttons stayed disabled"
-  click 258 "$(lowest_button)"
+  settle
+  click 150 "$header" "the load buttons enabled" equal_row_shown
+  settle
+  read -r y x < <(equal_row) || fail "the load buttons moved away"
+  press "$x" "$y"
   wait_for_tile_selection
 }
 
+# wait_for_tile_selection: the effect of a load button, the build's end and the new screen.
 wait_for_tile_selection() {
-  until_true 30 built || fail "the preview build did not finish"
-  until_true 10 left_heading_changed || fail "the tile-selection screen did not appear"
-  sleep 0.5
-  shot "$shots/$name-tile-selection.png"
+  until_true 300 built || fail "the preview build did not finish within 300 s"
+  until_true "$patience" left_heading_changed || fail "the tile-selection screen did not appear"
+  settle
+  cp "$work/now.png" "$shots/$name-tile-selection.png"
 }
 
-# wait_for_exit: the window gone within 20 s and the program's exit code 0.
+# wait_for_exit: the effect of "Close", the program gone with exit code 0.
 wait_for_exit() {
-  until_true 20 ended || fail "the window did not close"
+  until_true "$patience" ended || fail "the program did not end within $patience s"
   local code=0
   wait "$pid" || code=$?
   pid="" wid=""

@@ -30,9 +30,16 @@ grid_box() {
     -fill black +opaque "rgb(26,26,26)" -fill white -opaque "rgb(26,26,26)" -format "%@" info: |
     awk -F'[x+]' -v x0="$right_panel" '$1 >= 200 && $2 >= 200 { print $3 + x0, $4, $1, $2 }'
 }
-top_view_shown() {
-  shot "$work/now.png"
-  read -r gx gy gw gh < <(grid_box) || return 1
+top_grid() {
+  shot_now
+  identify -format '%wx%h\n' "$work/now.png"
+  grid_box | grep .
+}
+# read_top_view: $gx $gy $gw $gh of the grid once it holds still (the canvas follows the
+# window's automatic height).
+read_top_view() {
+  steady "the top view's grid" top_grid
+  read -r gx gy gw gh < <(sed -n 2p <<<"$reading")
 }
 
 # cell_centre "COLUMN ROW": the window position of a cell, its column from the west, its row
@@ -43,45 +50,50 @@ cell_centre() {
   echo $((gx + (2 * c + 1) * gw / (2 * cells))) $((gy + (2 * r + 1) * gh / (2 * cells)))
 }
 
-# Selected cells have a white frame; nothing else in the grid is pure white.
-white_in_grid() {
-  shot "$work/now.png"
+# selected_cells: "COLUMN ROW" of each framed cell in the last screenshot. A selected cell's
+# white frame is about 7 % of its pixels; nothing else in the grid is pure white.
+selected_cells() {
   convert "$work/now.png" -crop "${gw}x${gh}+${gx}+${gy}" +repage \
-    -fill black +opaque "rgb(255,255,255)" -format "%[fx:int(mean * w * h + 0.5)]" info:
+    -fill black +opaque "rgb(255,255,255)" -filter box -resize "${cells}x${cells}!" -depth 8 txt:- |
+    awk -F'[ :,()]+' 'NR > 1 && $3 >= 8 { print $1, $2 }' | LC_ALL=C sort
 }
-frames_at_least() { [ "$(white_in_grid)" -ge "$1" ]; }
+selection_changed_from() {
+  shot_now
+  [ "$(selected_cells)" != "$1" ]
+}
 
-# select_tiles "C R" ...: Ctrl + left click on each cell, then every frame drawn.
+# select_tiles "C R" ...: Ctrl + left click on cells until exactly these are framed. Each click
+# toggles one cell and waits for the frames to change; a click the moving canvas put on
+# another cell, or outside the grid, is mended by the next round.
 select_tiles() {
-  local before cell x y
-  before=$(white_in_grid)
-  for cell in "$@"; do
+  local want have cell x y clicks=0
+  want=$(printf '%s\n' "$@" | LC_ALL=C sort)
+  while :; do
+    read_top_view
+    have=$(selected_cells)
+    [ "$have" != "$want" ] || break
+    [ $((clicks += 1)) -le $((2 * $# + 4)) ] ||
+      fail "the top view frames cells [${have//$'\n'/; }], not [${want//$'\n'/; }]"
+    cell=$(LC_ALL=C comm -3 <(grep . <<<"$want") <(grep . <<<"$have" || true) | awk 'NR == 1 { gsub("\t", ""); print }')
     read -r x y < <(cell_centre "$cell")
-    ctrl_click "$x" "$y"
+    ctrl_click "$x" "$y" selection_changed_from "$have" ||
+      echo "[window export e2e] no frame changed in $patience s after a Ctrl-click on cell $cell" >&2
   done
-  until_true 10 frames_at_least $((before + 100 * $#)) || fail "the Ctrl-clicked tiles were not selected"
-  shot "$shots/$name-top-selected-$export_number.png"
+  cp "$work/now.png" "$shots/$name-top-selected-$export_number.png"
 }
 
 # The export row: the left-panel row of equal buttons wider than 100 px ("Export XYZ+RGB+ph"
-# may be disabled); prints "Y X" with X the centre of its second, "Export XYZ+RGB".
-export_row() {
-  local top bottom rows
-  rows=$(button_rows 19)
-  while read -r top bottom; do
-    row_runs $((top + 2)) 0 510 | awk -v y=$(((top + bottom + 1) / 2)) '
-      { n++; w[n] = $2 - $1; if (n == 2) x = int(($1 + $2) / 2) }
-      END { if (n >= 2 && w[1] > 100 && w[1] - w[2] <= 2 && w[2] - w[1] <= 2) { print y, x; exit 0 }
-            exit 1 }' && return
-  done <<<"$rows"
-  return 1
+# may be disabled); "Y X" with X the centre of its second, "Export XYZ+RGB".
+export_row() { equal_row; }
+export_row_shown() {
+  scroll_left_panel_to_end
+  export_row >/dev/null
 }
 # After an export: "Continue with new selection" (wider than any other button of the panel)
-# and "Close" beside it; prints "Y X_CONTINUE X_CLOSE".
+# and "Close" beside it in the last screenshot; prints "Y X_CONTINUE X_CLOSE".
 continue_row() {
-  scroll_left_panel_to_end
   local top bottom rows
-  rows=$(button_rows 19)
+  rows=$(column_runs 19)
   while read -r top bottom; do
     row_runs $((top + 2)) 0 510 | awk -v y=$(((top + bottom + 1) / 2)) '
       { n++; if (n == 1 && $2 - $1 > 250) a = int(($1 + $2) / 2); if (n == 2) b = int(($1 + $2) / 2) }
@@ -89,9 +101,13 @@ continue_row() {
   done <<<"$rows"
   return 1
 }
-export_row_enabled() {
+continue_row_shown() {
   scroll_left_panel_to_end
-  export_row >/dev/null
+  continue_row >/dev/null
+}
+continue_row_gone() {
+  shot_now
+  ! continue_row >/dev/null
 }
 
 # The radio buttons above the export row: a 19 px circle, 4 px, the label, 8 px to the next.
@@ -101,28 +117,26 @@ radio_x() {
     LAS) echo $((16 + 19 + 4 + 7 * 3 + 8 + 19 + 4 + 7 * 9 + 8 + 9)) ;;
   esac
 }
-radio_checked() {
-  shot "$work/now.png"
-  convert "$work/now.png" -crop "1x1+$1+$2" +repage txt:- |
-    awk -F'[ :,()]+' 'NR == 2 { exit !($5 >= 200 && $5 > $3 + 100) }'
-}
-# The radio at X in the row above the export buttons, found again: a format's own notes can
-# move the rows.
+# format_radio_checked X: in a new screenshot, the radio at X in the row above the export
+# buttons, found again (a format's own notes can move the rows), shows its dot.
 format_radio_checked() {
   local ey ex
-  read -r ey ex < <(export_row) && radio_checked "$1" $((ey - 23))
+  shot_now
+  read -r ey ex < <(export_row) || return 1
+  convert "$work/now.png" -crop "1x1+$1+$((ey - 23))" +repage txt:- |
+    awk -F'[ :,()]+' 'NR == 2 { exit !($5 >= 200 && $5 > $3 + 100) }'
 }
 
-# tab N: the Nth button of the right panel's first row ("Top view", "Vertical view", "3D
-# preview").
+# tab N: "X Y" of the Nth button of the right panel's first row ("Top view", "Vertical view",
+# "3D preview") in the last screenshot.
 tab() {
   local top bottom
-  read -r top bottom < <(button_rows $((right_panel + 14))) || fail "no view tabs"
+  read -r top bottom < <(column_runs $((right_panel + 14))) || return 1
   row_runs $((top + 2)) "$right_panel" 1100 |
     awk -v y=$(((top + bottom + 1) / 2)) -v n="$1" 'NR == n { print int(($1 + $2) / 2), y }'
 }
 right_panel_changed() {
-  shot "$work/now.png"
+  shot_now
   local pixels
   pixels=$(compare -metric AE "$work/before.png[584x600+$right_panel+250]" \
     "$work/now.png[584x600+$right_panel+250]" null: 2>&1 || true)
@@ -130,24 +144,25 @@ right_panel_changed() {
 }
 show_tab() {
   local x y
-  shot "$work/before.png"
+  settle
+  cp "$work/now.png" "$work/before.png"
   read -r x y < <(tab "$1") || fail "no view tab $1"
-  click "$x" "$y"
-  until_true 10 right_panel_changed || fail "the $2 tab was not drawn"
-  sleep 1
-  shot "$shots/$name-$2.png"
+  click "$x" "$y" "the $2 tab drawn" right_panel_changed
+  cp "$work/now.png" "$shots/$name-$2.png"
 }
 
 exports_ended() { [ "$(grep -c '^\[EXPORT HELPER\] process exited' "$log")" -ge "$1" ]; }
 
-# save_selection: "Save top view selection", then the export buttons enabled.
+save_button_disabled() { ! label_button_shown "Save top view selection"; }
+# save_selection: "Save top view selection", done when it is disabled (the buffer emptied),
+# then the export buttons enabled.
 save_selection() {
   local y
   scroll_left_panel_to_end
   y=$(label_button "Save top view selection") || fail "no enabled \"Save top view selection\""
-  click 90 "$y"
-  until_true 10 export_row_enabled || fail "the export buttons stayed disabled after the save"
-  shot "$shots/$name-saved-$export_number.png"
+  click 90 "$y" "\"Save top view selection\" disabled" save_button_disabled
+  until_true "$patience" export_row_shown || fail "the export buttons stayed disabled after the save"
+  cp "$work/now.png" "$shots/$name-saved-$export_number.png"
 }
 
 # export_to FORMAT: chooses the output format, "Export XYZ+RGB", waits for the helper's end on
@@ -155,19 +170,18 @@ save_selection() {
 export_to() {
   local ey ex x
   x=$(radio_x "$1")
+  scroll_left_panel_to_end
   read -r ey ex < <(export_row) || fail "no export row"
-  click "$x" $((ey - 23))
-  xdotool mousemove --window "$wid" 250 400
-  until_true 5 format_radio_checked "$x" || fail "the $1 output format was not chosen"
+  click "$x" $((ey - 23)) "the $1 output format chosen" format_radio_checked "$x"
   scroll_left_panel_to_end
   read -r ey ex < <(export_row) || fail "the export row is gone"
-  click "$ex" "$ey"
-  until_true 60 exports_ended "$export_number" || fail "export $export_number did not end"
+  press "$ex" "$ey"
+  until_true 300 exports_ended "$export_number" || fail "export $export_number did not end within 300 s"
   grep '^\[EXPORT HELPER\] process exited' "$log" | sed -n "${export_number}p" |
     grep -q ' | exitCode=0 | state=Success' || fail "export $export_number did not succeed"
-  until_true 10 continue_row >/dev/null ||
+  until_true "$patience" continue_row_shown ||
     fail "no \"Continue with new selection\" after export $export_number"
-  shot "$shots/$name-exported-$export_number.png"
+  cp "$work/now.png" "$shots/$name-exported-$export_number.png"
 }
 
 # check_export PROJECT FILE "C R"...: the job the window wrote into out/PROJECT names exactly
@@ -198,7 +212,7 @@ phase() { echo "[window export e2e] ${SECONDS} s: $*"; }
 
 start_window export site.e57 out
 load_e57
-until_true 10 top_view_shown || fail "no top view grid"
+read_top_view
 phase "tile selection"
 
 # The first selection in the north-west, photographed in every view while it is highlighted,
@@ -212,26 +226,23 @@ phase "first selection saved"
 show_tab 2 vertical-view
 show_tab 3 3d-preview
 show_tab 1 top-view
-until_true 10 top_view_shown || fail "the top view did not come back"
+read_top_view
 phase "views photographed"
-scroll_left_panel_to_end
 export_to E57
 phase "exported to E57"
 
 # The second in the south-east, to LAS, after "Continue with new selection".
 read -r y x_continue x_close < <(continue_row)
-click "$x_continue" "$y"
-sleep 0.5
-! export_row_enabled || fail "the saved selection was kept after \"Continue with new selection\""
+click "$x_continue" "$y" "\"Continue with new selection\" gone" continue_row_gone
+! export_row_shown || fail "the saved selection was kept after \"Continue with new selection\""
 export_number=2
 select_tiles "${second_tiles[@]}"
 save_selection
 export_to LAS
 phase "exported to LAS"
 read -r y x_continue x_close < <(continue_row)
-click "$x_close" "$y"
+click "$x_close" "$y" "the program's end" ended
 wait_for_exit
-
 # The report after the window comes after the helpers' lines.
 awk '/^\[EXPORT HELPER\] process exited/ { e = NR } /^Reading file: / { r = NR }
      /^\[PREVIEW\] mode=/ { p = NR } END { exit !(e < r && r < p) }' "$log" ||
