@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <exception>
+#include <mutex>
 
 #include "gui/export_status_view.h"
 #include "gui/item_probe.h"
@@ -71,6 +72,10 @@ void runRetile(GuiFrame& f) {
     f.in.previewSamplesPerTile = proc.retileSamplesPerTile;
     f.gui.selectionTileCounts = std::move(counts);
     f.gui.selectionTileSamples = std::move(samples);
+    if (PreviewBuildState* build = f.in.buildState) {  // the retile keeps the build's origin
+        std::lock_guard<std::mutex> lock(build->mutex);
+        f.gui.selectionOrigin = build->liveOrigin;
+    }
     f.gui.switchedToSelection = true;
     ++f.gui.mapsVersion;
     f.in.selectedTiles.clear();

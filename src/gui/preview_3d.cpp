@@ -28,13 +28,16 @@ void fillHighlightSet(const GuiFrame& f, TileSet& out) {
     }
 }
 
+// Measured from the samples' origin, as the samples are.
 void fillScanners(const GuiFrame& f, std::vector<std::array<float, 3>>& out) {
     out.clear();
     if (!f.proc.view3D.showScanners) return;
+    const SampleOrigin origin = displayedOrigin(f);
     if (!preflightMatchesInput(f.gui.preflight, trimmedText(f.gui.inputPathText))) return;
     for (const E57ScanSummary& s : f.gui.preflight.scans) {
-        out.push_back({static_cast<float>(s.translationX), static_cast<float>(s.translationY),
-                       static_cast<float>(s.translationZ)});
+        out.push_back({static_cast<float>(s.translationX - origin.x),
+                       static_cast<float>(s.translationY - origin.y),
+                       static_cast<float>(s.translationZ - origin.z)});
     }
 }
 
@@ -70,7 +73,8 @@ void drawPreview3DCanvas(GuiFrame& f, float x, float y, float w, float h, bool h
         f.in.selectedTiles, highlight, f.gui.zRangeMin, f.gui.zRangeMax, f.in.coarseTileSize,
         s.zoom, ImVec2(s.panX, s.panY), click, io.MousePos, s.yawDeg, s.pitchDeg, s.pointSize,
         s.colorMode, f.proc.view.zSensitivity, f.proc.view.zCenterM, s.style, s.voxelSizeM,
-        scanners, s.showScanners, s.showGuides, s.scannerMarkerSize, s.guideLineWidth);
+        scanners, s.showScanners, s.showGuides, s.scannerMarkerSize, s.guideLineWidth, nullptr,
+        displayedOrigin(f));
     if (toggled) {
         f.proc.highlightedVerticalSelection = -1;
         f.proc.highlightedTopSelection = -1;
