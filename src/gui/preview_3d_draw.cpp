@@ -222,10 +222,10 @@ VoxelGrid& voxelScratch() {
 }
 
 std::uint64_t drawVoxels(ImDrawList* dl, const TileSampleMap& samples, const SampleOrigin& origin,
-                         const TileSet& selection,
-                         const TileSet& highlight, const Projection3D& proj,
-                         const CanvasRect& canvas, const Colouring& colours, float voxelSize,
-                         float pointSize, bool washed, std::uint64_t n) {
+                         const TileSet& selection, const TileSet& highlight,
+                         const Projection3D& proj, const CanvasRect& canvas,
+                         const Colouring& colours, float voxelSize, float pointSize, bool washed,
+                         std::uint64_t n) {
     const double s = std::max(voxelSize, 0.001f);
     VoxelGrid& grid = voxelScratch();
     grid.clear(static_cast<std::size_t>(std::min<std::uint64_t>(n, 250000)));
@@ -260,8 +260,8 @@ std::uint64_t drawVoxels(ImDrawList* dl, const TileSampleMap& samples, const Sam
     std::uint64_t drawn = 0;
     for (const Voxel3D& v : grid.voxels()) {
         const double inv = 1.0 / v.count;
-        const ImVec2 c = proj.project(origin.x + v.sumX * inv, origin.y + v.sumY * inv,
-                                      origin.z + v.sumZ * inv);
+        const ImVec2 c =
+            proj.project(origin.x + v.sumX * inv, origin.y + v.sumY * inv, origin.z + v.sumZ * inv);
         if (!canvas.contains(c)) continue;
         ImU32 col = other;
         if (v.selected) {

@@ -60,9 +60,8 @@ void zRangeFromSamples(GuiFrame& f) {
     TileSelectionGuiState& gui = f.gui;
     const double originZ = displayedOrigin(f).z;
     gui.zRangeMin = originZ + static_cast<double>(sum.sampleZMin);
-    gui.zRangeMax = sum.sampleZMax > sum.sampleZMin
-                        ? originZ + static_cast<double>(sum.sampleZMax)
-                        : gui.zRangeMin + 1e-6;
+    gui.zRangeMax = sum.sampleZMax > sum.sampleZMin ? originZ + static_cast<double>(sum.sampleZMax)
+                                                    : gui.zRangeMin + 1e-6;
     gui.haveZRange = true;
 }
 

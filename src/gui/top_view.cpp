@@ -694,9 +694,8 @@ void drawTopView(GuiFrame& f, ImDrawList* dl, const CanvasRect& canvas, float ce
                            g.cell >= 1.0f && g.cell <= kMergeMaxCell;
         const int mergeSide = merge ? static_cast<int>(std::ceil(g.cell)) + 2 : 0;
         const int rowShift = mergeSide <= 8 ? 3 : 5;
-        const PointPass points{dl,     clip,          origin, 1.0 / tileSize, g.cell,
-                               rp,     shape,         dotExtent(rp),  height,   &pointColors,
-                               mergeSide};
+        const PointPass points{dl,    clip,          origin, 1.0 / tileSize, g.cell,   rp,
+                               shape, dotExtent(rp), height, &pointColors,   mergeSide};
 
         // The kept pixels, when they are still those of this frame.
         PixelCache& cache = s.cache;

@@ -119,8 +119,8 @@ void drawVerticalView(GuiFrame& f, ImDrawList* dl, const CanvasRect& canvas) {
                 for (std::size_t i = start; i < end; ++i) {
                     const Sample2D& s = list[i];
                     double fu = 0.0;
-                    if (!sampleFraction(alongX ? origin.x : origin.y, alongX ? s.x : s.y,
-                                        invTile, k, fu))
+                    if (!sampleFraction(alongX ? origin.x : origin.y, alongX ? s.x : s.y, invTile,
+                                        k, fu))
                         continue;
                     const float u = flip ? 1.0f - static_cast<float>(fu) : static_cast<float>(fu);
                     const float x = left + std::clamp(u, 0.0f, 1.0f) * colW;

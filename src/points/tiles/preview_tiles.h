@@ -36,8 +36,7 @@ bool accumulatePreviewPoint(const CloudPoint& point, double tileSize, bool withS
                             double& minX, double& maxX, double& minY, double& maxY, double& minZ,
                             double& maxZ, TileCountMap& tileCounts, TileSampleMap& tileSamples,
                             TileOfferMap& tileOffers, std::mt19937_64& generator,
-                            std::uint64_t weight,
-                            PreviewSampleOrigin* origin = nullptr);
+                            std::uint64_t weight, PreviewSampleOrigin* origin = nullptr);
 // The same with the build's engine; the same numbers give the same result.
 bool accumulatePreviewPoint(const CloudPoint& point, double tileSize, bool withSamples,
                             std::uint64_t cap, std::uint64_t globalCap,
@@ -45,8 +44,7 @@ bool accumulatePreviewPoint(const CloudPoint& point, double tileSize, bool withS
                             double& minX, double& maxX, double& minY, double& maxY, double& minZ,
                             double& maxZ, TileCountMap& tileCounts, TileSampleMap& tileSamples,
                             TileOfferMap& tileOffers, MersenneTwister64& generator,
-                            std::uint64_t weight,
-                            PreviewSampleOrigin* origin = nullptr);
+                            std::uint64_t weight, PreviewSampleOrigin* origin = nullptr);
 
 // Where the stream accumulator draws from: the build's own engine, or a std::mt19937_64 of a
 // test or a benchmark. Both give the same numbers in the same order.
