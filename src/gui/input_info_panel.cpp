@@ -7,6 +7,7 @@
 
 #include "gui/export_status_view.h"
 #include "gui/item_probe.h"
+#include "gui/layout_fit.h"
 #include "gui/preflight_panel.h"
 #include "gui/sample_recommendation.h"
 #include "gui/startup_panel.h"
@@ -109,7 +110,7 @@ void drawRetilePanel(GuiFrame& f) {
     proc.retileSamplesPerTile = acceptedSamplesPerTile(proc.retileSamplesPerTile);
 
     const int recommended = recommendedPreviewSamplesPerTile(f, proc.retileTileSize);
-    ImGui::SameLine();
+    sameLineIfFits(buttonWidthFor("Use recommended##retile_preview_samples_per_tile"));
     if (ImGui::Button("Use recommended##retile_preview_samples_per_tile"))
         proc.retileSamplesPerTile = recommended;
     probeLastItem("Use recommended##retile_preview_samples_per_tile");

@@ -5,6 +5,7 @@
 
 #include "gui/input_kind.h"
 #include "gui/item_probe.h"
+#include "gui/layout_fit.h"
 #include "gui/preview_3d_projection.h"
 
 namespace {
@@ -95,6 +96,10 @@ void drawPreview3DSettings(GuiFrame& f) {
     }
 
     ImGui::Separator();
+    static const char* const labels[] = {"Orbit speed", "Point size", "3D style",
+                                         "3D visual voxel size (m)", "3D scanner marker size (px)",
+                                         "3D guide line width (px)", "Color mode"};
+    pushItemWidthForLabels(labels);
     ImGui::TextUnformatted("3D camera angles");
     ImGui::Text("3D angles: yaw %.1f deg | pitch %.1f deg", s.yawDeg, s.pitchDeg);
     ImGui::SliderFloat("Orbit speed", &s.orbitSpeed, 0.05f, 1.5f, "%.2f deg/px");
@@ -110,7 +115,7 @@ void drawPreview3DSettings(GuiFrame& f) {
 
     ImGui::Checkbox("Show scanner positions in 3D", &s.showScanners);
     probeLastItem("Show scanner positions in 3D");
-    ImGui::SameLine();
+    sameLineIfFits(checkboxWidthFor("Show selected tile vertical guides"));
     ImGui::Checkbox("Show selected tile vertical guides", &s.showGuides);
     probeLastItem("Show selected tile vertical guides");
     ImGui::SliderFloat("3D scanner marker size (px)", &s.scannerMarkerSize, 2.0f, 14.0f, "%.1f");
@@ -123,6 +128,7 @@ void drawPreview3DSettings(GuiFrame& f) {
     static const char* const modes[] = {"Height Z", "Selection highlight", "Monochrome"};
     ImGui::Combo("Color mode", &s.colorMode, modes, 3);
     probeLastItem("Color mode");
+    ImGui::PopItemWidth();
 
     if (ImGui::Button("Top-like")) setView(s, 0.0f, 0.0f);
     probeLastItem("Top-like");

@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <cfloat>
 #include <cmath>
 #include <cstdio>
 #include <limits>
@@ -432,9 +433,16 @@ bool drawPreview3D(ImDrawList* dl, ImVec2 canvasPos, ImVec2 canvasSize,
                   "passive view",
                   static_cast<unsigned long long>(n), static_cast<unsigned long long>(points),
                   static_cast<unsigned long long>(voxels));
-    dl->AddText(textPos, kStatus, status);
-    dl->AddText(ImVec2(canvasPos.x + 12.0f, canvasPos.y + 34.0f), kHint,
-                "Phase 6B.3: Ctrl + left click selects tiles in 3D.");
+    // Both lines wrap within the canvas rather than run past its edge; the hint keeps its
+    // place below a status of one line.
+    const ImFont* font = ImGui::GetFont();
+    const float fontSize = ImGui::GetFontSize();
+    const float wrap = std::max(canvasSize.x - 24.0f, 1.0f);
+    const float statusHeight = font->CalcTextSizeA(fontSize, FLT_MAX, wrap, status).y;
+    dl->AddText(font, fontSize, textPos, kStatus, status, nullptr, wrap);
+    dl->AddText(font, fontSize,
+                ImVec2(canvasPos.x + 12.0f, canvasPos.y + std::max(34.0f, 22.0f + statusHeight)),
+                kHint, "Phase 6B.3: Ctrl + left click selects tiles in 3D.", nullptr, wrap);
     if (stats) {
         stats->finiteSamples = n;
         stats->points = points;
