@@ -96,9 +96,13 @@ void drawPreview3DSettings(GuiFrame& f) {
     }
 
     ImGui::Separator();
-    static const char* const labels[] = {"Orbit speed", "Point size", "3D style",
-                                         "3D visual voxel size (m)", "3D scanner marker size (px)",
-                                         "3D guide line width (px)", "Color mode"};
+    static const char* const labels[] = {"Orbit speed",
+                                         "Point size",
+                                         "3D style",
+                                         "3D visual voxel size (m)",
+                                         "3D scanner marker size (px)",
+                                         "3D guide line width (px)",
+                                         "Color mode"};
     pushItemWidthForLabels(labels);
     ImGui::TextUnformatted("3D camera angles");
     ImGui::Text("3D angles: yaw %.1f deg | pitch %.1f deg", s.yawDeg, s.pitchDeg);

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdint>
 #include <fstream>
+#include <iterator>
 #include <iostream>
 #include <string>
 
@@ -41,6 +42,8 @@ void widenByHeaderBounds(PreviewBuildSession& state) {
     if (!(state.minX <= state.maxX)) return;  // no point was taken
     double v[6];
     if (!readHeaderBounds(state.buildInputPath.string(), v)) return;
+    // Writers that leave the bounds unset write zeros, which would stretch the bounds to 0.
+    if (std::all_of(std::begin(v), std::end(v), [](double d) { return d == 0.0; })) return;
     double* lo[3] = {&state.minX, &state.minY, &state.minZ};
     double* hi[3] = {&state.maxX, &state.maxY, &state.maxZ};
     for (int axis = 0; axis < 3; ++axis) {
