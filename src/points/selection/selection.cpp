@@ -73,7 +73,7 @@ bool buildXyzExportSelectionFilter(const ExportJob& job, std::vector<TileSet>& t
 }
 
 bool isFullCoarseSelection(const ExportJob& job) {
-    if (job.exportMode != 0 || !job.selectedCoarseTiles.empty()) return false;
+    if (!job.selectedCoarseTiles.empty()) return false;
     for (const SelectedHeightRange& r : job.selectedHeightRanges)
         if (!r.tiles.empty()) return false;
     for (const SavedTileSelection& sel : job.savedTileSelections)

@@ -26,9 +26,10 @@ struct ExportSelectionFilter {
     bool everyPoint = false;
 };
 
-// Saved top selections with an empty tile set and no vertical selection in a combined job:
-// the preparation's full coarse selection, which exports every point. The top selections
-// cannot stand for it, since a sampled preview has no tile for points it never sampled.
+// Saved top selections with an empty tile set and no vertical selection: the preparation's
+// full coarse selection, which exports every point on the routes that write one file (the
+// LAS routes and those to LAS or XYZ whatever the mode). The top selections cannot stand for
+// it, since a sampled preview has no tile for points it never sampled.
 bool isFullCoarseSelection(const ExportJob& job);
 
 // Every tile listed by any vertical selection.
@@ -63,7 +64,7 @@ class UnionSelectionTest {
 public:
     static constexpr std::uint64_t kMaxGridCells = std::uint64_t{1} << 24;  // 16 MiB at most
 
-    // everyPoint: a full coarse selection, every point accepted.
+    // everyPoint: a full coarse selection, every point with a tile accepted.
     UnionSelectionTest(const std::vector<TileSet>& topSelections,
                        const std::vector<HeightRangeFilter>& heightRanges,
                        const TileSet& selectedTiles, double tileSize, bool everyPoint = false);
@@ -72,9 +73,9 @@ public:
                              tileSize, filter.everyPoint) {}
 
     bool accepts(double x, double y, double z) {
-        if (everyPoint_) return true;
         TileIndex tile;
         if (!tryTileIndexFor(x, y, tileSize_, tile)) return false;
+        if (everyPoint_) return true;
         if (!haveTile_ || tile.ix != tile_.ix || tile.iy != tile_.iy) learnTile(tile);
         if (keepAll_) return true;
         if (ranges_)
