@@ -72,15 +72,16 @@ out="$data/cut"
 rm -rf "$out"
 mkdir -p "$out"
 failures=0
-# run_job INPUT NAME FORMAT MODE CONTENT: FORMAT 0 E57, 1 XYZ, 2 LAS; MODE 0 combined, 1 per
-# saved selection, 2 per vertical, 3 per top selection; CONTENT 2 keeps the E57 scans' photos.
+# run_job INPUT NAME FORMAT MODE CONTENT [overlap]: FORMAT 0 E57, 1 XYZ, 2 LAS; MODE 0 combined,
+# 1 per saved selection, 2 per vertical, 3 per top selection; CONTENT 2 keeps the E57 scans'
+# photos; overlap lists the north-west quarter in the vertical selection too.
 run_job() {
-  local input="$data/$1" name=$2 format=$3 mode=$4 content=$5
+  local input="$data/$1" name=$2 format=$3 mode=$4 content=$5 overlap=${6:-}
   local folder="$out/${1%.*}" ext
   case $format in 1) ext=xyz ;; 2) ext=las ;; *) ext=e57 ;; esac
   mkdir -p "$folder"
   local job="$folder/${name}_job.ini" output="$folder/$name.$ext"
-  "$job_tool" write "$input" "$output" "$format" "$mode" "$content" "$job"
+  "$job_tool" write "$input" "$output" "$format" "$mode" "$content" "$job" $overlap
   echo
   echo "[demo] $1 -> $name.$ext"
   local code=0
@@ -104,6 +105,7 @@ run_job site.xyz combined 0 0 1
 run_job site.xyz split 0 1 1
 run_job site_scan.e57 synthetic_las 2 0 1
 run_job site_scan.e57 xyz_ascii 1 0 1
+run_job site_scan.e57 xyz_overlap 1 0 1 overlap
 run_job site_scan.e57 combined 0 0 1
 run_job site_scan.e57 combined_photos 0 0 2
 run_job site_scan.e57 split 0 1 1

@@ -1,10 +1,13 @@
-// demo_job write INPUT OUTPUT FORMAT MODE CONTENT JOB
+// demo_job write INPUT OUTPUT FORMAT MODE CONTENT JOB [overlap]
 //   Writes the export job the demo runs with `e57_brindlewick --export-job JOB`: FORMAT 0 E57,
 //   1 XYZ, 2 LAS; MODE 0 one combined file, 1 a file per saved selection, 2 per vertical, 3 per
-//   top selection; CONTENT 0 XYZ, 1 XYZ+RGB, 2 XYZ+RGB+photos.
+//   top selection; CONTENT 0 XYZ, 1 XYZ+RGB, 2 XYZ+RGB+photos. With "overlap" the vertical
+//   selection lists the north-west quarter's tiles as well, which a top selection also holds.
 // demo_job check JOB
 //   Reads back every output of the finished job with our own readers and compares its point
-//   count with what the selection keeps, counted from the source. Exit 1 on any mismatch.
+//   count with what the selection keeps by the output's route's rule (the union rule where
+//   the output is LAS or XYZ or the input LAS, else Z decides), counted from the source.
+//   Exit 1 on any mismatch.
 //
 // The selection on the demo site (tools/demo_cloud, 5 m tiles): two top selections (the north-
 // west and south-west quarters) and one vertical selection of the eastern half's ground, its Z
@@ -72,7 +75,7 @@ SelectedHeightRange easternGround() {
 }
 
 ExportJob demoJob(const std::string& input, const std::string& output, int format, int mode,
-                  int content) {
+                  int content, bool overlap) {
     ExportJob job;
     job.inputE57Path = input;
     job.outputE57Path = output;
@@ -88,6 +91,8 @@ ExportJob demoJob(const std::string& input, const std::string& output, int forma
                 .tiles.push_back({kWestTile + ix, kSouthTile + iy});
     job.savedTileSelections = {north, south};
     job.selectedHeightRanges = {easternGround()};
+    if (overlap)  // the rules differ there: the roofs of the north-west building
+        for (const TileIndex& t : north.tiles) job.selectedHeightRanges[0].tiles.push_back(t);
     // As the window's export does: the tile set is every tile of every saved selection.
     for (const SavedTileSelection& s : job.savedTileSelections)
         job.selectedCoarseTiles.insert(s.tiles.begin(), s.tiles.end());
@@ -172,13 +177,15 @@ struct ExpectedOutput {
     std::string path;
     TileSet tiles;
     std::vector<SelectedHeightRange> ranges;
+    bool unionRule = false;  // kept when any selection keeps it, else Z decides
     std::uint64_t expected = 0;
 };
 
 std::vector<ExpectedOutput> expectedOutputs(const ExportJob& job) {
     const bool e57Output = job.outputFormat == 0 && !isLasPath(job.inputE57Path);
     const bool split = e57Output && (job.exportMode != 0 || hasXyzExtension(job.inputE57Path));
-    if (!split) return {{job.outputE57Path, job.selectedCoarseTiles, job.selectedHeightRanges}};
+    if (!split)
+        return {{job.outputE57Path, job.selectedCoarseTiles, job.selectedHeightRanges, !e57Output}};
     std::vector<ExpectedOutput> out;
     const bool vertical = job.exportMode != 3;
     const bool top = job.exportMode != 2;
@@ -199,8 +206,8 @@ std::vector<ExpectedOutput> expectedOutputs(const ExportJob& job) {
 }
 
 int writeJob(char** argv) {
-    const ExportJob job =
-        demoJob(argv[2], argv[3], std::atoi(argv[4]), std::atoi(argv[5]), std::atoi(argv[6]));
+    const ExportJob job = demoJob(argv[2], argv[3], std::atoi(argv[4]), std::atoi(argv[5]),
+                                  std::atoi(argv[6]), argv[8] && std::string(argv[8]) == "overlap");
     std::string error;
     if (!writeExportJobFile(argv[7], job, &error)) {
         std::cerr << "ERROR: " << error << "\n";
@@ -218,9 +225,12 @@ int checkJob(const char* jobPath) {
     }
     std::vector<ExpectedOutput> outputs = expectedOutputs(job);
     const double size = job.coarseTileSize;
+    UnionSelectionTest unionRule(buildExportSelectionFilter(job), size);
     const bool read = forEachSourcePoint(job.inputE57Path, [&](double x, double y, double z) {
         for (ExpectedOutput& o : outputs)
-            if (pointPassesSelection(x, y, z, o.tiles, o.ranges, size)) ++o.expected;
+            if (o.unionRule ? unionRule.accepts(x, y, z)
+                            : pointPassesSelection(x, y, z, o.tiles, o.ranges, size))
+                ++o.expected;
     });
     if (!read) {
         std::cerr << "ERROR: cannot read " << job.inputE57Path << "\n";
@@ -243,13 +253,14 @@ int checkJob(const char* jobPath) {
 
 int main(int argc, char** argv) {
     const std::string command = argc > 1 ? argv[1] : "";
-    if (command == "write" && argc == 8) return writeJob(argv);
+    if (command == "write" && (argc == 8 || argc == 9)) return writeJob(argv);
     if (command == "check" && argc == 3) return checkJob(argv[2]);
     if (command == "range" && argc == 2) {
         const SelectedHeightRange r = easternGround();
         std::cout << r.zMin << " " << r.zMax << "\n";
         return 0;
     }
-    std::cerr << "usage: demo_job write INPUT OUTPUT FORMAT MODE CONTENT JOB | check JOB | range\n";
+    std::cerr << "usage: demo_job write INPUT OUTPUT FORMAT MODE CONTENT JOB [overlap] | check JOB "
+                 "| range\n";
     return 2;
 }

@@ -21,6 +21,7 @@
 #include "points/input/exception_text.h"
 #include "points/job/export_job_file.h"
 #include "points/job/export_status.h"
+#include "points/selection/selection.h"
 
 namespace {
 
@@ -72,11 +73,22 @@ bool runRoute(const ExportRouteChoice& choice, const ExportJob& job,
         case ExportRoute::SyntheticLas: return exportSyntheticLas(job, statusText, &result, &text);
         case ExportRoute::XyzAscii: return exportXyzAscii(job, statusText, &result, &text);
         case ExportRoute::SplitAllSelections:
-        case ExportRoute::XyzCombinedThroughSplit:
             return exportSplitSelections(in, out, job.selectedHeightRanges, job.savedTileSelections,
                                          job.selectedCoarseTileCounts, job.coarseTileSize,
                                          job.inputTotalPoints, photo, &result, &text, &statusPath,
                                          job.exportRGB);
+        case ExportRoute::XyzCombinedThroughSplit: {
+            // A full coarse selection is one output of every point (a selection without tiles
+            // keeps all): the saved tiles would lose those the sampled preview never showed.
+            const bool everyPoint = isFullCoarseSelection(job);
+            const std::vector<SelectedHeightRange> noRanges;
+            const std::vector<SavedTileSelection> allTiles(1);
+            return exportSplitSelections(in, out, everyPoint ? noRanges : job.selectedHeightRanges,
+                                         everyPoint ? allTiles : job.savedTileSelections,
+                                         job.selectedCoarseTileCounts, job.coarseTileSize,
+                                         job.inputTotalPoints, photo, &result, &text, &statusPath,
+                                         job.exportRGB);
+        }
         // These two take colour whatever the job says.
         case ExportRoute::SplitVertical:
             return exportSplitVertical(in, out, job.selectedHeightRanges, job.coarseTileSize,

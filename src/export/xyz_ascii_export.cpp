@@ -142,8 +142,8 @@ bool exportXyzAscii(const ExportJob& job, const std::string& statusPath, ExportR
         TileSet selectedTiles;
         requireRouteSelection(
             buildXyzExportSelectionFilter(job, topSelections, heightRanges, selectedTiles), words);
-        UnionSelectionTest selection(topSelections, heightRanges, selectedTiles,
-                                     job.coarseTileSize);
+        UnionSelectionTest selection(topSelections, heightRanges, selectedTiles, job.coarseTileSize,
+                                     isFullCoarseSelection(job));
 
         const fs::path status(statusPath);
         writeExportStatusFile(status, "Running", "XYZ ASCII export started.");

@@ -47,6 +47,14 @@ struct GuiFrame {
     int wantedWindowHeight = -1;
 };
 
+// What the displayed samples are measured from (a sample's point is origin + sample): the
+// build's origin for the window's own maps; the program's maps hold points themselves.
+inline SampleOrigin displayedOrigin(const GuiFrame& f) {
+    if (f.samples == &f.gui.selectionTileSamples) return f.gui.selectionOrigin;
+    if (f.samples == &f.proc.liveSnapshotTileSamples) return f.proc.liveSnapshotOrigin;
+    return SampleOrigin{};
+}
+
 // The input's record as the window may read it. The build thread writes the program's record
 // at the end of its reading, so while a build runs (not yet ready or failed) the window gets a
 // copy holding only the file size, taken from the build's atomic byte count; before a load and

@@ -38,6 +38,7 @@ struct TileSelectionGuiState {
     char outputFolderText[kGuiTextBufferSize] = {};
     TileCountMap selectionTileCounts;
     TileSampleMap selectionTileSamples;
+    SampleOrigin selectionOrigin;  // of selectionTileSamples
     TileSet heightFilterTiles;
     TileSet emphasisedTiles;
     double zRangeMin = 0.0;
@@ -68,6 +69,7 @@ struct GuiProcessState {
     int outputFormatChoice = 0;  // OutputFormat
     TileCountMap liveSnapshotTileCounts;
     TileSampleMap liveSnapshotTileSamples;
+    SampleOrigin liveSnapshotOrigin;  // of liveSnapshotTileSamples
     std::uint64_t lastSnapshotGeneration = 0;
     std::optional<std::chrono::steady_clock::time_point> lastSnapshotTime;
     double lastAutoResizeTime = 0.0;

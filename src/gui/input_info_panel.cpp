@@ -3,9 +3,11 @@
 #include <algorithm>
 #include <cmath>
 #include <exception>
+#include <mutex>
 
 #include "gui/export_status_view.h"
 #include "gui/item_probe.h"
+#include "gui/layout_fit.h"
 #include "gui/preflight_panel.h"
 #include "gui/sample_recommendation.h"
 #include "gui/startup_panel.h"
@@ -71,6 +73,10 @@ void runRetile(GuiFrame& f) {
     f.in.previewSamplesPerTile = proc.retileSamplesPerTile;
     f.gui.selectionTileCounts = std::move(counts);
     f.gui.selectionTileSamples = std::move(samples);
+    if (PreviewBuildState* build = f.in.buildState) {  // the retile keeps the build's origin
+        std::lock_guard<std::mutex> lock(build->mutex);
+        f.gui.selectionOrigin = build->liveOrigin;
+    }
     f.gui.switchedToSelection = true;
     ++f.gui.mapsVersion;
     f.in.selectedTiles.clear();
@@ -104,7 +110,7 @@ void drawRetilePanel(GuiFrame& f) {
     proc.retileSamplesPerTile = acceptedSamplesPerTile(proc.retileSamplesPerTile);
 
     const int recommended = recommendedPreviewSamplesPerTile(f, proc.retileTileSize);
-    ImGui::SameLine();
+    sameLineIfFits(buttonWidthFor("Use recommended##retile_preview_samples_per_tile"));
     if (ImGui::Button("Use recommended##retile_preview_samples_per_tile"))
         proc.retileSamplesPerTile = recommended;
     probeLastItem("Use recommended##retile_preview_samples_per_tile");

@@ -15,6 +15,7 @@ bool refreshLiveSnapshot(PreviewBuildState& build, GuiProcessState& proc,
     std::lock_guard<std::mutex> lock(build.mutex);
     copyTileMaps(proc.liveSnapshotTileCounts, proc.liveSnapshotTileSamples, build.liveTileCounts,
                  build.liveTileSamples);
+    proc.liveSnapshotOrigin = build.liveOrigin;
     proc.lastSnapshotGeneration = build.generation.load();
     proc.lastSnapshotTime = now;
     return true;

@@ -5,6 +5,7 @@
 
 #include "gui/input_kind.h"
 #include "gui/item_probe.h"
+#include "gui/layout_fit.h"
 #include "gui/preview_3d_projection.h"
 
 namespace {
@@ -28,13 +29,16 @@ void fillHighlightSet(const GuiFrame& f, TileSet& out) {
     }
 }
 
+// Measured from the samples' origin, as the samples are.
 void fillScanners(const GuiFrame& f, std::vector<std::array<float, 3>>& out) {
     out.clear();
     if (!f.proc.view3D.showScanners) return;
+    const SampleOrigin origin = displayedOrigin(f);
     if (!preflightMatchesInput(f.gui.preflight, trimmedText(f.gui.inputPathText))) return;
     for (const E57ScanSummary& s : f.gui.preflight.scans) {
-        out.push_back({static_cast<float>(s.translationX), static_cast<float>(s.translationY),
-                       static_cast<float>(s.translationZ)});
+        out.push_back({static_cast<float>(s.translationX - origin.x),
+                       static_cast<float>(s.translationY - origin.y),
+                       static_cast<float>(s.translationZ - origin.z)});
     }
 }
 
@@ -70,7 +74,8 @@ void drawPreview3DCanvas(GuiFrame& f, float x, float y, float w, float h, bool h
         f.in.selectedTiles, highlight, f.gui.zRangeMin, f.gui.zRangeMax, f.in.coarseTileSize,
         s.zoom, ImVec2(s.panX, s.panY), click, io.MousePos, s.yawDeg, s.pitchDeg, s.pointSize,
         s.colorMode, f.proc.view.zSensitivity, f.proc.view.zCenterM, s.style, s.voxelSizeM,
-        scanners, s.showScanners, s.showGuides, s.scannerMarkerSize, s.guideLineWidth);
+        scanners, s.showScanners, s.showGuides, s.scannerMarkerSize, s.guideLineWidth, nullptr,
+        displayedOrigin(f));
     if (toggled) {
         f.proc.highlightedVerticalSelection = -1;
         f.proc.highlightedTopSelection = -1;
@@ -91,6 +96,14 @@ void drawPreview3DSettings(GuiFrame& f) {
     }
 
     ImGui::Separator();
+    static const char* const labels[] = {"Orbit speed",
+                                         "Point size",
+                                         "3D style",
+                                         "3D visual voxel size (m)",
+                                         "3D scanner marker size (px)",
+                                         "3D guide line width (px)",
+                                         "Color mode"};
+    pushItemWidthForLabels(labels);
     ImGui::TextUnformatted("3D camera angles");
     ImGui::Text("3D angles: yaw %.1f deg | pitch %.1f deg", s.yawDeg, s.pitchDeg);
     ImGui::SliderFloat("Orbit speed", &s.orbitSpeed, 0.05f, 1.5f, "%.2f deg/px");
@@ -106,7 +119,7 @@ void drawPreview3DSettings(GuiFrame& f) {
 
     ImGui::Checkbox("Show scanner positions in 3D", &s.showScanners);
     probeLastItem("Show scanner positions in 3D");
-    ImGui::SameLine();
+    sameLineIfFits(checkboxWidthFor("Show selected tile vertical guides"));
     ImGui::Checkbox("Show selected tile vertical guides", &s.showGuides);
     probeLastItem("Show selected tile vertical guides");
     ImGui::SliderFloat("3D scanner marker size (px)", &s.scannerMarkerSize, 2.0f, 14.0f, "%.1f");
@@ -119,6 +132,7 @@ void drawPreview3DSettings(GuiFrame& f) {
     static const char* const modes[] = {"Height Z", "Selection highlight", "Monochrome"};
     ImGui::Combo("Color mode", &s.colorMode, modes, 3);
     probeLastItem("Color mode");
+    ImGui::PopItemWidth();
 
     if (ImGui::Button("Top-like")) setView(s, 0.0f, 0.0f);
     probeLastItem("Top-like");

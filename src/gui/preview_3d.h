@@ -17,7 +17,8 @@ struct Preview3DDrawStats {
 
 // The sampled cloud as an orbit view in the canvas at pos (size in pixels). With click set,
 // Ctrl + left click at mouse toggles the ground tile under it in the selection buffer; true
-// when it did. Scanner positions are x, y, z each.
+// when it did. The samples and the scanner positions (x, y, z each) are measured from origin;
+// zMin, zMax and zCenter are heights.
 bool drawPreview3D(ImDrawList* drawList, ImVec2 canvasPos, ImVec2 canvasSize,
                    const TileSampleMap& samples, TileSet& selection, const TileSet& highlight,
                    double zMin, double zMax, double tileSize, float zoom, ImVec2 pan, bool click,
@@ -25,7 +26,7 @@ bool drawPreview3D(ImDrawList* drawList, ImVec2 canvasPos, ImVec2 canvasSize,
                    float zSensitivity, double zCenter, int style, float voxelSize,
                    const std::vector<std::array<float, 3>>& scanners, bool showScanners,
                    bool showGuides, float markerSize, float guideWidth,
-                   Preview3DDrawStats* stats = nullptr);
+                   Preview3DDrawStats* stats = nullptr, const SampleOrigin& origin = {});
 
 // The left panel's "3D preview" settings block, drawn while the 3D tab is active.
 void drawPreview3DSettings(GuiFrame& f);

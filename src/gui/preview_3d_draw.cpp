@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <cfloat>
 #include <cmath>
 #include <cstdio>
 #include <limits>
@@ -221,10 +222,11 @@ VoxelGrid& voxelScratch() {
     return grid;
 }
 
-std::uint64_t drawVoxels(ImDrawList* dl, const TileSampleMap& samples, const TileSet& selection,
-                         const TileSet& highlight, const Projection3D& proj,
-                         const CanvasRect& canvas, const Colouring& colours, float voxelSize,
-                         float pointSize, bool washed, std::uint64_t n) {
+std::uint64_t drawVoxels(ImDrawList* dl, const TileSampleMap& samples, const SampleOrigin& origin,
+                         const TileSet& selection, const TileSet& highlight,
+                         const Projection3D& proj, const CanvasRect& canvas,
+                         const Colouring& colours, float voxelSize, float pointSize, bool washed,
+                         std::uint64_t n) {
     const double s = std::max(voxelSize, 0.001f);
     VoxelGrid& grid = voxelScratch();
     grid.clear(static_cast<std::size_t>(std::min<std::uint64_t>(n, 250000)));
@@ -259,7 +261,8 @@ std::uint64_t drawVoxels(ImDrawList* dl, const TileSampleMap& samples, const Til
     std::uint64_t drawn = 0;
     for (const Voxel3D& v : grid.voxels()) {
         const double inv = 1.0 / v.count;
-        const ImVec2 c = proj.project(v.sumX * inv, v.sumY * inv, v.sumZ * inv);
+        const ImVec2 c =
+            proj.project(origin.x + v.sumX * inv, origin.y + v.sumY * inv, origin.z + v.sumZ * inv);
         if (!canvas.contains(c)) continue;
         ImU32 col = other;
         if (v.selected) {
@@ -321,7 +324,8 @@ bool drawPreview3D(ImDrawList* dl, ImVec2 canvasPos, ImVec2 canvasSize,
                    ImVec2 mouse, float yawDeg, float pitchDeg, float pointSize, int colorMode,
                    float zSensitivity, double zCenter, int style, float voxelSize,
                    const std::vector<std::array<float, 3>>& scanners, bool showScanners,
-                   bool showGuides, float markerSize, float guideWidth, Preview3DDrawStats* stats) {
+                   bool showGuides, float markerSize, float guideWidth, Preview3DDrawStats* stats,
+                   const SampleOrigin& origin) {
     zoom = std::clamp(zoom, 0.1f, 50.0f);
     yawDeg = std::clamp(yawDeg, -180.0f, 180.0f);
     pitchDeg = std::clamp(pitchDeg, -89.0f, 89.0f);
@@ -344,12 +348,12 @@ bool drawPreview3D(ImDrawList* dl, ImVec2 canvasPos, ImVec2 canvasSize,
     }
     const std::uint64_t n = bounds.n;
     const Projection3D proj =
-        makeProjection3D(bounds, canvasPos, canvasSize, zoom, pan, yawDeg, pitchDeg);
+        makeProjection3D(bounds, canvasPos, canvasSize, zoom, pan, yawDeg, pitchDeg, origin);
     const CanvasRect canvas{canvasPos.x, canvasPos.y, end.x, end.y};
 
     Colouring colours;
     colours.mode = colorMode;
-    colours.zMin = static_cast<float>(zMin);
+    colours.zMin = static_cast<float>(zMin - origin.z);  // compared with the samples' z
     // A range too small for single precision still gives finite fractions.
     colours.invRange = zMax > zMin
                            ? static_cast<float>(std::min(1.0 / (zMax - zMin),
@@ -365,7 +369,7 @@ bool drawPreview3D(ImDrawList* dl, ImVec2 canvasPos, ImVec2 canvasSize,
     const TileSet& marking = markingSet(selection, highlight);
     GroundPick pick;
     if (tileSize > 0.0) {
-        const GroundGrid grid(proj, tileSize, bounds.minZ, canvas);
+        const GroundGrid grid(proj, tileSize, origin.z + bounds.minZ, canvas);
         for (const auto& entry : samples) {
             const GroundQuad q = grid.quad(entry.first);
             if (!q.drawn) continue;
@@ -385,8 +389,8 @@ bool drawPreview3D(ImDrawList* dl, ImVec2 canvasPos, ImVec2 canvasSize,
             for (int c = 0; c < 4; ++c) {
                 const double x = xs[c == 1 || c == 2];
                 const double y = ys[c >= 2];
-                const ImVec2 a = proj.project(x, y, bounds.minZ);
-                const ImVec2 b = proj.project(x, y, bounds.maxZ);
+                const ImVec2 a = proj.project(x, y, origin.z + bounds.minZ);
+                const ImVec2 b = proj.project(x, y, origin.z + bounds.maxZ);
                 if (canvas.contains(a) || canvas.contains(b)) dl->AddLine(a, b, kGuide, guideWidth);
             }
         }
@@ -400,8 +404,8 @@ bool drawPreview3D(ImDrawList* dl, ImVec2 canvasPos, ImVec2 canvasSize,
 
     std::uint64_t voxels = 0;
     if (style == 1 || style == 2) {
-        voxels = drawVoxels(dl, samples, selection, highlight, proj, canvas, colours, voxelSize,
-                            pointSize, style == 2, n);
+        voxels = drawVoxels(dl, samples, origin, selection, highlight, proj, canvas, colours,
+                            voxelSize, pointSize, style == 2, n);
     }
     std::uint64_t points = 0;
     if (style == 0 || style == 2) {
@@ -411,7 +415,7 @@ bool drawPreview3D(ImDrawList* dl, ImVec2 canvasPos, ImVec2 canvasSize,
     if (showScanners) {
         const float m = markerSize;
         for (const auto& s : scanners) {
-            const ImVec2 p = proj.project(s[0], s[1], s[2]);
+            const ImVec2 p = proj.project(origin.x + s[0], origin.y + s[1], origin.z + s[2]);
             if (!canvas.contains(p)) continue;
             if (m <= 1.4f) {
                 dl->AddRectFilled(ImVec2(p.x - m, p.y - m), ImVec2(p.x + m, p.y + m), kScanner);
@@ -429,9 +433,16 @@ bool drawPreview3D(ImDrawList* dl, ImVec2 canvasPos, ImVec2 canvasSize,
                   "passive view",
                   static_cast<unsigned long long>(n), static_cast<unsigned long long>(points),
                   static_cast<unsigned long long>(voxels));
-    dl->AddText(textPos, kStatus, status);
-    dl->AddText(ImVec2(canvasPos.x + 12.0f, canvasPos.y + 34.0f), kHint,
-                "Phase 6B.3: Ctrl + left click selects tiles in 3D.");
+    // Both lines wrap within the canvas rather than run past its edge; the hint keeps its
+    // place below a status of one line.
+    const ImFont* font = ImGui::GetFont();
+    const float fontSize = ImGui::GetFontSize();
+    const float wrap = std::max(canvasSize.x - 24.0f, 1.0f);
+    const float statusHeight = font->CalcTextSizeA(fontSize, FLT_MAX, wrap, status).y;
+    dl->AddText(font, fontSize, textPos, kStatus, status, nullptr, wrap);
+    dl->AddText(font, fontSize,
+                ImVec2(canvasPos.x + 12.0f, canvasPos.y + std::max(34.0f, 22.0f + statusHeight)),
+                kHint, "Phase 6B.3: Ctrl + left click selects tiles in 3D.", nullptr, wrap);
     if (stats) {
         stats->finiteSamples = n;
         stats->points = points;

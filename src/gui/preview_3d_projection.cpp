@@ -60,14 +60,18 @@ const char* preview3DEmptyText(const TileSampleMap& samples, const SampleBounds3
 }
 
 Projection3D makeProjection3D(const SampleBounds3D& b, ImVec2 canvasPos, ImVec2 canvasSize,
-                              float zoom, ImVec2 pan, float yawDeg, float pitchDeg) {
+                              float zoom, ImVec2 pan, float yawDeg, float pitchDeg,
+                              const SampleOrigin& origin) {
     Projection3D p;
-    p.cx = (static_cast<double>(b.minX) + b.maxX) * 0.5;
-    p.cy = (static_cast<double>(b.minY) + b.maxY) * 0.5;
-    p.cz = (static_cast<double>(b.minZ) + b.maxZ) * 0.5;
-    p.cxf = static_cast<float>(p.cx);
-    p.cyf = static_cast<float>(p.cy);
-    p.czf = static_cast<float>(p.cz);
+    const double mx = (static_cast<double>(b.minX) + b.maxX) * 0.5;
+    const double my = (static_cast<double>(b.minY) + b.maxY) * 0.5;
+    const double mz = (static_cast<double>(b.minZ) + b.maxZ) * 0.5;
+    p.cx = origin.x + mx;
+    p.cy = origin.y + my;
+    p.cz = origin.z + mz;
+    p.cxf = static_cast<float>(mx);
+    p.cyf = static_cast<float>(my);
+    p.czf = static_cast<float>(mz);
     // A flat (or single-point) cloud keeps a finite scale.
     const double e =
         std::max({static_cast<double>(b.maxX) - b.minX, static_cast<double>(b.maxY) - b.minY,

@@ -42,8 +42,9 @@ struct CanvasRect {
 };
 
 // Orbit camera around the bounds' centre: yaw turns about Z, pitch 0 looks straight down.
+// project() takes a point, projectSample() a sample (measured from the samples' origin).
 struct Projection3D {
-    double cx = 0.0;
+    double cx = 0.0;  // the centre as a point: origin + the samples' centre
     double cy = 0.0;
     double cz = 0.0;
     float k = 1.0f;  // pixels per metre
@@ -55,7 +56,7 @@ struct Projection3D {
     float uy = 0.0f;
     float vy = 0.0f;
     float wy = 0.0f;
-    // The centre in single precision for the per-sample path.
+    // The centre as a sample, in single precision for the per-sample path.
     float cxf = 0.0f;
     float cyf = 0.0f;
     float czf = 0.0f;
@@ -74,8 +75,10 @@ struct Projection3D {
     }
 };
 
+// bounds are the samples', measured from origin.
 Projection3D makeProjection3D(const SampleBounds3D& bounds, ImVec2 canvasPos, ImVec2 canvasSize,
-                              float zoom, ImVec2 pan, float yawDeg, float pitchDeg);
+                              float zoom, ImVec2 pan, float yawDeg, float pitchDeg,
+                              const SampleOrigin& origin = {});
 
 // Every stride-th sample is drawn, so fewer than 600,000 points per frame.
 std::uint64_t previewPointStride(std::uint64_t finiteSamples);

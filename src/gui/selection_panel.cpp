@@ -9,6 +9,7 @@
 #include "gui/export_status_view.h"
 #include "gui/input_kind.h"
 #include "gui/item_probe.h"
+#include "gui/layout_fit.h"
 #include "gui/output_formats.h"
 #include "imgui.h"
 
@@ -288,10 +289,11 @@ void drawBufferButtons(GuiFrame& f) {
 void drawExportButtons(GuiFrame& f, const ExportPanelRules& rules, int format, float width) {
     for (int i = 0; i < 3; ++i) {
         const ExportButton& button = rules.buttons[static_cast<std::size_t>(i)];
-        if (i > 0) ImGui::SameLine();
+        const float w = std::max(width, buttonWidthFor(button.label));
+        if (i > 0) sameLineIfFits(w);
         ImGui::BeginDisabled(!button.enabled);
         // The guard is read again here: a button earlier in this frame may have acted.
-        if (ImGui::Button(button.label, ImVec2(width, 0.0f)) && !f.gui.actionTaken)
+        if (ImGui::Button(button.label, ImVec2(w, 0.0f)) && !f.gui.actionTaken)
             requestExport(f, format, button.exportRGB, button.photoThirdPass, button.startMessage);
         probeLastItem(button.label);
         ImGui::EndDisabled();

@@ -6,6 +6,7 @@
 #include "gui/export_status_view.h"
 #include "gui/input_kind.h"
 #include "gui/item_probe.h"
+#include "gui/layout_fit.h"
 #include "gui/load_gating.h"
 #include "gui/preflight_panel.h"
 #include "gui/sample_recommendation.h"
@@ -180,7 +181,7 @@ void drawStartupConfiguration(GuiFrame& f) {
     if (const int accepted = acceptedSamplesPerTile(f.in.previewSamplesPerTile);
         accepted != f.in.previewSamplesPerTile)
         f.in.previewSamplesPerTile = accepted;
-    ImGui::SameLine();
+    sameLineIfFits(buttonWidthFor("Use recommended##preview_samples_per_tile"));
     if (ImGui::Button("Use recommended##preview_samples_per_tile"))
         f.in.previewSamplesPerTile = recommended;
     probeLastItem("Use recommended##preview_samples_per_tile");

@@ -58,8 +58,9 @@ void zRangeFromSamples(GuiFrame& f) {
     }
     if (!sum.anySample) return;  // the range stays as it was
     TileSelectionGuiState& gui = f.gui;
-    gui.zRangeMin = sum.sampleZMin;
-    gui.zRangeMax = sum.sampleZMax > sum.sampleZMin ? static_cast<double>(sum.sampleZMax)
+    const double originZ = displayedOrigin(f).z;
+    gui.zRangeMin = originZ + static_cast<double>(sum.sampleZMin);
+    gui.zRangeMax = sum.sampleZMax > sum.sampleZMin ? originZ + static_cast<double>(sum.sampleZMax)
                                                     : gui.zRangeMin + 1e-6;
     gui.haveZRange = true;
 }
@@ -91,10 +92,12 @@ void switchToTileSelection(GuiFrame& f) {
         std::lock_guard<std::mutex> lock(build->mutex);
         copyTileMaps(gui.selectionTileCounts, gui.selectionTileSamples, build->liveTileCounts,
                      build->liveTileSamples);
+        gui.selectionOrigin = build->liveOrigin;
     }
     if (gui.selectionTileCounts.empty() && !f.proc.liveSnapshotTileCounts.empty()) {
         copyTileMaps(gui.selectionTileCounts, gui.selectionTileSamples,
                      f.proc.liveSnapshotTileCounts, f.proc.liveSnapshotTileSamples);
+        gui.selectionOrigin = f.proc.liveSnapshotOrigin;
     }
     gui.switchedToSelection = true;
     ++gui.mapsVersion;
@@ -157,6 +160,7 @@ void drawTileSelectionFrame(GuiFrame& f, std::chrono::steady_clock::time_point n
             // so this copy needs no lock.
             copyTileMaps(f.gui.selectionTileCounts, f.gui.selectionTileSamples,
                          f.proc.liveSnapshotTileCounts, f.proc.liveSnapshotTileSamples);
+            f.gui.selectionOrigin = f.proc.liveSnapshotOrigin;
         }
     }
     selectDisplayedMaps(f);

@@ -76,6 +76,7 @@ struct PixelCacheKey {
     std::int64_t maxX = 0;
     std::int64_t maxY = 0;
     double tileSize = 0.0;
+    SampleOrigin origin;
     float cell = 0.0f;
     float stride = 0.0f;
     float phaseX = 0.0f;
@@ -204,7 +205,8 @@ struct HeightMap {
     float offset = 0.0f;
 };
 
-HeightMap heightMapOf(const TileSelectionGuiState& gui) {
+// originZ: the height the samples' z is measured from.
+HeightMap heightMapOf(const TileSelectionGuiState& gui, double originZ) {
     HeightMap m;
     if (!gui.haveZRange) return m;
     if (!(gui.zRangeMax > gui.zRangeMin)) {
@@ -213,7 +215,7 @@ HeightMap heightMapOf(const TileSelectionGuiState& gui) {
     }
     const double scale = 1.0 / (gui.zRangeMax - gui.zRangeMin);
     m.scale = static_cast<float>(scale);
-    m.offset = static_cast<float>(-gui.zRangeMin * scale);
+    m.offset = static_cast<float>((originZ - gui.zRangeMin) * scale);
     return m;
 }
 
@@ -237,6 +239,7 @@ struct ClipRect {
 struct PointPass {
     ImDrawList* dl;
     ClipRect clip;
+    SampleOrigin origin;
     double invTile;
     float cell;
     float radius;
@@ -253,8 +256,8 @@ inline bool samplePointInCell(const PointPass& p, const Sample2D& s, const TileI
                               float cellX, float cellY, float& px, float& py) {
     double fx = 0.0;
     double fy = 0.0;
-    if (!sampleFraction(s.x, p.invTile, tile.ix, fx) ||
-        !sampleFraction(s.y, p.invTile, tile.iy, fy))
+    if (!sampleFraction(p.origin.x, s.x, p.invTile, tile.ix, fx) ||
+        !sampleFraction(p.origin.y, s.y, p.invTile, tile.iy, fy))
         return false;
     px = cellX + p.cell * static_cast<float>(fx);
     py = cellY + p.cell * (1.0f - static_cast<float>(fy));
@@ -291,7 +294,8 @@ void putPointRun(const PointPass& pass, QuadCursor& out, const Sample2D* list, s
 // would go either way).
 //
 // The fraction of a sample within its tile is taken in single precision from the tile's edge
-// split in two floats: (x - hi) is exact and the result within a few 1e-7 of the double one.
+// (from the origin) split in two floats: (x - hi) is exact and the result within a few 1e-7
+// of the double one.
 // A sample outside [0, 1) takes the double path, as the unmerged drawing does.
 template <bool kInside, int kRowShift>
 void mergeCellPixels(const PointPass& pass, PixelMerge& m, const Sample2D* list, std::size_t n,
@@ -306,8 +310,8 @@ void mergeCellPixels(const PointPass& pass, PixelMerge& m, const Sample2D* list,
     // px - x0 + 0.5 = ax + cell * fx, and row: ay - cell * fy.
     const float ax = cellX - m.x0 + 0.5f;
     const float ay = cellY - m.y0 + 0.5f + cell;
-    const double edgeX = static_cast<double>(tile.ix) / p.invTile;
-    const double edgeY = static_cast<double>(tile.iy) / p.invTile;
+    const double edgeX = static_cast<double>(tile.ix) / p.invTile - p.origin.x;
+    const double edgeY = static_cast<double>(tile.iy) / p.invTile - p.origin.y;
     const float hiX = static_cast<float>(edgeX);
     const float loX = static_cast<float>(edgeX - static_cast<double>(hiX));
     const float hiY = static_cast<float>(edgeY);
@@ -325,8 +329,8 @@ void mergeCellPixels(const PointPass& pass, PixelMerge& m, const Sample2D* list,
         if (!(fx >= 0.0f && fx < 1.0f && fy >= 0.0f && fy < 1.0f)) [[unlikely]] {
             double dx = 0.0;
             double dy = 0.0;
-            if (!sampleFraction(sample.x, p.invTile, tile.ix, dx) ||
-                !sampleFraction(sample.y, p.invTile, tile.iy, dy))
+            if (!sampleFraction(p.origin.x, sample.x, p.invTile, tile.ix, dx) ||
+                !sampleFraction(p.origin.y, sample.y, p.invTile, tile.iy, dy))
                 continue;
             fx = static_cast<float>(dx);
             fy = static_cast<float>(dy);
@@ -474,6 +478,7 @@ void drawCellPoints(const PointPass& p, QuadWriter& quads, const Sample2D* list,
 
 struct VoxelPass {
     ClipRect clip;
+    SampleOrigin origin;
     double invTile;
     float cell;
     int n;  // voxels per cell side
@@ -491,8 +496,8 @@ void drawCellVoxels(const VoxelPass& p, QuadWriter& quads, TopViewScratch& s, co
         const Sample2D& sample = list[k];
         double fx = 0.0;
         double fy = 0.0;
-        if (!sampleFraction(sample.x, p.invTile, tile.ix, fx) ||
-            !sampleFraction(sample.y, p.invTile, tile.iy, fy))
+        if (!sampleFraction(p.origin.x, sample.x, p.invTile, tile.ix, fx) ||
+            !sampleFraction(p.origin.y, sample.y, p.invTile, tile.iy, fy))
             continue;
         const float cx = std::min(static_cast<float>(fx), 0.999999f);
         const float cy = std::min(static_cast<float>(fy), 0.999999f);
@@ -641,6 +646,7 @@ void drawTopView(GuiFrame& f, ImDrawList* dl, const CanvasRect& canvas, float ce
     const ClipRect clip{clipMin.x, clipMin.y, clipMax.x, clipMax.y};
     const TileCountMap* counts = f.counts;
     const TileSampleMap* samples = f.samples;
+    const SampleOrigin origin = displayedOrigin(f);
 
     CellRange vis;
     if (topVisibleCells(g, clip.x0, clip.y0, clip.x1, clip.y1, vis)) {
@@ -667,7 +673,7 @@ void drawTopView(GuiFrame& f, ImDrawList* dl, const CanvasRect& canvas, float ce
         const bool startup = f.gui.startupScreen;
         const float sens = view.zSensitivity;
         const float centre = rampCentreOffset(view.zCenterM, f.gui.zRangeMin, f.gui.zRangeMax);
-        const HeightMap height = heightMapOf(f.gui);
+        const HeightMap height = heightMapOf(f.gui, origin.z);
         const float voxelAlpha = style == 1 ? 0.88f : 0.42f;
         if (!startup) s.ramp.prepare(sens, centre);
         const ImU32 startupPoint = IM_COL32(120, 200, 255, 235);
@@ -688,8 +694,8 @@ void drawTopView(GuiFrame& f, ImDrawList* dl, const CanvasRect& canvas, float ce
                            g.cell >= 1.0f && g.cell <= kMergeMaxCell;
         const int mergeSide = merge ? static_cast<int>(std::ceil(g.cell)) + 2 : 0;
         const int rowShift = mergeSide <= 8 ? 3 : 5;
-        const PointPass points{dl,    clip,          1.0 / tileSize, g.cell,       rp,
-                               shape, dotExtent(rp), height,         &pointColors, mergeSide};
+        const PointPass points{dl,    clip,          origin, 1.0 / tileSize, g.cell,   rp,
+                               shape, dotExtent(rp), height, &pointColors,   mergeSide};
 
         // The kept pixels, when they are still those of this frame.
         PixelCache& cache = s.cache;
@@ -711,6 +717,7 @@ void drawTopView(GuiFrame& f, ImDrawList* dl, const CanvasRect& canvas, float ce
             key.maxX = b.maxX;
             key.maxY = b.maxY;
             key.tileSize = tileSize;
+            key.origin = origin;
             key.cell = g.cell;
             key.stride = g.stride();
             key.phaseX = g.originX - std::floor(g.originX);
@@ -810,7 +817,7 @@ void drawTopView(GuiFrame& f, ImDrawList* dl, const CanvasRect& canvas, float ce
             n = static_cast<int>(std::clamp(
                 std::ceil(tileSize / std::max(0.05, static_cast<double>(view.visualVoxelSizeM))),
                 2.0, 128.0));
-        const VoxelPass voxels{clip, 1.0 / tileSize, g.cell, n, height, &voxelColors};
+        const VoxelPass voxels{clip, origin, 1.0 / tileSize, g.cell, n, height, &voxelColors};
         if (style != 0) s.voxelT.assign(static_cast<std::size_t>(n * n), -1.0f);
 
         const std::size_t perSample = (style != 1 ? dotVertices(rp) : 0) + (style != 0 ? 4 : 0);

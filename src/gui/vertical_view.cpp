@@ -78,13 +78,14 @@ void drawVerticalView(GuiFrame& f, ImDrawList* dl, const CanvasRect& canvas) {
     }
 
     // Height: y = bottom - height * (z * ys + yo); the ramp input is the same fraction.
+    const SampleOrigin origin = displayedOrigin(f);
     const double zMin = f.gui.zRangeMin;
     const double zMax = f.gui.zRangeMax;
     float ys = 0.0f;
     float yo = 0.5f;
-    if (zMax > zMin) {
+    if (zMax > zMin) {  // for the samples' z, measured from the origin's
         ys = static_cast<float>(1.0 / (zMax - zMin));
-        yo = static_cast<float>(-zMin / (zMax - zMin));
+        yo = static_cast<float>((origin.z - zMin) / (zMax - zMin));
     }
     const bool haveZ = f.gui.haveZRange;
     static HeightColorTable ramp;  // kept while the sensitivity and centre stay
@@ -118,7 +119,9 @@ void drawVerticalView(GuiFrame& f, ImDrawList* dl, const CanvasRect& canvas) {
                 for (std::size_t i = start; i < end; ++i) {
                     const Sample2D& s = list[i];
                     double fu = 0.0;
-                    if (!sampleFraction(alongX ? s.x : s.y, invTile, k, fu)) continue;
+                    if (!sampleFraction(alongX ? origin.x : origin.y, alongX ? s.x : s.y, invTile,
+                                        k, fu))
+                        continue;
                     const float u = flip ? 1.0f - static_cast<float>(fu) : static_cast<float>(fu);
                     const float x = left + std::clamp(u, 0.0f, 1.0f) * colW;
                     const float h = s.z * ys + yo;

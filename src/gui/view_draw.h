@@ -12,8 +12,9 @@
 
 // Fractional part of coord / tileSize for a sample of tile index k: the subtraction is exact
 // when the sample lies in its tile, the floor serves the rest. False for a non-finite value.
-inline bool sampleFraction(float coord, double invTile, std::int64_t k, double& out) {
-    const double d = static_cast<double>(coord) * invTile;
+inline bool sampleFraction(double origin, float coord, double invTile, std::int64_t k,
+                           double& out) {
+    const double d = (origin + static_cast<double>(coord)) * invTile;
     double f = d - static_cast<double>(k);
     if (!(f >= 0.0 && f < 1.0)) {
         f = d - std::floor(d);

@@ -187,6 +187,35 @@ TEST(TileSelectionFrame, TilesHandedInShowTileSelectionInTheFirstFrame) {
     EXPECT_DOUBLE_EQ(r.gui.zRangeMax, 3.0 + 1e-6);
 }
 
+// At the window's size without a monitor (1200 x 800), the left panel's buttons, checkboxes and
+// sliders with long labels lie within the panel and show their whole labels.
+TEST(TileSelectionFrame, LabelsStayWholeWithinTheLeftPanel) {
+    FrameRig r;
+    r.ui.io().DisplaySize = ImVec2(1200.0f, 800.0f);
+    r.inputPath = "scan.las";
+    r.tileCounts[TileIndex{0, 0}] = 5;
+    r.top = {{{TileIndex{0, 0}}}};  // ready to export
+    r.in.retileCallback = [](double, int, TileCountMap&, TileSampleMap&, std::string*) {
+        return false;
+    };
+    r.proc.outputFormatChoice = 2;  // LAS to LAS: the longest export button
+    r.proc.view.preview3DTab = true;
+    r.start();
+    r.frame(0);
+    r.frame(10);
+    const char* const labels[] = {"Use recommended##retile_preview_samples_per_tile",
+                                  "Export XYZ+RGB/LAS orig", "Show selected tile vertical guides",
+                                  "3D scanner marker size (px)", "3D visual voxel size (m)"};
+    const float panelRight = ImGui::GetStyle().WindowPadding.x + 500.0f;
+    for (const char* label : labels) {
+        SCOPED_TRACE(label);
+        ASSERT_TRUE(r.ui.has(label));
+        const ItemRect& item = r.ui.item(label);
+        EXPECT_LE(item.maxX, panelRight);
+        EXPECT_GE(item.maxX - item.minX, ImGui::CalcTextSize(label, nullptr, true).x);
+    }
+}
+
 TEST(TileSelectionFrame, AutomaticHeightIsMeasuredOnlyWhileEnabled) {
     FrameRig r;
     r.start();

@@ -252,6 +252,52 @@ TEST(ViewPanel, SmallCellsDrawEachCoveredPixelOnceInItsLastSamplesColour) {
     }
 }
 
+// At survey coordinates the window's own maps hold samples from the build's origin: at the
+// largest zoom (500 px a tile, here a retile's 3 m ones, whose edges the origin is not on) each
+// sample's square sits within half a pixel of where its point lies.
+TEST(ViewPanel, SamplesAtSurveyCoordinatesLandOnTheirPixels) {
+    const SampleOrigin origins[] = {{500000.0, 5400000.0, 100.0}, {-4000000.0, 9999000.0, 0.0}};
+    const double fractions[][2] = {{0.1, 0.37}, {0.5, 0.5}, {0.83, 0.91}, {0.0, 0.0}};
+    for (const SampleOrigin& o : origins) {
+        PanelFixture fx(0, 0);
+        fx.tileSize = 3.0;
+        fx.proc.view.topViewAutoFit = false;
+        fx.proc.view.topCellSizePx = 500.0f;
+        const TileIndex tile = tileIndexFor(o.x + 10.0, o.y + 10.0, 3.0);
+        fx.gui.selectionOrigin = o;
+        fx.gui.selectionTileCounts[tile] = 4;
+        for (const auto& f : fractions) {
+            const double x = (static_cast<double>(tile.ix) + f[0]) * 3.0;
+            const double y = (static_cast<double>(tile.iy) + f[1]) * 3.0;
+            fx.gui.selectionTileSamples[tile].push_back(
+                {static_cast<float>(x - o.x), static_cast<float>(y - o.y), 0.5f});
+        }
+        fx.frame.counts = &fx.gui.selectionTileCounts;
+        fx.frame.samples = &fx.gui.selectionTileSamples;
+        fx.frame.bounds = computeTileIndexBounds(fx.gui.selectionTileCounts);
+        fx.run();
+        const ItemRect& r = fx.ui.item("canvas");
+        const CanvasRect canvas{r.minX, r.minY, r.maxX - r.minX, r.maxY - r.minY};
+        const TopGridLayout g =
+            topGridLayout(canvas, 500.0f, fx.gui.tileGapPx, fx.frame.bounds, 0.0f, 0.0f);
+        const ImDrawData* data = ImGui::GetDrawData();
+        for (const auto& f : fractions) {
+            const float x = g.cellX(0) + 500.0f * static_cast<float>(f[0]);
+            const float y = g.cellY(0) + 500.0f * (1.0f - static_cast<float>(f[1]));
+            bool found = false;  // a square of side 1 from within half a pixel of (x, y)
+            for (int l = 0; l < data->CmdListsCount; ++l) {
+                const ImVector<ImDrawVert>& v = data->CmdLists[l]->VtxBuffer;
+                for (int i = 0; i + 2 < v.Size; ++i)
+                    found = found || (std::fabs(v[i].pos.x - x) <= 0.5f &&
+                                      std::fabs(v[i].pos.y - y) <= 0.5f &&
+                                      v[i + 2].pos.x - v[i].pos.x == 1.0f &&
+                                      v[i + 2].pos.y - v[i].pos.y == 1.0f);
+            }
+            EXPECT_TRUE(found) << o.x << ": no square at " << x << ", " << y;
+        }
+    }
+}
+
 TEST(ViewPanel, ManySamplesStayWithinSixteenBitIndicesWithoutVertexOffsets) {
     // ImGui stops on an assertion past 65,536 vertices in one list when the renderer takes
     // no vertex offsets; both views must keep below that.

@@ -85,7 +85,8 @@ bool finishPreviewBuild(PreviewBuildSession& state, PreviewReadRun& run) {
         state.inputInfo.boundsValid = false;
     }
 
-    buildPreviewSessionCache(state.previewCache, state.tileSamples, state.coarseTileSize);
+    buildPreviewSessionCache(state.previewCache, state.tileSamples, state.coarseTileSize,
+                             state.sampleOrigin.at);
     std::cout << "[PREVIEW CACHE] built"
               << " | samples=" << state.previewCache.samples.size()
               << " | sourceTileSize=" << state.coarseTileSize
@@ -119,10 +120,12 @@ void copyTileMaps(TileCountMap& dstCounts, TileSampleMap& dstSamples, const Tile
 }
 
 void publishPreviewMaps(PreviewBuildState& buildState, const TileCountMap& tileCounts,
-                        const TileSampleMap& tileSamples, PreviewMapBuffers& spare) {
+                        const TileSampleMap& tileSamples, PreviewMapBuffers& spare,
+                        const SampleOrigin* origin) {
     copyTileMaps(spare.counts, spare.samples, tileCounts, tileSamples);
     {
         std::lock_guard<std::mutex> lock(buildState.mutex);
+        if (origin) buildState.liveOrigin = *origin;
         buildState.liveTileCounts.swap(spare.counts);
         buildState.liveTileSamples.swap(spare.samples);
         buildState.generation.fetch_add(1);
@@ -137,7 +140,8 @@ void publishPreviewMaps(PreviewBuildState& buildState, const TileCountMap& tileC
 }
 
 void publishPreviewSnapshot(PreviewBuildSession& state) {
-    publishPreviewMaps(state.buildState, state.tileCounts, state.tileSamples, state.publishSpare);
+    publishPreviewMaps(state.buildState, state.tileCounts, state.tileSamples, state.publishSpare,
+                       &state.sampleOrigin.at);
 }
 
 bool startBuildThread(PreviewBuildSession& state, int previewMode) {
@@ -244,6 +248,7 @@ bool buildPreviewFromInput(PreviewBuildSession& state, XyzSampledReadAhead* xyzR
     state.tileCounts.clear();
     state.tileSamples.clear();
     state.tileOffers.clear();
+    state.sampleOrigin = PreviewSampleOrigin{};
     {
         TileCountMap oldCounts;
         TileSampleMap oldSamples;

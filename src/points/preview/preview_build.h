@@ -27,8 +27,10 @@ bool buildPreviewFromInput(PreviewBuildSession& state, XyzSampledReadAhead* xyzR
 // generation. The copies are made into `spare` before the mutex is taken, so the lock is held
 // only for a swap; the previous live maps come back in `spare` and their storage is reused by
 // the next publication. One publisher at a time per spare.
+// The samples' origin is published with them when given.
 void publishPreviewMaps(PreviewBuildState& buildState, const TileCountMap& tileCounts,
-                        const TileSampleMap& tileSamples, PreviewMapBuffers& spare);
+                        const TileSampleMap& tileSamples, PreviewMapBuffers& spare,
+                        const SampleOrigin* origin = nullptr);
 void publishPreviewMaps(PreviewBuildState& buildState, const TileCountMap& tileCounts,
                         const TileSampleMap& tileSamples);
 

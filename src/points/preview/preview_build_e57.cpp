@@ -40,13 +40,16 @@ std::uint64_t metadataPointTotal(const std::string& path) {
 
 E57StreamRun makeE57StreamRun(PreviewBuildSession& state, PreviewReadRun& run, bool quick,
                               std::uint64_t targetPoints) {
-    return E57StreamRun{
+    E57StreamRun stream{
         PreviewStreamContext{state.minX, state.maxX, state.minY, state.maxY, state.minZ, state.maxZ,
                              state.totalInputPoints, run.sampledPoints, state.coarseTileSize,
                              state.tileCounts, state.tileSamples, state.previewSamplesPerTile,
                              run.globalSamples, run.capReported, state.generator,
                              state.buildState.pointsRead, run.lastProgress, state.previewMode},
         quick, targetPoints, false};
+    stream.ctx.origin = &state.sampleOrigin;
+    stream.ctx.sampleFrom = state.sampleOrigin.at;  // a second stream keeps the first's origin
+    return stream;
 }
 
 bool isPdalStageAvailable(const std::string& stageName) {

@@ -63,6 +63,7 @@ struct PreviewBuildSession {
     TileCountMap tileCounts;
     TileSampleMap tileSamples;
     TileOfferMap tileOffers;
+    PreviewSampleOrigin sampleOrigin;  // what the samples of the maps are measured from
 
     PreviewSessionCache previewCache;
 

@@ -26,6 +26,7 @@ struct PreviewBuildState {
     std::atomic<std::uint64_t> inputFileBytes{0};
     TileCountMap liveTileCounts;
     TileSampleMap liveTileSamples;
+    SampleOrigin liveOrigin;  // of liveTileSamples
     std::atomic<std::uint64_t> generation{0};
     std::string message;
     // A fault the build read past (a truncated LAS file): under the mutex, hasWarning set after.

@@ -84,7 +84,7 @@ bool buildXyzPreview(PreviewBuildSession& state, PreviewReadRun& run) {
             point, state.coarseTileSize, true, cap, globalPreviewSampleCap, run.sampledPoints,
             run.globalSamples, state.minX, state.maxX, state.minY, state.maxY, state.minZ,
             state.maxZ, state.tileCounts, state.tileSamples, state.tileOffers, state.generator,
-            kSampledLineStep);
+            kSampledLineStep, &state.sampleOrigin);
 
         if (accepted && run.sampledPoints % kSampledProgressEvery == 0) {
             bs.pointsRead = counter;

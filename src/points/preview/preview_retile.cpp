@@ -28,7 +28,8 @@ void retileOrThrow(PreviewBuildSession& state, double newTileSize, int newSample
     state.tileCounts = tileCounts;
     state.tileSamples = tileSamples;
     state.previewSamplesPerTile = cap;
-    publishPreviewMaps(state.buildState, tileCounts, tileSamples, state.publishSpare);
+    publishPreviewMaps(state.buildState, tileCounts, tileSamples, state.publishSpare,
+                       &state.previewCache.origin);
 
     std::size_t samples = 0;
     for (const auto& entry : tileSamples) samples += entry.second.size();

@@ -12,12 +12,17 @@ struct PreviewSessionCache {
     bool ready = false;             // samples is not empty
     double sourceTileSize = 0.0;
     std::uint64_t sourceTiles = 0;
+    SampleOrigin origin;  // the build's: a sample's point is origin + sample, in double
+    // The build's tile of each run of samples and where the run ends: at the build's own size
+    // a sample keeps its tile even where its single-precision offset rounds onto an edge.
+    std::vector<TileIndex> sourceTileOfRun;
+    std::vector<std::size_t> sourceRunEnd;
 };
 
 void clearPreviewSessionCache(PreviewSessionCache& cache);
 
 void buildPreviewSessionCache(PreviewSessionCache& cache, const TileSampleMap& tileSamples,
-                              double tileSize);
+                              double tileSize, const SampleOrigin& origin = {});
 
 // Regroups the cached samples into tiles of a new size; counts become samples per tile.
 // Deterministic: the same cache and arguments always give the same maps. Leaves both maps

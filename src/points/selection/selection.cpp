@@ -72,10 +72,20 @@ bool buildXyzExportSelectionFilter(const ExportJob& job, std::vector<TileSet>& t
     return !topSelections.empty() || !heightRanges.empty() || !selectedTiles.empty();
 }
 
+bool isFullCoarseSelection(const ExportJob& job) {
+    if (!job.selectedCoarseTiles.empty()) return false;
+    for (const SelectedHeightRange& r : job.selectedHeightRanges)
+        if (!r.tiles.empty()) return false;
+    for (const SavedTileSelection& sel : job.savedTileSelections)
+        if (!sel.tiles.empty()) return true;
+    return false;
+}
+
 ExportSelectionFilter buildExportSelectionFilter(const ExportJob& job) {
     ExportSelectionFilter filter;
     buildXyzExportSelectionFilter(job, filter.topSelections, filter.heightRanges,
                                   filter.selectedTiles);
+    filter.everyPoint = isFullCoarseSelection(job);
     return filter;
 }
 
@@ -94,20 +104,22 @@ bool isPointSelectedForXyzExport(const CloudPoint& point, const TileIndex& tile,
 
 bool isPointSelected(const CloudPoint& point, const TileIndex& tile,
                      const ExportSelectionFilter& filter) {
-    return isPointSelectedForXyzExport(point, tile, filter.topSelections, filter.heightRanges,
+    return filter.everyPoint ||
+           isPointSelectedForXyzExport(point, tile, filter.topSelections, filter.heightRanges,
                                        filter.selectedTiles);
 }
 
 UnionSelectionTest::UnionSelectionTest(const std::vector<TileSet>& topSelections,
                                        const std::vector<HeightRangeFilter>& heightRanges,
-                                       const TileSet& selectedTiles, double tileSize)
-    : tileSize_(tileSize) {
+                                       const TileSet& selectedTiles, double tileSize,
+                                       bool everyPoint)
+    : tileSize_(tileSize), everyPoint_(everyPoint) {
     // Every part of the rule is an "or", so merging keeps its answers exactly.
     for (const TileSet& set : topSelections) keepTiles_.insert(set.begin(), set.end());
     keepTiles_.insert(selectedTiles.begin(), selectedTiles.end());
     for (const HeightRangeFilter& r : heightRanges)
         for (const TileIndex& t : r.tiles) rangeTiles_[t].push_back(ZRange{r.zMin, r.zMax});
-    buildGrid();
+    if (!everyPoint_) buildGrid();  // acceptsUnordered then goes to accepts()
     int exponent = 0;
     if (tileSize > 0.0 && std::frexp(tileSize, &exponent) == 0.5 && std::isfinite(1.0 / tileSize)) {
         exactInverse_ = true;

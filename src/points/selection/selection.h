@@ -18,12 +18,19 @@ struct HeightRangeFilter {
 };
 
 // A job's selections compiled for the union rule. selectedTiles is filled only when the job
-// has no non-empty top-view or vertical selection.
+// has no non-empty top-view or vertical selection; everyPoint for a full coarse selection.
 struct ExportSelectionFilter {
     std::vector<TileSet> topSelections;
     std::vector<HeightRangeFilter> heightRanges;
     TileSet selectedTiles;
+    bool everyPoint = false;
 };
+
+// Saved top selections with an empty tile set and no vertical selection: the preparation's
+// full coarse selection, which exports every point on the routes that write one file (the
+// LAS routes and those to LAS or XYZ whatever the mode). The top selections cannot stand for
+// it, since a sampled preview has no tile for points it never sampled.
+bool isFullCoarseSelection(const ExportJob& job);
 
 // Every tile listed by any vertical selection.
 struct TileHeightRanges {
@@ -57,16 +64,18 @@ class UnionSelectionTest {
 public:
     static constexpr std::uint64_t kMaxGridCells = std::uint64_t{1} << 24;  // 16 MiB at most
 
+    // everyPoint: a full coarse selection, every point with a tile accepted.
     UnionSelectionTest(const std::vector<TileSet>& topSelections,
                        const std::vector<HeightRangeFilter>& heightRanges,
-                       const TileSet& selectedTiles, double tileSize);
+                       const TileSet& selectedTiles, double tileSize, bool everyPoint = false);
     UnionSelectionTest(const ExportSelectionFilter& filter, double tileSize)
         : UnionSelectionTest(filter.topSelections, filter.heightRanges, filter.selectedTiles,
-                             tileSize) {}
+                             tileSize, filter.everyPoint) {}
 
     bool accepts(double x, double y, double z) {
         TileIndex tile;
         if (!tryTileIndexFor(x, y, tileSize_, tile)) return false;
+        if (everyPoint_) return true;
         if (!haveTile_ || tile.ix != tile_.ix || tile.iy != tile_.iy) learnTile(tile);
         if (keepAll_) return true;
         if (ranges_)
@@ -136,6 +145,7 @@ private:
     bool haveTile_ = false;
     TileIndex tile_;
     bool keepAll_ = false;
+    bool everyPoint_ = false;
     const std::vector<ZRange>* ranges_ = nullptr;  // of the last tile; null when none lists it
 };
 

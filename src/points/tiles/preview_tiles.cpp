@@ -27,8 +27,15 @@ void resetBounds(double& minX, double& maxX, double& minY, double& maxY, double&
 
 namespace {
 
-inline Sample2D toSample(double x, double y, double z) {
-    return Sample2D{static_cast<float>(x), static_cast<float>(y), static_cast<float>(z)};
+// The origin samples are taken from, chosen here when it has not been yet.
+inline SampleOrigin originFor(PreviewSampleOrigin* origin, const TileIndex& tile, double z,
+                              double tileSize) {
+    if (!origin) return SampleOrigin{};
+    if (!origin->chosen) {
+        origin->at = sampleOriginAt(tile, z, tileSize);
+        origin->chosen = true;
+    }
+    return origin->at;
 }
 
 // Takes the coordinate only when the comparison holds, so NaN leaves a bound alone.
@@ -43,7 +50,8 @@ bool accumulateSampledPoint(const CloudPoint& point, double tileSize, bool withS
                             std::uint64_t& acceptedCounter, std::uint64_t& globalSamples,
                             double& minX, double& maxX, double& minY, double& maxY, double& minZ,
                             double& maxZ, TileCountMap& tileCounts, TileSampleMap& tileSamples,
-                            TileOfferMap& tileOffers, Engine& generator, std::uint64_t weight) {
+                            TileOfferMap& tileOffers, Engine& generator, std::uint64_t weight,
+                            PreviewSampleOrigin* origin) {
     if (!(tileSize > 0.0) || !std::isfinite(point.x) || !std::isfinite(point.y) ||
         !std::isfinite(point.z))
         return false;
@@ -55,19 +63,20 @@ bool accumulateSampledPoint(const CloudPoint& point, double tileSize, bool withS
     widen(point.z, minZ, maxZ);
     ++acceptedCounter;
     tileCounts[tile] += (weight == 0 ? 1 : weight);
+    const SampleOrigin from = originFor(origin, tile, point.z, tileSize);
 
     if (!withSamples || cap == 0) return true;
     const std::uint64_t offers = ++tileOffers[tile];
     std::vector<Sample2D>& list = tileSamples[tile];
     if (globalSamples < globalCap && list.size() < cap) {
-        list.push_back(toSample(point.x, point.y, point.z));
+        list.push_back(sampleFrom(from, point.x, point.y, point.z));
         ++globalSamples;
         return true;
     }
     if (list.empty()) return true;
     const std::uint64_t r = generator() % std::max<std::uint64_t>(offers, 1);
     if (r >= cap) return true;
-    list[r % list.size()] = toSample(point.x, point.y, point.z);
+    list[r % list.size()] = sampleFrom(from, point.x, point.y, point.z);
     return true;
 }
 
@@ -79,10 +88,10 @@ bool accumulatePreviewPoint(const CloudPoint& point, double tileSize, bool withS
                             double& minX, double& maxX, double& minY, double& maxY, double& minZ,
                             double& maxZ, TileCountMap& tileCounts, TileSampleMap& tileSamples,
                             TileOfferMap& tileOffers, std::mt19937_64& generator,
-                            std::uint64_t weight) {
+                            std::uint64_t weight, PreviewSampleOrigin* origin) {
     return accumulateSampledPoint(point, tileSize, withSamples, cap, globalCap, acceptedCounter,
                                   globalSamples, minX, maxX, minY, maxY, minZ, maxZ, tileCounts,
-                                  tileSamples, tileOffers, generator, weight);
+                                  tileSamples, tileOffers, generator, weight, origin);
 }
 
 bool accumulatePreviewPoint(const CloudPoint& point, double tileSize, bool withSamples,
@@ -91,10 +100,10 @@ bool accumulatePreviewPoint(const CloudPoint& point, double tileSize, bool withS
                             double& minX, double& maxX, double& minY, double& maxY, double& minZ,
                             double& maxZ, TileCountMap& tileCounts, TileSampleMap& tileSamples,
                             TileOfferMap& tileOffers, MersenneTwister64& generator,
-                            std::uint64_t weight) {
+                            std::uint64_t weight, PreviewSampleOrigin* origin) {
     return accumulateSampledPoint(point, tileSize, withSamples, cap, globalCap, acceptedCounter,
                                   globalSamples, minX, maxX, minY, maxY, minZ, maxZ, tileCounts,
-                                  tileSamples, tileOffers, generator, weight);
+                                  tileSamples, tileOffers, generator, weight, origin);
 }
 
 namespace {
@@ -408,12 +417,12 @@ inline std::uint64_t remainderOf(std::uint64_t number, std::uint64_t n) {
 }
 
 // A draw's number and what it replaces.
-inline void drawReservoir(std::uint64_t number, const ReservoirDraw& d, double x, double y,
-                          double z) {
+inline void drawReservoir(std::uint64_t number, const ReservoirDraw& d, const SampleOrigin& from,
+                          double x, double y, double z) {
     const std::uint64_t r = remainderOf(number, std::max<std::uint64_t>(d.tileCount, 1));
     // A full list mostly holds cap samples, so the second division is rarely needed.
     std::vector<Sample2D>& list = *d.list;
-    if (r < d.cap) list[r < list.size() ? r : r % list.size()] = toSample(x, y, z);
+    if (r < d.cap) list[r < list.size() ? r : r % list.size()] = sampleFrom(from, x, y, z);
 }
 
 // The count a run of points last raised, kept in a register: a scan's points come in runs
@@ -451,7 +460,7 @@ template <class Draw>
     }
     if (cap == 0) return;
     if (globalSamples < globalPreviewSampleCap && list.size() < cap) {
-        list.push_back(toSample(x, y, z));
+        list.push_back(sampleFrom(ctx.sampleFrom, x, y, z));
         ++globalSamples;
     } else if (!list.empty()) {
         if (slot->quickKey == PreviewStreamContext::kNotDrawsOnly) {
@@ -483,12 +492,14 @@ void acceptPreviewPoint(PreviewStreamContext& ctx, double x, double y, double z,
     // floor of a non-finite or huge quotient has no i64 value: such a point stays tile-less.
     TileIndex tile;
     if (std::isfinite(z) && streamTileFor(x, y, ctx.tileSize, tile)) {
+        if (ctx.origin && !ctx.origin->chosen) [[unlikely]]
+            ctx.sampleFrom = originFor(ctx.origin, tile, z, ctx.tileSize);
         LastCount last;
         takeTilePoint(ctx, tile, slotOf(tile), x, y, z, withSamples, buildPoints, ctx.globalSamples,
                       last, [&](const ReservoirDraw& d) {
                           MersenneTwister64* fast = ctx.generator.fast();
-                          drawReservoir(fast ? (*fast)() : (*ctx.generator.standard())(), d, x, y,
-                                        z);
+                          drawReservoir(fast ? (*fast)() : (*ctx.generator.standard())(), d,
+                                        ctx.sampleFrom, x, y, z);
                       });
     }
     publishProgress(ctx, accepted);
@@ -576,7 +587,8 @@ struct BlockDraws {
 // in registers.
 template <class Engine>
 [[gnu::noinline]] void takeDraws(Engine& generator, BlockDraws& d, std::size_t draws,
-                                 const double* bx, const double* by, const double* bz) {
+                                 const SampleOrigin& origin, const double* bx, const double* by,
+                                 const double* bz) {
     drawNumbers(generator, d.numbers, draws);
     const bool wide = hasAvx512();
     // The replaced samples first, their lines asked for all at once: the lists together are
@@ -607,7 +619,7 @@ template <class Engine>
     }
     for (std::size_t k = 0; k < taken; ++k) {
         const std::size_t at = from[k];
-        *to[k] = toSample(bx[at], by[at], bz[at]);
+        *to[k] = sampleFrom(origin, bx[at], by[at], bz[at]);
     }
 }
 
@@ -639,6 +651,19 @@ struct QuickRun {
         d.add(draws, tileCount, cap, slot.samples, i);
     }
     return QuickRun{i, draws};
+}
+
+// The origin at the block's first point with a tile, when the block has one.
+[[gnu::noinline]] void chooseBlockOrigin(PreviewStreamContext& ctx, const double* bx,
+                                         const double* by, const double* bz,
+                                         const std::uint32_t* slots, std::size_t m,
+                                         std::uint32_t noTile) {
+    for (std::size_t k = 0; k < m; ++k) {
+        TileIndex tile;
+        if (slots[k] == noTile || !streamTileFor(bx[k], by[k], ctx.tileSize, tile)) continue;
+        ctx.sampleFrom = originFor(ctx.origin, tile, bz[k], ctx.tileSize);
+        return;
+    }
 }
 
 template <class Engine>
@@ -689,6 +714,8 @@ void acceptPointRun(PreviewStreamContext& ctx, Engine& generator, const double* 
                        keys + wideM, slots + wideM, kNoTile);
             minX = bounds[0], maxX = bounds[1], minY = bounds[2];
             maxY = bounds[3], minZ = bounds[4], maxZ = bounds[5];
+            if (ctx.origin && !ctx.origin->chosen) [[unlikely]]
+                chooseBlockOrigin(ctx, bx, by, bz, slots, m, kNoTile);
             draws = 0;
             // A point of a draws-only tile skips takeTilePoint's checks while they cannot come
             // out otherwise: nothing is to be reported and the cap is the current one.
@@ -741,12 +768,12 @@ void acceptPointRun(PreviewStreamContext& ctx, Engine& generator, const double* 
                     publishProgress(ctx, accepted);
                 }
             }
-            takeDraws(generator, pending, draws, bx, by, bz);
+            takeDraws(generator, pending, draws, ctx.sampleFrom, bx, by, bz);
             draws = 0;
         }
     } catch (...) {
         // the draws of the points before the failing one
-        takeDraws(generator, pending, draws, xs + first, ys + first, zs + first);
+        takeDraws(generator, pending, draws, ctx.sampleFrom, xs + first, ys + first, zs + first);
         // The bounds of the block so far, the failing point included, as one by one.
         minX = blockBounds[0], maxX = blockBounds[1], minY = blockBounds[2];
         maxY = blockBounds[3], minZ = blockBounds[4], maxZ = blockBounds[5];

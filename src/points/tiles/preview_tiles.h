@@ -28,14 +28,15 @@ void resetBounds(double& minX, double& maxX, double& minY, double& maxY, double&
                  double& maxZ);
 
 // One sampled XYZ line or LAS record. False, changing nothing, when the tile size is not
-// positive, a coordinate is not finite, or the point has no representable tile.
+// positive, a coordinate is not finite, or the point has no representable tile. Samples are
+// kept from `origin` (chosen at the first point with a tile), or absolute without one.
 bool accumulatePreviewPoint(const CloudPoint& point, double tileSize, bool withSamples,
                             std::uint64_t cap, std::uint64_t globalCap,
                             std::uint64_t& acceptedCounter, std::uint64_t& globalSamples,
                             double& minX, double& maxX, double& minY, double& maxY, double& minZ,
                             double& maxZ, TileCountMap& tileCounts, TileSampleMap& tileSamples,
                             TileOfferMap& tileOffers, std::mt19937_64& generator,
-                            std::uint64_t weight);
+                            std::uint64_t weight, PreviewSampleOrigin* origin = nullptr);
 // The same with the build's engine; the same numbers give the same result.
 bool accumulatePreviewPoint(const CloudPoint& point, double tileSize, bool withSamples,
                             std::uint64_t cap, std::uint64_t globalCap,
@@ -43,7 +44,7 @@ bool accumulatePreviewPoint(const CloudPoint& point, double tileSize, bool withS
                             double& minX, double& maxX, double& minY, double& maxY, double& minZ,
                             double& maxZ, TileCountMap& tileCounts, TileSampleMap& tileSamples,
                             TileOfferMap& tileOffers, MersenneTwister64& generator,
-                            std::uint64_t weight);
+                            std::uint64_t weight, PreviewSampleOrigin* origin = nullptr);
 
 // Where the stream accumulator draws from: the build's own engine, or a std::mt19937_64 of a
 // test or a benchmark. Both give the same numbers in the same order.
@@ -103,6 +104,11 @@ struct PreviewStreamContext {
     // sampleCapPerTile for the tile count it was computed at; it only moves with a new tile.
     std::size_t capTileCount = static_cast<std::size_t>(-1);
     std::uint64_t capForTileCount = 0;
+
+    // The build's origin, chosen at the first point with a tile (absolute samples without
+    // one), and the one the samples are taken from.
+    PreviewSampleOrigin* origin = nullptr;
+    SampleOrigin sampleFrom{};
 };
 
 // One point of the E57 stream (every point is offered). A point with a non-finite coordinate

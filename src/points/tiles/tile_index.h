@@ -21,11 +21,27 @@ struct TileIndexHash {
     }
 };
 
-// One preview sample; keeps z despite the name (the side and 3D views use it).
+// One preview sample; keeps z despite the name (the side and 3D views use it). Measured from
+// its build's SampleOrigin: single precision keeps a millimetre only within some 16 km.
 struct Sample2D {
     float x = 0.0f;
     float y = 0.0f;
     float z = 0.0f;
+};
+
+// Where a build's samples are measured from; a sample's point is origin + offset, in double.
+struct SampleOrigin {
+    double x = 0.0;
+    double y = 0.0;
+    double z = 0.0;
+    friend bool operator==(const SampleOrigin&, const SampleOrigin&) = default;
+};
+
+// The origin of a build as its accumulators fill it: chosen at the first point with a tile
+// and then kept.
+struct PreviewSampleOrigin {
+    SampleOrigin at;
+    bool chosen = false;
 };
 
 using TileSet = std::unordered_set<TileIndex, TileIndexHash>;
@@ -49,4 +65,17 @@ inline bool tryTileIndexFor(double x, double y, double tileSize, TileIndex& out)
     if (!(fx >= lo && fx < hi && fy >= lo && fy < hi)) return false;
     out = TileIndex{static_cast<std::int64_t>(fx), static_cast<std::int64_t>(fy)};
     return true;
+}
+
+// The origin taken at a build's first point with a tile: that tile's corner and the floor of
+// the point's height, so that offsets stay small and tile edges fall on whole offsets.
+inline SampleOrigin sampleOriginAt(const TileIndex& tile, double z, double tileSize) {
+    return SampleOrigin{static_cast<double>(tile.ix) * tileSize,
+                        static_cast<double>(tile.iy) * tileSize, std::floor(z)};
+}
+
+// A sample of the point (x, y, z) from the origin.
+inline Sample2D sampleFrom(const SampleOrigin& o, double x, double y, double z) {
+    return Sample2D{static_cast<float>(x - o.x), static_cast<float>(y - o.y),
+                    static_cast<float>(z - o.z)};
 }

@@ -3,9 +3,12 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <cmath>
 
 #include "points/preview/preview_build_session.h"
+#include "points/tiles/preview_tiles.h"
 
 namespace {
 
@@ -186,4 +189,72 @@ TEST(PreviewSessionCache, CallbackPublishesAndNeverChangesTheCache) {
     }
     EXPECT_EQ(state.previewCache.sourceTileSize, 1.0);
     EXPECT_EQ(state.previewCache.sourceTiles, 4u);
+}
+
+// A 10 km x 10 km site at survey coordinates, built by the sampled and the stream accumulator:
+// the origin is the first point's tile corner and height floor, every sample lies within 1 mm
+// of its point, and a point on a tile's west or south edge is in that tile in the build and
+// after retiles from the cache (each point has a tile of its own at every size used).
+TEST(PreviewSampleOrigin, MillimetresAndTileEdgesAtSurveyCoordinates) {
+    const SampleOrigin sites[] = {{500000.0, 5400000.0, 100.0}, {-4000000.0, 9999000.0, 0.0}};
+    for (const SampleOrigin& o : sites) {
+        // 101 x 101 points 100 m apart; even columns and rows on tile edges.
+        std::vector<double> xs, ys, zs;
+        for (int i = 0; i <= 100; ++i)
+            for (int j = 0; j <= 100; ++j) {
+                xs.push_back(o.x + 100.0 * i + (i % 2 ? 2.345 : 0.0));
+                ys.push_back(o.y + 100.0 * j + (j % 2 ? 4.001 : 0.0));
+                zs.push_back(o.z + 0.25 + 0.001 * ((i * 7 + j) % 600));
+            }
+        for (const bool stream : {false, true}) {
+            SCOPED_TRACE(std::to_string(o.x) + (stream ? " stream" : " sampled"));
+            PreviewSampleOrigin origin;
+            TileCountMap counts;
+            TileSampleMap samples;
+            double minX = 0, maxX = 0, minY = 0, maxY = 0, minZ = 0, maxZ = 0;
+            resetBounds(minX, maxX, minY, maxY, minZ, maxZ);
+            std::uint64_t accepted = 0, buildPoints = 0, globalSamples = 0;
+            std::mt19937_64 gen(1);
+            if (stream) {
+                bool capReported = false;
+                std::atomic<std::uint64_t> read{0};
+                auto last = std::chrono::steady_clock::now();
+                PreviewStreamContext ctx{minX,          maxX,        minY, maxY,   minZ,    maxZ,
+                                         buildPoints,   accepted,    5.0,  counts, samples, 2000,
+                                         globalSamples, capReported, gen,  read,   last,    0};
+                ctx.origin = &origin;
+                acceptPreviewPoints(ctx, xs.data(), ys.data(), zs.data(), xs.size(), true);
+            } else {
+                TileOfferMap offers;
+                for (std::size_t k = 0; k < xs.size(); ++k)
+                    accumulatePreviewPoint(CloudPoint{xs[k], ys[k], zs[k]}, 5.0, true, 2000,
+                                           globalPreviewSampleCap, accepted, globalSamples, minX,
+                                           maxX, minY, maxY, minZ, maxZ, counts, samples, offers,
+                                           gen, 1, &origin);
+            }
+            ASSERT_TRUE(origin.chosen);
+            EXPECT_EQ(origin.at, o);
+
+            PreviewSessionCache cache;
+            buildPreviewSessionCache(cache, samples, 5.0, origin.at);
+            for (const double size : {5.0, 2.5, 10.0}) {
+                TileCountMap c;
+                TileSampleMap m;
+                retilePreview(cache, size, 2000, c, m);
+                ASSERT_EQ(m.size(), xs.size()) << size;
+                for (std::size_t k = 0; k < xs.size(); ++k) {
+                    const auto it = m.find(tileIndexFor(xs[k], ys[k], size));
+                    ASSERT_NE(it, m.end()) << size << " point " << k;
+                    ASSERT_EQ(it->second.size(), 1u);
+                    const Sample2D& s = it->second[0];
+                    EXPECT_NEAR(o.x + s.x, xs[k], 1e-3);
+                    EXPECT_NEAR(o.y + s.y, ys[k], 1e-3);
+                    EXPECT_NEAR(o.z + s.z, zs[k], 1e-3);
+                }
+                if (size == 5.0) {
+                    EXPECT_TRUE(sameSamples(m, samples));
+                }
+            }
+        }
+    }
 }

@@ -168,6 +168,31 @@ TEST(Selection, CompilationDropsEmptyListsAndIgnoresJobTilesWhenSelectionsExist)
     EXPECT_FALSE(isPointSelected(atZ(0), {9, 8}, f));
 }
 
+// Top selections with an empty job tile set and no vertical selection: the full coarse
+// selection, which keeps every point, in tiles no selection lists as well.
+TEST(Selection, FullCoarseSelectionKeepsEveryPoint) {
+    ExportJob job;
+    job.coarseTileSize = 1.0;
+    EXPECT_FALSE(isFullCoarseSelection(job));  // nothing saved
+    job.savedTileSelections.push_back(SavedTileSelection{{{1, 1}}});
+    EXPECT_TRUE(isFullCoarseSelection(job));
+    const ExportSelectionFilter all = buildExportSelectionFilter(job);
+    EXPECT_TRUE(isPointSelected(atZ(0), {7, 7}, all));
+    UnionSelectionTest test(all, job.coarseTileSize);
+    EXPECT_TRUE(test.accepts(7.5, 7.5, 0.0));
+    EXPECT_TRUE(test.acceptsUnordered(-3.5, 7.5, 0.0));
+
+    ExportJob listed = job;  // the preparation lists the tiles of a partial selection
+    listed.selectedCoarseTiles = {{1, 1}};
+    ExportJob vertical = job;
+    vertical.selectedHeightRanges.push_back(range({{2, 2}}, 0.0, 1.0));
+    for (const ExportJob* j : {&listed, &vertical}) {
+        EXPECT_FALSE(isFullCoarseSelection(*j));
+        UnionSelectionTest partial(buildExportSelectionFilter(*j), 1.0);
+        EXPECT_FALSE(partial.acceptsUnordered(7.5, 7.5, 0.0));
+    }
+}
+
 TEST(Selection, NanBoundHoldsNothingUnderEitherRule) {
     Rules r;
     r.job.selectedHeightRanges.push_back(range({{0, 0}}, 5.0, kNaN));
