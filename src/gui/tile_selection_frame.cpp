@@ -79,6 +79,13 @@ void selectDisplayedMaps(GuiFrame& f) {
     }
 }
 
+// The live snapshot as the window's own maps, with the origin its samples are measured from.
+void selectionFromSnapshot(TileSelectionGuiState& gui, const GuiProcessState& proc) {
+    copyTileMaps(gui.selectionTileCounts, gui.selectionTileSamples, proc.liveSnapshotTileCounts,
+                 proc.liveSnapshotTileSamples);
+    gui.selectionOrigin = proc.liveSnapshotOrigin;
+}
+
 void switchToTileSelection(GuiFrame& f) {
     TileSelectionGuiState& gui = f.gui;
     PreviewBuildState* build = f.in.buildState;
@@ -94,11 +101,8 @@ void switchToTileSelection(GuiFrame& f) {
                      build->liveTileSamples);
         gui.selectionOrigin = build->liveOrigin;
     }
-    if (gui.selectionTileCounts.empty() && !f.proc.liveSnapshotTileCounts.empty()) {
-        copyTileMaps(gui.selectionTileCounts, gui.selectionTileSamples,
-                     f.proc.liveSnapshotTileCounts, f.proc.liveSnapshotTileSamples);
-        gui.selectionOrigin = f.proc.liveSnapshotOrigin;
-    }
+    if (gui.selectionTileCounts.empty() && !f.proc.liveSnapshotTileCounts.empty())
+        selectionFromSnapshot(gui, f.proc);
     gui.switchedToSelection = true;
     ++gui.mapsVersion;
     zRangeFromInputInfo(gui, readableInputInfo(f));
@@ -158,9 +162,7 @@ void drawTileSelectionFrame(GuiFrame& f, std::chrono::steady_clock::time_point n
         if (!f.gui.startupScreen && f.gui.switchedToSelection) {
             // A quick preview keeps refining the map after the switch. The snapshot is ours,
             // so this copy needs no lock.
-            copyTileMaps(f.gui.selectionTileCounts, f.gui.selectionTileSamples,
-                         f.proc.liveSnapshotTileCounts, f.proc.liveSnapshotTileSamples);
-            f.gui.selectionOrigin = f.proc.liveSnapshotOrigin;
+            selectionFromSnapshot(f.gui, f.proc);
         }
     }
     selectDisplayedMaps(f);

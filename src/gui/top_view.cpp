@@ -247,7 +247,7 @@ struct PointPass {
     DotExtent extent;
     HeightMap height;
     const HeightColors* colors;
-    int mergeSide;  // pixels per side of a cell's merge grid; 0: every sample drawn
+    int mergeRowShift;  // a merge grid's row holds 1 << mergeRowShift pixels
 };
 
 // Where a sample lies in its cell (fractions of the tile, +Y up); false for a sample that has
@@ -367,7 +367,7 @@ void mergeCell(const PointPass& p, PixelMerge& m, const Sample2D* list, std::siz
                const TileIndex& tile, float cellX, float cellY, bool clipped) {
     const bool inside = !clipped || (cellX >= p.clip.x0 && cellX + p.cell + 1.0f <= p.clip.x1 &&
                                      cellY >= p.clip.y0 && cellY + p.cell + 1.0f <= p.clip.y1);
-    const bool small = p.mergeSide <= 8;
+    const bool small = p.mergeRowShift == 3;
     if (inside && small)
         mergeCellPixels<true, 3>(p, m, list, n, tile, cellX, cellY);
     else if (inside)
@@ -694,8 +694,8 @@ void drawTopView(GuiFrame& f, ImDrawList* dl, const CanvasRect& canvas, float ce
                            g.cell >= 1.0f && g.cell <= kMergeMaxCell;
         const int mergeSide = merge ? static_cast<int>(std::ceil(g.cell)) + 2 : 0;
         const int rowShift = mergeSide <= 8 ? 3 : 5;
-        const PointPass points{dl,    clip,          origin, 1.0 / tileSize, g.cell,   rp,
-                               shape, dotExtent(rp), height, &pointColors,   mergeSide};
+        const PointPass points{dl,    clip,          origin, 1.0 / tileSize, g.cell,  rp,
+                               shape, dotExtent(rp), height, &pointColors,   rowShift};
 
         // The kept pixels, when they are still those of this frame.
         PixelCache& cache = s.cache;
