@@ -60,7 +60,7 @@ PendingOutput::PendingOutput(const std::string& inputPath, const std::string& ou
     : output_(outputPath),
       temporary_(temporaryPath.empty() ? uniqueTemporaryPath(outputPath) : temporaryPath),
       prefix_(words.prefix) {
-    open_ = false;  // nothing of ours to remove until the checks pass
+    // A refusal below throws out of the constructor, so the destructor removes nothing.
     createOutputFolder(output_, words);
     std::error_code ec;
     const fs::file_status status = fs::status(output_, ec);
@@ -72,13 +72,11 @@ PendingOutput::PendingOutput(const std::string& inputPath, const std::string& ou
         if (!temporaryPath.empty())
             refuse(prefix_, "the output path is not a regular file: " + output_);
         temporary_ = output_;
-        open_ = true;
         return;
     }
     refuseOutputOnInput(inputPath, temporary_, prefix_);
     removeQuietly(temporary_);
     removeQuietly(output_);
-    open_ = true;
 }
 
 PendingOutput::~PendingOutput() { discard(); }
