@@ -14,6 +14,7 @@
 #include <unistd.h>
 #include <utility>
 
+#include "export/e57_route_support.h"
 #include "platform/file_io.h"
 #include "points/input/exception_text.h"
 
@@ -31,11 +32,6 @@ std::string uniqueTemporaryPath(const std::string& outputPath) {
     const std::string name = output.filename().string() + ".unfinished-" +
                              std::to_string(::getpid()) + "-" + std::to_string(++made) + ".tmp";
     return (output.parent_path() / name).string();
-}
-
-void removeQuietly(const std::string& path) {
-    std::error_code ignored;
-    fs::remove(path, ignored);
 }
 
 }  // namespace
@@ -75,8 +71,8 @@ PendingOutput::PendingOutput(const std::string& inputPath, const std::string& ou
         return;
     }
     refuseOutputOnInput(inputPath, temporary_, prefix_);
-    removeQuietly(temporary_);
-    removeQuietly(output_);
+    removeFileQuietly(temporary_);
+    removeFileQuietly(output_);
 }
 
 PendingOutput::~PendingOutput() { discard(); }
@@ -114,7 +110,7 @@ void PendingOutput::publish(const std::string& failureText) {
 void PendingOutput::discard() noexcept {
     if (!open_) return;
     open_ = false;
-    if (!direct_) removeQuietly(temporary_);
+    if (!direct_) removeFileQuietly(temporary_);
 }
 
 std::string PendingOutput::writeFailureReason() const {
@@ -156,7 +152,7 @@ WorkingFileLock::WorkingFileLock(const std::string& path, const char* prefix) {
     for (int attempt = 0; attempt < 100; ++attempt) {
         fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0666);
         if (fd_ < 0 && errno == ELOOP) {
-            removeQuietly(path);  // a link left there; the input was ruled out before
+            removeFileQuietly(path);  // a link left there; the input was ruled out before
             continue;
         }
         if (fd_ < 0)
