@@ -143,6 +143,12 @@ void PendingOutput::fail(const std::exception& e) {
     throw std::runtime_error(text);
 }
 
+std::string writeFailureReason(const std::vector<PendingOutput>& outputs) {
+    for (const PendingOutput& output : outputs)
+        if (std::string reason = output.writeFailureReason(); !reason.empty()) return reason;
+    return {};
+}
+
 std::string withSystemReason(std::string text, const std::string& reason) {
     if (!reason.empty() && text.find(reason) == std::string::npos) text += " | " + reason;
     return text;
