@@ -86,10 +86,13 @@ PendingOutput::PendingOutput(PendingOutput&& other) noexcept
 
 void PendingOutput::publish() {
     publish(std::string(prefix_) +
-            " failed: cannot move the finished output into place: " + output_ + " (");
+                " failed: cannot move the finished output into place: " + output_ + " (",
+            ")");
 }
 
-void PendingOutput::publish(const std::string& failureText) {
+void PendingOutput::publish(const std::string& failureText) { publish(failureText, ""); }
+
+void PendingOutput::publish(const std::string& failureText, const char* afterReason) {
     if (!open_) refuse(prefix_, "the output was already given up: " + output_);
     if (direct_) {
         open_ = false;
@@ -100,9 +103,7 @@ void PendingOutput::publish(const std::string& failureText) {
     if (std::rename(temporary_.c_str(), output_.c_str()) != 0) {
         const int code = errno;
         discard();
-        const bool bracket = !failureText.empty() && failureText.back() == '(';
-        throw std::runtime_error(failureText + platform::systemErrorText(code) +
-                                 (bracket ? ")" : ""));
+        throw std::runtime_error(failureText + platform::systemErrorText(code) + afterReason);
     }
     open_ = false;
 }

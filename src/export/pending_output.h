@@ -66,6 +66,9 @@ public:
     [[noreturn]] void fail(const std::exception& e);
 
 private:
+    // The failure text is failureText, the system's reason, then afterReason.
+    void publish(const std::string& failureText, const char* afterReason);
+
     std::string output_;
     std::string temporary_;
     const char* prefix_;
