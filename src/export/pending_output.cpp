@@ -14,6 +14,7 @@
 #include <unistd.h>
 #include <utility>
 
+#include "export/e57_route_support.h"
 #include "platform/file_io.h"
 #include "points/input/exception_text.h"
 
@@ -31,11 +32,6 @@ std::string uniqueTemporaryPath(const std::string& outputPath) {
     const std::string name = output.filename().string() + ".unfinished-" +
                              std::to_string(::getpid()) + "-" + std::to_string(++made) + ".tmp";
     return (output.parent_path() / name).string();
-}
-
-void removeQuietly(const std::string& path) {
-    std::error_code ignored;
-    fs::remove(path, ignored);
 }
 
 }  // namespace
@@ -60,7 +56,7 @@ PendingOutput::PendingOutput(const std::string& inputPath, const std::string& ou
     : output_(outputPath),
       temporary_(temporaryPath.empty() ? uniqueTemporaryPath(outputPath) : temporaryPath),
       prefix_(words.prefix) {
-    open_ = false;  // nothing of ours to remove until the checks pass
+    // A refusal below throws out of the constructor, so the destructor removes nothing.
     createOutputFolder(output_, words);
     std::error_code ec;
     const fs::file_status status = fs::status(output_, ec);
@@ -72,13 +68,11 @@ PendingOutput::PendingOutput(const std::string& inputPath, const std::string& ou
         if (!temporaryPath.empty())
             refuse(prefix_, "the output path is not a regular file: " + output_);
         temporary_ = output_;
-        open_ = true;
         return;
     }
     refuseOutputOnInput(inputPath, temporary_, prefix_);
-    removeQuietly(temporary_);
-    removeQuietly(output_);
-    open_ = true;
+    removeFileQuietly(temporary_);
+    removeFileQuietly(output_);
 }
 
 PendingOutput::~PendingOutput() { discard(); }
@@ -92,10 +86,13 @@ PendingOutput::PendingOutput(PendingOutput&& other) noexcept
 
 void PendingOutput::publish() {
     publish(std::string(prefix_) +
-            " failed: cannot move the finished output into place: " + output_ + " (");
+                " failed: cannot move the finished output into place: " + output_ + " (",
+            ")");
 }
 
-void PendingOutput::publish(const std::string& failureText) {
+void PendingOutput::publish(const std::string& failureText) { publish(failureText, ""); }
+
+void PendingOutput::publish(const std::string& failureText, const char* afterReason) {
     if (!open_) refuse(prefix_, "the output was already given up: " + output_);
     if (direct_) {
         open_ = false;
@@ -106,9 +103,7 @@ void PendingOutput::publish(const std::string& failureText) {
     if (std::rename(temporary_.c_str(), output_.c_str()) != 0) {
         const int code = errno;
         discard();
-        const bool bracket = !failureText.empty() && failureText.back() == '(';
-        throw std::runtime_error(failureText + platform::systemErrorText(code) +
-                                 (bracket ? ")" : ""));
+        throw std::runtime_error(failureText + platform::systemErrorText(code) + afterReason);
     }
     open_ = false;
 }
@@ -116,7 +111,7 @@ void PendingOutput::publish(const std::string& failureText) {
 void PendingOutput::discard() noexcept {
     if (!open_) return;
     open_ = false;
-    if (!direct_) removeQuietly(temporary_);
+    if (!direct_) removeFileQuietly(temporary_);
 }
 
 std::string PendingOutput::writeFailureReason() const {
@@ -149,6 +144,12 @@ void PendingOutput::fail(const std::exception& e) {
     throw std::runtime_error(text);
 }
 
+std::string writeFailureReason(const std::vector<PendingOutput>& outputs) {
+    for (const PendingOutput& output : outputs)
+        if (std::string reason = output.writeFailureReason(); !reason.empty()) return reason;
+    return {};
+}
+
 std::string withSystemReason(std::string text, const std::string& reason) {
     if (!reason.empty() && text.find(reason) == std::string::npos) text += " | " + reason;
     return text;
@@ -158,7 +159,7 @@ WorkingFileLock::WorkingFileLock(const std::string& path, const char* prefix) {
     for (int attempt = 0; attempt < 100; ++attempt) {
         fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0666);
         if (fd_ < 0 && errno == ELOOP) {
-            removeQuietly(path);  // a link left there; the input was ruled out before
+            removeFileQuietly(path);  // a link left there; the input was ruled out before
             continue;
         }
         if (fd_ < 0)

@@ -2,6 +2,7 @@
 
 #include <exception>
 #include <string>
+#include <vector>
 
 // How every export route creates an output file: the data goes to a temporary file in the
 // output's own folder, named "<output name>.unfinished-<process id>-<n>.tmp", which is moved
@@ -65,12 +66,18 @@ public:
     [[noreturn]] void fail(const std::exception& e);
 
 private:
+    // The failure text is failureText, the system's reason, then afterReason.
+    void publish(const std::string& failureText, const char* afterReason);
+
     std::string output_;
     std::string temporary_;
     const char* prefix_;
     bool direct_ = false;  // the output is a device or pipe, written in place
     bool open_ = true;     // neither published nor discarded
 };
+
+// The first non-empty writeFailureReason() of outputs, asked in order.
+std::string writeFailureReason(const std::vector<PendingOutput>& outputs);
 
 // text, then " | <reason>" when there is a reason the text does not already carry.
 std::string withSystemReason(std::string text, const std::string& reason);

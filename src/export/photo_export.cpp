@@ -400,54 +400,53 @@ bool exportE57WithPhotos(const std::string& inputPath, const std::string& output
                          const std::vector<SelectedHeightRange>& heightRanges, double tileSize,
                          std::string* error, std::string* method,
                          const std::filesystem::path* statusPath) {
+    // Outside the try: a failure removes the geometry file only while this export holds its
+    // lock, and asks the output why it failed before removing it.
+    std::string geometryPath;
+    std::optional<WorkingFileLock> lock;
+    std::optional<PendingOutput> output;
     try {
-        const std::string geometryPath = makeGeometryTempPath(outputPath);
+        geometryPath = makeGeometryTempPath(outputPath);
         const std::string withPhotosPath = makeWithPhotosTempPath(outputPath);
         // Nothing is removed or written before each of the route's files is known not to be
         // the input.
-        for (const std::string* path : {&geometryPath, &withPhotosPath, &outputPath})
+        for (const std::string* path : {&std::as_const(geometryPath), &withPhotosPath, &outputPath})
             refuseOutputOnInput(inputPath, *path, kE57OutputWords.prefix);
         createOutputFolder(outputPath, kE57OutputWords);
         // The fixed working names are this export's alone while it runs, so the stale files
         // removed next are no other export's.
-        const WorkingFileLock lock(geometryPath, kE57OutputWords.prefix);
-        std::optional<PendingOutput> output;
-        try {
-            // The with-photos file is the one moved onto the output.
-            output.emplace(inputPath, outputPath, kE57OutputWords, withPhotosPath);
-            if (statusPath)
-                writeExportStatusFile(
-                    *statusPath, "Running",
-                    "Starting geometry export to temporary E57 for photo-preserving output...");
+        lock.emplace(geometryPath, kE57OutputWords.prefix);
+        // The with-photos file is the one moved onto the output.
+        output.emplace(inputPath, outputPath, kE57OutputWords, withPhotosPath);
+        if (statusPath)
+            writeExportStatusFile(
+                *statusPath, "Running",
+                "Starting geometry export to temporary E57 for photo-preserving output...");
 
-            std::vector<ScanGuidPair> scanGuids;
-            std::string geometryMethod;
-            if (!exportPhotoGeometryE57(inputPath, geometryPath, selectedTiles, heightRanges,
-                                        tileSize, &scanGuids, error, &geometryMethod, statusPath))
-                throw std::runtime_error(
-                    error && !error->empty() ? *error : "Temporary photo geometry export failed.");
-            if (statusPath)
-                writeExportStatusFile(
-                    *statusPath, "Running",
-                    "Geometry export finished. Rebuilding final E57 with associated photos...");
+        std::vector<ScanGuidPair> scanGuids;
+        std::string geometryMethod;
+        if (!exportPhotoGeometryE57(inputPath, geometryPath, selectedTiles, heightRanges, tileSize,
+                                    &scanGuids, error, &geometryMethod, statusPath))
+            throw std::runtime_error(
+                error && !error->empty() ? *error : "Temporary photo geometry export failed.");
+        if (statusPath)
+            writeExportStatusFile(
+                *statusPath, "Running",
+                "Geometry export finished. Rebuilding final E57 with associated photos...");
 
-            if (!mergePhotosIntoFinalE57(inputPath, geometryPath, withPhotosPath, scanGuids, error))
-                throw std::runtime_error(
-                    error && !error->empty()
-                        ? *error
-                        : "Could not rebuild final E57 with associated photos.");
-            output->publish("Could not move final photo-preserving E57 into place: ");
-            removeFileQuietly(geometryPath);
-            if (method) *method = "libE57 + temp-merge photos";
-            return true;
-        } catch (const std::exception& e) {
-            const std::string reason = output ? output->writeFailureReason() : std::string();
-            removeFileQuietly(geometryPath);
-            output.reset();
-            throw std::runtime_error(withSystemReason(exceptionText(e), reason));
-        }
+        if (!mergePhotosIntoFinalE57(inputPath, geometryPath, withPhotosPath, scanGuids, error))
+            throw std::runtime_error(error && !error->empty()
+                                         ? *error
+                                         : "Could not rebuild final E57 with associated photos.");
+        output->publish("Could not move final photo-preserving E57 into place: ");
+        removeFileQuietly(geometryPath);
+        if (method) *method = "libE57 + temp-merge photos";
+        return true;
     } catch (const std::exception& e) {
-        if (error) *error = exceptionText(e);
+        const std::string reason = output ? output->writeFailureReason() : std::string();
+        if (lock) removeFileQuietly(geometryPath);
+        output.reset();
+        if (error) *error = withSystemReason(exceptionText(e), reason);
         return false;
     }
 }

@@ -322,9 +322,7 @@ bool exportPhotoMultiSplit(const std::string& inputPath, const std::string& outp
         return true;
     } catch (const std::exception& e) {
         // Outputs merged before the failure keep their final files; no temporary file stays.
-        std::string reason;
-        for (const PendingOutput& p : pending)
-            if (reason.empty()) reason = p.writeFailureReason();
+        const std::string reason = writeFailureReason(pending);
         for (std::size_t o = 0; o < outputs.size(); ++o) {
             outputs[o].writer.reset();
             if (o < locks.size()) removeTemporaries(outputs[o]);

@@ -436,10 +436,7 @@ void exportXyzSinglePassSplit(const std::string& inputPath, const std::string& o
             keptAcrossOutputs += out.keptPoints;
         }
     } catch (const std::exception& e) {
-        std::string reason;
-        for (const PendingOutput& p : pending)
-            if (reason.empty()) reason = p.writeFailureReason();
-        fail(withSystemReason(exceptionText(e), reason));
+        fail(withSystemReason(exceptionText(e), writeFailureReason(pending)));
     }
     if (nonFinite > 0) std::cout << "[MULTI SPLIT] skipped_nonfinite_xyz=" << nonFinite << "\n";
 

@@ -196,7 +196,7 @@ struct Output {
     std::size_t images = 0;             // E57 outputs only
 };
 
-void expectOutput(const fs::path& dir, const Output& want, int repeat = 1) {
+void expectOutput(const fs::path& dir, const Output& want) {
     SCOPED_TRACE(want.name);
     const fs::path path = dir / want.name;
     std::vector<Point> got;
@@ -216,7 +216,7 @@ void expectOutput(const fs::path& dir, const Output& want, int repeat = 1) {
                                                  : exporttest::readXyzBack(path);
         for (const CloudPoint& p : back) got.push_back({p.x, p.y, p.z});
     }
-    std::vector<Point> expected = keptBy(want.selection, repeat);
+    std::vector<Point> expected = keptBy(want.selection);
     std::sort(got.begin(), got.end());
     std::sort(expected.begin(), expected.end());
     ASSERT_EQ(got.size(), expected.size());
