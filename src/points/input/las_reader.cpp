@@ -67,6 +67,7 @@ void LasBinaryPointReader::close() {
     pointRecordLength_ = 0;
     scale_ = {1.0, 1.0, 1.0};
     offset_ = {0.0, 0.0, 0.0};
+    headerBounds_ = {};
     pointCount_ = 0;
     headerPointCount_ = 0;
     nextPointIndex_ = 0;
@@ -140,6 +141,14 @@ bool LasBinaryPointReader::open(const std::string& path, std::string* error, boo
         if (!readAt(las::kOffsetAt + 8 * static_cast<std::uint64_t>(axis), f64, 8))
             return fail(error, "LasBinaryPointReader: failed to read scale/offset values.");
         offset_[static_cast<std::size_t>(axis)] = loadF64(f64);
+    }
+    // Unchecked: only the preview widens its bounds by them, and zeros stand for unset.
+    for (std::size_t i = 0; i < headerBounds_.size(); ++i) {
+        if (!readAt(las::kMaxXAt + 8 * i, f64, 8)) {
+            headerBounds_ = {};
+            break;
+        }
+        headerBounds_[i] = loadF64(f64);
     }
 
     std::uint64_t count = legacyCount;

@@ -97,6 +97,9 @@ public:
     std::uint16_t pointRecordLength() const { return pointRecordLength_; }
     const std::array<double, 3>& scale() const { return scale_; }
     const std::array<double, 3>& offset() const { return offset_; }
+    // The header's bounds as stored: max x, min x, max y, min y, max z, min z; all zeros when
+    // the file is too short to hold them.
+    const std::array<double, 6>& headerBounds() const { return headerBounds_; }
     std::uint64_t pointCount() const { return pointCount_; }  // records that will be read
     std::uint64_t headerPointCount() const { return headerPointCount_; }  // promised
     bool truncated() const { return headerPointCount_ > pointCount_; }
@@ -154,6 +157,7 @@ private:
     std::uint16_t pointRecordLength_ = 0;
     std::array<double, 3> scale_{1.0, 1.0, 1.0};
     std::array<double, 3> offset_{0.0, 0.0, 0.0};
+    std::array<double, 6> headerBounds_{};
     std::uint64_t pointCount_ = 0;
     std::uint64_t headerPointCount_ = 0;
     std::uint64_t nextPointIndex_ = 0;

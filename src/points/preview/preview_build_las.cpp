@@ -1,14 +1,10 @@
 #include <algorithm>
-#include <bit>
+#include <array>
 #include <cmath>
-#include <cstdint>
-#include <fstream>
-#include <iterator>
 #include <iostream>
 #include <mutex>
 #include <string>
 
-#include "points/input/las_header.h"
 #include "points/input/las_reader.h"
 #include "points/preview/preview_build.h"
 #include "preview_build_paths.h"
@@ -21,33 +17,15 @@ void printBounds(const PreviewBuildSession& state) {
               << " | boundsZ=[" << state.minZ << "," << state.maxZ << "]";
 }
 
-// The header's bounds as stored: max x, min x, max y, min y, max z, min z. False when they
-// cannot be read.
-bool readHeaderBounds(const std::string& path, double (&v)[6]) {
-    std::ifstream in(path, std::ios::binary);
-    unsigned char bytes[48];
-    if (!in.seekg(static_cast<std::streamoff>(las::kMaxXAt)) ||
-        !in.read(reinterpret_cast<char*>(bytes), sizeof bytes))
-        return false;
-    for (int i = 0; i < 6; ++i) {
-        std::uint64_t bits = 0;
-        for (int b = 7; b >= 0; --b) bits = bits << 8 | bytes[8 * i + b];
-        v[i] = std::bit_cast<double>(bits);
-    }
-    return true;
-}
-
 // The sampled read misses most points, the highest and lowest among them: the bounds take in
 // the header's, axis by axis where the header's pair is finite and ordered.
-void widenByHeaderBounds(PreviewBuildSession& state) {
+void widenByHeaderBounds(PreviewBuildSession& state, const std::array<double, 6>& v) {
     if (!(state.minX <= state.maxX)) return;  // no point was taken
-    double v[6];
-    if (!readHeaderBounds(state.buildInputPath.string(), v)) return;
     // Writers that leave the bounds unset write zeros, which would stretch the bounds to 0.
-    if (std::all_of(std::begin(v), std::end(v), [](double d) { return d == 0.0; })) return;
+    if (std::all_of(v.begin(), v.end(), [](double d) { return d == 0.0; })) return;
     double* lo[3] = {&state.minX, &state.minY, &state.minZ};
     double* hi[3] = {&state.maxX, &state.maxY, &state.maxZ};
-    for (int axis = 0; axis < 3; ++axis) {
+    for (std::size_t axis = 0; axis < 3; ++axis) {
         const double max = v[2 * axis];
         const double min = v[2 * axis + 1];
         if (!std::isfinite(min) || !std::isfinite(max) || !(min <= max)) continue;
@@ -151,7 +129,7 @@ bool buildLasPreview(PreviewBuildSession& state, PreviewReadRun& run) {
     }
 
     state.totalInputPoints = total;
-    widenByHeaderBounds(state);
+    widenByHeaderBounds(state, reader.headerBounds());
     publishPreviewSnapshot(state);
     bs.pointsRead = state.totalInputPoints;
     openSelectionStage(state);

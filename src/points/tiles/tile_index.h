@@ -27,6 +27,7 @@ struct Sample2D {
     float x = 0.0f;
     float y = 0.0f;
     float z = 0.0f;
+    friend bool operator==(const Sample2D&, const Sample2D&) = default;
 };
 
 // Where a build's samples are measured from; a sample's point is origin + offset, in double.

@@ -23,19 +23,6 @@ TileSampleMap makeSamples(const std::vector<int>& perTile) {
     return m;
 }
 
-bool sameSamples(const TileSampleMap& a, const TileSampleMap& b) {
-    if (a.size() != b.size()) return false;
-    for (const auto& [tile, list] : a) {
-        auto it = b.find(tile);
-        if (it == b.end() || it->second.size() != list.size()) return false;
-        for (std::size_t i = 0; i < list.size(); ++i)
-            if (list[i].x != it->second[i].x || list[i].y != it->second[i].y ||
-                list[i].z != it->second[i].z)
-                return false;
-    }
-    return true;
-}
-
 void makeReady(PreviewBuildSession& state, const TileSampleMap& samples, double tileSize) {
     buildPreviewSessionCache(state.previewCache, samples, tileSize);
     state.buildState.ready = true;
@@ -81,7 +68,7 @@ TEST(PreviewSessionCache, RetileAtSourceSizeKeepsTilesAndCountsSamples) {
     EXPECT_EQ(counts.at(TileIndex{0, 0}), 3u);
     EXPECT_EQ(counts.at(TileIndex{1, 0}), 1u);
     EXPECT_EQ(counts.at(TileIndex{2, 0}), 7u);
-    EXPECT_TRUE(sameSamples(samples, m));
+    EXPECT_TRUE(samples == m);
 
     // Not ready or a size that is not positive: both maps cleared and left empty.
     retilePreview(cache, 0.0, 2000, counts, samples);
@@ -107,7 +94,7 @@ TEST(PreviewSessionCache, MergingCapsSamplesDeterministically) {
     EXPECT_EQ(s1.at(TileIndex{1, 0}).size(), 4u);
     retilePreview(cache, 2.0, 1, c2, s2);
     EXPECT_EQ(c1, c2);
-    EXPECT_TRUE(sameSamples(s1, s2));  // same generator seed every time
+    EXPECT_TRUE(s1 == s2);  // same generator seed every time
 
     // Replacement really happened: the kept samples are not just the first four appended.
     const auto& kept = s1.at(TileIndex{0, 0});
@@ -164,12 +151,12 @@ TEST(PreviewSessionCache, CallbackPublishesAndNeverChangesTheCache) {
     EXPECT_EQ(state.previewSamplesPerTile, 5000);
     EXPECT_EQ(counts.size(), 2u);
     EXPECT_EQ(state.tileCounts, counts);
-    EXPECT_TRUE(sameSamples(state.tileSamples, samples));
+    EXPECT_TRUE(state.tileSamples == samples);
     EXPECT_EQ(state.buildState.generation.load(), 1u);
     {
         std::lock_guard<std::mutex> lock(state.buildState.mutex);
         EXPECT_EQ(state.buildState.liveTileCounts, counts);
-        EXPECT_TRUE(sameSamples(state.buildState.liveTileSamples, samples));
+        EXPECT_TRUE(state.buildState.liveTileSamples == samples);
     }
 
     // A second retile starts again from the build's samples, not from the first result.
@@ -252,7 +239,7 @@ TEST(PreviewSampleOrigin, MillimetresAndTileEdgesAtSurveyCoordinates) {
                     EXPECT_NEAR(o.z + s.z, zs[k], 1e-3);
                 }
                 if (size == 5.0) {
-                    EXPECT_TRUE(sameSamples(m, samples));
+                    EXPECT_TRUE(m == samples);
                 }
             }
         }
