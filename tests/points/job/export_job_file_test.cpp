@@ -25,12 +25,12 @@ struct LoadOutcome {
     std::string error;
 };
 
-LoadOutcome loadText(const std::string& text) {
+LoadOutcome loadText(const std::string& text, std::vector<std::string>* notes = nullptr) {
     TempDir dir;
     const auto path = dir / "job.ini";
     writeFile(path, text);
     LoadOutcome outcome;
-    outcome.ok = loadExportJobFile(path, outcome.job, &outcome.error);
+    outcome.ok = loadExportJobFile(path, outcome.job, &outcome.error, notes);
     return outcome;
 }
 
@@ -274,10 +274,12 @@ TEST(ExportJobFile, ReaderAcceptsCrLfBlanksAndIgnoresNoise) {
     std::string crlf;
     for (char c : lf) crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
     const LoadOutcome a = loadText(lf);
-    const LoadOutcome b = loadText(crlf);
+    std::vector<std::string> notes;
+    const LoadOutcome b = loadText(crlf, &notes);
     ASSERT_TRUE(a.ok) << a.error;
     ASSERT_TRUE(b.ok) << b.error;
     expectSameJob(a.job, b.job);
+    EXPECT_EQ(notes, std::vector<std::string>{});  // a line end is no blank around a path
     EXPECT_EQ(b.job.outputE57Path, "/out/cloud_cut.e57");
     EXPECT_DOUBLE_EQ(b.job.globalMinZ, -1.5);
 
@@ -413,6 +415,7 @@ TEST(ExportJobFile, NumberConversionsFollowCAndNameTheirFailures) {
         {"ExportMode", "x1", "is not a whole number"},
         {"ExportMode", "", "is not a whole number"},
         {"ExportMode", "2147483648", "is out of range"},
+        {"ExportMode", "-2147483649", "is out of range"},
         {"ExportMode", "99999999999999999999", "is out of range"},
         {"InputTotalPoints", "many", "is not a whole number"},
         {"InputTotalPoints", "18446744073709551616", "is out of range"},
@@ -508,6 +511,7 @@ TEST(ExportJobFile, MalformedJobsNameTheFault) {
          "[SelectedCoarseTiles] Tile0=9223372036854775808,0 is not 'x,y'"},
         {tilesWith + "Count=3\nTile0=1,2\nTile1=3,4\n", "[SelectedCoarseTiles] Tile2 is missing"},
         {tilesWith + "Count=-5\n", "[SelectedCoarseTiles] Count=-5 is not a count"},
+        {tilesWith + "Count=-1\n", "[SelectedCoarseTiles] Count=-1 is not a count"},
         {tilesWith + "Count=3000000000\n",
          "[SelectedCoarseTiles] Count=3000000000 is out of range"},
         {jobSection() + "[SelectedCoarseTiles]\nCount=0\n[SelectedHeightRanges]\nCount=0\n"
