@@ -176,6 +176,8 @@ TEST(ExportPreparation, TopSplitEstimateAndArea) {
     EXPECT_EQ(estimateTopSelectionPoints(0, third, threeTiles), 0u);
     EXPECT_EQ(estimateTopSelectionPoints(10, third, threeTiles), 3u);  // 3.33 rounds down
     EXPECT_EQ(estimateTopSelectionPoints(20, third, threeTiles), 7u);  // 6.67 rounds up
+    const TileCountMap half{{TileIndex{0, 0}, 1}, {TileIndex{1, 0}, 1}};
+    EXPECT_EQ(estimateTopSelectionPoints(1, third, half), 1u);  // 0.5 rounds up
     EXPECT_EQ(estimateTopSelectionPoints(20, {}, threeTiles), 0u);
     EXPECT_EQ(estimateTopSelectionPoints(20, threeTiles, threeTiles), 20u);
     EXPECT_EQ(estimateTopSelectionPoints(20, {}, {}), 20u);

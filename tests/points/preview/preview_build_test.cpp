@@ -242,6 +242,27 @@ TEST(PreviewBuild, TruncatedLasIsPreviewedWithAWarning) {
     EXPECT_NE(r.err.find(warning + "\n"), std::string::npos) << r.err;
 }
 
+// Header bounds left at zero are unset: they must not stretch the bounds of points far from 0.
+TEST(PreviewBuild, LasWithUnsetHeaderBoundsKeepsThePointsOwnBounds) {
+    TempDir dir;
+    lastest::LasTestHeader h;
+    h.legacyCount = 1000;
+    h.offset[0] = h.offset[1] = h.offset[2] = 1000.0;
+    testsupport::writeFile(dir / "a.las", lastest::makeLasFile(h, lastest::numberedRecords(1000)));
+    PreviewBuildSession state;
+    prepare(state, dir, dir / "a.las");
+    const BuildResult r = buildOnThread(state, 0);
+    ASSERT_TRUE(state.buildState.ready) << buildMessage(state) << r.err;
+    const InputCloudInfo& info = state.inputInfo;
+    ASSERT_TRUE(info.boundsValid);
+    EXPECT_DOUBLE_EQ(info.minX, 1000.0);
+    EXPECT_DOUBLE_EQ(info.maxX, 1007.5);
+    EXPECT_DOUBLE_EQ(info.minY, 1000.0);
+    EXPECT_DOUBLE_EQ(info.maxY, 1015.0);
+    EXPECT_DOUBLE_EQ(info.minZ, 992.5);
+    EXPECT_DOUBLE_EQ(info.maxZ, 1000.0);
+}
+
 TEST(PreviewBuild, Xyz499LinesGivesOneSample) {
     TempDir dir;
     writeXyz(dir / "a.xyz", 499);
