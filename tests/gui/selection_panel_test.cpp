@@ -86,6 +86,27 @@ TEST(ExportActions, OneClickRequestsOneExportAndTheGuardHoldsUntilContinue) {
     EXPECT_TRUE(p.gui.closeRequested);
 }
 
+// Photos come along only into an E57: for XYZ or LAS output the photo button stays disabled.
+TEST(ExportActions, PhotoButtonActsOnlyForE57Output) {
+    for (int format : {0, 1, 2}) {
+        SCOPED_TRACE(format);
+        Panel p("/data/site.e57");
+        p.top.push_back({{{1, 1}}});
+        E57PreflightAnalysis& preflight = p.gui.preflight;
+        preflight.attempted = preflight.ok = true;
+        preflight.inputPath = "/data/site.e57";
+        preflight.data3DScans = preflight.image2DBlocks = 1;
+        p.proc.outputFormatChoice = format;
+        ASSERT_TRUE(p.click("Export XYZ+RGB+ph"));
+        if (format == 0) {
+            ASSERT_EQ(p.exports.size(), 1u);
+            EXPECT_EQ(p.exports[0], std::make_tuple(0, true, true));
+        } else {
+            EXPECT_TRUE(p.exports.empty());
+        }
+    }
+}
+
 TEST(ExportActions, ContinueClearsTheSelectionsAndKeepsThePreview) {
     Panel p("/data/site.e57");
     p.gui.selectionTileCounts = {{{0, 0}, 10}, {{1, 0}, 20}};

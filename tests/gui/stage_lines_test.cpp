@@ -32,6 +32,7 @@ TEST(StageMarks, FailedThenDoneThenSpinnerThenBlank) {
         {"building", loading, running, {M::Spinner, M::Blank, M::Spinner, M::Blank}},
         {"build failed", loading, failed, {M::Failed, M::Blank, M::Failed, M::Blank}},
         {"selection open", loading, open, {M::Done, M::Blank, M::Spinner, M::Blank}},
+        {"read whole at startup", loading, ready, {M::Done, M::Blank, M::Blank, M::Blank}},
         {"streaming on", selecting, running, {M::Done, M::Spinner, M::Spinner, M::Blank}},
         {"read whole", selecting, ready, {M::Done, M::Spinner, M::Done, M::Blank}},
         {"exporting", exporting, ready, {M::Done, M::Done, M::Done, M::Spinner}},
