@@ -157,6 +157,25 @@ int dispatch(const ExportJob& job, const std::filesystem::path& statusPath) {
     return kHelperExitSuccess;
 }
 
+// Both name one file: the same file (through a symbolic or hard link too), or, while one is
+// missing, the same path once the folders' links are resolved.
+bool sameFile(const std::filesystem::path& a, const std::filesystem::path& b) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    if (fs::equivalent(a, b, ec)) return true;
+    const fs::path first = fs::weakly_canonical(fs::absolute(a, ec), ec);
+    if (ec) return false;
+    const fs::path second = fs::weakly_canonical(fs::absolute(b, ec), ec);
+    return !ec && first == second;
+}
+
+// "input" or "output" when the status file is that file of the job; null otherwise.
+const char* statusFileClash(const std::filesystem::path& statusPath, const ExportJob& job) {
+    if (!job.inputE57Path.empty() && sameFile(statusPath, job.inputE57Path)) return "input";
+    if (!job.outputE57Path.empty() && sameFile(statusPath, job.outputE57Path)) return "output";
+    return nullptr;
+}
+
 }  // namespace
 
 bool isHelperModeCommandLine(int argc, const char* const* argv) {
@@ -186,11 +205,19 @@ int runHelperExport(const ExportJob& job, const std::filesystem::path& statusPat
 
 int runExportHelperMode(const std::filesystem::path& jobPath) {
     const std::filesystem::path statusPath = helperStatusPath(jobPath);
-    writeExportStatusFile(statusPath, "Running", "Helper process started.");
+    // The job is read before the first report, which would replace a status file that is the
+    // input or the output. A job that fails to load is checked as far as it was read.
     ExportJob job;
     std::string error;
     std::vector<std::string> notes;
-    if (!loadExportJobFile(jobPath, job, &error, &notes)) {
+    const bool loaded = loadExportJobFile(jobPath, job, &error, &notes);
+    if (const char* what = statusFileClash(statusPath, job)) {
+        std::cerr << "Export job refused: the status file is the " << what
+                  << " file: " << statusPath.string() << std::endl;
+        return kHelperExitJobNotLoaded;
+    }
+    writeExportStatusFile(statusPath, "Running", "Helper process started.");
+    if (!loaded) {
         writeExportStatusFile(statusPath, "Failed",
                               error.empty() ? "Could not load export job." : error);
         return kHelperExitJobNotLoaded;

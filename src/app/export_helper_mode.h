@@ -22,7 +22,8 @@ bool isHelperModeCommandLine(int argc, const char* const* argv);
 // The status file of a job: the job path's text with ".status.ini" appended.
 std::filesystem::path helperStatusPath(const std::filesystem::path& jobPath);
 
-// The whole helper mode; returns the process's exit code.
+// The whole helper mode; returns the process's exit code. The job is loaded before the first
+// report; one whose status file is its input or output is refused (100) without any report.
 int runExportHelperMode(const std::filesystem::path& jobPath);
 
 // Everything after the job has been loaded: the route, its reports and the exit code.

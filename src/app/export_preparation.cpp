@@ -134,7 +134,8 @@ PreparedJob prepareJob(ExportPreparation& s, int outputFormat, bool exportRGB,
     job.hasGlobalZBounds = s.inputInfo.boundsValid;
     job.globalMinZ = s.inputInfo.minZ;
     job.globalMaxZ = s.inputInfo.maxZ;
-    job.outputFormat = outputFormat;
+    // The format the output was named for: the helper refuses any other value.
+    job.outputFormat = outputFormat == 1 || outputFormat == 2 ? outputFormat : 0;
     job.exportContent = photoThirdPass ? 2 : (exportRGB ? 1 : 0);
     job.enablePhotoThirdPass = photoThirdPass;
     job.exportRGB = exportRGB;

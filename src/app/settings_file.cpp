@@ -1,37 +1,15 @@
 #include "app/settings_file.h"
 
-#include <cerrno>
-#include <fcntl.h>
 #include <fstream>
 #include <iostream>
 #include <system_error>
-#include <unistd.h>
 
+#include "platform/atomic_write.h"
 #include "points/job/ini_text.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-
-bool writeAll(int fd, const std::string& text) {
-    std::size_t done = 0;
-    while (done < text.size()) {
-        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        done += static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
-// The whole text into a new file at path, on the disk before the call returns.
-bool writeNewFile(const fs::path& path, const std::string& text) {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd < 0) return false;
-    bool ok = writeAll(fd, text) && ::fsync(fd) == 0;
-    if (::close(fd) != 0) ok = false;
-    return ok;
-}
 
 bool replaceFile(const fs::path& file, const std::string& text) {
     std::error_code ec;
@@ -44,18 +22,9 @@ bool replaceFile(const fs::path& file, const std::string& text) {
         target = next.is_absolute() ? next : target.parent_path() / next;
     }
     const fs::file_status current = fs::status(target, ec);
-    if (fs::exists(current) && !fs::is_regular_file(current)) return writeNewFile(target, text);
-
-    const fs::path temporary = target.string() + ".tmp";
-    if (!writeNewFile(temporary, text)) {
-        fs::remove(temporary, ec);
-        return false;
-    }
-    fs::rename(temporary, target, ec);
-    if (!ec) return true;
-    std::error_code ignored;
-    fs::remove(temporary, ignored);
-    return false;
+    if (fs::exists(current) && !fs::is_regular_file(current))
+        return platform::writeFileInPlace(target.string(), text, true);
+    return platform::replaceFileWhole(target.string(), text, true);
 }
 
 }  // namespace

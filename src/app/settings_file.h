@@ -14,8 +14,9 @@
 bool loadSettings(const std::filesystem::path& file, std::string* inputPath,
                   std::string* outputFolder);
 
-// Writes the three lines. The new text goes to "<file>.tmp" and is renamed over the file, so a
-// crash leaves the old settings or the new ones, never half of them. On failure prints
+// Writes the three lines. The new text goes to a new file beside it ("<file>.tmp", never
+// through a link found there) and is renamed over the file, so a crash leaves the old settings
+// or the new ones, never half of them. On failure prints
 // "WARNING: could not save settings.ini to <file>" on standard error and returns false.
 bool saveSettings(const std::filesystem::path& file, const std::string& inputPath,
                   const std::string& outputFolder);

@@ -361,11 +361,6 @@ TEST_F(ExportHelperModeRun, E57OutputRowsByModeAndPhotoFlag) {
          "Export finished successfully. Method: libE57.",
          plain,
          {{"out.e57", Kind::E57, kAll, Colour::Without}}},
-        {"mode7",
-         {&Inputs::e57, "out.e57", 0, 7, kRgb},
-         "Export finished successfully. Method: libE57.",
-         plain,
-         {{"out.e57", Kind::E57, kAll, Colour::With}}},
         {"split_all",
          {&Inputs::e57, "out.e57", 0, 1, kRgb},
          "Export finished successfully. Method: split_by_all_saved_selections.",
@@ -489,6 +484,18 @@ TEST_F(ExportHelperModeRun, AJobThatCannotBeLoadedFailsWith100) {
          "[SelectedCoarseTiles] Tile1=100000;1080000 is not 'x,y'"},
         {replaced("[SelectedCoarseTiles]", "Count", "Count=-5"),
          "[SelectedCoarseTiles] Count=-5 is not a count"},
+        // Values that would run as something else than they say.
+        {replaced("[Job]", "ExportMode", "ExportMode=7"), "[Job] ExportMode=7 is out of range"},
+        {replaced("[Job]", "OutputFormat", "OutputFormat=7"),
+         "[Job] OutputFormat=7 is out of range"},
+        {replaced("[Job]", "ExportContent", "ExportContent=9"),
+         "[Job] ExportContent=9 is out of range"},
+        {replaced("[SelectedCoarseTiles]", "Tile0", "Tile0=1.9,0"),
+         "[SelectedCoarseTiles] Tile0=1.9,0 is not 'x,y'"},
+        // Cut at the NUL byte, the path would name out.e57 as its own temporary file.
+        {replaced("[Job]", "OutputE57Path",
+                  "OutputE57Path=" + (dir_ / "out.e57").string() + std::string(1, '\0') + ".x"),
+         "[Job] OutputE57Path holds a NUL byte"},
     };
     for (const auto& [text, fault] : cases) {
         testsupport::writeFile(jobPath, text);
@@ -514,6 +521,41 @@ TEST_F(ExportHelperModeRun, AJobThatCannotBeLoadedFailsWith100) {
                             (dir_ / "out.e57").string() + "'"))
         << run.console;
     EXPECT_TRUE(fs::exists(dir_ / "out.e57"));
+}
+
+// A status file that is the job's input or output would be replaced by the first report: the
+// job is refused before any report, and the file stays as it was.
+TEST_F(ExportHelperModeRun, AStatusFileThatIsTheInputOrOutputIsRefused) {
+    const std::string bytes = testsupport::readFile(inputs_.e57);
+    for (const std::string name : {"input", "input_symlink", "input_hardlink", "output"}) {
+        SCOPED_TRACE(name);
+        const fs::path dir = dir_ / name;
+        fs::create_directories(dir);
+        const fs::path jobPath = dir / "job.ini";
+        const fs::path status = helperStatusPath(jobPath);
+        testsupport::writeFile(status, bytes);
+        ExportJob job = makeJob(status, dir / "out.e57", 0, 0, kRgb);
+        if (name == "input_symlink") {
+            fs::create_symlink(status, dir / "in.e57");
+            job.inputE57Path = (dir / "in.e57").string();
+        } else if (name == "input_hardlink") {
+            fs::create_hard_link(status, dir / "in.e57");
+            job.inputE57Path = (dir / "in.e57").string();
+        } else if (name == "output") {
+            job.inputE57Path = inputs_.e57.string();
+            job.outputE57Path = status.string();
+        }
+        std::string error;
+        ASSERT_TRUE(writeExportJobFile(jobPath, job, &error)) << error;
+        const HelperRun run = runHelper(jobPath);
+        EXPECT_EQ(run.exit, 100u);
+        const std::string what = name == "output" ? "output" : "input";
+        EXPECT_TRUE(hasLine(run.console, "Export job refused: the status file is the " + what +
+                                             " file: " + status.string()))
+            << run.console;
+        EXPECT_EQ(testsupport::readFile(status), bytes);
+        EXPECT_FALSE(fs::exists(dir / "out.e57"));
+    }
 }
 
 // Damaged inputs and impossible tile sizes are refused on every route, before any output.

@@ -91,7 +91,7 @@ TEST(ExportPreparation, FullCoarseSelectionAndTheJobFields) {
     EXPECT_TRUE(job.selectedCoarseTiles.empty());
     EXPECT_EQ(job.inputE57Path, "/data/site.scan.e57");
     EXPECT_EQ(job.outputE57Path, f.outputFile.string());
-    EXPECT_EQ(job.outputFormat, 7);
+    EXPECT_EQ(job.outputFormat, 0);  // the E57 its name says
     EXPECT_EQ(job.exportContent, 1);
     EXPECT_EQ(job.estimatedPointsToFilter, 2000u);
     EXPECT_DOUBLE_EQ(job.outputAreaM2, 12.0);

@@ -31,16 +31,20 @@ TEST(SettingsFile, LoadTakesOnlyTheNamedKeysOfPaths) {
     EXPECT_EQ(input, "kept");
 }
 
-// The text replaces the file whole, also through a link; a failure warns and keeps the file.
+// The text replaces the file whole, also through a link, and never writes through a link at
+// its temporary name; a failure warns and keeps the file.
 TEST(SettingsFile, SaveReplacesTheFileWhole) {
     testsupport::TempDir dir;
     const fs::path file = dir / "settings.ini";
     fs::create_symlink("real.ini", file);
     testsupport::writeFile(dir / "real.ini", "[Paths]\nInputE57Path=/a much longer old path\n");
+    testsupport::writeFile(dir / "site.las", "points");
+    fs::create_symlink("site.las", dir / "real.ini.tmp");
     EXPECT_TRUE(saveSettings(file, "/in/site.las", "/out"));
     const std::string saved = "[Paths]\nInputE57Path=/in/site.las\nOutputFolder=/out\n";
     EXPECT_EQ(testsupport::readFile(dir / "real.ini"), saved);
     EXPECT_TRUE(fs::is_symlink(file));
+    EXPECT_EQ(testsupport::readFile(dir / "site.las"), "points");
 
     // A line break or a lone carriage return in either path is refused.
     const struct {
@@ -58,5 +62,5 @@ TEST(SettingsFile, SaveReplacesTheFileWhole) {
                   "WARNING: could not save settings.ini to " + r.target.string() + "\n");
     }
     EXPECT_EQ(testsupport::readFile(file), saved);
-    EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 2);
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 4);
 }

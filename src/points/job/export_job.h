@@ -19,7 +19,8 @@ enum class OutputFormat : std::int32_t { E57 = 0, XYZ = 1, LAS = 2 };
 enum class ExportContent : std::int32_t { Xyz = 0, XyzRgb = 1, XyzRgbPhotos = 2 };
 
 // Everything the export helper process needs; crosses the process boundary as the job file.
-// The enumerations are held as plain i32 since a job file may carry values outside them.
+// The enumerations are held as plain i32, as the job file stores them; its reader refuses values
+// outside them.
 struct ExportJob {
     std::string inputE57Path;   // E57, XYZ or LAS despite the name
     std::string outputE57Path;  // whatever the output format

@@ -22,8 +22,19 @@ using IniSection = std::unordered_map<std::string, std::string>;
 using IniSections = std::unordered_map<std::string, IniSection>;
 
 // ---- number conversions -------------------------------------------------------------------
-// C conversion semantics (leading blanks, optional sign, trailing text ignored) with messages
-// of their own: libstdc++'s std::stoi and friends only say "stoi".
+// C conversion semantics (leading blanks, optional sign) with messages of their own:
+// libstdc++'s std::stoi and friends only say "stoi". Text after the number is ignored only
+// where the value is informational; a value that decides what is exported is refused then, so
+// "2,5" never runs as 2.
+
+enum class Rest { Ignored, Refused };
+
+// Nothing but blanks from `end` to the end of the text (a NUL byte inside counts as text).
+bool onlyBlanksAfter(const std::string& text, const char* end) {
+    const char* const stop = text.data() + text.size();
+    while (end != stop && (*end == ' ' || *end == '\t')) ++end;
+    return end == stop;
+}
 
 [[noreturn]] void throwInvalid(const char* name) {
     throw std::invalid_argument(std::string("invalid ") + name + " argument");
@@ -44,12 +55,13 @@ private:
     int saved_;
 };
 
-std::int32_t jobStoi(const std::string& text) {
+std::int32_t jobStoi(const std::string& text, Rest rest) {
     ErrnoScope scope;
     const char* begin = text.c_str();
     char* end = nullptr;
     const long long value = std::strtoll(begin, &end, 10);
-    if (end == begin) throwInvalid("stoi");
+    if (end == begin || (rest == Rest::Refused && !onlyBlanksAfter(text, end)))
+        throwInvalid("stoi");
     if (errno == ERANGE || value < INT32_MIN || value > INT32_MAX) throwOutOfRange("stoi");
     return static_cast<std::int32_t>(value);
 }
@@ -73,23 +85,25 @@ locale_t cNumericLocale() {
 
 // Only overflow is out of range: strtod also flags underflow, and refusing subnormals would
 // break the promise that every finite value written reads back.
-double jobStod(const std::string& text) {
+double jobStod(const std::string& text, Rest rest) {
     ErrnoScope scope;
     const char* begin = text.c_str();
     char* end = nullptr;
     const locale_t locale = cNumericLocale();
     const double value = locale ? strtod_l(begin, &end, locale) : std::strtod(begin, &end);
-    if (end == begin) throwInvalid("stod");
+    if (end == begin || (rest == Rest::Refused && !onlyBlanksAfter(text, end)))
+        throwInvalid("stod");
     if (errno == ERANGE && std::isinf(value)) throwOutOfRange("stod");
     return value;
 }
 
+// The two below read a whole piece of a tile line: blanks may surround the number, nothing else.
 bool parseStoll(const std::string& text, std::int64_t& out) {
     ErrnoScope scope;
     const char* begin = text.c_str();
     char* end = nullptr;
     const long long value = std::strtoll(begin, &end, 10);
-    if (end == begin || errno == ERANGE) return false;
+    if (end == begin || errno == ERANGE || !onlyBlanksAfter(text, end)) return false;
     out = static_cast<std::int64_t>(value);
     return true;
 }
@@ -99,7 +113,7 @@ bool parseStoull(const std::string& text, std::uint64_t& out) {
     const char* begin = text.c_str();
     char* end = nullptr;
     const unsigned long long value = std::strtoull(begin, &end, 10);
-    if (end == begin || errno == ERANGE) return false;
+    if (end == begin || errno == ERANGE || !onlyBlanksAfter(text, end)) return false;
     out = static_cast<std::uint64_t>(value);
     return true;
 }
@@ -111,10 +125,12 @@ bool parseStoull(const std::string& text, std::uint64_t& out) {
     throw std::runtime_error("Export job file: " + what);
 }
 
-// A value as it appears in a message: long ones (random bytes) cut.
+// A value as it appears in a message: long ones (random bytes) cut, and cut at a NUL byte,
+// which the status file would carry on.
 std::string shownValue(const std::string& value) {
     constexpr std::size_t kShown = 80;
-    return value.size() <= kShown ? value : value.substr(0, kShown) + "...";
+    const std::size_t shown = std::min(value.find('\0'), kShown);
+    return value.size() <= shown ? value : value.substr(0, shown) + "...";
 }
 
 struct Section {
@@ -146,21 +162,40 @@ struct Section {
             fault(key, value, "is out of range");
         }
     }
-    std::int32_t i32(const std::string& key) const { return i32(key, required(key)); }
-    std::int32_t i32(const std::string& key, const std::string& value) const {
-        return number(key, value, jobStoi, "a whole number");
+    std::int32_t i32(const std::string& key, Rest rest) const {
+        return i32(key, required(key), rest);
+    }
+    std::int32_t i32(const std::string& key, const std::string& value, Rest rest) const {
+        return number(
+            key, value, [rest](const std::string& text) { return jobStoi(text, rest); },
+            "a whole number");
     }
     std::uint64_t u64(const std::string& key) const {
         return number(key, required(key), jobStoull, "a whole number");
     }
-    double f64(const std::string& key) const {
-        return number(key, required(key), jobStod, "a number");
+    double f64(const std::string& key, Rest rest) const {
+        return number(
+            key, required(key), [rest](const std::string& text) { return jobStod(text, rest); },
+            "a number");
+    }
+    // One of the choices 0..last of an enumeration.
+    std::int32_t choice(const std::string& key, const std::string& value, std::int32_t last) const {
+        const std::int32_t n = i32(key, value, Rest::Refused);
+        if (n < 0 || n > last) fault(key, value, "is out of range");
+        return n;
     }
     // A list's length: 0 or more.
     std::int32_t count(const std::string& key) const {
-        const std::int32_t n = i32(key);
+        const std::int32_t n = i32(key, Rest::Refused);
         if (n < 0) fault(key, required(key), "is not a count");
         return n;
+    }
+    // Cut at a NUL byte, the path would name another file.
+    const std::string& path(const std::string& key) const {
+        const std::string& value = required(key);
+        if (value.find('\0') != std::string::npos)
+            throwJobFault("[" + name + "] " + key + " holds a NUL byte");
+        return value;
     }
     TileIndex tile(std::int32_t index) const {
         const std::string key = "Tile" + std::to_string(index);
@@ -192,36 +227,42 @@ void readTileList(const Section& section, std::vector<TileIndex>& tiles) {
     for (std::int32_t j = 0; j < count; ++j) tiles.push_back(section.tile(j));
 }
 
+// What decides the export must read whole; the counts and bounds for estimates read as C does.
 void readJobSection(const Section& job, ExportJob& out) {
-    out.inputE57Path = job.required("InputE57Path");
-    out.outputE57Path = job.required("OutputE57Path");
-    out.coarseTileSize = job.f64("CoarseTileSize");
+    out.inputE57Path = job.path("InputE57Path");
+    out.outputE57Path = job.path("OutputE57Path");
+    out.coarseTileSize = job.f64("CoarseTileSize", Rest::Refused);
     out.inputTotalPoints = job.u64("InputTotalPoints");
     out.estimatedPointsToFilter = job.u64("EstimatedPointsToFilter");
-    out.outputAreaM2 = job.f64("OutputAreaM2");
-    out.exportMode = job.i32("ExportMode");
+    out.outputAreaM2 = job.f64("OutputAreaM2", Rest::Ignored);
+    out.exportMode =
+        job.choice("ExportMode", job.required("ExportMode"),
+                   static_cast<std::int32_t>(ExportMode::split_by_saved_top_selections));
 
     if (const std::string* format = job.optional("OutputFormat"))
-        out.outputFormat = job.i32("OutputFormat", *format);
+        out.outputFormat =
+            job.choice("OutputFormat", *format, static_cast<std::int32_t>(OutputFormat::LAS));
     else
         out.outputFormat = outputFormatFromExtension(out.outputE57Path);
 
     if (const std::string* content = job.optional("ExportContent")) {
         // The stored content decides; the flag keys are not consulted.
-        out.exportContent = job.i32("ExportContent", *content);
+        out.exportContent = job.choice("ExportContent", *content,
+                                       static_cast<std::int32_t>(ExportContent::XyzRgbPhotos));
         applyExportContentToFlags(out);
     } else {
         const std::string* photo = job.optional("EnablePhotoThirdPass");
         const std::string* rgb = job.optional("ExportRGB");
-        out.enablePhotoThirdPass = photo ? job.i32("EnablePhotoThirdPass", *photo) != 0 : false;
-        out.exportRGB = rgb ? job.i32("ExportRGB", *rgb) != 0 : true;
+        out.enablePhotoThirdPass =
+            photo ? job.i32("EnablePhotoThirdPass", *photo, Rest::Refused) != 0 : false;
+        out.exportRGB = rgb ? job.i32("ExportRGB", *rgb, Rest::Refused) != 0 : true;
         if (out.enablePhotoThirdPass) out.exportRGB = true;
         exportContentFromFlags(out);
     }
 
-    out.hasGlobalZBounds = job.i32("HasGlobalZBounds") != 0;
-    out.globalMinZ = job.f64("GlobalMinZ");
-    out.globalMaxZ = job.f64("GlobalMaxZ");
+    out.hasGlobalZBounds = job.i32("HasGlobalZBounds", Rest::Ignored) != 0;
+    out.globalMinZ = job.f64("GlobalMinZ", Rest::Ignored);
+    out.globalMaxZ = job.f64("GlobalMaxZ", Rest::Ignored);
 }
 
 void readSelections(const IniSections& sections, ExportJob& out) {
@@ -263,8 +304,8 @@ void readSelections(const IniSections& sections, ExportJob& out) {
     for (std::int32_t i = 0; i < rangeCount; ++i) {
         const Section section = requiredSection(sections, numberedName("SelectedHeightRange", i));
         SelectedHeightRange range;
-        range.zMin = section.f64("ZMin");
-        range.zMax = section.f64("ZMax");
+        range.zMin = section.f64("ZMin", Rest::Refused);
+        range.zMax = section.f64("ZMax", Rest::Refused);
         readTileList(section, range.tiles);
         out.selectedHeightRanges.push_back(std::move(range));
     }

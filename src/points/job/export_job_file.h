@@ -20,14 +20,17 @@ bool writeExportJobFile(const std::filesystem::path& jobPath, const ExportJob& j
 // Reads into out; fields assigned before a failure keep their new values, so the caller
 // discards the record on false. *error is left alone on success. A fault in the file is named:
 // "Export job file: [Section] Key is missing", "... Key=value is not a number", and so on.
-// A UTF-8 byte order mark and CRLF line ends are read as the plain form. `notes` receives a
-// line for each path that was trimmed of blanks.
+// A UTF-8 byte order mark and CRLF line ends are read as the plain form. Refused as well: a
+// path holding a NUL byte, ExportMode, OutputFormat or ExportContent outside their choices, and
+// text after a number that decides the export. `notes` receives a line for each path that was
+// trimmed of blanks.
 bool loadExportJobFile(const std::filesystem::path& jobPath, ExportJob& out, std::string* error,
                        std::vector<std::string>* notes = nullptr);
 
-// "x,y"; text after a further ',' is ignored. out is untouched on refusal.
+// "x,y": two whole numbers, blanks around each allowed, nothing else. out is untouched on
+// refusal.
 bool parseTileIndexValue(const std::string& value, TileIndex& out);
-// "x,y,count". tile and count are untouched on refusal.
+// "x,y,count", read the same way. tile and count are untouched on refusal.
 bool parseTileCountValue(const std::string& value, TileIndex& tile, std::uint64_t& count);
 
 // exportContent from the two flags.

@@ -4,6 +4,7 @@
 #include <fstream>
 #include <system_error>
 
+#include "platform/atomic_write.h"
 #include "points/job/ini_text.h"
 
 namespace {
@@ -34,30 +35,15 @@ void writeExportStatusFile(const std::filesystem::path& statusPath, const std::s
     text.append("\nMessage=").append(message);
     text.append("\nDetails=").append(message).append("\n");
 
-    // POSIX has no share modes: the report goes to a file beside the status file and is
+    // POSIX has no share modes: the report goes to a new file beside the status file and is
     // renamed over it, so a reader sees the previous report or this one, never a partial one.
     // A path that names a device or a pipe is written in place, never replaced.
     std::error_code ec;
     const std::filesystem::file_status current = std::filesystem::status(statusPath, ec);
-    if (std::filesystem::exists(current) && !std::filesystem::is_regular_file(current)) {
-        std::ofstream out(statusPath, std::ios::out | std::ios::trunc | std::ios::binary);
-        if (out.is_open()) out.write(text.data(), static_cast<std::streamsize>(text.size()));
-        return;
-    }
-    const std::filesystem::path temporary = statusPath.string() + ".tmp";
-    {
-        std::ofstream out(temporary, std::ios::out | std::ios::trunc | std::ios::binary);
-        if (!out.is_open()) return;
-        out.write(text.data(), static_cast<std::streamsize>(text.size()));
-        out.close();
-        if (!out) {
-            std::error_code ignored;
-            std::filesystem::remove(temporary, ignored);
-            return;
-        }
-    }
-    std::filesystem::rename(temporary, statusPath, ec);
-    if (ec) std::filesystem::remove(temporary, ec);
+    if (std::filesystem::exists(current) && !std::filesystem::is_regular_file(current))
+        platform::writeFileInPlace(statusPath.string(), text, false);
+    else
+        platform::replaceFileWhole(statusPath.string(), text, false);
 }
 
 std::string exportProgressSentence(const std::string& method, std::uint64_t pointsRead,

@@ -8,7 +8,9 @@
 // ("[Status]", "State=", "Message=", "Details=" repeating the message), rewritten whole at
 // every report. Its path is the job file's path with ".status.ini" appended.
 
-// Loses the report silently when the file cannot be opened; the export goes on.
+// Writes a new file beside the status file (never through a link found at its name) and
+// renames it over the status file. Loses the report silently when that fails; the export goes
+// on.
 void writeExportStatusFile(const std::filesystem::path& statusPath, const std::string& state,
                            const std::string& message);
 

@@ -324,8 +324,7 @@ TEST(ExportJobFile, ContentAndFlags) {
     const Case cases[] = {
         // A stored content decides, whatever the flag keys say.
         {"ExportContent=2\nExportRGB=0\nEnablePhotoThirdPass=0\n", 2, true, true},
-        {"ExportContent=5\nExportRGB=1\n", 5, false, false},
-        {"ExportContent=-1\n", -1, false, false},
+        {"ExportContent=0\nExportRGB=1\n", 0, false, false},
         // Without a content key the flags decide, and the photo pass implies colour.
         {"EnablePhotoThirdPass=1\nExportRGB=0\n", 2, true, true},
         {"ExportRGB=0\n", 0, false, false},
@@ -395,10 +394,7 @@ TEST(ExportJobFile, NumberConversionsFollowCAndNameTheirFailures) {
         text.replace(at, text.find('\n', at) - at, key + "=" + value);
         return loadText(text);
     };
-    EXPECT_EQ(with("ExportMode", "1.9").job.exportMode, 1);
-    EXPECT_EQ(with("ExportMode", "+3abc").job.exportMode, 3);
-    EXPECT_EQ(with("ExportMode", "-2147483648").job.exportMode,
-              std::numeric_limits<std::int32_t>::min());
+    EXPECT_EQ(with("ExportMode", "+3").job.exportMode, 3);
     EXPECT_EQ(with("InputTotalPoints", "18446744073709551615").job.inputTotalPoints,
               std::numeric_limits<std::uint64_t>::max());
     EXPECT_EQ(with("InputTotalPoints", "5 points").job.inputTotalPoints, 5u);
@@ -413,6 +409,8 @@ TEST(ExportJobFile, NumberConversionsFollowCAndNameTheirFailures) {
 
     const std::tuple<const char*, const char*, const char*> failures[] = {
         {"ExportMode", "x1", "is not a whole number"},
+        {"ExportMode", "1.9", "is not a whole number"},
+        {"ExportMode", "+3abc", "is not a whole number"},
         {"ExportMode", "", "is not a whole number"},
         {"ExportMode", "2147483648", "is out of range"},
         {"ExportMode", "-2147483649", "is out of range"},
@@ -453,8 +451,8 @@ TEST(ExportJobFile, TileValueParsing) {
     constexpr auto kMin = std::numeric_limits<std::int64_t>::min();
     constexpr auto kMax = std::numeric_limits<std::int64_t>::max();
     const std::pair<const char*, TileIndex> good[] = {
-        {"3,4,5", {3, 4}},
-        {" -3, +4x", {-3, 4}},
+        {"3,4", {3, 4}},
+        {" -3 , +4 ", {-3, 4}},
         {"-9223372036854775808,9223372036854775807", {kMin, kMax}}};
     for (const auto& [text, want] : good) {
         TileIndex tile{99, 99};
@@ -462,7 +460,8 @@ TEST(ExportJobFile, TileValueParsing) {
         EXPECT_EQ(tile, want) << text;
     }
     // A refused value leaves the outputs alone.
-    for (const char* text : {"", "3", "a,4", "3,", "3,9223372036854775808"}) {
+    for (const char* text :
+         {"", "3", "a,4", "3,", "3,9223372036854775808", "3,4,5", "-3,+4x", "100002.9,1080002"}) {
         TileIndex tile{7, 7};
         EXPECT_FALSE(parseTileIndexValue(text, tile)) << text;
         EXPECT_EQ(tile, (TileIndex{7, 7})) << text;
@@ -473,9 +472,8 @@ TEST(ExportJobFile, TileValueParsing) {
     EXPECT_TRUE(parseTileCountValue("1,-2,30", tile, count));
     EXPECT_EQ(tile, (TileIndex{1, -2}));
     EXPECT_EQ(count, 30u);
-    EXPECT_TRUE(parseTileCountValue("1,2,3,4", tile, count));
-    EXPECT_EQ(count, 3u);
-    for (const char* text : {"1,2", "1,", "1,,3", "1,2,", "1,2,x", "1,2,18446744073709551616"}) {
+    for (const char* text : {"1,2", "1,", "1,,3", "1,2,", "1,2,x", "1,2,18446744073709551616",
+                             "1,2,3,4", "1.5,2,3", "1,2,3.5"}) {
         tile = {7, 7};
         count = 5;
         EXPECT_FALSE(parseTileCountValue(text, tile, count)) << text;
@@ -539,6 +537,54 @@ TEST(ExportJobFile, MalformedJobsNameTheFault) {
                            "... is not 'x,y'");
 }
 
+// Values that decide what is exported are refused when they would be read as something else:
+// outside their documented choices, with text after the number, or a path cut at a NUL byte.
+TEST(ExportJobFile, ValuesThatWouldChangeTheExportAreRefused) {
+    const std::string lists =
+        "[SelectedCoarseTileCounts]\nCount=1\nTile0=1,2,30\n"
+        "[SelectedHeightRanges]\nCount=1\n[SelectedHeightRange0]\nZMin=0\n"
+        "ZMax=108\nTileCount=0\n[SelectedCoarseTiles]\nCount=1\n";
+    const auto job = [&](const std::string& middle, const std::string& tiles = "Tile0=3,4\n") {
+        return jobSection(middle) + lists + tiles;
+    };
+    const auto replaced = [](std::string text, const std::string& from, const std::string& to) {
+        return text.replace(text.find(from), from.size(), to);
+    };
+    ASSERT_TRUE(loadText(job("")).ok);
+    const std::pair<std::string, std::string> cases[] = {
+        {replaced(job(""), "ExportMode=0", "ExportMode=99"), "[Job] ExportMode=99 is out of range"},
+        {replaced(job(""), "ExportMode=0", "ExportMode=-1"), "[Job] ExportMode=-1 is out of range"},
+        {job("OutputFormat=7\n"), "[Job] OutputFormat=7 is out of range"},
+        {job("OutputFormat=-1\n"), "[Job] OutputFormat=-1 is out of range"},
+        {job("ExportContent=9\n"), "[Job] ExportContent=9 is out of range"},
+        {job("ExportContent=-1\n"), "[Job] ExportContent=-1 is out of range"},
+        {job("ExportContent=1.5\n"), "[Job] ExportContent=1.5 is not a whole number"},
+        {job("ExportRGB=0.9\n"), "[Job] ExportRGB=0.9 is not a whole number"},
+        {replaced(job(""), "CoarseTileSize=5", "CoarseTileSize=2,5"),
+         "[Job] CoarseTileSize=2,5 is not a number"},
+        {replaced(job(""), "ZMax=108", "ZMax=108,5"),
+         "[SelectedHeightRange0] ZMax=108,5 is not a number"},
+        {replaced(job(""), "TileCount=0", "TileCount=0.5"),
+         "[SelectedHeightRange0] TileCount=0.5 is not a whole number"},
+        {job("", "Tile0=100002.9,1080002\n"),
+         "[SelectedCoarseTiles] Tile0=100002.9,1080002 is not 'x,y'"},
+        {job("", "Tile0=3,4,5\n"), "[SelectedCoarseTiles] Tile0=3,4,5 is not 'x,y'"},
+        {replaced(job(""), "1,2,30", "1,2,30.5"),
+         "[SelectedCoarseTileCounts] Tile0=1,2,30.5 is not 'x,y,count'"},
+        {replaced(job(""), "/out/cloud_cut.e57", std::string("/out/cut.e57\0.tmp", 17)),
+         "[Job] OutputE57Path holds a NUL byte"},
+        {replaced(job(""), "/in/cloud.e57", std::string("/in/a\0b.e57", 11)),
+         "[Job] InputE57Path holds a NUL byte"},
+        {replaced(job(""), "ZMax=108", std::string("ZMax=108\0abc", 12)),
+         "[SelectedHeightRange0] ZMax=108... is not a number"},
+    };
+    for (const auto& [text, fault] : cases) {
+        const LoadOutcome o = loadText(text);
+        EXPECT_FALSE(o.ok) << fault;
+        EXPECT_EQ(o.error, "Export job file: " + fault);
+    }
+}
+
 // What the writer writes always loads, at the limits of every field and list.
 TEST(ExportJobFile, RoundTripAtTheExtremes) {
     constexpr auto kMin = std::numeric_limits<std::int64_t>::min();
@@ -550,7 +596,7 @@ TEST(ExportJobFile, RoundTripAtTheExtremes) {
     job.coarseTileSize = std::numeric_limits<double>::denorm_min();
     job.outputAreaM2 = std::numeric_limits<double>::max();
     job.globalMinZ = -std::numeric_limits<double>::max();
-    job.exportMode = std::numeric_limits<std::int32_t>::min();
+    job.exportMode = 3;
     job.selectedCoarseTiles = {{kMin, kMax}, {kMax, kMin}, {0, 0}};
     job.selectedCoarseTileCounts = {{{kMin, kMin}, kU64}, {{kMax, kMax}, 0}};
     job.savedTileSelections = {SavedTileSelection{}, SavedTileSelection{{{kMin, kMax}}}};

@@ -126,3 +126,32 @@ TEST(ExportStatus, ReaderSectionAndLineRules) {
     EXPECT_EQ(message, "second");
     EXPECT_TRUE(readExportStatusFile(path, nullptr, nullptr));
 }
+
+// Whatever stands at the temporary name (a link to the input, a hard link to it, a link to a
+// file not there yet) is left as it is: the report goes to a file of its own.
+TEST(ExportStatus, ALinkAtTheTemporaryNameChangesNothing) {
+    for (const char* kind : {"symlink", "hardlink", "dangling"}) {
+        SCOPED_TRACE(kind);
+        TempDir dir;
+        const auto path = dir / "job.ini.status.ini";
+        const auto input = dir / "site.e57";
+        writeFile(input, "points");
+        const std::filesystem::path temporary = path.string() + ".tmp";
+        if (std::string(kind) == "symlink")
+            std::filesystem::create_symlink(input, temporary);
+        else if (std::string(kind) == "hardlink")
+            std::filesystem::create_hard_link(input, temporary);
+        else
+            std::filesystem::create_symlink(dir / "absent.e57", temporary);
+        writeExportStatusFile(path, "Running", "first");
+        writeExportStatusFile(path, "Failed", "second");
+        EXPECT_EQ(readFile(path), "[Status]\nState=Failed\nMessage=second\nDetails=second\n");
+        EXPECT_EQ(readFile(input), "points");
+        EXPECT_FALSE(std::filesystem::exists(dir / "absent.e57"));
+        EXPECT_TRUE(std::filesystem::exists(std::filesystem::symlink_status(temporary)));
+        // Only the status file was added.
+        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()),
+                                std::filesystem::directory_iterator()),
+                  3);
+    }
+}

@@ -1,0 +1,70 @@
+#include "platform/atomic_write.h"
+
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <string>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace platform {
+
+namespace {
+
+bool failed(int* error, int errorNumber) {
+    if (error) *error = errorNumber;
+    return false;
+}
+
+bool writeAndClose(int fd, std::string_view text, bool durable, int* error) {
+    std::size_t done = 0;
+    int problem = 0;
+    while (done < text.size()) {
+        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            problem = n < 0 ? errno : ENOSPC;  // a device that takes nothing says nothing itself
+            break;
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    if (problem == 0 && durable && ::fsync(fd) != 0) problem = errno;
+    if (::close(fd) != 0 && problem == 0) problem = errno;
+    return problem == 0 || failed(error, problem);
+}
+
+// A new file of our own: O_EXCL fails on anything already at the name, a link included.
+int createExclusive(const std::string& path, std::string& temporary) {
+    static std::atomic<unsigned> made{0};
+    constexpr int kFlags = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
+    temporary = path + ".tmp";
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const int fd = ::open(temporary.c_str(), kFlags, 0666);
+        if (fd >= 0 || errno != EEXIST) return fd;
+        temporary = path + "." + std::to_string(::getpid()) + "-" + std::to_string(++made) + ".tmp";
+    }
+    return -1;
+}
+
+}  // namespace
+
+bool replaceFileWhole(const std::string& path, std::string_view text, bool durable, int* error) {
+    std::string temporary;
+    const int fd = createExclusive(path, temporary);
+    if (fd < 0) return failed(error, errno);
+    int problem = 0;
+    if (writeAndClose(fd, text, durable, &problem)) {
+        if (::rename(temporary.c_str(), path.c_str()) == 0) return true;
+        problem = errno;
+    }
+    ::unlink(temporary.c_str());
+    return failed(error, problem);
+}
+
+bool writeFileInPlace(const std::string& path, std::string_view text, bool durable, int* error) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd < 0) return failed(error, errno);
+    return writeAndClose(fd, text, durable, error);
+}
+
+}  // namespace platform

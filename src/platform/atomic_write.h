@@ -1,0 +1,22 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace platform {
+
+// Replaces the file at `path` with `text` as a whole: the text goes to a new file beside it,
+// which is then renamed onto `path`, so a reader sees the old content or the new, never a
+// part. The new file is created exclusively, never through a link or file found at its name:
+// "<path>.tmp", or "<path>.<process id>-<n>.tmp" while that name is taken. `durable`: the text
+// is on the disk before the rename. On failure the new file is removed, `path` is left as it
+// was and *error (when given) receives the system's error number.
+bool replaceFileWhole(const std::string& path, std::string_view text, bool durable,
+                      int* error = nullptr);
+
+// Writes `text` into the file at `path` where it lies (a device or a pipe), created when
+// missing and truncated when regular; `durable` and *error as above.
+bool writeFileInPlace(const std::string& path, std::string_view text, bool durable,
+                      int* error = nullptr);
+
+}  // namespace platform
