@@ -14,6 +14,7 @@
 #include "export/export_result.h"
 #include "export/las_binary_export.h"
 #include "export/las_to_e57_export.h"
+#include "export/pending_output.h"
 #include "export/photo_export.h"
 #include "export/split_export.h"
 #include "export/synthetic_las_export.h"
@@ -57,6 +58,49 @@ void throwWhenTestAsks() {
     throw std::runtime_error(what);
 }
 
+// The selections a split route writes one output each for.
+struct SplitPlan {
+    const std::vector<SelectedHeightRange>* vertical = nullptr;  // null: not a split route
+    const std::vector<SavedTileSelection>* top = nullptr;
+};
+
+SplitPlan splitPlan(const ExportRouteChoice& choice, const ExportJob& job) {
+    static const std::vector<SelectedHeightRange> noRanges;
+    static const std::vector<SavedTileSelection> noTiles;
+    static const std::vector<SavedTileSelection> allTiles(1);
+    switch (choice.route) {
+        case ExportRoute::SplitAllSelections:
+            return {&job.selectedHeightRanges, &job.savedTileSelections};
+        case ExportRoute::SplitVertical: return {&job.selectedHeightRanges, &noTiles};
+        case ExportRoute::SplitTop: return {&noRanges, &job.savedTileSelections};
+        // Refused for its photos: these are what the same job without them writes.
+        case ExportRoute::XyzPhotosRefused:
+        case ExportRoute::XyzCombinedThroughSplit:
+            // A full coarse selection is one output of every point (a selection without tiles
+            // keeps all): the saved tiles would lose those the sampled preview never showed.
+            if (isFullCoarseSelection(job)) return {&noRanges, &allTiles};
+            return {&job.selectedHeightRanges, &job.savedTileSelections};
+        default: return {};
+    }
+}
+
+// What an earlier export left at the job's outputs, removed before main refuses the job itself.
+// An output that is the input or a folder keeps main's refusal text: nothing is removed then,
+// and the route would refuse it in its own words.
+void removeOldJobOutputs(const ExportRouteChoice& choice, const ExportJob& job) {
+    const SplitPlan plan = splitPlan(choice, job);
+    try {
+        if (plan.vertical == nullptr) {
+            removeOldOutputs(job.inputE57Path, {job.outputE57Path}, "Export");
+            return;
+        }
+        removeOldSplitOutputs(
+            job.inputE57Path, job.outputE57Path, plan.vertical->size(), plan.top->size(),
+            job.enablePhotoThirdPass && choice.route != ExportRoute::XyzPhotosRefused);
+    } catch (const std::exception&) {
+    }
+}
+
 // Runs the chosen route; `text` receives its error, or a photo route's summary on success.
 bool runRoute(const ExportRouteChoice& choice, const ExportJob& job,
               const std::filesystem::path& statusPath, std::string& method, std::string& text) {
@@ -73,18 +117,9 @@ bool runRoute(const ExportRouteChoice& choice, const ExportJob& job,
         case ExportRoute::SyntheticLas: return exportSyntheticLas(job, statusText, &result, &text);
         case ExportRoute::XyzAscii: return exportXyzAscii(job, statusText, &result, &text);
         case ExportRoute::SplitAllSelections:
-            return exportSplitSelections(in, out, job.selectedHeightRanges, job.savedTileSelections,
-                                         job.selectedCoarseTileCounts, job.coarseTileSize,
-                                         job.inputTotalPoints, photo, &result, &text, &statusPath,
-                                         job.exportRGB);
         case ExportRoute::XyzCombinedThroughSplit: {
-            // A full coarse selection is one output of every point (a selection without tiles
-            // keeps all): the saved tiles would lose those the sampled preview never showed.
-            const bool everyPoint = isFullCoarseSelection(job);
-            const std::vector<SelectedHeightRange> noRanges;
-            const std::vector<SavedTileSelection> allTiles(1);
-            return exportSplitSelections(in, out, everyPoint ? noRanges : job.selectedHeightRanges,
-                                         everyPoint ? allTiles : job.savedTileSelections,
+            const SplitPlan plan = splitPlan(choice, job);
+            return exportSplitSelections(in, out, *plan.vertical, *plan.top,
                                          job.selectedCoarseTileCounts, job.coarseTileSize,
                                          job.inputTotalPoints, photo, &result, &text, &statusPath,
                                          job.exportRGB);
@@ -116,6 +151,7 @@ bool runRoute(const ExportRouteChoice& choice, const ExportJob& job,
 int dispatch(const ExportJob& job, const std::filesystem::path& statusPath) {
     const ExportRouteChoice choice = chooseExportRoute(job);
     if (choice.route == ExportRoute::XyzPhotosRefused) {
+        removeOldJobOutputs(choice, job);
         writeExportStatusFile(statusPath, "Failed", choice.failureText);
         return choice.failureExit;
     }
@@ -132,6 +168,7 @@ int dispatch(const ExportJob& job, const std::filesystem::path& statusPath) {
     // The E57 output routes would give a zero-point or garbage export; the others check this
     // themselves.
     if (e57Output && !(job.coarseTileSize > 0.0)) {
+        removeOldJobOutputs(choice, job);
         writeExportStatusFile(statusPath, "Failed",
                               "E57 export failed: coarse tile size must be > 0.");
         return choice.failureExit;

@@ -569,6 +569,8 @@ bool runNativeExport(const std::string& inputPath, const std::string& outputPath
                      const TileSet& selectedTiles,
                      const std::vector<SelectedHeightRange>& heightRanges, double tileSize,
                      std::string* method, const fs::path* statusPath, bool exportColour) {
+    // An input that cannot be read leaves no earlier export's file either.
+    removeOldOutputs(inputPath, {outputPath}, kE57OutputWords.prefix);
     e57::Reader reader(inputPath, e57::ReaderOptions{});
     e57::E57Root root;
     reader.GetE57Root(root);

@@ -252,6 +252,8 @@ bool writeFallback(PendingOutput& output, PdalFallbackState& s, const std::strin
 bool runFallback(const std::string& inputPath, const std::string& outputPath,
                  const TileSet& selectedTiles, const std::vector<SelectedHeightRange>& heightRanges,
                  double tileSize, const fs::path* statusPath) {
+    // An input that cannot be read leaves no earlier export's file either.
+    removeOldOutputs(inputPath, {outputPath}, kE57OutputWords.prefix);
     PdalFallbackState s;
     {
         e57::Reader reader(inputPath, e57::ReaderOptions{});

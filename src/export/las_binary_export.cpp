@@ -216,6 +216,7 @@ bool exportLasBinary(const ExportJob& job, const std::string& statusPath, Export
                      std::string* error) {
     return runExportRoute(job, result, error, [&] {
         const ExportRouteWords& words = kLasBinaryWords;
+        removeOldRouteOutput(job, words);
         checkRouteTileSize(job, words);
         PendingOutput output = prepareRouteOutput(job, words);
 

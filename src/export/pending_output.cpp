@@ -51,6 +51,21 @@ void createOutputFolder(const std::string& outputPath, const OutputWords& words)
     if (ec) throw std::runtime_error(std::string(words.folderFailure) + ec.message());
 }
 
+void removeOldOutputs(const std::string& inputPath, const std::vector<std::string>& outputPaths,
+                      const char* prefix) {
+    for (const std::string& path : outputPaths) {
+        std::error_code ec;
+        if (fs::is_directory(fs::status(path, ec)))
+            refuse(prefix, "the output path is a folder: " + path);
+        refuseOutputOnInput(inputPath, path, prefix);
+    }
+    for (const std::string& path : outputPaths) {
+        std::error_code ec;
+        const fs::file_status status = fs::status(path, ec);
+        if (!fs::exists(status) || fs::is_regular_file(status)) removeFileQuietly(path);
+    }
+}
+
 PendingOutput::PendingOutput(const std::string& inputPath, const std::string& outputPath,
                              const OutputWords& words, const std::string& temporaryPath)
     : output_(outputPath),

@@ -28,6 +28,12 @@ void refuseOutputOnInput(const std::string& inputPath, const std::string& path, 
 // folder failure followed by the system's text.
 void createOutputFolder(const std::string& outputPath, const OutputWords& words);
 
+// Removes what an earlier export left at the outputs, before any refusal of this export, so
+// that a failed export leaves none of it. Refuses (as PendingOutput does) a folder at one of the
+// paths and a path that names the input, before removing anything. A device or pipe stays.
+void removeOldOutputs(const std::string& inputPath, const std::vector<std::string>& outputPaths,
+                      const char* prefix);
+
 class PendingOutput {
 public:
     // Creates the output's folder, refuses a folder at the output path and an output or

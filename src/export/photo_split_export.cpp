@@ -1,9 +1,7 @@
 #include "export/photo_split_export.h"
 
 #include <cmath>
-#include <cstdio>
 #include <exception>
-#include <filesystem>
 #include <iostream>
 #include <limits>
 #include <memory>
@@ -19,6 +17,7 @@
 #include "export/output_naming.h"
 #include "export/pending_output.h"
 #include "export/photo_merge.h"
+#include "export/split_export.h"
 #include "points/input/exception_text.h"
 #include "points/selection/selection.h"
 
@@ -61,16 +60,6 @@ struct ScanAccumulator {
 void removeTemporaries(const PhotoSplitOutput& out) {
     removeFileQuietly(out.geometryTempPath);
     removeFileQuietly(out.withPhotosTempPath);
-}
-
-// Every output is numbered, also a single one: folder / (stem + "_" + kind + "_NN" + extension).
-std::string photoSplitPath(const std::filesystem::path& output, const char* kind,
-                           std::uint64_t number) {
-    char digits[24];
-    std::snprintf(digits, sizeof digits, "%02llu", static_cast<unsigned long long>(number));
-    return (output.parent_path() /
-            (output.stem().string() + "_" + kind + "_" + digits + output.extension().string()))
-        .string();
 }
 
 struct PhotoSplitScanWrite {
@@ -149,6 +138,16 @@ bool exportPhotoMultiSplit(const std::string& inputPath, const std::string& outp
     std::vector<WorkingFileLock> locks;
     std::vector<PendingOutput> pending;
     try {
+        // Every output is numbered, also a single one.
+        const std::vector<std::string> finals =
+            splitOutputPaths(outputPath, verticalSelections.size(), topSelections.size(), true);
+        // Nothing is removed or written before each of the route's files is known not to be
+        // the input; then no file of an earlier split stays, whatever fails next.
+        for (const std::string& path : finals)
+            for (const std::string& working :
+                 {makeGeometryTempPath(path), makeWithPhotosTempPath(path)})
+                refuseOutputOnInput(inputPath, working, kSplitOutputWords.prefix);
+        removeOldOutputs(inputPath, finals, kSplitOutputWords.prefix);
         if (verticalSelections.empty() && topSelections.empty())
             throw std::runtime_error(
                 "Photo split export requires at least one saved vertical or top selection.");
@@ -158,7 +157,6 @@ bool exportPhotoMultiSplit(const std::string& inputPath, const std::string& outp
             result->outputPath = outputPath;
         }
 
-        const std::filesystem::path output(outputPath);
         const auto addOutput = [&](std::string label, std::string path,
                                    const std::vector<TileIndex>& tiles,
                                    std::vector<SelectedHeightRange> ranges) {
@@ -171,17 +169,13 @@ bool exportPhotoMultiSplit(const std::string& inputPath, const std::string& outp
             out.heightRanges = std::move(ranges);
             outputs.push_back(std::move(out));
         };
-        for (std::size_t i = 0; i < verticalSelections.size(); ++i)
-            addOutput("vertical #" + std::to_string(i + 1),
-                      photoSplitPath(output, "vertical", i + 1), verticalSelections[i].tiles,
+        const std::size_t verticalCount = verticalSelections.size();
+        for (std::size_t i = 0; i < verticalCount; ++i)
+            addOutput("vertical #" + std::to_string(i + 1), finals[i], verticalSelections[i].tiles,
                       {verticalSelections[i]});
         for (std::size_t j = 0; j < topSelections.size(); ++j)
-            addOutput("top #" + std::to_string(j + 1), photoSplitPath(output, "top", j + 1),
+            addOutput("top #" + std::to_string(j + 1), finals[verticalCount + j],
                       topSelections[j].tiles, {});
-        for (const PhotoSplitOutput& out : outputs)
-            for (const std::string* path :
-                 {&out.geometryTempPath, &out.withPhotosTempPath, &out.finalPath})
-                refuseOutputOnInput(inputPath, *path, kSplitOutputWords.prefix);
         createOutputFolder(outputPath, kSplitOutputWords);
         locks.reserve(outputs.size());
         pending.reserve(outputs.size());

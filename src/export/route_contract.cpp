@@ -9,6 +9,10 @@ namespace fs = std::filesystem;
 
 void failExportRoute(const std::string& message) { throw std::runtime_error(message); }
 
+void removeOldRouteOutput(const ExportJob& job, const ExportRouteWords& words) {
+    removeOldOutputs(job.inputE57Path, {job.outputE57Path}, words.prefix);
+}
+
 void checkRouteTileSize(const ExportJob& job, const ExportRouteWords& words) {
     if (!(job.coarseTileSize > 0.0))
         failExportRoute(std::string(words.prefix) + " failed: coarse tile size must be > 0.");

@@ -38,6 +38,10 @@ inline constexpr std::uint64_t kRouteProgressEvery = 5000000;
 // Throws std::runtime_error carrying the message.
 [[noreturn]] void failExportRoute(const std::string& message);
 
+// The route's first step: removeOldOutputs() for the job's output, so that no refusal or failure
+// of this export leaves an earlier one's file there.
+void removeOldRouteOutput(const ExportJob& job, const ExportRouteWords& words);
+
 // "<prefix> failed: coarse tile size must be > 0." when the size is not positive (NaN too).
 void checkRouteTileSize(const ExportJob& job, const ExportRouteWords& words);
 

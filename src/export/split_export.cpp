@@ -38,8 +38,9 @@ void writeNativeSplitStatus(const fs::path* statusPath, std::uint64_t outputNumb
                               " / " + std::to_string(outputCount) + " | " + selectionLabel);
 }
 
-// E57 input: the native export once per output, each with that output's selection alone. A
-// failed output is returned, not raised, and leaves the result's errorMessage empty.
+// E57 input: the native export once per output, each with that output's selection alone (the
+// entry has removed every old output, none of them the input, before). A failed output is
+// returned, not raised, and leaves the result's errorMessage empty.
 bool exportNativeSplit(const std::string& inputPath, const std::string& outputPath,
                        const std::vector<SelectedHeightRange>& verticalSelections,
                        const std::vector<SavedTileSelection>& topSelections,
@@ -53,11 +54,6 @@ bool exportNativeSplit(const std::string& inputPath, const std::string& outputPa
     }
     const std::uint64_t outputCount = verticalSelections.size() + topSelections.size();
     const SplitOutputNaming naming{outputCount == 1, outputPath, fs::path(outputPath)};
-    // Each output's old file is removed when its export begins: none may be the input.
-    for (std::uint64_t i = 1; i <= verticalSelections.size(); ++i)
-        refuseSplitOutputOnInput(inputPath, makeSplitOutputPath(naming, "vertical", i));
-    for (std::uint64_t j = 1; j <= topSelections.size(); ++j)
-        refuseSplitOutputOnInput(inputPath, makeSplitOutputPath(naming, "top", j));
 
     std::uint64_t done = 0;
     double totalMB = 0.0;
@@ -135,6 +131,26 @@ void refuseSplitOutputOnInput(const std::string& inputPath, const std::string& o
     refuseOutputOnInput(inputPath, outputPath, kSplitOutputWords.prefix);
 }
 
+std::vector<std::string> splitOutputPaths(const std::string& outputPath, std::size_t verticalCount,
+                                          std::size_t topCount, bool photo) {
+    const std::size_t count = verticalCount + topCount;
+    if (count == 0) return {outputPath};
+    const SplitOutputNaming naming{count == 1 && !photo, outputPath, fs::path(outputPath)};
+    std::vector<std::string> paths;
+    paths.reserve(count);
+    for (std::size_t i = 1; i <= verticalCount; ++i)
+        paths.push_back(makeSplitOutputPath(naming, "vertical", i));
+    for (std::size_t j = 1; j <= topCount; ++j)
+        paths.push_back(makeSplitOutputPath(naming, "top", j));
+    return paths;
+}
+
+void removeOldSplitOutputs(const std::string& inputPath, const std::string& outputPath,
+                           std::size_t verticalCount, std::size_t topCount, bool photo) {
+    removeOldOutputs(inputPath, splitOutputPaths(outputPath, verticalCount, topCount, photo),
+                     kSplitOutputWords.prefix);
+}
+
 bool exportSplitSelections(const std::string& inputPath, const std::string& outputPath,
                            const std::vector<SelectedHeightRange>& verticalSelections,
                            const std::vector<SavedTileSelection>& topSelections,
@@ -143,6 +159,9 @@ bool exportSplitSelections(const std::string& inputPath, const std::string& outp
                            std::string* error, const std::filesystem::path* statusPath,
                            bool exportColour) {
     return runSplitEntry(result, error, [&] {
+        // Before any refusal: a refused or failed split leaves no file of an earlier one.
+        removeOldSplitOutputs(inputPath, outputPath, verticalSelections.size(),
+                              topSelections.size(), photo);
         if (verticalSelections.empty() && topSelections.empty())
             failExportRoute("Split export requires at least one saved vertical or top selection.");
         const bool xyzInput = hasXyzExtension(inputPath);

@@ -46,6 +46,17 @@ std::string makeSplitOutputPath(const SplitOutputNaming& naming, const char* kin
 // writing or removing it would destroy the input before it is read.
 void refuseSplitOutputOnInput(const std::string& inputPath, const std::string& outputPath);
 
+// Every file a split of that many selections writes, vertical ones first: the numbered names,
+// or the output path itself for a lone output (the photo split numbers even that one). Without
+// any selection the output path, which a refused split clears too.
+std::vector<std::string> splitOutputPaths(const std::string& outputPath, std::size_t verticalCount,
+                                          std::size_t topCount, bool photo);
+
+// removeOldOutputs() for all of the split's outputs at once, before the first one starts:
+// refuses a folder or the input at any of them before removing anything.
+void removeOldSplitOutputs(const std::string& inputPath, const std::string& outputPath,
+                           std::size_t verticalCount, std::size_t topCount, bool photo);
+
 // The split's own line grammar: 3, 4, 6 or 7 tokens, finite x y z, colour clamped to 0..255
 // from tokens 4-6 of a 6- or 7-token line (0 otherwise); no intensity is read.
 bool parseXyzSplitLine(const std::string& line, double* x, double* y, double* z, std::uint16_t* red,

@@ -273,6 +273,7 @@ bool exportSyntheticLas(const ExportJob& job, const std::string& statusPath, Exp
     return runExportRoute(job, result, error, [&] {
         const ExportRouteWords& words = kSyntheticLasWords;
         const fs::path status(statusPath);
+        removeOldRouteOutput(job, words);
         checkRouteTileSize(job, words);
         if (!hasE57Extension(job.inputE57Path) && !hasXyzExtension(job.inputE57Path))
             failExportRoute(kOnlyE57OrXyz);

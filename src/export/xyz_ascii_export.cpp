@@ -75,6 +75,7 @@ bool exportLasToXyz(const ExportJob& job, const std::string& statusPath, ExportR
                     std::string* error) {
     return runExportRoute(job, result, error, [&] {
         const ExportRouteWords& words = kLasToXyzWords;
+        removeOldRouteOutput(job, words);
         checkRouteTileSize(job, words);
         PendingOutput output = prepareRouteOutput(job, words);
 
@@ -127,6 +128,7 @@ bool exportXyzAscii(const ExportJob& job, const std::string& statusPath, ExportR
                     std::string* error) {
     return runExportRoute(job, result, error, [&] {
         const ExportRouteWords& words = kXyzAsciiWords;
+        removeOldRouteOutput(job, words);
         checkRouteTileSize(job, words);
         if (job.exportMode != 0)
             failExportRoute(

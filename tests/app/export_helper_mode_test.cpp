@@ -91,11 +91,12 @@ ExportJob makeJob(const fs::path& input, const fs::path& output, int format, int
 const std::string kPhotoBlob = "jpeg-of-scan-A";
 
 struct Inputs {
-    fs::path las, e57, e57WithPhoto, xyz;
+    fs::path las, e57, e57WithPhoto, xyz, spherical;  // spherical: no Cartesian scan
 };
 
 Inputs writeInputs(const fs::path& dir, int repeat = 1) {
-    Inputs in{dir / "source.las", dir / "source.e57", dir / "photo.e57", dir / "source.xyz"};
+    Inputs in{dir / "source.las", dir / "source.e57", dir / "photo.e57", dir / "source.xyz",
+              dir / "spherical.e57"};
     const std::vector<Point> pts = sourcePoints(repeat);
     lastest::LasTestHeader header;
     header.formatByte = 2;
@@ -123,6 +124,8 @@ Inputs writeInputs(const fs::path& dir, int repeat = 1) {
     testsupport::writeE57Source(in.e57WithPhoto.string(), "source-guid", {scan},
                                 {{"img-A", "scan-A", kPhotoBlob}});
     testsupport::writeFile(in.xyz, xyz);
+    scan.cartesian = false;
+    testsupport::writeE57Source(in.spherical.string(), "source-guid", {scan});
     return in;
 }
 
@@ -811,6 +814,8 @@ TEST_F(ExportHelperModeRun, AHelperKilledBeforeItsOutputAppearsLeavesNothingAtTh
     for (const RouteRow& r : kRoutes) {
         SCOPED_TRACE(r.name);
         const fs::path jobPath = writeRowJob(dir_.path(), r.name, inputs_, r);
+        // An earlier export's files: none may stay beside the unfinished ones.
+        ASSERT_EQ(runHelper(jobPath).state, "Success");
         platform::ChildProcess child = startHelper(
             jobPath, true,
             "BRINDLEWICK_STOP_BEFORE_PUBLISH=1; export BRINDLEWICK_STOP_BEFORE_PUBLISH;");
@@ -827,6 +832,109 @@ TEST_F(ExportHelperModeRun, AHelperKilledBeforeItsOutputAppearsLeavesNothingAtTh
         }
         EXPECT_GT(temporaries, 0u);
         EXPECT_FALSE(fs::exists(jobPath.parent_path() / r.firstOutput));
+    }
+}
+
+// A good export, then a failed or refused one of the same job changed (a damaged input, tile
+// size 0, no selection for a split, an input of the wrong kind, photos asked for XYZ input):
+// nothing of the earlier export stays at any output path.
+TEST_F(ExportHelperModeRun, AFailureAfterAGoodExportLeavesNoneOfItsFiles) {
+    std::vector<RouteRow> rows(std::begin(kRoutes), std::end(kRoutes));
+    rows.push_back({"xyz_las", &Inputs::xyz, "out.las", 2, 0, kRgb, "out.las", "", nullptr});
+    rows.push_back({"xyz_xyz", &Inputs::xyz, "out.xyz", 1, 0, kRgb, "out.xyz", "", nullptr});
+    rows.push_back(
+        {"xyz_split", &Inputs::xyz, "out.e57", 0, 1, kRgb, "out_vertical_01.e57", "", nullptr});
+    rows.push_back({"fallback", &Inputs::spherical, "out.e57", 0, 0, kRgb, "out.e57", "", nullptr});
+    // A damaged copy of each input beside it: E57 and LAS cut in half, XYZ missing.
+    const auto damaged = [&](const fs::path& input) {
+        const fs::path copy = input.parent_path() / ("damaged_" + input.filename().string());
+        if (input.extension() != ".xyz" && !fs::exists(copy)) {
+            const std::string bytes = testsupport::readFile(input);
+            testsupport::writeFile(copy, bytes.substr(0, bytes.size() / 2));
+        }
+        return copy.string();
+    };
+    const fs::path text = dir_ / "source.txt";
+    fs::copy_file(inputs_.xyz, text);
+    struct Fault {
+        std::string name;
+        std::function<void(ExportJob&)> change;
+    };
+    std::vector<std::pair<RouteRow, Fault>> cases;
+    for (const RouteRow& r : rows) {
+        cases.push_back({r, {"damaged", [&, r](ExportJob& job) {
+                                 job.inputE57Path = damaged(inputs_.*r.input);
+                             }}});
+        cases.push_back({r, {"tile0", [](ExportJob& job) { job.coarseTileSize = 0.0; }}});
+        // A split without any selection: refused, and the job's output path cleared.
+        if (std::string(r.name) == "native" || std::string(r.name) == "photo")
+            cases.push_back({r, {"no_selection", [](ExportJob& job) {
+                                     job.exportMode = 3;
+                                     job.savedTileSelections.clear();
+                                 }}});
+        if (std::string(r.name) == "synthetic")
+            cases.push_back(
+                {r, {"kind", [&](ExportJob& job) { job.inputE57Path = text.string(); }}});
+        if (std::string(r.name) == "xyz_combined")
+            cases.push_back({r, {"photos", [](ExportJob& job) {
+                                     job.exportContent = static_cast<std::int32_t>(kPhotos);
+                                     applyExportContentToFlags(job);
+                                 }}});
+    }
+    for (const auto& [r, fault] : cases) {
+        const std::string name = std::string(r.name) + "_" + fault.name;
+        SCOPED_TRACE(name);
+        const fs::path jobPath = writeRowJob(dir_.path(), name, inputs_, r);
+        const HelperRun good = runHelper(jobPath);
+        ASSERT_EQ(good.state, "Success") << good.message;
+        ASSERT_TRUE(fs::exists(jobPath.parent_path() / r.firstOutput));
+        writeRowJob(dir_.path(), name, inputs_, r, fault.change);
+        const HelperRun run = runHelper(jobPath);
+        EXPECT_EQ(run.state, "Failed");
+        EXPECT_EQ(filesIn(jobPath.parent_path()), kJobFiles) << run.message;
+    }
+}
+
+// A pipe named as an output holds no earlier export: a refused job leaves it.
+TEST_F(ExportHelperModeRun, ARefusedJobLeavesAPipeAtItsOutputPath) {
+    for (const RouteRow& r : kRoutes) {
+        SCOPED_TRACE(r.name);
+        const fs::path jobPath = writeRowJob(dir_.path(), r.name, inputs_, r,
+                                             [](ExportJob& job) { job.coarseTileSize = 0.0; });
+        const fs::path pipe = jobPath.parent_path() / r.firstOutput;
+        ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+        EXPECT_EQ(runHelper(jobPath).state, "Failed");
+        EXPECT_TRUE(fs::is_fifo(fs::symlink_status(pipe)));
+    }
+}
+
+// A split whose last output would be the input is refused before any of its files is written
+// or removed: an earlier export's file stays as it was.
+TEST_F(ExportHelperModeRun, ASplitWhoseLastOutputIsTheInputIsRefusedBeforeAnyFile) {
+    const RouteRow rows[] = {
+        {"native", &Inputs::e57, "out.e57", 0, 1, kRgb, "", "", nullptr},
+        {"photo", &Inputs::e57WithPhoto, "out.e57", 0, 1, kPhotos, "", "", nullptr},
+        {"xyz", &Inputs::xyz, "out.e57", 0, 1, kRgb, "", "", nullptr},
+    };
+    for (const RouteRow& r : rows) {
+        SCOPED_TRACE(r.name);
+        const fs::path input = inputs_.*r.input;
+        const std::string bytes = testsupport::readFile(input);
+        const fs::path jobPath = writeRowJob(dir_.path(), r.name, inputs_, r, [](ExportJob& job) {
+            job.savedTileSelections.push_back({{{4, 0}}});
+        });
+        const fs::path dir = jobPath.parent_path();
+        fs::create_hard_link(input, dir / "out_top_02.e57");
+        testsupport::writeFile(dir / "out_vertical_01.e57", "earlier");
+        const HelperRun run = runHelper(jobPath);
+        EXPECT_EQ(run.state, "Failed");
+        EXPECT_EQ(run.message, "Split export failed: the output file is the input file: " +
+                                   (dir / "out_top_02.e57").string());
+        std::set<std::string> files = kJobFiles;
+        files.insert({"out_top_02.e57", "out_vertical_01.e57"});
+        EXPECT_EQ(filesIn(dir), files);
+        EXPECT_EQ(testsupport::readFile(dir / "out_vertical_01.e57"), "earlier");
+        EXPECT_EQ(testsupport::readFile(input), bytes);
     }
 }
 

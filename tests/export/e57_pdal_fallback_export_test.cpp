@@ -164,6 +164,12 @@ TEST(E57PdalFallbackExport, FailuresRemoveTheOutputAndReturnTheirMessage) {
         EXPECT_FALSE(fs::exists(out));
     }
     {
+        SCOPED_TRACE("an input that cannot be read, after an earlier export");
+        testsupport::writeFile(out, "earlier export");
+        EXPECT_FALSE(runFallback(dir / "missing.e57", out, {}).ok);
+        EXPECT_FALSE(fs::exists(out));
+    }
+    {
         SCOPED_TRACE("the output is the input");
         const std::string bytes = testsupport::readFile(in);
         EXPECT_FALSE(runFallback(in, in, {}).ok);
