@@ -251,7 +251,7 @@ bool writeFallback(PendingOutput& output, PdalFallbackState& s, const std::strin
 
 bool runFallback(const std::string& inputPath, const std::string& outputPath,
                  const TileSet& selectedTiles, const std::vector<SelectedHeightRange>& heightRanges,
-                 double tileSize, const fs::path* statusPath) {
+                 double tileSize, const fs::path* statusPath, std::uint64_t* nonFinitePoints) {
     PdalFallbackState s;
     {
         e57::Reader reader(inputPath, e57::ReaderOptions{});
@@ -262,10 +262,12 @@ bool runFallback(const std::string& inputPath, const std::string& outputPath,
 
     // The stage reads the input after the output is begun.
     PendingOutput output(inputPath, outputPath, kE57OutputWords);
-    return runForPendingOutput(output, [&] {
+    const bool written = runForPendingOutput(output, [&] {
         return writeFallback(output, s, inputPath, outputPath, selectedTiles, heightRanges,
                              tileSize, statusPath);
     });
+    if (written && nonFinitePoints) *nonFinitePoints = s.nonFinite;
+    return written;
 }
 
 }  // namespace
@@ -291,10 +293,11 @@ bool exportE57PdalXyzFallback(const std::string& inputPath, const std::string& o
                               const TileSet& selectedTiles,
                               const std::vector<SelectedHeightRange>& heightRanges, double tileSize,
                               std::string* error, std::string* /*method*/,
-                              const std::filesystem::path* statusPath) {
+                              const std::filesystem::path* statusPath,
+                              std::uint64_t* nonFinitePoints) {
     try {
-        return runFallback(inputPath, outputPath, selectedTiles, heightRanges, tileSize,
-                           statusPath);
+        return runFallback(inputPath, outputPath, selectedTiles, heightRanges, tileSize, statusPath,
+                           nonFinitePoints);
     } catch (const std::exception& e) {
         if (error) *error = exceptionText(e);
         return false;
