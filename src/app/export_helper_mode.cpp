@@ -36,8 +36,8 @@ std::string chosenMethodMessage(const ExportRouteChoice& choice, const ExportJob
     return m;
 }
 
-// The single combined routes fill no result of their own.
-// The count is read once the route has returned.
+// The single combined routes fill no result of their own. The count is taken by reference, so
+// it is read after the route has filled it.
 bool combinedResult(bool ok, const ExportJob& job, ExportResult& result,
                     const std::uint64_t& nonFinitePoints) {
     if (!ok) return false;
