@@ -37,11 +37,14 @@ std::string chosenMethodMessage(const ExportRouteChoice& choice, const ExportJob
     return m;
 }
 
-// The single combined routes fill no result of their own.
-bool combinedResult(bool ok, const ExportJob& job, ExportResult& result) {
+// The single combined routes fill no result of their own. The count is taken by reference, so
+// it is read after the route has filled it.
+bool combinedResult(bool ok, const ExportJob& job, ExportResult& result,
+                    const std::uint64_t& nonFinitePoints) {
     if (!ok) return false;
     result = ExportResult{};
     result.success = true;
+    result.nonFinitePoints = nonFinitePoints;
     result.outputPath = job.outputE57Path;
     result.inputPoints = job.inputTotalPoints;
     result.outputAreaM2 = job.outputAreaM2;
@@ -101,15 +104,31 @@ void removeOldJobOutputs(const ExportRouteChoice& choice, const ExportJob& job) 
     }
 }
 
+// What the route left out of the input, for the success message: empty when nothing.
+std::string droppedInputNote(const ExportResult& result) {
+    std::string note;
+    if (result.badLines != 0)
+        note = std::to_string(result.badLines) + (result.badLines == 1 ? " line" : " lines") +
+               " skipped: not read as points";
+    if (result.nonFinitePoints != 0) {
+        if (!note.empty()) note += "; ";
+        note += std::to_string(result.nonFinitePoints) +
+                (result.nonFinitePoints == 1 ? " point" : " points") +
+                " dropped: non-finite coordinates";
+    }
+    return note;
+}
+
 // Runs the chosen route; `text` receives its error, or a photo route's summary on success.
 bool runRoute(const ExportRouteChoice& choice, const ExportJob& job,
-              const std::filesystem::path& statusPath, std::string& method, std::string& text) {
+              const std::filesystem::path& statusPath, std::string& method, std::string& text,
+              ExportResult& result) {
     throwWhenTestAsks();
     const std::string statusText = statusPath.string();
-    ExportResult result;
     const std::string& in = job.inputE57Path;
     const std::string& out = job.outputE57Path;
     const bool photo = job.enablePhotoThirdPass;
+    std::uint64_t nonFinite = 0;
     switch (choice.route) {
         case ExportRoute::LasRawCopy: return exportLasBinary(job, statusText, &result, &text);
         case ExportRoute::LasToE57: return exportLasToE57(job, statusText, &result, &text);
@@ -136,13 +155,14 @@ bool runRoute(const ExportRouteChoice& choice, const ExportJob& job,
         case ExportRoute::PhotoCombined:
             return combinedResult(
                 exportE57WithPhotos(in, out, job.selectedCoarseTiles, job.selectedHeightRanges,
-                                    job.coarseTileSize, &text, &method, &statusPath),
-                job, result);
+                                    job.coarseTileSize, &text, &method, &statusPath, &nonFinite),
+                job, result, nonFinite);
         case ExportRoute::NativeCombined:
             return combinedResult(
                 exportE57Native(in, out, job.selectedCoarseTiles, job.selectedHeightRanges,
-                                job.coarseTileSize, &text, &method, &statusPath, job.exportRGB),
-                job, result);
+                                job.coarseTileSize, &text, &method, &statusPath, job.exportRGB,
+                                &nonFinite),
+                job, result, nonFinite);
         case ExportRoute::XyzPhotosRefused: break;
     }
     return false;
@@ -174,13 +194,17 @@ int dispatch(const ExportJob& job, const std::filesystem::path& statusPath) {
         return choice.failureExit;
     }
     std::string text;
-    if (!runRoute(choice, job, statusPath, method, text)) {
+    ExportResult result;
+    if (!runRoute(choice, job, statusPath, method, text, result)) {
         writeExportStatusFile(statusPath, "Failed",
                               text.empty() ? std::string(choice.failureText) : text);
         return choice.failureExit;
     }
+    const std::string dropped = droppedInputNote(result);
     if (!e57Output) {
-        writeExportStatusFile(statusPath, "Success", choice.successPrefix + job.outputE57Path);
+        writeExportStatusFile(statusPath, "Success",
+                              choice.successPrefix + job.outputE57Path +
+                                  (dropped.empty() ? "" : " (" + dropped + ")"));
         return kHelperExitSuccess;
     }
     std::string message = "Export finished successfully. Method: " + method + ".";
@@ -190,6 +214,7 @@ int dispatch(const ExportJob& job, const std::filesystem::path& statusPath) {
         else
             message += " Photo transfer stage ran, but no detailed image summary is available.";
     }
+    if (!dropped.empty()) message += " " + dropped + ".";
     writeExportStatusFile(statusPath, "Success", message);
     return kHelperExitSuccess;
 }

@@ -82,6 +82,7 @@ struct ExportCounters {
     std::uint64_t writtenBlocks = 0;
     std::uint64_t skippedScans = 0;
     std::uint64_t skippedScanPoints = 0;
+    std::uint64_t nonFinite = 0;
 };
 
 // What the whole export shares: the output, the selection, the buffers and the counters.
@@ -448,6 +449,7 @@ void exportScan(NativeExport& route, const e57::Reader& reader, std::int64_t sca
         }
     }
     counters.read = read;
+    counters.nonFinite += nonFiniteXyz;
     points.close();
     flush();
     if (nonFiniteXyz != 0 || nonFiniteIntensity != 0)
@@ -474,7 +476,8 @@ bool writeNativeExport(PendingOutput& output, e57::Reader& reader, const e57::E5
                        std::uint64_t total, const std::string& inputPath,
                        const std::string& outputPath, const TileSet& selectedTiles,
                        const std::vector<SelectedHeightRange>& heightRanges, double tileSize,
-                       std::string* method, const fs::path* statusPath, bool exportColour) {
+                       std::string* method, const fs::path* statusPath, bool exportColour,
+                       std::uint64_t* nonFinitePoints) {
     e57::WriterOptions options;
     options.guid = root.guid;
     options.coordinateMetadata = root.coordinateMetadata;
@@ -539,6 +542,7 @@ bool writeNativeExport(PendingOutput& output, e57::Reader& reader, const e57::E5
                                   "Exporting 100.0% | finalizing output file");
         output.publish();
         if (method) *method = "libE57";
+        if (nonFinitePoints) *nonFinitePoints = counters.nonFinite;
         return true;
     }
 
@@ -558,7 +562,7 @@ bool writeNativeExport(PendingOutput& output, e57::Reader& reader, const e57::E5
                                   " | switching to PDAL XYZ fallback");
     std::string fallbackError;
     if (!exportE57PdalXyzFallback(inputPath, outputPath, selectedTiles, heightRanges, tileSize,
-                                  &fallbackError, method, statusPath))
+                                  &fallbackError, method, statusPath, nonFinitePoints))
         fail(fallbackError.empty() ? std::string("PDAL XYZ fallback export failed.")
                                    : fallbackError);
     if (method) *method = "PDAL XYZ fallback";
@@ -568,7 +572,8 @@ bool writeNativeExport(PendingOutput& output, e57::Reader& reader, const e57::E5
 bool runNativeExport(const std::string& inputPath, const std::string& outputPath,
                      const TileSet& selectedTiles,
                      const std::vector<SelectedHeightRange>& heightRanges, double tileSize,
-                     std::string* method, const fs::path* statusPath, bool exportColour) {
+                     std::string* method, const fs::path* statusPath, bool exportColour,
+                     std::uint64_t* nonFinitePoints) {
     // An input that cannot be read leaves no earlier export's file either.
     removeOldOutputs(inputPath, {outputPath}, kE57OutputWords.prefix);
     e57::Reader reader(inputPath, e57::ReaderOptions{});
@@ -580,7 +585,8 @@ bool runNativeExport(const std::string& inputPath, const std::string& outputPath
     PendingOutput output(inputPath, outputPath, kE57OutputWords);
     return runForPendingOutput(output, [&] {
         return writeNativeExport(output, reader, root, total, inputPath, outputPath, selectedTiles,
-                                 heightRanges, tileSize, method, statusPath, exportColour);
+                                 heightRanges, tileSize, method, statusPath, exportColour,
+                                 nonFinitePoints);
     });
 }
 
@@ -604,10 +610,11 @@ bool exportE57Native(const std::string& inputPath, const std::string& outputPath
                      const TileSet& selectedTiles,
                      const std::vector<SelectedHeightRange>& heightRanges, double tileSize,
                      std::string* error, std::string* method,
-                     const std::filesystem::path* statusPath, bool exportColour) {
+                     const std::filesystem::path* statusPath, bool exportColour,
+                     std::uint64_t* nonFinitePoints) {
     try {
         return runNativeExport(inputPath, outputPath, selectedTiles, heightRanges, tileSize, method,
-                               statusPath, exportColour);
+                               statusPath, exportColour, nonFinitePoints);
     } catch (const std::exception& e) {
         if (error) *error = exceptionText(e);
         return false;

@@ -17,12 +17,15 @@
 // converted to x, y, z; when the scans that hold points are all non-Cartesian the export is
 // handed to exportE57PdalXyzFallback. method is "libE57" or "PDAL XYZ fallback"; no final
 // status is written. The output appears only when complete: after any failure nothing stands
-// at outputPath, and the failure text ends with the system's reason when there is one.
+// at outputPath, and the failure text ends with the system's reason when there is one. On
+// success nonFinitePoints (when given) receives the count of points left out for a NaN or
+// infinite coordinate.
 bool exportE57Native(const std::string& inputPath, const std::string& outputPath,
                      const TileSet& selectedTiles,
                      const std::vector<SelectedHeightRange>& heightRanges, double tileSize,
                      std::string* error, std::string* method,
-                     const std::filesystem::path* statusPath, bool exportColour);
+                     const std::filesystem::path* statusPath, bool exportColour,
+                     std::uint64_t* nonFinitePoints = nullptr);
 
 // Sum of pointCount over the scans; a scan whose header cannot be read adds nothing.
 std::uint64_t countE57Points(const e57::Reader& reader);

@@ -251,7 +251,7 @@ bool writeFallback(PendingOutput& output, PdalFallbackState& s, const std::strin
 
 bool runFallback(const std::string& inputPath, const std::string& outputPath,
                  const TileSet& selectedTiles, const std::vector<SelectedHeightRange>& heightRanges,
-                 double tileSize, const fs::path* statusPath) {
+                 double tileSize, const fs::path* statusPath, std::uint64_t* nonFinitePoints) {
     // An input that cannot be read leaves no earlier export's file either.
     removeOldOutputs(inputPath, {outputPath}, kE57OutputWords.prefix);
     PdalFallbackState s;
@@ -264,10 +264,12 @@ bool runFallback(const std::string& inputPath, const std::string& outputPath,
 
     // The stage reads the input after the output is begun.
     PendingOutput output(inputPath, outputPath, kE57OutputWords);
-    return runForPendingOutput(output, [&] {
+    const bool written = runForPendingOutput(output, [&] {
         return writeFallback(output, s, inputPath, outputPath, selectedTiles, heightRanges,
                              tileSize, statusPath);
     });
+    if (written && nonFinitePoints) *nonFinitePoints = s.nonFinite;
+    return written;
 }
 
 }  // namespace
@@ -293,10 +295,11 @@ bool exportE57PdalXyzFallback(const std::string& inputPath, const std::string& o
                               const TileSet& selectedTiles,
                               const std::vector<SelectedHeightRange>& heightRanges, double tileSize,
                               std::string* error, std::string* /*method*/,
-                              const std::filesystem::path* statusPath) {
+                              const std::filesystem::path* statusPath,
+                              std::uint64_t* nonFinitePoints) {
     try {
-        return runFallback(inputPath, outputPath, selectedTiles, heightRanges, tileSize,
-                           statusPath);
+        return runFallback(inputPath, outputPath, selectedTiles, heightRanges, tileSize, statusPath,
+                           nonFinitePoints);
     } catch (const std::exception& e) {
         if (error) *error = exceptionText(e);
         return false;

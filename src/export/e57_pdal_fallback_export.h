@@ -10,12 +10,14 @@
 
 // The points "readers.e57" delivers (world x, y, z), tested as delivered and written as
 // coordinates only, in blocks of at most 200,000 points under an identity pose. True when at
-// least one block was written; method is left to the caller.
+// least one block was written; method is left to the caller. On success nonFinitePoints (when
+// given) receives the count of points left out for a NaN or infinite coordinate.
 bool exportE57PdalXyzFallback(const std::string& inputPath, const std::string& outputPath,
                               const TileSet& selectedTiles,
                               const std::vector<SelectedHeightRange>& heightRanges, double tileSize,
                               std::string* error, std::string* method,
-                              const std::filesystem::path* statusPath);
+                              const std::filesystem::path* statusPath,
+                              std::uint64_t* nonFinitePoints = nullptr);
 
 inline constexpr std::size_t kPdalFallbackTablePoints = 65536;
 inline constexpr std::size_t kPdalFallbackPartPoints = 200000;

@@ -15,4 +15,9 @@ struct ExportResult {
     double outputSizeMB = 0.0;  // bytes * 2^-20; split exports sum their outputs
     std::string outputPath;     // split exports: the job's output path
     std::string errorMessage;   // empty on success
+
+    // What the route left out, reported in the helper's success message: input lines its
+    // grammar did not read as points, and points with a NaN or infinite coordinate.
+    std::uint64_t badLines = 0;
+    std::uint64_t nonFinitePoints = 0;
 };

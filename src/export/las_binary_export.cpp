@@ -102,6 +102,7 @@ struct RecordCopy {
     OutputFile& out;
 
     std::uint64_t written = 0;
+    std::uint64_t nonFinite = 0;  // records left out for a coordinate that overflows the double
     Bounds bounds;
     std::array<std::uint64_t, 16> byReturn{};  // [0] counts records without a return number
 
@@ -133,10 +134,15 @@ private:
         std::uint8_t* from = reinterpret_cast<std::uint8_t*>(out.reserve(0));
         std::uint8_t* dst = from;
         std::size_t left = out.room();
+        std::uint64_t infinite = 0;
         for (const std::uint8_t *rec = records, *end = records + count * n; rec != end; rec += n) {
-            const bool keep = selection.acceptsUnordered(lasrecord::coordinate(rec, 0, s, o),
-                                                         lasrecord::coordinate(rec, 1, s, o),
-                                                         lasrecord::coordinate(rec, 2, s, o));
+            const double x = lasrecord::coordinate(rec, 0, s, o);
+            const double y = lasrecord::coordinate(rec, 1, s, o);
+            const double z = lasrecord::coordinate(rec, 2, s, o);
+            // x - x is 0 for a finite x and NaN otherwise; the selection refuses no infinite z.
+            const bool finite = (x - x) + (y - y) + (z - z) == 0.0;
+            infinite += !finite;
+            const bool keep = finite & selection.acceptsUnordered(x, y, z);
             if (left < n) [[unlikely]] {
                 if (!keep) continue;
                 account(from, dst);
@@ -151,6 +157,7 @@ private:
             dst += step;
             left -= step;
         }
+        nonFinite += infinite;
         account(from, dst);
     }
 
@@ -286,6 +293,8 @@ bool exportLasBinary(const ExportJob& job, const std::string& statusPath, Export
         std::cout << "[LAS EXPORT - BINARY] completed"
                   << " | inputPoints=" << total << " | writtenPoints=" << written
                   << " | output=" << job.outputE57Path << "\n";
-        return RouteCounts{total, written, true};
+        if (copy.nonFinite != 0)
+            std::cout << "[LAS EXPORT - BINARY] skipped_nonfinite_xyz=" << copy.nonFinite << "\n";
+        return RouteCounts{total, written, true, 0, copy.nonFinite};
     });
 }

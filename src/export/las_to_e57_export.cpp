@@ -132,9 +132,13 @@ RouteCounts writeLasToE57(const ExportJob& job, const std::string& statusPath,
     UnionSelectionTest selection(filter, job.coarseTileSize);
     const bool withRgb = job.exportRGB;
     RouteProgressCadence progress;
+    std::uint64_t nonFinite = 0;
     CloudPoint p;
     while (reader.readNext(p, &readError)) {
-        if (!std::isfinite(p.x) || !std::isfinite(p.y) || !std::isfinite(p.z)) continue;
+        if (!std::isfinite(p.x) || !std::isfinite(p.y) || !std::isfinite(p.z)) {
+            ++nonFinite;
+            continue;
+        }
         if (!selection.accepts(p.x, p.y, p.z)) continue;
         x.push_back(p.x);
         y.push_back(p.y);
@@ -170,7 +174,9 @@ RouteCounts writeLasToE57(const ExportJob& job, const std::string& statusPath,
     std::cout << "[LAS -> E57 EXPORT] completed"
               << " | inputPoints=" << total << " | writtenPoints=" << written
               << " | partsWritten=" << partsWritten << " | output=" << job.outputE57Path << "\n";
-    return RouteCounts{total, written, true};
+    if (nonFinite != 0)
+        std::cout << "[LAS -> E57 EXPORT] skipped_nonfinite_xyz=" << nonFinite << "\n";
+    return RouteCounts{total, written, true, 0, nonFinite};
 }
 
 }  // namespace

@@ -124,6 +124,7 @@ struct PassCounters {
     std::uint64_t pointsRead = 0;
     std::uint64_t keptTotal = 0;
     std::uint64_t scansWritten = 0;
+    std::uint64_t nonFinite = 0;
 };
 
 // Reads scan s whole and keeps its selected points; true when any point was kept.
@@ -262,6 +263,7 @@ bool keepScanPoints(const e57::Reader& reader, std::int64_t s, const e57::Data3D
         widen(kept.z, zmin, zmax);
     }
     points.close();
+    pass.nonFinite += skippedNonfiniteXyz;
     if (skippedNonfiniteXyz != 0 || skippedNonfiniteIntensity != 0)
         std::cout << "[E57 EXPORT] scan " << s << " | skipped_nonfinite_xyz=" << skippedNonfiniteXyz
                   << " | skipped_nonfinite_intensity=" << skippedNonfiniteIntensity << "\n";
@@ -349,7 +351,8 @@ bool exportPhotoGeometryE57(const std::string& inputPath, const std::string& geo
                             const TileSet& selectedTiles,
                             const std::vector<SelectedHeightRange>& heightRanges, double tileSize,
                             std::vector<ScanGuidPair>* scanGuids, std::string* error,
-                            std::string* method, const std::filesystem::path* statusPath) {
+                            std::string* method, const std::filesystem::path* statusPath,
+                            std::uint64_t* nonFinitePoints) {
     try {
         if (scanGuids) scanGuids->clear();
         e57::Reader reader(inputPath, e57::ReaderOptions{});
@@ -388,6 +391,7 @@ bool exportPhotoGeometryE57(const std::string& inputPath, const std::string& geo
         if (pass.scansWritten == 0 || pass.keptTotal == 0)
             throw std::runtime_error("Photo geometry export produced zero output points.");
         if (method) *method = "libE57 structured photo geometry";
+        if (nonFinitePoints) *nonFinitePoints = pass.nonFinite;
         return true;
     } catch (const std::exception& e) {
         if (error) *error = exceptionText(e);
@@ -399,7 +403,7 @@ bool exportE57WithPhotos(const std::string& inputPath, const std::string& output
                          const TileSet& selectedTiles,
                          const std::vector<SelectedHeightRange>& heightRanges, double tileSize,
                          std::string* error, std::string* method,
-                         const std::filesystem::path* statusPath) {
+                         const std::filesystem::path* statusPath, std::uint64_t* nonFinitePoints) {
     // Outside the try: a failure removes the geometry file only while this export holds its
     // lock, and asks the output why it failed before removing it.
     std::string geometryPath;
@@ -426,7 +430,8 @@ bool exportE57WithPhotos(const std::string& inputPath, const std::string& output
         std::vector<ScanGuidPair> scanGuids;
         std::string geometryMethod;
         if (!exportPhotoGeometryE57(inputPath, geometryPath, selectedTiles, heightRanges, tileSize,
-                                    &scanGuids, error, &geometryMethod, statusPath))
+                                    &scanGuids, error, &geometryMethod, statusPath,
+                                    nonFinitePoints))
             throw std::runtime_error(
                 error && !error->empty() ? *error : "Temporary photo geometry export failed.");
         if (statusPath)

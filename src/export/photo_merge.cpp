@@ -186,9 +186,11 @@ bool copyTempGeometryData3D(const std::string& geometryPath, e57::Writer& writer
 
 bool copyScanImage2D(const e57::Reader& reader, e57::Writer& writer, const std::string& srcGuid,
                      const std::string& dstGuid, std::string* warning, std::uint64_t* matched,
-                     std::uint64_t* copied, std::uint64_t* skipped) {
+                     std::uint64_t* copied, std::uint64_t* skipped, std::vector<bool>* unreadable) {
     try {
         const std::int64_t imageCount = reader.GetImage2DCount();
+        if (unreadable && unreadable->size() < static_cast<std::size_t>(imageCount))
+            unreadable->resize(static_cast<std::size_t>(imageCount));
         for (std::uint64_t* counter : {matched, copied, skipped})
             if (counter) *counter = 0;
         std::uint64_t nMatched = 0, nCopied = 0, nSkipped = 0;
@@ -199,10 +201,12 @@ bool copyScanImage2D(const e57::Reader& reader, e57::Writer& writer, const std::
 
         for (std::int64_t i = 0; i < imageCount; ++i) {
             const std::string index = std::to_string(i);
+            bool headerRead = false;
             try {
                 e57::Image2D image;
                 if (!reader.ReadImage2D(i, image))
                     throw std::runtime_error("ReadImage2D() returned false | imageIndex=" + index);
+                headerRead = true;
                 if (image.associatedData3DGuid != srcGuid) continue;
                 ++nMatched;
                 std::cout << "[PHOTO MERGE] matched Image2D | imageIndex=" << i << pairText << "\n";
@@ -250,6 +254,11 @@ bool copyScanImage2D(const e57::Reader& reader, e57::Writer& writer, const std::
                 std::cout << "[PHOTO MERGE] Image2D copied successfully | imageIndex=" << i
                           << pairText << "\n";
             } catch (const std::exception& e) {
+                if (!headerRead && unreadable) {
+                    const auto at = static_cast<std::size_t>(i);
+                    if ((*unreadable)[at]) continue;  // an earlier pair counted it
+                    (*unreadable)[at] = true;
+                }
                 const std::string reason = exceptionText(e);
                 ++nSkipped;
                 if (firstSkip.empty())
@@ -302,11 +311,12 @@ bool mergePhotosIntoFinalE57(const std::string& inputPath, const std::string& ge
 
         std::uint64_t totalMatched = 0, totalCopied = 0, totalSkipped = 0;
         std::string firstWarning;
+        std::vector<bool> unreadable;  // each unreadable image is counted once, not per pair
         for (const ScanGuidPair& pair : scanGuids) {
             std::string warning;
             std::uint64_t matched = 0, copied = 0, skipped = 0;
             if (!copyScanImage2D(reader, *writer, pair.srcGuid, pair.dstGuid, &warning, &matched,
-                                 &copied, &skipped)) {
+                                 &copied, &skipped, &unreadable)) {
                 throw std::runtime_error(
                     "Final merge failed during Image2D copy | srcGuid=" + pair.srcGuid +
                     " | dstGuid=" + pair.dstGuid + " | reason=" +

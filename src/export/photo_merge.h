@@ -24,7 +24,10 @@ bool mergePhotosIntoFinalE57(const std::string& inputPath, const std::string& ge
 bool copyTempGeometryData3D(const std::string& geometryPath, e57::Writer& writer,
                             std::string* error);
 
-// Copies the images of one pair; a single image that fails is skipped and counted.
+// Copies the images of one pair; a single image that fails is skipped and counted. An image
+// whose header cannot be read belongs to no pair: with unreadable given (one flag per image,
+// shared by the pairs of one merge) it is counted and reported by the first pair only.
 bool copyScanImage2D(const e57::Reader& reader, e57::Writer& writer, const std::string& srcGuid,
                      const std::string& dstGuid, std::string* warning, std::uint64_t* matched,
-                     std::uint64_t* copied, std::uint64_t* skipped);
+                     std::uint64_t* copied, std::uint64_t* skipped,
+                     std::vector<bool>* unreadable = nullptr);

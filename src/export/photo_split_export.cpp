@@ -210,6 +210,7 @@ bool exportPhotoMultiSplit(const std::string& inputPath, const std::string& outp
         std::vector<double> x(kReadBlock), y(kReadBlock), z(kReadBlock), intensity;
         std::vector<std::uint16_t> red, green, blue;
         std::uint64_t pointsRead = 0;
+        std::uint64_t nonFinite = 0;
         for (std::int64_t s = 0; s < scanCount; ++s) {
             e57::Data3D header;
             if (!reader.ReadData3D(s, header))
@@ -248,7 +249,10 @@ bool exportPhotoMultiSplit(const std::string& inputPath, const std::string& outp
                     const double px = x[i], py = y[i], pz = z[i];
                     double wx, wy, wz;
                     pose.apply(px, py, pz, wx, wy, wz);
-                    if (!std::isfinite(wx) || !std::isfinite(wy) || !std::isfinite(wz)) continue;
+                    if (!std::isfinite(wx) || !std::isfinite(wy) || !std::isfinite(wz)) {
+                        ++nonFinite;
+                        continue;
+                    }
                     for (std::size_t o = 0; o < outputs.size(); ++o) {
                         if (!tests[o].accepts(wx, wy, wz)) continue;
                         ScanAccumulator& acc = scanPoints[o];
@@ -308,8 +312,11 @@ bool exportPhotoMultiSplit(const std::string& inputPath, const std::string& outp
             result->success = true;
             result->outputPath = outputPath;
             result->writtenPoints = keptAcross;
+            result->nonFinitePoints = nonFinite;
             result->outputSizeMB = totalMB;
         }
+        if (nonFinite != 0)
+            std::cout << "[PHOTO MULTI SPLIT] skipped_nonfinite_xyz=" << nonFinite << "\n";
         std::cout << "[PHOTO MULTI SPLIT] completed"
                   << " | read=" << pointsRead << " | outputs=" << outputs.size()
                   << " | keptAcrossOutputs=" << keptAcross << "\n";

@@ -67,6 +67,8 @@ void fillRouteSuccess(ExportResult* result, const ExportJob& job, const RouteCou
                                     ? counts.inputPoints - counts.writtenPoints
                                     : 0;
     }
+    result->badLines = counts.badLines;
+    result->nonFinitePoints = counts.nonFinitePoints;
     result->outputAreaM2 = job.outputAreaM2;
     result->outputPath = job.outputE57Path;
     std::error_code ec;

@@ -79,6 +79,8 @@ struct RouteCounts {
     std::uint64_t inputPoints = 0;
     std::uint64_t writtenPoints = 0;
     bool reportsWritten = true;  // false: writtenPoints and skippedPoints stay 0
+    std::uint64_t badLines = 0;
+    std::uint64_t nonFinitePoints = 0;
 };
 
 // Resets the result, then fills success, the counts, area, output path and size in MB.

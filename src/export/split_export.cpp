@@ -1,5 +1,6 @@
 #include "export/split_export.h"
 
+#include <algorithm>
 #include <exception>
 #include <iostream>
 #include <stdexcept>
@@ -58,6 +59,8 @@ bool exportNativeSplit(const std::string& inputPath, const std::string& outputPa
     std::uint64_t done = 0;
     double totalMB = 0.0;
     std::uint64_t writtenEstimate = 0;
+    // Every output reads the whole input, so each meets the same non-finite points.
+    std::uint64_t nonFinite = 0;
     for (std::uint64_t i = 1; i <= verticalSelections.size(); ++i) {
         const SelectedHeightRange& selection = verticalSelections[i - 1];
         const std::string path = makeSplitOutputPath(naming, "vertical", i);
@@ -68,12 +71,14 @@ bool exportNativeSplit(const std::string& inputPath, const std::string& outputPa
         std::string nativeError;
         std::string method;
         const std::vector<SelectedHeightRange> ranges{selection};
+        std::uint64_t outputNonFinite = 0;
         if (!exportE57Native(inputPath, path, TileSet{}, ranges, tileSize, &nativeError, &method,
-                             statusPath, exportColour)) {
+                             statusPath, exportColour, &outputNonFinite)) {
             if (error)
                 *error = nativeError.empty() ? "Native split vertical export failed." : nativeError;
             return false;
         }
+        nonFinite = std::max(nonFinite, outputNonFinite);
         totalMB += fileSizeMB(path);
         ++done;
     }
@@ -87,12 +92,14 @@ bool exportNativeSplit(const std::string& inputPath, const std::string& outputPa
         writeNativeSplitStatus(statusPath, done + 1, outputCount, "top #" + std::to_string(j));
         std::string nativeError;
         std::string method;
+        std::uint64_t outputNonFinite = 0;
         if (!exportE57Native(inputPath, path, tiles, {}, tileSize, &nativeError, &method,
-                             statusPath, exportColour)) {
+                             statusPath, exportColour, &outputNonFinite)) {
             if (error)
                 *error = nativeError.empty() ? "Native split top-view export failed." : nativeError;
             return false;
         }
+        nonFinite = std::max(nonFinite, outputNonFinite);
         totalMB += fileSizeMB(path);
         for (const TileIndex& tile : tiles) {
             const auto it = tileCounts.find(tile);
@@ -105,6 +112,7 @@ bool exportNativeSplit(const std::string& inputPath, const std::string& outputPa
         result->success = true;
         result->outputPath = outputPath;
         result->writtenPoints = writtenEstimate;
+        result->nonFinitePoints = nonFinite;
         result->outputSizeMB = totalMB;
     }
     if (statusPath)

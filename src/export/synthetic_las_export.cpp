@@ -88,7 +88,10 @@ public:
     void operator()(const CloudPoint& p) {
         ++read_;
         if (hasProgress_ && read_ % kRouteProgressEvery == 0) progress_(read_);
-        if (!finite3(p)) return;
+        if (!finite3(p)) {
+            ++nonFinite_;
+            return;
+        }
         if (!selection_.accepts(p.x, p.y, p.z)) return;
         feedSink(sink_, p);
     }
@@ -97,6 +100,8 @@ public:
         if (hasProgress_) progress_(read_);
     }
     std::uint64_t read() const { return read_; }
+    std::uint64_t nonFinite() const { return nonFinite_; }
+    std::uint64_t badLines = 0;  // set by the XYZ input at its end
 
 private:
     Sink& sink_;
@@ -104,6 +109,7 @@ private:
     const SyntheticLasProgress& progress_;
     bool hasProgress_;
     std::uint64_t read_ = 0;
+    std::uint64_t nonFinite_ = 0;
 };
 
 template <class Sink>
@@ -114,6 +120,7 @@ void streamXyz(const std::string& path, SelectedPointStep<Sink>& step) {
         throw std::runtime_error("Cannot open XYZ input for synthetic LAS export: " + readError);
     CloudPoint p;
     while (reader.readNext(p, &readError)) step(p);
+    step.badLines = reader.badLines();
     reader.close();
     if (!readError.empty())
         throw std::runtime_error("XYZ read error during synthetic LAS export: " + readError);
@@ -133,7 +140,7 @@ void streamE57(const std::string& path, SelectedPointStep<Sink>& step) {
 
 template <class Sink>
 bool streamSelectedPointsTo(const ExportJob& job, const ExportSelectionFilter& filter, Sink& sink,
-                            std::uint64_t* pointsRead, std::string* error,
+                            SyntheticLasPassCounts* counts, std::string* error,
                             const SyntheticLasProgress& progress) {
     try {
         SelectedPointStep<Sink> step(job, filter, sink, progress);
@@ -145,7 +152,7 @@ bool streamSelectedPointsTo(const ExportJob& job, const ExportSelectionFilter& f
         else
             throw std::runtime_error(kOnlyE57OrXyz);
         step.finish();
-        if (pointsRead) *pointsRead = step.read();
+        if (counts) *counts = {step.read(), step.badLines, step.nonFinite()};
         return true;
     } catch (const std::exception& e) {
         if (error) *error = exceptionText(e);
@@ -162,15 +169,15 @@ void reportSyntheticLasPass1Progress(const fs::path& statusPath, const ExportJob
 }  // namespace
 
 bool streamSelectedPoints(const ExportJob& job, const ExportSelectionFilter& filter,
-                          SyntheticLasBounds& sink, std::uint64_t* pointsRead, std::string* error,
-                          const SyntheticLasProgress& progress) {
-    return streamSelectedPointsTo(job, filter, sink, pointsRead, error, progress);
+                          SyntheticLasBounds& sink, SyntheticLasPassCounts* counts,
+                          std::string* error, const SyntheticLasProgress& progress) {
+    return streamSelectedPointsTo(job, filter, sink, counts, error, progress);
 }
 
 bool streamSelectedPoints(const ExportJob& job, const ExportSelectionFilter& filter,
-                          SyntheticLasRecordWriter& sink, std::uint64_t* pointsRead,
+                          SyntheticLasRecordWriter& sink, SyntheticLasPassCounts* counts,
                           std::string* error, const SyntheticLasProgress& progress) {
-    return streamSelectedPointsTo(job, filter, sink, pointsRead, error, progress);
+    return streamSelectedPointsTo(job, filter, sink, counts, error, progress);
 }
 
 double lasScaleForExtent(double min, double max) {
@@ -284,12 +291,12 @@ bool exportSyntheticLas(const ExportJob& job, const std::string& statusPath, Exp
             "Synthetic LAS export pass 1/2: scanning selected points and bounds...");
 
         SyntheticLasBounds bounds;
-        std::uint64_t pass1Read = 0;
+        SyntheticLasPassCounts pass1;
         std::string passError;
         const SyntheticLasProgress pass1Progress = [&status, &job, &bounds](std::uint64_t read) {
             reportSyntheticLasPass1Progress(status, job, bounds, read);
         };
-        if (!streamSelectedPoints(job, filter, bounds, &pass1Read, &passError, pass1Progress))
+        if (!streamSelectedPoints(job, filter, bounds, &pass1, &passError, pass1Progress))
             failExportRoute(passError.empty() ? "Synthetic LAS pass 1 failed." : passError);
         if (bounds.selectedPoints == 0)
             failExportRoute("Synthetic LAS export produced zero selected points.");
@@ -325,10 +332,8 @@ bool exportSyntheticLas(const ExportJob& job, const std::string& statusPath, Exp
         SyntheticLasRecordWriter writer{withRgb, out,          scaleX,      scaleY,
                                         scaleZ,  bounds.minX,  bounds.minY, bounds.minZ,
                                         written, lastProgress, status,      bounds.selectedPoints};
-        std::uint64_t pass2Read = 0;
         passError.clear();
-        if (!streamSelectedPoints(job, filter, writer, &pass2Read, &passError,
-                                  SyntheticLasProgress{}))
+        if (!streamSelectedPoints(job, filter, writer, nullptr, &passError, SyntheticLasProgress{}))
             failExportRoute(passError.empty() ? "Synthetic LAS pass 2 failed." : passError);
         if (written != bounds.selectedPoints)
             failExportRoute("Synthetic LAS export point count mismatch: expected " +
@@ -349,6 +354,9 @@ bool exportSyntheticLas(const ExportJob& job, const std::string& statusPath, Exp
                   << " | selectedPoints=" << written << " | pointFormat=" << (withRgb ? 2 : 0)
                   << " | rgb=" << (withRgb ? 1 : 0) << " | scale=(" << scaleX << "," << scaleY
                   << "," << scaleZ << ")\n";
-        return RouteCounts{pass1Read, written};
+        if (pass1.badLines != 0 || pass1.nonFinitePoints != 0)
+            std::cout << "[SYNTHETIC LAS EXPORT] left out | badLines=" << pass1.badLines
+                      << " | skipped_nonfinite_xyz=" << pass1.nonFinitePoints << "\n";
+        return RouteCounts{pass1.pointsRead, written, true, pass1.badLines, pass1.nonFinitePoints};
     });
 }

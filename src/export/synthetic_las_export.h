@@ -40,15 +40,23 @@ struct SyntheticLasRecordWriter {
     std::uint64_t expected;
 };
 
-// Streams every point of the input (".xyz" or ".e57"), counts it as read, skips non-finite
-// coordinates, tests the selection and hands the selected ones to the sink. Standard
-// exceptions raised inside become false with their text in *error.
+// What one pass read: the points the reader handed out, the XYZ lines it could not read as
+// points, and the points left out for a non-finite coordinate.
+struct SyntheticLasPassCounts {
+    std::uint64_t pointsRead = 0;
+    std::uint64_t badLines = 0;
+    std::uint64_t nonFinitePoints = 0;
+};
+
+// Streams every point of the input (".xyz" or ".e57"), counts it as read, skips and counts
+// non-finite coordinates, tests the selection and hands the selected ones to the sink.
+// Standard exceptions raised inside become false with their text in *error.
 using SyntheticLasProgress = std::function<void(std::uint64_t pointsRead)>;
 bool streamSelectedPoints(const ExportJob& job, const ExportSelectionFilter& filter,
-                          SyntheticLasBounds& sink, std::uint64_t* pointsRead, std::string* error,
-                          const SyntheticLasProgress& progress);
+                          SyntheticLasBounds& sink, SyntheticLasPassCounts* counts,
+                          std::string* error, const SyntheticLasProgress& progress);
 bool streamSelectedPoints(const ExportJob& job, const ExportSelectionFilter& filter,
-                          SyntheticLasRecordWriter& sink, std::uint64_t* pointsRead,
+                          SyntheticLasRecordWriter& sink, SyntheticLasPassCounts* counts,
                           std::string* error, const SyntheticLasProgress& progress);
 
 // Scale that maps the axis span onto at most about 2.12e9 integer steps; 0.000001 at least.

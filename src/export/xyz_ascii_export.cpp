@@ -1,6 +1,7 @@
 #include "export/xyz_ascii_export.h"
 
 #include <charconv>
+#include <cmath>
 #include <iostream>
 
 #include <pdal/PointRef.hpp>
@@ -38,6 +39,10 @@ inline void writePointLine(OutputFile& out, const CloudPoint& point, bool withRg
     if (!out.good()) checkRouteOutput(out, words);
 }
 
+inline bool finite3(const CloudPoint& p) {
+    return std::isfinite(p.x) && std::isfinite(p.y) && std::isfinite(p.z);
+}
+
 }  // namespace
 
 std::size_t formatXyzAsciiLine(char* out, const CloudPoint& point, bool withRgb) {
@@ -64,6 +69,11 @@ void writeXyzAsciiPoint(XyzAsciiExportContext& ctx, const CloudPoint& point) {
                                   99.9);
         std::cout << "[XYZ ASCII EXPORT]"
                   << " read=" << ctx.pointsRead << " | written=" << ctx.pointsWritten << "\n";
+    }
+    // The selection refuses a non-finite x or y, not a z; a "nan" line is no point.
+    if (!finite3(point)) {
+        ++ctx.nonFinitePoints;
+        return;
     }
     if (ctx.selection.accepts(point.x, point.y, point.z)) {
         writePointLine(ctx.out, point, ctx.job.exportRGB, kXyzAsciiWords);
@@ -95,6 +105,7 @@ bool exportLasToXyz(const ExportJob& job, const std::string& statusPath, ExportR
 
         const std::uint64_t total = reader.pointCount();
         std::uint64_t written = 0;
+        std::uint64_t nonFinite = 0;
         RouteProgressCadence progress;
         CloudPoint point;
         readError.clear();
@@ -105,6 +116,11 @@ bool exportLasToXyz(const ExportJob& job, const std::string& statusPath, ExportR
                                           std::string(), 0.0, 99.9);
                 std::cout << "[LAS EXPORT - XYZ]"
                           << " read=" << read << " / " << total << " | written=" << written << "\n";
+            }
+            // A huge scale can overflow a stored integer to infinity.
+            if (!finite3(point)) {
+                ++nonFinite;
+                continue;
             }
             if (selection.accepts(point.x, point.y, point.z)) {
                 writePointLine(out, point, job.exportRGB, words);
@@ -120,7 +136,9 @@ bool exportLasToXyz(const ExportJob& job, const std::string& statusPath, ExportR
         std::cout << "[LAS EXPORT - XYZ] completed"
                   << " | inputPoints=" << total << " | writtenPoints=" << written
                   << " | output=" << job.outputE57Path << "\n";
-        return RouteCounts{total, written};
+        if (nonFinite != 0)
+            std::cout << "[LAS EXPORT - XYZ] skipped_nonfinite_xyz=" << nonFinite << "\n";
+        return RouteCounts{total, written, true, 0, nonFinite};
     });
 }
 
@@ -152,9 +170,12 @@ bool exportXyzAscii(const ExportJob& job, const std::string& statusPath, ExportR
 
         std::uint64_t pointsRead = 0;
         std::uint64_t pointsWritten = 0;
+        std::uint64_t nonFinite = 0;
+        std::uint64_t badLines = 0;
         RouteProgressCadence progress;
-        XyzAsciiExportContext ctx{pointsRead,    progress,     status,        job, pointsWritten,
-                                  topSelections, heightRanges, selectedTiles, out, selection};
+        XyzAsciiExportContext ctx{pointsRead,    progress,      status,       job,
+                                  pointsWritten, topSelections, heightRanges, selectedTiles,
+                                  out,           selection,     nonFinite};
 
         const std::string& input = job.inputE57Path;
         if (hasXyzExtension(input)) {
@@ -167,6 +188,7 @@ bool exportXyzAscii(const ExportJob& job, const std::string& statusPath, ExportR
             readError.clear();
             while (reader.readNext(point, &readError)) writeXyzAsciiPoint(ctx, point);
             if (!readError.empty()) failExportRoute("XYZ ASCII export read error: " + readError);
+            badLines = reader.badLines();
             reader.close();
         } else if (hasE57Extension(input)) {
             bool hasColour = false;
@@ -190,6 +212,9 @@ bool exportXyzAscii(const ExportJob& job, const std::string& statusPath, ExportR
         std::cout << "[XYZ ASCII EXPORT] completed"
                   << " | inputPoints=" << pointsRead << " | writtenPoints=" << pointsWritten
                   << " | output=" << job.outputE57Path << "\n";
-        return RouteCounts{pointsRead, pointsWritten};
+        if (badLines != 0 || nonFinite != 0)
+            std::cout << "[XYZ ASCII EXPORT] left out | badLines=" << badLines
+                      << " | skipped_nonfinite_xyz=" << nonFinite << "\n";
+        return RouteCounts{pointsRead, pointsWritten, true, badLines, nonFinite};
     });
 }

@@ -41,7 +41,8 @@ struct XyzAsciiExportContext {
     const TileSet& selectedTiles;
     OutputFile& out;
     UnionSelectionTest& selection;  // over the three parts above
+    std::uint64_t& nonFinitePoints;
 };
 
-// Counting, progress, selection and the line of one point.
+// Counting, progress, finiteness, selection and the line of one point.
 void writeXyzAsciiPoint(XyzAsciiExportContext& ctx, const CloudPoint& point);

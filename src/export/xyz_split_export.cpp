@@ -95,7 +95,8 @@ inline void takePoint(MultiSplitRouteContext& ctx, MultiSplitOutput& out, double
         flushMultiSplitPart(ctx.part, out, false);
 }
 
-void readSplitInput(const std::string& inputPath, MultiSplitRouteContext& route) {
+// Returns the count of lines not read as points.
+std::uint64_t readSplitInput(const std::string& inputPath, MultiSplitRouteContext& route) {
     XyzSplitLines lines;
     if (!lines.open(inputPath)) fail("Could not open XYZ input for split export: " + inputPath);
     constexpr double kCoordScale = 1.0;
@@ -126,6 +127,7 @@ void readSplitInput(const std::string& inputPath, MultiSplitRouteContext& route)
     if (badLines > 0)
         std::cout << "[MULTI SPLIT] XYZ bad lines skipped=" << badLines
                   << " | rawLines=" << rawLines << "\n";
+    return badLines;
 }
 
 }  // namespace
@@ -392,6 +394,7 @@ void exportXyzSinglePassSplit(const std::string& inputPath, const std::string& o
         pending.emplace_back(inputPath, out.path, kSplitOutputWords);
     std::uint64_t pointsRead = 0;
     std::uint64_t nonFinite = 0;
+    std::uint64_t badLines = 0;
     std::uint64_t keptAcrossOutputs = 0;
     double totalMB = 0.0;
     try {
@@ -420,7 +423,7 @@ void exportXyzSinglePassSplit(const std::string& inputPath, const std::string& o
         MultiSplitRouteContext route{pointsRead, nonFinite,        outputs,
                                      tileSize,   inverseTileSize,  pointsPerPart,
                                      part,       inputTotalPoints, statusPath};
-        readSplitInput(inputPath, route);
+        badLines = readSplitInput(inputPath, route);
 
         for (std::size_t o = 0; o < outputs.size(); ++o) {
             MultiSplitOutput& out = outputs[o];
@@ -444,6 +447,8 @@ void exportXyzSinglePassSplit(const std::string& inputPath, const std::string& o
         result->success = true;
         result->outputPath = outputPath;
         result->writtenPoints = keptAcrossOutputs;
+        result->badLines = badLines;
+        result->nonFinitePoints = nonFinite;
         result->outputSizeMB = totalMB;
     }
     std::cout << "[MULTI SPLIT] single-pass export completed | read=" << pointsRead

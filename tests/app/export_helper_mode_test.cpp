@@ -12,6 +12,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <functional>
+#include <limits>
 #include <set>
 #include <sstream>
 #include <string>
@@ -1073,4 +1074,223 @@ TEST_F(ExportHelperModeRun, MethodReportFirstAndExceptionsLeavingTheRoute) {
         EXPECT_EQ(reports.back(), c.last);
         EXPECT_EQ(fs::exists(job.outputE57Path), c.exit == 0);
     }
+}
+
+namespace {
+
+// Every coordinate of an output, as written (an XYZ token "nan" reads as NaN).
+std::vector<double> outputCoordinates(const fs::path& path, Kind kind) {
+    std::vector<double> out;
+    if (kind == Kind::E57) {
+        for (const testsupport::ReadScan& s : testsupport::readE57File(path.string()).scans)
+            for (std::size_t i = 0; i < s.x.size(); ++i)
+                out.insert(out.end(), {s.x[i], s.y[i], s.z[i]});
+    } else if (kind == Kind::Las) {
+        for (const CloudPoint& p : exporttest::readLasBack(path).points)
+            out.insert(out.end(), {p.x, p.y, p.z});
+    } else {
+        std::istringstream lines(testsupport::readFile(path));
+        for (std::string line; std::getline(lines, line);) {
+            std::istringstream tokens(line);
+            std::string t[3];
+            tokens >> t[0] >> t[1] >> t[2];
+            for (const std::string& token : t) out.push_back(std::strtod(token.c_str(), nullptr));
+        }
+    }
+    return out;
+}
+
+struct DroppedCase {
+    const char* name;
+    fs::path input;
+    const char* output;
+    int format, mode;
+    ExportContent content;
+    std::string message;  // rows ending in the output path: the text before it, then the note
+    const char* note;
+    std::vector<std::pair<const char*, Kind>> outputs;
+};
+
+// Runs the rows' jobs through the program and checks the final message and the outputs.
+void runDroppedCases(const fs::path& root, const std::vector<DroppedCase>& cases) {
+    for (const DroppedCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        const fs::path dir = root / c.name;
+        fs::create_directories(dir);
+        const ExportJob job = makeJob(c.input, dir / c.output, c.format, c.mode, c.content);
+        std::string error;
+        ASSERT_TRUE(writeExportJobFile(dir / "job.ini", job, &error)) << error;
+        const HelperRun run = runHelper(dir / "job.ini");
+        EXPECT_EQ(run.exit, 0u) << run.console;
+        EXPECT_EQ(run.state, "Success");
+        const bool pathLast = c.message.find("Output: ") != std::string::npos;
+        EXPECT_EQ(run.message, pathLast ? c.message + job.outputE57Path + " (" + c.note + ")"
+                                        : c.message + " " + c.note + ".");
+        for (const auto& [name, kind] : c.outputs) {
+            const std::vector<double> v = outputCoordinates(dir / name, kind);
+            EXPECT_FALSE(v.empty()) << name;
+            EXPECT_EQ(std::count_if(v.begin(), v.end(), [](double d) { return !std::isfinite(d); }),
+                      0)
+                << name;
+        }
+    }
+}
+
+}  // namespace
+
+// Lines a route's grammar does not read as points are counted in its final message: the text
+// fourth token is refused where the fourth token is read as intensity, and kept by the XYZ
+// split, which reads none.
+TEST_F(ExportHelperModeRun, SkippedLinesAreCountedInTheStatus) {
+    const fs::path xyz = dir_ / "bad_lines.xyz";
+    testsupport::writeFile(
+        xyz, testsupport::readFile(inputs_.xyz) + "0.5 0.5 0.5 ground\nnot a point\n1.5 0.5 0.5\n");
+    const std::vector<DroppedCase> cases = {
+        {"las",
+         xyz,
+         "out.las",
+         2,
+         0,
+         kRgb,
+         "Synthetic LAS export finished successfully. Output: ",
+         "2 lines skipped: not read as points",
+         {{"out.las", Kind::Las}}},
+        {"xyz",
+         xyz,
+         "out.xyz",
+         1,
+         0,
+         kRgb,
+         "XYZ ASCII export finished successfully. Output: ",
+         "2 lines skipped: not read as points",
+         {{"out.xyz", Kind::Xyz}}},
+        {"e57",
+         xyz,
+         "out.e57",
+         0,
+         0,
+         kRgb,
+         "Export finished successfully. Method: single_combined_xyz_via_saved_selection_writer.",
+         "1 line skipped: not read as points",
+         {{"out_top_01.e57", Kind::E57}}},
+    };
+    runDroppedCases(dir_.path(), cases);
+}
+
+// Points with a NaN or infinite coordinate are dropped and counted on every route; the
+// selections keep tiles 0 and 1 at any height, so only the finiteness test stops them.
+TEST_F(ExportHelperModeRun, NoRouteWritesANonFiniteCoordinate) {
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const double inf = std::numeric_limits<double>::infinity();
+    testsupport::TestScan scan;
+    scan.guid = "scan-A";
+    scan.hasColour = true;
+    for (const Point& p : sourcePoints()) scan.add(p.x, p.y, p.z);
+    scan.add(0.25, 0.25, nan);
+    scan.add(0.75, 0.5, inf);
+    scan.add(nan, 0.25, 0.5);
+    const fs::path e57 = dir_ / "nonfinite.e57", spherical = dir_ / "spherical.e57";
+    testsupport::writeE57Source(e57.string(), "source-guid", {scan},
+                                {{"img-A", "scan-A", kPhotoBlob}});
+    scan.cartesian = false;  // only the PDAL stage reads it
+    testsupport::writeE57Source(spherical.string(), "source-guid", {scan});
+    // A z scale so large that a stored integer overflows the double.
+    lastest::LasTestHeader header;
+    header.scale[2] = 1e300;
+    header.legacyCount = 4;
+    const fs::path las = dir_ / "nonfinite.las";
+    testsupport::writeFile(
+        las, lastest::makeLasFile(header,
+                                  {{25, 25, 0}, {75, 50, 0}, {125, 25, 0}, {25, 25, 2000000000}}));
+
+    const std::string done = "Export finished successfully. Method: ";
+    const char* three = "3 points dropped: non-finite coordinates";
+    const char* one = "1 point dropped: non-finite coordinates";
+    const std::vector<DroppedCase> cases = {
+        {"native", e57, "out.e57", 0, 0, kRgb, done + "libE57.", three, {{"out.e57", Kind::E57}}},
+        {"pdal",
+         spherical,
+         "out.e57",
+         0,
+         0,
+         kRgb,
+         done + "PDAL XYZ fallback.",
+         three,
+         {{"out.e57", Kind::E57}}},
+        {"split",
+         e57,
+         "out.e57",
+         0,
+         1,
+         kRgb,
+         done + "split_by_all_saved_selections.",
+         three,
+         {{"out_top_01.e57", Kind::E57}, {"out_vertical_01.e57", Kind::E57}}},
+        {"photo",
+         e57,
+         "out.e57",
+         0,
+         0,
+         kPhotos,
+         done + "libE57 + temp-merge photos. Image transfer summary | matched=1 | copied=1 | "
+                "skipped=0.",
+         three,
+         {{"out.e57", Kind::E57}}},
+        {"photo_split",
+         e57,
+         "out.e57",
+         0,
+         3,
+         kPhotos,
+         done + "split_by_saved_top_selections + per-file photo merge. Photo transfer stage "
+                "ran, but no detailed image summary is available.",
+         three,
+         {{"out_top_01.e57", Kind::E57}}},
+        {"e57_las",
+         e57,
+         "out.las",
+         2,
+         0,
+         kRgb,
+         "Synthetic LAS export finished successfully. Output: ",
+         three,
+         {{"out.las", Kind::Las}}},
+        {"e57_xyz",
+         e57,
+         "out.xyz",
+         1,
+         0,
+         kRgb,
+         "XYZ ASCII export finished successfully. Output: ",
+         three,
+         {{"out.xyz", Kind::Xyz}}},
+        {"las_las",
+         las,
+         "out.las",
+         2,
+         0,
+         kRgb,
+         "LAS binary export finished successfully. Output: ",
+         one,
+         {{"out.las", Kind::Las}}},
+        {"las_e57",
+         las,
+         "out.e57",
+         0,
+         0,
+         kRgb,
+         "LAS E57 export finished successfully. Output: ",
+         one,
+         {{"out.e57", Kind::E57}}},
+        {"las_xyz",
+         las,
+         "out.xyz",
+         1,
+         0,
+         kRgb,
+         "LAS XYZ export finished successfully. Output: ",
+         one,
+         {{"out.xyz", Kind::Xyz}}},
+    };
+    runDroppedCases(dir_.path(), cases);
 }

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "export/e57_output_writer.h"
+#include "support/e57_page_checksum.h"
 #include "support/e57_test_files.h"
 #include "support/test_support.h"
 
@@ -176,6 +177,31 @@ TEST_F(PhotoMergeTest, AnUnreadableImageIsSkippedAndCountedWhileTheMergeSucceeds
     EXPECT_EQ(out.images[0].header.guid, "imgA1");
     EXPECT_EQ(out.images[1].header.guid, "imgB");
     EXPECT_EQ(out.images[1].header.associatedData3DGuid, "dB");
+}
+
+// An image whose header cannot be read belongs to no pair; it is one skipped image however
+// many scans the merge carries.
+TEST_F(PhotoMergeTest, AnImageWithoutAHeaderIsCountedOnceForAllPairs) {
+    // imgX loses its guid: the tag is renamed in the XML and the pages resealed.
+    std::string bytes = testsupport::readFile(source_);
+    const std::string element = "<guid type=\"String\"><![CDATA[imgX]]></guid>";
+    const std::size_t at = bytes.find(element);
+    ASSERT_NE(at, std::string::npos);
+    std::string renamed = element;
+    renamed[2] = renamed[renamed.size() - 4] = 'x';
+    bytes.replace(at, element.size(), renamed);
+    for (std::size_t page = at / 1024; page <= (at + element.size()) / 1024; ++page)
+        testsupport::sealE57Page(reinterpret_cast<std::uint8_t*>(bytes.data()) + page * 1024);
+    testsupport::writeFile(source_, bytes);
+
+    const MergeRun r = merge(source_, geometry_, target_, {{"A", "dA"}, {"B", "dB"}});
+    ASSERT_TRUE(r.ok) << r.error;
+    const std::string head =
+        "Image transfer summary | matched=3 | copied=3 | skipped=1 | firstWarning=Photo merge "
+        "summary | matched=2 | copied=2 | skipped=1 | firstSkip=Skipped Image2D | imageIndex=2 | "
+        "srcGuid=A | dstGuid=dA | reason=";
+    EXPECT_EQ(r.error.rfind(head, 0), 0u) << r.error;
+    EXPECT_EQ(testsupport::readE57File(target_.string()).images.size(), 3u);
 }
 
 TEST_F(PhotoMergeTest, AFailedMergeRemovesItsTarget) {

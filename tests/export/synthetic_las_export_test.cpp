@@ -339,7 +339,7 @@ TEST(SyntheticLasExport, PassOneReportsEveryFiveMillionRead) {
     const ExportJob job = jobWithTiles((dir / "big.xyz").string(), "unused.las", {{0, 0}});
     std::vector<std::uint64_t> calls;
     SyntheticLasBounds bounds;
-    std::uint64_t read = 0;
+    SyntheticLasPassCounts read;
     std::string error;
     ASSERT_TRUE(streamSelectedPoints(job, buildExportSelectionFilter(job), bounds, &read, &error,
                                      [&](std::uint64_t n) { calls.push_back(n); }))

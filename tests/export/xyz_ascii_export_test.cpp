@@ -95,9 +95,13 @@ TEST(XyzAsciiExport, XyzInputMixesColumnsAndCountsOnlyGoodLines) {
     EXPECT_EQ(readFile(output), "0.5 0.5 1\n1.25 0.75 -2 10 20 30\n0.1 1.9 123456789.1 255 0 7\n");
     EXPECT_EQ(r.result.inputPoints, 4u);
     EXPECT_EQ(r.result.writtenPoints, 3u);
+    EXPECT_EQ(r.result.badLines, 2u);
     EXPECT_EQ(r.result.outputPath, output.string());
-    // Below 5,000,000 points: only the closing line, and the start status stays.
-    EXPECT_EQ(r.console, completedLine("[XYZ ASCII EXPORT]", 4, 3, output.string()));
+    // Below 5,000,000 points: only the closing line and the lines left out, and the start
+    // status stays.
+    EXPECT_EQ(r.console,
+              completedLine("[XYZ ASCII EXPORT]", 4, 3, output.string()) +
+                  "[XYZ ASCII EXPORT] left out | badLines=2 | skipped_nonfinite_xyz=0\n");
     EXPECT_EQ(readStatus(status).state, "Running");
     EXPECT_EQ(readStatus(status).message, "XYZ ASCII export started.");
 
@@ -246,10 +250,10 @@ TEST(XyzAsciiExport, ProgressEveryFiveMillionPointsRead) {
     UnionSelectionTest selection(tops, ranges, tiles, job.coarseTileSize);
     OutputFile out;
     ASSERT_TRUE(out.open("/dev/null"));
-    std::uint64_t read = 0, written = 0;
+    std::uint64_t read = 0, written = 0, nonFinite = 0;
     RouteProgressCadence progress;
-    XyzAsciiExportContext ctx{read, progress, status, job, written,
-                              tops, ranges,   tiles,  out, selection};
+    XyzAsciiExportContext ctx{read,   progress, status, job,       written,  tops,
+                              ranges, tiles,    out,    selection, nonFinite};
 
     const CloudPoint kept = pointAt(0.5, 0.5, 0.0);
     const CloudPoint refused = pointAt(5.5, 5.5, 0.0);
