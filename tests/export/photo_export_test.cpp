@@ -299,4 +299,30 @@ TEST(PhotoExport, RealScanWithoutSelectionIsKeptWhole) {
     }
 }
 
+// A disk that fills in the geometry pass or in the merge: the export fails with the system's
+// reason, which the merge must ask before its failed file frees the disk, and leaves nothing.
+TEST(PhotoExport, AFullDiskInEitherPassSaysWhy) {
+    const testsupport::TempDir dir;
+    const fs::path input = dir / "source.e57";
+    testsupport::writeE57Source(input.string(), "{FILE}",
+                                {structuredScan("a", 20000), structuredScan("b", 20000)},
+                                {{"img", "a", std::string(4000, 'p')}});
+    const fs::path geometry = dir / "geometry.e57";
+    ASSERT_TRUE(geometryPass(input, geometry, nullptr).ok);
+    const std::uint64_t bytes = fs::file_size(geometry);
+    const struct {
+        const char* phase;
+        std::uint64_t diskBytes;
+    } cases[] = {{"geometry", bytes / 2}, {"merge", bytes + bytes / 2}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.phase);
+        const testsupport::SmallDisk disk(dir / c.phase, c.diskBytes);
+        if (!disk.mounted()) GTEST_SKIP() << "cannot mount a small tmpfs (needs root)";
+        const RouteRun r = exportWithPhotos(input, disk.path() / "out.e57", {});
+        EXPECT_FALSE(r.ok);
+        EXPECT_TRUE(has(r.error, "No space left on device")) << r.error;
+        EXPECT_TRUE(fs::is_empty(disk.path()));
+    }
+}
+
 }  // namespace
