@@ -751,6 +751,28 @@ TEST_F(ExportHelperModeRun, AnOutputThatIsTheInputIsRefusedAndTheInputStaysWhole
     }
 }
 
+// The longest names the file system takes export on every route: 250 bytes with two-byte
+// characters in them (for a split, its longest numbered name); only the working names are cut.
+TEST_F(ExportHelperModeRun, TheLongestLegalNamesExport) {
+    for (const RouteRow& r : kRoutes) {
+        SCOPED_TRACE(r.name);
+        const std::string first = std::string(r.firstOutput).substr(3);  // after "out"
+        std::string stem = "long";
+        while (stem.size() + first.size() < 249) stem += "\u00e9";  // two bytes each
+        if (stem.size() + first.size() < 250) stem += "x";
+        const fs::path jobPath = writeRowJob(dir_.path(), r.name, inputs_, r, [&](ExportJob& job) {
+            job.outputE57Path = (fs::path(job.outputE57Path).parent_path() /
+                                 (stem + fs::path(r.output).extension().string()))
+                                    .string();
+        });
+        const HelperRun run = runHelper(jobPath);
+        EXPECT_EQ(run.state, "Success") << run.message;
+        EXPECT_TRUE(fs::exists(jobPath.parent_path() / (stem + first)));
+        for (const std::string& name : filesIn(jobPath.parent_path()))
+            EXPECT_TRUE(kJobFiles.count(name) || name.rfind(stem, 0) == 0) << name;
+    }
+}
+
 TEST_F(ExportHelperModeRun, NothingKeptFailsWithTheRoutesTextAndLeavesNoFile) {
     for (const RouteRow& r : kRoutes) {
         SCOPED_TRACE(r.name);
