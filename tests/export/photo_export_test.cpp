@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include <sys/stat.h>
+
 #include "export/output_naming.h"
 #include "points/job/export_status.h"
 #include "points/selection/selection.h"
@@ -276,6 +278,26 @@ TEST(PhotoExport, AFailedMoveLeavesNoOutputAndNoTemporary) {
     EXPECT_EQ(r.method, "untouched");
     expectNoTemporaries(output);
     EXPECT_EQ(testsupport::readFile(output / "keep.txt"), "user data");
+}
+
+// A FIFO at the output path is refused: the route writes only a file it can move into place.
+TEST(PhotoExport, AFifoAtTheOutputPathIsRefusedAndNothingIsMade) {
+    const testsupport::TempDir dir;
+    const fs::path input = dir / "source.e57";
+    testsupport::writeE57Source(input.string(), "{FILE}", {structuredScan("s", 10)},
+                                {{"img", "s", "jpeg"}});
+    const fs::path output = dir / "out_cut.e57";
+    ASSERT_EQ(::mkfifo(output.c_str(), 0600), 0);
+    const RouteRun r = exportWithPhotos(input, output, {});
+    EXPECT_FALSE(r.ok);
+    EXPECT_EQ(r.error,
+              "E57 export failed: the output path is not a regular file: " + output.string());
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(dir.path()))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"out_cut.e57", "source.e57"}));
+    EXPECT_TRUE(fs::is_fifo(output));
 }
 
 // A real double-precision scan exported without a selection comes back point for point.
