@@ -61,8 +61,8 @@ public:
     // Why the output's folder does not take data now ("No space left on device", "File too
     // large", "Read-only file system", "Permission denied"), found by writing one block past
     // the temporary file's end; empty when the write succeeds or the file is gone, and for a
-    // device or pipe, which is never written for this. Asked after
-    // a failure and before discard(), while the failed file still fills the disk.
+    // device or pipe, which is never written for this. Asked after a failure and before
+    // discard(), while the failed file still fills the disk.
     std::string writeFailureReason() const;
 
     // Throws std::runtime_error with the exception's text followed by writeFailureReason(),

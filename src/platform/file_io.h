@@ -63,10 +63,9 @@ private:
 };
 
 // Why the system refuses data at path now: the error number of a write of one block past the
-// true end of the regular file there, or of a fresh file made there and removed again; 0 when
-// the block is taken or path cannot be opened for a reason of its own kind (ENOENT of a missing
-// folder). Never writes into a device, FIFO or socket: those give 0. Any other failure to open
-// the file is returned (EACCES, EROFS).
+// true end of the regular file there, or of a fresh file made there and removed again, or of
+// the failed open (EACCES, EROFS). 0 when the block is taken or the folder is gone. Never
+// writes into a device, FIFO or socket: those give 0.
 int writeRefusal(const std::string& path);
 
 // Moves from onto to, replacing a file there: 0 or the system's error number.
