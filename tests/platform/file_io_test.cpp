@@ -76,3 +76,27 @@ TEST(PlatformFile, WriteRefusalWritesPastTheEndAndNeverIntoADevice) {
     REQUIRE_CHAR_DEVICE(testsupport::makeFullDevice(device), device);
     EXPECT_EQ(platform::writeRefusal(device.string()), 0);  // a write there would say ENOSPC
 }
+
+// A working file's lock: never taken through a link, exclusive between two opens, and held
+// only while the name still leads to the locked file.
+TEST(PlatformFile, LockableFilesRenamesAndNameLimits) {
+    testsupport::TempDir dir;
+    const std::string path = (dir / "w.lock").string();
+    platform::File first, second;
+    ASSERT_TRUE(first.openLockable(path));
+    ASSERT_TRUE(first.tryLockExclusive());
+    ASSERT_TRUE(second.openLockable(path));
+    EXPECT_FALSE(second.tryLockExclusive());
+    EXPECT_EQ(second.lastError(), EWOULDBLOCK);
+    EXPECT_TRUE(first.isAt(path));
+    ASSERT_EQ(platform::renameFile(path, (dir / "moved").string()), 0);
+    EXPECT_FALSE(first.isAt(path));
+    EXPECT_EQ(platform::renameFile(path, (dir / "x").string()), ENOENT);
+
+    std::filesystem::create_symlink(dir / "moved", dir / "link");
+    platform::File linked;
+    EXPECT_FALSE(linked.openLockable((dir / "link").string()));
+    EXPECT_EQ(linked.lastError(), ELOOP);
+    EXPECT_EQ(platform::maxNameLength(dir.path().string()), 255u);
+    EXPECT_EQ(platform::maxNameLength((dir / "not-yet").string()), 255u);
+}
