@@ -1,7 +1,12 @@
 #include "export/output_naming.h"
 
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
 #include <stdexcept>
 #include <system_error>
+
+#include "platform/file_io.h"
 
 namespace fs = std::filesystem;
 
@@ -19,11 +24,31 @@ bool nameTaken(const fs::path& candidate) {
 
 std::string tempPathWithSuffix(const std::string& outputPath, const char* suffix) {
     const fs::path output(outputPath);
-    const fs::path name = output.stem().string() + suffix + output.extension().string();
-    return (output.parent_path() / name).string();
+    const fs::path folder = output.parent_path();
+    std::string head = output.stem().string();
+    std::string tail = suffix + output.extension().string();
+    // An extension too long to keep goes with the part that is cut.
+    if (tail.size() + 9 >= platform::maxNameLength(folder.string())) {
+        head = output.filename().string();
+        tail = suffix;
+    }
+    return (folder / fitFileName(folder, head, tail)).string();
 }
 
 }  // namespace
+
+std::string fitFileName(const fs::path& folder, const std::string& head, const std::string& tail) {
+    const std::size_t limit = platform::maxNameLength(folder.empty() ? "." : folder.string());
+    if (head.size() + tail.size() <= limit) return head + tail;
+    std::uint32_t hash = 2166136261u;  // FNV-1a: the same name gives the same working name
+    for (const unsigned char c : head) hash = (hash ^ c) * 16777619u;
+    char mark[16];
+    std::snprintf(mark, sizeof mark, "~%08x", static_cast<unsigned>(hash));
+    const std::size_t room = limit > tail.size() + 9 ? limit - tail.size() - 9 : 0;
+    std::size_t cut = std::min(room, head.size());
+    while (cut > 0 && (static_cast<unsigned char>(head[cut]) & 0xC0) == 0x80) --cut;
+    return head.substr(0, cut) + mark + tail;
+}
 
 fs::path createExportProjectDirectory(const fs::path& base) {
     std::error_code ec;

@@ -3,18 +3,14 @@
 #include <atomic>
 #include <cerrno>
 #include <csignal>
-#include <cstdio>
 #include <cstdlib>
-#include <fcntl.h>
 #include <filesystem>
 #include <stdexcept>
-#include <sys/file.h>
-#include <sys/stat.h>
 #include <system_error>
-#include <unistd.h>
 #include <utility>
 
 #include "export/e57_route_support.h"
+#include "export/output_naming.h"
 #include "platform/file_io.h"
 #include "points/input/exception_text.h"
 
@@ -29,9 +25,11 @@ namespace {
 std::string uniqueTemporaryPath(const std::string& outputPath) {
     static std::atomic<unsigned> made{0};
     const fs::path output(outputPath);
-    const std::string name = output.filename().string() + ".unfinished-" +
-                             std::to_string(::getpid()) + "-" + std::to_string(++made) + ".tmp";
-    return (output.parent_path() / name).string();
+    const std::string tail = ".unfinished-" + std::to_string(platform::processId()) + "-" +
+                             std::to_string(++made) + ".tmp";
+    return (output.parent_path() /
+            fitFileName(output.parent_path(), output.filename().string(), tail))
+        .string();
 }
 
 }  // namespace
@@ -115,8 +113,7 @@ void PendingOutput::publish(const std::string& failureText, const char* afterRea
     }
     // Lets a test stop a helper at its last moment before the output exists.
     if (std::getenv("BRINDLEWICK_STOP_BEFORE_PUBLISH") != nullptr) std::raise(SIGSTOP);
-    if (std::rename(temporary_.c_str(), output_.c_str()) != 0) {
-        const int code = errno;
+    if (const int code = platform::renameFile(temporary_, output_); code != 0) {
         discard();
         throw std::runtime_error(failureText + platform::systemErrorText(code) + afterReason);
     }
@@ -131,25 +128,7 @@ void PendingOutput::discard() noexcept {
 
 std::string PendingOutput::writeFailureReason() const {
     if (!open_) return {};
-    struct stat target = {};
-    if (direct_ && (::stat(temporary_.c_str(), &target) != 0 || !S_ISCHR(target.st_mode)))
-        return {};  // a pipe would block or refuse the probe for reasons of its own
-    bool created = false;
-    int fd = ::open(temporary_.c_str(), O_WRONLY | O_CLOEXEC);
-    if (fd < 0 && errno == ENOENT) {
-        fd = ::open(temporary_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-        created = fd >= 0;
-    }
-    if (fd < 0) return errno == ENOENT ? std::string() : platform::systemErrorText(errno);
-    // A fresh block well past the end: a full device or a size limit refuses it.
-    struct stat st = {};
-    const off_t size = ::fstat(fd, &st) == 0 ? st.st_size : 0;
-    const off_t at = (size / 65536 + 2) * 65536;
-    static const char block[4096] = {};
-    int code = 0;
-    if (::pwrite(fd, block, sizeof block, at) < 0 && errno != ESPIPE) code = errno;
-    if (::close(fd) != 0 && code == 0) code = errno;
-    if (created) ::unlink(temporary_.c_str());
+    const int code = platform::writeRefusal(temporary_);
     return code == 0 ? std::string() : platform::systemErrorText(code);
 }
 
@@ -172,35 +151,24 @@ std::string withSystemReason(std::string text, const std::string& reason) {
 
 WorkingFileLock::WorkingFileLock(const std::string& path, const char* prefix) {
     for (int attempt = 0; attempt < 100; ++attempt) {
-        fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0666);
-        if (fd_ < 0 && errno == ELOOP) {
+        if (!file_.openLockable(path) && file_.lastError() == ELOOP) {
             removeFileQuietly(path);  // a link left there; the input was ruled out before
             continue;
         }
-        if (fd_ < 0)
-            refuse(prefix, "cannot create " + path + " (" + platform::systemErrorText(errno) + ")");
-        if (::flock(fd_, LOCK_EX | LOCK_NB) != 0) {
-            const int code = errno;
-            ::close(std::exchange(fd_, -1));
+        if (!file_.isOpen())
+            refuse(prefix, "cannot create " + path + " (" +
+                               platform::systemErrorText(file_.lastError()) + ")");
+        if (!file_.tryLockExclusive()) {
+            const int code = file_.lastError();
+            file_.close();
             if (code == EWOULDBLOCK)
                 refuse(prefix, "another export is writing this output: " + path);
             refuse(prefix, "cannot lock " + path + " (" + platform::systemErrorText(code) + ")");
         }
         // The holder before us may have removed the file meanwhile: the lock counts only
         // while the name still leads to the locked file.
-        struct stat held = {};
-        struct stat named = {};
-        if (::fstat(fd_, &held) == 0 && ::stat(path.c_str(), &named) == 0 &&
-            held.st_dev == named.st_dev && held.st_ino == named.st_ino)
-            return;
-        ::close(std::exchange(fd_, -1));
+        if (file_.isAt(path)) return;
+        file_.close();
     }
     refuse(prefix, "cannot lock " + path);
 }
-
-WorkingFileLock::~WorkingFileLock() {
-    if (fd_ >= 0) ::close(fd_);
-}
-
-WorkingFileLock::WorkingFileLock(WorkingFileLock&& other) noexcept
-    : fd_(std::exchange(other.fd_, -1)) {}

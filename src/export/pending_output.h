@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/file_io.h"
+
 // How every export route creates an output file: the data goes to a temporary file in the
 // output's own folder, named "<output name>.unfinished-<process id>-<n>.tmp", which is moved
 // onto the output path only once it is complete and closed. A failure, an exception or a
@@ -39,8 +41,9 @@ public:
     // Creates the output's folder, refuses a folder at the output path and an output or
     // temporary file that is the input, then removes the old output (the export replaces it;
     // until it succeeds nothing stands at the output path). temporaryPath empty: the unique
-    // name above; otherwise that file is the one moved onto the output. A device or pipe at
-    // the output path (/dev/null) is written in place, never removed.
+    // name above, its output name part cut short (fitFileName) where the whole would pass the
+    // folder's name limit; otherwise that file is the one moved onto the output. A device or pipe
+    // at the output path (/dev/null) is written in place, never removed.
     PendingOutput(const std::string& inputPath, const std::string& outputPath,
                   const OutputWords& words, const std::string& temporaryPath = {});
     ~PendingOutput();  // removes the temporary file unless it was published
@@ -63,8 +66,9 @@ public:
 
     // Why the output's folder does not take data now ("No space left on device", "File too
     // large", "Read-only file system", "Permission denied"), found by writing one block past
-    // the temporary file's end; empty when the write succeeds or the file is gone. Asked after
-    // a failure and before discard(), while the failed file still fills the disk.
+    // the temporary file's end; empty when the write succeeds or the file is gone, and for a
+    // device or pipe, which is never written for this. Asked after a failure and before
+    // discard(), while the failed file still fills the disk.
     std::string writeFailureReason() const;
 
     // Throws std::runtime_error with the exception's text followed by writeFailureReason(),
@@ -107,12 +111,7 @@ public:
     // Throws std::runtime_error "<prefix> failed: another export is writing this output: <path>"
     // while another process holds the lock, or "<prefix> failed: cannot create <path> (<reason>)".
     WorkingFileLock(const std::string& path, const char* prefix);
-    ~WorkingFileLock();
-    WorkingFileLock(WorkingFileLock&& other) noexcept;
-    WorkingFileLock(const WorkingFileLock&) = delete;
-    WorkingFileLock& operator=(const WorkingFileLock&) = delete;
-    WorkingFileLock& operator=(WorkingFileLock&&) = delete;
 
 private:
-    int fd_ = -1;
+    platform::File file_;
 };

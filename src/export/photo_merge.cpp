@@ -10,6 +10,8 @@
 
 #include "export/e57_output_writer.h"
 #include "export/e57_route_support.h"
+#include "export/pending_output.h"
+#include "platform/file_io.h"
 #include "points/input/exception_text.h"
 
 namespace {
@@ -340,9 +342,14 @@ bool mergePhotosIntoFinalE57(const std::string& inputPath, const std::string& ge
         if (error) *error = std::move(summary);
         return true;
     } catch (const std::exception& e) {
-        const std::string reason = exceptionText(e);
+        // Asked while the failed target still fills the disk: once removed, the disk takes
+        // data again and the reason is lost.
+        const int refusal = platform::writeRefusal(targetPath);
         removeFileQuietly(targetPath);
-        if (error) *error = reason;
+        if (error)
+            *error =
+                withSystemReason(exceptionText(e),
+                                 refusal == 0 ? std::string() : platform::systemErrorText(refusal));
         return false;
     }
 }

@@ -15,7 +15,8 @@ struct ScanGuidPair {
 
 // Builds targetPath from every scan of geometryPath and, per pair, the source's Image2D blocks
 // associated with srcGuid, re-associated with dstGuid. On success error (when given) holds the
-// "Image transfer summary ..." text; on failure the target is removed and error holds why.
+// "Image transfer summary ..." text; on failure the target is removed and error holds why, with
+// the system's reason ("No space left on device") when the target's folder takes no more data.
 bool mergePhotosIntoFinalE57(const std::string& inputPath, const std::string& geometryPath,
                              const std::string& targetPath,
                              const std::vector<ScanGuidPair>& scanGuids, std::string* error);

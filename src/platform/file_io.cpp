@@ -1,25 +1,38 @@
 #include "platform/file_io.h"
 
+#include <atomic>
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
 
 namespace platform {
 
+namespace {
+
+std::atomic<int> injectedCloseFailure{0};
+
+}  // namespace
+
 File::~File() {
     if (fd_ >= 0) ::close(fd_);
 }
 
-File::File(File&& other) noexcept : fd_(std::exchange(other.fd_, -1)), error_(other.error_) {}
+File::File(File&& other) noexcept
+    : fd_(std::exchange(other.fd_, -1)),
+      error_(other.error_),
+      writable_(std::exchange(other.writable_, false)) {}
 
 File& File::operator=(File&& other) noexcept {
     if (this != &other) {
         if (fd_ >= 0) ::close(fd_);
         fd_ = std::exchange(other.fd_, -1);
         error_ = other.error_;
+        writable_ = std::exchange(other.writable_, false);
     }
     return *this;
 }
@@ -49,7 +62,27 @@ bool File::openWrite(const std::string& path) {
     close();
     fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     if (fd_ < 0) return failed(errno);
+    writable_ = true;
     return true;
+}
+
+bool File::openLockable(const std::string& path) {
+    close();
+    fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (fd_ < 0) return failed(errno);
+    return true;
+}
+
+bool File::tryLockExclusive() {
+    if (::flock(fd_, LOCK_EX | LOCK_NB) != 0) return failed(errno);
+    return true;
+}
+
+bool File::isAt(const std::string& path) const {
+    struct stat held {};
+    struct stat named {};
+    return fd_ >= 0 && ::fstat(fd_, &held) == 0 && ::stat(path.c_str(), &named) == 0 &&
+           held.st_dev == named.st_dev && held.st_ino == named.st_ino;
 }
 
 long long File::readSome(void* target, std::size_t bytes) {
@@ -126,11 +159,52 @@ bool File::seek(std::uint64_t offset) {
 
 bool File::close() {
     if (fd_ < 0) return true;
+    const bool writable = std::exchange(writable_, false);
     const int result = ::close(std::exchange(fd_, -1));
     if (result != 0) return failed(errno);
+    if (writable && injectedCloseFailure.load(std::memory_order_relaxed) != 0)
+        if (const int injected = injectedCloseFailure.exchange(0)) return failed(injected);
     return true;
 }
 
 std::string systemErrorText(int errorNumber) { return std::strerror(errorNumber); }
+
+int writeRefusal(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) return 0;
+    bool created = false;
+    // Non-blocking: something swapped in for a FIFO must not hold the probe up.
+    int fd = ::open(path.c_str(), O_WRONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0 && errno == ENOENT) {
+        fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOCTTY | O_CLOEXEC, 0600);
+        created = fd >= 0;
+    }
+    if (fd < 0) return errno == ENOENT ? 0 : errno;
+    int code = 0;
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+        // A fresh block wholly past the end: a full disk or a size limit refuses it, where a
+        // write inside the file's last blocks could still succeed.
+        const off_t at = (st.st_size / 65536 + 2) * 65536;
+        static const char block[4096] = {};
+        if (::pwrite(fd, block, sizeof block, at) < 0) code = errno;
+    }
+    if (::close(fd) != 0 && code == 0) code = errno;
+    if (created) ::unlink(path.c_str());
+    return code;
+}
+
+int renameFile(const std::string& from, const std::string& to) {
+    return ::rename(from.c_str(), to.c_str()) == 0 ? 0 : errno;
+}
+
+std::size_t maxNameLength(const std::string& folder) {
+    errno = 0;
+    const long limit = ::pathconf(folder.empty() ? "." : folder.c_str(), _PC_NAME_MAX);
+    return limit > 0 ? static_cast<std::size_t>(limit) : std::size_t{NAME_MAX};
+}
+
+long processId() { return static_cast<long>(::getpid()); }
+
+void failNextWriteCloseForTesting(int errorNumber) { injectedCloseFailure = errorNumber; }
 
 }  // namespace platform

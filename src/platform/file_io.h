@@ -23,6 +23,14 @@ public:
     bool openRead(const std::string& path);
     // Creates or truncates for writing.
     bool openWrite(const std::string& path);
+    // Opens for reading and writing, creating the file when missing, never through a symbolic
+    // link (ELOOP).
+    bool openLockable(const std::string& path);
+    // Takes an exclusive lock, held until the file is closed; EWOULDBLOCK while another holds
+    // one.
+    bool tryLockExclusive();
+    // Whether path (after links) leads to this open file.
+    bool isAt(const std::string& path) const;
     bool isOpen() const { return fd_ >= 0; }
     // An open regular file (after links), not a device, FIFO, socket or folder.
     bool isRegular() const;
@@ -51,7 +59,28 @@ private:
 
     int fd_ = -1;
     int error_ = 0;
+    bool writable_ = false;
 };
+
+// Why the system refuses data at path now: the error number of a write of one block past the
+// true end of the regular file there, or of a fresh file made there and removed again, or of
+// the failed open (EACCES, EROFS). 0 when the block is taken or the folder is gone. Never
+// writes into a device, FIFO or socket: those give 0.
+int writeRefusal(const std::string& path);
+
+// Moves from onto to, replacing a file there: 0 or the system's error number.
+int renameFile(const std::string& from, const std::string& to);
+
+// The longest file name the folder takes, in bytes; 255 when it cannot be asked (a folder
+// not made yet).
+std::size_t maxNameLength(const std::string& folder);
+
+// This process's id.
+long processId();
+
+// For tests: the next close() of a file opened with openWrite() closes it and then fails with
+// errorNumber, as a file system that loses a write at close does. 0 turns it off.
+void failNextWriteCloseForTesting(int errorNumber);
 
 // The system's text for an error number ("No space left on device").
 std::string systemErrorText(int errorNumber);

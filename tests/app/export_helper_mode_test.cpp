@@ -577,7 +577,12 @@ TEST_F(ExportHelperModeRun, DamagedInputsAndTileSizesAreRefused) {
     const fs::path nanLas = dir_ / "nan.las";
     testsupport::writeFile(nanLas, nanScale);
     const fs::path zero = dir_ / "zero.xyz";
-    fs::create_symlink("/dev/zero", zero);
+    // A link to a device of the test's own (a FIFO where nodes cannot be made).
+    const fs::path node = dir_ / "zero-node";
+    if (!testsupport::makeZeroDevice(node)) {
+        ASSERT_EQ(::mkfifo(node.c_str(), 0600), 0);
+    }
+    fs::create_symlink(node, zero);
 
     std::vector<FailureCase> cases;
     const auto add = [&](const std::string& name, const fs::path& input, const char* output,
@@ -794,6 +799,28 @@ TEST_F(ExportHelperModeRun, AnOutputThatIsTheInputIsRefusedAndTheInputStaysWhole
         EXPECT_EQ(run.state, "Failed");
         EXPECT_TRUE(contains(run.message, "the output file is the input file")) << run.message;
         EXPECT_EQ(testsupport::readFile(input), bytes);
+    }
+}
+
+// The longest names the file system takes export on every route: 250 bytes with two-byte
+// characters in them (for a split, its longest numbered name); only the working names are cut.
+TEST_F(ExportHelperModeRun, TheLongestLegalNamesExport) {
+    for (const RouteRow& r : kRoutes) {
+        SCOPED_TRACE(r.name);
+        const std::string first = std::string(r.firstOutput).substr(3);  // after "out"
+        std::string stem = "long";
+        while (stem.size() + first.size() < 249) stem += "\u00e9";  // two bytes each
+        if (stem.size() + first.size() < 250) stem += "x";
+        const fs::path jobPath = writeRowJob(dir_.path(), r.name, inputs_, r, [&](ExportJob& job) {
+            job.outputE57Path = (fs::path(job.outputE57Path).parent_path() /
+                                 (stem + fs::path(r.output).extension().string()))
+                                    .string();
+        });
+        const HelperRun run = runHelper(jobPath);
+        EXPECT_EQ(run.state, "Success") << run.message;
+        EXPECT_TRUE(fs::exists(jobPath.parent_path() / (stem + first)));
+        for (const std::string& name : filesIn(jobPath.parent_path()))
+            EXPECT_TRUE(kJobFiles.count(name) || name.rfind(stem, 0) == 0) << name;
     }
 }
 

@@ -362,6 +362,8 @@ TEST(LasBinaryExport, FailuresCarryTheirMessages) {
         return makeLasFile(big, std::vector<lastest::LasTestRecord>(60000));
     }());
 
+    const std::string full = (dir / "full").string();
+    const bool haveFull = testsupport::makeFullDevice(full);
     const struct {
         std::string input, output;
         std::vector<TileIndex> tiles;
@@ -381,12 +383,12 @@ TEST(LasBinaryExport, FailuresCarryTheirMessages) {
          "LAS binary export failed: the output path is a folder: " + (dir / "folder.las").string()},
         // A small output fails at the header patch, a larger one at a record.
         {input,
-         "/dev/full",
+         full,
          {{0, 0}},
          1.0,
          "LAS binary export failed while patching output header. | No space left on device"},
         {(dir / "big.las").string(),
-         "/dev/full",
+         full,
          {{0, 0}},
          1.0,
          "LAS binary export failed while writing point record. | No space left on device"},
@@ -394,6 +396,7 @@ TEST(LasBinaryExport, FailuresCarryTheirMessages) {
         {input, output, {}, 1.0, "LAS binary export failed: no selected tiles or height ranges."},
     };
     for (const auto& c : cases) {
+        if (c.output == full && !haveFull) continue;  // no device node of our own
         SCOPED_TRACE(c.want);
         EXPECT_EQ(failureOf(exportLasBinary, jobWithTiles(c.input, c.output, c.tiles, c.tileSize)),
                   c.want);

@@ -311,6 +311,8 @@ TEST(LasToE57Export, RefusalsAndFailuresCarryTheirMessages) {
         jobWithTiles((dir / "UPPER.LAS").string(), (dir / "u.e57").string(), tiles, 10.0);
     EXPECT_TRUE(runRoute(exportLasToE57, upper).ok);  // the extension test is case-blind
 
+    const std::string full = (dir / "full").string();
+    const bool haveFull = testsupport::makeFullDevice(full);
     const struct {
         std::string input, output;
         std::vector<TileIndex> tiles;
@@ -336,13 +338,14 @@ TEST(LasToE57Export, RefusalsAndFailuresCarryTheirMessages) {
          "LAS -> E57 export failed: the output path is a folder: " + (dir / "folder.e57").string(),
          false},
         {(dir / "bigger.las").string(),
-         "/dev/full",
+         full,
          {{0, 0}},
          1e6,
          "LAS -> E57 WriteData3DData failed | part=1 | points=60000 | rgb=0 | what=",
          true},
     };
     for (const auto& c : cases) {
+        if (c.output == full && !haveFull) continue;  // no device node of our own
         SCOPED_TRACE(c.input + " -> " + c.output);
         exporttest::expectFailureText(
             failureOf(exportLasToE57, jobWithTiles(c.input, c.output, c.tiles, c.tileSize)), c.want,
@@ -351,11 +354,14 @@ TEST(LasToE57Export, RefusalsAndFailuresCarryTheirMessages) {
     EXPECT_FALSE(fs::exists(dir / "new"));
     // A full disk is never a success, whichever write finds it first: libE57Format's writes
     // take the file's pages at once, ours reach the disk at close.
-    const std::string full = failureOf(exportLasToE57, jobWithTiles(input, "/dev/full", tiles, 10.0));
-    EXPECT_TRUE(
-        full.rfind("LAS -> E57 export failed while writing output file: /dev/full (", 0) == 0 ||
-        full.rfind("LAS -> E57 WriteData3DData failed | part=1 | points=5 | rgb=1 | what=", 0) == 0)
-        << full;
+    if (haveFull) {
+        const std::string e = failureOf(exportLasToE57, jobWithTiles(input, full, tiles, 10.0));
+        EXPECT_TRUE(
+            e.rfind("LAS -> E57 export failed while writing output file: " + full + " (", 0) == 0 ||
+            e.rfind("LAS -> E57 WriteData3DData failed | part=1 | points=5 | rgb=1 | what=", 0) ==
+                0)
+            << e;
+    }
 
     // No selected point: fails, and leaves no file.
     const ExportJob job = jobWithTiles(input, (dir / "out.e57").string(), {{0, 0}}, 10.0);

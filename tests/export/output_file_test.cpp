@@ -77,10 +77,12 @@ TEST(OutputFile, OpenTruncatesAndReportsWhyItCannotOpen) {
 // A full disk must surface, whether the failing write is buffered, large, a patch or the flush
 // at close, and nothing after it may claim success.
 TEST(OutputFile, FullDiskIsStickyAndNamed) {
-    if (!std::filesystem::exists("/dev/full")) GTEST_SKIP() << "/dev/full not available";
+    TempDir dir;
+    const std::string full = (dir / "full").string();
+    REQUIRE_CHAR_DEVICE(testsupport::makeFullDevice(full), full);
     {
         OutputFile out;
-        ASSERT_TRUE(out.open("/dev/full"));
+        ASSERT_TRUE(out.open(full));
         out.write("abc", 3);
         EXPECT_TRUE(out.good());  // still in the buffer
         EXPECT_FALSE(out.close());
@@ -88,7 +90,7 @@ TEST(OutputFile, FullDiskIsStickyAndNamed) {
     }
     {
         OutputFile out;
-        ASSERT_TRUE(out.open("/dev/full"));
+        ASSERT_TRUE(out.open(full));
         const std::string big = pattern(OutputFile::kBufferBytes + 10, 1);
         out.write(big.data(), big.size());
         EXPECT_FALSE(out.good());
@@ -98,7 +100,7 @@ TEST(OutputFile, FullDiskIsStickyAndNamed) {
     }
     {
         OutputFile out;
-        ASSERT_TRUE(out.open("/dev/full"));
+        ASSERT_TRUE(out.open(full));
         out.writeAt(0, "x", 1);
         EXPECT_FALSE(out.good());
     }

@@ -104,6 +104,18 @@ TEST(OutputNaming, PartStemsAndTemporaryNames) {
     EXPECT_EQ(makeGeometryTempPath("cloud.v2.e57"), "cloud.v2_geom_tmp.e57");
     EXPECT_EQ(makeWithPhotosTempPath("/a.b/cloud"), "/a.b/cloud_with_photos_tmp");
 
+    // A name cut to the folder's limit: the tail whole, no character cut in two, and two names
+    // that differ only past the cut stay apart.
+    const TempDir dir;
+    std::string head(2, 'a');  // the cut falls inside a character
+    while (head.size() < 300) head += "\u00e9";
+    const std::string cut = fitFileName(dir.path(), head + "1", ".unfinished-7-1.tmp");
+    EXPECT_LE(cut.size(), 255u);
+    EXPECT_EQ(cut.substr(cut.size() - 19), ".unfinished-7-1.tmp");
+    EXPECT_NE(cut.find("\u00e9~"), std::string::npos) << cut;
+    EXPECT_NE(cut, fitFileName(dir.path(), head + "2", ".unfinished-7-1.tmp"));
+    EXPECT_EQ(fitFileName(dir.path(), "cloud", "_geom_tmp.e57"), "cloud_geom_tmp.e57");
+
     static_assert(std::is_copy_assignable_v<ExportResult>);
     const ExportResult fresh;
     EXPECT_FALSE(fresh.success);

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include <sys/stat.h>
+
 #include "export/output_naming.h"
 #include "points/job/export_status.h"
 #include "points/selection/selection.h"
@@ -278,6 +280,26 @@ TEST(PhotoExport, AFailedMoveLeavesNoOutputAndNoTemporary) {
     EXPECT_EQ(testsupport::readFile(output / "keep.txt"), "user data");
 }
 
+// A FIFO at the output path is refused: the route writes only a file it can move into place.
+TEST(PhotoExport, AFifoAtTheOutputPathIsRefusedAndNothingIsMade) {
+    const testsupport::TempDir dir;
+    const fs::path input = dir / "source.e57";
+    testsupport::writeE57Source(input.string(), "{FILE}", {structuredScan("s", 10)},
+                                {{"img", "s", "jpeg"}});
+    const fs::path output = dir / "out_cut.e57";
+    ASSERT_EQ(::mkfifo(output.c_str(), 0600), 0);
+    const RouteRun r = exportWithPhotos(input, output, {});
+    EXPECT_FALSE(r.ok);
+    EXPECT_EQ(r.error,
+              "E57 export failed: the output path is not a regular file: " + output.string());
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(dir.path()))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"out_cut.e57", "source.e57"}));
+    EXPECT_TRUE(fs::is_fifo(output));
+}
+
 // A real double-precision scan exported without a selection comes back point for point.
 TEST(PhotoExport, RealScanWithoutSelectionIsKeptWhole) {
     REQUIRE_SHARED_TESTDATA();
@@ -296,6 +318,32 @@ TEST(PhotoExport, RealScanWithoutSelectionIsKeptWhole) {
         EXPECT_EQ(out.scans[s].x, in.scans[s].x);
         EXPECT_EQ(out.scans[s].y, in.scans[s].y);
         EXPECT_EQ(out.scans[s].z, in.scans[s].z);
+    }
+}
+
+// A disk that fills in the geometry pass or in the merge: the export fails with the system's
+// reason, which the merge must ask before its failed file frees the disk, and leaves nothing.
+TEST(PhotoExport, AFullDiskInEitherPassSaysWhy) {
+    const testsupport::TempDir dir;
+    const fs::path input = dir / "source.e57";
+    testsupport::writeE57Source(input.string(), "{FILE}",
+                                {structuredScan("a", 20000), structuredScan("b", 20000)},
+                                {{"img", "a", std::string(4000, 'p')}});
+    const fs::path geometry = dir / "geometry.e57";
+    ASSERT_TRUE(geometryPass(input, geometry, nullptr).ok);
+    const std::uint64_t bytes = fs::file_size(geometry);
+    const struct {
+        const char* phase;
+        std::uint64_t diskBytes;
+    } cases[] = {{"geometry", bytes / 2}, {"merge", bytes + bytes / 2}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.phase);
+        const testsupport::SmallDisk disk(dir / c.phase, c.diskBytes);
+        if (!disk.mounted()) GTEST_SKIP() << "cannot mount a small tmpfs (needs root)";
+        const RouteRun r = exportWithPhotos(input, disk.path() / "out.e57", {});
+        EXPECT_FALSE(r.ok);
+        EXPECT_TRUE(has(r.error, "No space left on device")) << r.error;
+        EXPECT_TRUE(fs::is_empty(disk.path()));
     }
 }
 

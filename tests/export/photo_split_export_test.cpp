@@ -146,3 +146,41 @@ TEST(PhotoMultiSplit, ASingleSelectionIsNumberedAndAnOutputWithoutPointsFailsThe
         exportPhotoMultiSplit(input, (dir / "x.e57").string(), {}, {}, 1.0, 0, nullptr, &error));
     EXPECT_EQ(error, "Photo split export requires at least one saved vertical or top selection.");
 }
+
+// A disk that fills in the geometry pass or in the merge: the split fails with the system's
+// reason, which the merge must ask before its failed file frees the disk, and leaves nothing.
+TEST(PhotoMultiSplit, AFullDiskInEitherPassSaysWhy) {
+    TempDir dir;
+    const std::string input = (dir / "src.e57").string();
+    TestScan a;
+    a.guid = "A";
+    a.hasColour = a.hasIntensity = true;
+    for (int i = 0; i < 40000; ++i) a.add(100.5 + i % 10, 0.5, i * 0.001);
+    testsupport::writeE57Source(input, "file-guid", {a}, {{"img-A", "A", std::string(4000, 'p')}});
+    const std::vector<SavedTileSelection> top{{rowOfTiles(100)}};
+    std::string error;
+    testing::internal::CaptureStdout();
+    const bool whole =
+        exportPhotoMultiSplit(input, (dir / "cut.e57").string(), {}, top, 1.0, 0, nullptr, &error);
+    testing::internal::GetCapturedStdout();
+    ASSERT_TRUE(whole) << error;
+    const std::uint64_t bytes = fs::file_size(dir / "cut_top_01.e57");
+    const struct {
+        const char* phase;
+        std::uint64_t diskBytes;
+    } cases[] = {{"geometry", bytes / 2}, {"merge", bytes + bytes / 2}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.phase);
+        const testsupport::SmallDisk disk(dir / c.phase, c.diskBytes);
+        if (!disk.mounted()) GTEST_SKIP() << "cannot mount a small tmpfs (needs root)";
+        testing::internal::CaptureStdout();
+        testing::internal::CaptureStderr();
+        const bool ok = exportPhotoMultiSplit(input, (disk.path() / "cut.e57").string(), {}, top,
+                                              1.0, 0, nullptr, &error);
+        testing::internal::GetCapturedStdout();
+        testing::internal::GetCapturedStderr();
+        EXPECT_FALSE(ok);
+        EXPECT_NE(error.find("No space left on device"), std::string::npos) << error;
+        EXPECT_TRUE(fs::is_empty(disk.path()));
+    }
+}

@@ -271,6 +271,24 @@ TEST(SplitExport, AnOutputWithoutPointsFailsTheSplitAndTakesTheUnfinishedFilesAl
     EXPECT_FALSE(fs::exists(dir / "out_vertical_01.e57"));
 }
 
+// A disk that fills while the split writes: the failure carries the system's reason, whichever
+// E57 library wrote, and no file stays.
+TEST(SplitExport, AFullDiskKeepsTheSystemsReason) {
+    TempDir dir;
+    const fs::path input = dir / "in.xyz";
+    std::string lines;
+    for (int i = 0; i < 100000; ++i)
+        lines += std::to_string(i % 100 * 0.01) + " 0.5 " + std::to_string(i * 0.001) + "\n";
+    writeFile(input, lines);
+    const testsupport::SmallDisk disk(dir / "disk", 256 * 1024);
+    if (!disk.mounted()) GTEST_SKIP() << "cannot mount a small tmpfs (needs root)";
+    const SplitRun run =
+        runSplit(input, disk.path() / "out.e57", {vertical({{0, 0}}, -1, 1000)}, {{{{0, 0}}}});
+    EXPECT_FALSE(run.ok);
+    EXPECT_NE(run.error.find("No space left on device"), std::string::npos) << run.error;
+    EXPECT_TRUE(fs::is_empty(disk.path()));
+}
+
 TEST(SplitExport, ProgressEveryTenMillionPointsRead) {
     TempDir dir;
     std::vector<MultiSplitOutput> outputs(1);

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -11,6 +12,7 @@
 
 #include "export/export_test_util.h"
 #include "export/output_file.h"
+#include "platform/file_io.h"
 #include "pdal/pdal_test_util.h"
 #include "points/input/las_test_file.h"
 
@@ -188,9 +190,6 @@ TEST(XyzAsciiExport, FailuresAndTheirOrder) {
         {(dir / "missing.e57").string(), out.string(), "", true},  // PDAL's own text
         {input.string(), (dir / "adir").string(),
          "XYZ ASCII export failed: the output path is a folder: " + (dir / "adir").string(), false},
-        {input.string(), "/dev/full",
-         "XYZ ASCII export failed while writing output file: /dev/full (No space left on device)",
-         false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.input + " -> " + c.output);
@@ -198,6 +197,30 @@ TEST(XyzAsciiExport, FailuresAndTheirOrder) {
             failureOf(exportXyzAscii, jobWithTiles(c.input, c.output, {{0, 0}}), status), c.want,
             c.prefix);
     }
+
+    const fs::path full = dir / "full";
+    REQUIRE_CHAR_DEVICE(testsupport::makeFullDevice(full), full);
+    EXPECT_EQ(
+        failureOf(exportXyzAscii, jobWithTiles(input.string(), full.string(), {{0, 0}}), status),
+        "XYZ ASCII export failed while writing output file: " + full.string() +
+            " (No space left on device)");
+}
+
+// A close that fails (a file system that reports a lost write only there) fails the export,
+// and nothing is published.
+TEST(XyzAsciiExport, AFailedCloseIsReportedAndPublishesNothing) {
+    TempDir dir;
+    const fs::path input = dir / "in.xyz", output = dir / "out.xyz";
+    writeFile(input, "0.5 0.5 0.5\n");
+    platform::failNextWriteCloseForTesting(EIO);
+    const std::string error =
+        failureOf(exportXyzAscii, jobWithTiles(input.string(), output.string(), {{0, 0}}),
+                  dir / "status.ini");
+    platform::failNextWriteCloseForTesting(0);
+    EXPECT_EQ(error, "XYZ ASCII export failed while writing output file: " + output.string() +
+                         " (Input/output error)");
+    EXPECT_FALSE(fs::exists(output));
+    EXPECT_TRUE(exporttest::unfinishedFiles(dir.path()).empty());
 }
 
 TEST(XyzAsciiExport, E57InputWithAndWithoutColour) {
@@ -242,14 +265,16 @@ TEST(XyzAsciiExport, E57InputWithAndWithoutColour) {
 TEST(XyzAsciiExport, ProgressEveryFiveMillionPointsRead) {
     TempDir dir;
     const fs::path status = dir / "status.ini";
-    ExportJob job = jobWithTiles("in.xyz", "/dev/null", {{0, 0}});
+    const fs::path null = dir / "null";
+    REQUIRE_CHAR_DEVICE(testsupport::makeNullDevice(null), null);
+    ExportJob job = jobWithTiles("in.xyz", null.string(), {{0, 0}});
     std::vector<TileSet> tops;
     std::vector<HeightRangeFilter> ranges;
     TileSet tiles;
     ASSERT_TRUE(buildXyzExportSelectionFilter(job, tops, ranges, tiles));
     UnionSelectionTest selection(tops, ranges, tiles, job.coarseTileSize);
     OutputFile out;
-    ASSERT_TRUE(out.open("/dev/null"));
+    ASSERT_TRUE(out.open(null.string()));
     std::uint64_t read = 0, written = 0, nonFinite = 0;
     RouteProgressCadence progress;
     XyzAsciiExportContext ctx{read,   progress, status, job,       written,  tops,
@@ -270,6 +295,37 @@ TEST(XyzAsciiExport, ProgressEveryFiveMillionPointsRead) {
               "Exporting 0.0% | read=5M / 0M | written=2 | method=XYZ ASCII export");
     EXPECT_EQ(written, 3u);
     EXPECT_TRUE(out.close());
+}
+
+// A full device ends the per-point step at the first write that fails, not after the whole
+// input: the points read stop within one buffer's worth of lines.
+TEST(XyzAsciiExport, AFullDeviceStopsAtTheFirstFailedWrite) {
+    TempDir dir;
+    const fs::path full = dir / "full";
+    REQUIRE_CHAR_DEVICE(testsupport::makeFullDevice(full), full);
+    ExportJob job = jobWithTiles("in.xyz", full.string(), {{0, 0}});
+    std::vector<TileSet> tops;
+    std::vector<HeightRangeFilter> ranges;
+    TileSet tiles;
+    ASSERT_TRUE(buildXyzExportSelectionFilter(job, tops, ranges, tiles));
+    UnionSelectionTest selection(tops, ranges, tiles, job.coarseTileSize);
+    OutputFile out;
+    ASSERT_TRUE(out.open(full.string()));
+    std::uint64_t read = 0, written = 0, nonFinite = 0;
+    RouteProgressCadence progress;
+    const fs::path status = dir / "status.ini";
+    XyzAsciiExportContext ctx{read,   progress, status, job,       written,  tops,
+                              ranges, tiles,    out,    selection, nonFinite};
+    const CloudPoint kept = pointAt(0.5, 0.5, 0.0);  // "0.5 0.5 0\n": 10 bytes
+    std::string error;
+    try {
+        for (int i = 0; i < 1000000; ++i) writeXyzAsciiPoint(ctx, kept);
+    } catch (const std::runtime_error& e) {
+        error = e.what();
+    }
+    EXPECT_EQ(error, "XYZ ASCII export failed while writing output file: " + full.string() +
+                         " (No space left on device)");
+    EXPECT_LE(read, OutputFile::kBufferBytes / 10 + 1);
 }
 
 TEST(LasToXyzExport, RoundTripOfTheSelectedRecords) {
@@ -406,9 +462,13 @@ TEST(LasToXyzExport, FailuresAndTheirOrder) {
     EXPECT_FALSE(fs::exists(out));
     EXPECT_FALSE(fs::exists(status));
 
-    job = jobWithTiles(input.string(), "/dev/full", {{1000, 0}});
-    EXPECT_EQ(failureOf(exportLasToXyz, job, status),
-              "LAS export failed while writing output file: /dev/full (No space left on device)");
+    const fs::path full = dir / "full";
+    if (testsupport::makeFullDevice(full)) {
+        job = jobWithTiles(input.string(), full.string(), {{1000, 0}});
+        EXPECT_EQ(failureOf(exportLasToXyz, job, status),
+                  "LAS export failed while writing output file: " + full.string() +
+                      " (No space left on device)");
+    }
 
     // No selected point is a failure that leaves no file.
     job = jobWithTiles(input.string(), out.string(), {{5, 5}});

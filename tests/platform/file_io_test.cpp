@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <filesystem>
 #include <string>
 
+#include "support/file_size_limit.h"
 #include "support/test_support.h"
 
 // Writes go where they are asked to, reads stop at the end, and the size follows the writes.
@@ -39,9 +41,62 @@ TEST(PlatformFile, FailuresKeepTheirErrorNumber) {
     EXPECT_EQ(missing.lastError(), ENOENT);
     EXPECT_FALSE(missing.isOpen());
 
+    EXPECT_EQ(platform::systemErrorText(ENOSPC), "No space left on device");
+    testsupport::TempDir dir;
+    const std::filesystem::path device = dir / "full";
+    REQUIRE_CHAR_DEVICE(testsupport::makeFullDevice(device), device);
     platform::File full;
-    ASSERT_TRUE(full.openWrite("/dev/full"));
+    ASSERT_TRUE(full.openWrite(device.string()));
     EXPECT_FALSE(full.writeAll("x", 1));
     EXPECT_EQ(full.lastError(), ENOSPC);
-    EXPECT_EQ(platform::systemErrorText(ENOSPC), "No space left on device");
+}
+
+// The probe of why a file takes no data writes past the file's true end (a size limit that is
+// no multiple of its 64 KiB step, reached by the file, still refuses it), removes a file it made,
+// and never writes into a device.
+TEST(PlatformFile, WriteRefusalWritesPastTheEndAndNeverIntoADevice) {
+    testsupport::TempDir dir;
+    const std::string path = (dir / "f.bin").string();
+    const std::string fresh = (dir / "fresh.bin").string();
+    {
+        const testsupport::FileSizeLimit limit(100 * 1024);
+        platform::File out;
+        ASSERT_TRUE(out.openWrite(path));
+        const std::string bytes(100 * 1024, 'x');
+        ASSERT_TRUE(out.writeAll(bytes.data(), bytes.size()));
+        ASSERT_TRUE(out.close());
+        EXPECT_EQ(platform::systemErrorText(platform::writeRefusal(path)), "File too large");
+        EXPECT_EQ(platform::writeRefusal(fresh), EFBIG);
+    }
+    EXPECT_FALSE(std::filesystem::exists(fresh));
+    EXPECT_EQ(platform::writeRefusal(path), 0);
+    EXPECT_EQ(platform::writeRefusal((dir / "no" / "f.bin").string()), 0);
+
+    const std::filesystem::path device = dir / "full";
+    REQUIRE_CHAR_DEVICE(testsupport::makeFullDevice(device), device);
+    EXPECT_EQ(platform::writeRefusal(device.string()), 0);  // a write there would say ENOSPC
+}
+
+// A working file's lock: never taken through a link, exclusive between two opens, and held
+// only while the name still leads to the locked file.
+TEST(PlatformFile, LockableFilesRenamesAndNameLimits) {
+    testsupport::TempDir dir;
+    const std::string path = (dir / "w.lock").string();
+    platform::File first, second;
+    ASSERT_TRUE(first.openLockable(path));
+    ASSERT_TRUE(first.tryLockExclusive());
+    ASSERT_TRUE(second.openLockable(path));
+    EXPECT_FALSE(second.tryLockExclusive());
+    EXPECT_EQ(second.lastError(), EWOULDBLOCK);
+    EXPECT_TRUE(first.isAt(path));
+    ASSERT_EQ(platform::renameFile(path, (dir / "moved").string()), 0);
+    EXPECT_FALSE(first.isAt(path));
+    EXPECT_EQ(platform::renameFile(path, (dir / "x").string()), ENOENT);
+
+    std::filesystem::create_symlink(dir / "moved", dir / "link");
+    platform::File linked;
+    EXPECT_FALSE(linked.openLockable((dir / "link").string()));
+    EXPECT_EQ(linked.lastError(), ELOOP);
+    EXPECT_EQ(platform::maxNameLength(dir.path().string()), 255u);
+    EXPECT_EQ(platform::maxNameLength((dir / "not-yet").string()), 255u);
 }

@@ -7,6 +7,9 @@
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 namespace testsupport {
@@ -32,6 +35,21 @@ TempDir::TempDir() {
 TempDir::~TempDir() {
     std::error_code ec;
     std::filesystem::remove_all(dir_, ec);
+}
+
+bool makeCharDevice(const std::filesystem::path& path, unsigned major, unsigned minor) {
+    return ::mknod(path.c_str(), S_IFCHR | 0666, makedev(major, minor)) == 0;
+}
+
+SmallDisk::SmallDisk(const std::filesystem::path& folder, std::uint64_t bytes) : folder_(folder) {
+    std::filesystem::create_directories(folder_);
+    const std::string options = "size=" + std::to_string(bytes);
+    mounted_ = ::mount("tmpfs", folder_.c_str(), "tmpfs", MS_NOSUID | MS_NODEV | MS_NOEXEC,
+                       options.c_str()) == 0;
+}
+
+SmallDisk::~SmallDisk() {
+    if (mounted_) ::umount2(folder_.c_str(), MNT_DETACH);
 }
 
 void writeFile(const std::filesystem::path& path, const std::string& bytes) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <string>
 
@@ -27,6 +28,34 @@ public:
 
 private:
     std::filesystem::path dir_;
+};
+
+// A character device of the test's own, made with mknod: never the machine's /dev nodes. False
+// (the caller skips) when the process may not make device nodes.
+bool makeCharDevice(const std::filesystem::path& path, unsigned major, unsigned minor);
+inline bool makeFullDevice(const std::filesystem::path& path) { return makeCharDevice(path, 1, 7); }
+inline bool makeNullDevice(const std::filesystem::path& path) { return makeCharDevice(path, 1, 3); }
+inline bool makeZeroDevice(const std::filesystem::path& path) { return makeCharDevice(path, 1, 5); }
+#define REQUIRE_CHAR_DEVICE(made, path)                                                           \
+    do {                                                                                          \
+        if (!(made)) GTEST_SKIP() << "cannot make the device node " << (path) << " (needs root)"; \
+    } while (0)
+
+// A tmpfs of `bytes` mounted on a fresh folder inside the test's own folder while the object
+// lives, for a disk that fills at a known size. mounted() is false (the caller skips) where
+// the process may not mount.
+class SmallDisk {
+public:
+    SmallDisk(const std::filesystem::path& folder, std::uint64_t bytes);
+    ~SmallDisk();
+    SmallDisk(const SmallDisk&) = delete;
+    SmallDisk& operator=(const SmallDisk&) = delete;
+    bool mounted() const { return mounted_; }
+    const std::filesystem::path& path() const { return folder_; }
+
+private:
+    std::filesystem::path folder_;
+    bool mounted_ = false;
 };
 
 void writeFile(const std::filesystem::path& path, const std::string& bytes);

@@ -261,11 +261,13 @@ TEST(ExportJobFile, WriterFailuresAreReported) {
               "Cannot open export job file for writing: /nonexistent-folder-for-test/job.ini");
 
     // A full disk must not pass as a saved job.
-    if (std::filesystem::exists("/dev/full")) {
+    TempDir dir;
+    const std::string full = (dir / "full").string();
+    if (testsupport::makeFullDevice(full)) {
         error.clear();
-        EXPECT_FALSE(writeExportJobFile("/dev/full", job, &error));
-        EXPECT_EQ(error, "Error while writing export job file: /dev/full");
-        EXPECT_FALSE(writeExportJobFile("/dev/full", job, nullptr));
+        EXPECT_FALSE(writeExportJobFile(full, job, &error));
+        EXPECT_EQ(error, "Error while writing export job file: " + full);
+        EXPECT_FALSE(writeExportJobFile(full, job, nullptr));
     }
 }
 
