@@ -19,6 +19,7 @@
 #include "export/output_naming.h"
 #include "export/pending_output.h"
 #include "export/photo_merge.h"
+#include "points/input/e57_input_check.h"
 #include "points/input/exception_text.h"
 #include "points/selection/selection.h"
 
@@ -191,6 +192,7 @@ bool exportPhotoMultiSplit(const std::string& inputPath, const std::string& outp
             pending.emplace_back(inputPath, out.finalPath, kSplitOutputWords);
         }
 
+        requireRegularE57Input(inputPath);
         e57::Reader reader(inputPath, e57::ReaderOptions{});
         e57::E57Root root;
         reader.GetE57Root(root);

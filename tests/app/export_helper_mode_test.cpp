@@ -846,6 +846,36 @@ TEST_F(ExportHelperModeLargeRun, TwoHelpersOnOneOutputLeaveOneWholeExport) {
     }
 }
 
+// libE57Format would wait on a FIFO for a writer: every route with E57 input refuses it first.
+TEST_F(ExportHelperModeRun, AFifoAsTheE57InputIsRefusedAtOnce) {
+    const fs::path fifo = dir_ / "fifo.e57";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    for (const RouteRow& r : kRoutes) {
+        if (r.input != &Inputs::e57 && r.input != &Inputs::e57WithPhoto) continue;
+        SCOPED_TRACE(r.name);
+        const fs::path jobPath = writeRowJob(dir_.path(), r.name, inputs_, r, [&](ExportJob& job) {
+            job.inputE57Path = fifo.string();
+        });
+        platform::ChildProcess child = startHelper(jobPath);
+        ASSERT_TRUE(child.isOpen());
+        // A helper still waiting after a generous bound is stopped: that is the failure.
+        using Wait = platform::ChildProcess::Wait;
+        Wait wait = Wait::TimedOut;
+        for (int second = 0; second < 120 && wait == Wait::TimedOut; ++second)
+            wait = child.waitFor(1000);
+        if (wait == Wait::TimedOut) {
+            ::kill(child.id(), SIGKILL);
+            ADD_FAILURE() << "the helper waits on the FIFO";
+        }
+        const HelperRun run = finishHelper(child, jobPath);
+        EXPECT_EQ(run.exit, std::string(r.name) == "synthetic" ? 102u : 101u);
+        EXPECT_EQ(run.state, "Failed");
+        EXPECT_TRUE(contains(run.message, "E57 input is not a regular file: " + fifo.string()))
+            << run.message;
+        EXPECT_EQ(filesIn(jobPath.parent_path()), kJobFiles);
+    }
+}
+
 // A flipped byte in the middle of an E57 input fails the export part-way: nothing is left.
 TEST_F(ExportHelperModeLargeRun, ACorruptPageInTheInputLeavesNothing) {
     for (const RouteRow& r : kRoutes) {
