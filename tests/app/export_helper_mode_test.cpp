@@ -418,6 +418,40 @@ TEST_F(ExportHelperModeRun, XyzInputToOneE57GoesThroughTheSavedSelectionWriter) 
     runSuccessCase(dir_.path(), inputs_, c);
 }
 
+// A byte order mark before the first line (Windows editors write one) loses no point.
+TEST_F(ExportHelperModeRun, AByteOrderMarkBeforeTheXyzInputLosesNoPoint) {
+    Inputs marked = inputs_;
+    marked.xyz = dir_ / "marked.xyz";
+    testsupport::writeFile(marked.xyz, "\xEF\xBB\xBF" + testsupport::readFile(inputs_.xyz));
+    const Case cases[] = {
+        {"bom_las",
+         {&Inputs::xyz, "out.las", 2, 0, kRgb},
+         "Synthetic LAS export finished successfully. Output: ",
+         "",
+         {{"out.las", Kind::Las, kAll}}},
+        {"bom_xyz",
+         {&Inputs::xyz, "out.xyz", 1, 0, kRgb},
+         "XYZ ASCII export finished successfully. Output: ",
+         "",
+         {{"out.xyz", Kind::Xyz, kAll}}},
+        {"bom_e57",
+         {&Inputs::xyz, "out.e57", 0, 0, kRgb},
+         "Export finished successfully. Method: single_combined_xyz_via_saved_selection_writer.",
+         "[EXPORT METHOD] single_combined XYZ | routed to XYZ-aware saved-selection writer | "
+         "XYZ+RGB_if_available",
+         {{"out_vertical_01.e57", Kind::E57, kVertical1},
+          {"out_vertical_02.e57", Kind::E57, kVertical2},
+          {"out_top_01.e57", Kind::E57, kTop}}},
+        {"bom_split_top",
+         {&Inputs::xyz, "out.e57", 0, 3, kRgb},
+         "Export finished successfully. Method: split_by_saved_top_selections.",
+         "[EXPORT METHOD] split_by_saved_top_selections | optimized PDAL multi-writer | "
+         "XYZ+RGB_if_available",
+         {{"out.e57", Kind::E57, kTop}}},
+    };
+    for (const Case& c : cases) runSuccessCase(dir_.path(), marked, c);
+}
+
 TEST_F(ExportHelperModeRun, PhotosForXyzInputAreRefusedBeforeAnyRoute) {
     const fs::path dir = dir_ / "refused";
     fs::create_directories(dir);
@@ -444,7 +478,7 @@ TEST_F(ExportHelperModeRun, AFailedRouteReportsItsOwnTextAndExitCode) {
     cases.push_back({"synthetic", job("synthetic", "missing.xyz", "out.las", 2), 102,
                      "Cannot open XYZ input for synthetic LAS export: Could not open XYZ ASCII "
                      "file: " +
-                         synthetic.string()});
+                         synthetic.string() + " (No such file or directory)"});
     // A selection that keeps no point fails the E57 route.
     ExportJob empty = job("e57", "unused", "out.e57", 0);
     empty.inputE57Path = inputs_.e57.string();
@@ -555,7 +589,7 @@ TEST_F(ExportHelperModeRun, DamagedInputsAndTileSizesAreRefused) {
     add("z_las", zero, "out.las", 2, 102,
         "Cannot open XYZ input for synthetic LAS export: " + notRegular);
     add("z_e57", zero, "out.e57", 0, 101,
-        "Could not open XYZ input for split export: " + zero.string());
+        "Could not open XYZ input for split export: " + zero.string() + " (not a regular file)");
     const std::string size = " failed: coarse tile size must be > 0.";
     add("s_e57", inputs_.e57, "out.e57", 0, 101, "E57 export" + size, 0.0);
     add("s_split", inputs_.e57, "out.e57", 0, 101, "E57 export" + size, -1.0, 1);
