@@ -473,7 +473,7 @@ TEST_F(ExportHelperModeRun, AFailedRouteReportsItsOwnTextAndExitCode) {
     };
     cases.push_back({"las", job("las", "missing.las", "out.las", 2), 101,
                      "Cannot open LAS input for binary export: LasBinaryPointReader: cannot open "
-                     "LAS file."});
+                     "LAS file (No such file or directory)."});
     const fs::path synthetic = dir_ / "synthetic" / "missing.xyz";
     cases.push_back({"synthetic", job("synthetic", "missing.xyz", "out.las", 2), 102,
                      "Cannot open XYZ input for synthetic LAS export: Could not open XYZ ASCII "
@@ -566,6 +566,10 @@ TEST_F(ExportHelperModeRun, DamagedInputsAndTileSizesAreRefused) {
     testsupport::writeFile(nanLas, nanScale);
     const fs::path zero = dir_ / "zero.xyz";
     fs::create_symlink("/dev/zero", zero);
+    std::string compressed = las;
+    compressed[104] = static_cast<char>(compressed[104] | 0x80);  // records whole in number
+    const fs::path laz = dir_ / "laz.las";
+    testsupport::writeFile(laz, compressed);
 
     std::vector<FailureCase> cases;
     const auto add = [&](const std::string& name, const fs::path& input, const char* output,
@@ -576,7 +580,9 @@ TEST_F(ExportHelperModeRun, DamagedInputsAndTileSizesAreRefused) {
         fs::create_directories(dir_ / name);
         cases.push_back({name, job, exit, message});
     };
-    const std::string cut = "LAS file is truncated: the header says 30 points, the file holds 12.";
+    const std::string cut =
+        "LasBinaryPointReader: LAS file is truncated: the header says 30 points, the file holds "
+        "12.";
     add("t_las", truncated, "out.las", 2, 101, "Cannot open LAS input for binary export: " + cut);
     add("t_e57", truncated, "out.e57", 0, 101, "Cannot open LAS input for E57 export: " + cut);
     add("t_xyz", truncated, "out.xyz", 1, 101, "Cannot open LAS input for export: " + cut);
@@ -585,6 +591,9 @@ TEST_F(ExportHelperModeRun, DamagedInputsAndTileSizesAreRefused) {
         "is below the 26 bytes of point format 2.");
     add("nan", nanLas, "out.las", 2, 101,
         "Cannot open LAS input for binary export: LasBinaryPointReader: invalid scale factor.");
+    add("laz", laz, "out.las", 2, 101,
+        "Cannot open LAS input for binary export: LasBinaryPointReader: compressed (LAZ) point "
+        "data is not supported.");
     const std::string notRegular = "XYZ ASCII input is not a regular file: " + zero.string();
     add("z_las", zero, "out.las", 2, 102,
         "Cannot open XYZ input for synthetic LAS export: " + notRegular);

@@ -330,7 +330,8 @@ TEST(LasToE57Export, RefusalsAndFailuresCarryTheirMessages) {
          "LAS -> E57 export failed: no selected tiles or height ranges.",
          false},
         {(dir / "missing.las").string(), (dir / "m.e57").string(), tiles, 10.0,
-         "Cannot open LAS input for E57 export: LasBinaryPointReader: cannot open LAS file.",
+         "Cannot open LAS input for E57 export: LasBinaryPointReader: cannot open LAS file (No "
+         "such file or directory).",
          false},
         {input, (dir / "folder.e57").string(), tiles, 10.0,
          "LAS -> E57 export failed: the output path is a folder: " + (dir / "folder.e57").string(),
@@ -351,7 +352,8 @@ TEST(LasToE57Export, RefusalsAndFailuresCarryTheirMessages) {
     EXPECT_FALSE(fs::exists(dir / "new"));
     // A full disk is never a success, whichever write finds it first: libE57Format's writes
     // take the file's pages at once, ours reach the disk at close.
-    const std::string full = failureOf(exportLasToE57, jobWithTiles(input, "/dev/full", tiles, 10.0));
+    const std::string full =
+        failureOf(exportLasToE57, jobWithTiles(input, "/dev/full", tiles, 10.0));
     EXPECT_TRUE(
         full.rfind("LAS -> E57 export failed while writing output file: /dev/full (", 0) == 0 ||
         full.rfind("LAS -> E57 WriteData3DData failed | part=1 | points=5 | rgb=1 | what=", 0) == 0)
