@@ -18,6 +18,7 @@
 #include "export/e57_route_support.h"
 #include "export/output_naming.h"
 #include "export/pending_output.h"
+#include "points/input/e57_input_check.h"
 #include "points/input/exception_text.h"
 #include "points/job/export_status.h"
 #include "points/selection/selection.h"
@@ -576,6 +577,7 @@ bool runNativeExport(const std::string& inputPath, const std::string& outputPath
                      std::uint64_t* nonFinitePoints) {
     // An input that cannot be read leaves no earlier export's file either.
     removeOldOutputs(inputPath, {outputPath}, kE57OutputWords.prefix);
+    requireRegularE57Input(inputPath);
     e57::Reader reader(inputPath, e57::ReaderOptions{});
     e57::E57Root root;
     reader.GetE57Root(root);

@@ -20,6 +20,7 @@
 #include "export/pending_output.h"
 #include "export/e57_route_support.h"
 #include "points/input/e57_point_stream.h"
+#include "points/input/e57_input_check.h"
 #include "points/input/exception_text.h"
 #include "points/job/export_status.h"
 #include "points/selection/selection.h"
@@ -256,6 +257,7 @@ bool runFallback(const std::string& inputPath, const std::string& outputPath,
     removeOldOutputs(inputPath, {outputPath}, kE57OutputWords.prefix);
     PdalFallbackState s;
     {
+        requireRegularE57Input(inputPath);
         e57::Reader reader(inputPath, e57::ReaderOptions{});
         reader.GetE57Root(s.root);
         s.total = countE57Points(reader);

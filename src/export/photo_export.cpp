@@ -20,6 +20,7 @@
 #include "export/e57_route_support.h"
 #include "export/output_naming.h"
 #include "export/pending_output.h"
+#include "points/input/e57_input_check.h"
 #include "points/input/exception_text.h"
 #include "points/job/export_status.h"
 #include "points/selection/selection.h"
@@ -355,6 +356,7 @@ bool exportPhotoGeometryE57(const std::string& inputPath, const std::string& geo
                             std::uint64_t* nonFinitePoints) {
     try {
         if (scanGuids) scanGuids->clear();
+        requireRegularE57Input(inputPath);
         e57::Reader reader(inputPath, e57::ReaderOptions{});
         e57::E57Root root;
         reader.GetE57Root(root);

@@ -12,6 +12,7 @@
 #include "export/e57_route_support.h"
 #include "export/pending_output.h"
 #include "platform/file_io.h"
+#include "points/input/e57_input_check.h"
 #include "points/input/exception_text.h"
 
 namespace {
@@ -297,6 +298,7 @@ bool mergePhotosIntoFinalE57(const std::string& inputPath, const std::string& ge
                              const std::string& targetPath,
                              const std::vector<ScanGuidPair>& scanGuids, std::string* error) {
     try {
+        requireRegularE57Input(inputPath);
         e57::Reader reader(inputPath, e57::ReaderOptions{});
         e57::E57Root root;
         reader.GetE57Root(root);

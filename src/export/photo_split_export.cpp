@@ -18,6 +18,7 @@
 #include "export/pending_output.h"
 #include "export/photo_merge.h"
 #include "export/split_export.h"
+#include "points/input/e57_input_check.h"
 #include "points/input/exception_text.h"
 #include "points/selection/selection.h"
 
@@ -185,6 +186,7 @@ bool exportPhotoMultiSplit(const std::string& inputPath, const std::string& outp
             pending.emplace_back(inputPath, out.finalPath, kSplitOutputWords);
         }
 
+        requireRegularE57Input(inputPath);
         e57::Reader reader(inputPath, e57::ReaderOptions{});
         e57::E57Root root;
         reader.GetE57Root(root);

@@ -98,7 +98,8 @@ inline void takePoint(MultiSplitRouteContext& ctx, MultiSplitOutput& out, double
 // Returns the count of lines not read as points.
 std::uint64_t readSplitInput(const std::string& inputPath, MultiSplitRouteContext& route) {
     XyzSplitLines lines;
-    if (!lines.open(inputPath)) fail("Could not open XYZ input for split export: " + inputPath);
+    if (std::string reason; !lines.open(inputPath, &reason))
+        fail("Could not open XYZ input for split export: " + inputPath + " (" + reason + ")");
     constexpr double kCoordScale = 1.0;
     std::uint64_t rawLines = 0;
     std::uint64_t badLines = 0;

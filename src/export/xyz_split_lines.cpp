@@ -1,11 +1,16 @@
 #include "export/xyz_split_lines.h"
 
+#include "points/input/xyz_byte_order_mark.h"
 #include "points/input/xyz_long_line.h"
 
-bool XyzSplitLines::open(const std::string& path) {
-    if (!file_.openRead(path)) return false;
+bool XyzSplitLines::open(const std::string& path, std::string* reason) {
+    if (!file_.openRead(path)) {
+        if (reason) *reason = platform::systemErrorText(file_.lastError());
+        return false;
+    }
     if (!file_.isRegular()) {  // a device or FIFO would be read for ever
         file_.close();
+        if (reason) *reason = "not a regular file";
         return false;
     }
     // Zero-filled, so the parser's reads around a line never touch unset bytes.
@@ -13,11 +18,13 @@ bool XyzSplitLines::open(const std::string& path) {
     pos_ = 0;
     end_ = 0;
     fileEnd_ = false;
+    atFileStart_ = true;
     return true;
 }
 
 bool XyzSplitLines::refill() {
     if (pos_ > 0) {  // keep the unfinished line, drop what was consumed
+        atFileStart_ = false;
         std::memmove(block(), block() + pos_, end_ - pos_);
         end_ -= pos_;
         pos_ = 0;
@@ -26,6 +33,11 @@ bool XyzSplitLines::refill() {
     if (n < 0) return false;
     if (n == 0) fileEnd_ = true;
     end_ += static_cast<std::size_t>(n);
+    // Decided once the block holds enough bytes to tell, before any line is handed out.
+    if (atFileStart_ && (end_ >= kUtf8ByteOrderMarkBytes || fileEnd_)) {
+        atFileStart_ = false;
+        pos_ = utf8ByteOrderMarkLength(block(), end_);
+    }
     return true;
 }
 

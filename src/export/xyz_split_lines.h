@@ -17,8 +17,9 @@ public:
     enum class Next { Line, End, Error };
     static constexpr std::size_t kBlockBytes = std::size_t{1} << 20;
 
-    // False also for anything but a regular file.
-    bool open(const std::string& path);
+    // False also for anything but a regular file; `reason` then says why. A UTF-8 byte order
+    // mark at the file's start is skipped.
+    bool open(const std::string& path, std::string* reason = nullptr);
 
     // padded: the line lies in the block (parseXyzLineInPaddedBuffer may read around it).
     Next next(const char*& begin, const char*& end, bool& padded) {
@@ -48,5 +49,6 @@ private:
     std::size_t pos_ = 0;  // [pos_, end_) of the block is read but not consumed
     std::size_t end_ = 0;
     bool fileEnd_ = false;
-    std::string held_;  // the last long line
+    bool atFileStart_ = true;  // nothing consumed yet: a byte order mark is still to be skipped
+    std::string held_;         // the last long line
 };

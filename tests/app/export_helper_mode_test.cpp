@@ -417,6 +417,40 @@ TEST_F(ExportHelperModeRun, XyzInputToOneE57GoesThroughTheSavedSelectionWriter) 
     runSuccessCase(dir_.path(), inputs_, c);
 }
 
+// A byte order mark before the first line (Windows editors write one) loses no point.
+TEST_F(ExportHelperModeRun, AByteOrderMarkBeforeTheXyzInputLosesNoPoint) {
+    Inputs marked = inputs_;
+    marked.xyz = dir_ / "marked.xyz";
+    testsupport::writeFile(marked.xyz, "\xEF\xBB\xBF" + testsupport::readFile(inputs_.xyz));
+    const Case cases[] = {
+        {"bom_las",
+         {&Inputs::xyz, "out.las", 2, 0, kRgb},
+         "Synthetic LAS export finished successfully. Output: ",
+         "",
+         {{"out.las", Kind::Las, kAll}}},
+        {"bom_xyz",
+         {&Inputs::xyz, "out.xyz", 1, 0, kRgb},
+         "XYZ ASCII export finished successfully. Output: ",
+         "",
+         {{"out.xyz", Kind::Xyz, kAll}}},
+        {"bom_e57",
+         {&Inputs::xyz, "out.e57", 0, 0, kRgb},
+         "Export finished successfully. Method: single_combined_xyz_via_saved_selection_writer.",
+         "[EXPORT METHOD] single_combined XYZ | routed to XYZ-aware saved-selection writer | "
+         "XYZ+RGB_if_available",
+         {{"out_vertical_01.e57", Kind::E57, kVertical1},
+          {"out_vertical_02.e57", Kind::E57, kVertical2},
+          {"out_top_01.e57", Kind::E57, kTop}}},
+        {"bom_split_top",
+         {&Inputs::xyz, "out.e57", 0, 3, kRgb},
+         "Export finished successfully. Method: split_by_saved_top_selections.",
+         "[EXPORT METHOD] split_by_saved_top_selections | optimized PDAL multi-writer | "
+         "XYZ+RGB_if_available",
+         {{"out.e57", Kind::E57, kTop}}},
+    };
+    for (const Case& c : cases) runSuccessCase(dir_.path(), marked, c);
+}
+
 TEST_F(ExportHelperModeRun, PhotosForXyzInputAreRefusedBeforeAnyRoute) {
     const fs::path dir = dir_ / "refused";
     fs::create_directories(dir);
@@ -438,12 +472,12 @@ TEST_F(ExportHelperModeRun, AFailedRouteReportsItsOwnTextAndExitCode) {
     };
     cases.push_back({"las", job("las", "missing.las", "out.las", 2), 101,
                      "Cannot open LAS input for binary export: LasBinaryPointReader: cannot open "
-                     "LAS file."});
+                     "LAS file (No such file or directory)."});
     const fs::path synthetic = dir_ / "synthetic" / "missing.xyz";
     cases.push_back({"synthetic", job("synthetic", "missing.xyz", "out.las", 2), 102,
                      "Cannot open XYZ input for synthetic LAS export: Could not open XYZ ASCII "
                      "file: " +
-                         synthetic.string()});
+                         synthetic.string() + " (No such file or directory)"});
     // A selection that keeps no point fails the E57 route.
     ExportJob empty = job("e57", "unused", "out.e57", 0);
     empty.inputE57Path = inputs_.e57.string();
@@ -583,6 +617,10 @@ TEST_F(ExportHelperModeRun, DamagedInputsAndTileSizesAreRefused) {
         ASSERT_EQ(::mkfifo(node.c_str(), 0600), 0);
     }
     fs::create_symlink(node, zero);
+    std::string compressed = las;
+    compressed[104] = static_cast<char>(compressed[104] | 0x80);  // records whole in number
+    const fs::path laz = dir_ / "laz.las";
+    testsupport::writeFile(laz, compressed);
 
     std::vector<FailureCase> cases;
     const auto add = [&](const std::string& name, const fs::path& input, const char* output,
@@ -593,7 +631,9 @@ TEST_F(ExportHelperModeRun, DamagedInputsAndTileSizesAreRefused) {
         fs::create_directories(dir_ / name);
         cases.push_back({name, job, exit, message});
     };
-    const std::string cut = "LAS file is truncated: the header says 30 points, the file holds 12.";
+    const std::string cut =
+        "LasBinaryPointReader: LAS file is truncated: the header says 30 points, the file holds "
+        "12.";
     add("t_las", truncated, "out.las", 2, 101, "Cannot open LAS input for binary export: " + cut);
     add("t_e57", truncated, "out.e57", 0, 101, "Cannot open LAS input for E57 export: " + cut);
     add("t_xyz", truncated, "out.xyz", 1, 101, "Cannot open LAS input for export: " + cut);
@@ -602,11 +642,14 @@ TEST_F(ExportHelperModeRun, DamagedInputsAndTileSizesAreRefused) {
         "is below the 26 bytes of point format 2.");
     add("nan", nanLas, "out.las", 2, 101,
         "Cannot open LAS input for binary export: LasBinaryPointReader: invalid scale factor.");
+    add("laz", laz, "out.las", 2, 101,
+        "Cannot open LAS input for binary export: LasBinaryPointReader: compressed (LAZ) point "
+        "data is not supported.");
     const std::string notRegular = "XYZ ASCII input is not a regular file: " + zero.string();
     add("z_las", zero, "out.las", 2, 102,
         "Cannot open XYZ input for synthetic LAS export: " + notRegular);
     add("z_e57", zero, "out.e57", 0, 101,
-        "Could not open XYZ input for split export: " + zero.string());
+        "Could not open XYZ input for split export: " + zero.string() + " (not a regular file)");
     const std::string size = " failed: coarse tile size must be > 0.";
     add("s_e57", inputs_.e57, "out.e57", 0, 101, "E57 export" + size, 0.0);
     add("s_split", inputs_.e57, "out.e57", 0, 101, "E57 export" + size, -1.0, 1);
@@ -1021,6 +1064,36 @@ TEST_F(ExportHelperModeLargeRun, TwoHelpersOnOneOutputLeaveOneWholeExport) {
         EXPECT_TRUE(matched) << got.size() << " points";
         EXPECT_EQ(filesIn(dir_.path() / name), (std::set<std::string>{"a", "b", r.output}));
         EXPECT_TRUE(exporttest::unfinishedFiles(dir_.path() / name).empty());
+    }
+}
+
+// libE57Format would wait on a FIFO for a writer: every route with E57 input refuses it first.
+TEST_F(ExportHelperModeRun, AFifoAsTheE57InputIsRefusedAtOnce) {
+    const fs::path fifo = dir_ / "fifo.e57";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    for (const RouteRow& r : kRoutes) {
+        if (r.input != &Inputs::e57 && r.input != &Inputs::e57WithPhoto) continue;
+        SCOPED_TRACE(r.name);
+        const fs::path jobPath = writeRowJob(dir_.path(), r.name, inputs_, r, [&](ExportJob& job) {
+            job.inputE57Path = fifo.string();
+        });
+        platform::ChildProcess child = startHelper(jobPath);
+        ASSERT_TRUE(child.isOpen());
+        // A helper still waiting after a generous bound is stopped: that is the failure.
+        using Wait = platform::ChildProcess::Wait;
+        Wait wait = Wait::TimedOut;
+        for (int second = 0; second < 120 && wait == Wait::TimedOut; ++second)
+            wait = child.waitFor(1000);
+        if (wait == Wait::TimedOut) {
+            ::kill(child.id(), SIGKILL);
+            ADD_FAILURE() << "the helper waits on the FIFO";
+        }
+        const HelperRun run = finishHelper(child, jobPath);
+        EXPECT_EQ(run.exit, std::string(r.name) == "synthetic" ? 102u : 101u);
+        EXPECT_EQ(run.state, "Failed");
+        EXPECT_TRUE(contains(run.message, "E57 input is not a regular file: " + fifo.string()))
+            << run.message;
+        EXPECT_EQ(filesIn(jobPath.parent_path()), kJobFiles);
     }
 }
 

@@ -375,7 +375,8 @@ TEST(LasBinaryExport, FailuresCarryTheirMessages) {
          output,
          {{0, 0}},
          1.0,
-         "Cannot open LAS input for binary export: LasBinaryPointReader: cannot open LAS file."},
+         "Cannot open LAS input for binary export: LasBinaryPointReader: cannot open LAS file (No "
+         "such file or directory)."},
         {input,
          (dir / "folder.las").string(),
          {{0, 0}},

@@ -332,7 +332,8 @@ TEST(LasToE57Export, RefusalsAndFailuresCarryTheirMessages) {
          "LAS -> E57 export failed: no selected tiles or height ranges.",
          false},
         {(dir / "missing.las").string(), (dir / "m.e57").string(), tiles, 10.0,
-         "Cannot open LAS input for E57 export: LasBinaryPointReader: cannot open LAS file.",
+         "Cannot open LAS input for E57 export: LasBinaryPointReader: cannot open LAS file (No "
+         "such file or directory).",
          false},
         {input, (dir / "folder.e57").string(), tiles, 10.0,
          "LAS -> E57 export failed: the output path is a folder: " + (dir / "folder.e57").string(),

@@ -445,7 +445,8 @@ TEST(LasToXyzExport, FailuresAndTheirOrder) {
     // The folder comes before the input is opened; nothing is written for a missing input.
     job.coarseTileSize = 1.0;
     EXPECT_EQ(failureOf(exportLasToXyz, job, status),
-              "Cannot open LAS input for export: LasBinaryPointReader: cannot open LAS file.");
+              "Cannot open LAS input for export: LasBinaryPointReader: cannot open LAS file (No "
+              "such file or directory).");
     EXPECT_TRUE(fs::is_directory(dir / "new"));
     EXPECT_FALSE(fs::exists(dir / "new" / "out.xyz"));
 

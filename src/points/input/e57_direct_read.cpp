@@ -7,6 +7,8 @@
 
 #include <E57SimpleReader.h>
 
+#include "points/input/e57_input_check.h"
+
 namespace {
 
 constexpr std::size_t kDirectReadBlock = 4096;
@@ -113,6 +115,7 @@ void readScan(const e57::Reader& reader, std::int64_t index, const e57::Data3D& 
 
 bool e57MixesCoordinateKinds(const std::string& path) {
     try {
+        requireRegularE57Input(path);
         e57::Reader reader(path, e57::ReaderOptions{});
         bool anySpherical = false, pointsWithoutSpherical = false;
         const std::int64_t scans = reader.GetData3DCount();
@@ -131,6 +134,7 @@ bool e57MixesCoordinateKinds(const std::string& path) {
 
 void readE57Directly(const std::string& path, bool& hasColour,
                      const std::function<void(const E57DirectBlock&)>& onBlock) {
+    requireRegularE57Input(path);
     e57::Reader reader(path, e57::ReaderOptions{});
     const std::int64_t scans = reader.GetData3DCount();
     std::vector<e57::Data3D> headers(static_cast<std::size_t>(scans));

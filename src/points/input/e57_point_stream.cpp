@@ -14,6 +14,7 @@
 #include <pdal/filters/StreamCallbackFilter.hpp>
 
 #include "points/input/e57_direct_read.h"
+#include "points/input/e57_input_check.h"
 
 namespace {
 constexpr pdal::point_count_t kStreamTableCapacity = 100000;
@@ -153,6 +154,7 @@ void streamMixedE57File(const std::string& path, bool& hasColour,
 
 bool streamE57File(const std::string& path, bool& hasColour,
                    const std::function<bool(pdal::PointRef&)>& callback) {
+    requireRegularE57Input(path);
     // PDAL's stage gives the Cartesian scans of such a file wrong coordinates.
     if (e57MixesCoordinateKinds(path)) {
         streamMixedE57File(path, hasColour, callback);
@@ -177,6 +179,7 @@ bool streamE57File(const std::string& path, bool& hasColour,
 
 bool streamE57FileInBatches(const std::string& path, const E57PointBatchFunc& onPoints,
                             std::size_t tableCapacity) {
+    requireRegularE57Input(path);
     if (e57MixesCoordinateKinds(path)) {
         bool hasColour = false;
         const std::size_t most = std::max<std::size_t>(tableCapacity, 1);

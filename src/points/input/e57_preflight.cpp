@@ -8,6 +8,7 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "points/input/e57_input_check.h"
 #include "points/input/exception_text.h"
 #include "points/input/text_utils.h"
 
@@ -125,6 +126,7 @@ void runAnalysis(const std::string& path, E57PreflightAnalysis& out) {
     std::error_code ec;
     if (!std::filesystem::exists(path, ec))
         throw std::runtime_error("Input E57 file does not exist.");
+    requireRegularE57Input(path);  // the header read would wait on a FIFO as well
     const auto bytes = std::filesystem::file_size(path, ec);
     if (!ec) out.fileSizeMB = static_cast<double>(bytes) * kBytesToMB;
 

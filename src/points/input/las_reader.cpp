@@ -38,6 +38,12 @@ std::string lasTruncationText(std::uint64_t headerCount, std::uint64_t records) 
            " points, the file holds " + std::to_string(records) + ".";
 }
 
+std::size_t lasMinimumHeaderSize(std::uint8_t versionMajor, std::uint8_t versionMinor) {
+    if (versionMajor > 1 || (versionMajor == 1 && versionMinor >= 4)) return las::kHeaderSize14;
+    if (versionMajor == 1 && versionMinor == 3) return las::kHeaderSize13;
+    return las::kHeaderSize12;
+}
+
 int lasRgbByteOffset(std::uint8_t pointFormat) {
     switch (pointFormat) {
         case 2: return 20;
@@ -100,7 +106,9 @@ bool LasBinaryPointReader::fail(std::string* error, const std::string& message) 
 bool LasBinaryPointReader::open(const std::string& path, std::string* error, bool acceptTruncated) {
     close();
     path_ = path;
-    if (!file_.openRead(path)) return fail(error, "LasBinaryPointReader: cannot open LAS file.");
+    if (!file_.openRead(path))
+        return fail(error, "LasBinaryPointReader: cannot open LAS file (" +
+                               platform::systemErrorText(file_.lastError()) + ").");
     if (!file_.isRegular()) return fail(error, "LasBinaryPointReader: not a regular file.");
 
     fileSize_ = static_cast<std::int64_t>(file_.size());
@@ -126,7 +134,17 @@ bool LasBinaryPointReader::open(const std::string& path, std::string* error, boo
     ok = ok && readAt(las::kPointRecordLengthAt, u16, 2);
     pointRecordLength_ = loadU16(u16);
     if (!ok) return fail(error, "LasBinaryPointReader: failed to read LAS header.");
+    // LASzip marks compressed records with bit 7 (often bit 6 too); read as plain records they
+    // would be garbage points.
+    if ((pointFormatByte_ & 0xC0U) != 0)
+        return fail(error, "LasBinaryPointReader: compressed (LAZ) point data is not supported.");
     pointFormat_ = static_cast<std::uint8_t>(pointFormatByte_ & 63U);
+    const std::size_t minimumHeader = lasMinimumHeaderSize(versionMajor_, versionMinor_);
+    if (headerSize_ < minimumHeader)
+        return fail(error, "LasBinaryPointReader: header size " + std::to_string(headerSize_) +
+                               " is below the " + std::to_string(minimumHeader) + " bytes of LAS " +
+                               std::to_string(versionMajor_) + "." + std::to_string(versionMinor_) +
+                               ".");
 
     if (!readAt(las::kLegacyPointCountAt, u32, 4))
         return fail(error, "LasBinaryPointReader: failed to read legacy point count.");
@@ -162,6 +180,10 @@ bool LasBinaryPointReader::open(const std::string& path, std::string* error, boo
         return fail(error, "LasBinaryPointReader: invalid point record length.");
     if (offsetToPointData_ == 0 || static_cast<std::int64_t>(offsetToPointData_) >= fileSize_)
         return fail(error, "LasBinaryPointReader: invalid point data offset.");
+    if (offsetToPointData_ < headerSize_)
+        return fail(error, "LasBinaryPointReader: point data offset " +
+                               std::to_string(offsetToPointData_) + " lies inside the " +
+                               std::to_string(headerSize_) + "-byte header.");
     if (pointFormat_ >= 11)
         return fail(error, "LasBinaryPointReader: unsupported LAS point format " +
                                std::to_string(static_cast<int>(pointFormat_)) + ".");
@@ -185,7 +207,7 @@ bool LasBinaryPointReader::open(const std::string& path, std::string* error, boo
     if (count == 0) count = available;
     if (count == 0) return fail(error, "LasBinaryPointReader: point count is zero.");
     if (count > available && (!acceptTruncated || available == 0))
-        return fail(error, lasTruncationText(count, available));
+        return fail(error, "LasBinaryPointReader: " + lasTruncationText(count, available));
     headerPointCount_ = count;
     pointCount_ = count < available ? count : available;
 

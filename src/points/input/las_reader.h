@@ -16,6 +16,9 @@ std::uint16_t lasMinimumRecordLength(std::uint8_t pointFormat);
 // "LAS file is truncated: the header says N points, the file holds M."
 std::string lasTruncationText(std::uint64_t headerCount, std::uint64_t records);
 
+// The smallest public header of a LAS version: 227 bytes up to 1.2, 235 for 1.3, 375 from 1.4.
+std::size_t lasMinimumHeaderSize(std::uint8_t versionMajor, std::uint8_t versionMinor);
+
 // Colour offset within a point record for a LAS point format; -1 when it has no colour.
 int lasRgbByteOffset(std::uint8_t pointFormat);
 
@@ -56,7 +59,8 @@ public:
 
     // On success the next record is record 0. Every failure closes the reader. A file whose
     // header promises more records than it holds is refused unless acceptTruncated, which
-    // reads the whole records that are there (truncated() then tells).
+    // reads the whole records that are there (truncated() then tells). Compressed (LAZ) records
+    // are refused either way.
     bool open(const std::string& path, std::string* error, bool acceptTruncated = false);
     // True with a point; false with an empty error at the end of the records; false with a
     // message on a read failure (the reader stays open).

@@ -1,6 +1,7 @@
 #include "points/input/xyz_ascii_reader.h"
 
 #include "points/input/text_utils.h"
+#include "points/input/xyz_byte_order_mark.h"
 #include "points/input/xyz_line_end.h"
 #include "points/input/xyz_long_line.h"
 #include "points/input/xyz_line_grammar.h"
@@ -88,6 +89,7 @@ void XyzAsciiPointReader::resetBuffer() {
     base_ = 0;
     fileEnd_ = false;
     readError_ = false;
+    atFileStart_ = true;
     std::string().swap(longLine_);
 }
 
@@ -102,7 +104,8 @@ bool XyzAsciiPointReader::open(const std::string& path, std::string* error) {
     resetBuffer();
 
     if (!file_.openRead(path)) {
-        setError(error, "Could not open XYZ ASCII file: " + path);
+        setError(error, "Could not open XYZ ASCII file: " + path + " (" +
+                            platform::systemErrorText(file_.lastError()) + ")");
         return false;
     }
     // A device or FIFO would be read for ever.
@@ -143,6 +146,11 @@ bool XyzAsciiPointReader::refill() {
     }
     if (n == 0) fileEnd_ = true;
     end_ += static_cast<std::size_t>(n);
+    // Decided once the block holds enough bytes to tell, before any line is handed out.
+    if (atFileStart_ && (end_ >= kUtf8ByteOrderMarkBytes || fileEnd_)) {
+        atFileStart_ = false;
+        if (base_ == 0 && pos_ == 0) pos_ = utf8ByteOrderMarkLength(block(), end_);
+    }
     return true;
 }
 

@@ -82,6 +82,7 @@ private:
     std::uint64_t base_ = 0;
     bool fileEnd_ = false;
     bool readError_ = false;
+    bool atFileStart_ = true;  // a byte order mark at the file's start is still to be skipped
     bool lineInBlock_ = true;  // the last line handed out lies in the padded block
     std::string longLine_;     // a line longer than the block, separators collapsed
 };

@@ -9,6 +9,7 @@
 #include <pdal/PointRef.hpp>
 #include <pdal/StageFactory.hpp>
 
+#include "points/input/e57_input_check.h"
 #include "points/input/e57_point_stream.h"
 #include "points/preview/preview_build.h"
 #include "preview_build_paths.h"
@@ -21,6 +22,7 @@ constexpr std::uint64_t kStreamPublishEvery = 10000000;
 // which only moves the opening to the end of the stream.
 std::uint64_t metadataPointTotal(const std::string& path) {
     try {
+        requireRegularE57Input(path);
         e57::Reader reader(path, e57::ReaderOptions{});
         std::uint64_t total = 0;
         const std::int64_t scans = reader.GetData3DCount();

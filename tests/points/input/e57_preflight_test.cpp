@@ -38,6 +38,12 @@ TEST(E57Preflight, PathFailures) {
     EXPECT_FALSE(analyzeE57Preflight((dir / "missing.e57").string(), a, &error));
     EXPECT_EQ(error, "Input E57 file does not exist.");
     EXPECT_EQ(a.error, error);
+
+    // Refused before the library opens it, which would wait on a FIFO.
+    const auto folder = dir / "folder.e57";
+    std::filesystem::create_directory(folder);
+    EXPECT_FALSE(analyzeE57Preflight(folder.string(), a, &error));
+    EXPECT_EQ(error, "E57 input is not a regular file: " + folder.string());
 }
 
 TEST(E57Preflight, ShortFileReportsTheLibraryFailure) {

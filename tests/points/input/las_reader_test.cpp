@@ -1,6 +1,7 @@
 #include "points/input/las_reader.h"
 
 #include "points/input/las_test_file.h"
+#include "support/other_user.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
@@ -149,10 +150,7 @@ TEST(LasReader, CountRules) {
         // LAS 1.4 with a full header: the 64-bit count wins.
         {"1.4 wide count", header(4, 375, 375, 3, 7), 10, 7},
         {"1.4 zero wide count falls back to the legacy one", header(4, 375, 375, 3, 0), 10, 3},
-        {"1.4 with a 227-byte header: legacy, whatever stands at 247", header(4, 227, 300, 3, 8),
-         10, 3},
-        {"a header size below the fields read is taken as it stands", header(2, 100, 227, 2, 0), 2,
-         2},
+        {"1.3: legacy, whatever stands at 247", header(3, 235, 300, 3, 8), 10, 3},
     };
     TempDir dir;
     const auto path = (dir / "c.las").string();
@@ -211,18 +209,6 @@ TEST(LasReader, FormatsAndColour) {
         EXPECT_EQ(p.intensity, 1.0);
     }
 
-    // The two high bits of the format byte are dropped.
-    h = LasTestHeader{};
-    h.formatByte = 0x83;
-    h.recordLength = 34;
-    writeFile(path, makeLasFile(h, recs, 28));
-    ASSERT_TRUE(reader.open(path, &error)) << error;
-    EXPECT_EQ(reader.pointFormatByte(), 0x83);
-    EXPECT_EQ(reader.pointFormat(), 3);
-    ASSERT_TRUE(reader.readNext(p, &error));
-    EXPECT_TRUE(p.hasRGB);
-    EXPECT_EQ(p.green, 1);
-
     EXPECT_EQ(lasRgbByteOffset(2), 20);
     EXPECT_EQ(lasRgbByteOffset(3), 28);
     EXPECT_EQ(lasRgbByteOffset(5), 28);
@@ -234,7 +220,7 @@ TEST(LasReader, OpenChecksInOrder) {
     TempDir dir;
     const auto path = (dir / "o.las").string();
     EXPECT_EQ(openError((dir / "missing.las").string()),
-              "LasBinaryPointReader: cannot open LAS file.");
+              "LasBinaryPointReader: cannot open LAS file (No such file or directory).");
     writeFile(path, "");
     EXPECT_EQ(openError(path), "LasBinaryPointReader: invalid file size.");
     writeFile(path, "LASX" + std::string(400, '\0'));
@@ -270,7 +256,8 @@ TEST(LasReader, OpenChecksInOrder) {
     EXPECT_EQ(openError(path), "LasBinaryPointReader: invalid point data offset.");
     writeFile(path, makeLasFile(h, {}) + std::string(19, 'x'));  // less than one record
     EXPECT_EQ(openError(path),
-              "LAS file is truncated: the header says 1 points, the file holds 0.");
+              "LasBinaryPointReader: LAS file is truncated: the header says 1 "
+              "points, the file holds 0.");
     LasTestHeader noCount = h;
     noCount.legacyCount = 0;
     writeFile(path, makeLasFile(noCount, {}) + std::string(19, 'x'));
@@ -489,23 +476,31 @@ TEST(LasReader, DamagedFilesAreRefused) {
         c.offset[axis] = offset;
         return with(c, 10);
     };
+    auto version = [&](std::uint8_t minor, std::uint16_t headerSize, std::uint32_t offset) {
+        LasTestHeader c = h;
+        c.versionMinor = minor;
+        c.headerSize = headerSize;
+        c.offsetToPointData = offset;
+        return with(c, 10);
+    };
     std::string lyingLength = format(2, 26);
     lastest::put<std::uint16_t>(lyingLength, 105, 65535);
-    const std::string truncated10 =
-        "LAS file is truncated: the header says 10 points, the file holds ";
+    const auto cut = [](const std::string& promised, const std::string& held) {
+        return "LasBinaryPointReader: LAS file is truncated: the header says " + promised +
+               " points, the file holds " + held + ".";
+    };
+    const std::string laz = "LasBinaryPointReader: compressed (LAZ) point data is not supported.";
     const std::pair<std::string, std::string> cases[] = {
         {whole.substr(0, 100), "LasBinaryPointReader: failed to read LAS header."},
         {whole.substr(0, 170), "LasBinaryPointReader: failed to read scale/offset values."},
         {whole.substr(0, 227), "LasBinaryPointReader: invalid point data offset."},
-        {whole.substr(0, 227 + 30), truncated10 + "1."},
-        {whole.substr(0, whole.size() - 1), truncated10 + "9."},
-        {legacy(20), "LAS file is truncated: the header says 20 points, the file holds 10."},
-        {legacy(11), "LAS file is truncated: the header says 11 points, the file holds 10."},
-        {legacy(0xFFFFFFFFu),
-         "LAS file is truncated: the header says 4294967295 points, the file holds 10."},
-        {wide(30), "LAS file is truncated: the header says 30 points, the file holds 10."},
-        {wide(std::uint64_t{1} << 63),
-         "LAS file is truncated: the header says 9223372036854775808 points, the file holds 10."},
+        {whole.substr(0, 227 + 30), cut("10", "1")},
+        {whole.substr(0, whole.size() - 1), cut("10", "9")},
+        {legacy(20), cut("20", "10")},
+        {legacy(11), cut("11", "10")},
+        {legacy(0xFFFFFFFFu), cut("4294967295", "10")},
+        {wide(30), cut("30", "10")},
+        {wide(std::uint64_t{1} << 63), cut("9223372036854775808", "10")},
         {format(2, 20),
          "LasBinaryPointReader: point record length 20 is below the 26 bytes of point format 2."},
         {format(6, 20),
@@ -513,10 +508,28 @@ TEST(LasReader, DamagedFilesAreRefused) {
         {format(3, 30),
          "LasBinaryPointReader: point record length 30 is below the 34 bytes of point format 3."},
         // A record length the file does not have leaves too few records.
-        {lyingLength, "LAS file is truncated: the header says 10 points, the file holds 0."},
+        {lyingLength, cut("10", "0")},
         {scaled(1, NAN, 0.0), "LasBinaryPointReader: invalid scale factor."},
         {scaled(2, 0.0, 0.0), "LasBinaryPointReader: invalid scale factor."},
         {scaled(0, 0.01, INFINITY), "LasBinaryPointReader: invalid offset."},
+        // Compressed records, whole in number: LASzip sets bit 7 and often bit 6.
+        {format(0x83, 34), laz},
+        {format(0xC3, 34), laz},
+        {format(0x46, 30), laz},
+        {version(2, 226, 227),
+         "LasBinaryPointReader: header size 226 is below the 227 bytes of LAS 1.2."},
+        {version(0, 100, 227),
+         "LasBinaryPointReader: header size 100 is below the 227 bytes of LAS 1.0."},
+        {version(3, 234, 300),
+         "LasBinaryPointReader: header size 234 is below the 235 bytes of LAS 1.3."},
+        {version(4, 227, 375),
+         "LasBinaryPointReader: header size 227 is below the 375 bytes of LAS 1.4."},
+        {version(4, 374, 375),
+         "LasBinaryPointReader: header size 374 is below the 375 bytes of LAS 1.4."},
+        {version(2, 227, 226),
+         "LasBinaryPointReader: point data offset 226 lies inside the 227-byte header."},
+        {version(4, 375, 300),
+         "LasBinaryPointReader: point data offset 300 lies inside the 375-byte header."},
     };
     const auto path = (dir / "d.las").string();
     for (const auto& [bytes, error] : cases) {
@@ -546,4 +559,56 @@ TEST(LasReader, DamagedFilesAreRefused) {
     writeFile(path, whole);
     ASSERT_TRUE(reader.open(path, &error, true)) << error;
     EXPECT_FALSE(reader.truncated());
+    // It still needs one whole record, and never reads compressed ones, which take fewer bytes
+    // than their count promises.
+    writeFile(path, makeLasFile(h, {}) + std::string(19, 'x'));
+    EXPECT_FALSE(reader.open(path, &error, true));
+    EXPECT_EQ(error, cut("10", "0"));
+    writeFile(path, format(0x83, 34).substr(0, 227 + 100));
+    EXPECT_FALSE(reader.open(path, &error, true));
+    EXPECT_EQ(error, laz);
+}
+
+// Every point format reads its smallest record and refuses one a byte shorter.
+TEST(LasReader, EachPointFormatNeedsItsMinimumRecordLength) {
+    TempDir dir;
+    const auto path = (dir / "m.las").string();
+    const std::uint16_t minimum[11] = {20, 28, 26, 34, 57, 63, 30, 36, 38, 59, 67};
+    for (std::uint8_t f = 0; f < 11; ++f) {
+        SCOPED_TRACE(static_cast<int>(f));
+        LasTestHeader h;
+        h.formatByte = f;
+        h.legacyCount = 3;
+        h.recordLength = minimum[f];
+        writeFile(path, makeLasFile(h, numberedRecords(3)));
+        LasBinaryPointReader reader;
+        std::string error;
+        EXPECT_TRUE(reader.open(path, &error)) << error;
+        --h.recordLength;
+        writeFile(path, makeLasFile(h, numberedRecords(3)));
+        const std::string shortText = "LasBinaryPointReader: point record length " +
+                                      std::to_string(h.recordLength) + " is below the " +
+                                      std::to_string(minimum[f]) + " bytes of point format " +
+                                      std::to_string(f) + ".";
+        EXPECT_EQ(openError(path),
+                  f == 0 ? "LasBinaryPointReader: invalid point record length." : shortText);
+    }
+}
+
+TEST(LasReader, AnUnreadableFileSaysWhy) {
+    TempDir dir;
+    const auto path = (dir / "locked.las").string();
+    writeFile(path, makeLasFile(LasTestHeader{}, numberedRecords(3)));
+    std::filesystem::permissions(path, std::filesystem::perms::owner_write);
+    std::string why;
+    const auto error = testsupport::runWithoutRoot(
+        [&] {
+            LasBinaryPointReader reader;
+            std::string text;
+            reader.open(path, &text);
+            return text;
+        },
+        &why);
+    if (!error) GTEST_SKIP() << why;
+    EXPECT_EQ(*error, "LasBinaryPointReader: cannot open LAS file (Permission denied).");
 }

@@ -1,6 +1,7 @@
 #include "points/input/xyz_ascii_reader.h"
 
 #include "points/input/xyz_line_grammar.h"
+#include "support/other_user.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
@@ -290,7 +291,8 @@ TEST(XyzReader, OpenReadAndSummary) {
     EXPECT_EQ(reader.readPosition(), 0U);
 
     EXPECT_FALSE(reader.open((dir / "none.xyz").string(), &error));
-    EXPECT_EQ(error, "Could not open XYZ ASCII file: " + (dir / "none.xyz").string());
+    EXPECT_EQ(error, "Could not open XYZ ASCII file: " + (dir / "none.xyz").string() +
+                         " (No such file or directory)");
     EXPECT_FALSE(reader.isOpen());
 
     for (double bad : {0.0, -3.0, double(NAN), double(INFINITY)})
@@ -334,6 +336,47 @@ TEST(XyzReader, NonRegularFilesAreRefused) {
         EXPECT_EQ(error, "XYZ ASCII input is not a regular file: " + path);
         CloudPoint p;
         EXPECT_FALSE(reader.readNext(p, &error));
+    }
+}
+
+TEST(XyzReader, AnUnreadableFileSaysWhy) {
+    TempDir dir;
+    const auto path = (dir / "locked.xyz").string();
+    writeFile(path, "1 2 3\n");
+    std::filesystem::permissions(path, std::filesystem::perms::owner_write);
+    std::string why;
+    const auto error = testsupport::runWithoutRoot(
+        [&] {
+            XyzAsciiPointReader reader;
+            std::string text;
+            reader.open(path, &text);
+            return text;
+        },
+        &why);
+    if (!error) GTEST_SKIP() << why;
+    EXPECT_EQ(*error, "Could not open XYZ ASCII file: " + path + " (Permission denied)");
+}
+
+// Editors on Windows start a file with a UTF-8 byte order mark: no part of the first line.
+// Anywhere else it is text, which makes a bad line.
+TEST(XyzReader, AByteOrderMarkAtTheStartIsSkipped) {
+    TempDir dir;
+    const auto path = (dir / "bom.xyz").string();
+    writeFile(path,
+              "\xEF\xBB\xBF"
+              "1 2 3\n\xEF\xBB\xBF"
+              "4 5 6\n7 8 9");
+    for (std::size_t block : {std::size_t{16}, XyzAsciiPointReader::kDefaultBlockBytes}) {
+        XyzAsciiPointReader reader(1.0, block);
+        std::string error;
+        ASSERT_TRUE(reader.open(path, &error));
+        CloudPoint p;
+        std::vector<double> xs;
+        while (reader.readNext(p, &error)) xs.push_back(p.x);
+        EXPECT_TRUE(error.empty());
+        EXPECT_EQ(xs, (std::vector<double>{1.0, 7.0})) << block;
+        EXPECT_EQ(reader.lineNumber(), 3U);
+        EXPECT_EQ(reader.badLines(), 1U);
     }
 }
 

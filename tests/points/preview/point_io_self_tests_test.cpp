@@ -42,14 +42,26 @@ TEST(PointIoSelfTests, MissingFileOnlyReportsTheOpenFailure) {
                   " | coordScaleToMeters=1\n"
                   "[POINT IO TEST] XyzAsciiPointReader open failed | error=Could not open XYZ "
                   "ASCII file: " +
-                  path + "\n");
+                  path + " (No such file or directory)\n");
     EXPECT_EQ(runProcessorTest(path, 5.0, 2000),
               "[POINT IO TEST] testing generic CloudPoint preview processor | input=" + path +
                   " | coordScaleToMeters=1 | coarseTileSize=5 | previewSamplesPerTile=2000 | "
                   "sampledRawLineStep=250\n"
                   "[POINT IO TEST] generic preview processor open failed | error=Could not open "
                   "XYZ ASCII file: " +
-                  path + "\n");
+                  path + " (No such file or directory)\n");
+}
+
+TEST(PointIoSelfTests, ReaderTestShowsTheFirstPointAfterAByteOrderMark) {
+    testsupport::TempDir dir;
+    const std::string path = (dir / "marked.xyz").string();
+    testsupport::writeFile(path,
+                           "\xEF\xBB\xBF"
+                           "1 2 3\n4 5 6\n");
+    const std::string out = runReaderTest(path);
+    EXPECT_NE(out.find("[POINT IO TEST] point #1 | x=1 | y=2 | z=3 | hasRGB=false\n"),
+              std::string::npos)
+        << out;
 }
 
 TEST(PointIoSelfTests, ReaderTestPrintsFiveGoodPointsAfterHeaders) {

@@ -240,6 +240,15 @@ TEST(PreviewBuild, TruncatedLasIsPreviewedWithAWarning) {
     EXPECT_TRUE(state.buildState.hasWarning);
     EXPECT_EQ(state.buildState.warning, warning);
     EXPECT_NE(r.err.find(warning + "\n"), std::string::npos) << r.err;
+    // Compressed records take fewer bytes than their count promises: refused, not previewed.
+    h.formatByte = 0x80;
+    testsupport::writeFile(dir / "b.las", lastest::makeLasFile(h, lastest::numberedRecords(600)));
+    PreviewBuildSession compressed;
+    prepare(compressed, dir, dir / "b.las");
+    const BuildResult refused = buildOnThread(compressed, 0);
+    EXPECT_TRUE(compressed.buildState.failed);
+    EXPECT_NE(refused.err.find("compressed (LAZ) point data is not supported."), std::string::npos)
+        << refused.err;
 }
 
 // Header bounds left at zero are unset: they must not stretch the bounds of points far from 0.
