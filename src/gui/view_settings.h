@@ -21,7 +21,8 @@ struct ViewSettings {
     float scannerMarkerRadiusPx = 4.0f;
     float zSensitivity = 2.0f;
     double zCenterM = 0.0;
-    bool zCenterSet = false;   // zCenterM is set once, on the first tile-selection frame with a Z range
+    bool zCenterSet =
+        false;  // zCenterM is set once, on the first tile-selection frame with a Z range
     bool verticalTab = false;  // the three tabs: top when both flags are off
     bool preview3DTab = false;
 };

@@ -22,8 +22,8 @@ public:
     ChildProcess& operator=(const ChildProcess&) = delete;
 
     // Runs arguments[0] with the whole vector as its argv, in workingFolder, with this
-    // process's environment and standard streams; no other open file is passed on. On failure *error (when given) gets
-    // the system's reason and *this is left empty.
+    // process's environment and standard streams; no other open file is passed on. On failure
+    // *error (when given) gets the system's reason and *this is left empty.
     bool start(const std::vector<std::string>& arguments,
                const std::filesystem::path& workingFolder, std::string* error);
 

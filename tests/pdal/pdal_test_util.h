@@ -123,8 +123,7 @@ inline uint64_t streamE57(
     return calls;
 }
 
-inline std::vector<Xyz> collectXyz(const std::string& path,
-                                   pdal::point_count_t capacity = 100000) {
+inline std::vector<Xyz> collectXyz(const std::string& path, pdal::point_count_t capacity = 100000) {
     std::vector<Xyz> out;
     streamE57(path, capacity, [&](pdal::PointRef& p, pdal::PointLayoutPtr) {
         out.push_back({p.getFieldAs<double>(pdal::Dimension::Id::X),

@@ -49,9 +49,9 @@ TEST(PdalApi, GetFieldAsConvertsLikePdal) {
     } catch (const pdal::pdal_error& e) {
         // PDAL names the target type as the compiler does ("unsigned char"), ours "uint8_t".
         const std::string what = e.what();
-        EXPECT_EQ(what.rfind("Unable to fetch data and convert as requested: Red:uint16_t(300) -> ",
-                             0),
-                  0u)
+        EXPECT_EQ(
+            what.rfind("Unable to fetch data and convert as requested: Red:uint16_t(300) -> ", 0),
+            0u)
             << what;
     }
     // A value that does not fit the dimension leaves it unchanged.
