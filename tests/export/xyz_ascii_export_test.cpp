@@ -260,41 +260,52 @@ TEST(XyzAsciiExport, E57InputWithAndWithoutColour) {
     EXPECT_EQ(readFile(output), plainText);
 }
 
-// The per-point step alone: no report before the 5,000,000th point read, then one with the
-// written count as it stood before that point.
-TEST(XyzAsciiExport, ProgressEveryFiveMillionPointsRead) {
-    TempDir dir;
-    const fs::path status = dir / "status.ini";
-    const fs::path null = dir / "null";
-    REQUIRE_CHAR_DEVICE(testsupport::makeNullDevice(null), null);
-    ExportJob job = jobWithTiles("in.xyz", null.string(), {{0, 0}});
+// The per-point step alone, writing one tile's points into `device`.
+struct XyzPointStep {
+    XyzPointStep(const fs::path& device, const fs::path& statusPath)
+        : status(statusPath), job(jobWithTiles("in.xyz", device.string(), {{0, 0}})) {
+        opened = built && out.open(device.string());
+    }
+    fs::path status;
+    ExportJob job;
     std::vector<TileSet> tops;
     std::vector<HeightRangeFilter> ranges;
     TileSet tiles;
-    ASSERT_TRUE(buildXyzExportSelectionFilter(job, tops, ranges, tiles));
-    UnionSelectionTest selection(tops, ranges, tiles, job.coarseTileSize);
+    // Members start in this order: the selection is made from the filter once it is built.
+    bool built = buildXyzExportSelectionFilter(job, tops, ranges, tiles);
+    UnionSelectionTest selection{tops, ranges, tiles, job.coarseTileSize};
     OutputFile out;
-    ASSERT_TRUE(out.open(null.string()));
+    bool opened = false;
     std::uint64_t read = 0, written = 0, nonFinite = 0;
     RouteProgressCadence progress;
     XyzAsciiExportContext ctx{read,   progress, status, job,       written,  tops,
                               ranges, tiles,    out,    selection, nonFinite};
+};
+
+// No report before the 5,000,000th point read, then one with the written count as it stood
+// before that point.
+TEST(XyzAsciiExport, ProgressEveryFiveMillionPointsRead) {
+    TempDir dir;
+    const fs::path null = dir / "null";
+    REQUIRE_CHAR_DEVICE(testsupport::makeNullDevice(null), null);
+    XyzPointStep step(null, dir / "status.ini");
+    ASSERT_TRUE(step.opened);
 
     const CloudPoint kept = pointAt(0.5, 0.5, 0.0);
     const CloudPoint refused = pointAt(5.5, 5.5, 0.0);
     testing::internal::CaptureStdout();
-    writeXyzAsciiPoint(ctx, kept);
-    writeXyzAsciiPoint(ctx, kept);
-    for (int i = 2; i < 4999999; ++i) writeXyzAsciiPoint(ctx, refused);
-    const bool reportedEarly = fs::exists(status);
-    writeXyzAsciiPoint(ctx, kept);
+    writeXyzAsciiPoint(step.ctx, kept);
+    writeXyzAsciiPoint(step.ctx, kept);
+    for (int i = 2; i < 4999999; ++i) writeXyzAsciiPoint(step.ctx, refused);
+    const bool reportedEarly = fs::exists(step.status);
+    writeXyzAsciiPoint(step.ctx, kept);
     EXPECT_EQ(testing::internal::GetCapturedStdout(),
               "[XYZ ASCII EXPORT] read=5000000 | written=2\n");
     EXPECT_FALSE(reportedEarly);
-    EXPECT_EQ(readStatus(status).message,
+    EXPECT_EQ(readStatus(step.status).message,
               "Exporting 0.0% | read=5M / 0M | written=2 | method=XYZ ASCII export");
-    EXPECT_EQ(written, 3u);
-    EXPECT_TRUE(out.close());
+    EXPECT_EQ(step.written, 3u);
+    EXPECT_TRUE(step.out.close());
 }
 
 // A full device ends the per-point step at the first write that fails, not after the whole
@@ -303,29 +314,18 @@ TEST(XyzAsciiExport, AFullDeviceStopsAtTheFirstFailedWrite) {
     TempDir dir;
     const fs::path full = dir / "full";
     REQUIRE_CHAR_DEVICE(testsupport::makeFullDevice(full), full);
-    ExportJob job = jobWithTiles("in.xyz", full.string(), {{0, 0}});
-    std::vector<TileSet> tops;
-    std::vector<HeightRangeFilter> ranges;
-    TileSet tiles;
-    ASSERT_TRUE(buildXyzExportSelectionFilter(job, tops, ranges, tiles));
-    UnionSelectionTest selection(tops, ranges, tiles, job.coarseTileSize);
-    OutputFile out;
-    ASSERT_TRUE(out.open(full.string()));
-    std::uint64_t read = 0, written = 0, nonFinite = 0;
-    RouteProgressCadence progress;
-    const fs::path status = dir / "status.ini";
-    XyzAsciiExportContext ctx{read,   progress, status, job,       written,  tops,
-                              ranges, tiles,    out,    selection, nonFinite};
+    XyzPointStep step(full, dir / "status.ini");
+    ASSERT_TRUE(step.opened);
     const CloudPoint kept = pointAt(0.5, 0.5, 0.0);  // "0.5 0.5 0\n": 10 bytes
     std::string error;
     try {
-        for (int i = 0; i < 1000000; ++i) writeXyzAsciiPoint(ctx, kept);
+        for (int i = 0; i < 1000000; ++i) writeXyzAsciiPoint(step.ctx, kept);
     } catch (const std::runtime_error& e) {
         error = e.what();
     }
     EXPECT_EQ(error, "XYZ ASCII export failed while writing output file: " + full.string() +
                          " (No space left on device)");
-    EXPECT_LE(read, OutputFile::kBufferBytes / 10 + 1);
+    EXPECT_LE(step.read, OutputFile::kBufferBytes / 10 + 1);
 }
 
 TEST(LasToXyzExport, RoundTripOfTheSelectedRecords) {
