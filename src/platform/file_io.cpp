@@ -170,16 +170,18 @@ bool File::close() {
 std::string systemErrorText(int errorNumber) { return std::strerror(errorNumber); }
 
 int writeRefusal(const std::string& path) {
+    // Never through a link: a fixed working name may have been swapped for one to the input.
     struct stat st {};
-    if (::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) return 0;
+    if (::lstat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) return 0;
     bool created = false;
     // Non-blocking: something swapped in for a FIFO must not hold the probe up.
-    int fd = ::open(path.c_str(), O_WRONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    int fd = ::open(path.c_str(), O_WRONLY | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0 && errno == ENOENT) {
-        fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOCTTY | O_CLOEXEC, 0600);
+        fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOCTTY | O_NOFOLLOW | O_CLOEXEC,
+                    0600);
         created = fd >= 0;
     }
-    if (fd < 0) return errno == ENOENT ? 0 : errno;
+    if (fd < 0) return errno == ENOENT || errno == ELOOP ? 0 : errno;
     int code = 0;
     if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
         // A fresh block wholly past the end: a full disk or a size limit refuses it, where a
@@ -198,9 +200,9 @@ int renameFile(const std::string& from, const std::string& to) {
 }
 
 std::size_t maxNameLength(const std::string& folder) {
-    errno = 0;
+    // Linux reports 1530 for FAT and exFAT, which take 255 characters: no more is trusted.
     const long limit = ::pathconf(folder.empty() ? "." : folder.c_str(), _PC_NAME_MAX);
-    return limit > 0 ? static_cast<std::size_t>(limit) : std::size_t{NAME_MAX};
+    return limit > 0 && limit < NAME_MAX ? static_cast<std::size_t>(limit) : std::size_t{NAME_MAX};
 }
 
 long processId() { return static_cast<long>(::getpid()); }

@@ -65,14 +65,14 @@ private:
 // Why the system refuses data at path now: the error number of a write of one block past the
 // true end of the regular file there, or of a fresh file made there and removed again, or of
 // the failed open (EACCES, EROFS). 0 when the block is taken or the folder is gone. Never
-// writes into a device, FIFO or socket: those give 0.
+// writes into a device, FIFO or socket, nor through a symbolic link: those give 0.
 int writeRefusal(const std::string& path);
 
 // Moves from onto to, replacing a file there: 0 or the system's error number.
 int renameFile(const std::string& from, const std::string& to);
 
-// The longest file name the folder takes, in bytes; 255 when it cannot be asked (a folder
-// not made yet).
+// The longest file name the folder takes, in bytes, at most 255; 255 when it cannot be asked
+// (a folder not made yet).
 std::size_t maxNameLength(const std::string& folder);
 
 // This process's id.

@@ -2,9 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <filesystem>
 #include <string>
+#include <unistd.h>
 
 #include "support/file_size_limit.h"
 #include "support/test_support.h"
@@ -77,6 +79,17 @@ TEST(PlatformFile, WriteRefusalWritesPastTheEndAndNeverIntoADevice) {
     EXPECT_EQ(platform::writeRefusal(device.string()), 0);  // a write there would say ENOSPC
 }
 
+// A link at the probed name (a fixed working name swapped for a link to the input) is never
+// written through: the file it leads to keeps its size and content.
+TEST(PlatformFile, WriteRefusalNeverWritesThroughALink) {
+    testsupport::TempDir dir;
+    const auto target = dir / "input.e57";
+    testsupport::writeFile(target, "points");
+    std::filesystem::create_symlink(target, dir / "out_with_photos_tmp.e57");
+    EXPECT_EQ(platform::writeRefusal((dir / "out_with_photos_tmp.e57").string()), 0);
+    EXPECT_EQ(testsupport::readFile(target), "points");
+}
+
 // A working file's lock: never taken through a link, exclusive between two opens, and held
 // only while the name still leads to the locked file.
 TEST(PlatformFile, LockableFilesRenamesAndNameLimits) {
@@ -97,6 +110,9 @@ TEST(PlatformFile, LockableFilesRenamesAndNameLimits) {
     platform::File linked;
     EXPECT_FALSE(linked.openLockable((dir / "link").string()));
     EXPECT_EQ(linked.lastError(), ELOOP);
-    EXPECT_EQ(platform::maxNameLength(dir.path().string()), 255u);
+    // Never above 255 (FAT reports 1530); a smaller limit (eCryptfs: 143) is kept.
+    const long reported = ::pathconf(dir.path().c_str(), _PC_NAME_MAX);
+    EXPECT_EQ(platform::maxNameLength(dir.path().string()),
+              reported > 0 ? std::min<std::size_t>(static_cast<std::size_t>(reported), 255) : 255u);
     EXPECT_EQ(platform::maxNameLength((dir / "not-yet").string()), 255u);
 }
