@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <string>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace platform {
@@ -38,10 +39,21 @@ int createExclusive(const std::string& path, std::string& temporary) {
     static std::atomic<unsigned> made{0};
     constexpr int kFlags = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
     temporary = path + ".tmp";
+    int fd = ::open(temporary.c_str(), kFlags, 0666);
+    // A plain file there is what a writer killed before its rename left: removing the name
+    // takes nothing else along (a hard link's other names stay). A link or anything else stays.
+    struct stat st {};
+    if (fd < 0 && errno == EEXIST) {
+        if (::lstat(temporary.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
+            ::unlink(temporary.c_str()) == 0)
+            fd = ::open(temporary.c_str(), kFlags, 0666);
+        else
+            errno = EEXIST;
+    }
     for (int attempt = 0; attempt < 100; ++attempt) {
-        const int fd = ::open(temporary.c_str(), kFlags, 0666);
         if (fd >= 0 || errno != EEXIST) return fd;
         temporary = path + "." + std::to_string(::getpid()) + "-" + std::to_string(++made) + ".tmp";
+        fd = ::open(temporary.c_str(), kFlags, 0666);
     }
     return -1;
 }

@@ -128,30 +128,35 @@ TEST(ExportStatus, ReaderSectionAndLineRules) {
 }
 
 // Whatever stands at the temporary name (a link to the input, a hard link to it, a link to a
-// file not there yet) is left as it is: the report goes to a file of its own.
+// file not there yet) is left as it is: the report goes to a file of its own. A plain file there,
+// left by a writer killed before its rename, goes (for a hard link, only that name).
 TEST(ExportStatus, ALinkAtTheTemporaryNameChangesNothing) {
-    for (const char* kind : {"symlink", "hardlink", "dangling"}) {
+    for (const char* kind : {"symlink", "hardlink", "dangling", "stale"}) {
         SCOPED_TRACE(kind);
         TempDir dir;
         const auto path = dir / "job.ini.status.ini";
         const auto input = dir / "site.e57";
         writeFile(input, "points");
         const std::filesystem::path temporary = path.string() + ".tmp";
-        if (std::string(kind) == "symlink")
+        const std::string k = kind;
+        if (k == "symlink")
             std::filesystem::create_symlink(input, temporary);
-        else if (std::string(kind) == "hardlink")
+        else if (k == "hardlink")
             std::filesystem::create_hard_link(input, temporary);
-        else
+        else if (k == "dangling")
             std::filesystem::create_symlink(dir / "absent.e57", temporary);
+        else
+            writeFile(temporary, "[Status]\nState=Run");
         writeExportStatusFile(path, "Running", "first");
         writeExportStatusFile(path, "Failed", "second");
         EXPECT_EQ(readFile(path), "[Status]\nState=Failed\nMessage=second\nDetails=second\n");
         EXPECT_EQ(readFile(input), "points");
         EXPECT_FALSE(std::filesystem::exists(dir / "absent.e57"));
-        EXPECT_TRUE(std::filesystem::exists(std::filesystem::symlink_status(temporary)));
-        // Only the status file was added.
+        const bool linkStays = k == "symlink" || k == "dangling";
+        EXPECT_EQ(std::filesystem::exists(std::filesystem::symlink_status(temporary)), linkStays);
+        // Nothing else was added or left: the status file and the input, with the link.
         EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()),
                                 std::filesystem::directory_iterator()),
-                  3);
+                  linkStays ? 3 : 2);
     }
 }
