@@ -40,7 +40,7 @@ std::string lasTruncationText(std::uint64_t headerCount, std::uint64_t records) 
 
 std::size_t lasMinimumHeaderSize(std::uint8_t versionMajor, std::uint8_t versionMinor) {
     if (versionMajor > 1 || (versionMajor == 1 && versionMinor >= 4)) return las::kHeaderSize14;
-    if (versionMajor == 1 && versionMinor == 3) return las::kHeaderSize13;
+    // Early LAS 1.3 writers left out the waveform field, and common readers take their files.
     return las::kHeaderSize12;
 }
 

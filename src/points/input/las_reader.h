@@ -16,7 +16,8 @@ std::uint16_t lasMinimumRecordLength(std::uint8_t pointFormat);
 // "LAS file is truncated: the header says N points, the file holds M."
 std::string lasTruncationText(std::uint64_t headerCount, std::uint64_t records);
 
-// The smallest public header of a LAS version: 227 bytes up to 1.2, 235 for 1.3, 375 from 1.4.
+// The smallest public header of a LAS version: 227 bytes up to 1.3 (early 1.3 writers left out
+// the 8-byte waveform field), 375 from 1.4.
 std::size_t lasMinimumHeaderSize(std::uint8_t versionMajor, std::uint8_t versionMinor);
 
 // Colour offset within a point record for a LAS point format; -1 when it has no colour.
