@@ -56,6 +56,12 @@ void removeOldOutputs(const std::string& inputPath, const std::vector<std::strin
         if (fs::is_directory(fs::status(path, ec)))
             refuse(prefix, "the output path is a folder: " + path);
         refuseOutputOnInput(inputPath, path, prefix);
+        // Found now, not when the finished output is moved into place hours later.
+        const fs::path output(path);
+        if (output.filename().string().size() >
+            platform::maxNameLength(output.parent_path().string()))
+            refuse(prefix, "the output name is too long for the file system: " + path + " (" +
+                               platform::systemErrorText(ENAMETOOLONG) + ")");
     }
     for (const std::string& path : outputPaths) {
         std::error_code ec;

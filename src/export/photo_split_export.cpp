@@ -144,11 +144,8 @@ bool exportPhotoMultiSplit(const std::string& inputPath, const std::string& outp
             splitOutputPaths(outputPath, verticalSelections.size(), topSelections.size(), true);
         // Nothing is removed or written before each of the route's files is known not to be
         // the input; then no file of an earlier split stays, whatever fails next.
-        for (const std::string& path : finals)
-            for (const std::string& working :
-                 {makeGeometryTempPath(path), makeWithPhotosTempPath(path)})
-                refuseOutputOnInput(inputPath, working, kSplitOutputWords.prefix);
-        removeOldOutputs(inputPath, finals, kSplitOutputWords.prefix);
+        removeOldSplitOutputs(inputPath, outputPath, verticalSelections.size(),
+                              topSelections.size(), true);
         if (verticalSelections.empty() && topSelections.empty())
             throw std::runtime_error(
                 "Photo split export requires at least one saved vertical or top selection.");

@@ -8,6 +8,7 @@
 
 #include "export/e57_native_export.h"
 #include "export/e57_route_support.h"
+#include "export/output_naming.h"
 #include "export/pending_output.h"
 #include "export/photo_split_export.h"
 #include "export/route_contract.h"
@@ -155,8 +156,15 @@ std::vector<std::string> splitOutputPaths(const std::string& outputPath, std::si
 
 void removeOldSplitOutputs(const std::string& inputPath, const std::string& outputPath,
                            std::size_t verticalCount, std::size_t topCount, bool photo) {
-    removeOldOutputs(inputPath, splitOutputPaths(outputPath, verticalCount, topCount, photo),
-                     kSplitOutputWords.prefix);
+    const std::vector<std::string> paths =
+        splitOutputPaths(outputPath, verticalCount, topCount, photo);
+    // The photo split's working files would overwrite an input found there.
+    if (photo)
+        for (const std::string& path : paths)
+            for (const std::string& working :
+                 {makeGeometryTempPath(path), makeWithPhotosTempPath(path)})
+                refuseOutputOnInput(inputPath, working, kSplitOutputWords.prefix);
+    removeOldOutputs(inputPath, paths, kSplitOutputWords.prefix);
 }
 
 bool exportSplitSelections(const std::string& inputPath, const std::string& outputPath,

@@ -53,7 +53,8 @@ std::vector<std::string> splitOutputPaths(const std::string& outputPath, std::si
                                           std::size_t topCount, bool photo);
 
 // removeOldOutputs() for all of the split's outputs at once, before the first one starts:
-// refuses a folder or the input at any of them before removing anything.
+// refuses a folder or the input at any of them (for the photo split, the input at any of its
+// working files too), or a name too long, before removing anything.
 void removeOldSplitOutputs(const std::string& inputPath, const std::string& outputPath,
                            std::size_t verticalCount, std::size_t topCount, bool photo);
 

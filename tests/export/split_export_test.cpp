@@ -104,6 +104,36 @@ TEST(SplitExport, RefusalsKeepTheInputAndLeaveNoOutput) {
     EXPECT_FALSE(fs::exists(dir / "out_top_02.e57"));
 }
 
+// Checked before any work: a numbered name past the file system's limit would fail only when
+// the finished output is moved into place, and a photo split's working file must not be the
+// input once an old output was removed.
+TEST(SplitExport, NamesTooLongOrWorkingFilesOnTheInputAreRefusedBeforeAnything) {
+    TempDir dir;
+    const fs::path xyz = dir / "in.xyz";
+    writeFile(xyz, "0.5 0.5 1\n");
+    const fs::path e57 = dir / "in.e57";
+    testsupport::TestScan scan;
+    scan.add(0.5, 0.5, 1.0);
+    testsupport::writeE57Source(e57.string(), "file-guid", {scan});
+    // 244 bytes: the "_top_01" name fits, the "_vertical_01" one (256) does not.
+    const fs::path output = dir / (std::string(240, 'n') + ".e57");
+    const std::string stem = output.parent_path() / output.stem();
+    for (const fs::path& input : {xyz, e57}) {
+        SCOPED_TRACE(input);
+        expectFailure(runSplit(input, output, {vertical({{0, 0}}, 0, 2)}, {{{{0, 0}}}}),
+                      "Split export failed: the output name is too long for the file system: " +
+                          stem + "_vertical_01.e57 (File name too long)");
+        EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 2);
+    }
+
+    const fs::path input = dir / "cut_top_01_geom_tmp.e57";
+    fs::rename(e57, input);
+    writeFile(dir / "cut_top_01.e57", "old");
+    expectFailure(runSplit(input, dir / "cut.e57", {}, {{{{0, 0}}}}, true),
+                  "Split export failed: the output file is the input file: " + input.string());
+    EXPECT_EQ(testsupport::readFile(dir / "cut_top_01.e57"), "old");
+}
+
 TEST(SplitExport, SplitGrammarLeavesIntensityUnreadAndColoursEveryLine) {
     double x = 0, y = 0, z = 0;
     std::uint16_t r = 9, g = 9, b = 9;
