@@ -335,7 +335,9 @@ TEST(PhotoExport, AFullDiskInEitherPassSaysWhy) {
     const struct {
         const char* phase;
         std::uint64_t diskBytes;
-    } cases[] = {{"geometry", bytes / 2}, {"merge", bytes + bytes / 2}};
+        const char* words;  // the failing pass's own
+    } cases[] = {{"geometry", bytes / 2, "Photo geometry export failed"},
+                 {"merge", bytes + bytes / 2, "Final merge failed"}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.phase);
         const testsupport::SmallDisk disk(dir / c.phase, c.diskBytes);
@@ -343,6 +345,7 @@ TEST(PhotoExport, AFullDiskInEitherPassSaysWhy) {
         const RouteRun r = exportWithPhotos(input, disk.path() / "out.e57", {});
         EXPECT_FALSE(r.ok);
         EXPECT_TRUE(has(r.error, "No space left on device")) << r.error;
+        EXPECT_TRUE(has(r.error, c.words)) << r.error;
         EXPECT_TRUE(fs::is_empty(disk.path()));
     }
 }

@@ -168,7 +168,9 @@ TEST(PhotoMultiSplit, AFullDiskInEitherPassSaysWhy) {
     const struct {
         const char* phase;
         std::uint64_t diskBytes;
-    } cases[] = {{"geometry", bytes / 2}, {"merge", bytes + bytes / 2}};
+        const char* words;  // the failing pass's own
+    } cases[] = {{"geometry", bytes / 2, "Photo multi split WriteData3DData failed"},
+                 {"merge", bytes + bytes / 2, "final photo merge failed"}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.phase);
         const testsupport::SmallDisk disk(dir / c.phase, c.diskBytes);
@@ -181,6 +183,7 @@ TEST(PhotoMultiSplit, AFullDiskInEitherPassSaysWhy) {
         testing::internal::GetCapturedStderr();
         EXPECT_FALSE(ok);
         EXPECT_NE(error.find("No space left on device"), std::string::npos) << error;
+        EXPECT_NE(error.find(c.words), std::string::npos) << error;
         EXPECT_TRUE(fs::is_empty(disk.path()));
     }
 }
