@@ -7,6 +7,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <gtest/gtest.h>
+
 #include <functional>
 #include <optional>
 #include <string>
@@ -14,8 +16,9 @@
 namespace testsupport {
 
 // body()'s text, run in this process when it is not root's, else in a child process switched to
-// user and group 65534 (nobody); nullopt with *why set when that cannot be arranged. The child
-// ends with _exit, so no destructor of the test (a TempDir's, say) runs twice.
+// user and group 65534 (nobody); nullopt with *why set when that cannot be arranged. Once the
+// switch succeeded, a child that throws, crashes or dies fails the calling test. The child ends
+// with _exit, so no destructor of the test (a TempDir's, say) runs twice.
 inline std::optional<std::string> runWithoutRoot(const std::function<std::string()>& body,
                                                  std::string* why) {
     if (::geteuid() != 0) return body();
@@ -33,13 +36,22 @@ inline std::optional<std::string> runWithoutRoot(const std::function<std::string
     }
     if (pid == 0) {
         ::close(fds[0]);
+        const auto send = [&](const std::string& text) {
+            for (std::size_t done = 0; done < text.size();) {
+                const ssize_t n = ::write(fds[1], text.data() + done, text.size() - done);
+                if (n <= 0) ::_exit(3);
+                done += static_cast<std::size_t>(n);
+            }
+        };
         const bool switched =
             ::setgroups(0, nullptr) == 0 && ::setgid(65534) == 0 && ::setuid(65534) == 0;
-        const std::string text = switched ? "+" + body() : std::string("-");
-        for (std::size_t done = 0; done < text.size();) {
-            const ssize_t n = ::write(fds[1], text.data() + done, text.size() - done);
-            if (n <= 0) break;
-            done += static_cast<std::size_t>(n);
+        // Told before body() runs, so that its failure is not taken for a refused switch.
+        send(switched ? "+" : "-");
+        if (!switched) ::_exit(0);
+        try {
+            send(body());
+        } catch (...) {
+            ::_exit(2);
         }
         ::_exit(0);
     }
@@ -50,7 +62,8 @@ inline std::optional<std::string> runWithoutRoot(const std::function<std::string
     ::close(fds[0]);
     int status = 0;
     ::waitpid(pid, &status, 0);
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0 || text.empty()) {
+    const bool exited = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    if (text.empty() || (text[0] != '+' && !exited)) {
         *why = "the child process failed";
         return std::nullopt;
     }
@@ -58,6 +71,12 @@ inline std::optional<std::string> runWithoutRoot(const std::function<std::string
         *why = "cannot switch to user 65534 (not permitted here)";
         return std::nullopt;
     }
+    if (!exited)
+        ADD_FAILURE() << "the test's body failed as user 65534: "
+                      << (WIFSIGNALED(status)
+                              ? "signal " + std::to_string(WTERMSIG(status))
+                              : "exit code " + std::to_string(WEXITSTATUS(status)) +
+                                    (WEXITSTATUS(status) == 2 ? " (an exception)" : ""));
     return text.substr(1);
 }
 

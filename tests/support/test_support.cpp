@@ -4,9 +4,11 @@
 
 #include <atomic>
 #include <cstdlib>
+#include <fcntl.h>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
+#include <sched.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -38,11 +40,32 @@ TempDir::~TempDir() {
 }
 
 bool makeCharDevice(const std::filesystem::path& path, unsigned major, unsigned minor) {
-    return ::mknod(path.c_str(), S_IFCHR | 0666, makedev(major, minor)) == 0;
+    if (::mknod(path.c_str(), S_IFCHR | 0666, makedev(major, minor)) != 0) return false;
+    // A folder mounted nodev takes the node but refuses to open it.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        ::unlink(path.c_str());
+        return false;
+    }
+    ::close(fd);
+    return true;
 }
+
+namespace {
+
+// The test process's own mount table, once: a mount made afterwards goes with the process,
+// even when it is killed before unmounting.
+bool privateMounts() {
+    static const bool done = ::unshare(CLONE_NEWNS) == 0 &&
+                             ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
+    return done;
+}
+
+}  // namespace
 
 SmallDisk::SmallDisk(const std::filesystem::path& folder, std::uint64_t bytes) : folder_(folder) {
     std::filesystem::create_directories(folder_);
+    if (!privateMounts()) return;
     const std::string options = "size=" + std::to_string(bytes);
     mounted_ = ::mount("tmpfs", folder_.c_str(), "tmpfs", MS_NOSUID | MS_NODEV | MS_NOEXEC,
                        options.c_str()) == 0;

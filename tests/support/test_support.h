@@ -31,19 +31,22 @@ private:
 };
 
 // A character device of the test's own, made with mknod: never the machine's /dev nodes. False
-// (the caller skips) when the process may not make device nodes.
+// (the caller skips) when the process may not make device nodes or the folder's file system
+// does not open them (nodev).
 bool makeCharDevice(const std::filesystem::path& path, unsigned major, unsigned minor);
 inline bool makeFullDevice(const std::filesystem::path& path) { return makeCharDevice(path, 1, 7); }
 inline bool makeNullDevice(const std::filesystem::path& path) { return makeCharDevice(path, 1, 3); }
 inline bool makeZeroDevice(const std::filesystem::path& path) { return makeCharDevice(path, 1, 5); }
-#define REQUIRE_CHAR_DEVICE(made, path)                                                           \
-    do {                                                                                          \
-        if (!(made)) GTEST_SKIP() << "cannot make the device node " << (path) << " (needs root)"; \
+#define REQUIRE_CHAR_DEVICE(made, path)                                                            \
+    do {                                                                                           \
+        if (!(made))                                                                               \
+            GTEST_SKIP() << "cannot make the device node " << (path) << " (needs root, no nodev)"; \
     } while (0)
 
 // A tmpfs of `bytes` mounted on a fresh folder inside the test's own folder while the object
-// lives, for a disk that fills at a known size. mounted() is false (the caller skips) where
-// the process may not mount.
+// lives, for a disk that fills at a known size. The mount is made in the test process's own
+// mount namespace, so the machine never sees it, even after a crash. mounted() is false (the
+// caller skips) where the process may not mount.
 class SmallDisk {
 public:
     SmallDisk(const std::filesystem::path& folder, std::uint64_t bytes);
