@@ -509,7 +509,7 @@ bool parseTileIndexValue(const std::string& value, TileIndex& out) {
     if (value.empty() || comma == std::string::npos) return false;
     TileIndex tile;
     if (!parseStoll(value.substr(0, comma), tile.ix)) return false;
-    if (!parseStoll(value.substr(comma + 1), tile.iy)) return false;  // stops at a further ','
+    if (!parseStoll(value.substr(comma + 1), tile.iy)) return false;  // "1,2,3" and "1,2.9" too
     out = tile;
     return true;
 }
