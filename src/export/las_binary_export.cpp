@@ -1,5 +1,6 @@
 #include "export/las_binary_export.h"
 
+#include <algorithm>
 #include <bit>
 #include <cmath>
 #include <cstring>
@@ -189,12 +190,18 @@ void patchLasOutputHeader(std::vector<std::uint8_t>& header, std::uint64_t point
                           double maxZ) {
     const std::size_t bytes = header.size();
     // Fields past the 1.2 header exist only in LAS 1.3 and 1.4 headers; in older files those
-    // bytes already belong to the VLRs.
+    // bytes belong to the VLRs, and a header longer than its version's holds a writer's own
+    // bytes there.
     std::size_t publicHeader = 0;
     if (bytes >= las::kHeaderSizeAt + 2)
         publicHeader = static_cast<std::size_t>(header[las::kHeaderSizeAt]) |
                        (static_cast<std::size_t>(header[las::kHeaderSizeAt + 1]) << 8);
-    const std::size_t extended = publicHeader < bytes ? publicHeader : bytes;
+    const unsigned major = bytes > las::kVersionMajorAt ? header[las::kVersionMajorAt] : 0;
+    const unsigned minor = bytes > las::kVersionMinorAt ? header[las::kVersionMinorAt] : 0;
+    const std::size_t versionHeader = major > 1 || (major == 1 && minor >= 4) ? las::kHeaderSize14
+                                      : major == 1 && minor == 3              ? las::kHeaderSize13
+                                                                              : las::kHeaderSize12;
+    const std::size_t extended = std::min({publicHeader, bytes, versionHeader});
 
     // Point formats 6 to 10 carry zeros there: the legacy fields are for readers that cannot
     // read those formats, and the LAS 1.4 standard requires them zero.
