@@ -16,6 +16,7 @@
 #include "export/e57_output_writer.h"
 #include "export/e57_pdal_fallback_export.h"
 #include "export/e57_route_support.h"
+#include "export/finite_xyz.h"
 #include "export/output_naming.h"
 #include "export/pending_output.h"
 #include "points/input/e57_input_check.h"
@@ -266,11 +267,6 @@ struct Pose {
         t[2] = p.translation.z;
     }
 };
-
-inline bool finite3(double x, double y, double z) {
-    // x - x is 0 for finite x and NaN otherwise; one compare for all three.
-    return (x - x) + (y - y) + (z - z) == 0.0;
-}
 
 // Streams one scan through the selection into blocks; the scan has points and x, y, z, or the
 // spherical coordinates they are computed from when convertSpherical.

@@ -16,6 +16,7 @@
 
 #include "export/e57_native_export.h"
 #include "export/e57_output_writer.h"
+#include "export/finite_xyz.h"
 #include "export/output_naming.h"
 #include "export/pending_output.h"
 #include "export/e57_route_support.h"
@@ -109,8 +110,6 @@ void reportPdalProgress(const PdalFallbackState& s) {
             *s.statusPath, "Running",
             pdalFallbackProgressSentence(s.read, s.total, s.kept, s.writtenBlocks));
 }
-
-inline bool finite3(double x, double y, double z) { return (x - x) + (y - y) + (z - z) == 0.0; }
 
 // Points per selection pass; small enough that a slice meets at most one progress point.
 constexpr std::size_t kFallbackSlice = 65536;

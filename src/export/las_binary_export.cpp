@@ -8,6 +8,7 @@
 #include <iostream>
 #include <limits>
 
+#include "export/finite_xyz.h"
 #include "export/output_file.h"
 #include "export/route_contract.h"
 #include "points/input/cloud_point.h"
@@ -140,8 +141,8 @@ private:
             const double x = lasrecord::coordinate(rec, 0, s, o);
             const double y = lasrecord::coordinate(rec, 1, s, o);
             const double z = lasrecord::coordinate(rec, 2, s, o);
-            // x - x is 0 for a finite x and NaN otherwise; the selection refuses no infinite z.
-            const bool finite = (x - x) + (y - y) + (z - z) == 0.0;
+            // The selection refuses no infinite z.
+            const bool finite = finite3(x, y, z);
             infinite += !finite;
             const bool keep = finite & selection.acceptsUnordered(x, y, z);
             if (left < n) [[unlikely]] {

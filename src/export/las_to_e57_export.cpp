@@ -1,12 +1,12 @@
 #include "export/las_to_e57_export.h"
 
-#include <cmath>
 #include <exception>
 #include <iostream>
 #include <limits>
 
 #include "export/e57_output_writer.h"
 #include "export/e57_route_support.h"
+#include "export/finite_xyz.h"
 #include "export/output_naming.h"
 #include "export/route_contract.h"
 #include "points/input/cloud_point.h"
@@ -135,7 +135,7 @@ RouteCounts writeLasToE57(const ExportJob& job, const std::string& statusPath,
     std::uint64_t nonFinite = 0;
     CloudPoint p;
     while (reader.readNext(p, &readError)) {
-        if (!std::isfinite(p.x) || !std::isfinite(p.y) || !std::isfinite(p.z)) {
+        if (!finite3(p)) {
             ++nonFinite;
             continue;
         }

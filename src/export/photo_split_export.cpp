@@ -14,6 +14,7 @@
 
 #include "export/e57_output_writer.h"
 #include "export/e57_route_support.h"
+#include "export/finite_xyz.h"
 #include "export/output_naming.h"
 #include "export/pending_output.h"
 #include "export/photo_merge.h"
@@ -248,7 +249,7 @@ bool exportPhotoMultiSplit(const std::string& inputPath, const std::string& outp
                     const double px = x[i], py = y[i], pz = z[i];
                     double wx, wy, wz;
                     pose.apply(px, py, pz, wx, wy, wz);
-                    if (!std::isfinite(wx) || !std::isfinite(wy) || !std::isfinite(wz)) {
+                    if (!finite3(wx, wy, wz)) {
                         ++nonFinite;
                         continue;
                     }

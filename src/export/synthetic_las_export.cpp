@@ -7,6 +7,7 @@
 #include <stdexcept>
 #include <system_error>
 
+#include "export/finite_xyz.h"
 #include "export/output_file.h"
 #include "export/route_contract.h"
 #include "points/input/e57_point_stream.h"
@@ -38,10 +39,6 @@ void put(std::uint8_t* at, T value) {
 
 std::uint16_t recordLengthFor(bool withRgb) {
     return withRgb ? kRecordLengthColour : kRecordLengthGeometry;
-}
-
-bool finite3(const CloudPoint& p) {
-    return std::isfinite(p.x) && std::isfinite(p.y) && std::isfinite(p.z);
 }
 
 // One coordinate as its i32 record value. llround of a value outside the range of long long is

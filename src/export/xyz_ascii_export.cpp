@@ -1,11 +1,11 @@
 #include "export/xyz_ascii_export.h"
 
 #include <charconv>
-#include <cmath>
 #include <iostream>
 
 #include <pdal/PointRef.hpp>
 
+#include "export/finite_xyz.h"
 #include "export/output_file.h"
 #include "export/xyz_number_format.h"
 #include "points/input/e57_point_stream.h"
@@ -37,10 +37,6 @@ inline void writePointLine(OutputFile& out, const CloudPoint& point, bool withRg
     char* line = out.reserve(kMaxXyzAsciiLine);
     out.commit(formatXyzAsciiLine(line, point, withRgb));
     if (!out.good()) checkRouteOutput(out, words);
-}
-
-inline bool finite3(const CloudPoint& p) {
-    return std::isfinite(p.x) && std::isfinite(p.y) && std::isfinite(p.z);
 }
 
 }  // namespace
