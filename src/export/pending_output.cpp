@@ -77,10 +77,9 @@ PendingOutput::PendingOutput(const std::string& inputPath, const std::string& ou
       prefix_(words.prefix) {
     // A refusal below throws out of the constructor, so the destructor removes nothing.
     createOutputFolder(output_, words);
+    removeOldOutputs(inputPath, {output_}, prefix_);
     std::error_code ec;
     const fs::file_status status = fs::status(output_, ec);
-    if (fs::is_directory(status)) refuse(prefix_, "the output path is a folder: " + output_);
-    refuseOutputOnInput(inputPath, output_, prefix_);
     // A device or pipe named as the output holds no file to replace: it is written directly.
     direct_ = fs::exists(status) && !fs::is_regular_file(status);
     if (direct_) {
@@ -91,7 +90,6 @@ PendingOutput::PendingOutput(const std::string& inputPath, const std::string& ou
     }
     refuseOutputOnInput(inputPath, temporary_, prefix_);
     removeFileQuietly(temporary_);
-    removeFileQuietly(output_);
 }
 
 PendingOutput::~PendingOutput() { discard(); }
@@ -133,8 +131,11 @@ void PendingOutput::discard() noexcept {
 }
 
 std::string PendingOutput::writeFailureReason() const {
-    if (!open_) return {};
-    const int code = platform::writeRefusal(temporary_);
+    return open_ ? writeFailureReasonAt(temporary_) : std::string();
+}
+
+std::string writeFailureReasonAt(const std::string& path) {
+    const int code = platform::writeRefusal(path);
     return code == 0 ? std::string() : platform::systemErrorText(code);
 }
 

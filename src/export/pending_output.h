@@ -40,9 +40,9 @@ void removeOldOutputs(const std::string& inputPath, const std::vector<std::strin
 
 class PendingOutput {
 public:
-    // Creates the output's folder, refuses a folder at the output path and an output or
-    // temporary file that is the input, then removes the old output (the export replaces it;
-    // until it succeeds nothing stands at the output path). temporaryPath empty: the unique
+    // Creates the output's folder, runs removeOldOutputs() for the output (the export replaces
+    // it; until it succeeds nothing stands at the output path) and refuses a temporary file
+    // that is the input. temporaryPath empty: the unique
     // name above, its output name part cut short (fitFileName) where the whole would pass the
     // folder's name limit; otherwise that file is the one moved onto the output. A device or pipe
     // at the output path (/dev/null) is written in place, never removed.
@@ -87,6 +87,10 @@ private:
     bool direct_ = false;  // the output is a device or pipe, written in place
     bool open_ = true;     // neither published nor discarded
 };
+
+// The same question for any file a route writes (a merge's target): platform::writeRefusal()'s
+// error as text, empty when there is none.
+std::string writeFailureReasonAt(const std::string& path);
 
 // The first non-empty writeFailureReason() of outputs, asked in order.
 std::string writeFailureReason(const std::vector<PendingOutput>& outputs);

@@ -11,7 +11,6 @@
 #include "export/e57_output_writer.h"
 #include "export/e57_route_support.h"
 #include "export/pending_output.h"
-#include "platform/file_io.h"
 #include "points/input/e57_input_check.h"
 #include "points/input/exception_text.h"
 
@@ -346,12 +345,9 @@ bool mergePhotosIntoFinalE57(const std::string& inputPath, const std::string& ge
     } catch (const std::exception& e) {
         // Asked while the failed target still fills the disk: once removed, the disk takes
         // data again and the reason is lost.
-        const int refusal = platform::writeRefusal(targetPath);
+        const std::string reason = writeFailureReasonAt(targetPath);
         removeFileQuietly(targetPath);
-        if (error)
-            *error =
-                withSystemReason(exceptionText(e),
-                                 refusal == 0 ? std::string() : platform::systemErrorText(refusal));
+        if (error) *error = withSystemReason(exceptionText(e), reason);
         return false;
     }
 }
