@@ -21,9 +21,6 @@ bool replaceFile(const fs::path& file, const std::string& text) {
         if (ec) return false;
         target = next.is_absolute() ? next : target.parent_path() / next;
     }
-    const fs::file_status current = fs::status(target, ec);
-    if (fs::exists(current) && !fs::is_regular_file(current))
-        return platform::writeFileInPlace(target.string(), text, true);
     return platform::replaceFileWhole(target.string(), text, true);
 }
 

@@ -58,9 +58,19 @@ int createExclusive(const std::string& path, std::string& temporary) {
     return -1;
 }
 
+// A device or pipe holds no file to replace: it is written where it lies.
+bool writeFileInPlace(const std::string& path, std::string_view text, bool durable, int* error) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd < 0) return failed(error, errno);
+    return writeAndClose(fd, text, durable, error);
+}
+
 }  // namespace
 
 bool replaceFileWhole(const std::string& path, std::string_view text, bool durable, int* error) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode))
+        return writeFileInPlace(path, text, durable, error);
     std::string temporary;
     const int fd = createExclusive(path, temporary);
     if (fd < 0) return failed(error, errno);
@@ -71,12 +81,6 @@ bool replaceFileWhole(const std::string& path, std::string_view text, bool durab
     }
     ::unlink(temporary.c_str());
     return failed(error, problem);
-}
-
-bool writeFileInPlace(const std::string& path, std::string_view text, bool durable, int* error) {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd < 0) return failed(error, errno);
-    return writeAndClose(fd, text, durable, error);
 }
 
 }  // namespace platform

@@ -11,13 +11,9 @@ namespace platform {
 // "<path>.tmp" (a regular file left there by a killed writer is removed first), or
 // "<path>.<process id>-<n>.tmp" while something else holds that name. `durable`: the text
 // is on the disk before the rename. On failure the new file is removed, `path` is left as it
-// was and *error (when given) receives the system's error number.
+// was and *error (when given) receives the system's error number. A device or pipe at `path`
+// (after links) is written where it lies, never replaced.
 bool replaceFileWhole(const std::string& path, std::string_view text, bool durable,
-                      int* error = nullptr);
-
-// Writes `text` into the file at `path` where it lies (a device or a pipe), created when
-// missing and truncated when regular; `durable` and *error as above.
-bool writeFileInPlace(const std::string& path, std::string_view text, bool durable,
                       int* error = nullptr);
 
 }  // namespace platform

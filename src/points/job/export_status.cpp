@@ -2,7 +2,6 @@
 
 #include <charconv>
 #include <fstream>
-#include <system_error>
 
 #include "platform/atomic_write.h"
 #include "points/job/ini_text.h"
@@ -38,12 +37,7 @@ void writeExportStatusFile(const std::filesystem::path& statusPath, const std::s
     // POSIX has no share modes: the report goes to a new file beside the status file and is
     // renamed over it, so a reader sees the previous report or this one, never a partial one.
     // A path that names a device or a pipe is written in place, never replaced.
-    std::error_code ec;
-    const std::filesystem::file_status current = std::filesystem::status(statusPath, ec);
-    if (std::filesystem::exists(current) && !std::filesystem::is_regular_file(current))
-        platform::writeFileInPlace(statusPath.string(), text, false);
-    else
-        platform::replaceFileWhole(statusPath.string(), text, false);
+    platform::replaceFileWhole(statusPath.string(), text, false);
 }
 
 std::string exportProgressSentence(const std::string& method, std::uint64_t pointsRead,
