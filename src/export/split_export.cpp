@@ -136,10 +136,6 @@ std::string makeSplitOutputPath(const SplitOutputNaming& naming, const char* kin
     return (naming.outputPath.parent_path() / name).string();
 }
 
-void refuseSplitOutputOnInput(const std::string& inputPath, const std::string& outputPath) {
-    refuseOutputOnInput(inputPath, outputPath, kSplitOutputWords.prefix);
-}
-
 std::vector<std::string> splitOutputPaths(const std::string& outputPath, std::size_t verticalCount,
                                           std::size_t topCount, bool photo) {
     const std::size_t count = verticalCount + topCount;

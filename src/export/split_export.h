@@ -42,10 +42,6 @@ struct SplitOutputNaming {
 std::string makeSplitOutputPath(const SplitOutputNaming& naming, const char* kind,
                                 std::uint64_t number);
 
-// Throws std::runtime_error when outputPath names the input file itself (through a link too):
-// writing or removing it would destroy the input before it is read.
-void refuseSplitOutputOnInput(const std::string& inputPath, const std::string& outputPath);
-
 // Every file a split of that many selections writes, vertical ones first: the numbered names,
 // or the output path itself for a lone output (the photo split numbers even that one). Without
 // any selection the output path, which a refused split clears too.

@@ -380,8 +380,8 @@ void exportXyzSinglePassSplit(const std::string& inputPath, const std::string& o
         out.tiles.insert(selection.tiles.begin(), selection.tiles.end());
         outputs.push_back(std::move(out));
     }
+    // The split's entry has refused an output that is the input, before removing anything.
     for (MultiSplitOutput& out : outputs) {
-        refuseSplitOutputOnInput(inputPath, out.path);
         resetMultiSplitBounds(out.bounds);
         out.selection.emplace(out.tiles, out.heightRanges, tileSize);
         out.reach = multiSplitReach(out.tiles, out.heightRanges);

@@ -96,8 +96,9 @@ void flushMultiSplitPart(MultiSplitPartContext& ctx, MultiSplitOutput& output, b
 // One write attempt on a copy of the header: true when the writer took the part.
 bool writeMultiSplitE57Part(const MultiSplitWriteContext& ctx, bool wantColour);
 
-// The whole single-pass split; fills the result on success and throws on failure. Outputs
-// finished before a failure stay; the others leave no file.
+// The whole single-pass split, after removeOldSplitOutputs() has checked every output against
+// the input; fills the result on success and throws on failure. Outputs finished before a
+// failure stay; the others leave no file.
 void exportXyzSinglePassSplit(const std::string& inputPath, const std::string& outputPath,
                               const std::vector<SelectedHeightRange>& verticalSelections,
                               const std::vector<SavedTileSelection>& topSelections, double tileSize,
