@@ -38,7 +38,7 @@ std::string tempPathWithSuffix(const std::string& outputPath, const char* suffix
 }  // namespace
 
 std::string fitFileName(const fs::path& folder, const std::string& head, const std::string& tail) {
-    const std::size_t limit = platform::maxNameLength(folder.empty() ? "." : folder.string());
+    const std::size_t limit = platform::maxNameLength(folder.string());
     if (head.size() + tail.size() <= limit) return head + tail;
     std::uint32_t hash = 2166136261u;  // FNV-1a: the same name gives the same working name
     for (const unsigned char c : head) hash = (hash ^ c) * 16777619u;
