@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <array>
 #include <bit>
@@ -307,6 +309,16 @@ TEST(E57NativeExport, FailuresReturnTheirMessage) {
                   "tile size / selection mode.");
         EXPECT_FALSE(fs::exists(out));
         EXPECT_EQ(r.console.find("[E57 PDAL STREAM]"), std::string::npos);
+    }
+    {
+        SCOPED_TRACE("a FIFO as input: the old output goes before the refusal");
+        const fs::path fifo = dir / "fifo.e57", out = dir / "old.e57";
+        ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+        testsupport::writeFile(out, "an earlier export");
+        const E57Run r = runNative(fifo, out, Selection{}, true);
+        EXPECT_FALSE(r.ok);
+        EXPECT_EQ(r.error, "E57 input is not a regular file: " + fifo.string());
+        EXPECT_FALSE(fs::exists(out));
     }
     {
         SCOPED_TRACE("the output is the input");

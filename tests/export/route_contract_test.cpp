@@ -70,6 +70,12 @@ TEST(RouteContract, OutputThatIsTheInputOrAFolderIsRefused) {
         EXPECT_EQ(failureOf([&] { prepareRouteOutput(job, kLasBinaryWords); }),
                   "LAS binary export failed: the output file is the input file: " + out.string());
     }
+    // A fixed temporary name that is the input is refused as well.
+    EXPECT_EQ(failureOf([&] {
+                  PendingOutput(input.string(), (dir / "out.e57").string(), kE57OutputWords,
+                                input.string());
+              }),
+              "E57 export failed: the output file is the input file: " + input.string());
     EXPECT_EQ(testsupport::readFile(input), "precious");
     job.outputE57Path = (dir / "sub").string();
     EXPECT_EQ(failureOf([&] { prepareRouteOutput(job, kLasBinaryWords); }),

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "points/input/e57_input_check.h"
 #include "support/test_support.h"
 
 namespace {
@@ -44,6 +45,12 @@ TEST(E57Preflight, PathFailures) {
     std::filesystem::create_directory(folder);
     EXPECT_FALSE(analyzeE57Preflight(folder.string(), a, &error));
     EXPECT_EQ(error, "E57 input is not a regular file: " + folder.string());
+
+    // A missing input is the library's to name; a link to a file is read.
+    EXPECT_EQ(e57InputRefusal((dir / "missing.e57").string()), "");
+    testsupport::writeFile(dir / "file.e57", "x");
+    std::filesystem::create_symlink(dir / "file.e57", dir / "link.e57");
+    EXPECT_EQ(e57InputRefusal((dir / "link.e57").string()), "");
 }
 
 TEST(E57Preflight, ShortFileReportsTheLibraryFailure) {

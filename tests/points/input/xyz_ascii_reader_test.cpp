@@ -302,8 +302,10 @@ TEST(XyzReader, OpenReadAndSummary) {
 TEST(XyzReader, OnlyBadLinesAndEmptyFilesAreEmptyClouds) {
     TempDir dir;
     const auto path = (dir / "b.xyz").string();
-    for (const std::string& text :
-         {std::string(), std::string("a b c\n\n1 2\n1 2 3 4 5"), std::string("\n\n\n")}) {
+    // A byte order mark alone is no line.
+    const std::pair<std::string, std::uint64_t> cases[] = {
+        {"", 0}, {"a b c\n\n1 2\n1 2 3 4 5", 4}, {"\n\n\n", 3}, {"\xEF\xBB\xBF", 0}};
+    for (const auto& [text, lines] : cases) {
         writeFile(path, text);
         XyzAsciiPointReader reader;
         std::string error;
@@ -315,7 +317,8 @@ TEST(XyzReader, OnlyBadLinesAndEmptyFilesAreEmptyClouds) {
         EXPECT_TRUE(s.complete);
         EXPECT_FALSE(s.hasBounds);
         EXPECT_FALSE(s.boundsValid);
-        EXPECT_EQ(reader.badLines(), reader.lineNumber());
+        EXPECT_EQ(reader.lineNumber(), lines);
+        EXPECT_EQ(reader.badLines(), lines);
     }
 }
 

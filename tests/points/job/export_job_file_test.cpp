@@ -397,6 +397,7 @@ TEST(ExportJobFile, NumberConversionsFollowCAndNameTheirFailures) {
         return loadText(text);
     };
     EXPECT_EQ(with("ExportMode", "+3").job.exportMode, 3);
+    EXPECT_EQ(with("CoarseTileSize", "2\t").job.coarseTileSize, 2.0);
     EXPECT_EQ(with("InputTotalPoints", "18446744073709551615").job.inputTotalPoints,
               std::numeric_limits<std::uint64_t>::max());
     EXPECT_EQ(with("InputTotalPoints", "5 points").job.inputTotalPoints, 5u);
@@ -417,6 +418,7 @@ TEST(ExportJobFile, NumberConversionsFollowCAndNameTheirFailures) {
         {"ExportMode", "2147483648", "is out of range"},
         {"ExportMode", "-2147483649", "is out of range"},
         {"ExportMode", "99999999999999999999", "is out of range"},
+        {"HasGlobalZBounds", "-4294967296", "is out of range"},  // would wrap to 0
         {"InputTotalPoints", "many", "is not a whole number"},
         {"InputTotalPoints", "18446744073709551616", "is out of range"},
         {"OutputAreaM2", ".", "is not a number"},
@@ -455,6 +457,7 @@ TEST(ExportJobFile, TileValueParsing) {
     const std::pair<const char*, TileIndex> good[] = {
         {"3,4", {3, 4}},
         {" -3 , +4 ", {-3, 4}},
+        {"\t-3\t,+4\t", {-3, 4}},
         {"-9223372036854775808,9223372036854775807", {kMin, kMax}}};
     for (const auto& [text, want] : good) {
         TileIndex tile{99, 99};
@@ -556,14 +559,21 @@ TEST(ExportJobFile, ValuesThatWouldChangeTheExportAreRefused) {
     const std::pair<std::string, std::string> cases[] = {
         {replaced(job(""), "ExportMode=0", "ExportMode=99"), "[Job] ExportMode=99 is out of range"},
         {replaced(job(""), "ExportMode=0", "ExportMode=-1"), "[Job] ExportMode=-1 is out of range"},
+        {replaced(job(""), "ExportMode=0", "ExportMode=4"), "[Job] ExportMode=4 is out of range"},
+        {job("OutputFormat=3\n"), "[Job] OutputFormat=3 is out of range"},
         {job("OutputFormat=7\n"), "[Job] OutputFormat=7 is out of range"},
         {job("OutputFormat=-1\n"), "[Job] OutputFormat=-1 is out of range"},
+        {job("ExportContent=3\n"), "[Job] ExportContent=3 is out of range"},
         {job("ExportContent=9\n"), "[Job] ExportContent=9 is out of range"},
         {job("ExportContent=-1\n"), "[Job] ExportContent=-1 is out of range"},
         {job("ExportContent=1.5\n"), "[Job] ExportContent=1.5 is not a whole number"},
         {job("ExportRGB=0.9\n"), "[Job] ExportRGB=0.9 is not a whole number"},
+        {job("EnablePhotoThirdPass=-2147483649\n"),
+         "[Job] EnablePhotoThirdPass=-2147483649 is out of range"},  // would wrap to 2^31 - 1
         {replaced(job(""), "CoarseTileSize=5", "CoarseTileSize=2,5"),
          "[Job] CoarseTileSize=2,5 is not a number"},
+        {replaced(job(""), "ZMin=0", "ZMin=1,5"),
+         "[SelectedHeightRange0] ZMin=1,5 is not a number"},
         {replaced(job(""), "ZMax=108", "ZMax=108,5"),
          "[SelectedHeightRange0] ZMax=108,5 is not a number"},
         {replaced(job(""), "TileCount=0", "TileCount=0.5"),
