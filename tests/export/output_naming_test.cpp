@@ -117,6 +117,7 @@ TEST(OutputNaming, PartStemsAndTemporaryNames) {
     EXPECT_NE(cut.find("\u00e9~"), std::string::npos) << cut;
     EXPECT_NE(cut, fitFileName(dir.path(), head + "2", ".unfinished-7-1.tmp"));
     EXPECT_EQ(fitFileName(dir.path(), "cloud", "_geom_tmp.e57"), "cloud_geom_tmp.e57");
+    // Exactly the folder's limit is kept whole.
     const std::size_t limit = platform::maxNameLength(dir.path().string());
     const std::string fits(limit - 13, 'a');
     EXPECT_EQ(fitFileName(dir.path(), fits, "_geom_tmp.e57"), fits + "_geom_tmp.e57");
