@@ -15,6 +15,7 @@ namespace platform {
 namespace {
 
 std::atomic<int> injectedCloseFailure{0};
+std::atomic<long> injectedNameLimit{0};
 
 }  // namespace
 
@@ -201,12 +202,16 @@ int renameFile(const std::string& from, const std::string& to) {
 
 std::size_t maxNameLength(const std::string& folder) {
     // Linux reports 1530 for FAT and exFAT, which take 255 characters: no more is trusted.
-    const long limit = ::pathconf(folder.empty() ? "." : folder.c_str(), _PC_NAME_MAX);
+    const long injected = injectedNameLimit.load(std::memory_order_relaxed);
+    const long limit =
+        injected != 0 ? injected : ::pathconf(folder.empty() ? "." : folder.c_str(), _PC_NAME_MAX);
     return limit > 0 && limit < NAME_MAX ? static_cast<std::size_t>(limit) : std::size_t{NAME_MAX};
 }
 
 long processId() { return static_cast<long>(::getpid()); }
 
 void failNextWriteCloseForTesting(int errorNumber) { injectedCloseFailure = errorNumber; }
+
+void reportNameLimitForTesting(long limit) { injectedNameLimit = limit; }
 
 }  // namespace platform

@@ -82,6 +82,10 @@ long processId();
 // errorNumber, as a file system that loses a write at close does. 0 turns it off.
 void failNextWriteCloseForTesting(int errorNumber);
 
+// For tests: maxNameLength() takes `limit` as every folder's reported name limit (FAT's 1530)
+// instead of asking the file system. 0 asks again.
+void reportNameLimitForTesting(long limit);
+
 // The system's text for an error number ("No space left on device").
 std::string systemErrorText(int errorNumber);
 

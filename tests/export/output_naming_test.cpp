@@ -2,12 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <stdexcept>
 #include <string>
 #include <type_traits>
 
 #include "export/export_result.h"
+#include "platform/file_io.h"
 #include "support/test_support.h"
 
 namespace fs = std::filesystem;
@@ -115,6 +117,25 @@ TEST(OutputNaming, PartStemsAndTemporaryNames) {
     EXPECT_NE(cut.find("\u00e9~"), std::string::npos) << cut;
     EXPECT_NE(cut, fitFileName(dir.path(), head + "2", ".unfinished-7-1.tmp"));
     EXPECT_EQ(fitFileName(dir.path(), "cloud", "_geom_tmp.e57"), "cloud_geom_tmp.e57");
+    // Exactly the folder's limit is kept whole.
+    const std::size_t limit = platform::maxNameLength(dir.path().string());
+    const std::string fits(limit - 13, 'a');
+    EXPECT_EQ(fitFileName(dir.path(), fits, "_geom_tmp.e57"), fits + "_geom_tmp.e57");
+    // An extension that nearly fills the limit goes with the cut part, once, and the working
+    // names still fit the folder.
+    for (const std::size_t extension : {limit - 19, limit - 12}) {
+        const fs::path output = dir / ("cloud." + std::string(extension - 1, 'x'));
+        for (const std::string& working :
+             {makeGeometryTempPath(output.string()), makeWithPhotosTempPath(output.string())}) {
+            SCOPED_TRACE(working);
+            const std::string name = fs::path(working).filename().string();
+            EXPECT_EQ(fs::path(working).parent_path(), dir.path());
+            EXPECT_LE(name.size(), limit);
+            EXPECT_EQ(name.rfind("cloud", 0), 0u);
+            EXPECT_EQ(std::count(name.begin(), name.end(), '.'), 1);
+            EXPECT_NO_THROW(writeFile(working, "w"));
+        }
+    }
 
     static_assert(std::is_copy_assignable_v<ExportResult>);
     const ExportResult fresh;

@@ -96,6 +96,9 @@ TEST(PhotoExport, KeepsTheSelectedPointsOfEachScanWithItsPhotos) {
                                  {"img3", "far", std::string(300, 'r')}},
                                 "EPSG:32632");
     testsupport::writeFile(output, "an older export");
+    // A link left at the working (lock) name is removed; the file it leads to stays as it was.
+    testsupport::writeFile(dir / "notes.txt", "user data");
+    fs::create_symlink(dir / "notes.txt", makeGeometryTempPath(output.string()));
 
     // The world tiles of the first half of "far", and a height range over one of them that
     // keeps only its low points.
@@ -128,6 +131,7 @@ TEST(PhotoExport, KeepsTheSelectedPointsOfEachScanWithItsPhotos) {
     EXPECT_EQ(r.method, "libE57 + temp-merge photos");
     EXPECT_EQ(r.error, "Image transfer summary | matched=2 | copied=2 | skipped=0");
     expectNoTemporaries(output);
+    EXPECT_EQ(testsupport::readFile(dir / "notes.txt"), "user data");
     EXPECT_TRUE(has(r.console,
                     "[PHOTO GEOMETRY] scan 2 | guid=far | keptPoints=" + std::to_string(ex.size()) +
                         " | rgb=1 | row=1 | col=1 | intensity=1 | time=1\n"));

@@ -181,6 +181,10 @@ TEST(XyzAsciiExport, FailuresAndTheirOrder) {
     EXPECT_FALSE(fs::exists(out));
 
     fs::create_directories(dir / "adir");
+    // A name of exactly the folder's limit is exported below; one byte more is refused first.
+    const std::size_t limit = platform::maxNameLength(dir.path().string());
+    const fs::path longest = dir / (std::string(limit - 4, 'n') + ".xyz");
+    const fs::path tooLong = dir / (std::string(limit - 3, 'n') + ".xyz");
     const struct {
         std::string input, output, want;
         bool prefix;
@@ -190,6 +194,10 @@ TEST(XyzAsciiExport, FailuresAndTheirOrder) {
         {(dir / "missing.e57").string(), out.string(), "", true},  // PDAL's own text
         {input.string(), (dir / "adir").string(),
          "XYZ ASCII export failed: the output path is a folder: " + (dir / "adir").string(), false},
+        {input.string(), tooLong.string(),
+         "XYZ ASCII export failed: the output name is too long for the file system: " +
+             tooLong.string() + " (File name too long)",
+         false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.input + " -> " + c.output);
@@ -197,6 +205,9 @@ TEST(XyzAsciiExport, FailuresAndTheirOrder) {
             failureOf(exportXyzAscii, jobWithTiles(c.input, c.output, {{0, 0}}), status), c.want,
             c.prefix);
     }
+    EXPECT_TRUE(
+        runRoute(exportXyzAscii, jobWithTiles(input.string(), longest.string(), {{0, 0}})).ok);
+    EXPECT_TRUE(fs::is_regular_file(longest));
 
     const fs::path full = dir / "full";
     REQUIRE_CHAR_DEVICE(testsupport::makeFullDevice(full), full);

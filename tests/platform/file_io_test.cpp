@@ -6,7 +6,9 @@
 #include <cerrno>
 #include <filesystem>
 #include <string>
+#include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 
 #include "support/file_size_limit.h"
 #include "support/test_support.h"
@@ -73,6 +75,10 @@ TEST(PlatformFile, WriteRefusalWritesPastTheEndAndNeverIntoADevice) {
     EXPECT_FALSE(std::filesystem::exists(fresh));
     EXPECT_EQ(platform::writeRefusal(path), 0);
     EXPECT_EQ(platform::writeRefusal((dir / "no" / "f.bin").string()), 0);
+    // A FIFO without a reader would refuse the open (ENXIO), which is no reason about the disk.
+    const std::filesystem::path fifo = dir / "fifo";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_EQ(platform::writeRefusal(fifo.string()), 0);
 
     const std::filesystem::path device = dir / "full";
     REQUIRE_CHAR_DEVICE(testsupport::makeFullDevice(device), device);
@@ -105,6 +111,8 @@ TEST(PlatformFile, LockableFilesRenamesAndNameLimits) {
     ASSERT_EQ(platform::renameFile(path, (dir / "moved").string()), 0);
     EXPECT_FALSE(first.isAt(path));
     EXPECT_EQ(platform::renameFile(path, (dir / "x").string()), ENOENT);
+    testsupport::writeFile(path, "another file on the same disk");
+    EXPECT_FALSE(first.isAt(path));
 
     std::filesystem::create_symlink(dir / "moved", dir / "link");
     platform::File linked;
@@ -115,4 +123,11 @@ TEST(PlatformFile, LockableFilesRenamesAndNameLimits) {
     EXPECT_EQ(platform::maxNameLength(dir.path().string()),
               reported > 0 ? std::min<std::size_t>(static_cast<std::size_t>(reported), 255) : 255u);
     EXPECT_EQ(platform::maxNameLength((dir / "not-yet").string()), 255u);
+    // The same through the seam, for file systems this machine may not mount.
+    const std::pair<long, std::size_t> reports[] = {{1530, 255}, {256, 255}, {143, 143}};
+    for (const auto& [answer, taken] : reports) {
+        platform::reportNameLimitForTesting(answer);
+        EXPECT_EQ(platform::maxNameLength(dir.path().string()), taken) << answer;
+    }
+    platform::reportNameLimitForTesting(0);
 }
