@@ -185,7 +185,7 @@ bool exportLasToE57(const ExportJob& job, const std::string& statusPath, ExportR
                     std::string* error) {
     return runExportRoute(job, result, error, [&] {
         const ExportRouteWords& words = kLasToE57Words;
-        removeOldRouteOutput(job, words);
+        removeOldRegularOutputs(job.inputE57Path, {job.outputE57Path}, words.prefix);
         checkRouteTileSize(job, words);
         if (!isLasPath(job.inputE57Path)) failExportRoute("LAS -> E57 export requires LAS input.");
         const ExportSelectionFilter filter = compileRouteSelection(job, words);
