@@ -76,8 +76,12 @@ SplitPlan splitPlan(const ExportRouteChoice& choice, const ExportJob& job) {
             return {&job.selectedHeightRanges, &job.savedTileSelections};
         case ExportRoute::SplitVertical: return {&job.selectedHeightRanges, &noTiles};
         case ExportRoute::SplitTop: return {&noRanges, &job.savedTileSelections};
-        // Refused for its photos: these are what the same job without them writes.
-        case ExportRoute::XyzPhotosRefused:
+        // Refused for its photos: the outputs of the same job without them.
+        case ExportRoute::XyzPhotosRefused: {
+            ExportJob plain = job;
+            plain.enablePhotoThirdPass = false;
+            return splitPlan(chooseExportRoute(plain), job);
+        }
         case ExportRoute::XyzCombinedThroughSplit:
             // A full coarse selection is one output of every point (a selection without tiles
             // keeps all): the saved tiles would lose those the sampled preview never showed.

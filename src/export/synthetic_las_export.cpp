@@ -279,8 +279,7 @@ bool exportSyntheticLas(const ExportJob& job, const std::string& statusPath, Exp
         const fs::path status(statusPath);
         removeOldRouteOutput(job, words);
         checkRouteTileSize(job, words);
-        if (!hasE57Extension(job.inputE57Path) && !hasXyzExtension(job.inputE57Path))
-            failExportRoute(kOnlyE57OrXyz);
+        requireE57OrXyzInput(job, words);
         const ExportSelectionFilter filter = compileRouteSelection(job, words);
         PendingOutput output = prepareRouteOutput(job, words);
         writeExportStatusFile(

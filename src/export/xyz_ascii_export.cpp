@@ -148,6 +148,7 @@ bool exportXyzAscii(const ExportJob& job, const std::string& statusPath, ExportR
             failExportRoute(
                 "XYZ ASCII split export is not connected yet. Use single combined output for this "
                 "patch.");
+        requireE57OrXyzInput(job, words);
         PendingOutput output = prepareRouteOutput(job, words);
 
         OutputFile out;
