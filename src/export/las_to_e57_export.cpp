@@ -174,9 +174,11 @@ RouteCounts writeLasToE57(const ExportJob& job, const std::string& statusPath,
     std::cout << "[LAS -> E57 EXPORT] completed"
               << " | inputPoints=" << total << " | writtenPoints=" << written
               << " | partsWritten=" << partsWritten << " | output=" << job.outputE57Path << "\n";
-    if (nonFinite != 0)
-        std::cout << "[LAS -> E57 EXPORT] skipped_nonfinite_xyz=" << nonFinite << "\n";
-    return RouteCounts{total, written, true, 0, nonFinite};
+    const std::uint64_t outsideGrid = selection.outsideGrid();
+    if (nonFinite != 0 || outsideGrid != 0)
+        std::cout << "[LAS -> E57 EXPORT] skipped_nonfinite_xyz=" << nonFinite
+                  << " | outside_tile_grid=" << outsideGrid << "\n";
+    return RouteCounts{total, written, true, 0, nonFinite, outsideGrid};
 }
 
 }  // namespace

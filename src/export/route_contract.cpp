@@ -80,6 +80,8 @@ void fillRouteSuccess(ExportResult* result, const ExportJob& job, const RouteCou
     }
     result->badLines = counts.badLines;
     result->nonFinitePoints = counts.nonFinitePoints;
+    result->outsideGridPoints = counts.outsideGridPoints;
+    result->outsideLasRangePoints = counts.outsideLasRangePoints;
     result->outputAreaM2 = job.outputAreaM2;
     result->outputPath = job.outputE57Path;
     std::error_code ec;

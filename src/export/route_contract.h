@@ -86,6 +86,8 @@ struct RouteCounts {
     bool reportsWritten = true;  // false: writtenPoints and skippedPoints stay 0
     std::uint64_t badLines = 0;
     std::uint64_t nonFinitePoints = 0;
+    std::uint64_t outsideGridPoints = 0;
+    std::uint64_t outsideLasRangePoints = 0;
 };
 
 // Resets the result, then fills success, the counts, area, output path and size in MB.

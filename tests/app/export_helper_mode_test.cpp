@@ -1285,6 +1285,7 @@ struct DroppedCase {
     std::string message;  // rows ending in the output path: the text before it, then the note
     const char* note;
     std::vector<std::pair<const char*, Kind>> outputs;
+    bool fullCoarse = false;  // no tile filter: the preparation's full coarse selection
 };
 
 // Runs the rows' jobs through the program and checks the final message and the outputs.
@@ -1293,7 +1294,11 @@ void runDroppedCases(const fs::path& root, const std::vector<DroppedCase>& cases
         SCOPED_TRACE(c.name);
         const fs::path dir = root / c.name;
         fs::create_directories(dir);
-        const ExportJob job = makeJob(c.input, dir / c.output, c.format, c.mode, c.content);
+        ExportJob job = makeJob(c.input, dir / c.output, c.format, c.mode, c.content);
+        if (c.fullCoarse) {
+            job.selectedCoarseTiles.clear();
+            job.selectedHeightRanges.clear();
+        }
         std::string error;
         ASSERT_TRUE(writeExportJobFile(dir / "job.ini", job, &error)) << error;
         const HelperRun run = runHelper(dir / "job.ini");
@@ -1349,6 +1354,65 @@ TEST_F(ExportHelperModeRun, SkippedLinesAreCountedInTheStatus) {
          "Export finished successfully. Method: single_combined_xyz_via_saved_selection_writer.",
          "1 line skipped: not read as points",
          {{"out_top_01.e57", Kind::E57}}},
+    };
+    runDroppedCases(dir_.path(), cases);
+}
+
+// A finite point no tile holds (its tile number past 64 bits), and for LAS output one no LAS
+// scale can hold, is counted where it is left out, also when no tile filter applies.
+TEST_F(ExportHelperModeRun, FarPointsLeftOutAreCounted) {
+    const fs::path xyz = dir_ / "far.xyz";
+    testsupport::writeFile(xyz, testsupport::readFile(inputs_.xyz) +
+                                    "1e30 5400010 110\n0.5 3.4e38 1\n0.5 0.5 1e308\n"
+                                    "0.5 0.5 -1e308\n");
+    // An x scale so large that a stored integer is far past the grid.
+    lastest::LasTestHeader header;
+    header.scale[0] = 1e25;
+    header.legacyCount = 2;
+    const fs::path las = dir_ / "far.las";
+    testsupport::writeFile(las, lastest::makeLasFile(header, {{0, 25, 50}, {2000000000, 25, 50}}));
+    const char* two = "2 points dropped: outside the tile grid";
+    const std::vector<DroppedCase> cases = {
+        {"xyz",
+         xyz,
+         "out.xyz",
+         1,
+         0,
+         kRgb,
+         "XYZ ASCII export finished successfully. Output: ",
+         two,
+         {{"out.xyz", Kind::Xyz}},
+         true},
+        {"las",
+         xyz,
+         "out.las",
+         2,
+         0,
+         kRgb,
+         "Synthetic LAS export finished successfully. Output: ",
+         "2 points dropped: outside the tile grid; 2 points dropped: outside the LAS coordinate "
+         "range",
+         {{"out.las", Kind::Las}},
+         true},
+        {"las_las",
+         las,
+         "out.las",
+         2,
+         0,
+         kRgb,
+         "LAS binary export finished successfully. Output: ",
+         "1 point dropped: outside the tile grid",
+         {{"out.las", Kind::Las}},
+         true},
+        {"las_xyz",
+         las,
+         "out.xyz",
+         1,
+         0,
+         kRgb,
+         "LAS XYZ export finished successfully. Output: ",
+         "1 point dropped: outside the tile grid",
+         {{"out.xyz", Kind::Xyz}}},
     };
     runDroppedCases(dir_.path(), cases);
 }

@@ -101,9 +101,9 @@ TEST(XyzAsciiExport, XyzInputMixesColumnsAndCountsOnlyGoodLines) {
     EXPECT_EQ(r.result.outputPath, output.string());
     // Below 5,000,000 points: only the closing line and the lines left out, and the start
     // status stays.
-    EXPECT_EQ(r.console,
-              completedLine("[XYZ ASCII EXPORT]", 4, 3, output.string()) +
-                  "[XYZ ASCII EXPORT] left out | badLines=2 | skipped_nonfinite_xyz=0\n");
+    EXPECT_EQ(r.console, completedLine("[XYZ ASCII EXPORT]", 4, 3, output.string()) +
+                             "[XYZ ASCII EXPORT] left out | badLines=2 | skipped_nonfinite_xyz=0 | "
+                             "outside_tile_grid=0\n");
     EXPECT_EQ(readStatus(status).state, "Running");
     EXPECT_EQ(readStatus(status).message, "XYZ ASCII export started.");
 
