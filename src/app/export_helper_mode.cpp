@@ -76,8 +76,12 @@ SplitPlan splitPlan(const ExportRouteChoice& choice, const ExportJob& job) {
             return {&job.selectedHeightRanges, &job.savedTileSelections};
         case ExportRoute::SplitVertical: return {&job.selectedHeightRanges, &noTiles};
         case ExportRoute::SplitTop: return {&noRanges, &job.savedTileSelections};
-        // Refused for its photos: these are what the same job without them writes.
-        case ExportRoute::XyzPhotosRefused:
+        // Refused for its photos: the outputs of the same job without them.
+        case ExportRoute::XyzPhotosRefused: {
+            ExportJob plain = job;
+            plain.enablePhotoThirdPass = false;
+            return splitPlan(chooseExportRoute(plain), job);
+        }
         case ExportRoute::XyzCombinedThroughSplit:
             // A full coarse selection is one output of every point (a selection without tiles
             // keeps all): the saved tiles would lose those the sampled preview never showed.
@@ -110,12 +114,15 @@ std::string droppedInputNote(const ExportResult& result) {
     if (result.badLines != 0)
         note = std::to_string(result.badLines) + (result.badLines == 1 ? " line" : " lines") +
                " skipped: not read as points";
-    if (result.nonFinitePoints != 0) {
+    const auto dropped = [&note](std::uint64_t points, const char* reason) {
+        if (points == 0) return;
         if (!note.empty()) note += "; ";
-        note += std::to_string(result.nonFinitePoints) +
-                (result.nonFinitePoints == 1 ? " point" : " points") +
-                " dropped: non-finite coordinates";
-    }
+        note +=
+            std::to_string(points) + (points == 1 ? " point" : " points") + " dropped: " + reason;
+    };
+    dropped(result.nonFinitePoints, "non-finite coordinates");
+    dropped(result.outsideGridPoints, "outside the tile grid");
+    dropped(result.outsideLasRangePoints, "outside the LAS coordinate range");
     return note;
 }
 

@@ -55,6 +55,12 @@ ExportRouteChoice chooseExportRoute(const ExportJob& job) {
         return outputRow(ExportRoute::XyzAscii, "XYZ ASCII export finished successfully. Output: ",
                          "XYZ ASCII export failed.", kHelperExitRouteFailed);
 
+    // Before the mode: no mode preserves photos of XYZ input, and a split would open it as E57.
+    if (photo && hasXyzExtension(job.inputE57Path))
+        return outputRow(ExportRoute::XyzPhotosRefused, nullptr,
+                         "Photo-preserving export is not supported for XYZ input. Disable "
+                         "XYZ+RGB+ph and use XYZ or XYZ+RGB.",
+                         kHelperExitRouteFailed);
     switch (job.exportMode) {
         case 1:
             return splitRow(ExportRoute::SplitAllSelections, "split_by_all_saved_selections",
@@ -65,17 +71,11 @@ ExportRouteChoice chooseExportRoute(const ExportJob& job) {
         case 3: return splitRow(ExportRoute::SplitTop, "split_by_saved_top_selections", photo);
         default: break;
     }
-    if (hasXyzExtension(job.inputE57Path)) {
-        if (photo)
-            return outputRow(ExportRoute::XyzPhotosRefused, nullptr,
-                             "Photo-preserving export is not supported for XYZ input. Disable "
-                             "XYZ+RGB+ph and use XYZ or XYZ+RGB.",
-                             kHelperExitRouteFailed);
+    if (hasXyzExtension(job.inputE57Path))
         return e57Row(ExportRoute::XyzCombinedThroughSplit,
                       "single_combined_xyz_via_saved_selection_writer",
                       "[EXPORT METHOD] single_combined XYZ | routed to XYZ-aware saved-selection "
                       "writer | XYZ+RGB_if_available");
-    }
     if (photo)
         return e57Row(ExportRoute::PhotoCombined, "single_combined + photo merge",
                       "[EXPORT METHOD] single_combined | native libE57 temp geometry + photo "

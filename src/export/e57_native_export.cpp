@@ -572,7 +572,7 @@ bool runNativeExport(const std::string& inputPath, const std::string& outputPath
                      std::string* method, const fs::path* statusPath, bool exportColour,
                      std::uint64_t* nonFinitePoints) {
     // An input that cannot be read leaves no earlier export's file either.
-    removeOldOutputs(inputPath, {outputPath}, kE57OutputWords.prefix);
+    removeOldRegularOutputs(inputPath, {outputPath}, kE57OutputWords.prefix);
     requireRegularE57Input(inputPath);
     e57::Reader reader(inputPath, e57::ReaderOptions{});
     e57::E57Root root;

@@ -253,7 +253,7 @@ bool runFallback(const std::string& inputPath, const std::string& outputPath,
                  const TileSet& selectedTiles, const std::vector<SelectedHeightRange>& heightRanges,
                  double tileSize, const fs::path* statusPath, std::uint64_t* nonFinitePoints) {
     // An input that cannot be read leaves no earlier export's file either.
-    removeOldOutputs(inputPath, {outputPath}, kE57OutputWords.prefix);
+    removeOldRegularOutputs(inputPath, {outputPath}, kE57OutputWords.prefix);
     PdalFallbackState s;
     {
         requireRegularE57Input(inputPath);

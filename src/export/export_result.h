@@ -17,7 +17,11 @@ struct ExportResult {
     std::string errorMessage;   // empty on success
 
     // What the route left out, reported in the helper's success message: input lines its
-    // grammar did not read as points, and points with a NaN or infinite coordinate.
+    // grammar did not read as points, points with a NaN or infinite coordinate, finite points
+    // no coarse tile holds (their tile number does not fit in 64 bits) and, for LAS output,
+    // points with a coordinate no LAS scale can hold.
     std::uint64_t badLines = 0;
     std::uint64_t nonFinitePoints = 0;
+    std::uint64_t outsideGridPoints = 0;
+    std::uint64_t outsideLasRangePoints = 0;
 };

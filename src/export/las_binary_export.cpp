@@ -301,8 +301,10 @@ bool exportLasBinary(const ExportJob& job, const std::string& statusPath, Export
         std::cout << "[LAS EXPORT - BINARY] completed"
                   << " | inputPoints=" << total << " | writtenPoints=" << written
                   << " | output=" << job.outputE57Path << "\n";
-        if (copy.nonFinite != 0)
-            std::cout << "[LAS EXPORT - BINARY] skipped_nonfinite_xyz=" << copy.nonFinite << "\n";
-        return RouteCounts{total, written, true, 0, copy.nonFinite};
+        const std::uint64_t outsideGrid = selection.outsideGrid();
+        if (copy.nonFinite != 0 || outsideGrid != 0)
+            std::cout << "[LAS EXPORT - BINARY] skipped_nonfinite_xyz=" << copy.nonFinite
+                      << " | outside_tile_grid=" << outsideGrid << "\n";
+        return RouteCounts{total, written, true, 0, copy.nonFinite, outsideGrid};
     });
 }

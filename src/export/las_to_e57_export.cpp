@@ -174,9 +174,11 @@ RouteCounts writeLasToE57(const ExportJob& job, const std::string& statusPath,
     std::cout << "[LAS -> E57 EXPORT] completed"
               << " | inputPoints=" << total << " | writtenPoints=" << written
               << " | partsWritten=" << partsWritten << " | output=" << job.outputE57Path << "\n";
-    if (nonFinite != 0)
-        std::cout << "[LAS -> E57 EXPORT] skipped_nonfinite_xyz=" << nonFinite << "\n";
-    return RouteCounts{total, written, true, 0, nonFinite};
+    const std::uint64_t outsideGrid = selection.outsideGrid();
+    if (nonFinite != 0 || outsideGrid != 0)
+        std::cout << "[LAS -> E57 EXPORT] skipped_nonfinite_xyz=" << nonFinite
+                  << " | outside_tile_grid=" << outsideGrid << "\n";
+    return RouteCounts{total, written, true, 0, nonFinite, outsideGrid};
 }
 
 }  // namespace
@@ -185,7 +187,7 @@ bool exportLasToE57(const ExportJob& job, const std::string& statusPath, ExportR
                     std::string* error) {
     return runExportRoute(job, result, error, [&] {
         const ExportRouteWords& words = kLasToE57Words;
-        removeOldRouteOutput(job, words);
+        removeOldRegularOutputs(job.inputE57Path, {job.outputE57Path}, words.prefix);
         checkRouteTileSize(job, words);
         if (!isLasPath(job.inputE57Path)) failExportRoute("LAS -> E57 export requires LAS input.");
         const ExportSelectionFilter filter = compileRouteSelection(job, words);

@@ -49,12 +49,16 @@ void createOutputFolder(const std::string& outputPath, const OutputWords& words)
     if (ec) throw std::runtime_error(std::string(words.folderFailure) + ec.message());
 }
 
-void removeOldOutputs(const std::string& inputPath, const std::vector<std::string>& outputPaths,
-                      const char* prefix) {
+namespace {
+
+void removeOldOutputsOf(const std::string& inputPath, const std::vector<std::string>& outputPaths,
+                        const char* prefix, bool regularOnly) {
     for (const std::string& path : outputPaths) {
         std::error_code ec;
-        if (fs::is_directory(fs::status(path, ec)))
-            refuse(prefix, "the output path is a folder: " + path);
+        const fs::file_status status = fs::status(path, ec);
+        if (fs::is_directory(status)) refuse(prefix, "the output path is a folder: " + path);
+        if (regularOnly && fs::exists(status) && !fs::is_regular_file(status))
+            refuse(prefix, "the output path is not a regular file: " + path);
         refuseOutputOnInput(inputPath, path, prefix);
         // Found now, not when the finished output is moved into place hours later.
         const fs::path output(path);
@@ -68,6 +72,18 @@ void removeOldOutputs(const std::string& inputPath, const std::vector<std::strin
         const fs::file_status status = fs::status(path, ec);
         if (!fs::exists(status) || fs::is_regular_file(status)) removeFileQuietly(path);
     }
+}
+
+}  // namespace
+
+void removeOldOutputs(const std::string& inputPath, const std::vector<std::string>& outputPaths,
+                      const char* prefix) {
+    removeOldOutputsOf(inputPath, outputPaths, prefix, false);
+}
+
+void removeOldRegularOutputs(const std::string& inputPath,
+                             const std::vector<std::string>& outputPaths, const char* prefix) {
+    removeOldOutputsOf(inputPath, outputPaths, prefix, true);
 }
 
 PendingOutput::PendingOutput(const std::string& inputPath, const std::string& outputPath,

@@ -37,6 +37,11 @@ void createOutputFolder(const std::string& outputPath, const OutputWords& words)
 // stays.
 void removeOldOutputs(const std::string& inputPath, const std::vector<std::string>& outputPaths,
                       const char* prefix);
+// The same for outputs that must be regular files (an E57 file is written with seeks and read
+// back): a device or pipe at one of the paths is refused first, "<prefix> failed: the output
+// path is not a regular file: <path>", and left as it is.
+void removeOldRegularOutputs(const std::string& inputPath,
+                             const std::vector<std::string>& outputPaths, const char* prefix);
 
 class PendingOutput {
 public:

@@ -4,6 +4,7 @@
 #include <system_error>
 
 #include "export/output_file.h"
+#include "points/input/text_utils.h"
 
 namespace fs = std::filesystem;
 
@@ -16,6 +17,16 @@ void removeOldRouteOutput(const ExportJob& job, const ExportRouteWords& words) {
 void checkRouteTileSize(const ExportJob& job, const ExportRouteWords& words) {
     if (!(job.coarseTileSize > 0.0))
         failExportRoute(std::string(words.prefix) + " failed: coarse tile size must be > 0.");
+}
+
+void requireE57OrXyzInput(const ExportJob& job, const ExportRouteWords& words) {
+    const std::string& input = job.inputE57Path;
+    if (input.empty())
+        failExportRoute(std::string(words.prefix) +
+                        " failed: the job names no input file (InputE57Path is empty).");
+    if (!hasE57Extension(input) && !hasXyzExtension(input))
+        failExportRoute(std::string(words.prefix) +
+                        " failed: the input is not an .e57 or .xyz file: " + input);
 }
 
 PendingOutput prepareRouteOutput(const ExportJob& job, const ExportRouteWords& words) {
@@ -69,6 +80,8 @@ void fillRouteSuccess(ExportResult* result, const ExportJob& job, const RouteCou
     }
     result->badLines = counts.badLines;
     result->nonFinitePoints = counts.nonFinitePoints;
+    result->outsideGridPoints = counts.outsideGridPoints;
+    result->outsideLasRangePoints = counts.outsideLasRangePoints;
     result->outputAreaM2 = job.outputAreaM2;
     result->outputPath = job.outputE57Path;
     std::error_code ec;

@@ -45,6 +45,11 @@ void removeOldRouteOutput(const ExportJob& job, const ExportRouteWords& words);
 // "<prefix> failed: coarse tile size must be > 0." when the size is not positive (NaN too).
 void checkRouteTileSize(const ExportJob& job, const ExportRouteWords& words);
 
+// For the routes that read E57 or XYZ input: "<prefix> failed: the job names no input file
+// (InputE57Path is empty)." or "<prefix> failed: the input is not an .e57 or .xyz file:
+// <path>" (LAS input has routes of its own), before the input is opened.
+void requireE57OrXyzInput(const ExportJob& job, const ExportRouteWords& words);
+
 // The job's output, made the shared way (see PendingOutput): creates the output's folder,
 // refuses a folder at the output path and an output that is the input (through a link too).
 PendingOutput prepareRouteOutput(const ExportJob& job, const ExportRouteWords& words);
@@ -81,6 +86,8 @@ struct RouteCounts {
     bool reportsWritten = true;  // false: writtenPoints and skippedPoints stay 0
     std::uint64_t badLines = 0;
     std::uint64_t nonFinitePoints = 0;
+    std::uint64_t outsideGridPoints = 0;
+    std::uint64_t outsideLasRangePoints = 0;
 };
 
 // Resets the result, then fills success, the counts, area, output path and size in MB.

@@ -160,7 +160,7 @@ void removeOldSplitOutputs(const std::string& inputPath, const std::string& outp
             for (const std::string& working :
                  {makeGeometryTempPath(path), makeWithPhotosTempPath(path)})
                 refuseOutputOnInput(inputPath, working, kSplitOutputWords.prefix);
-    removeOldOutputs(inputPath, paths, kSplitOutputWords.prefix);
+    removeOldRegularOutputs(inputPath, paths, kSplitOutputWords.prefix);
 }
 
 bool exportSplitSelections(const std::string& inputPath, const std::string& outputPath,

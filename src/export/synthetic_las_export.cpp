@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 #include <iostream>
+#include <limits>
 #include <stdexcept>
 #include <system_error>
 
@@ -29,6 +30,9 @@ constexpr const char* kOnlyE57OrXyz =
     "Synthetic LAS writer supports only E57 and XYZ input. LAS input uses the existing raw LAS "
     "copier.";
 constexpr std::uint64_t kMaxLegacyPointCount = 4294967295ULL;
+// Within this any two coordinates differ by a finite amount, so the extent's scale puts every
+// written coordinate in i32 range.
+constexpr double kLasCoordinateLimit = std::numeric_limits<double>::max() / 2;
 constexpr std::uint16_t kRecordLengthGeometry = 20;
 constexpr std::uint16_t kRecordLengthColour = 26;
 
@@ -90,14 +94,20 @@ public:
             return;
         }
         if (!selection_.accepts(p.x, p.y, p.z)) return;
+        if (!(std::fabs(p.x) <= kLasCoordinateLimit && std::fabs(p.y) <= kLasCoordinateLimit &&
+              std::fabs(p.z) <= kLasCoordinateLimit)) [[unlikely]] {
+            ++outsideLasRange_;
+            return;
+        }
         feedSink(sink_, p);
     }
 
     void finish() {
         if (hasProgress_) progress_(read_);
     }
-    std::uint64_t read() const { return read_; }
-    std::uint64_t nonFinite() const { return nonFinite_; }
+    SyntheticLasPassCounts counts() const {
+        return {read_, badLines, nonFinite_, selection_.outsideGrid(), outsideLasRange_};
+    }
     std::uint64_t badLines = 0;  // set by the XYZ input at its end
 
 private:
@@ -107,6 +117,7 @@ private:
     bool hasProgress_;
     std::uint64_t read_ = 0;
     std::uint64_t nonFinite_ = 0;
+    std::uint64_t outsideLasRange_ = 0;
 };
 
 template <class Sink>
@@ -149,7 +160,7 @@ bool streamSelectedPointsTo(const ExportJob& job, const ExportSelectionFilter& f
         else
             throw std::runtime_error(kOnlyE57OrXyz);
         step.finish();
-        if (counts) *counts = {step.read(), step.badLines, step.nonFinite()};
+        if (counts) *counts = step.counts();
         return true;
     } catch (const std::exception& e) {
         if (error) *error = exceptionText(e);
@@ -279,8 +290,7 @@ bool exportSyntheticLas(const ExportJob& job, const std::string& statusPath, Exp
         const fs::path status(statusPath);
         removeOldRouteOutput(job, words);
         checkRouteTileSize(job, words);
-        if (!hasE57Extension(job.inputE57Path) && !hasXyzExtension(job.inputE57Path))
-            failExportRoute(kOnlyE57OrXyz);
+        requireE57OrXyzInput(job, words);
         const ExportSelectionFilter filter = compileRouteSelection(job, words);
         PendingOutput output = prepareRouteOutput(job, words);
         writeExportStatusFile(
@@ -351,9 +361,18 @@ bool exportSyntheticLas(const ExportJob& job, const std::string& statusPath, Exp
                   << " | selectedPoints=" << written << " | pointFormat=" << (withRgb ? 2 : 0)
                   << " | rgb=" << (withRgb ? 1 : 0) << " | scale=(" << scaleX << "," << scaleY
                   << "," << scaleZ << ")\n";
-        if (pass1.badLines != 0 || pass1.nonFinitePoints != 0)
+        if (pass1.badLines != 0 || pass1.nonFinitePoints != 0 || pass1.outsideGridPoints != 0 ||
+            pass1.outsideLasRangePoints != 0)
             std::cout << "[SYNTHETIC LAS EXPORT] left out | badLines=" << pass1.badLines
-                      << " | skipped_nonfinite_xyz=" << pass1.nonFinitePoints << "\n";
-        return RouteCounts{pass1.pointsRead, written, true, pass1.badLines, pass1.nonFinitePoints};
+                      << " | skipped_nonfinite_xyz=" << pass1.nonFinitePoints
+                      << " | outside_tile_grid=" << pass1.outsideGridPoints
+                      << " | outside_las_range=" << pass1.outsideLasRangePoints << "\n";
+        return RouteCounts{pass1.pointsRead,
+                           written,
+                           true,
+                           pass1.badLines,
+                           pass1.nonFinitePoints,
+                           pass1.outsideGridPoints,
+                           pass1.outsideLasRangePoints};
     });
 }

@@ -46,10 +46,13 @@ struct SyntheticLasPassCounts {
     std::uint64_t pointsRead = 0;
     std::uint64_t badLines = 0;
     std::uint64_t nonFinitePoints = 0;
+    std::uint64_t outsideGridPoints = 0;
+    std::uint64_t outsideLasRangePoints = 0;
 };
 
 // Streams every point of the input (".xyz" or ".e57"), counts it as read, skips and counts
-// non-finite coordinates, tests the selection and hands the selected ones to the sink.
+// non-finite coordinates, tests the selection (counting points outside the tile grid), skips
+// and counts a coordinate no LAS scale can hold, and hands the selected ones to the sink.
 // Standard exceptions raised inside become false with their text in *error.
 using SyntheticLasProgress = std::function<void(std::uint64_t pointsRead)>;
 bool streamSelectedPoints(const ExportJob& job, const ExportSelectionFilter& filter,

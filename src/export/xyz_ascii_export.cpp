@@ -132,9 +132,11 @@ bool exportLasToXyz(const ExportJob& job, const std::string& statusPath, ExportR
         std::cout << "[LAS EXPORT - XYZ] completed"
                   << " | inputPoints=" << total << " | writtenPoints=" << written
                   << " | output=" << job.outputE57Path << "\n";
-        if (nonFinite != 0)
-            std::cout << "[LAS EXPORT - XYZ] skipped_nonfinite_xyz=" << nonFinite << "\n";
-        return RouteCounts{total, written, true, 0, nonFinite};
+        const std::uint64_t outsideGrid = selection.outsideGrid();
+        if (nonFinite != 0 || outsideGrid != 0)
+            std::cout << "[LAS EXPORT - XYZ] skipped_nonfinite_xyz=" << nonFinite
+                      << " | outside_tile_grid=" << outsideGrid << "\n";
+        return RouteCounts{total, written, true, 0, nonFinite, outsideGrid};
     });
 }
 
@@ -148,6 +150,7 @@ bool exportXyzAscii(const ExportJob& job, const std::string& statusPath, ExportR
             failExportRoute(
                 "XYZ ASCII split export is not connected yet. Use single combined output for this "
                 "patch.");
+        requireE57OrXyzInput(job, words);
         PendingOutput output = prepareRouteOutput(job, words);
 
         OutputFile out;
@@ -208,9 +211,11 @@ bool exportXyzAscii(const ExportJob& job, const std::string& statusPath, ExportR
         std::cout << "[XYZ ASCII EXPORT] completed"
                   << " | inputPoints=" << pointsRead << " | writtenPoints=" << pointsWritten
                   << " | output=" << job.outputE57Path << "\n";
-        if (badLines != 0 || nonFinite != 0)
+        const std::uint64_t outsideGrid = selection.outsideGrid();
+        if (badLines != 0 || nonFinite != 0 || outsideGrid != 0)
             std::cout << "[XYZ ASCII EXPORT] left out | badLines=" << badLines
-                      << " | skipped_nonfinite_xyz=" << nonFinite << "\n";
-        return RouteCounts{pointsRead, pointsWritten, true, badLines, nonFinite};
+                      << " | skipped_nonfinite_xyz=" << nonFinite
+                      << " | outside_tile_grid=" << outsideGrid << "\n";
+        return RouteCounts{pointsRead, pointsWritten, true, badLines, nonFinite, outsideGrid};
     });
 }

@@ -451,15 +451,82 @@ TEST_F(ExportHelperModeRun, AByteOrderMarkBeforeTheXyzInputLosesNoPoint) {
     for (const Case& c : cases) runSuccessCase(dir_.path(), marked, c);
 }
 
+// In every mode, with the old files of the outputs the same job without photos writes removed:
+// the plain output path for one combined output or a split's lone output.
 TEST_F(ExportHelperModeRun, PhotosForXyzInputAreRefusedBeforeAnyRoute) {
-    const fs::path dir = dir_ / "refused";
-    fs::create_directories(dir);
-    const FailureCase c{"refused", makeJob(inputs_.xyz, dir / "out.e57", 0, 0, kPhotos), 101,
-                        "Photo-preserving export is not supported for XYZ input. Disable "
-                        "XYZ+RGB+ph and use XYZ or XYZ+RGB."};
-    // No method was chosen, so no method line; the job line shows the console was captured.
-    const std::string console = runFailureCase(dir_.path(), c).console;
-    EXPECT_EQ(console.find("[EXPORT METHOD]"), std::string::npos) << console;
+    struct Row {
+        int mode;
+        bool fullCoarse;
+        std::vector<const char*> oldOutputs;
+    };
+    const Row rows[] = {
+        {0, true, {"out.e57"}},
+        {0, false, {"out_vertical_01.e57", "out_vertical_02.e57", "out_top_01.e57"}},
+        {1, false, {"out_vertical_01.e57", "out_vertical_02.e57", "out_top_01.e57"}},
+        {2, false, {"out_vertical_01.e57", "out_vertical_02.e57"}},
+        {3, false, {"out.e57"}},
+    };
+    for (const Row& r : rows) {
+        const std::string name = "refused" + std::to_string(r.mode) + (r.fullCoarse ? "all" : "");
+        const fs::path dir = dir_ / name;
+        fs::create_directories(dir);
+        for (const char* old : r.oldOutputs) testsupport::writeFile(dir / old, "old");
+        FailureCase c{name, makeJob(inputs_.xyz, dir / "out.e57", 0, r.mode, kPhotos), 101,
+                      "Photo-preserving export is not supported for XYZ input. Disable "
+                      "XYZ+RGB+ph and use XYZ or XYZ+RGB."};
+        if (r.fullCoarse) {
+            c.job.selectedCoarseTiles.clear();
+            c.job.selectedHeightRanges.clear();
+        }
+        // No method was chosen, so no method line; the job line shows the console was captured.
+        const std::string console = runFailureCase(dir_.path(), c).console;
+        EXPECT_EQ(console.find("[EXPORT METHOD]"), std::string::npos) << console;
+    }
+}
+
+// An E57 file is written with seeks and read back, so every route that writes one refuses a
+// device or pipe at any of its outputs before it reads the input, and leaves the node as it is.
+TEST_F(ExportHelperModeRun, AnE57OutputRefusesADeviceOrPipe) {
+    struct Row {
+        const char* name;
+        fs::path input;
+        const char* node;  // made in the case's folder; the job's output is its out.e57
+        int mode;
+        ExportContent content;
+        const char* prefix;
+    };
+    const Row rows[] = {
+        {"native", inputs_.e57, "out.e57", 0, kRgb, "E57 export"},
+        {"las", inputs_.las, "out.e57", 0, kRgb, "LAS -> E57 export"},
+        {"xyz", inputs_.xyz, "out_top_01.e57", 0, kRgb, "Split export"},
+        {"lone", inputs_.e57, "out.e57", 3, kRgb, "Split export"},
+        {"numbered", inputs_.e57, "out_vertical_02.e57", 2, kRgb, "Split export"},
+        {"photo_split", inputs_.e57WithPhoto, "out_top_01.e57", 1, kPhotos, "Split export"},
+        {"photo", inputs_.e57WithPhoto, "out.e57", 0, kPhotos, "E57 export"},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.name);
+        const fs::path dir = dir_ / r.name;
+        fs::create_directories(dir);
+        const fs::path node = dir / r.node;
+        // A pipe on the photo route, which refused one before: the others would block on it.
+        if (std::string(r.name) == "photo") {
+            ASSERT_EQ(::mkfifo(node.c_str(), 0600), 0);
+        } else {
+            REQUIRE_CHAR_DEVICE(testsupport::makeNullDevice(node), node);
+        }
+        const ExportJob job = makeJob(r.input, dir / "out.e57", 0, r.mode, r.content);
+        std::string error;
+        ASSERT_TRUE(writeExportJobFile(dir / "job.ini", job, &error)) << error;
+        const HelperRun run = runHelper(dir / "job.ini");
+        EXPECT_EQ(run.exit, 101u) << run.console;
+        EXPECT_EQ(run.message,
+                  std::string(r.prefix) +
+                      " failed: the output path is not a regular file: " + node.string());
+        EXPECT_EQ(filesIn(dir),
+                  (std::set<std::string>{"job.ini", "job.ini.status.ini", "job.ini.log", r.node}));
+        EXPECT_FALSE(fs::is_regular_file(node));
+    }
 }
 
 TEST_F(ExportHelperModeRun, AFailedRouteReportsItsOwnTextAndExitCode) {
@@ -478,6 +545,15 @@ TEST_F(ExportHelperModeRun, AFailedRouteReportsItsOwnTextAndExitCode) {
                      "Cannot open XYZ input for synthetic LAS export: Could not open XYZ ASCII "
                      "file: " +
                          synthetic.string() + " (No such file or directory)"});
+    // An input no route reads, or none, is named as such.
+    const fs::path text = dir_ / "text" / "in.txt";
+    cases.push_back(
+        {"text", job("text", "in.txt", "out.las", 2), 102,
+         "Synthetic LAS export failed: the input is not an .e57 or .xyz file: " + text.string()});
+    cases.push_back({"noinput", job("noinput", "", "out.las", 2), 102,
+                     "Synthetic LAS export failed: the job names no input file (InputE57Path is "
+                     "empty)."});
+    cases.back().job.inputE57Path.clear();
     // A selection that keeps no point fails the E57 route.
     ExportJob empty = job("e57", "unused", "out.e57", 0);
     empty.inputE57Path = inputs_.e57.string();
@@ -1209,6 +1285,7 @@ struct DroppedCase {
     std::string message;  // rows ending in the output path: the text before it, then the note
     const char* note;
     std::vector<std::pair<const char*, Kind>> outputs;
+    bool fullCoarse = false;  // no tile filter: the preparation's full coarse selection
 };
 
 // Runs the rows' jobs through the program and checks the final message and the outputs.
@@ -1217,7 +1294,11 @@ void runDroppedCases(const fs::path& root, const std::vector<DroppedCase>& cases
         SCOPED_TRACE(c.name);
         const fs::path dir = root / c.name;
         fs::create_directories(dir);
-        const ExportJob job = makeJob(c.input, dir / c.output, c.format, c.mode, c.content);
+        ExportJob job = makeJob(c.input, dir / c.output, c.format, c.mode, c.content);
+        if (c.fullCoarse) {
+            job.selectedCoarseTiles.clear();
+            job.selectedHeightRanges.clear();
+        }
         std::string error;
         ASSERT_TRUE(writeExportJobFile(dir / "job.ini", job, &error)) << error;
         const HelperRun run = runHelper(dir / "job.ini");
@@ -1273,6 +1354,65 @@ TEST_F(ExportHelperModeRun, SkippedLinesAreCountedInTheStatus) {
          "Export finished successfully. Method: single_combined_xyz_via_saved_selection_writer.",
          "1 line skipped: not read as points",
          {{"out_top_01.e57", Kind::E57}}},
+    };
+    runDroppedCases(dir_.path(), cases);
+}
+
+// A finite point no tile holds (its tile number past 64 bits), and for LAS output one no LAS
+// scale can hold, is counted where it is left out, also when no tile filter applies.
+TEST_F(ExportHelperModeRun, FarPointsLeftOutAreCounted) {
+    const fs::path xyz = dir_ / "far.xyz";
+    testsupport::writeFile(xyz, testsupport::readFile(inputs_.xyz) +
+                                    "1e30 5400010 110\n0.5 3.4e38 1\n0.5 0.5 1e308\n"
+                                    "0.5 0.5 -1e308\n");
+    // An x scale so large that a stored integer is far past the grid.
+    lastest::LasTestHeader header;
+    header.scale[0] = 1e25;
+    header.legacyCount = 2;
+    const fs::path las = dir_ / "far.las";
+    testsupport::writeFile(las, lastest::makeLasFile(header, {{0, 25, 50}, {2000000000, 25, 50}}));
+    const char* two = "2 points dropped: outside the tile grid";
+    const std::vector<DroppedCase> cases = {
+        {"xyz",
+         xyz,
+         "out.xyz",
+         1,
+         0,
+         kRgb,
+         "XYZ ASCII export finished successfully. Output: ",
+         two,
+         {{"out.xyz", Kind::Xyz}},
+         true},
+        {"las",
+         xyz,
+         "out.las",
+         2,
+         0,
+         kRgb,
+         "Synthetic LAS export finished successfully. Output: ",
+         "2 points dropped: outside the tile grid; 2 points dropped: outside the LAS coordinate "
+         "range",
+         {{"out.las", Kind::Las}},
+         true},
+        {"las_las",
+         las,
+         "out.las",
+         2,
+         0,
+         kRgb,
+         "LAS binary export finished successfully. Output: ",
+         "1 point dropped: outside the tile grid",
+         {{"out.las", Kind::Las}},
+         true},
+        {"las_xyz",
+         las,
+         "out.xyz",
+         1,
+         0,
+         kRgb,
+         "LAS XYZ export finished successfully. Output: ",
+         "1 point dropped: outside the tile grid",
+         {{"out.xyz", Kind::Xyz}}},
     };
     runDroppedCases(dir_.path(), cases);
 }

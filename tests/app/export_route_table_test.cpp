@@ -21,6 +21,11 @@ TEST(ExportRouteTable, FormatOrExtensionDecides) {
         {"a.LAS", "b.txt", 1, 3, true, ExportRoute::LasToXyz},
         {"a.XYZ", "b.e57", 0, 0, false, ExportRoute::XyzCombinedThroughSplit},
         {"a.e57", "b.e57", 0, -1, true, ExportRoute::PhotoCombined},
+        // Photos of XYZ input are refused in every mode before a split could open it as E57.
+        {"a.xyz", "b.e57", 0, 0, true, ExportRoute::XyzPhotosRefused},
+        {"a.xyz", "b.e57", 0, 1, true, ExportRoute::XyzPhotosRefused},
+        {"a.xyz", "b.e57", 0, 2, true, ExportRoute::XyzPhotosRefused},
+        {"a.xyz", "b.e57", 0, 3, true, ExportRoute::XyzPhotosRefused},
     };
     for (const Row& r : rows) {
         ExportJob job;
@@ -29,7 +34,8 @@ TEST(ExportRouteTable, FormatOrExtensionDecides) {
         job.outputFormat = r.format;
         job.exportMode = r.mode;
         job.enablePhotoThirdPass = r.photo;
-        EXPECT_EQ(chooseExportRoute(job).route, r.route) << r.input << " -> " << r.output;
+        EXPECT_EQ(chooseExportRoute(job).route, r.route)
+            << r.input << " -> " << r.output << " mode " << r.mode;
     }
     ExportJob top;
     top.exportMode = 3;

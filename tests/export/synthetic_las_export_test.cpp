@@ -260,9 +260,9 @@ TEST(SyntheticLasExport, FailuresAndTheirOrder) {
     EXPECT_EQ(failureOf(exportSyntheticLas, j, status),
               "Synthetic LAS export failed: coarse tile size must be > 0.");
     j = jobWithTiles((dir / "in.las").string(), fresh, {{0, 0}});
-    EXPECT_EQ(failureOf(exportSyntheticLas, j, status),
-              "Synthetic LAS writer supports only E57 and XYZ input. LAS input uses the existing "
-              "raw LAS copier.");
+    EXPECT_EQ(
+        failureOf(exportSyntheticLas, j, status),
+        "Synthetic LAS export failed: the input is not an .e57 or .xyz file: " + j.inputE57Path);
     j = jobWithTiles(xyz.string(), fresh, {});
     EXPECT_EQ(failureOf(exportSyntheticLas, j, status),
               "Synthetic LAS export failed: no selected tiles or height ranges.");

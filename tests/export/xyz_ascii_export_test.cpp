@@ -101,9 +101,9 @@ TEST(XyzAsciiExport, XyzInputMixesColumnsAndCountsOnlyGoodLines) {
     EXPECT_EQ(r.result.outputPath, output.string());
     // Below 5,000,000 points: only the closing line and the lines left out, and the start
     // status stays.
-    EXPECT_EQ(r.console,
-              completedLine("[XYZ ASCII EXPORT]", 4, 3, output.string()) +
-                  "[XYZ ASCII EXPORT] left out | badLines=2 | skipped_nonfinite_xyz=0\n");
+    EXPECT_EQ(r.console, completedLine("[XYZ ASCII EXPORT]", 4, 3, output.string()) +
+                             "[XYZ ASCII EXPORT] left out | badLines=2 | skipped_nonfinite_xyz=0 | "
+                             "outside_tile_grid=0\n");
     EXPECT_EQ(readStatus(status).state, "Running");
     EXPECT_EQ(readStatus(status).message, "XYZ ASCII export started.");
 
@@ -144,7 +144,7 @@ TEST(XyzAsciiExport, FailuresAndTheirOrder) {
     const fs::path status = dir / "status.ini";
     const fs::path fresh = dir / "new" / "out.xyz";
 
-    // Tile size, then the split check: both before any file work.
+    // Tile size, the split check, then the input's kind: all before any file work.
     ExportJob job = jobWithTiles((dir / "in.txt").string(), fresh.string(), {{0, 0}}, 0.0);
     job.exportMode = 1;
     EXPECT_EQ(failureOf(exportXyzAscii, job, status),
@@ -156,17 +156,15 @@ TEST(XyzAsciiExport, FailuresAndTheirOrder) {
                   "XYZ ASCII split export is not connected yet. Use single combined output for "
                   "this patch.");
     }
-    EXPECT_FALSE(fs::exists(dir / "new"));
-    EXPECT_FALSE(fs::exists(status));
-
-    // An unknown extension is found after the output was begun and the start status written;
-    // a failed export leaves nothing at the output path.
     job.exportMode = 0;
     EXPECT_EQ(failureOf(exportXyzAscii, job, status),
-              "XYZ ASCII export route supports E57 and XYZ here. LAS uses the existing "
-              "LAS-specific route.");
-    EXPECT_TRUE(fs::is_empty(dir / "new"));
-    EXPECT_EQ(readStatus(status).message, "XYZ ASCII export started.");
+              "XYZ ASCII export failed: the input is not an .e57 or .xyz file: " +
+                  (dir / "in.txt").string());
+    job.inputE57Path.clear();
+    EXPECT_EQ(failureOf(exportXyzAscii, job, status),
+              "XYZ ASCII export failed: the job names no input file (InputE57Path is empty).");
+    EXPECT_FALSE(fs::exists(dir / "new"));
+    EXPECT_FALSE(fs::exists(status));
 
     const fs::path out = dir / "empty_sel.xyz";
     job = jobWithTiles(input.string(), out.string(), {});

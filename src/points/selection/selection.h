@@ -59,7 +59,7 @@ bool isPointSelectedForXyzExport(const CloudPoint& point, const TileIndex& tile,
 // at most kMaxGridCells tiles), so a point outside the box costs no lookup and one inside it a
 // byte read; a memo of the last tile saves even that within runs from one tile. The answers are
 // isPointSelected's. The tile comes from x and y with the tile size given; a point whose tile
-// cannot be computed (non-finite or far-out coordinates) is refused.
+// cannot be computed (non-finite or far-out coordinates) is refused, a finite one counted.
 class UnionSelectionTest {
 public:
     static constexpr std::uint64_t kMaxGridCells = std::uint64_t{1} << 24;  // 16 MiB at most
@@ -74,7 +74,11 @@ public:
 
     bool accepts(double x, double y, double z) {
         TileIndex tile;
-        if (!tryTileIndexFor(x, y, tileSize_, tile)) return false;
+        if (!tryTileIndexFor(x, y, tileSize_, tile)) [[unlikely]] {
+            // A finite point no tile holds is counted; the routes count non-finite ones.
+            outsideGrid_ += (x - x) + (y - y) + (z - z) == 0.0;
+            return false;
+        }
         if (everyPoint_) return true;
         if (!haveTile_ || tile.ix != tile_.ix || tile.iy != tile_.iy) learnTile(tile);
         if (keepAll_) return true;
@@ -113,6 +117,10 @@ public:
 
     bool usesGrid() const { return !grid_.empty(); }
 
+    // Finite points refused because their tile number does not fit in 64 bits, in any
+    // selection (a full coarse one included): no tile of the grid holds them.
+    std::uint64_t outsideGrid() const { return outsideGrid_; }
+
 private:
     struct ZRange {
         double lower;
@@ -147,6 +155,7 @@ private:
     bool keepAll_ = false;
     bool everyPoint_ = false;
     const std::vector<ZRange>* ranges_ = nullptr;  // of the last tile; null when none lists it
+    std::uint64_t outsideGrid_ = 0;
 };
 
 // Z-decides rule on the job's own lists: a tile listed by any vertical selection is decided by
