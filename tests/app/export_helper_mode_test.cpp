@@ -1009,6 +1009,42 @@ TEST_F(ExportHelperModeRun, ASplitWhoseLastOutputIsTheInputIsRefusedBeforeAnyFil
     }
 }
 
+// A split owns its numbered names: a rerun with fewer selections leaves none of the earlier
+// run's extra outputs, nor an earlier lone output, and nothing the naming does not give.
+TEST_F(ExportHelperModeRun, ARerunWithFewerSelectionsLeavesNoneOfTheEarlierOutputs) {
+    const RouteRow rows[] = {
+        {"native", &Inputs::e57, "out.e57", 0, 3, kRgb, "", "", nullptr},
+        {"photo", &Inputs::e57WithPhoto, "out.e57", 0, 3, kPhotos, "", "", nullptr},
+        {"xyz", &Inputs::xyz, "out.e57", 0, 3, kRgb, "", "", nullptr},
+    };
+    const auto topSelections = [](std::int64_t count) {
+        return [count](ExportJob& job) {
+            job.savedTileSelections.clear();
+            for (std::int64_t ix = 0; ix < count; ++ix)
+                job.savedTileSelections.push_back({{{ix, 0}}});
+        };
+    };
+    const std::set<std::string> notOurs = {"out_top_1x.e57", "out_top_001.e57", "out_top_00.e57",
+                                           "out_top_04.xyz", "cut_top_04.e57"};
+    for (const RouteRow& r : rows) {
+        SCOPED_TRACE(r.name);
+        const fs::path jobPath = writeRowJob(dir_.path(), r.name, inputs_, r, topSelections(5));
+        ASSERT_EQ(runHelper(jobPath).state, "Success");
+        const fs::path dir = jobPath.parent_path();
+        ASSERT_TRUE(fs::exists(dir / "out_top_05.e57"));
+        for (const std::string& name : notOurs) testsupport::writeFile(dir / name, "not ours");
+        for (const char* name : {"out.e57", "out_vertical_100.e57"})
+            testsupport::writeFile(dir / name, "earlier");
+        fs::create_directory(dir / "out_vertical_07.e57");
+        writeRowJob(dir_.path(), r.name, inputs_, r, topSelections(3));
+        EXPECT_EQ(runHelper(jobPath).state, "Success");
+        std::set<std::string> files = kJobFiles;
+        files.insert(notOurs.begin(), notOurs.end());
+        files.insert({"out_vertical_07.e57", "out_top_01.e57", "out_top_02.e57", "out_top_03.e57"});
+        EXPECT_EQ(filesIn(dir), files);
+    }
+}
+
 class ExportHelperModeLargeRun : public testing::Test {
 protected:
     static constexpr int kRepeat = 2000;  // 60,000 points: every output passes 64 KiB
