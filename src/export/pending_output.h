@@ -31,10 +31,11 @@ void refuseOutputOnInput(const std::string& inputPath, const std::string& path, 
 void createOutputFolder(const std::string& outputPath, const OutputWords& words);
 
 // Removes what an earlier export left at the outputs, before any refusal of this export, so
-// that a failed export leaves none of it. Refuses (as PendingOutput does) a folder at one of the
-// paths and a path that names the input, and "<prefix> failed: the output name is too long for
-// the file system: <path> (File name too long)", before removing anything. A device or pipe
-// stays.
+// that a failed export leaves none of it: the files at the paths, and the working files of the
+// paths whose writers no longer run (the process id in the name is no running process's; a
+// running writer's file stays). Refuses (as PendingOutput does) a folder at one of the paths
+// and a path that names the input, and "<prefix> failed: the output name is too long for the
+// file system: <path> (File name too long)", before removing anything. A device or pipe stays.
 void removeOldOutputs(const std::string& inputPath, const std::vector<std::string>& outputPaths,
                       const char* prefix);
 
