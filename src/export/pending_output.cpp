@@ -132,6 +132,12 @@ void removeOldOutputs(const std::string& inputPath, const std::vector<std::strin
     removeDeadWritersFiles(inputPath, outputPaths);
 }
 
+void refuseFolderAtWorkingFile(const std::string& path, const char* prefix) {
+    std::error_code ec;
+    if (fs::is_directory(fs::symlink_status(path, ec)))
+        refuse(prefix, "the working file path is a folder: " + path);
+}
+
 PendingOutput::PendingOutput(const std::string& inputPath, const std::string& outputPath,
                              const OutputWords& words, const std::string& temporaryPath)
     : output_(outputPath),
@@ -151,6 +157,7 @@ PendingOutput::PendingOutput(const std::string& inputPath, const std::string& ou
         return;
     }
     refuseOutputOnInput(inputPath, temporary_, prefix_);
+    refuseFolderAtWorkingFile(temporary_, prefix_);
     removeFileQuietly(temporary_);
 }
 
@@ -219,6 +226,7 @@ std::string withSystemReason(std::string text, const std::string& reason) {
 }
 
 WorkingFileLock::WorkingFileLock(const std::string& path, const char* prefix) {
+    refuseFolderAtWorkingFile(path, prefix);
     for (int attempt = 0; attempt < 100; ++attempt) {
         if (!file_.openLockable(path) && file_.lastError() == ELOOP) {
             removeFileQuietly(path);  // a link left there; the input was ruled out before

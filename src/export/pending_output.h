@@ -39,11 +39,15 @@ void createOutputFolder(const std::string& outputPath, const OutputWords& words)
 void removeOldOutputs(const std::string& inputPath, const std::vector<std::string>& outputPaths,
                       const char* prefix);
 
+// Throws std::runtime_error "<prefix> failed: the working file path is a folder: <path>": a
+// route removes only files, and a folder there would fail it only once its data is written.
+void refuseFolderAtWorkingFile(const std::string& path, const char* prefix);
+
 class PendingOutput {
 public:
     // Creates the output's folder, runs removeOldOutputs() for the output (the export replaces
     // it; until it succeeds nothing stands at the output path) and refuses a temporary file
-    // that is the input. temporaryPath empty: the unique
+    // that is the input or a folder. temporaryPath empty: the unique
     // name above, its output name part cut short (fitFileName) where the whole would pass the
     // folder's name limit; otherwise that file is the one moved onto the output. A device or pipe
     // at the output path (/dev/null) is written in place, never removed.
@@ -116,7 +120,8 @@ auto runForPendingOutput(PendingOutput& output, Body&& body) -> decltype(body())
 class WorkingFileLock {
 public:
     // Throws std::runtime_error "<prefix> failed: another export is writing this output: <path>"
-    // while another process holds the lock, or "<prefix> failed: cannot create <path> (<reason>)".
+    // while another process holds the lock, refuseFolderAtWorkingFile()'s refusal, or
+    // "<prefix> failed: cannot create <path> (<reason>)".
     WorkingFileLock(const std::string& path, const char* prefix);
 
 private:
