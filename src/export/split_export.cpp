@@ -40,6 +40,12 @@ void writeNativeSplitStatus(const fs::path* statusPath, std::uint64_t outputNumb
                               " / " + std::to_string(outputCount) + " | " + selectionLabel);
 }
 
+// Follows a failed output's text: which of the split's outputs failed, in the words the XYZ
+// split uses.
+std::string whichOutput(const char* kind, std::uint64_t number, const std::string& path) {
+    return std::string(" | ") + kind + " #" + std::to_string(number) + " | output=" + path;
+}
+
 // E57 input: the native export once per output, each with that output's selection alone (the
 // entry has removed every old output, none of them the input, before). A failed output is
 // returned, not raised, and leaves the result's errorMessage empty.
@@ -76,7 +82,9 @@ bool exportNativeSplit(const std::string& inputPath, const std::string& outputPa
         if (!exportE57Native(inputPath, path, TileSet{}, ranges, tileSize, &nativeError, &method,
                              statusPath, exportColour, &outputNonFinite)) {
             if (error)
-                *error = nativeError.empty() ? "Native split vertical export failed." : nativeError;
+                *error =
+                    (nativeError.empty() ? "Native split vertical export failed." : nativeError) +
+                    whichOutput("vertical", i, path);
             return false;
         }
         nonFinite = std::max(nonFinite, outputNonFinite);
@@ -97,7 +105,9 @@ bool exportNativeSplit(const std::string& inputPath, const std::string& outputPa
         if (!exportE57Native(inputPath, path, tiles, {}, tileSize, &nativeError, &method,
                              statusPath, exportColour, &outputNonFinite)) {
             if (error)
-                *error = nativeError.empty() ? "Native split top-view export failed." : nativeError;
+                *error =
+                    (nativeError.empty() ? "Native split top-view export failed." : nativeError) +
+                    whichOutput("top", j, path);
             return false;
         }
         nonFinite = std::max(nonFinite, outputNonFinite);
