@@ -61,6 +61,8 @@ e57::Data3DPointsDouble bindPointColumns(const e57::PointStandardizedFieldsAvail
 
 void removeFileQuietly(const std::string& path) {
     std::error_code ignored;
+    // Never a folder, not even an empty one: the routes make only files.
+    if (std::filesystem::is_directory(std::filesystem::symlink_status(path, ignored))) return;
     std::filesystem::remove(path, ignored);
 }
 

@@ -48,7 +48,8 @@ bool colourChannelWritable(double limitMin, double limitMax, const std::uint16_t
 bool intensityLimitsWritable(const e57::IntensityLimits& limits);
 bool libraryTakesFields(const e57::Data3D& header, const e57::Data3DPointsDouble& buffers);
 
-// A file the route made or is about to replace; a failure to remove it changes nothing.
+// A file the route made or is about to replace; a failure to remove it changes nothing. A folder
+// there stays.
 void removeFileQuietly(const std::string& path);
 
 // The file's size in MiB (bytes * 2^-20), 0 when it cannot be read.

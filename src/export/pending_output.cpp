@@ -1,11 +1,14 @@
 #include "export/pending_output.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
+#include <map>
 #include <stdexcept>
+#include <string>
 #include <system_error>
 #include <utility>
 
@@ -22,14 +25,72 @@ namespace {
     throw std::runtime_error(std::string(prefix) + " failed: " + what);
 }
 
+constexpr const char* kWorkingMark = ".unfinished-";
+
 std::string uniqueTemporaryPath(const std::string& outputPath) {
     static std::atomic<unsigned> made{0};
     const fs::path output(outputPath);
-    const std::string tail = ".unfinished-" + std::to_string(platform::processId()) + "-" +
+    const std::string tail = kWorkingMark + std::to_string(platform::processId()) + "-" +
                              std::to_string(++made) + ".tmp";
     return (output.parent_path() /
             fitFileName(output.parent_path(), output.filename().string(), tail))
         .string();
+}
+
+// Digits as std::to_string() writes a positive number: no sign, no leading zero.
+bool countingDigits(const std::string& text, std::size_t from, std::size_t to) {
+    if (from >= to || to - from > 18 || text[from] == '0') return false;
+    for (std::size_t i = from; i < to; ++i)
+        if (text[i] < '0' || text[i] > '9') return false;
+    return true;
+}
+
+// The writer's process id in a name ending as uniqueTemporaryPath() ends one,
+// ".unfinished-<pid>-<n>.tmp", and that ending; 0 for any other name.
+long workingNameWriter(const std::string& name, std::string* tail) {
+    const std::size_t at = name.rfind(kWorkingMark);
+    if (at == std::string::npos || name.size() < at + 4 || name.compare(name.size() - 4, 4, ".tmp"))
+        return 0;
+    const std::size_t end = name.size() - 4;
+    const std::size_t pidFrom = at + std::char_traits<char>::length(kWorkingMark);
+    const std::size_t dash = name.find('-', pidFrom);
+    if (dash == std::string::npos || !countingDigits(name, pidFrom, dash) ||
+        !countingDigits(name, dash + 1, end))
+        return 0;
+    *tail = name.substr(at);
+    return std::stol(name.substr(pidFrom, dash - pidFrom));
+}
+
+// Removes the working files of the outputs that writers which no longer run left behind: the
+// names uniqueTemporaryPath() gives one of them under a process id that no process has now. A
+// running writer's file stays (ours too), and so does anything but a regular file, and the
+// input. Each folder is read once.
+void removeDeadWritersFiles(const std::string& inputPath,
+                            const std::vector<std::string>& outputPaths) {
+    std::map<fs::path, std::vector<std::string>> namesByFolder;
+    for (const std::string& path : outputPaths) {
+        const fs::path output(path);
+        namesByFolder[output.parent_path()].push_back(output.filename().string());
+    }
+    for (const auto& [folder, outputNames] : namesByFolder) {
+        std::error_code ec;
+        for (fs::directory_iterator it(folder.empty() ? fs::path(".") : folder, ec), end;
+             !ec && it != end; it.increment(ec)) {
+            const std::string name = it->path().filename().string();
+            std::string tail;
+            const long writer = workingNameWriter(name, &tail);
+            if (writer == 0) continue;
+            const bool ofAnOutput = std::any_of(
+                outputNames.begin(), outputNames.end(),
+                [&](const std::string& out) { return fitFileName(folder, out, tail) == name; });
+            std::error_code statusError;
+            if (!ofAnOutput || !fs::is_regular_file(it->symlink_status(statusError)) ||
+                fs::equivalent(fs::path(inputPath), it->path(), statusError) ||
+                !platform::processGone(writer))
+                continue;
+            removeFileQuietly(it->path().string());
+        }
+    }
 }
 
 }  // namespace
@@ -72,6 +133,13 @@ void removeOldOutputsOf(const std::string& inputPath, const std::vector<std::str
         const fs::file_status status = fs::status(path, ec);
         if (!fs::exists(status) || fs::is_regular_file(status)) removeFileQuietly(path);
     }
+    removeDeadWritersFiles(inputPath, outputPaths);
+}
+
+void refuseFolderAtWorkingFile(const std::string& path, const char* prefix) {
+    std::error_code ec;
+    if (fs::is_directory(fs::symlink_status(path, ec)))
+        refuse(prefix, "the working file path is a folder: " + path);
 }
 
 }  // namespace
@@ -105,6 +173,7 @@ PendingOutput::PendingOutput(const std::string& inputPath, const std::string& ou
         return;
     }
     refuseOutputOnInput(inputPath, temporary_, prefix_);
+    refuseFolderAtWorkingFile(temporary_, prefix_);
     removeFileQuietly(temporary_);
 }
 
@@ -173,6 +242,7 @@ std::string withSystemReason(std::string text, const std::string& reason) {
 }
 
 WorkingFileLock::WorkingFileLock(const std::string& path, const char* prefix) {
+    refuseFolderAtWorkingFile(path, prefix);
     for (int attempt = 0; attempt < 100; ++attempt) {
         if (!file_.openLockable(path) && file_.lastError() == ELOOP) {
             removeFileQuietly(path);  // a link left there; the input was ruled out before

@@ -31,10 +31,11 @@ void refuseOutputOnInput(const std::string& inputPath, const std::string& path, 
 void createOutputFolder(const std::string& outputPath, const OutputWords& words);
 
 // Removes what an earlier export left at the outputs, before any refusal of this export, so
-// that a failed export leaves none of it. Refuses (as PendingOutput does) a folder at one of the
-// paths and a path that names the input, and "<prefix> failed: the output name is too long for
-// the file system: <path> (File name too long)", before removing anything. A device or pipe
-// stays.
+// that a failed export leaves none of it: the files at the paths, and the working files of the
+// paths whose writers no longer run (the process id in the name is no running process's; a
+// running writer's file stays). Refuses (as PendingOutput does) a folder at one of the paths
+// and a path that names the input, and "<prefix> failed: the output name is too long for the
+// file system: <path> (File name too long)", before removing anything. A device or pipe stays.
 void removeOldOutputs(const std::string& inputPath, const std::vector<std::string>& outputPaths,
                       const char* prefix);
 // The same for outputs that must be regular files (an E57 file is written with seeks and read
@@ -43,11 +44,15 @@ void removeOldOutputs(const std::string& inputPath, const std::vector<std::strin
 void removeOldRegularOutputs(const std::string& inputPath,
                              const std::vector<std::string>& outputPaths, const char* prefix);
 
+// Throws std::runtime_error "<prefix> failed: the working file path is a folder: <path>": a
+// route removes only files, and a folder there would fail it only once its data is written.
+void refuseFolderAtWorkingFile(const std::string& path, const char* prefix);
+
 class PendingOutput {
 public:
     // Creates the output's folder, runs removeOldOutputs() for the output (the export replaces
     // it; until it succeeds nothing stands at the output path) and refuses a temporary file
-    // that is the input. temporaryPath empty: the unique
+    // that is the input or a folder. temporaryPath empty: the unique
     // name above, its output name part cut short (fitFileName) where the whole would pass the
     // folder's name limit; otherwise that file is the one moved onto the output. A device or pipe
     // at the output path (/dev/null) is written in place, never removed.
@@ -120,7 +125,8 @@ auto runForPendingOutput(PendingOutput& output, Body&& body) -> decltype(body())
 class WorkingFileLock {
 public:
     // Throws std::runtime_error "<prefix> failed: another export is writing this output: <path>"
-    // while another process holds the lock, or "<prefix> failed: cannot create <path> (<reason>)".
+    // while another process holds the lock, refuseFolderAtWorkingFile()'s refusal, or
+    // "<prefix> failed: cannot create <path> (<reason>)".
     WorkingFileLock(const std::string& path, const char* prefix);
 
 private:

@@ -180,6 +180,7 @@ bool exportPhotoMultiSplit(const std::string& inputPath, const std::string& outp
         pending.reserve(outputs.size());
         for (const PhotoSplitOutput& out : outputs) {
             locks.emplace_back(out.geometryTempPath, kSplitOutputWords.prefix);
+            refuseFolderAtWorkingFile(out.withPhotosTempPath, kSplitOutputWords.prefix);
             removeFileQuietly(out.withPhotosTempPath);
             pending.emplace_back(inputPath, out.finalPath, kSplitOutputWords);
         }

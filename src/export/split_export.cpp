@@ -40,6 +40,12 @@ void writeNativeSplitStatus(const fs::path* statusPath, std::uint64_t outputNumb
                               " / " + std::to_string(outputCount) + " | " + selectionLabel);
 }
 
+// Follows a failed output's text: which of the split's outputs failed, in the words the XYZ
+// split uses.
+std::string whichOutput(const char* kind, std::uint64_t number, const std::string& path) {
+    return std::string(" | ") + kind + " #" + std::to_string(number) + " | output=" + path;
+}
+
 // E57 input: the native export once per output, each with that output's selection alone (the
 // entry has removed every old output, none of them the input, before). A failed output is
 // returned, not raised, and leaves the result's errorMessage empty.
@@ -76,7 +82,9 @@ bool exportNativeSplit(const std::string& inputPath, const std::string& outputPa
         if (!exportE57Native(inputPath, path, TileSet{}, ranges, tileSize, &nativeError, &method,
                              statusPath, exportColour, &outputNonFinite)) {
             if (error)
-                *error = nativeError.empty() ? "Native split vertical export failed." : nativeError;
+                *error =
+                    (nativeError.empty() ? "Native split vertical export failed." : nativeError) +
+                    whichOutput("vertical", i, path);
             return false;
         }
         nonFinite = std::max(nonFinite, outputNonFinite);
@@ -97,7 +105,9 @@ bool exportNativeSplit(const std::string& inputPath, const std::string& outputPa
         if (!exportE57Native(inputPath, path, tiles, {}, tileSize, &nativeError, &method,
                              statusPath, exportColour, &outputNonFinite)) {
             if (error)
-                *error = nativeError.empty() ? "Native split top-view export failed." : nativeError;
+                *error =
+                    (nativeError.empty() ? "Native split top-view export failed." : nativeError) +
+                    whichOutput("top", j, path);
             return false;
         }
         nonFinite = std::max(nonFinite, outputNonFinite);
@@ -150,16 +160,59 @@ std::vector<std::string> splitOutputPaths(const std::string& outputPath, std::si
     return paths;
 }
 
+std::vector<std::string> earlierSplitOutputs(const std::string& outputPath) {
+    const SplitOutputNaming naming{false, outputPath, fs::path(outputPath)};
+    const std::string stem = naming.outputPath.stem().string() + "_";
+    const std::string extension = naming.outputPath.extension().string();
+    const fs::path folder = naming.outputPath.parent_path();
+    std::vector<std::string> found;
+    std::error_code ec;
+    for (fs::directory_iterator it(folder.empty() ? fs::path(".") : folder, ec), end;
+         !ec && it != end; it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        if (name.size() <= stem.size() + extension.size() || name.compare(0, stem.size(), stem) ||
+            name.compare(name.size() - extension.size(), extension.size(), extension))
+            continue;
+        for (const char* kind : {"vertical", "top"}) {
+            const std::string middle = name.substr(stem.size());
+            const std::size_t digits = middle.size() - extension.size();
+            const std::size_t from = std::char_traits<char>::length(kind) + 1;
+            if (middle.rfind(std::string(kind) + "_", 0) != 0 || digits <= from ||
+                digits - from > 18 ||
+                !std::all_of(middle.begin() + from, middle.begin() + digits,
+                             [](char c) { return c >= '0' && c <= '9'; }))
+                continue;
+            // Only a name the naming gives: "_top_01", "_top_100", never "_top_00" or "_top_001".
+            const std::uint64_t number = std::stoull(middle.substr(from, digits - from));
+            const std::string path = makeSplitOutputPath(naming, kind, number);
+            if (number != 0 && fs::path(path).filename() == name) found.push_back(path);
+        }
+    }
+    return found;
+}
+
 void removeOldSplitOutputs(const std::string& inputPath, const std::string& outputPath,
                            std::size_t verticalCount, std::size_t topCount, bool photo) {
-    const std::vector<std::string> paths =
-        splitOutputPaths(outputPath, verticalCount, topCount, photo);
+    std::vector<std::string> paths = splitOutputPaths(outputPath, verticalCount, topCount, photo);
     // The photo split's working files would overwrite an input found there.
     if (photo)
         for (const std::string& path : paths)
             for (const std::string& working :
                  {makeGeometryTempPath(path), makeWithPhotosTempPath(path)})
                 refuseOutputOnInput(inputPath, working, kSplitOutputWords.prefix);
+    // The split owns every numbered name of its output and the lone output: an earlier split
+    // with more selections, or with one, leaves none of its files beside this one's. Those this
+    // run does not write are left as they are when they are not regular files (folders, devices,
+    // pipes) or the input.
+    std::vector<std::string> earlier = earlierSplitOutputs(outputPath);
+    earlier.push_back(outputPath);
+    for (std::string& path : earlier) {
+        std::error_code ec;
+        if (std::find(paths.begin(), paths.end(), path) == paths.end() &&
+            fs::is_regular_file(fs::status(path, ec)) &&
+            !fs::equivalent(fs::path(inputPath), fs::path(path), ec))
+            paths.push_back(std::move(path));
+    }
     removeOldRegularOutputs(inputPath, paths, kSplitOutputWords.prefix);
 }
 

@@ -48,9 +48,15 @@ std::string makeSplitOutputPath(const SplitOutputNaming& naming, const char* kin
 std::vector<std::string> splitOutputPaths(const std::string& outputPath, std::size_t verticalCount,
                                           std::size_t topCount, bool photo);
 
+// Every file in the output's folder named as makeSplitOutputPath() names an output of either
+// kind, whatever its number: "<stem>_vertical_NN<extension>", "<stem>_top_NN<extension>".
+std::vector<std::string> earlierSplitOutputs(const std::string& outputPath);
+
 // removeOldOutputs() for all of the split's outputs at once, before the first one starts:
 // refuses a folder or the input at any of them (for the photo split, the input at any of its
-// working files too), or a name too long, before removing anything.
+// working files too), or a name too long, before removing anything. Also removes the files at
+// earlierSplitOutputs() and at the output path that this split does not write, except a
+// folder, a device or pipe, or the input.
 void removeOldSplitOutputs(const std::string& inputPath, const std::string& outputPath,
                            std::size_t verticalCount, std::size_t topCount, bool photo);
 

@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstring>
+#include <csignal>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -209,6 +210,12 @@ std::size_t maxNameLength(const std::string& folder) {
 }
 
 long processId() { return static_cast<long>(::getpid()); }
+
+bool processGone(long pid) {
+    // 0 and negative ids would name process groups.
+    if (pid <= 0 || pid > INT_MAX) return false;
+    return ::kill(static_cast<pid_t>(pid), 0) == -1 && errno == ESRCH;
+}
 
 void failNextWriteCloseForTesting(int errorNumber) { injectedCloseFailure = errorNumber; }
 

@@ -78,6 +78,10 @@ std::size_t maxNameLength(const std::string& folder);
 // This process's id.
 long processId();
 
+// Whether no process with this id runs now (kill(pid, 0) fails with ESRCH). False for an id no
+// process can have, and while the process lives, even as a zombie.
+bool processGone(long pid);
+
 // For tests: the next close() of a file opened with openWrite() closes it and then fails with
 // errorNumber, as a file system that loses a write at close does. 0 turns it off.
 void failNextWriteCloseForTesting(int errorNumber);

@@ -24,6 +24,7 @@
 
 #include "app/export_helper_mode.h"
 #include "export/export_test_util.h"
+#include "export/output_naming.h"
 #include "platform/child_process.h"
 #include "points/input/las_test_file.h"
 #include "points/job/export_job_file.h"
@@ -1082,6 +1083,82 @@ TEST_F(ExportHelperModeRun, ASplitWhoseLastOutputIsTheInputIsRefusedBeforeAnyFil
         EXPECT_EQ(filesIn(dir), files);
         EXPECT_EQ(testsupport::readFile(dir / "out_vertical_01.e57"), "earlier");
         EXPECT_EQ(testsupport::readFile(input), bytes);
+    }
+}
+
+// A split owns its numbered names: a rerun with fewer selections leaves none of the earlier
+// run's extra outputs, nor an earlier lone output, and nothing the naming does not give.
+TEST_F(ExportHelperModeRun, ARerunWithFewerSelectionsLeavesNoneOfTheEarlierOutputs) {
+    const RouteRow rows[] = {
+        {"native", &Inputs::e57, "out.e57", 0, 3, kRgb, "", "", nullptr},
+        {"photo", &Inputs::e57WithPhoto, "out.e57", 0, 3, kPhotos, "", "", nullptr},
+        {"xyz", &Inputs::xyz, "out.e57", 0, 3, kRgb, "", "", nullptr},
+    };
+    const auto topSelections = [](std::int64_t count) {
+        return [count](ExportJob& job) {
+            job.savedTileSelections.clear();
+            for (std::int64_t ix = 0; ix < count; ++ix)
+                job.savedTileSelections.push_back({{{ix, 0}}});
+        };
+    };
+    const std::set<std::string> notOurs = {"out_top_1x.e57", "out_top_001.e57", "out_top_00.e57",
+                                           "out_top_04.xyz", "cut_top_04.e57"};
+    for (const RouteRow& r : rows) {
+        SCOPED_TRACE(r.name);
+        const fs::path jobPath = writeRowJob(dir_.path(), r.name, inputs_, r, topSelections(5));
+        ASSERT_EQ(runHelper(jobPath).state, "Success");
+        const fs::path dir = jobPath.parent_path();
+        ASSERT_TRUE(fs::exists(dir / "out_top_05.e57"));
+        for (const std::string& name : notOurs) testsupport::writeFile(dir / name, "not ours");
+        for (const char* name : {"out.e57", "out_vertical_100.e57"})
+            testsupport::writeFile(dir / name, "earlier");
+        fs::create_directory(dir / "out_vertical_07.e57");
+        writeRowJob(dir_.path(), r.name, inputs_, r, topSelections(3));
+        EXPECT_EQ(runHelper(jobPath).state, "Success");
+        std::set<std::string> files = kJobFiles;
+        files.insert(notOurs.begin(), notOurs.end());
+        files.insert({"out_vertical_07.e57", "out_top_01.e57", "out_top_02.e57", "out_top_03.e57"});
+        EXPECT_EQ(filesIn(dir), files);
+    }
+}
+
+// The working files of an output whose writers no longer run are removed by its next export;
+// a running writer's file stays, and so does a dead writer's file of another output.
+TEST_F(ExportHelperModeRun, ANewExportRemovesOnlyTheWorkingFilesOfWritersGone) {
+    platform::ChildProcess ended;
+    std::string error;
+    ASSERT_TRUE(ended.start({"/bin/true"}, dir_.path(), &error)) << error;
+    while (ended.waitFor(1000) == platform::ChildProcess::Wait::TimedOut) {
+    }
+    const auto workingName = [](const fs::path& output, long pid) {
+        return fitFileName(output.parent_path(), output.filename().string(),
+                           ".unfinished-" + std::to_string(pid) + "-1.tmp");
+    };
+    struct Case {
+        RouteRow row;
+        std::string output, firstOutput;
+    };
+    std::vector<Case> cases;
+    for (const RouteRow& r : kRoutes) cases.push_back({r, r.output, r.firstOutput});
+    const std::string longName = std::string(250, 'n') + ".e57";  // its working names are cut
+    cases.push_back({kRoutes[5], longName, longName});
+    for (const Case& c : cases) {
+        const RouteRow& r = c.row;
+        const std::string name = r.name + std::to_string(c.output.size());
+        SCOPED_TRACE(name);
+        const fs::path jobPath = writeRowJob(dir_.path(), name, inputs_, r, [&](ExportJob& job) {
+            job.outputE57Path = (fs::path(job.outputE57Path).parent_path() / c.output).string();
+        });
+        const fs::path dir = jobPath.parent_path();
+        const fs::path first = dir / c.firstOutput;
+        const std::string dead = workingName(first, ended.id());
+        const std::string live = workingName(first, ::getpid());
+        const std::string other = workingName(dir / "other.e57", ended.id());
+        for (const std::string& name : {dead, live, other}) testsupport::writeFile(dir / name, "x");
+        EXPECT_EQ(runHelper(jobPath).state, "Success");
+        EXPECT_FALSE(fs::exists(dir / dead));
+        EXPECT_TRUE(fs::exists(dir / live));
+        EXPECT_TRUE(fs::exists(dir / other));
     }
 }
 

@@ -104,7 +104,8 @@ TEST(NativeSplitExport, AFailedOutputStopsTheSplitWithItsOwnTextAndKeepsEarlierF
     EXPECT_FALSE(ok);
     EXPECT_EQ(error,
               "Export selection produced zero output points. Check tile indices / coarse tile size "
-              "/ selection mode.");
+              "/ selection mode. | vertical #2 | output=" +
+                  (dir / "cut_vertical_02.e57").string());
     EXPECT_FALSE(result.success);
     EXPECT_EQ(result.errorMessage, "");
     EXPECT_EQ(pointsIn((dir / "cut_vertical_01.e57").string()), 100u);

@@ -284,6 +284,34 @@ TEST(PhotoExport, AFailedMoveLeavesNoOutputAndNoTemporary) {
     EXPECT_EQ(testsupport::readFile(output / "keep.txt"), "user data");
 }
 
+// A folder at a working name, empty or not, stays as it is and refuses the export before its
+// geometry pass, which would write the first status.
+TEST(PhotoExport, AFolderAtAWorkingNameIsRefusedBeforeTheGeometryPass) {
+    const testsupport::TempDir dir;
+    const fs::path input = dir / "source.e57";
+    testsupport::writeE57Source(input.string(), "{FILE}", {structuredScan("s", 10)},
+                                {{"img", "s", "jpeg"}});
+    const fs::path output = dir / "out_cut.e57";
+    const fs::path status = dir / "status.ini";
+    const std::string workingNames[] = {makeWithPhotosTempPath(output.string()),
+                                        makeGeometryTempPath(output.string())};
+    for (const std::string& working : workingNames)
+        for (const bool empty : {true, false}) {
+            SCOPED_TRACE(working + (empty ? " empty" : " holding a file"));
+            fs::create_directory(working);
+            if (!empty) testsupport::writeFile(fs::path(working) / "keep.txt", "user data");
+            const RouteRun r = exportWithPhotos(input, output, {}, {}, &status);
+            EXPECT_FALSE(r.ok);
+            EXPECT_EQ(r.error, "E57 export failed: the working file path is a folder: " + working);
+            EXPECT_FALSE(fs::exists(status));
+            EXPECT_FALSE(fs::exists(output));
+            EXPECT_TRUE(fs::is_directory(working));
+            EXPECT_EQ(fs::is_empty(working), empty);
+            fs::remove_all(working);
+            expectNoTemporaries(output);
+        }
+}
+
 // A FIFO at the output path is refused: the route writes only a file it can move into place.
 TEST(PhotoExport, AFifoAtTheOutputPathIsRefusedAndNothingIsMade) {
     const testsupport::TempDir dir;

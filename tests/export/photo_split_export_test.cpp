@@ -145,6 +145,16 @@ TEST(PhotoMultiSplit, ASingleSelectionIsNumberedAndAnOutputWithoutPointsFailsThe
     EXPECT_FALSE(
         exportPhotoMultiSplit(input, (dir / "x.e57").string(), {}, {}, 1.0, 0, nullptr, &error));
     EXPECT_EQ(error, "Photo split export requires at least one saved vertical or top selection.");
+
+    // An empty folder at a working name stays and refuses the split before its geometry pass.
+    const fs::path working = dir / "scan_cut_top_01_with_photos_tmp.e57";
+    fs::create_directory(working);
+    testing::internal::CaptureStdout();
+    EXPECT_FALSE(exportPhotoMultiSplit(input, (dir / "scan_cut.e57").string(), {},
+                                       {{rowOfTiles(200)}}, 1.0, 0, nullptr, &error));
+    EXPECT_EQ(testing::internal::GetCapturedStdout().find("geometry pass"), std::string::npos);
+    EXPECT_EQ(error, "Split export failed: the working file path is a folder: " + working.string());
+    EXPECT_TRUE(fs::is_directory(working));
 }
 
 // A disk that fills in the geometry pass or in the merge: the split fails with the system's
