@@ -136,13 +136,13 @@ void removeOldOutputsOf(const std::string& inputPath, const std::vector<std::str
     removeDeadWritersFiles(inputPath, outputPaths);
 }
 
+}  // namespace
+
 void refuseFolderAtWorkingFile(const std::string& path, const char* prefix) {
     std::error_code ec;
     if (fs::is_directory(fs::symlink_status(path, ec)))
         refuse(prefix, "the working file path is a folder: " + path);
 }
-
-}  // namespace
 
 void removeOldOutputs(const std::string& inputPath, const std::vector<std::string>& outputPaths,
                       const char* prefix) {
