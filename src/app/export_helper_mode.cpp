@@ -1,7 +1,7 @@
 #include "app/export_helper_mode.h"
 
-#include <csignal>
 #include <cerrno>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
@@ -22,11 +22,11 @@
 #include "export/split_export.h"
 #include "export/synthetic_las_export.h"
 #include "export/xyz_ascii_export.h"
+#include "platform/atomic_write.h"
+#include "platform/file_io.h"
 #include "points/input/exception_text.h"
 #include "points/job/export_job_file.h"
 #include "points/job/export_status.h"
-#include "platform/atomic_write.h"
-#include "platform/file_io.h"
 #include "points/selection/selection.h"
 
 namespace {

@@ -14,6 +14,7 @@ std::filesystem::path createExportProjectDirectory(const std::filesystem::path& 
 // GUID of a written Data3D block: "abc_s2_p3"; an empty base gives "scan_s2_p3".
 std::string makePartStem(const std::string& base, std::int64_t scanIndex, std::uint64_t partNumber);
 
+// Shared with the status file's working name, which the platform layer cuts the same way.
 using platform::fitFileName;
 
 // Intermediate files of a photo-preserving export, beside the output:
