@@ -1,6 +1,5 @@
 #include "app/export_helper_mode.h"
 
-#include <cerrno>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
@@ -236,20 +235,6 @@ bool sameFile(const std::filesystem::path& a, const std::filesystem::path& b) {
     return !ec && first == second;
 }
 
-// A status file the first report cannot make: the job would run without a word.
-std::string statusRefusal(const std::filesystem::path& statusPath) {
-    std::error_code ec;
-    int error = 0;
-    if (statusPath.filename().string().size() >
-        platform::maxNameLength(statusPath.parent_path().string()))
-        error = ENAMETOOLONG;
-    else if (std::filesystem::is_directory(statusPath, ec))
-        error = EISDIR;
-    if (error == 0) return {};
-    return "the status file cannot be written: " + statusPath.string() + " (" +
-           platform::systemErrorText(error) + ")";
-}
-
 // A file of the job's that the reports would replace (the status file) or remove (a file at
 // its working name): "the status file is the input file: <path>"; empty when none.
 std::string statusClash(const std::filesystem::path& statusPath,
@@ -308,13 +293,18 @@ int runExportHelperMode(const std::filesystem::path& jobPath) {
     std::string input;
     std::string output;
     readExportJobPaths(jobPath, input, output);
-    std::string refusal = statusRefusal(statusPath);
-    if (refusal.empty()) refusal = statusClash(statusPath, jobPath, input, output);
+    std::string refusal = statusClash(statusPath, jobPath, input, output);
+    int error = 0;
+    // A job whose status cannot be written (a name past the limit, a folder there) would run
+    // without a word.
+    if (refusal.empty() &&
+        !writeExportStatusFile(statusPath, "Running", "Helper process started.", &error))
+        refusal = "the status file cannot be written: " + statusPath.string() + " (" +
+                  platform::systemErrorText(error) + ")";
     if (!refusal.empty()) {
         std::cerr << "Export job refused: " << refusal << std::endl;
         return kHelperExitJobNotLoaded;
     }
-    writeExportStatusFile(statusPath, "Running", "Helper process started.");
     if (!output.empty() && sameFile(output, jobPath)) {
         const std::string text = "Export job refused: the output file is the job file: " + output;
         std::cerr << text << std::endl;
@@ -323,11 +313,11 @@ int runExportHelperMode(const std::filesystem::path& jobPath) {
     }
     stopWhenTestAsks();
     ExportJob job;
-    std::string error;
+    std::string loadError;
     std::vector<std::string> notes;
-    if (!loadExportJobFile(jobPath, job, &error, &notes)) {
+    if (!loadExportJobFile(jobPath, job, &loadError, &notes)) {
         writeExportStatusFile(statusPath, "Failed",
-                              error.empty() ? "Could not load export job." : error);
+                              loadError.empty() ? "Could not load export job." : loadError);
         return kHelperExitJobNotLoaded;
     }
     for (const std::string& note : notes) std::cout << "[EXPORT JOB] " << note << "\n";
