@@ -1,11 +1,13 @@
 #include "app/export_helper_mode.h"
 
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
 #include <new>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/export_route_table.h"
@@ -19,6 +21,8 @@
 #include "export/split_export.h"
 #include "export/synthetic_las_export.h"
 #include "export/xyz_ascii_export.h"
+#include "platform/atomic_write.h"
+#include "platform/file_io.h"
 #include "points/input/exception_text.h"
 #include "points/job/export_job_file.h"
 #include "points/job/export_status.h"
@@ -238,11 +242,27 @@ bool sameFile(const std::filesystem::path& a, const std::filesystem::path& b) {
     return !ec && first == second;
 }
 
-// "input" or "output" when the status file is that file of the job; null otherwise.
-const char* statusFileClash(const std::filesystem::path& statusPath, const ExportJob& job) {
-    if (!job.inputE57Path.empty() && sameFile(statusPath, job.inputE57Path)) return "input";
-    if (!job.outputE57Path.empty() && sameFile(statusPath, job.outputE57Path)) return "output";
-    return nullptr;
+// A file of the job's that the reports would replace (the status file) or remove (a file at
+// its working name): "the status file is the input file: <path>"; empty when none.
+std::string statusClash(const std::filesystem::path& statusPath,
+                        const std::filesystem::path& jobPath, const std::string& input,
+                        const std::string& output) {
+    const std::filesystem::path working = platform::replaceWorkingName(statusPath.string());
+    const std::pair<const char*, const std::filesystem::path*> ours[] = {
+        {"the status file", &statusPath}, {"the status file's working file", &working}};
+    const std::pair<const char*, std::string> theirs[] = {
+        {"input", input}, {"output", output}, {"job", jobPath.string()}};
+    for (const auto& [name, path] : ours)
+        for (const auto& [what, other] : theirs)
+            if (!other.empty() && sameFile(*path, other))
+                return std::string(name) + " is the " + what + " file: " + path->string();
+    return {};
+}
+
+// The tests set BRINDLEWICK_STOP_BEFORE_JOB_LOAD to find the helper stopped where a large job
+// would keep it loading.
+void stopWhenTestAsks() {
+    if (std::getenv("BRINDLEWICK_STOP_BEFORE_JOB_LOAD") != nullptr) std::raise(SIGSTOP);
 }
 
 }  // namespace
@@ -274,21 +294,37 @@ int runHelperExport(const ExportJob& job, const std::filesystem::path& statusPat
 
 int runExportHelperMode(const std::filesystem::path& jobPath) {
     const std::filesystem::path statusPath = helperStatusPath(jobPath);
-    // The job is read before the first report, which would replace a status file that is the
-    // input or the output. A job that fails to load is checked as far as it was read.
-    ExportJob job;
-    std::string error;
-    std::vector<std::string> notes;
-    const bool loaded = loadExportJobFile(jobPath, job, &error, &notes);
-    if (const char* what = statusFileClash(statusPath, job)) {
-        std::cerr << "Export job refused: the status file is the " << what
-                  << " file: " << statusPath.string() << std::endl;
+    // The first report replaces the status file and removes a file at its working name: the
+    // job's paths are checked first, by a quick look, so that a kill while a large job loads
+    // leaves this run's report, not the previous run's.
+    std::string input;
+    std::string output;
+    readExportJobPaths(jobPath, input, output);
+    std::string refusal = statusClash(statusPath, jobPath, input, output);
+    int error = 0;
+    // A job whose status cannot be written (a name past the limit, a folder there) would run
+    // without a word.
+    if (refusal.empty() &&
+        !writeExportStatusFile(statusPath, "Running", "Helper process started.", &error))
+        refusal = "the status file cannot be written: " + statusPath.string() + " (" +
+                  platform::systemErrorText(error) + ")";
+    if (!refusal.empty()) {
+        std::cerr << "Export job refused: " << refusal << std::endl;
         return kHelperExitJobNotLoaded;
     }
-    writeExportStatusFile(statusPath, "Running", "Helper process started.");
-    if (!loaded) {
+    if (!output.empty() && sameFile(output, jobPath)) {
+        const std::string text = "Export job refused: the output file is the job file: " + output;
+        std::cerr << text << std::endl;
+        writeExportStatusFile(statusPath, "Failed", text);
+        return kHelperExitJobNotLoaded;
+    }
+    stopWhenTestAsks();
+    ExportJob job;
+    std::string loadError;
+    std::vector<std::string> notes;
+    if (!loadExportJobFile(jobPath, job, &loadError, &notes)) {
         writeExportStatusFile(statusPath, "Failed",
-                              error.empty() ? "Could not load export job." : error);
+                              loadError.empty() ? "Could not load export job." : loadError);
         return kHelperExitJobNotLoaded;
     }
     for (const std::string& note : notes) std::cout << "[EXPORT JOB] " << note << "\n";

@@ -22,8 +22,10 @@ bool isHelperModeCommandLine(int argc, const char* const* argv);
 // The status file of a job: the job path's text with ".status.ini" appended.
 std::filesystem::path helperStatusPath(const std::filesystem::path& jobPath);
 
-// The whole helper mode; returns the process's exit code. The job is loaded before the first
-// report; one whose status file is its input or output is refused (100) without any report.
+// The whole helper mode; returns the process's exit code. Before the first report, a job whose
+// status file cannot be made, or whose status file or its working file is its input, output
+// or job file, is refused (100) without any report; an output that is the job file is refused
+// before anything else is written.
 int runExportHelperMode(const std::filesystem::path& jobPath);
 
 // Everything after the job has been loaded: the route, its reports and the exit code.

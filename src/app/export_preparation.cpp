@@ -134,7 +134,8 @@ PreparedJob prepareJob(ExportPreparation& s, int outputFormat, bool exportRGB,
     job.hasGlobalZBounds = s.inputInfo.boundsValid;
     job.globalMinZ = s.inputInfo.minZ;
     job.globalMaxZ = s.inputInfo.maxZ;
-    // The format the output was named for: the helper refuses any other value.
+    // The format the output was named for. The helper does not check it against the extension:
+    // either one picks the route, so the two must agree.
     job.outputFormat = outputFormat == 1 || outputFormat == 2 ? outputFormat : 0;
     job.exportContent = photoThirdPass ? 2 : (exportRGB ? 1 : 0);
     job.enablePhotoThirdPass = photoThirdPass;
@@ -144,7 +145,12 @@ PreparedJob prepareJob(ExportPreparation& s, int outputFormat, bool exportRGB,
     job.savedTileSelections = s.savedTopSelections;
     job.selectedCoarseTileCounts = s.previewTileCounts;
 
-    const fs::path jobPath = folder / (stem + "_export_job.ini");
+    // Cut for a long input name so that its status file, the job's name with ".status.ini"
+    // appended, still fits.
+    const std::string statusTail = ".status.ini";
+    std::string jobName = fitFileName(folder, stem, "_export_job.ini" + statusTail);
+    jobName.resize(jobName.size() - statusTail.size());
+    const fs::path jobPath = folder / jobName;
     removeFileQuietly(jobPath.string());
     removeFileQuietly(helperStatusPath(jobPath).string());
     removeFileQuietly(s.outputFilePath.string());

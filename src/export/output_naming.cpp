@@ -1,8 +1,6 @@
 #include "export/output_naming.h"
 
-#include <algorithm>
 #include <cstdint>
-#include <cstdio>
 #include <stdexcept>
 #include <system_error>
 
@@ -36,19 +34,6 @@ std::string tempPathWithSuffix(const std::string& outputPath, const char* suffix
 }
 
 }  // namespace
-
-std::string fitFileName(const fs::path& folder, const std::string& head, const std::string& tail) {
-    const std::size_t limit = platform::maxNameLength(folder.string());
-    if (head.size() + tail.size() <= limit) return head + tail;
-    std::uint32_t hash = 2166136261u;  // FNV-1a: the same name gives the same working name
-    for (const unsigned char c : head) hash = (hash ^ c) * 16777619u;
-    char mark[16];
-    std::snprintf(mark, sizeof mark, "~%08x", static_cast<unsigned>(hash));
-    const std::size_t room = limit > tail.size() + 9 ? limit - tail.size() - 9 : 0;
-    std::size_t cut = std::min(room, head.size());
-    while (cut > 0 && (static_cast<unsigned char>(head[cut]) & 0xC0) == 0x80) --cut;
-    return head.substr(0, cut) + mark + tail;
-}
 
 fs::path createExportProjectDirectory(const fs::path& base) {
     std::error_code ec;

@@ -8,6 +8,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/file_io.h"
+
 namespace platform {
 
 namespace {
@@ -34,11 +36,19 @@ bool writeAndClose(int fd, std::string_view text, bool durable, int* error) {
     return problem == 0 || failed(error, problem);
 }
 
+// path's name + tail beside it, the name cut short where the whole would pass the limit.
+std::string workingName(const std::string& path, const std::string& tail) {
+    const std::size_t slash = path.rfind('/');
+    const std::size_t start = slash == std::string::npos ? 0 : slash + 1;
+    const std::string folder = path.substr(0, start);
+    return folder + fitFileName(folder, path.substr(start), tail);
+}
+
 // A new file of our own: O_EXCL fails on anything already at the name, a link included.
 int createExclusive(const std::string& path, std::string& temporary) {
     static std::atomic<unsigned> made{0};
     constexpr int kFlags = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
-    temporary = path + ".tmp";
+    temporary = replaceWorkingName(path);
     int fd = ::open(temporary.c_str(), kFlags, 0666);
     // A plain file there is what a writer killed before its rename left: removing the name
     // takes nothing else along (a hard link's other names stay). A link or anything else stays.
@@ -52,7 +62,8 @@ int createExclusive(const std::string& path, std::string& temporary) {
     }
     for (int attempt = 0; attempt < 100; ++attempt) {
         if (fd >= 0 || errno != EEXIST) return fd;
-        temporary = path + "." + std::to_string(::getpid()) + "-" + std::to_string(++made) + ".tmp";
+        temporary = workingName(
+            path, "." + std::to_string(::getpid()) + "-" + std::to_string(++made) + ".tmp");
         fd = ::open(temporary.c_str(), kFlags, 0666);
     }
     return -1;
@@ -66,6 +77,8 @@ bool writeFileInPlace(const std::string& path, std::string_view text, bool durab
 }
 
 }  // namespace
+
+std::string replaceWorkingName(const std::string& path) { return workingName(path, ".tmp"); }
 
 bool replaceFileWhole(const std::string& path, std::string_view text, bool durable, int* error) {
     struct stat st {};

@@ -1,8 +1,11 @@
 #include "platform/file_io.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <climits>
+#include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <csignal>
 #include <fcntl.h>
@@ -207,6 +210,20 @@ std::size_t maxNameLength(const std::string& folder) {
     const long limit =
         injected != 0 ? injected : ::pathconf(folder.empty() ? "." : folder.c_str(), _PC_NAME_MAX);
     return limit > 0 && limit < NAME_MAX ? static_cast<std::size_t>(limit) : std::size_t{NAME_MAX};
+}
+
+std::string fitFileName(const std::string& folder, const std::string& head,
+                        const std::string& tail) {
+    const std::size_t limit = maxNameLength(folder);
+    if (head.size() + tail.size() <= limit) return head + tail;
+    std::uint32_t hash = 2166136261u;  // FNV-1a: the same name gives the same working name
+    for (const unsigned char c : head) hash = (hash ^ c) * 16777619u;
+    char mark[16];
+    std::snprintf(mark, sizeof mark, "~%08x", static_cast<unsigned>(hash));
+    const std::size_t room = limit > tail.size() + 9 ? limit - tail.size() - 9 : 0;
+    std::size_t cut = std::min(room, head.size());
+    while (cut > 0 && (static_cast<unsigned char>(head[cut]) & 0xC0) == 0x80) --cut;
+    return head.substr(0, cut) + mark + tail;
 }
 
 long processId() { return static_cast<long>(::getpid()); }

@@ -75,6 +75,12 @@ int renameFile(const std::string& from, const std::string& to);
 // (a folder not made yet).
 std::size_t maxNameLength(const std::string& folder);
 
+// head + tail, or, when that passes the folder's name limit, head cut short (never inside a
+// UTF-8 character), a "~" and eight hexadecimal digits of the whole head, then tail: every name
+// the file system takes gets its working files, and two long names stay apart.
+std::string fitFileName(const std::string& folder, const std::string& head,
+                        const std::string& tail);
+
 // This process's id.
 long processId();
 

@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <functional>
 #include <limits>
+#include <map>
 #include <set>
 #include <sstream>
 #include <string>
@@ -584,8 +585,8 @@ TEST_F(ExportHelperModeRun, AJobThatCannotBeLoadedFailsWith100) {
     const std::string good = testsupport::readFile(jobPath);
     // The job with the line of `key` after the `after` header replaced.
     const auto replaced = [&](const std::string& after, const std::string& key,
-                              const std::string& line) {
-        std::string text = good;
+                              const std::string& line, std::string text = {}) {
+        if (text.empty()) text = good;
         const std::size_t at = text.find("\n" + key + "=", text.find(after));
         EXPECT_NE(at, std::string::npos) << key;
         return text.replace(at + 1, text.find('\n', at + 1) - at - 1, line);
@@ -611,7 +612,18 @@ TEST_F(ExportHelperModeRun, AJobThatCannotBeLoadedFailsWith100) {
         {replaced("[Job]", "OutputE57Path",
                   "OutputE57Path=" + (dir_ / "out.e57").string() + std::string(1, '\0') + ".x"),
          "[Job] OutputE57Path holds a NUL byte"},
+        // No file to write: a split would name its files "_top_01" in the current folder.
+        {replaced("[Job]", "OutputE57Path", "OutputE57Path="), "[Job] OutputE57Path is empty"},
+        {replaced("[Job]", "OutputE57Path",
+                  "OutputE57Path=", replaced("[Job]", "ExportMode", "ExportMode=3")),
+         "[Job] OutputE57Path is empty"},
+        {replaced("[Job]", "OutputE57Path", "OutputE57Path=sub/"),
+         "[Job] OutputE57Path=sub/ names a folder, not a file"},
+        {replaced("[Job]", "OutputE57Path", "OutputE57Path=sub/",
+                  replaced("[Job]", "ExportMode", "ExportMode=3")),
+         "[Job] OutputE57Path=sub/ names a folder, not a file"},
     };
+    fs::create_directory(dir_ / "sub");
     for (const auto& [text, fault] : cases) {
         testsupport::writeFile(jobPath, text);
         run = runHelper(jobPath);
@@ -620,6 +632,8 @@ TEST_F(ExportHelperModeRun, AJobThatCannotBeLoadedFailsWith100) {
         EXPECT_EQ(run.message, "Export job file: " + fault);
         EXPECT_EQ(run.console, "");
         EXPECT_FALSE(fs::exists(dir_ / "out.e57"));
+        EXPECT_FALSE(fs::exists(dir_ / "_top_01"));
+        EXPECT_TRUE(fs::is_empty(dir_ / "sub"));
     }
 
     // What an editor writes loads: a byte order mark, CRLF, blanks around a path (logged).
@@ -638,38 +652,103 @@ TEST_F(ExportHelperModeRun, AJobThatCannotBeLoadedFailsWith100) {
     EXPECT_TRUE(fs::exists(dir_ / "out.e57"));
 }
 
-// A status file that is the job's input or output would be replaced by the first report: the
-// job is refused before any report, and the file stays as it was.
-TEST_F(ExportHelperModeRun, AStatusFileThatIsTheInputOrOutputIsRefused) {
-    const std::string bytes = testsupport::readFile(inputs_.e57);
-    for (const std::string name : {"input", "input_symlink", "input_hardlink", "output"}) {
-        SCOPED_TRACE(name);
-        const fs::path dir = dir_ / name;
-        fs::create_directories(dir);
-        const fs::path jobPath = dir / "job.ini";
-        const fs::path status = helperStatusPath(jobPath);
-        testsupport::writeFile(status, bytes);
-        ExportJob job = makeJob(status, dir / "out.e57", 0, 0, kRgb);
-        if (name == "input_symlink") {
-            fs::create_symlink(status, dir / "in.e57");
-            job.inputE57Path = (dir / "in.e57").string();
-        } else if (name == "input_hardlink") {
-            fs::create_hard_link(status, dir / "in.e57");
-            job.inputE57Path = (dir / "in.e57").string();
-        } else if (name == "output") {
-            job.inputE57Path = inputs_.e57.string();
+// A job whose reports would replace or remove its input, output or job file (the status file
+// or a file at its working name), or whose output is the job file, or whose status file cannot
+// be made, is refused before anything is removed or written: the file, and an earlier output,
+// stay as they were.
+TEST_F(ExportHelperModeRun, AJobThatWouldHarmItsOwnFilesIsRefused) {
+    struct Row {
+        std::string name;
+        fs::path Inputs::*input;
+        const char* output;
+        // Lays out the folder and changes the job; returns the refusal's subject and path.
+        std::function<std::string(const fs::path& dir, const fs::path& status, ExportJob& job)>
+            setUp;
+    };
+    const auto inputAt = [](const char* what, bool working, const char* link) {
+        return [=](const fs::path& dir, const fs::path& status, ExportJob& job) {
+            const fs::path file = working ? fs::path(status.string() + ".tmp") : status;
+            fs::copy_file(job.inputE57Path, file);
+            job.inputE57Path = file.string();
+            if (*link == 's') fs::create_symlink(file, dir / "in");
+            if (*link == 'h') fs::create_hard_link(file, dir / "in");
+            if (*link != '\0') job.inputE57Path = (dir / "in").string();
+            return std::string(what) + " is the input file: " + file.string();
+        };
+    };
+    const auto outputAt = [](bool exists, const char* folderLink) {
+        return [=](const fs::path& dir, const fs::path& status, ExportJob& job) {
+            if (exists) testsupport::writeFile(status, "earlier status");
             job.outputE57Path = status.string();
-        }
+            if (*folderLink != '\0') {
+                fs::create_directory_symlink(dir, dir / folderLink);
+                job.outputE57Path = (dir / folderLink / status.filename()).string();
+            }
+            return "the status file is the output file: " + status.string();
+        };
+    };
+    const auto outputIsJob = [](double tileSize, const char* link) {
+        return [=](const fs::path& dir, const fs::path&, ExportJob& job) {
+            job.coarseTileSize = tileSize;
+            job.outputE57Path = (dir / "job.ini").string();
+            if (*link != '\0') {
+                fs::create_symlink(dir / "job.ini", dir / link);
+                job.outputE57Path = (dir / link).string();
+            }
+            return "the output file is the job file: " + job.outputE57Path;
+        };
+    };
+    const auto statusCannot = [](const char* errorText) {
+        return [=](const fs::path&, const fs::path& status, ExportJob&) {
+            if (status.filename().string().size() <= 255) fs::create_directory(status);
+            return "the status file cannot be written: " + status.string() + " (" + errorText + ")";
+        };
+    };
+    const char* const kStatus = "the status file";
+    const char* const kWorking = "the status file's working file";
+    const Row rows[] = {
+        {"input", &Inputs::e57, "out.e57", inputAt(kStatus, false, "")},
+        {"input_symlink", &Inputs::e57, "out.e57", inputAt(kStatus, false, "s")},
+        {"input_hardlink", &Inputs::e57, "out.e57", inputAt(kStatus, false, "h")},
+        {"working_las", &Inputs::las, "out.las", inputAt(kWorking, true, "")},
+        {"working_xyz", &Inputs::xyz, "out.xyz", inputAt(kWorking, true, "")},
+        {"working_e57", &Inputs::e57, "out.e57", inputAt(kWorking, true, "")},
+        {"output", &Inputs::e57, "out.e57", outputAt(true, "")},
+        {"output_new", &Inputs::e57, "out.e57", outputAt(false, "")},
+        {"output_new_linked_folder", &Inputs::e57, "out.e57", outputAt(false, "link")},
+        {"output_job", &Inputs::e57, "out.e57", outputIsJob(1.0, "")},
+        {"output_job_tile0", &Inputs::e57, "out.e57", outputIsJob(0.0, "")},
+        {"output_job_symlink", &Inputs::xyz, "out.xyz", outputIsJob(0.0, "alias.xyz")},
+        {"status_folder", &Inputs::e57, "out.e57", statusCannot("Is a directory")},
+        {std::string(245, 'j'), &Inputs::e57, "out.e57", statusCannot("File name too long")},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.name.substr(0, 30));
+        const fs::path dir = dir_ / r.name;
+        fs::create_directories(dir);
+        const fs::path jobPath = dir / (r.name.size() > 200 ? r.name : "job.ini");
+        const fs::path status = helperStatusPath(jobPath);
+        ExportJob job = makeJob(inputs_.*r.input, dir / r.output, 1, 0, kRgb);
+        job.outputFormat = outputFormatFromExtension(r.output);
+        testsupport::writeFile(dir / r.output, "earlier");
+        const std::string refusal = r.setUp(dir, status, job);
         std::string error;
         ASSERT_TRUE(writeExportJobFile(jobPath, job, &error)) << error;
+        std::map<fs::path, std::string> kept = {{jobPath, testsupport::readFile(jobPath)},
+                                                {dir / r.output, "earlier"}};
+        kept[job.inputE57Path] = testsupport::readFile(job.inputE57Path);
+        std::error_code ec;  // a name past the limit is not there
+        const bool statusBefore = fs::exists(fs::symlink_status(status, ec));
+        if (fs::is_regular_file(fs::symlink_status(status, ec)))
+            kept[status] = testsupport::readFile(status);
+        // The one refusal that leaves the status file its own, and reports there.
+        const bool reported = refusal.find("is the job file") != std::string::npos;
         const HelperRun run = runHelper(jobPath);
         EXPECT_EQ(run.exit, 100u);
-        const std::string what = name == "output" ? "output" : "input";
-        EXPECT_TRUE(hasLine(run.console, "Export job refused: the status file is the " + what +
-                                             " file: " + status.string()))
-            << run.console;
-        EXPECT_EQ(testsupport::readFile(status), bytes);
-        EXPECT_FALSE(fs::exists(dir / "out.e57"));
+        EXPECT_TRUE(hasLine(run.console, "Export job refused: " + refusal)) << run.console;
+        for (const auto& [path, bytes] : kept)
+            EXPECT_EQ(testsupport::readFile(path), bytes) << path;
+        EXPECT_EQ(fs::exists(fs::symlink_status(status, ec)), statusBefore || reported);
     }
 }
 
@@ -942,6 +1021,16 @@ TEST_F(ExportHelperModeRun, TheLongestLegalNamesExport) {
         for (const std::string& name : filesIn(jobPath.parent_path()))
             EXPECT_TRUE(kJobFiles.count(name) || name.rfind(stem, 0) == 0) << name;
     }
+    // A job name whose status file takes the last byte the folder allows, its working name cut.
+    const fs::path dir = dir_ / "long_job";
+    fs::create_directories(dir);
+    const fs::path jobPath = dir / (std::string(240, 'j') + ".ini");
+    std::string error;
+    ASSERT_TRUE(
+        writeExportJobFile(jobPath, makeJob(inputs_.e57, dir / "out.e57", 0, 0, kRgb), &error));
+    const HelperRun run = runHelper(jobPath);
+    EXPECT_EQ(run.exit, 0u) << run.console;
+    EXPECT_EQ(run.state, "Success") << run.message;
 }
 
 TEST_F(ExportHelperModeRun, NothingKeptFailsWithTheRoutesTextAndLeavesNoFile) {
@@ -981,6 +1070,22 @@ TEST_F(ExportHelperModeRun, AHelperKilledBeforeItsOutputAppearsLeavesNothingAtTh
         EXPECT_GT(temporaries, 0u);
         EXPECT_FALSE(fs::exists(jobPath.parent_path() / r.firstOutput));
     }
+}
+
+// A helper killed while it loads its job (a large one takes seconds) leaves its own first
+// report, not the previous run's success.
+TEST_F(ExportHelperModeRun, AHelperKilledBeforeItsFirstReportLeavesNoEarlierSuccess) {
+    const fs::path jobPath = writeRowJob(dir_.path(), "killed", inputs_, kRoutes[0]);
+    ASSERT_EQ(runHelper(jobPath).state, "Success");
+    platform::ChildProcess child =
+        startHelper(jobPath, true,
+                    "BRINDLEWICK_STOP_BEFORE_JOB_LOAD=1; export BRINDLEWICK_STOP_BEFORE_JOB_LOAD;");
+    ASSERT_TRUE(child.isOpen());
+    EXPECT_TRUE(waitUntilStopped(child.id()));
+    ::kill(child.id(), SIGKILL);
+    const HelperRun run = finishHelper(child, jobPath);
+    EXPECT_EQ(run.state, "Running");
+    EXPECT_EQ(run.message, "Helper process started.");
 }
 
 // A good export, then a failed or refused one of the same job changed (a damaged input, tile

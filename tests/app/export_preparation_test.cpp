@@ -131,6 +131,20 @@ TEST(ExportPreparation, EffectiveTilesEstimateAndNames) {
     EXPECT_EQ(las.outputFile.filename(), "site.scan_cut.las");
     las.finish();
     EXPECT_EQ(las.job().exportContent, 2);
+
+    // An input name long enough that "<stem>_export_job.ini.status.ini" would pass the limit:
+    // the job's name is cut, the output's kept.
+    PreparationFixture named;
+    named.inputFile = "/data/" + std::string(241, 's') + ".e57";
+    named.top = {{{TileIndex{0, 0}}}};
+    named.launch(0, true, false);
+    named.finish();
+    EXPECT_EQ(named.outputFile.filename(), std::string(241, 's') + "_cut.e57");
+    const fs::path jobPath = testsupport::readFile(named.dir / "job_arg.txt");
+    EXPECT_LE(jobPath.filename().string().size() + std::string(".status.ini").size(), 255u);
+    ExportJob loaded;
+    std::string error;
+    EXPECT_TRUE(loadExportJobFile(jobPath, loaded, &error)) << error;
 }
 
 // Relative paths would name other files in the helper, which runs in its program's folder.

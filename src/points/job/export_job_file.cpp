@@ -197,6 +197,15 @@ struct Section {
             throwJobFault("[" + name + "] " + key + " holds a NUL byte");
         return value;
     }
+    // A path that names a file: not empty, not ending in a folder's name ("/data/sub/").
+    const std::string& filePath(const std::string& key) const {
+        const std::string& value = path(key);
+        if (value.empty()) throwJobFault("[" + name + "] " + key + " is empty");
+        const std::string last = std::filesystem::path(value).filename().string();
+        if (last.empty() || last == "." || last == "..")
+            fault(key, value, "names a folder, not a file");
+        return value;
+    }
     TileIndex tile(std::int32_t index) const {
         const std::string key = "Tile" + std::to_string(index);
         const std::string& value = required(key);
@@ -230,7 +239,7 @@ void readTileList(const Section& section, std::vector<TileIndex>& tiles) {
 // What decides the export must read whole; the counts and bounds for estimates read as C does.
 void readJobSection(const Section& job, ExportJob& out) {
     out.inputE57Path = job.path("InputE57Path");
-    out.outputE57Path = job.path("OutputE57Path");
+    out.outputE57Path = job.filePath("OutputE57Path");
     out.coarseTileSize = job.f64("CoarseTileSize", Rest::Refused);
     out.inputTotalPoints = job.u64("InputTotalPoints");
     out.estimatedPointsToFilter = job.u64("EstimatedPointsToFilter");
@@ -311,39 +320,52 @@ void readSelections(const IniSections& sections, ExportJob& out) {
     }
 }
 
-// The line rule of forEachIniEntry, after a UTF-8 byte order mark at the start. Notes a path
-// whose value carried blanks that the trim removed.
-void readJobSections(std::istream& in, IniSections& sections, std::vector<std::string>* notes) {
+// The line rule of forEachIniEntry, after a UTF-8 byte order mark at the start:
+// onSection(name) at each header, onEntry(section, key, value, trimmed) at each entry, where
+// `trimmed` tells that the trim removed blanks from the value.
+template <class OnSection, class OnEntry>
+void forEachJobLine(std::istream& in, OnSection onSection, OnEntry onEntry) {
     char mark[3] = {};
     in.read(mark, 3);
     if (in.gcount() != 3 || std::memcmp(mark, "\xEF\xBB\xBF", 3) != 0) {
         in.clear();
         in.seekg(0);
     }
-    // The section changes rarely; remember the last one instead of hashing its name per line.
     std::string currentName;
-    IniSection* current = &sections[currentName];
     std::string line;
     while (std::getline(in, line)) {
         if (!line.empty() && line.back() == '\r') line.pop_back();
         const std::string_view text = trimView(line);
         if (text.empty() || text.front() == ';' || text.front() == '#') continue;
         if (text.front() == '[' && text.back() == ']' && text.size() >= 2) {
-            // A header alone makes its section exist.
             currentName = trim(text.substr(1, text.size() - 2));
-            current = &sections[currentName];
+            onSection(currentName);
             continue;
         }
         const auto eq = text.find('=');
         if (eq == std::string_view::npos) continue;
-        std::string key = trim(text.substr(0, eq));
         const std::string_view rawValue = std::string_view(line).substr(line.find('=') + 1);
         std::string value = trim(rawValue);
-        if (notes && currentName == "Job" && value.size() != rawValue.size() &&
-            (key == "InputE57Path" || key == "OutputE57Path"))
-            notes->push_back(key + " trimmed of surrounding blanks; used: '" + value + "'");
-        current->insert_or_assign(std::move(key), std::move(value));  // a later line wins
+        const bool trimmed = value.size() != rawValue.size();
+        onEntry(currentName, trim(text.substr(0, eq)), std::move(value), trimmed);
     }
+}
+
+bool isJobPathKey(const std::string& section, const std::string& key) {
+    return section == "Job" && (key == "InputE57Path" || key == "OutputE57Path");
+}
+
+// Notes a path whose value carried blanks that the trim removed.
+void readJobSections(std::istream& in, IniSections& sections, std::vector<std::string>* notes) {
+    // The section changes rarely; remember the last one instead of hashing its name per line.
+    IniSection* current = &sections[std::string()];
+    forEachJobLine(
+        in, [&](const std::string& name) { current = &sections[name]; },  // a header alone
+        [&](const std::string& section, std::string key, std::string value, bool trimmed) {
+            if (notes && trimmed && isJobPathKey(section, key))
+                notes->push_back(key + " trimmed of surrounding blanks; used: '" + value + "'");
+            current->insert_or_assign(std::move(key), std::move(value));  // a later line wins
+        });
 }
 
 // ---- writing ------------------------------------------------------------------------------
@@ -502,6 +524,29 @@ bool loadExportJobFile(const std::filesystem::path& jobPath, ExportJob& out, std
         setError(error, exceptionText(e));
         return false;
     }
+}
+
+bool readExportJobPaths(const std::filesystem::path& jobPath, std::string& input,
+                        std::string& output) {
+    input.clear();
+    output.clear();
+    try {
+        std::ifstream in(jobPath);
+        if (!in.is_open()) return false;
+        forEachJobLine(
+            in, [](const std::string&) {},
+            [&](const std::string& section, std::string key, std::string value, bool) {
+                if (isJobPathKey(section, key))
+                    (key == "InputE57Path" ? input : output) = std::move(value);
+            });
+        if (in.bad()) return false;
+    } catch (const std::exception&) {
+        return false;
+    }
+    // Cut at a NUL byte, a path would name another file; the load refuses it.
+    if (input.find('\0') != std::string::npos) input.clear();
+    if (output.find('\0') != std::string::npos) output.clear();
+    return true;
 }
 
 bool parseTileIndexValue(const std::string& value, TileIndex& out) {

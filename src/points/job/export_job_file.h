@@ -21,11 +21,17 @@ bool writeExportJobFile(const std::filesystem::path& jobPath, const ExportJob& j
 // discards the record on false. *error is left alone on success. A fault in the file is named:
 // "Export job file: [Section] Key is missing", "... Key=value is not a number", and so on.
 // A UTF-8 byte order mark and CRLF line ends are read as the plain form. Refused as well: a
-// path holding a NUL byte, ExportMode, OutputFormat or ExportContent outside their choices, and
-// text after a number that decides the export. `notes` receives a line for each path that was
-// trimmed of blanks.
+// path holding a NUL byte, an OutputE57Path that is empty or ends in a folder's name, ExportMode,
+// OutputFormat or ExportContent outside their choices, and text after a number that decides the
+// export. `notes` receives a line for each path that was trimmed of blanks.
 bool loadExportJobFile(const std::filesystem::path& jobPath, ExportJob& out, std::string* error,
                        std::vector<std::string>* notes = nullptr);
+
+// The [Job] section's InputE57Path and OutputE57Path as loadExportJobFile() reads them, without
+// building the rest of the job: a quick look before a large job is loaded. A path missing or
+// holding a NUL byte is left empty; false when the file cannot be read.
+bool readExportJobPaths(const std::filesystem::path& jobPath, std::string& input,
+                        std::string& output);
 
 // "x,y": two whole numbers, blanks around each allowed, nothing else. out is untouched on
 // refusal.

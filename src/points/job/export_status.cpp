@@ -26,8 +26,8 @@ constexpr std::uint64_t kMillion = 1000000;
 
 }  // namespace
 
-void writeExportStatusFile(const std::filesystem::path& statusPath, const std::string& state,
-                           const std::string& message) {
+bool writeExportStatusFile(const std::filesystem::path& statusPath, const std::string& state,
+                           const std::string& message, int* error) {
     std::string text;
     text.reserve(40 + state.size() + 2 * message.size());
     text.append("[Status]\nState=").append(state);
@@ -37,7 +37,7 @@ void writeExportStatusFile(const std::filesystem::path& statusPath, const std::s
     // POSIX has no share modes: the report goes to a new file beside the status file and is
     // renamed over it, so a reader sees the previous report or this one, never a partial one.
     // A path that names a device or a pipe is written in place, never replaced.
-    platform::replaceFileWhole(statusPath.string(), text, false);
+    return platform::replaceFileWhole(statusPath.string(), text, false, error);
 }
 
 std::string exportProgressSentence(const std::string& method, std::uint64_t pointsRead,

@@ -9,10 +9,10 @@
 // every report. Its path is the job file's path with ".status.ini" appended.
 
 // Writes a new file beside the status file (never through a link found at its name) and
-// renames it over the status file. Loses the report silently when that fails; the export goes
-// on.
-void writeExportStatusFile(const std::filesystem::path& statusPath, const std::string& state,
-                           const std::string& message);
+// renames it over the status file. Loses the report when that fails, and the export goes on:
+// false then, with the system's error number in *error (when given).
+bool writeExportStatusFile(const std::filesystem::path& statusPath, const std::string& state,
+                           const std::string& message, int* error = nullptr);
 
 // "Exporting 24.6% | read=12M / 50M | written=12000000 | method=XYZ ASCII export[ | extra]".
 // The percentage maps pointsRead / totalPoints onto percentLo..percentHi, the share of the
