@@ -259,6 +259,24 @@ std::string statusClash(const std::filesystem::path& statusPath,
     return {};
 }
 
+// The job's or status file that the export would replace or remove: it is the output, or has a
+// name the export writes or clears beside it (a split's numbered output, a working file).
+std::string exportFileClash(const std::filesystem::path& statusPath,
+                            const std::filesystem::path& jobPath, const std::string& output) {
+    if (output.empty()) return {};
+    if (sameFile(output, jobPath))
+        return "Export job refused: the output file is the job file: " + output;
+    const std::pair<const char*, std::string> ours[] = {
+        {"job file", jobPath.string()},
+        {"status file", statusPath.string()},
+        {"status file's working file", platform::replaceWorkingName(statusPath.string())}};
+    for (const auto& [what, path] : ours)
+        if (mayBeExportFile(output, path))
+            return std::string("Export job refused: the ") + what +
+                   " has the name of one of the export's own files: " + path;
+    return {};
+}
+
 // The tests set BRINDLEWICK_STOP_BEFORE_JOB_LOAD to find the helper stopped where a large job
 // would keep it loading.
 void stopWhenTestAsks() {
@@ -312,8 +330,7 @@ int runExportHelperMode(const std::filesystem::path& jobPath) {
         std::cerr << "Export job refused: " << refusal << std::endl;
         return kHelperExitJobNotLoaded;
     }
-    if (!output.empty() && sameFile(output, jobPath)) {
-        const std::string text = "Export job refused: the output file is the job file: " + output;
+    if (const std::string text = exportFileClash(statusPath, jobPath, output); !text.empty()) {
         std::cerr << text << std::endl;
         writeExportStatusFile(statusPath, "Failed", text);
         return kHelperExitJobNotLoaded;

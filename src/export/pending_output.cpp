@@ -95,6 +95,11 @@ void removeDeadWritersFiles(const std::string& inputPath,
 
 }  // namespace
 
+bool isWorkingFileName(const std::string& name) {
+    std::string tail;
+    return workingNameWriter(name, &tail) != 0;
+}
+
 void refuseOutputOnInput(const std::string& inputPath, const std::string& path,
                          const char* prefix) {
     std::error_code ec;

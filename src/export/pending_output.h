@@ -30,6 +30,9 @@ void refuseOutputOnInput(const std::string& inputPath, const std::string& path, 
 // folder failure followed by the system's text.
 void createOutputFolder(const std::string& outputPath, const OutputWords& words);
 
+// True for a name that ends as an output's working file does: ".unfinished-<pid>-<n>.tmp".
+bool isWorkingFileName(const std::string& name);
+
 // Removes what an earlier export left at the outputs, before any refusal of this export, so
 // that a failed export leaves none of it: the files at the paths, and the working files of the
 // paths whose writers no longer run (the process id in the name is no running process's; a

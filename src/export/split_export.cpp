@@ -160,35 +160,65 @@ std::vector<std::string> splitOutputPaths(const std::string& outputPath, std::si
     return paths;
 }
 
-std::vector<std::string> earlierSplitOutputs(const std::string& outputPath) {
-    const SplitOutputNaming naming{false, outputPath, fs::path(outputPath)};
+namespace {
+
+// True when `name` is one that makeSplitOutputPath() gives for some kind and number: "_top_01",
+// "_top_100", never "_top_00" or "_top_001".
+bool isNumberedSplitName(const SplitOutputNaming& naming, const std::string& name) {
     const std::string stem = naming.outputPath.stem().string() + "_";
     const std::string extension = naming.outputPath.extension().string();
+    if (name.size() <= stem.size() + extension.size() || name.compare(0, stem.size(), stem) ||
+        name.compare(name.size() - extension.size(), extension.size(), extension))
+        return false;
+    const std::string middle = name.substr(stem.size());
+    const std::size_t digits = middle.size() - extension.size();
+    for (const char* kind : {"vertical", "top"}) {
+        const std::size_t from = std::char_traits<char>::length(kind) + 1;
+        if (middle.rfind(std::string(kind) + "_", 0) != 0 || digits <= from || digits - from > 18 ||
+            !std::all_of(middle.begin() + from, middle.begin() + digits,
+                         [](char c) { return c >= '0' && c <= '9'; }))
+            continue;
+        const std::uint64_t number = std::stoull(middle.substr(from, digits - from));
+        if (number != 0 && fs::path(makeSplitOutputPath(naming, kind, number)).filename() == name)
+            return true;
+    }
+    return false;
+}
+
+bool endsWith(const std::string& text, const std::string& end) {
+    return text.size() >= end.size() &&
+           text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
+
+}  // namespace
+
+std::vector<std::string> earlierSplitOutputs(const std::string& outputPath) {
+    const SplitOutputNaming naming{false, outputPath, fs::path(outputPath)};
     const fs::path folder = naming.outputPath.parent_path();
     std::vector<std::string> found;
     std::error_code ec;
     for (fs::directory_iterator it(folder.empty() ? fs::path(".") : folder, ec), end;
          !ec && it != end; it.increment(ec)) {
         const std::string name = it->path().filename().string();
-        if (name.size() <= stem.size() + extension.size() || name.compare(0, stem.size(), stem) ||
-            name.compare(name.size() - extension.size(), extension.size(), extension))
-            continue;
-        for (const char* kind : {"vertical", "top"}) {
-            const std::string middle = name.substr(stem.size());
-            const std::size_t digits = middle.size() - extension.size();
-            const std::size_t from = std::char_traits<char>::length(kind) + 1;
-            if (middle.rfind(std::string(kind) + "_", 0) != 0 || digits <= from ||
-                digits - from > 18 ||
-                !std::all_of(middle.begin() + from, middle.begin() + digits,
-                             [](char c) { return c >= '0' && c <= '9'; }))
-                continue;
-            // Only a name the naming gives: "_top_01", "_top_100", never "_top_00" or "_top_001".
-            const std::uint64_t number = std::stoull(middle.substr(from, digits - from));
-            const std::string path = makeSplitOutputPath(naming, kind, number);
-            if (number != 0 && fs::path(path).filename() == name) found.push_back(path);
-        }
+        if (isNumberedSplitName(naming, name)) found.push_back((folder / name).string());
     }
     return found;
+}
+
+bool mayBeExportFile(const std::string& outputPath, const std::string& path) {
+    const fs::path output(outputPath);
+    const fs::path candidate(path);
+    std::error_code ec;
+    const fs::path here = fs::weakly_canonical(fs::absolute(output.parent_path(), ec), ec);
+    const fs::path there = fs::weakly_canonical(fs::absolute(candidate.parent_path(), ec), ec);
+    if (ec || here != there) return false;
+    std::string name = candidate.filename().string();
+    if (isNumberedSplitName({false, outputPath, output}, name) || isWorkingFileName(name))
+        return true;
+    const std::string extension = output.extension().string();
+    if (!extension.empty() && endsWith(name, extension))
+        name.resize(name.size() - extension.size());
+    return endsWith(name, "_geom_tmp") || endsWith(name, "_with_photos_tmp");
 }
 
 void removeOldSplitOutputs(const std::string& inputPath, const std::string& outputPath,

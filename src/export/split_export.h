@@ -52,6 +52,12 @@ std::vector<std::string> splitOutputPaths(const std::string& outputPath, std::si
 // kind, whatever its number: "<stem>_vertical_NN<extension>", "<stem>_top_NN<extension>".
 std::vector<std::string> earlierSplitOutputs(const std::string& outputPath);
 
+// True when an export to outputPath may write, replace or remove a file at `path`: a name in the
+// output's folder that a split numbers after it ("<stem>_top_NN<extension>"), or a working name
+// of any export there (".unfinished-<pid>-<n>.tmp", "_geom_tmp", "_with_photos_tmp"). The output
+// path itself is the caller's to compare.
+bool mayBeExportFile(const std::string& outputPath, const std::string& path);
+
 // removeOldOutputs() for all of the split's outputs at once, before the first one starts:
 // refuses a folder or the input at any of them (for the photo split, the input at any of its
 // working files too), or a name too long, before removing anything. Also removes the files at

@@ -9,6 +9,7 @@
 #include <csignal>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <filesystem>
 #include <functional>
@@ -664,6 +665,7 @@ TEST_F(ExportHelperModeRun, AJobThatWouldHarmItsOwnFilesIsRefused) {
         // Lays out the folder and changes the job; returns the refusal's subject and path.
         std::function<std::string(const fs::path& dir, const fs::path& status, ExportJob& job)>
             setUp;
+        const char* jobName = "job.ini";
     };
     const auto inputAt = [](const char* what, bool working, const char* link) {
         return [=](const fs::path& dir, const fs::path& status, ExportJob& job) {
@@ -704,6 +706,15 @@ TEST_F(ExportHelperModeRun, AJobThatWouldHarmItsOwnFilesIsRefused) {
             return "the status file cannot be written: " + status.string() + " (" + errorText + ")";
         };
     };
+    // A job file at a name the split clears or a photo export works in.
+    const auto jobAtExportName = [](int mode) {
+        return [=](const fs::path&, const fs::path& status, ExportJob& job) {
+            job.exportMode = mode;
+            const std::string path = status.string();
+            return "the job file has the name of one of the export's own files: " +
+                   path.substr(0, path.size() - std::strlen(".status.ini"));
+        };
+    };
     const char* const kStatus = "the status file";
     const char* const kWorking = "the status file's working file";
     const Row rows[] = {
@@ -721,12 +732,14 @@ TEST_F(ExportHelperModeRun, AJobThatWouldHarmItsOwnFilesIsRefused) {
         {"output_job_symlink", &Inputs::xyz, "out.xyz", outputIsJob(0.0, "alias.xyz")},
         {"status_folder", &Inputs::e57, "out.e57", statusCannot("Is a directory")},
         {std::string(245, 'j'), &Inputs::e57, "out.e57", statusCannot("File name too long")},
+        {"job_numbered", &Inputs::e57, "out.e57", jobAtExportName(1), "out_top_07.e57"},
+        {"job_photo_working", &Inputs::e57, "out.e57", jobAtExportName(0), "out_geom_tmp.e57"},
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(r.name.substr(0, 30));
         const fs::path dir = dir_ / r.name;
         fs::create_directories(dir);
-        const fs::path jobPath = dir / (r.name.size() > 200 ? r.name : "job.ini");
+        const fs::path jobPath = dir / (r.name.size() > 200 ? r.name : r.jobName);
         const fs::path status = helperStatusPath(jobPath);
         ExportJob job = makeJob(inputs_.*r.input, dir / r.output, 1, 0, kRgb);
         job.outputFormat = outputFormatFromExtension(r.output);
@@ -742,7 +755,8 @@ TEST_F(ExportHelperModeRun, AJobThatWouldHarmItsOwnFilesIsRefused) {
         if (fs::is_regular_file(fs::symlink_status(status, ec)))
             kept[status] = testsupport::readFile(status);
         // The one refusal that leaves the status file its own, and reports there.
-        const bool reported = refusal.find("is the job file") != std::string::npos;
+        const bool reported = refusal.find("output file is the job file") != std::string::npos ||
+                              refusal.find("own files") != std::string::npos;
         const HelperRun run = runHelper(jobPath);
         EXPECT_EQ(run.exit, 100u);
         EXPECT_TRUE(hasLine(run.console, "Export job refused: " + refusal)) << run.console;
