@@ -266,8 +266,10 @@ std::string exportFileClash(const std::filesystem::path& statusPath,
     if (output.empty()) return {};
     if (sameFile(output, jobPath))
         return "Export job refused: the output file is the job file: " + output;
+    std::error_code ec;
     const std::pair<const char*, std::string> ours[] = {
         {"job file", jobPath.string()},
+        {"job file", std::filesystem::weakly_canonical(jobPath, ec).string()},
         {"status file", statusPath.string()},
         {"status file's working file", platform::replaceWorkingName(statusPath.string())}};
     for (const auto& [what, path] : ours)
@@ -327,6 +329,11 @@ int runExportHelperMode(const std::filesystem::path& jobPath) {
         refusal = "the status file cannot be written: " + statusPath.string() + " (" +
                   platform::systemErrorText(error) + ")";
     if (!refusal.empty()) {
+        // No earlier run's report stays for the reader; a clash leaves the file it names alone.
+        std::error_code ec;
+        if (error != 0 &&
+            std::filesystem::is_regular_file(std::filesystem::symlink_status(statusPath, ec)))
+            std::filesystem::remove(statusPath, ec);
         std::cerr << "Export job refused: " << refusal << std::endl;
         return kHelperExitJobNotLoaded;
     }

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <string>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -44,29 +45,48 @@ std::string workingName(const std::string& path, const std::string& tail) {
     return folder + fitFileName(folder, path.substr(start), tail);
 }
 
-// A new file of our own: O_EXCL fails on anything already at the name, a link included.
-int createExclusive(const std::string& path, std::string& temporary) {
+bool sameInode(int fd, const std::string& path) {
+    struct stat open {};
+    struct stat named {};
+    return ::fstat(fd, &open) == 0 && ::lstat(path.c_str(), &named) == 0 &&
+           open.st_dev == named.st_dev && open.st_ino == named.st_ino;
+}
+
+// A plain file at the working name that no writer holds locked is what a writer killed before
+// its rename left: it is removed (a hard link's other names stay). A file a live writer holds,
+// a link or anything else stays.
+void reclaimAbandoned(const std::string& temporary) {
+    const int fd = ::open(temporary.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) return;
+    struct stat st {};
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && ::flock(fd, LOCK_EX | LOCK_NB) == 0 &&
+        sameInode(fd, temporary))
+        ::unlink(temporary.c_str());
+    ::close(fd);
+}
+
+// A new file of our own, locked until it is renamed or removed: O_EXCL fails on anything
+// already at the name, a link included.
+int createExclusive(const std::string& path, std::string& temporary, bool reclaim) {
     static std::atomic<unsigned> made{0};
     constexpr int kFlags = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
     temporary = replaceWorkingName(path);
     int fd = ::open(temporary.c_str(), kFlags, 0666);
-    // A plain file there is what a writer killed before its rename left: removing the name
-    // takes nothing else along (a hard link's other names stay). A link or anything else stays.
-    struct stat st {};
-    if (fd < 0 && errno == EEXIST) {
-        if (::lstat(temporary.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
-            ::unlink(temporary.c_str()) == 0)
-            fd = ::open(temporary.c_str(), kFlags, 0666);
-        else
-            errno = EEXIST;
-    }
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        if (fd >= 0 || errno != EEXIST) return fd;
-        temporary = workingName(
-            path, "." + std::to_string(::getpid()) + "-" + std::to_string(++made) + ".tmp");
+    if (fd < 0 && errno == EEXIST && reclaim) {
+        reclaimAbandoned(temporary);
         fd = ::open(temporary.c_str(), kFlags, 0666);
     }
-    return -1;
+    for (int attempt = 0; attempt < 100 && fd < 0 && errno == EEXIST; ++attempt) {
+        std::string tail = ".";
+        tail += std::to_string(::getpid());
+        tail += '-';
+        tail += std::to_string(++made);
+        tail += ".tmp";
+        temporary = workingName(path, tail);
+        fd = ::open(temporary.c_str(), kFlags, 0666);
+    }
+    if (fd >= 0) ::flock(fd, LOCK_EX);
+    return fd;
 }
 
 // A device or pipe holds no file to replace: it is written where it lies.
@@ -85,14 +105,36 @@ bool replaceFileWhole(const std::string& path, std::string_view text, bool durab
     if (::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode))
         return writeFileInPlace(path, text, durable, error);
     std::string temporary;
-    const int fd = createExclusive(path, temporary);
-    if (fd < 0) return failed(error, errno);
     int problem = 0;
-    if (writeAndClose(fd, text, durable, &problem)) {
-        if (::rename(temporary.c_str(), path.c_str()) == 0) return true;
-        problem = errno;
+    // A second try, under a name of its own, when another writer took the working name away
+    // between its creation and its lock.
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        const int fd = createExclusive(path, temporary, attempt == 0);
+        if (fd < 0) return failed(error, errno);
+        // The duplicate holds the lock once the text's descriptor is closed, until the rename.
+        const int lock = ::dup(fd);
+        if (lock < 0) {
+            problem = errno;
+            if (sameInode(fd, temporary)) ::unlink(temporary.c_str());
+            ::close(fd);
+            break;
+        }
+        const bool written = writeAndClose(fd, text, durable, &problem);
+        const bool ours = sameInode(lock, temporary);
+        if (written && !ours) {
+            ::close(lock);
+            problem = EEXIST;
+            continue;
+        }
+        if (written && ::rename(temporary.c_str(), path.c_str()) == 0) {
+            ::close(lock);
+            return true;
+        }
+        if (written) problem = errno;
+        if (ours) ::unlink(temporary.c_str());
+        ::close(lock);
+        break;
     }
-    ::unlink(temporary.c_str());
     return failed(error, problem);
 }
 

@@ -7,8 +7,9 @@ namespace platform {
 
 // Replaces the file at `path` with `text` as a whole: the text goes to a new file beside it,
 // which is then renamed onto `path`, so a reader sees the old content or the new, never a
-// part. The new file is created exclusively, never through a link or file found at its name:
-// replaceWorkingName(path) (a regular file left there by a killed writer is removed first), or
+// part. The new file is created exclusively, never through a link or file found at its name,
+// and stays locked (flock) until it is renamed: replaceWorkingName(path) (a regular file there
+// that no writer holds locked, left by a killed one, is removed first), or
 // "<path>.<process id>-<n>.tmp" while something else holds that name; a name that would pass
 // the folder's name limit is cut as fitFileName() cuts it. `durable`: the text
 // is on the disk before the rename. On failure the new file is removed, `path` is left as it

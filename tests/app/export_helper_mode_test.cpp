@@ -12,6 +12,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <limits>
 #include <map>
@@ -666,6 +667,7 @@ TEST_F(ExportHelperModeRun, AJobThatWouldHarmItsOwnFilesIsRefused) {
         std::function<std::string(const fs::path& dir, const fs::path& status, ExportJob& job)>
             setUp;
         const char* jobName = "job.ini";
+        const char* jobMovedTo = nullptr;  // the job file moved there, a link left at its name
     };
     const auto inputAt = [](const char* what, bool working, const char* link) {
         return [=](const fs::path& dir, const fs::path& status, ExportJob& job) {
@@ -707,12 +709,13 @@ TEST_F(ExportHelperModeRun, AJobThatWouldHarmItsOwnFilesIsRefused) {
         };
     };
     // A job file at a name the split clears or a photo export works in.
-    const auto jobAtExportName = [](int mode) {
-        return [=](const fs::path&, const fs::path& status, ExportJob& job) {
+    const auto jobAtExportName = [](int mode, const char* linkedTo = nullptr) {
+        return [=](const fs::path& dir, const fs::path& status, ExportJob& job) {
             job.exportMode = mode;
             const std::string path = status.string();
             return "the job file has the name of one of the export's own files: " +
-                   path.substr(0, path.size() - std::strlen(".status.ini"));
+                   (linkedTo != nullptr ? (dir / linkedTo).string()
+                                        : path.substr(0, path.size() - std::strlen(".status.ini")));
         };
     };
     const char* const kStatus = "the status file";
@@ -734,6 +737,8 @@ TEST_F(ExportHelperModeRun, AJobThatWouldHarmItsOwnFilesIsRefused) {
         {std::string(245, 'j'), &Inputs::e57, "out.e57", statusCannot("File name too long")},
         {"job_numbered", &Inputs::e57, "out.e57", jobAtExportName(1), "out_top_07.e57"},
         {"job_photo_working", &Inputs::e57, "out.e57", jobAtExportName(0), "out_geom_tmp.e57"},
+        {"job_linked", &Inputs::e57, "out.e57", jobAtExportName(1, "out_vertical_03.e57"),
+         "job.ini", "out_vertical_03.e57"},
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(r.name.substr(0, 30));
@@ -747,6 +752,10 @@ TEST_F(ExportHelperModeRun, AJobThatWouldHarmItsOwnFilesIsRefused) {
         const std::string refusal = r.setUp(dir, status, job);
         std::string error;
         ASSERT_TRUE(writeExportJobFile(jobPath, job, &error)) << error;
+        if (r.jobMovedTo != nullptr) {
+            fs::rename(jobPath, dir / r.jobMovedTo);
+            fs::create_symlink(dir / r.jobMovedTo, jobPath);
+        }
         std::map<fs::path, std::string> kept = {{jobPath, testsupport::readFile(jobPath)},
                                                 {dir / r.output, "earlier"}};
         kept[job.inputE57Path] = testsupport::readFile(job.inputE57Path);
@@ -1091,6 +1100,21 @@ TEST_F(ExportHelperModeRun, AHelperKilledBeforeItsOutputAppearsLeavesNothingAtTh
 TEST_F(ExportHelperModeRun, AHelperKilledBeforeItsFirstReportLeavesNoEarlierSuccess) {
     const fs::path jobPath = writeRowJob(dir_.path(), "killed", inputs_, kRoutes[0]);
     ASSERT_EQ(runHelper(jobPath).state, "Success");
+    // Nor does a start refused for a first report the full disk does not take.
+    {
+        const testsupport::SmallDisk disk(dir_ / "disk", 64 * 1024);
+        if (disk.mounted()) {
+            const fs::path full = disk.path() / "job.ini";
+            fs::copy_file(jobPath, full);
+            fs::copy_file(helperStatusPath(jobPath), helperStatusPath(full));
+            std::ofstream fill(disk.path() / "fill", std::ios::binary);
+            const std::string block(4096, 'x');
+            while (fill.write(block.data(), block.size())) {
+            }
+            EXPECT_EQ(runHelper(full, false).exit, 100u);
+            EXPECT_FALSE(fs::exists(helperStatusPath(full)));
+        }
+    }
     platform::ChildProcess child =
         startHelper(jobPath, true,
                     "BRINDLEWICK_STOP_BEFORE_JOB_LOAD=1; export BRINDLEWICK_STOP_BEFORE_JOB_LOAD;");

@@ -6,6 +6,9 @@
 #include <iterator>
 #include <limits>
 #include <string>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 #include "support/test_support.h"
 
@@ -128,10 +131,11 @@ TEST(ExportStatus, ReaderSectionAndLineRules) {
 }
 
 // Whatever stands at the temporary name (a link to the input, a hard link to it, a link to a
-// file not there yet) is left as it is: the report goes to a file of its own. A plain file there,
-// left by a writer killed before its rename, goes (for a hard link, only that name).
+// file not there yet, another helper's report that it holds locked while it writes) is left as
+// it is: the report goes to a file of its own. A plain file there, left by a writer killed before
+// its rename, goes (for a hard link, only that name).
 TEST(ExportStatus, ALinkAtTheTemporaryNameChangesNothing) {
-    for (const char* kind : {"symlink", "hardlink", "dangling", "stale"}) {
+    for (const char* kind : {"symlink", "hardlink", "dangling", "stale", "locked"}) {
         SCOPED_TRACE(kind);
         TempDir dir;
         const auto path = dir / "job.ini.status.ini";
@@ -147,12 +151,17 @@ TEST(ExportStatus, ALinkAtTheTemporaryNameChangesNothing) {
             std::filesystem::create_symlink(dir / "absent.e57", temporary);
         else
             writeFile(temporary, "[Status]\nState=Run");
+        const int writer = k == "locked" ? ::open(temporary.c_str(), O_RDONLY | O_CLOEXEC) : -1;
+        if (writer >= 0) {
+            ASSERT_EQ(::flock(writer, LOCK_EX), 0);
+        }
         writeExportStatusFile(path, "Running", "first");
         writeExportStatusFile(path, "Failed", "second");
         EXPECT_EQ(readFile(path), "[Status]\nState=Failed\nMessage=second\nDetails=second\n");
         EXPECT_EQ(readFile(input), "points");
         EXPECT_FALSE(std::filesystem::exists(dir / "absent.e57"));
-        const bool linkStays = k == "symlink" || k == "dangling";
+        if (writer >= 0) ::close(writer);
+        const bool linkStays = k == "symlink" || k == "dangling" || k == "locked";
         EXPECT_EQ(std::filesystem::exists(std::filesystem::symlink_status(temporary)), linkStays);
         // Nothing else was added or left: the status file and the input, with the link.
         EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()),
