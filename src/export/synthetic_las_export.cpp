@@ -33,9 +33,9 @@ constexpr std::uint64_t kMaxLegacyPointCount = 4294967295ULL;
 // The coarsest scale written: an extent needing more than this would blur every point of the
 // axis, so the export fails instead.
 constexpr double kCoarsestLasScale = 0.001;
-// 2^43: from here on a double itself steps by more than that millimetre, so no measured
-// position lies there ("no return" values such as 3.4e38 do); such a point is dropped rather
-// than failing the export. Within it any two coordinates differ by a finite amount.
+// 2^43: from here on a double itself steps by more than 0.001, so no measured position lies
+// there ("no return" values such as 3.4e38 do); such a point is dropped rather than failing
+// the export. Within it any two coordinates differ by a finite amount.
 constexpr double kLasCoordinateLimit = 8796093022208.0;
 constexpr std::uint16_t kRecordLengthGeometry = 20;
 constexpr std::uint16_t kRecordLengthColour = 26;
