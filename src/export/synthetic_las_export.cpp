@@ -4,13 +4,13 @@
 #include <cmath>
 #include <cstring>
 #include <iostream>
-#include <limits>
 #include <stdexcept>
 #include <system_error>
 
 #include "export/finite_xyz.h"
 #include "export/output_file.h"
 #include "export/route_contract.h"
+#include "export/xyz_number_format.h"
 #include "points/input/e57_point_stream.h"
 #include "points/input/exception_text.h"
 #include "points/input/las_header.h"
@@ -30,9 +30,13 @@ constexpr const char* kOnlyE57OrXyz =
     "Synthetic LAS writer supports only E57 and XYZ input. LAS input uses the existing raw LAS "
     "copier.";
 constexpr std::uint64_t kMaxLegacyPointCount = 4294967295ULL;
-// Within this any two coordinates differ by a finite amount, so the extent's scale puts every
-// written coordinate in i32 range.
-constexpr double kLasCoordinateLimit = std::numeric_limits<double>::max() / 2;
+// The coarsest scale written: an extent needing more than this would blur every point of the
+// axis, so the export fails instead.
+constexpr double kCoarsestLasScale = 0.001;
+// 2^43: from here on a double itself steps by more than 0.001, so no measured position lies
+// there ("no return" values such as 3.4e38 do); such a point is dropped rather than failing
+// the export. Within it any two coordinates differ by a finite amount.
+constexpr double kLasCoordinateLimit = 8796093022208.0;
 constexpr std::uint16_t kRecordLengthGeometry = 20;
 constexpr std::uint16_t kRecordLengthColour = 26;
 
@@ -166,6 +170,20 @@ bool streamSelectedPointsTo(const ExportJob& job, const ExportSelectionFilter& f
         if (error) *error = exceptionText(e);
         return false;
     }
+}
+
+std::string formatted(double v) {
+    char buf[32];
+    return std::string(buf, formatDouble10g(buf, v));
+}
+
+// Fails when the axis' extent needs a scale coarser than kCoarsestLasScale.
+void requireFineLasScale(const char* axis, double min, double max, double scale) {
+    if (scale <= kCoarsestLasScale) return;
+    failExportRoute(std::string(kSyntheticLasWords.prefix) + " failed: the selected points' " +
+                    axis + " extent, " + formatted(min) + " to " + formatted(max) +
+                    ", needs a LAS scale of " + formatted(scale) + "; the coarsest it writes is " +
+                    formatted(kCoarsestLasScale) + ".");
 }
 
 void reportSyntheticLasPass1Progress(const fs::path& statusPath, const ExportJob& job,
@@ -312,6 +330,9 @@ bool exportSyntheticLas(const ExportJob& job, const std::string& statusPath, Exp
         const double scaleX = lasScaleForExtent(bounds.minX, bounds.maxX);
         const double scaleY = lasScaleForExtent(bounds.minY, bounds.maxY);
         const double scaleZ = lasScaleForExtent(bounds.minZ, bounds.maxZ);
+        requireFineLasScale("X", bounds.minX, bounds.maxX, scaleX);
+        requireFineLasScale("Y", bounds.minY, bounds.maxY, scaleY);
+        requireFineLasScale("Z", bounds.minZ, bounds.maxZ, scaleZ);
         const double spanX = bounds.maxX - bounds.minX;
         const double spanY = bounds.maxY - bounds.minY;
         const double spanZ = bounds.maxZ - bounds.minZ;

@@ -52,7 +52,8 @@ struct SyntheticLasPassCounts {
 
 // Streams every point of the input (".xyz" or ".e57"), counts it as read, skips and counts
 // non-finite coordinates, tests the selection (counting points outside the tile grid), skips
-// and counts a coordinate no LAS scale can hold, and hands the selected ones to the sink.
+// and counts a coordinate beyond +-2^43 (the LAS coordinate range), and hands the selected
+// ones to the sink.
 // Standard exceptions raised inside become false with their text in *error.
 using SyntheticLasProgress = std::function<void(std::uint64_t pointsRead)>;
 bool streamSelectedPoints(const ExportJob& job, const ExportSelectionFilter& filter,

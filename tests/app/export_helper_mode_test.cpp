@@ -1578,13 +1578,13 @@ TEST_F(ExportHelperModeRun, SkippedLinesAreCountedInTheStatus) {
     runDroppedCases(dir_.path(), cases);
 }
 
-// A finite point no tile holds (its tile number past 64 bits), and for LAS output one no LAS
-// scale can hold, is counted where it is left out, also when no tile filter applies.
+// A finite point no tile holds (its tile number past 64 bits), and for LAS output one past the
+// LAS coordinate range, is counted where it is left out, also when no tile filter applies.
 TEST_F(ExportHelperModeRun, FarPointsLeftOutAreCounted) {
     const fs::path xyz = dir_ / "far.xyz";
     testsupport::writeFile(xyz, testsupport::readFile(inputs_.xyz) +
                                     "1e30 5400010 110\n0.5 3.4e38 1\n0.5 0.5 1e308\n"
-                                    "0.5 0.5 -1e308\n");
+                                    "0.5 0.5 -1e308\n0.5 0.5 3.4e38\n-1e13 0.5 1\n");
     // An x scale so large that a stored integer is far past the grid.
     lastest::LasTestHeader header;
     header.scale[0] = 1e25;
@@ -1610,7 +1610,7 @@ TEST_F(ExportHelperModeRun, FarPointsLeftOutAreCounted) {
          0,
          kRgb,
          "Synthetic LAS export finished successfully. Output: ",
-         "2 points dropped: outside the tile grid; 2 points dropped: outside the LAS coordinate "
+         "2 points dropped: outside the tile grid; 4 points dropped: outside the LAS coordinate "
          "range",
          {{"out.las", Kind::Las}},
          true},

@@ -223,20 +223,21 @@ TEST(SyntheticLasExport, E57InputColourAndNonFinitePoints) {
     const fs::path in = dir / "scan.e57";
     const fs::path out = dir / "scan_cut.las";
     const double nan = std::nan(""), inf = std::numeric_limits<double>::infinity();
-    // A plain tile set keeps its tiles whatever z is, so only the finiteness test refuses these.
-    const std::vector<Src> pts = {{1.0, 1.0, 1.0, 255, 128, 0},
-                                  {0.5, 0.5, nan, 1, 1, 1},
-                                  {2.5, 3.5, -1.0, 10, 20, 30},
-                                  {0.75, 0.5, inf, 1, 1, 1},
-                                  {7.0, 8.0, 9.0, 1, 1, 1}};
+    // A plain tile set keeps its tiles whatever z is, so only the finiteness test and the LAS
+    // range refuse these; the "no return" z would coarsen the others' scale to about 1.6e29.
+    const std::vector<Src> pts = {{1.0, 1.0, 1.0, 255, 128, 0}, {0.5, 0.5, nan, 1, 1, 1},
+                                  {2.5, 3.5, -1.0, 10, 20, 30}, {0.75, 0.5, inf, 1, 1, 1},
+                                  {1.5, 2.5, 3.4e38, 1, 1, 1},  {7.0, 8.0, 9.0, 1, 1, 1}};
     pdaltest::writeE57(in.string(), {scanOf(pts, true)});
     ExportJob job = jobWithTiles(in.string(), out.string(), exporttest::tileBlock(0, 0, 4, 4), 1.0);
     const auto run = runRoute(exportSyntheticLas, job, dir / "s.ini");
     ASSERT_TRUE(run.ok) << run.error;
-    EXPECT_EQ(run.result.inputPoints, 5u);
+    EXPECT_EQ(run.result.inputPoints, 6u);
     EXPECT_EQ(run.result.writtenPoints, 2u);
+    EXPECT_EQ(run.result.outsideLasRangePoints, 1u);
     const auto back = readLasBack(out);
     EXPECT_EQ(back.format, 2);
+    EXPECT_EQ(back.scale[2], 0.000001);
     expectRecords(back, {pts[0], pts[2]}, {{65535, 32896, 0}, {2570, 5140, 7710}});
     EXPECT_EQ(back.offset[2], -1.0);
     EXPECT_EQ(at<double>(testsupport::readFile(out), 211), 1.0);  // max z
@@ -268,10 +269,17 @@ TEST(SyntheticLasExport, FailuresAndTheirOrder) {
               "Synthetic LAS export failed: no selected tiles or height ranges.");
     EXPECT_FALSE(fs::exists(dir / "new"));
 
+    // An outlier that is kept would coarsen its axis past 1 mm for every other point.
+    const fs::path farZ = dir / "far_z.xyz";
+    testsupport::writeFile(farZ, "0.5 0.5 0.5\n0.25 0.5 -12.5\n0.5 0.25 1000000000\n");
     const struct {
         std::string input, output, want;
         bool prefix;
     } cases[] = {
+        {farZ.string(), out.string(),
+         "Synthetic LAS export failed: the selected points' Z extent, -12.5 to 1000000000, needs "
+         "a LAS scale of 0.4719626227; the coarsest it writes is 0.001.",
+         false},
         {(dir / "missing.xyz").string(), out.string(),
          "Cannot open XYZ input for synthetic LAS export: ", true},
         {(dir / "missing.e57").string(), out.string(), "", true},  // the reader's own text
@@ -285,6 +293,7 @@ TEST(SyntheticLasExport, FailuresAndTheirOrder) {
         exporttest::expectFailureText(e, c.want, c.prefix);
         EXPECT_NE(e, "Synthetic LAS pass 1 failed.");
     }
+    EXPECT_FALSE(fs::exists(out));
     const fs::path full = dir / "full";
     if (testsupport::makeFullDevice(full)) {
         EXPECT_EQ(failureOf(exportSyntheticLas, jobWithTiles(xyz.string(), full.string(), {{0, 0}}),
