@@ -69,6 +69,9 @@ void throwWhenTestAsks() {
 struct SplitPlan {
     const std::vector<SelectedHeightRange>* vertical = nullptr;  // null: not a split route
     const std::vector<SavedTileSelection>* top = nullptr;
+    // A split by export mode owns every earlier numbered name; one combined output of XYZ
+    // input only the names it writes.
+    bool sweepEarlier = true;
 };
 
 SplitPlan splitPlan(const ExportRouteChoice& choice, const ExportJob& job) {
@@ -89,8 +92,8 @@ SplitPlan splitPlan(const ExportRouteChoice& choice, const ExportJob& job) {
         case ExportRoute::XyzCombinedThroughSplit:
             // A full coarse selection is one output of every point (a selection without tiles
             // keeps all): the saved tiles would lose those the sampled preview never showed.
-            if (isFullCoarseSelection(job)) return {&noRanges, &allTiles};
-            return {&job.selectedHeightRanges, &job.savedTileSelections};
+            if (isFullCoarseSelection(job)) return {&noRanges, &allTiles, false};
+            return {&job.selectedHeightRanges, &job.savedTileSelections, false};
         default: return {};
     }
 }
@@ -107,7 +110,8 @@ void removeOldJobOutputs(const ExportRouteChoice& choice, const ExportJob& job) 
         }
         removeOldSplitOutputs(
             job.inputE57Path, job.outputE57Path, plan.vertical->size(), plan.top->size(),
-            job.enablePhotoThirdPass && choice.route != ExportRoute::XyzPhotosRefused);
+            job.enablePhotoThirdPass && choice.route != ExportRoute::XyzPhotosRefused,
+            plan.sweepEarlier);
     } catch (const std::exception&) {
     }
 }
@@ -152,7 +156,7 @@ bool runRoute(const ExportRouteChoice& choice, const ExportJob& job,
             return exportSplitSelections(in, out, *plan.vertical, *plan.top,
                                          job.selectedCoarseTileCounts, job.coarseTileSize,
                                          job.inputTotalPoints, photo, &result, &text, &statusPath,
-                                         job.exportRGB);
+                                         job.exportRGB, plan.sweepEarlier);
         }
         // These two take colour whatever the job says.
         case ExportRoute::SplitVertical:

@@ -146,7 +146,7 @@ bool exportPhotoMultiSplit(const std::string& inputPath, const std::string& outp
         // Nothing is removed or written before each of the route's files is known not to be
         // the input; then no file of an earlier split stays, whatever fails next.
         removeOldSplitOutputs(inputPath, outputPath, verticalSelections.size(),
-                              topSelections.size(), true);
+                              topSelections.size(), true, true);
         if (verticalSelections.empty() && topSelections.empty())
             throw std::runtime_error(
                 "Photo split export requires at least one saved vertical or top selection.");

@@ -199,7 +199,9 @@ std::vector<std::string> earlierSplitOutputs(const std::string& outputPath) {
     std::error_code ec;
     for (fs::directory_iterator it(folder.empty() ? fs::path(".") : folder, ec), end;
          !ec && it != end; it.increment(ec)) {
-        const std::string name = it->path().filename().string();
+        std::string name = it->path().filename().string();
+        // A writer killed before its output was finished leaves only its working file.
+        if (isWorkingFileName(name)) name.resize(name.rfind(".unfinished-"));
         if (isNumberedSplitName(naming, name)) found.push_back((folder / name).string());
     }
     return found;
@@ -222,7 +224,15 @@ bool mayBeExportFile(const std::string& outputPath, const std::string& path) {
 }
 
 void removeOldSplitOutputs(const std::string& inputPath, const std::string& outputPath,
-                           std::size_t verticalCount, std::size_t topCount, bool photo) {
+                           std::size_t verticalCount, std::size_t topCount, bool photo,
+                           bool sweepEarlier) {
+    // Numbered outputs would be written beside a folder, device or pipe named as the output.
+    std::error_code statusError;
+    const fs::file_status status = fs::status(outputPath, statusError);
+    const std::string refusal = std::string(kSplitOutputWords.prefix) + " failed: the output path ";
+    if (fs::is_directory(status)) failExportRoute(refusal + "is a folder: " + outputPath);
+    if (fs::exists(status) && !fs::is_regular_file(status))
+        failExportRoute(refusal + "is not a regular file: " + outputPath);
     std::vector<std::string> paths = splitOutputPaths(outputPath, verticalCount, topCount, photo);
     // The photo split's working files would overwrite an input found there.
     if (photo)
@@ -230,16 +240,21 @@ void removeOldSplitOutputs(const std::string& inputPath, const std::string& outp
             for (const std::string& working :
                  {makeGeometryTempPath(path), makeWithPhotosTempPath(path)})
                 refuseOutputOnInput(inputPath, working, kSplitOutputWords.prefix);
-    // The split owns every numbered name of its output and the lone output: an earlier split
-    // with more selections, or with one, leaves none of its files beside this one's. Those this
-    // run does not write are left as they are when they are not regular files (folders, devices,
-    // pipes) or the input.
-    std::vector<std::string> earlier = earlierSplitOutputs(outputPath);
-    earlier.push_back(outputPath);
+    // A split by export mode owns every numbered name of its output and the lone output: an
+    // earlier split with more selections, or with one, leaves none of its files beside this
+    // one's, nor their dead writers' working files. Those this run does not write are left as
+    // they are when they are not regular files (folders, devices, pipes, links to nothing) or
+    // the input.
+    std::vector<std::string> earlier;
+    if (sweepEarlier) {
+        earlier = earlierSplitOutputs(outputPath);
+        earlier.push_back(outputPath);
+    }
     for (std::string& path : earlier) {
         std::error_code ec;
+        const bool nothingThere = !fs::exists(fs::symlink_status(path, ec));
         if (std::find(paths.begin(), paths.end(), path) == paths.end() &&
-            fs::is_regular_file(fs::status(path, ec)) &&
+            (nothingThere || fs::is_regular_file(fs::status(path, ec))) &&
             !fs::equivalent(fs::path(inputPath), fs::path(path), ec))
             paths.push_back(std::move(path));
     }
@@ -252,11 +267,11 @@ bool exportSplitSelections(const std::string& inputPath, const std::string& outp
                            const TileCountMap& tileCounts, double tileSize,
                            std::uint64_t inputTotalPoints, bool photo, ExportResult* result,
                            std::string* error, const std::filesystem::path* statusPath,
-                           bool exportColour) {
+                           bool exportColour, bool sweepEarlier) {
     return runSplitEntry(result, error, [&] {
         // Before any refusal: a refused or failed split leaves no file of an earlier one.
         removeOldSplitOutputs(inputPath, outputPath, verticalSelections.size(),
-                              topSelections.size(), photo);
+                              topSelections.size(), photo, sweepEarlier);
         if (verticalSelections.empty() && topSelections.empty())
             failExportRoute("Split export requires at least one saved vertical or top selection.");
         const bool xyzInput = hasXyzExtension(inputPath);

@@ -11,14 +11,15 @@
 
 // One E57 file per saved selection: vertical selections first, then top selections. E57 input
 // runs the native export once per output (or the photo split with the photo flag); XYZ input is
-// read once and every point routed to every output that takes it.
+// read once and every point routed to every output that takes it. sweepEarlier as for
+// removeOldSplitOutputs(): false for one combined output of XYZ input.
 bool exportSplitSelections(const std::string& inputPath, const std::string& outputPath,
                            const std::vector<SelectedHeightRange>& verticalSelections,
                            const std::vector<SavedTileSelection>& topSelections,
                            const TileCountMap& tileCounts, double tileSize,
                            std::uint64_t inputTotalPoints, bool photo, ExportResult* result,
                            std::string* error, const std::filesystem::path* statusPath,
-                           bool exportColour);
+                           bool exportColour, bool sweepEarlier = true);
 
 // One kind only, no status reports; outputAreaM2 goes into the result on success.
 bool exportSplitVertical(const std::string& inputPath, const std::string& outputPath,
@@ -48,8 +49,9 @@ std::string makeSplitOutputPath(const SplitOutputNaming& naming, const char* kin
 std::vector<std::string> splitOutputPaths(const std::string& outputPath, std::size_t verticalCount,
                                           std::size_t topCount, bool photo);
 
-// Every file in the output's folder named as makeSplitOutputPath() names an output of either
-// kind, whatever its number: "<stem>_vertical_NN<extension>", "<stem>_top_NN<extension>".
+// Every name in the output's folder that makeSplitOutputPath() gives an output of either kind,
+// whatever its number: "<stem>_vertical_NN<extension>", "<stem>_top_NN<extension>", found as a
+// file or as a working file's uncut name ("<stem>_top_NN<extension>.unfinished-<pid>-<n>.tmp").
 std::vector<std::string> earlierSplitOutputs(const std::string& outputPath);
 
 // True when an export to outputPath may write, replace or remove a file at `path`: a name in the
@@ -58,13 +60,15 @@ std::vector<std::string> earlierSplitOutputs(const std::string& outputPath);
 // path itself is the caller's to compare.
 bool mayBeExportFile(const std::string& outputPath, const std::string& path);
 
-// removeOldOutputs() for all of the split's outputs at once, before the first one starts:
-// refuses a folder or the input at any of them (for the photo split, the input at any of its
-// working files too), or a name too long, before removing anything. Also removes the files at
-// earlierSplitOutputs() and at the output path that this split does not write, except a
-// folder, a device or pipe, or the input.
+// removeOldRegularOutputs() for all of the split's outputs at once, before the first one starts:
+// refuses a folder, device or pipe at the output path or at any of them, the input at any of
+// them (for the photo split, the input at any of its working files too), or a name too long,
+// before removing anything. With sweepEarlier (a split by export mode) also removes the files
+// at earlierSplitOutputs() and at the output path that this split does not write, and their
+// dead writers' working files, except a folder, a device or pipe, or the input.
 void removeOldSplitOutputs(const std::string& inputPath, const std::string& outputPath,
-                           std::size_t verticalCount, std::size_t topCount, bool photo);
+                           std::size_t verticalCount, std::size_t topCount, bool photo,
+                           bool sweepEarlier);
 
 // The split's own line grammar: 3, 4, 6 or 7 tokens, finite x y z, colour clamped to 0..255
 // from tokens 4-6 of a 6- or 7-token line (0 otherwise); no intensity is read.

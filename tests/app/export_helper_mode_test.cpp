@@ -289,8 +289,10 @@ struct FailureCase {
     std::string message;
 };
 
-// Failed state with the given message and exit code, and no file beside the job but its logs.
-HelperRun runFailureCase(const fs::path& root, const FailureCase& c) {
+// Failed state with the given message and exit code, and no file beside the job but its logs
+// and the files kept.
+HelperRun runFailureCase(const fs::path& root, const FailureCase& c,
+                         std::set<std::string> kept = {}) {
     SCOPED_TRACE(c.name);
     const fs::path dir = root / c.name;
     const fs::path jobPath = dir / "job.ini";
@@ -303,8 +305,8 @@ HelperRun runFailureCase(const fs::path& root, const FailureCase& c) {
     EXPECT_TRUE(
         hasLine(run.console, "[EXPORT JOB] coordScaleToMeters=1 | input=" + c.job.inputE57Path))
         << run.console;
-    EXPECT_EQ(filesIn(dir),
-              (std::set<std::string>{"job.ini", "job.ini.status.ini", "job.ini.log"}));
+    kept.insert({"job.ini", "job.ini.status.ini", "job.ini.log"});
+    EXPECT_EQ(filesIn(dir), kept);
     return run;
 }
 
@@ -462,19 +464,21 @@ TEST_F(ExportHelperModeRun, PhotosForXyzInputAreRefusedBeforeAnyRoute) {
         int mode;
         bool fullCoarse;
         std::vector<const char*> oldOutputs;
+        std::set<std::string> kept;  // a split's names that one combined output does not write
     };
     const Row rows[] = {
-        {0, true, {"out.e57"}},
-        {0, false, {"out_vertical_01.e57", "out_vertical_02.e57", "out_top_01.e57"}},
-        {1, false, {"out_vertical_01.e57", "out_vertical_02.e57", "out_top_01.e57"}},
-        {2, false, {"out_vertical_01.e57", "out_vertical_02.e57"}},
-        {3, false, {"out.e57"}},
+        {0, true, {"out.e57"}, {"out_top_01.e57"}},
+        {0, false, {"out_vertical_01.e57", "out_vertical_02.e57", "out_top_01.e57"}, {"out.e57"}},
+        {1, false, {"out_vertical_01.e57", "out_vertical_02.e57", "out_top_01.e57"}, {}},
+        {2, false, {"out_vertical_01.e57", "out_vertical_02.e57"}, {}},
+        {3, false, {"out.e57", "out_top_07.e57"}, {}},
     };
     for (const Row& r : rows) {
         const std::string name = "refused" + std::to_string(r.mode) + (r.fullCoarse ? "all" : "");
         const fs::path dir = dir_ / name;
         fs::create_directories(dir);
         for (const char* old : r.oldOutputs) testsupport::writeFile(dir / old, "old");
+        for (const std::string& old : r.kept) testsupport::writeFile(dir / old, "old");
         FailureCase c{name, makeJob(inputs_.xyz, dir / "out.e57", 0, r.mode, kPhotos), 101,
                       "Photo-preserving export is not supported for XYZ input. Disable "
                       "XYZ+RGB+ph and use XYZ or XYZ+RGB."};
@@ -483,7 +487,7 @@ TEST_F(ExportHelperModeRun, PhotosForXyzInputAreRefusedBeforeAnyRoute) {
             c.job.selectedHeightRanges.clear();
         }
         // No method was chosen, so no method line; the job line shows the console was captured.
-        const std::string console = runFailureCase(dir_.path(), c).console;
+        const std::string console = runFailureCase(dir_.path(), c, r.kept).console;
         EXPECT_EQ(console.find("[EXPORT METHOD]"), std::string::npos) << console;
     }
 }
@@ -498,6 +502,7 @@ TEST_F(ExportHelperModeRun, AnE57OutputRefusesADeviceOrPipe) {
         int mode;
         ExportContent content;
         const char* prefix;
+        bool pipe = false;  // a pipe, not a device: the photo routes refused one before
     };
     const Row rows[] = {
         {"native", inputs_.e57, "out.e57", 0, kRgb, "E57 export"},
@@ -506,15 +511,17 @@ TEST_F(ExportHelperModeRun, AnE57OutputRefusesADeviceOrPipe) {
         {"lone", inputs_.e57, "out.e57", 3, kRgb, "Split export"},
         {"numbered", inputs_.e57, "out_vertical_02.e57", 2, kRgb, "Split export"},
         {"photo_split", inputs_.e57WithPhoto, "out_top_01.e57", 1, kPhotos, "Split export"},
-        {"photo", inputs_.e57WithPhoto, "out.e57", 0, kPhotos, "E57 export"},
+        {"photo", inputs_.e57WithPhoto, "out.e57", 0, kPhotos, "E57 export", true},
+        // At the output path of splits that write only numbered names.
+        {"xyz_split", inputs_.xyz, "out.e57", 2, kRgb, "Split export"},
+        {"photo_split_named", inputs_.e57WithPhoto, "out.e57", 1, kPhotos, "Split export", true},
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(r.name);
         const fs::path dir = dir_ / r.name;
         fs::create_directories(dir);
         const fs::path node = dir / r.node;
-        // A pipe on the photo route, which refused one before: the others would block on it.
-        if (std::string(r.name) == "photo") {
+        if (r.pipe) {
             ASSERT_EQ(::mkfifo(node.c_str(), 0600), 0);
         } else {
             REQUIRE_CHAR_DEVICE(testsupport::makeNullDevice(node), node);
@@ -1229,13 +1236,21 @@ TEST_F(ExportHelperModeRun, ASplitWhoseLastOutputIsTheInputIsRefusedBeforeAnyFil
     }
 }
 
-// A split owns its numbered names: a rerun with fewer selections leaves none of the earlier
-// run's extra outputs, nor an earlier lone output, and nothing the naming does not give.
+// A split by export mode owns its numbered names: a rerun with fewer selections leaves none of
+// the earlier run's extra outputs, nor an earlier lone output, and nothing the naming does not
+// give. One combined output of XYZ input (mode 0) removes only the names it writes.
 TEST_F(ExportHelperModeRun, ARerunWithFewerSelectionsLeavesNoneOfTheEarlierOutputs) {
-    const RouteRow rows[] = {
-        {"native", &Inputs::e57, "out.e57", 0, 3, kRgb, "", "", nullptr},
-        {"photo", &Inputs::e57WithPhoto, "out.e57", 0, 3, kPhotos, "", "", nullptr},
-        {"xyz", &Inputs::xyz, "out.e57", 0, 3, kRgb, "", "", nullptr},
+    struct Row {
+        RouteRow route;
+        std::set<std::string> more;  // earlier outputs the rerun leaves, and its vertical ones
+    };
+    const Row rows[] = {
+        {{"native", &Inputs::e57, "out.e57", 0, 3, kRgb, "", "", nullptr}, {}},
+        {{"photo", &Inputs::e57WithPhoto, "out.e57", 0, 3, kPhotos, "", "", nullptr}, {}},
+        {{"xyz", &Inputs::xyz, "out.e57", 0, 3, kRgb, "", "", nullptr}, {}},
+        {{"xyz_combined", &Inputs::xyz, "out.e57", 0, 0, kRgb, "", "", nullptr},
+         {"out.e57", "out_vertical_100.e57", "out_top_04.e57", "out_top_05.e57",
+          "out_vertical_01.e57", "out_vertical_02.e57"}},
     };
     const auto topSelections = [](std::int64_t count) {
         return [count](ExportJob& job) {
@@ -1246,7 +1261,8 @@ TEST_F(ExportHelperModeRun, ARerunWithFewerSelectionsLeavesNoneOfTheEarlierOutpu
     };
     const std::set<std::string> notOurs = {"out_top_1x.e57", "out_top_001.e57", "out_top_00.e57",
                                            "out_top_04.xyz", "cut_top_04.e57"};
-    for (const RouteRow& r : rows) {
+    for (const Row& row : rows) {
+        const RouteRow& r = row.route;
         SCOPED_TRACE(r.name);
         const fs::path jobPath = writeRowJob(dir_.path(), r.name, inputs_, r, topSelections(5));
         ASSERT_EQ(runHelper(jobPath).state, "Success");
@@ -1260,6 +1276,7 @@ TEST_F(ExportHelperModeRun, ARerunWithFewerSelectionsLeavesNoneOfTheEarlierOutpu
         EXPECT_EQ(runHelper(jobPath).state, "Success");
         std::set<std::string> files = kJobFiles;
         files.insert(notOurs.begin(), notOurs.end());
+        files.insert(row.more.begin(), row.more.end());
         files.insert({"out_vertical_07.e57", "out_top_01.e57", "out_top_02.e57", "out_top_03.e57"});
         EXPECT_EQ(filesIn(dir), files);
     }
@@ -1285,9 +1302,14 @@ TEST_F(ExportHelperModeRun, ANewExportRemovesOnlyTheWorkingFilesOfWritersGone) {
     for (const RouteRow& r : kRoutes) cases.push_back({r, r.output, r.firstOutput});
     const std::string longName = std::string(250, 'n') + ".e57";  // its working names are cut
     cases.push_back({kRoutes[5], longName, longName});
-    for (const Case& c : cases) {
+    // A split's earlier names with no finished file: a numbered one it does not write now, and
+    // the output path beside numbered outputs.
+    cases.push_back({kRoutes[8], "out.e57", "out_top_03.e57"});
+    cases.push_back({kRoutes[6], "out.e57", "out.e57"});
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        const Case& c = cases[i];
         const RouteRow& r = c.row;
-        const std::string name = r.name + std::to_string(c.output.size());
+        const std::string name = r.name + std::to_string(i);
         SCOPED_TRACE(name);
         const fs::path jobPath = writeRowJob(dir_.path(), name, inputs_, r, [&](ExportJob& job) {
             job.outputE57Path = (fs::path(job.outputE57Path).parent_path() / c.output).string();

@@ -105,8 +105,8 @@ TEST(SplitExport, RefusalsKeepTheInputAndLeaveNoOutput) {
 }
 
 // Checked before any work: a numbered name past the file system's limit would fail only when
-// the finished output is moved into place, and a photo split's working file must not be the
-// input once an old output was removed.
+// the finished output is moved into place, a photo split's working file must not be the input
+// once an old output was removed, and a folder at the output path is refused, not written beside.
 TEST(SplitExport, NamesTooLongOrWorkingFilesOnTheInputAreRefusedBeforeAnything) {
     TempDir dir;
     const fs::path xyz = dir / "in.xyz";
@@ -124,6 +124,12 @@ TEST(SplitExport, NamesTooLongOrWorkingFilesOnTheInputAreRefusedBeforeAnything) 
                       "Split export failed: the output name is too long for the file system: " +
                           stem + "_vertical_01.e57 (File name too long)");
         EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 2);
+        // A folder at the output path, though the split writes only numbered names.
+        fs::create_directory(dir / "o7");
+        expectFailure(runSplit(input, dir / "o7", {}, {{{{0, 0}}}, {{{0, 0}}}}),
+                      "Split export failed: the output path is a folder: " + (dir / "o7").string());
+        EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 3);
+        fs::remove(dir / "o7");
     }
 
     const fs::path input = dir / "cut_top_01_geom_tmp.e57";
