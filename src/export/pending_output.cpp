@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
@@ -10,6 +11,7 @@
 #include <stdexcept>
 #include <string>
 #include <system_error>
+#include <thread>
 #include <utility>
 
 #include "export/e57_route_support.h"
@@ -61,10 +63,20 @@ long workingNameWriter(const std::string& name, std::string* tail) {
     return std::stol(name.substr(pidFrom, dash - pidFrom));
 }
 
+// Removes the working file at path unless a writer holds its lock: a process id that no process
+// here has may be a live writer's in another pid namespace or on another machine. The file is
+// removed while this lock is held, and only while the name still leads to the locked file.
+void removeUnlockedWorkingFile(const std::string& path) {
+    platform::File file;
+    if (file.openExistingLockable(path) && file.isRegular() && file.tryLockExclusive() &&
+        file.isAt(path))
+        removeFileQuietly(path);
+}
+
 // Removes the working files of the outputs that writers which no longer run left behind: the
-// names uniqueTemporaryPath() gives one of them under a process id that no process has now. A
-// running writer's file stays (ours too), and so does anything but a regular file, and the
-// input. Each folder is read once.
+// names uniqueTemporaryPath() gives one of them under a process id that no process has now,
+// which no process holds locked. A running writer's file stays (ours too), and so does anything
+// but a regular file, and the input. Each folder is read once.
 void removeDeadWritersFiles(const std::string& inputPath,
                             const std::vector<std::string>& outputPaths) {
     std::map<fs::path, std::vector<std::string>> namesByFolder;
@@ -88,9 +100,30 @@ void removeDeadWritersFiles(const std::string& inputPath,
                 fs::equivalent(fs::path(inputPath), it->path(), statusError) ||
                 !platform::processGone(writer))
                 continue;
-            removeFileQuietly(it->path().string());
+            removeUnlockedWorkingFile(it->path().string());
         }
     }
+}
+
+// Holds the lock of a new working file from its creation until it is published or removed, so
+// that another export's clean-up leaves it whatever the process id in its name says there. The
+// routes open the file by its name and truncate it, so the lock stays on the file they write.
+// It counts only on the file the name still leads to: a clean-up that took the new file for a
+// dead writer's removes it at once, and it is made again. Where the folder takes no file or no
+// lock, the file goes unlocked and the route's own opening says why.
+void lockNewWorkingFile(platform::File& lock, const std::string& path, const char* prefix) {
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        if (!lock.openLockable(path)) return;
+        if (lock.tryLockExclusive()) {
+            if (lock.isAt(path)) return;
+        } else if (lock.lastError() != EWOULDBLOCK) {
+            lock.close();
+            return;
+        }
+        lock.close();
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    refuse(prefix, "another export is writing this output: " + path);
 }
 
 }  // namespace
@@ -180,6 +213,8 @@ PendingOutput::PendingOutput(const std::string& inputPath, const std::string& ou
     refuseOutputOnInput(inputPath, temporary_, prefix_);
     refuseFolderAtWorkingFile(temporary_, prefix_);
     removeFileQuietly(temporary_);
+    // A fixed name (the photo routes') is guarded by the route's own WorkingFileLock.
+    if (temporaryPath.empty()) lockNewWorkingFile(lock_, temporary_, prefix_);
 }
 
 PendingOutput::~PendingOutput() { discard(); }
@@ -188,6 +223,7 @@ PendingOutput::PendingOutput(PendingOutput&& other) noexcept
     : output_(std::move(other.output_)),
       temporary_(std::move(other.temporary_)),
       prefix_(other.prefix_),
+      lock_(std::move(other.lock_)),
       direct_(other.direct_),
       open_(std::exchange(other.open_, false)) {}
 
@@ -212,12 +248,14 @@ void PendingOutput::publish(const std::string& failureText, const char* afterRea
         throw std::runtime_error(failureText + platform::systemErrorText(code) + afterReason);
     }
     open_ = false;
+    lock_.close();
 }
 
 void PendingOutput::discard() noexcept {
     if (!open_) return;
     open_ = false;
     if (!direct_) removeFileQuietly(temporary_);
+    lock_.close();  // only once the file is gone
 }
 
 std::string PendingOutput::writeFailureReason() const {

@@ -11,6 +11,8 @@
 // onto the output path only once it is complete and closed. A failure, an exception or a
 // cancellation removes it; a killed helper leaves at most that file, never a file at the
 // output path. Two helpers writing one output each write their own file; the last move wins.
+// The writer holds an exclusive lock on that file from its creation until it is moved or
+// removed; the kernel drops it when the writer dies.
 
 // The words a route's refusals use.
 struct OutputWords {
@@ -35,10 +37,11 @@ bool isWorkingFileName(const std::string& name);
 
 // Removes what an earlier export left at the outputs, before any refusal of this export, so
 // that a failed export leaves none of it: the files at the paths, and the working files of the
-// paths whose writers no longer run (the process id in the name is no running process's; a
-// running writer's file stays). Refuses (as PendingOutput does) a folder at one of the paths
-// and a path that names the input, and "<prefix> failed: the output name is too long for the
-// file system: <path> (File name too long)", before removing anything. A device or pipe stays.
+// paths whose writers no longer run (the process id in the name is no running process's and no
+// process holds the file's lock; a running or locked writer's file stays). Refuses (as
+// PendingOutput does) a folder at one of the paths and a path that names the input, and "<prefix>
+// failed: the output name is too long for the file system: <path> (File name too long)", before
+// removing anything. A device or pipe stays.
 void removeOldOutputs(const std::string& inputPath, const std::vector<std::string>& outputPaths,
                       const char* prefix);
 // The same for outputs that must be regular files (an E57 file is written with seeks and read
@@ -57,7 +60,8 @@ public:
     // it; until it succeeds nothing stands at the output path) and refuses a temporary file
     // that is the input or a folder. temporaryPath empty: the unique
     // name above, its output name part cut short (fitFileName) where the whole would pass the
-    // folder's name limit; otherwise that file is the one moved onto the output. A device or pipe
+    // folder's name limit, created empty and locked here (the route opens it by that name and
+    // truncates it); otherwise that file is the one moved onto the output. A device or pipe
     // at the output path (/dev/null) is written in place, never removed.
     PendingOutput(const std::string& inputPath, const std::string& outputPath,
                   const OutputWords& words, const std::string& temporaryPath = {});
@@ -97,6 +101,7 @@ private:
     std::string output_;
     std::string temporary_;
     const char* prefix_;
+    platform::File lock_;  // on a working file with a unique name, while it is open
     bool direct_ = false;  // the output is a device or pipe, written in place
     bool open_ = true;     // neither published nor discarded
 };

@@ -78,6 +78,13 @@ bool File::openLockable(const std::string& path) {
     return true;
 }
 
+bool File::openExistingLockable(const std::string& path) {
+    close();
+    fd_ = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd_ < 0) return failed(errno);
+    return true;
+}
+
 bool File::tryLockExclusive() {
     if (::flock(fd_, LOCK_EX | LOCK_NB) != 0) return failed(errno);
     return true;

@@ -26,6 +26,9 @@ public:
     // Opens for reading and writing, creating the file when missing, never through a symbolic
     // link (ELOOP).
     bool openLockable(const std::string& path);
+    // Opens an existing file only to lock it: for reading, never through a symbolic link
+    // (ELOOP), never waiting for a FIFO's writer.
+    bool openExistingLockable(const std::string& path);
     // Takes an exclusive lock, held until the file is closed; EWOULDBLOCK while another holds
     // one.
     bool tryLockExclusive();

@@ -29,6 +29,7 @@
 #include "export/export_test_util.h"
 #include "export/output_naming.h"
 #include "platform/child_process.h"
+#include "platform/file_io.h"
 #include "points/input/las_test_file.h"
 #include "points/job/export_job_file.h"
 #include "points/job/export_status.h"
@@ -1088,9 +1089,20 @@ TEST_F(ExportHelperModeRun, AHelperKilledBeforeItsOutputAppearsLeavesNothingAtTh
             "BRINDLEWICK_STOP_BEFORE_PUBLISH=1; export BRINDLEWICK_STOP_BEFORE_PUBLISH;");
         ASSERT_TRUE(child.isOpen());
         EXPECT_TRUE(waitUntilStopped(child.id()));
+        // The writer holds its working files' locks, and the kernel drops them at its death.
+        const std::vector<std::string> working = exporttest::unfinishedFiles(jobPath.parent_path());
+        const auto expectLocked = [&](bool locked) {
+            for (const std::string& name : working) {
+                platform::File file;
+                EXPECT_TRUE(file.openLockable((jobPath.parent_path() / name).string()));
+                EXPECT_EQ(file.tryLockExclusive(), !locked) << name;
+            }
+        };
+        expectLocked(true);
         ::kill(child.id(), SIGKILL);
         const HelperRun run = finishHelper(child, jobPath);
         EXPECT_EQ(run.exit, 128u + SIGKILL);
+        expectLocked(false);
         std::size_t temporaries = 0;
         for (const std::string& name : filesIn(jobPath.parent_path())) {
             if (kJobFiles.count(name)) continue;
@@ -1290,9 +1302,9 @@ TEST_F(ExportHelperModeRun, ANewExportRemovesOnlyTheWorkingFilesOfWritersGone) {
     ASSERT_TRUE(ended.start({"/bin/true"}, dir_.path(), &error)) << error;
     while (ended.waitFor(1000) == platform::ChildProcess::Wait::TimedOut) {
     }
-    const auto workingName = [](const fs::path& output, long pid) {
+    const auto workingName = [](const fs::path& output, long pid, int n = 1) {
         return fitFileName(output.parent_path(), output.filename().string(),
-                           ".unfinished-" + std::to_string(pid) + "-1.tmp");
+                           ".unfinished-" + std::to_string(pid) + "-" + std::to_string(n) + ".tmp");
     };
     struct Case {
         RouteRow row;
@@ -1319,11 +1331,18 @@ TEST_F(ExportHelperModeRun, ANewExportRemovesOnlyTheWorkingFilesOfWritersGone) {
         const std::string dead = workingName(first, ended.id());
         const std::string live = workingName(first, ::getpid());
         const std::string other = workingName(dir / "other.e57", ended.id());
-        for (const std::string& name : {dead, live, other}) testsupport::writeFile(dir / name, "x");
+        // A writer in another pid namespace or on another machine: its id is none here, but
+        // it holds its file's lock.
+        const std::string locked = workingName(first, ended.id(), 2);
+        for (const std::string& name : {dead, live, other, locked})
+            testsupport::writeFile(dir / name, "x");
+        platform::File writer;
+        ASSERT_TRUE(writer.openLockable((dir / locked).string()) && writer.tryLockExclusive());
         EXPECT_EQ(runHelper(jobPath).state, "Success");
         EXPECT_FALSE(fs::exists(dir / dead));
         EXPECT_TRUE(fs::exists(dir / live));
         EXPECT_TRUE(fs::exists(dir / other));
+        EXPECT_TRUE(fs::exists(dir / locked));
     }
 }
 

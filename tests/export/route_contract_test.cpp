@@ -171,7 +171,9 @@ TEST(RouteContract, OutputFailuresNameTheFileAndTheReason) {
     ExportJob job;
     job.outputE57Path = (dir / "x.xyz").string();
     PendingOutput output = prepareRouteOutput(job, kXyzAsciiWords);
-    fs::create_directory(output.temporaryPath());  // the temporary file cannot be made
+    // The temporary file, made and locked with the output, is replaced by a folder.
+    fs::remove(output.temporaryPath());
+    fs::create_directory(output.temporaryPath());
     OutputFile blocked;
     EXPECT_EQ(failureOf([&] { openRouteOutput(blocked, output, "Cannot open output XYZ file: "); }),
               "Cannot open output XYZ file: " + job.outputE57Path + " (Is a directory)");
