@@ -317,6 +317,7 @@ int runHelperExport(const ExportJob& job, const std::filesystem::path& statusPat
 }
 
 int runExportHelperMode(const std::filesystem::path& jobPath) {
+    platform::raiseOpenFileLimit();
     const std::filesystem::path statusPath = helperStatusPath(jobPath);
     // The first report replaces the status file and removes a file at its working name: the
     // job's paths are checked first, by a quick look, so that a kill while a large job loads

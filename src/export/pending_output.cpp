@@ -75,8 +75,10 @@ void removeUnlockedWorkingFile(const std::string& path) {
 
 // Removes the working files of the outputs that writers which no longer run left behind: the
 // names uniqueTemporaryPath() gives one of them under a process id that no process has now,
-// which no process holds locked. A running writer's file stays (ours too), and so does anything
-// but a regular file, and the input. Each folder is read once.
+// or under ours (left by an earlier holder of our id, in another pid namespace), which no process
+// holds locked. A running writer's file stays (ours too: this process's own locks are held
+// through other opens), and so does anything but a regular file, and the input. Each folder is
+// read once.
 void removeDeadWritersFiles(const std::string& inputPath,
                             const std::vector<std::string>& outputPaths) {
     std::map<fs::path, std::vector<std::string>> namesByFolder;
@@ -98,7 +100,7 @@ void removeDeadWritersFiles(const std::string& inputPath,
             std::error_code statusError;
             if (!ofAnOutput || !fs::is_regular_file(it->symlink_status(statusError)) ||
                 fs::equivalent(fs::path(inputPath), it->path(), statusError) ||
-                !platform::processGone(writer))
+                !(platform::processGone(writer) || writer == platform::processId()))
                 continue;
             removeUnlockedWorkingFile(it->path().string());
         }
@@ -108,11 +110,19 @@ void removeDeadWritersFiles(const std::string& inputPath,
 // Holds the lock of a new working file from its creation until it is published or removed, so
 // that another export's clean-up leaves it whatever the process id in its name says there. The
 // routes open the file by its name and truncate it, so the lock stays on the file they write.
-// It counts only on the file the name still leads to: a clean-up that took the new file for a
-// dead writer's removes it at once, and it is made again. Where the folder takes no file or no
-// lock, the file goes unlocked and the route's own opening says why.
-void lockNewWorkingFile(platform::File& lock, const std::string& path, const char* prefix) {
+// A file already at the name that nobody holds (a killed writer's that had our process id) is
+// removed first; one a writer holds (ours in another pid namespace) keeps its name, and this
+// output takes the next. The lock counts only on the file the name still leads to. Where the
+// folder takes no file or no lock, the file goes unlocked and the route's own opening says why.
+void lockNewWorkingFile(platform::File& lock, std::string& path, const std::string& inputPath,
+                        const std::string& outputPath, const char* prefix) {
     for (int attempt = 0; attempt < 100; ++attempt) {
+        if (attempt > 0) {
+            path = uniqueTemporaryPath(outputPath);
+            refuseOutputOnInput(inputPath, path, prefix);
+            refuseFolderAtWorkingFile(path, prefix);
+        }
+        removeUnlockedWorkingFile(path);
         if (!lock.openLockable(path)) return;
         if (lock.tryLockExclusive()) {
             if (lock.isAt(path)) return;
@@ -121,7 +131,6 @@ void lockNewWorkingFile(platform::File& lock, const std::string& path, const cha
             return;
         }
         lock.close();
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     refuse(prefix, "another export is writing this output: " + path);
 }
@@ -212,9 +221,11 @@ PendingOutput::PendingOutput(const std::string& inputPath, const std::string& ou
     }
     refuseOutputOnInput(inputPath, temporary_, prefix_);
     refuseFolderAtWorkingFile(temporary_, prefix_);
-    removeFileQuietly(temporary_);
     // A fixed name (the photo routes') is guarded by the route's own WorkingFileLock.
-    if (temporaryPath.empty()) lockNewWorkingFile(lock_, temporary_, prefix_);
+    if (temporaryPath.empty())
+        lockNewWorkingFile(lock_, temporary_, inputPath, output_, prefix_);
+    else
+        removeFileQuietly(temporary_);
 }
 
 PendingOutput::~PendingOutput() { discard(); }

@@ -56,7 +56,8 @@ bool sameInode(int fd, const std::string& path) {
 // its rename left: it is removed (a hard link's other names stay). A file a live writer holds,
 // a link or anything else stays.
 void reclaimAbandoned(const std::string& temporary) {
-    const int fd = ::open(temporary.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+    // Open for writing: an NFS client takes an exclusive lock only on such a file.
+    const int fd = ::open(temporary.c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) return;
     struct stat st {};
     if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && ::flock(fd, LOCK_EX | LOCK_NB) == 0 &&

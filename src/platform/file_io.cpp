@@ -10,6 +10,7 @@
 #include <csignal>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
@@ -80,7 +81,8 @@ bool File::openLockable(const std::string& path) {
 
 bool File::openExistingLockable(const std::string& path) {
     close();
-    fd_ = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    // Open for writing: an NFS client takes an exclusive lock only on such a file.
+    fd_ = ::open(path.c_str(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (fd_ < 0) return failed(errno);
     return true;
 }
@@ -234,6 +236,14 @@ std::string fitFileName(const std::string& folder, const std::string& head,
 }
 
 long processId() { return static_cast<long>(::getpid()); }
+
+void raiseOpenFileLimit() {
+    struct rlimit limit {};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
+        limit.rlim_cur = limit.rlim_max;
+        ::setrlimit(RLIMIT_NOFILE, &limit);
+    }
+}
 
 bool processGone(long pid) {
     // 0 and negative ids would name process groups.

@@ -26,8 +26,8 @@ public:
     // Opens for reading and writing, creating the file when missing, never through a symbolic
     // link (ELOOP).
     bool openLockable(const std::string& path);
-    // Opens an existing file only to lock it: for reading, never through a symbolic link
-    // (ELOOP), never waiting for a FIFO's writer.
+    // Opens an existing file only to lock it (for writing, which an NFS lock needs; nothing is
+    // written), never through a symbolic link (ELOOP), never waiting for a FIFO's reader.
     bool openExistingLockable(const std::string& path);
     // Takes an exclusive lock, held until the file is closed; EWOULDBLOCK while another holds
     // one.
@@ -94,6 +94,10 @@ bool processGone(long pid);
 // For tests: the next close() of a file opened with openWrite() closes it and then fails with
 // errorNumber, as a file system that loses a write at close does. 0 turns it off.
 void failNextWriteCloseForTesting(int errorNumber);
+
+// Raises this process's limit of open files to the most the system allows it: an export that
+// writes many outputs at once holds two files for each.
+void raiseOpenFileLimit();
 
 // For tests: maxNameLength() takes `limit` as every folder's reported name limit (FAT's 1530)
 // instead of asking the file system. 0 asks again.

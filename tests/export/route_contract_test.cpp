@@ -8,6 +8,7 @@
 
 #include "export/export_test_util.h"
 #include "export/output_file.h"
+#include "platform/file_io.h"
 
 namespace {
 
@@ -77,6 +78,30 @@ TEST(RouteContract, OutputThatIsTheInputOrAFolderIsRefused) {
               }),
               "E57 export failed: the output file is the input file: " + input.string());
     EXPECT_EQ(testsupport::readFile(input), "precious");
+    // The next working names: one a live writer holds (our process id in another pid namespace)
+    // stays its own, and one that nobody holds (a dead holder of our id) is taken over.
+    {
+        const PendingOutput first(input.string(), (dir / "out.e57").string(), kE57OutputWords);
+        const std::string name = first.temporaryPath();
+        const std::size_t dash = name.rfind('-') + 1;
+        const auto numbered = [&](int step) {
+            return name.substr(0, dash) + std::to_string(std::stoi(name.substr(dash)) + step) +
+                   ".tmp";
+        };
+        testsupport::writeFile(numbered(1), "live");
+        testsupport::writeFile(numbered(2), "dead");
+        platform::File writer;
+        ASSERT_TRUE(writer.openExistingLockable(numbered(1)) && writer.tryLockExclusive());
+        const PendingOutput second(input.string(), (dir / "out.e57").string(), kE57OutputWords);
+        EXPECT_EQ(second.temporaryPath(), numbered(2));
+        EXPECT_EQ(testsupport::readFile(numbered(1)), "live");
+        EXPECT_EQ(testsupport::readFile(numbered(2)), "");
+        // A new export of the output clears such a file too, and keeps the held one.
+        testsupport::writeFile(numbered(3), "dead");
+        removeOldOutputs(input.string(), {(dir / "out.e57").string()}, "E57 export");
+        EXPECT_FALSE(fs::exists(numbered(3)));
+        EXPECT_TRUE(fs::exists(numbered(1)));
+    }
     job.outputE57Path = (dir / "sub").string();
     EXPECT_EQ(failureOf([&] { prepareRouteOutput(job, kLasBinaryWords); }),
               "LAS binary export failed: the output path is a folder: " + job.outputE57Path);
