@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
-#include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
@@ -11,7 +10,6 @@
 #include <stdexcept>
 #include <string>
 #include <system_error>
-#include <thread>
 #include <utility>
 
 #include "export/e57_route_support.h"
@@ -63,16 +61,6 @@ long workingNameWriter(const std::string& name, std::string* tail) {
     return std::stol(name.substr(pidFrom, dash - pidFrom));
 }
 
-// Removes the working file at path unless a writer holds its lock: a process id that no process
-// here has may be a live writer's in another pid namespace or on another machine. The file is
-// removed while this lock is held, and only while the name still leads to the locked file.
-void removeUnlockedWorkingFile(const std::string& path) {
-    platform::File file;
-    if (file.openExistingLockable(path) && file.isRegular() && file.tryLockExclusive() &&
-        file.isAt(path))
-        removeFileQuietly(path);
-}
-
 // Removes the working files of the outputs that writers which no longer run left behind: the
 // names uniqueTemporaryPath() gives one of them under a process id that no process has now,
 // or under ours (left by an earlier holder of our id, in another pid namespace), which no process
@@ -98,11 +86,10 @@ void removeDeadWritersFiles(const std::string& inputPath,
                 outputNames.begin(), outputNames.end(),
                 [&](const std::string& out) { return fitFileName(folder, out, tail) == name; });
             std::error_code statusError;
-            if (!ofAnOutput || !fs::is_regular_file(it->symlink_status(statusError)) ||
-                fs::equivalent(fs::path(inputPath), it->path(), statusError) ||
+            if (!ofAnOutput || fs::equivalent(fs::path(inputPath), it->path(), statusError) ||
                 !(platform::processGone(writer) || writer == platform::processId()))
                 continue;
-            removeUnlockedWorkingFile(it->path().string());
+            platform::removeUnlockedFile(it->path().string());
         }
     }
 }
@@ -122,7 +109,8 @@ void lockNewWorkingFile(platform::File& lock, std::string& path, const std::stri
             refuseOutputOnInput(inputPath, path, prefix);
             refuseFolderAtWorkingFile(path, prefix);
         }
-        removeUnlockedWorkingFile(path);
+        // A process id in another pid namespace may be a live writer's: only its lock tells.
+        platform::removeUnlockedFile(path);
         if (!lock.openLockable(path)) return;
         if (lock.tryLockExclusive()) {
             if (lock.isAt(path)) return;

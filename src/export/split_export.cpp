@@ -185,11 +185,6 @@ bool isNumberedSplitName(const SplitOutputNaming& naming, const std::string& nam
     return false;
 }
 
-bool endsWith(const std::string& text, const std::string& end) {
-    return text.size() >= end.size() &&
-           text.compare(text.size() - end.size(), end.size(), end) == 0;
-}
-
 }  // namespace
 
 std::vector<std::string> earlierSplitOutputs(const std::string& outputPath) {
@@ -218,9 +213,9 @@ bool mayBeExportFile(const std::string& outputPath, const std::string& path) {
     if (isNumberedSplitName({false, outputPath, output}, name) || isWorkingFileName(name))
         return true;
     const std::string extension = output.extension().string();
-    if (!extension.empty() && endsWith(name, extension))
+    if (!extension.empty() && name.ends_with(extension))
         name.resize(name.size() - extension.size());
-    return endsWith(name, "_geom_tmp") || endsWith(name, "_with_photos_tmp");
+    return name.ends_with("_geom_tmp") || name.ends_with("_with_photos_tmp");
 }
 
 void removeOldSplitOutputs(const std::string& inputPath, const std::string& outputPath,

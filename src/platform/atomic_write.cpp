@@ -52,20 +52,6 @@ bool sameInode(int fd, const std::string& path) {
            open.st_dev == named.st_dev && open.st_ino == named.st_ino;
 }
 
-// A plain file at the working name that no writer holds locked is what a writer killed before
-// its rename left: it is removed (a hard link's other names stay). A file a live writer holds,
-// a link or anything else stays.
-void reclaimAbandoned(const std::string& temporary) {
-    // Open for writing: an NFS client takes an exclusive lock only on such a file.
-    const int fd = ::open(temporary.c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) return;
-    struct stat st {};
-    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && ::flock(fd, LOCK_EX | LOCK_NB) == 0 &&
-        sameInode(fd, temporary))
-        ::unlink(temporary.c_str());
-    ::close(fd);
-}
-
 // A new file of our own, locked until it is renamed or removed: O_EXCL fails on anything
 // already at the name, a link included.
 int createExclusive(const std::string& path, std::string& temporary, bool reclaim) {
@@ -73,8 +59,10 @@ int createExclusive(const std::string& path, std::string& temporary, bool reclai
     constexpr int kFlags = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
     temporary = replaceWorkingName(path);
     int fd = ::open(temporary.c_str(), kFlags, 0666);
+    // A plain file there that no writer holds is what a writer killed before its rename left:
+    // its name goes (a hard link's other names stay). A held file, a link or anything else stays.
     if (fd < 0 && errno == EEXIST && reclaim) {
-        reclaimAbandoned(temporary);
+        removeUnlockedFile(temporary);
         fd = ::open(temporary.c_str(), kFlags, 0666);
     }
     for (int attempt = 0; attempt < 100 && fd < 0 && errno == EEXIST; ++attempt) {

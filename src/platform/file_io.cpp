@@ -235,6 +235,14 @@ std::string fitFileName(const std::string& folder, const std::string& head,
     return head.substr(0, cut) + mark + tail;
 }
 
+bool removeUnlockedFile(const std::string& path) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+    File file;
+    return file.openExistingLockable(path) && file.isRegular() && file.tryLockExclusive() &&
+           file.isAt(path) && ::unlink(path.c_str()) == 0;
+}
+
 long processId() { return static_cast<long>(::getpid()); }
 
 void raiseOpenFileLimit() {

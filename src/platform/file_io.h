@@ -84,6 +84,11 @@ std::size_t maxNameLength(const std::string& folder);
 std::string fitFileName(const std::string& folder, const std::string& head,
                         const std::string& tail);
 
+// Removes the regular file at path (never a link, device or pipe) only while no process holds a
+// lock on it: it takes the lock itself, and removes the name only while that still leads to the
+// locked file. True when it removed it.
+bool removeUnlockedFile(const std::string& path);
+
 // This process's id.
 long processId();
 

@@ -76,7 +76,7 @@ public:
         TileIndex tile;
         if (!tryTileIndexFor(x, y, tileSize_, tile)) [[unlikely]] {
             // A finite point no tile holds is counted; the routes count non-finite ones.
-            outsideGrid_ += (x - x) + (y - y) + (z - z) == 0.0;
+            outsideGrid_ += std::isfinite(x) && std::isfinite(y) && std::isfinite(z);
             return false;
         }
         if (everyPoint_) return true;
